@@ -1,0 +1,90 @@
+#pragma once
+// Where every time-out and timer takes its time from. Production code asks
+// `Clock::current()`; tests install a `ManualClock` and advance it, so a 30-second wait
+// takes no real time and no test sleeps.
+//
+// `now()` is monotonic (for time-outs and timers); `wallNow()` is calendar time (for dates).
+// Both may be read from any thread.
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace foundation {
+
+using Duration = std::chrono::steady_clock::duration;
+using MonoTime = std::chrono::steady_clock::time_point;
+using WallTime = std::chrono::system_clock::time_point;
+using namespace std::chrono_literals;
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual MonoTime now() const = 0;
+  virtual WallTime wallNow() const = 0;
+  virtual bool isManual() const { return false; }
+
+  // Waits on `cv` (with `lock` held) until `pred()` holds or `timeout` of this clock's time
+  // has passed. Returns `pred()`. Spurious wake-ups never end the wait early. Under a
+  // manual clock the wait ends only when the predicate holds or the clock is advanced past
+  // the deadline.
+  template <class Pred>
+  bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Duration timeout,
+               Pred pred) const {
+    const MonoTime deadline = now() + timeout;
+    while (!pred()) {
+      MonoTime t = now();
+      if (t >= deadline) return pred();
+      if (isManual())
+        cv.wait_for(lock, std::chrono::milliseconds(2));
+      else
+        cv.wait_until(lock, deadline);
+    }
+    return true;
+  }
+
+  // The clock in force. Defaults to the system clock.
+  static Clock& current();
+  // Installs `clock` (nullptr restores the system clock). Clocks that were in force stay
+  // alive until the process ends, so a thread still reading one is never left dangling.
+  static void setCurrent(std::shared_ptr<Clock> clock);
+};
+
+class SystemClock final : public Clock {
+ public:
+  MonoTime now() const override { return std::chrono::steady_clock::now(); }
+  WallTime wallNow() const override { return std::chrono::system_clock::now(); }
+};
+
+// A clock that moves only when told. Advancing it wakes every run loop so that timers
+// that fall due fire the next time their loop runs.
+class ManualClock final : public Clock {
+ public:
+  ManualClock();
+  MonoTime now() const override;
+  WallTime wallNow() const override;
+  bool isManual() const override { return true; }
+  void advance(Duration d);
+  void setWallTime(WallTime t);
+
+ private:
+  mutable std::mutex mutex_;
+  MonoTime mono_;
+  WallTime wall_;
+};
+
+// Installs a fresh manual clock for the life of a test scope and restores the system
+// clock afterwards.
+class ScopedManualClock {
+ public:
+  ScopedManualClock() : clock_(std::make_shared<ManualClock>()) { Clock::setCurrent(clock_); }
+  ~ScopedManualClock() { Clock::setCurrent(nullptr); }
+  ManualClock& operator*() { return *clock_; }
+  ManualClock* operator->() { return clock_.get(); }
+
+ private:
+  std::shared_ptr<ManualClock> clock_;
+};
+
+}  // namespace foundation

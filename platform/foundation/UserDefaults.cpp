@@ -1,0 +1,174 @@
+#include "platform/foundation/UserDefaults.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/foundation/DateFormat.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/Values.h"
+
+namespace foundation {
+
+namespace fs = std::filesystem;
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+  static std::atomic<unsigned> counter{0};
+  std::error_code ec;
+  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+  fs::path tmp = path;
+  tmp += ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  fchmod(fd, mode);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      close(fd);
+      unlink(tmp.c_str());
+      return false;
+    }
+    done += size_t(n);
+  }
+  if (fsync(fd) != 0 || close(fd) != 0) {
+    unlink(tmp.c_str());
+    return false;
+  }
+  if (rename(tmp.c_str(), path.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return false;
+  }
+  fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return true;
+}
+
+std::optional<std::string> readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)) { load(); }
+
+namespace {
+std::mutex gStandardMutex;
+UserDefaults* gStandard = nullptr;
+}  // namespace
+
+UserDefaults& UserDefaults::standard() {
+  std::lock_guard<std::mutex> lock(gStandardMutex);
+  if (!gStandard) gStandard = new UserDefaults(Paths::configDir() / "defaults.json");
+  return *gStandard;
+}
+
+void UserDefaults::resetStandard() {
+  std::lock_guard<std::mutex> lock(gStandardMutex);
+  // The old instance stays alive: references to it may still be held.
+  gStandard = new UserDefaults(Paths::configDir() / "defaults.json");
+}
+
+void UserDefaults::load() {
+  auto text = readFile(file_);
+  if (!text) return;
+  auto parsed = parseJson(*text);
+  if (parsed && parsed->is_object()) {
+    values_ = std::move(*parsed);
+    return;
+  }
+  // Keep what could not be read for inspection instead of overwriting it.
+  std::error_code ec;
+  fs::path aside = file_;
+  aside += ".corrupt";
+  fs::rename(file_, aside, ec);
+}
+
+bool UserDefaults::save() { return writeFileAtomically(file_, prettyJson(values_), 0600); }
+
+nlohmann::json UserDefaults::objectForKey(std::string_view key) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = values_.find(key);
+  return it == values_.end() ? nlohmann::json() : *it;
+}
+
+std::optional<std::string> UserDefaults::stringForKey(std::string_view key) const {
+  nlohmann::json v = objectForKey(key);
+  if (v.is_string() || v.is_number() || v.is_boolean()) return textValue(v);
+  return std::nullopt;
+}
+
+bool UserDefaults::boolForKey(std::string_view key) const {
+  nlohmann::json v = objectForKey(key);
+  if (v.is_string()) {
+    std::string s = v.get<std::string>();
+    for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (s == "yes" || s == "true") return true;
+    return intValue(std::string_view(s)) != 0;
+  }
+  return boolValue(v);
+}
+
+long long UserDefaults::integerForKey(std::string_view key) const {
+  return longLongValue(objectForKey(key));
+}
+
+double UserDefaults::doubleForKey(std::string_view key) const {
+  return doubleValue(objectForKey(key));
+}
+
+std::optional<nlohmann::json> UserDefaults::arrayForKey(std::string_view key) const {
+  nlohmann::json v = objectForKey(key);
+  if (v.is_array()) return v;
+  return std::nullopt;
+}
+
+std::optional<nlohmann::json> UserDefaults::dictionaryForKey(std::string_view key) const {
+  nlohmann::json v = objectForKey(key);
+  if (v.is_object()) return v;
+  return std::nullopt;
+}
+
+std::optional<WallTime> UserDefaults::dateForKey(std::string_view key) const {
+  nlohmann::json v = objectForKey(key);
+  if (!v.is_string()) return std::nullopt;
+  return parseIsoDate(v.get<std::string>());
+}
+
+void UserDefaults::setDate(std::string_view key, WallTime value) {
+  setObject(key, isoDate(value));
+}
+
+void UserDefaults::setObject(std::string_view key, nlohmann::json value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (value.is_null())
+    values_.erase(std::string(key));
+  else
+    values_[std::string(key)] = std::move(value);
+  save();
+}
+
+nlohmann::json UserDefaults::dictionaryRepresentation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return values_;
+}
+
+bool UserDefaults::synchronize() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return save();
+}
+
+}  // namespace foundation

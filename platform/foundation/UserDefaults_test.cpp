@@ -1,0 +1,87 @@
+#include "platform/foundation/UserDefaults.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+using namespace foundation;
+namespace fs = std::filesystem;
+
+namespace {
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/orvo-defaults-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path); }
+};
+}  // namespace
+
+TEST(UserDefaults, ValuesWrittenByOneInstanceAreReadByANewOne) {
+  TempDir dir;
+  fs::path file = dir.path / "defaults.json";
+  auto when = std::chrono::system_clock::from_time_t(1700000000) + std::chrono::milliseconds(250);
+  {
+    UserDefaults d(file);
+    d.setString("serverIP", "192.168.1.20");
+    d.setBool("timeOutYN", true);
+    d.setInteger("timeOutMin", 15);
+    d.setDouble("rate", 2.5);
+    d.setObject("list", nlohmann::json::array({"a", "b"}));
+    d.setObject("dict", {{"k", 1}});
+    d.setDate("lastCheckIn", when);
+    d.setString("gone", "x");
+    d.setObject("gone", nullptr);  // setting nothing removes
+  }
+  UserDefaults d(file);
+  EXPECT_EQ(d.stringForKey("serverIP"), "192.168.1.20");
+  EXPECT_TRUE(d.boolForKey("timeOutYN"));
+  EXPECT_EQ(d.integerForKey("timeOutMin"), 15);
+  EXPECT_DOUBLE_EQ(d.doubleForKey("rate"), 2.5);
+  EXPECT_EQ(*d.arrayForKey("list"), nlohmann::json::array({"a", "b"}));
+  EXPECT_EQ((*d.dictionaryForKey("dict"))["k"], 1);
+  EXPECT_EQ(d.dateForKey("lastCheckIn"), when);
+  EXPECT_FALSE(d.stringForKey("gone"));
+  EXPECT_TRUE(d.objectForKey("gone").is_null());
+}
+
+TEST(UserDefaults, ConvertsBetweenTextNumbersAndBooleans) {
+  TempDir dir;
+  UserDefaults d(dir.path / "d.json");
+  d.setString("minutes", "12");
+  d.setString("yes", "YES");
+  d.setString("no", "NO");
+  d.setInteger("port", 8080);
+  d.setBool("flag", true);
+  EXPECT_EQ(d.integerForKey("minutes"), 12);
+  EXPECT_TRUE(d.boolForKey("yes"));
+  EXPECT_FALSE(d.boolForKey("no"));
+  EXPECT_EQ(d.stringForKey("port"), "8080");
+  EXPECT_EQ(d.stringForKey("flag"), "1");
+  EXPECT_EQ(d.integerForKey("absent"), 0);
+  EXPECT_FALSE(d.boolForKey("absent"));
+  EXPECT_FALSE(d.arrayForKey("minutes"));
+}
+
+TEST(UserDefaults, InterruptedWriteLeavesThePreviousFileIntact) {
+  TempDir dir;
+  fs::path file = dir.path / "defaults.json";
+  { UserDefaults(file).setString("serverIP", "10.0.0.1"); }
+  // A writer that died before its rename leaves only a partial temporary file behind.
+  { std::ofstream(file.string() + ".tmp-999-0") << "{\"serverIP\": \"10.0"; }
+  UserDefaults d(file);
+  EXPECT_EQ(d.stringForKey("serverIP"), "10.0.0.1");
+}
+
+TEST(UserDefaults, UnreadableFileIsMovedAsideNotOverwritten) {
+  TempDir dir;
+  fs::path file = dir.path / "defaults.json";
+  { std::ofstream(file) << "{ not json"; }
+  UserDefaults d(file);
+  EXPECT_FALSE(d.stringForKey("serverIP"));
+  EXPECT_TRUE(fs::exists(file.string() + ".corrupt"));
+  d.setString("serverIP", "1.2.3.4");
+  EXPECT_EQ(UserDefaults(file).stringForKey("serverIP"), "1.2.3.4");
+}

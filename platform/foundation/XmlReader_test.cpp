@@ -1,0 +1,32 @@
+#include "platform/foundation/XmlReader.h"
+
+#include <gtest/gtest.h>
+
+using namespace foundation;
+
+TEST(XmlReader, ReportsElementsTextAndDecodedEntitiesInOrder) {
+  XmlReader r;
+  std::string trace, text;
+  r.onStartElement = [&](const std::string& n, const XmlReader::Attributes& a) {
+    trace += "<" + n + (a.empty() ? "" : " " + a[0].first + "=" + a[0].second) + ">";
+  };
+  r.onCharacters = [&](std::string_view t) { text += t; };
+  r.onEndElement = [&](const std::string& n) { trace += "</" + n + ">"; };
+  ASSERT_TRUE(r.parse(
+      "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"x\"><R>{&quot;a&quot;:&lt;1&gt;}&amp;</R>"
+      "</soap:Envelope>"));
+  EXPECT_EQ(trace, "<soap:Envelope xmlns:soap=x><R></R></soap:Envelope>");
+  EXPECT_EQ(text, "{\"a\":<1>}&");
+}
+
+TEST(XmlReader, MalformedDocumentReportsLineAndColumn) {
+  XmlReader r;
+  Error error;
+  EXPECT_FALSE(r.parse("<a>\n  <b>\n</a>", &error));
+  EXPECT_EQ(r.errorLine(), 3);
+  EXPECT_EQ(r.errorColumn(), 3);
+  EXPECT_EQ(error.domain, kXmlErrorDomain);
+  EXPECT_NE(error.text.find("line 3"), std::string::npos);
+  EXPECT_FALSE(r.parse("", &error));
+  EXPECT_FALSE(r.parse("<html><body>Server Error", &error));
+}

@@ -1,0 +1,156 @@
+#pragma once
+// HTTP and HTTPS requests for the platform layers, the SDK and the application.
+//
+// `HttpClient` runs every request on one worker thread of its own (several at once, with
+// connections to the same server kept open and reused) and hands the outcome to the main
+// queue: either the server's answer (any status, with its headers in the order they came
+// and the whole body), or an `Error` in the domain "NSURLErrorDomain" whose code says what
+// went wrong (-1001 timed out, -1003 host not found, -1004 cannot connect, ...). An answer
+// with a status of 400 or more is an answer, not an error.
+//
+// Requests are sent as given: the caller's headers go out in the caller's order after the
+// request line and Host; nothing is cached, nothing is read from a cache; no
+// "Expect: 100-continue" is sent; a "Content-Length" that the caller gives keeps its place
+// and always carries the byte length of the body actually sent (so it is never doubled nor
+// wrong). HTTPS verifies the server's certificate and host name, against the system's
+// authorities or the request's own CA file. Redirects are followed (at most 16), over http
+// and https only.
+//
+// `send` and `cancel` may be called from any thread. Completions run on the main queue;
+// a request cancelled on the main thread never calls its completion afterwards. Bad input
+// (a malformed URL, an unsupported scheme, a header holding a line break) completes with an
+// error; nothing is thrown.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Error.h"
+
+namespace net {
+
+using foundation::Duration;
+using foundation::Error;
+
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+// The request time-out of the platform's URL requests when the caller sets none.
+inline constexpr Duration kDefaultRequestTimeout = std::chrono::seconds(60);
+// How many redirects a request follows before failing with -1007.
+inline constexpr long kMaxRedirects = 16;
+
+// Codes of the "NSURLErrorDomain" errors that requests complete with.
+enum UrlErrorCode : int {
+  kUrlErrorUnknown = -1,
+  kUrlErrorCancelled = -999,
+  kUrlErrorBadURL = -1000,
+  kUrlErrorTimedOut = -1001,
+  kUrlErrorUnsupportedURL = -1002,
+  kUrlErrorCannotFindHost = -1003,
+  kUrlErrorCannotConnectToHost = -1004,
+  kUrlErrorNetworkConnectionLost = -1005,
+  kUrlErrorHTTPTooManyRedirects = -1007,
+  kUrlErrorNotConnectedToInternet = -1009,
+  kUrlErrorBadServerResponse = -1011,
+  kUrlErrorSecureConnectionFailed = -1200,
+  kUrlErrorServerCertificateUntrusted = -1202,
+};
+
+// An error of the "NSURLErrorDomain" with the platform's text for `code`.
+Error urlError(int code);
+
+struct HttpRequest {
+  // "GET" when empty. A body is sent with any method but GET and HEAD.
+  std::string method = "GET";
+  std::string url;
+  // Sent in this order after the request line and "Host".
+  HttpHeaders headers;
+  std::string body;
+  // The longest the request may stay idle (connecting, or waiting for the next bytes)
+  // before it fails with -1001. Measured on `foundation::Clock`.
+  Duration timeout = kDefaultRequestTimeout;
+  // The longest the whole request may take; zero means no limit beyond `timeout`.
+  Duration resourceTimeout{};
+  // A PEM file of the authorities that HTTPS servers' certificates are checked against,
+  // instead of the system's. Empty: the system's.
+  std::string caFile;
+  // Optional: runs on the main queue once the whole request (headers and body) has been
+  // handed to the connection, before the completion. Lets a caller tell a time-out while
+  // waiting for the answer from one while connecting or sending.
+  std::function<void()> sent;
+};
+
+struct HttpResponse {
+  int status = 0;
+  // The final answer's headers, in the order the server sent them, names as sent.
+  HttpHeaders headers;
+  std::string body;
+
+  // The value of the first header named `name` (compared without case), or nullopt.
+  std::optional<std::string> header(const std::string& name) const;
+};
+
+class HttpClient {
+ public:
+  using RequestId = uint64_t;
+  // Exactly one of the two holds: an answer, or an error (`isError()`).
+  using Completion = std::function<void(std::optional<HttpResponse>, Error)>;
+
+  // The process's client, alive until the process ends.
+  static HttpClient& shared();
+
+  HttpClient();
+  // Stops the worker; requests still running are dropped without their completions.
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Starts `request` and returns at once. `completion` runs once on the main queue.
+  RequestId send(HttpRequest request, Completion completion);
+  // Stops the request; its completion (and `sent`) is not called. Unknown or finished ids
+  // are ignored.
+  void cancel(RequestId id);
+
+  // Runs `request` on the shared client's worker and blocks the calling thread until it
+  // ends (at most its time-outs). For probes; never call it where the worker must wait.
+  static std::optional<HttpResponse> sendSync(HttpRequest request, Error* error = nullptr);
+  // A GET of `url` that takes at most `timeout` in all.
+  static std::optional<HttpResponse> getSync(const std::string& url, Duration timeout,
+                                             Error* error = nullptr);
+
+ private:
+  struct Transfer;
+  struct Registry;
+  enum class Delivery { MainQueue, Worker };
+
+  RequestId start(HttpRequest request, Completion completion, Delivery delivery);
+  void workerLoop();
+  void addPending();
+  void removeCancelled();
+  void finish(RequestId id, std::optional<HttpResponse> response, Error error);
+  void noteSent(Transfer& t);
+
+  void* multi_ = nullptr;  // CURLM*
+  std::thread worker_;
+  std::mutex mutex_;
+  bool stopping_ = false;
+  RequestId nextId_ = 1;
+  std::vector<std::unique_ptr<Transfer>> pending_;     // guarded by mutex_
+  std::vector<RequestId> cancelled_;                   // guarded by mutex_
+  std::map<RequestId, std::unique_ptr<Transfer>> active_;  // worker thread only
+  // Cancellation flags of requests whose completion has not run yet; shared with the
+  // blocks posted to the main queue, which may outlive the client.
+  std::shared_ptr<Registry> registry_;
+};
+
+}  // namespace net
