@@ -64,14 +64,15 @@ void NotificationCenter::post(const Notification& n) {
         matched.emplace_back(e.token, e.callback);
     }
   }
-  for (auto& [token, callback] : matched) {
+  for (auto& entry : matched) {
+    const Token token = entry.first;
     bool live;
     {
       std::lock_guard<std::recursive_mutex> lock(mutex_);
       live = std::any_of(entries_.begin(), entries_.end(),
                          [&](const Entry& e) { return e.token == token; });
     }
-    if (live) (*callback)(n);
+    if (live) (*entry.second)(n);
   }
 }
 
