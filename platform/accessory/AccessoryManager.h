@@ -26,6 +26,7 @@
 // their own. Every member is safe from any thread. A malformed descriptor or configuration
 // entry is logged and skipped; it never detaches the other accessories.
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -109,6 +110,7 @@ class AccessoryManager {
   foundation::RunLoop* watcherLoop_ = nullptr;
   std::thread watcher_;
   std::mutex startMutex_;
+  std::condition_variable startCv_;
   bool watcherReady_ = false;
   std::shared_ptr<int> alive_;  // main-queue blocks check it before touching the registry
 };
