@@ -1,0 +1,104 @@
+#include "testing/backoffice/Operations.h"
+
+namespace backoffice {
+
+namespace {
+
+using nlohmann::json;
+
+json failure(const std::string& text) { return {{"Response", "False"}, {"Error", text}}; }
+
+// Parameters: userName, password, uuid, device_version, device_name, orvomobile_version,
+// division, clientIp. Answers "Id" (the price-edit level) and "JsonOptions" (JSON text).
+Answer authenticateUser(const Call& c, State& s) {
+  const json* user = s.catalogue.findUser(c.param("userName"));
+  if (!user || user->value("password", std::string()) != c.param("password"))
+    return json{{"Response", "False"}, {"Message", "Invalid user name or password."}};
+  return json{{"Response", "True"},
+              {"Message", ""},
+              {"Id", std::to_string(user->value("priceEditLevel", 0))},
+              {"JsonOptions", user->value("options", json::object()).dump()}};
+}
+
+// The server's choice lists, each as JSON text.
+Answer getMethods(const Call&, State& s) {
+  json out = json::object();
+  for (const char* key : {"Terms", "ShipVia", "PaymentCode", "State", "Country", "SalesRep",
+                          "CustomerPriority"})
+    out[key] = s.catalogue.lists.value(key, json::array()).dump();
+  return out;
+}
+
+Answer insertLogo(const Call&, State& s) {
+  return json{{"Response", "True"}, {"Id", "logo-" + std::to_string(s.nextLogo++)}, {"Error", ""}};
+}
+
+Answer getDivision(const Call&, State& s) {
+  json rows = json::array();
+  for (const auto& d : s.catalogue.divisions) {
+    json row;
+    for (const char* key : {"Code", "Descript", "Company", "Addr1", "MultiDivision",
+                            "PrintSoWithSignature", "Overbook", "AddShipDay"})
+      row[key] = d.value(key, std::string());
+    row["Response"] = "True";
+    rows.push_back(std::move(row));
+  }
+  if (rows.empty()) rows.push_back({{"Response", "False"}});
+  return rows;
+}
+
+Answer getDivisionLogo(const Call& c, State& s) {
+  const json* d = s.catalogue.findDivision(c.param("code"));
+  if (!d) return failure("Division " + c.param("code") + " is not known.");
+  return json{{"Response", "True"}, {"Id", d->value("Logo", std::string())}};
+}
+
+Answer getWarehouse(const Call&, State& s) {
+  json rows = json::array();
+  for (const auto& w : s.catalogue.warehouses) {
+    json row{{"Response", "True"}, {"Error", ""}};
+    for (const char* key : {"Code", "Descript", "Name", "Addr1"}) row[key] = w.value(key, std::string());
+    rows.push_back(std::move(row));
+  }
+  if (rows.empty()) rows.push_back(failure("No warehouse is set up."));
+  return rows;
+}
+
+Answer setServerLog(const Call& c, State& s) {
+  s.serverLog.push_back(c.param("logMsg"));
+  return json{{"Response", "True"}};
+}
+
+}  // namespace
+
+const std::string& Call::param(const std::string& name) const {
+  static const std::string empty;
+  for (const auto& [k, v] : params)
+    if (k == name) return v;
+  return empty;
+}
+
+const std::vector<Operation>& operationTable() {
+  using SK = ServiceKind;
+  static const std::vector<Operation> table = {
+      {"AuthenticateUser", SK::Mobile,
+       {"userName", "password", "uuid", "device_version", "device_name", "orvomobile_version",
+        "division", "clientIp"},
+       authenticateUser},
+      {"GetMethods", SK::Mobile, {}, getMethods},
+      {"InsertLogo", SK::Mobile, {}, insertLogo},
+      {"GetDivision", SK::Mobile, {}, getDivision},
+      {"GetDivisionLogo", SK::Mobile, {"code"}, getDivisionLogo},
+      {"GetWarehouse", SK::Mobile, {}, getWarehouse},
+      {"SetServerLog", SK::Mobile, {"logMsg"}, setServerLog},
+  };
+  return table;
+}
+
+const Operation* findOperation(ServiceKind service, const std::string& name) {
+  for (const auto& op : operationTable())
+    if (op.service == service && name == op.name) return &op;
+  return nullptr;
+}
+
+}  // namespace backoffice
