@@ -98,6 +98,30 @@ Error errorForCurl(CURLcode rc, long osErrno, const char* detail) {
   }
 }
 
+// "scheme://host:port" of `url`, or empty when it cannot be parsed.
+std::string originOf(const std::string& url) {
+  CURLU* u = curl_url();
+  std::string origin;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* port = nullptr;
+    curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
+    curl_url_get(u, CURLUPART_HOST, &host, 0);
+    curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+    if (scheme && host) origin = lower(scheme) + "://" + lower(host) + ":" + (port ? port : "");
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+  }
+  curl_url_cleanup(u);
+  return origin;
+}
+
+bool isRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 void initCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -155,6 +179,7 @@ struct HttpClient::Transfer {
   curl_slist* headerList = nullptr;
   bool sendsBody = false;
   bool sentNoted = false;
+  long redirects = 0;
   HttpResponse response;
   char errorText[CURL_ERROR_SIZE] = {};
 
@@ -166,9 +191,13 @@ struct HttpClient::Transfer {
   curl_off_t lastUp = -1;
   curl_off_t lastDown = -1;
 
-  ~Transfer() {
+  ~Transfer() { release(); }
+
+  void release() {
     if (easy) curl_easy_cleanup(easy);
     if (headerList) curl_slist_free_all(headerList);
+    easy = nullptr;
+    headerList = nullptr;
   }
 
   void followClock() {
@@ -251,9 +280,9 @@ struct HttpClient::Transfer {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Redirects are followed by the client itself (see `followRedirect`), so that the
+    // caller's headers are adjusted for the new request rather than sent again blindly.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     // Loopback never goes through a proxy from the environment.
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -493,6 +522,47 @@ void HttpClient::finish(RequestId id, std::optional<HttpResponse> response, Erro
   });
 }
 
+void HttpClient::followRedirect(Transfer& t, long status, std::string location) {
+  if (t.redirects >= kMaxRedirects)
+    return finish(t.id, std::nullopt, urlError(kUrlErrorHTTPTooManyRedirects));
+  const std::string scheme = lower(location.substr(0, location.find(':')));
+  if (scheme != "http" && scheme != "https")
+    return finish(t.id, std::nullopt, urlError(kUrlErrorUnsupportedURL));
+
+  // As browsers do: 301 and 302 turn a POST into a GET, 303 turns anything but HEAD into a
+  // GET; the body and the headers that describe it go. Credentials stay with their origin.
+  HttpRequest& r = t.request;
+  std::string method = r.method.empty() ? "GET" : r.method;
+  const bool toGet = ((status == 301 || status == 302) && method == "POST") ||
+                     (status == 303 && method != "GET" && method != "HEAD");
+  const bool sameOrigin = originOf(location) == originOf(r.url);
+  HttpHeaders kept;
+  for (auto& header : r.headers) {
+    const std::string name = lower(header.first);
+    if (!sameOrigin && (name == "authorization" || name == "cookie")) continue;
+    if (toGet && name.starts_with("content-")) continue;
+    kept.push_back(std::move(header));
+  }
+  if (toGet) {
+    method = "GET";
+    r.body.clear();
+  }
+  r.method = method;
+  r.headers = std::move(kept);
+  r.url = std::move(location);
+
+  curl_multi_remove_handle(static_cast<CURLM*>(multi_), t.easy);
+  t.release();
+  t.response = HttpResponse();
+  t.sendsBody = false;
+  t.errorText[0] = 0;
+  ++t.redirects;
+  t.touch();
+  Error error = t.setUp();
+  if (error.isError()) return finish(t.id, std::nullopt, std::move(error));
+  curl_multi_add_handle(static_cast<CURLM*>(multi_), t.easy);
+}
+
 void HttpClient::workerLoop() {
   CURLM* multi = static_cast<CURLM*>(multi_);
   for (;;) {
@@ -515,7 +585,13 @@ void HttpClient::workerLoop() {
       const CURLcode rc = msg->data.result;
       if (rc == CURLE_OK) {
         long status = 0;
+        char* location = nullptr;
         curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(t->easy, CURLINFO_REDIRECT_URL, &location);
+        if (isRedirect(status) && location && *location) {
+          followRedirect(*t, status, location);
+          continue;
+        }
         t->response.status = static_cast<int>(status);
         finish(t->id, std::move(t->response), Error());
       } else {

@@ -139,6 +139,7 @@ class HttpClient {
   void removeCancelled();
   void finish(RequestId id, std::optional<HttpResponse> response, Error error);
   void noteSent(Transfer& t);
+  void followRedirect(Transfer& t, long status, std::string location);
 
   void* multi_ = nullptr;  // CURLM*
   std::thread worker_;

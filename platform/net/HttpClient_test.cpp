@@ -1,0 +1,435 @@
+#include "platform/net/HttpClient.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
+
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/HttpTestServers.h"
+
+using foundation::MainQueue::isMainThread;
+using foundation::RunLoop;
+using net::HttpClient;
+using net::HttpHeaders;
+using net::HttpRequest;
+using net::HttpResponse;
+using net::testing::RawHttpServer;
+using namespace std::chrono_literals;
+
+namespace {
+
+// What a completion saw.
+struct Outcome {
+  bool done = false;
+  bool onMainThread = false;
+  std::optional<HttpResponse> response;
+  foundation::Error error;
+
+  HttpClient::Completion completion() {
+    return [this](std::optional<HttpResponse> r, foundation::Error e) {
+      done = true;
+      onMainThread = isMainThread();
+      response = std::move(r);
+      error = std::move(e);
+    };
+  }
+  bool wait() { return RunLoop::main().runUntil([this] { return done; }); }
+};
+
+// The header lines of a raw request, in order, without the request line.
+std::vector<std::string> headerLines(const std::string& request) {
+  std::vector<std::string> lines;
+  size_t end = request.find("\r\n\r\n");
+  size_t pos = request.find("\r\n") + 2;
+  while (pos < end) {
+    size_t eol = request.find("\r\n", pos);
+    lines.push_back(request.substr(pos, eol - pos));
+    pos = eol + 2;
+  }
+  return lines;
+}
+
+std::string headerName(const std::string& line) {
+  std::string name = line.substr(0, line.find(':'));
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+// A cpp-httplib server on an ephemeral loopback port, listening on its own thread.
+class LocalServer {
+ public:
+  explicit LocalServer(httplib::Server& server) : server_(server) {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~LocalServer() {
+    server_.stop();
+    thread_.join();
+  }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  httplib::Server& server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace
+
+TEST(HttpClient, PostGoesOutAsGivenAndTheAnswerComesBackInOrderOnTheMainThread) {
+  RawHttpServer server(
+      "HTTP/1.1 201 Created\r\nX-Second: b\r\nX-First: a\r\nX-Folded: one\r\n two\r\n"
+      "Content-Length: 5\r\n\r\nhello");
+  // Large enough that curl would otherwise ask for "Expect: 100-continue"; multi-byte
+  // characters so that the byte length differs from the character count.
+  std::string body = "<soap:Envelope>caf\xC3\xA9 &amp; ";
+  body += std::string(1536 * 1024, 'x') + "</soap:Envelope>";
+  HttpRequest request;
+  request.method = "POST";
+  request.url = server.url("/Webservice/OrvoMobileWebService.asmx");
+  // A stale length from the caller is replaced by the real one, in the caller's place.
+  request.headers = {{"Content-Type", "text/xml; charset=utf-8"},
+                     {"SOAPAction", "http://example.org/GetMethods"},
+                     {"Content-Length", "12"}};
+  request.body = body;
+  request.timeout = 10s;
+  std::vector<std::string> order;
+  request.sent = [&] { order.push_back("sent"); };
+  Outcome outcome;
+  HttpClient::shared().send(request, [&](std::optional<HttpResponse> r, foundation::Error e) {
+    order.push_back("completion");
+    outcome.completion()(std::move(r), std::move(e));
+  });
+  ASSERT_TRUE(outcome.wait());
+
+  ASSERT_EQ(server.requests().size(), 1u);
+  const std::string raw = server.requests()[0];
+  EXPECT_EQ(raw.substr(0, raw.find("\r\n")),
+            "POST /Webservice/OrvoMobileWebService.asmx HTTP/1.1");
+  std::vector<std::string> names;
+  int contentLengths = 0;
+  for (const auto& line : headerLines(raw)) {
+    names.push_back(headerName(line));
+    if (headerName(line) == "content-length") {
+      ++contentLengths;
+      EXPECT_EQ(line, "Content-Length: " + std::to_string(body.size()));
+    }
+    EXPECT_NE(headerName(line), "expect") << line;
+  }
+  EXPECT_EQ(contentLengths, 1);
+  auto at = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+  EXPECT_LT(at("content-type"), at("soapaction"));
+  EXPECT_LT(at("soapaction"), at("content-length"));
+  EXPECT_LT(at("content-length"), static_cast<long>(names.size()));
+  EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), body);
+
+  EXPECT_TRUE(outcome.onMainThread);
+  EXPECT_FALSE(outcome.error.isError());
+  ASSERT_TRUE(outcome.response);
+  EXPECT_EQ(outcome.response->status, 201);
+  EXPECT_EQ(outcome.response->body, "hello");
+  EXPECT_EQ(outcome.response->headers,
+            (HttpHeaders{{"X-Second", "b"}, {"X-First", "a"}, {"X-Folded", "one two"},
+                         {"Content-Length", "5"}}));
+  EXPECT_EQ(outcome.response->header("x-first"), "a");
+  EXPECT_EQ(order, (std::vector<std::string>{"sent", "completion"}));
+}
+
+TEST(HttpClient, ErrorStatusesAreAnswersWithTheirBody) {
+  httplib::Server http;
+  http.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 404;
+    res.set_content("no such page", "text/plain");
+  });
+  http.Post("/fault", [](const httplib::Request& req, httplib::Response& res) {
+    res.status = 500;
+    res.set_content("fault for " + req.body, "text/xml");
+  });
+  LocalServer server(http);
+  HttpClient client;  // closes its kept-alive connections before the server stops
+  struct Case {
+    const char* method;
+    const char* path;
+    int status;
+    const char* body;
+  } cases[] = {{"GET", "/missing", 404, "no such page"}, {"POST", "/fault", 500, "fault for x"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    HttpRequest request;
+    request.method = c.method;
+    request.url = server.url(c.path);
+    request.body = "x";
+    Outcome outcome;
+    client.send(request, outcome.completion());
+    ASSERT_TRUE(outcome.wait());
+    ASSERT_TRUE(outcome.response) << outcome.error.description();
+    EXPECT_FALSE(outcome.error.isError());
+    EXPECT_EQ(outcome.response->status, c.status);
+    EXPECT_EQ(outcome.response->body, c.body);
+    EXPECT_EQ(outcome.response->header("Content-Type"), c.status == 404 ? "text/plain" : "text/xml");
+  }
+}
+
+TEST(HttpClient, FailuresCompleteWithUrlErrors) {
+  const std::string closed = "http://127.0.0.1:" + std::to_string(net::testing::closedPort()) + "/";
+  struct Case {
+    const char* name;
+    std::string url;
+    HttpHeaders headers;
+    int code;
+  } cases[] = {
+      {"closed port", closed, {}, -1004},
+      {"unknown host", "http://no-such-host.invalid/", {}, -1003},
+      {"unsupported scheme", "file:///etc/passwd", {}, -1002},
+      {"not a URL", "http://exa mple.com:port/", {}, -1000},
+      {"line break in a header", closed, {{"X-Injected", "a\r\nHost: evil"}}, -1},
+      {"bad header name", closed, {{"Bad Name", "v"}}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpRequest request;
+    request.url = c.url;
+    request.headers = c.headers;
+    request.timeout = 10s;
+    Outcome outcome;
+    HttpClient::shared().send(request, outcome.completion());
+    ASSERT_TRUE(outcome.wait());
+    EXPECT_TRUE(outcome.onMainThread);
+    EXPECT_FALSE(outcome.response);
+    EXPECT_EQ(outcome.error.domain, "NSURLErrorDomain");
+    EXPECT_EQ(outcome.error.code, c.code);
+    EXPECT_FALSE(outcome.error.text.empty());
+  }
+}
+
+TEST(HttpClient, ErrorTextsOfTheCodesCallersWordMessagesBy) {
+  EXPECT_EQ(net::urlError(-1001).text, "The request timed out.");
+  EXPECT_EQ(net::urlError(-1003).text, "A server with the specified hostname could not be found.");
+  EXPECT_EQ(net::urlError(-1004).text, "Could not connect to the server.");
+  EXPECT_EQ(net::urlError(-1004).domain, "NSURLErrorDomain");
+}
+
+TEST(HttpClient, ServerThatNeverAnswersTimesOutOnTheClock) {
+  foundation::ScopedManualClock clock;
+  RawHttpServer server("");  // reads the request, never replies
+  HttpRequest request;
+  request.method = "POST";
+  request.url = server.url("/slow");
+  request.body = "<x/>";
+  request.timeout = 10s;
+  bool sent = false;
+  request.sent = [&] { sent = true; };
+  Outcome outcome;
+  HttpClient::shared().send(request, outcome.completion());
+  ASSERT_TRUE(server.waitFor([](RawHttpServer& s) { return s.requestCountLocked() == 1; }));
+
+  // Waiting is idle time: nine seconds in, the request still waits.
+  clock->advance(9s);
+  EXPECT_FALSE(RunLoop::main().runUntil([&] { return outcome.done; }, 50ms));
+  clock->advance(1s);
+  ASSERT_TRUE(outcome.wait());
+  EXPECT_FALSE(outcome.response);
+  EXPECT_EQ(outcome.error.code, -1001);
+  EXPECT_EQ(outcome.error.text, "The request timed out.");
+  // The request had gone out before the wait timed out.
+  EXPECT_TRUE(sent);
+}
+
+TEST(HttpClient, TimeoutWhileSendingIsReportedBeforeTheRequestWentOut) {
+  foundation::ScopedManualClock clock;
+  // Nobody reads: a body far larger than the socket buffers cannot go out.
+  net::testing::UnacceptedListener server;
+  HttpRequest request;
+  request.method = "POST";
+  request.url = server.url("/");
+  request.body = std::string(32 * 1024 * 1024, 'x');
+  request.timeout = 10s;
+  bool sent = false;
+  request.sent = [&] { sent = true; };
+  Outcome outcome;
+  HttpClient::shared().send(request, outcome.completion());
+  // Bytes moving keep the request alive; time goes on until sending has stalled for 10 s.
+  ASSERT_TRUE(RunLoop::main().runUntil([&] {
+    clock->advance(1s);
+    return outcome.done;
+  }));
+  EXPECT_EQ(outcome.error.code, -1001);
+  EXPECT_FALSE(sent);
+}
+
+TEST(HttpClient, ResourceTimeoutLimitsTheWholeRequest) {
+  foundation::ScopedManualClock clock;
+  RawHttpServer server("");
+  HttpRequest request;
+  request.url = server.url("/");
+  request.timeout = 10s;
+  request.resourceTimeout = 3s;
+  Outcome outcome;
+  HttpClient::shared().send(request, outcome.completion());
+  ASSERT_TRUE(server.waitFor([](RawHttpServer& s) { return s.requestCountLocked() == 1; }));
+  clock->advance(3s);
+  ASSERT_TRUE(outcome.wait());
+  EXPECT_EQ(outcome.error.code, -1001);
+}
+
+TEST(HttpClient, SeveralRequestsAreInFlightAtOnce) {
+  // The server holds every answer until all requests have arrived, so they can only
+  // complete if the client runs them side by side.
+  constexpr int kRequests = 4;
+  std::mutex mutex;
+  std::condition_variable cv;
+  int arrived = 0;
+  httplib::Server http;
+  http.Get(R"(/item/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++arrived;
+    cv.notify_all();
+    bool all = cv.wait_for(lock, 5s, [&] { return arrived == kRequests; });
+    res.set_content(all ? "item " + req.matches[1].str() : "alone", "text/plain");
+  });
+  LocalServer server(http);
+  HttpClient client;  // closes its kept-alive connections before the server stops
+
+  std::vector<Outcome> outcomes(kRequests);
+  for (int i = 0; i < kRequests; ++i) {
+    HttpRequest request;
+    request.url = server.url("/item/" + std::to_string(i));
+    client.send(request, outcomes[i].completion());
+  }
+  ASSERT_TRUE(RunLoop::main().runUntil([&] {
+    for (auto& o : outcomes)
+      if (!o.done) return false;
+    return true;
+  }));
+  for (int i = 0; i < kRequests; ++i) {
+    ASSERT_TRUE(outcomes[i].response) << outcomes[i].error.description();
+    EXPECT_EQ(outcomes[i].response->body, "item " + std::to_string(i));
+  }
+}
+
+TEST(HttpClient, ConsecutiveRequestsReuseTheConnection) {
+  httplib::Server http;
+  http.Get("/port", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(std::to_string(req.remote_port), "text/plain");
+  });
+  LocalServer server(http);
+  HttpClient client;
+  std::vector<std::string> ports;
+  for (int i = 0; i < 3; ++i) {
+    HttpRequest request;
+    request.url = server.url("/port");
+    Outcome outcome;
+    client.send(request, outcome.completion());
+    ASSERT_TRUE(outcome.wait());
+    ASSERT_TRUE(outcome.response);
+    ports.push_back(outcome.response->body);
+  }
+  EXPECT_EQ(ports[1], ports[0]);
+  EXPECT_EQ(ports[2], ports[0]);
+}
+
+TEST(HttpClient, CancelledRequestNeverCompletesAndDropsItsConnection) {
+  RawHttpServer silent("");
+  HttpRequest request;
+  request.url = silent.url("/");
+  bool completed = false;
+  auto id = HttpClient::shared().send(request, [&](auto, auto) { completed = true; });
+  ASSERT_TRUE(silent.waitFor([](RawHttpServer& s) { return s.requestCountLocked() == 1; }));
+  HttpClient::shared().cancel(id);
+  EXPECT_TRUE(silent.waitFor([](RawHttpServer& s) { return s.closedLocked() == 1; }));
+
+  // A request cancelled right after it was sent to a server that answers at once: whether
+  // the answer is already queued or not, its completion does not run.
+  RawHttpServer quick("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  request.url = quick.url("/");
+  bool quickCompleted = false;
+  id = HttpClient::shared().send(request, [&](auto, auto) { quickCompleted = true; });
+  ASSERT_TRUE(quick.waitFor([](RawHttpServer& s) { return s.requestCountLocked() == 1; }));
+  std::this_thread::sleep_for(20ms);  // let the answer reach the main queue
+  HttpClient::shared().cancel(id);
+  HttpClient::shared().cancel(id);  // twice is harmless
+
+  // A later request still completes, and nothing of the cancelled ones ran before it.
+  Outcome later;
+  HttpClient::shared().send(request, later.completion());
+  ASSERT_TRUE(later.wait());
+  EXPECT_TRUE(later.response);
+  EXPECT_FALSE(completed);
+  EXPECT_FALSE(quickCompleted);
+}
+
+TEST(HttpClient, RedirectIsFollowedToTheFinalAnswer) {
+  httplib::Server http;
+  http.Post("/old", [](const httplib::Request&, httplib::Response& res) {
+    res.set_redirect("/new", 302);
+  });
+  http.Get("/new", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_header("X-Final", "yes");
+    res.set_content("moved here; length header " + req.get_header_value("Content-Length"),
+                    "text/plain");
+  });
+  LocalServer server(http);
+  HttpClient client;  // closes its kept-alive connections before the server stops
+  HttpRequest request;
+  request.method = "POST";
+  request.url = server.url("/old");
+  request.headers = {{"Content-Type", "text/xml"}, {"Content-Length", "3"}};
+  request.body = "abc";
+  request.timeout = 5s;
+  Outcome outcome;
+  client.send(request, outcome.completion());
+  ASSERT_TRUE(outcome.wait());
+  ASSERT_TRUE(outcome.response) << outcome.error.description();
+  EXPECT_EQ(outcome.response->status, 200);
+  EXPECT_EQ(outcome.response->header("X-Final"), "yes");
+  EXPECT_FALSE(outcome.response->header("Location"));
+  EXPECT_EQ(outcome.response->body, "moved here; length header ");
+}
+
+TEST(HttpClient, RedirectLoopFailsWithTooManyRedirects) {
+  RawHttpServer server("HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 0\r\n\r\n");
+  HttpRequest request;
+  request.url = server.url("/");
+  Outcome outcome;
+  HttpClient::shared().send(request, outcome.completion());
+  ASSERT_TRUE(outcome.wait());
+  EXPECT_EQ(outcome.error.code, -1007);
+  EXPECT_EQ(server.requests().size(), 17u);  // the first request and 16 redirects
+}
+
+TEST(HttpClient, GetSyncBlocksForTheAnswerOrTheError) {
+  httplib::Server http;
+  http.Get("/", [](const httplib::Request& req, httplib::Response& res) {
+    if (req.get_param_value("format") == "json")
+      res.set_content(R"({"ip":"10.1.2.3"})", "application/json");
+  });
+  http.set_keep_alive_timeout(0);  // the shared client's connection must not hold it open
+  LocalServer server(http);
+  foundation::Error error;
+  auto response = HttpClient::getSync(server.url("/?format=json"), 5s, &error);
+  ASSERT_TRUE(response) << error.description();
+  EXPECT_EQ(response->status, 200);
+  EXPECT_EQ(response->body, R"({"ip":"10.1.2.3"})");
+
+  const std::string closed = "http://127.0.0.1:" + std::to_string(net::testing::closedPort()) + "/";
+  EXPECT_FALSE(HttpClient::getSync(closed, 5s, &error));
+  EXPECT_EQ(error.code, -1004);
+  EXPECT_FALSE(HttpClient::getSync(closed, 5s));  // no error out-parameter
+}
+
+TEST(HttpClient, GetSyncTimesOutOnTheClockWithinItsLimit) {
+  foundation::ScopedManualClock clock;
+  RawHttpServer server("");
+  std::thread advancer([&] {
+    server.waitFor([](RawHttpServer& s) { return s.requestCountLocked() == 1; });
+    clock->advance(2s);
+  });
+  foundation::Error error;
+  EXPECT_FALSE(HttpClient::getSync(server.url("/"), 2s, &error));
+  advancer.join();
+  EXPECT_EQ(error.code, -1001);
+}
