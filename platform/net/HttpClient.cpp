@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -313,7 +314,7 @@ struct HttpClient::Transfer {
     for (const auto& [name, value] : request.headers) {
       if (!isToken(name) || !isHeaderValue(value))
         return Error(foundation::kUrlErrorDomain, kUrlErrorUnknown,
-                     "The request header \"" + lower(name.substr(0, 64)) + "\" is not valid.");
+                     "The request header \"" + name.substr(0, 64) + "\" is not valid.");
       std::string line;
       if (iequals(name, "Content-Length")) {
         line = name + ": " + std::to_string(sendsBody ? request.body.size() : 0);

@@ -9,12 +9,15 @@
 // with a status of 400 or more is an answer, not an error.
 //
 // Requests are sent as given: the caller's headers go out in the caller's order after the
-// request line and Host; nothing is cached, nothing is read from a cache; no
-// "Expect: 100-continue" is sent; a "Content-Length" that the caller gives keeps its place
-// and always carries the byte length of the body actually sent (so it is never doubled nor
-// wrong). HTTPS verifies the server's certificate and host name, against the system's
-// authorities or the request's own CA file. Redirects are followed (at most 16), over http
-// and https only.
+// request line, "Host" and "Accept: */*"; nothing is cached, nothing is read from a cache;
+// no "Expect: 100-continue" is sent; a "Content-Length" that the caller gives keeps its
+// place and always carries the byte length of the body actually sent (so it is never
+// doubled nor wrong); without one, it follows the caller's headers. HTTPS verifies the
+// server's certificate and host name, against the system's authorities or the request's
+// own CA file. Redirects are followed (at most 16, to http and https only) as browsers do:
+// 301 and 302 turn a POST into a GET without its body and "Content-" headers, 303 turns
+// any method but HEAD into a GET, and "Authorization" and "Cookie" are not sent to another
+// origin.
 //
 // `send` and `cancel` may be called from any thread. Completions run on the main queue;
 // a request cancelled on the main thread never calls its completion afterwards. Bad input

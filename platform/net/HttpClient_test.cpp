@@ -60,7 +60,8 @@ std::string headerName(const std::string& line) {
 // A cpp-httplib server on an ephemeral loopback port, listening on its own thread.
 class LocalServer {
  public:
-  explicit LocalServer(httplib::Server& server) : server_(server) {
+  explicit LocalServer(httplib::Server& server, std::string scheme = "http")
+      : server_(server), scheme_(std::move(scheme)) {
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
   }
@@ -68,12 +69,13 @@ class LocalServer {
     server_.stop();
     thread_.join();
   }
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  std::string url(const std::string& path, const std::string& host = "127.0.0.1") const {
+    return scheme_ + "://" + host + ":" + std::to_string(port_) + path;
   }
 
  private:
   httplib::Server& server_;
+  std::string scheme_;
   int port_ = 0;
   std::thread thread_;
 };
@@ -239,6 +241,23 @@ TEST(HttpClient, ServerThatNeverAnswersTimesOutOnTheClock) {
   EXPECT_TRUE(sent);
 }
 
+TEST(HttpClient, SystemClockTimeoutEndsTheRequestOnItsOwn) {
+  // The one real wait of this suite, kept short: the worker must wake up for a deadline
+  // when nothing else happens.
+  RawHttpServer server("");
+  HttpRequest request;
+  request.url = server.url("/");
+  request.timeout = 300ms;
+  Outcome outcome;
+  const auto start = std::chrono::steady_clock::now();
+  HttpClient::shared().send(request, outcome.completion());
+  ASSERT_TRUE(outcome.wait());
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(outcome.error.code, -1001);
+  EXPECT_GE(elapsed, 300ms);
+  EXPECT_LT(elapsed, 3s);
+}
+
 TEST(HttpClient, TimeoutWhileSendingIsReportedBeforeTheRequestWentOut) {
   foundation::ScopedManualClock clock;
   // Nobody reads: a body far larger than the socket buffers cannot go out.
@@ -362,6 +381,23 @@ TEST(HttpClient, CancelledRequestNeverCompletesAndDropsItsConnection) {
   EXPECT_FALSE(quickCompleted);
 }
 
+TEST(HttpClient, DestroyedClientDropsItsRequestsWithoutCompletions) {
+  RawHttpServer silent("");
+  bool completed = false;
+  {
+    HttpClient client;
+    HttpRequest request;
+    request.url = silent.url("/");
+    client.send(request, [&](auto, auto) { completed = true; });
+    ASSERT_TRUE(silent.waitFor([](RawHttpServer& s) { return s.requestCountLocked() == 1; }));
+  }
+  EXPECT_TRUE(silent.waitFor([](RawHttpServer& s) { return s.closedLocked() == 1; }));
+  bool marker = false;
+  foundation::MainQueue::post([&] { marker = true; });
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return marker; }));
+  EXPECT_FALSE(completed);
+}
+
 TEST(HttpClient, RedirectIsFollowedToTheFinalAnswer) {
   httplib::Server http;
   http.Post("/old", [](const httplib::Request&, httplib::Response& res) {
@@ -432,4 +468,47 @@ TEST(HttpClient, GetSyncTimesOutOnTheClockWithinItsLimit) {
   EXPECT_FALSE(HttpClient::getSync(server.url("/"), 2s, &error));
   advancer.join();
   EXPECT_EQ(error.code, -1001);
+}
+
+TEST(HttpClient, HttpsTrustsOnlyVerifiedCertificates) {
+  const std::string dir = ::testing::TempDir();
+  const std::string cert = dir + "net_test_cert.pem", key = dir + "net_test_key.pem";
+  ASSERT_TRUE(net::testing::makeSelfSignedCertificate(cert, key));
+  httplib::SSLServer https(cert.c_str(), key.c_str());
+  ASSERT_TRUE(https.is_valid());
+  https.Post("/api/check-in", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content("secure " + req.body, "application/json");
+  });
+  LocalServer server(https, "https");
+  HttpClient client;
+  struct Case {
+    const char* name;
+    std::string host;
+    std::string caFile;
+    int code;  // 0: answered
+  } cases[] = {
+      {"self-signed, system authorities", "127.0.0.1", "", -1202},
+      {"trusted through the CA file", "127.0.0.1", cert, 0},
+      {"trusted, by host name", "localhost", cert, 0},
+      {"CA file missing", "127.0.0.1", dir + "no-such-ca.pem", -1200},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpRequest request;
+    request.method = "POST";
+    request.url = server.url("/api/check-in", c.host);
+    request.headers = {{"content-type", "application/json"}};
+    request.body = "{}";
+    request.caFile = c.caFile;
+    Outcome outcome;
+    client.send(request, outcome.completion());
+    ASSERT_TRUE(outcome.wait());
+    if (c.code == 0) {
+      ASSERT_TRUE(outcome.response) << outcome.error.description();
+      EXPECT_EQ(outcome.response->body, "secure {}");
+    } else {
+      EXPECT_FALSE(outcome.response);
+      EXPECT_EQ(outcome.error.code, c.code) << outcome.error.description();
+    }
+  }
 }
