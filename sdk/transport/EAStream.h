@@ -26,6 +26,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,8 @@ class EAStream : public accessory::StreamDelegate,
   static constexpr foundation::Duration kWriteNoProgressTimeout = std::chrono::seconds(3);
   // Pause after every write pass that did not finish the data.
   static constexpr std::chrono::milliseconds kWritePassPause{10};
+  // The longest `disconnect` waits for the driver's callback on the main queue.
+  static constexpr foundation::Duration kDisconnectNoticeTimeout = std::chrono::seconds(5);
 
   // Opens a session per channel (at most the first eight) on `commRunLoop` (the shared
   // thread by default) and waits until all are open, in up to two attempts. Returns
@@ -141,8 +144,11 @@ class EAStream : public accessory::StreamDelegate,
   std::atomic<bool> registered_{false};
   std::array<Channel, kMaxChannels> channels_;
   std::atomic<int> channelCount_{0};
-  std::mutex eaLock_;           // serialises writes and the closing of sessions
+  std::mutex eaLock_;              // serialises writes and the closing of sessions
   mutable std::mutex stateMutex_;  // guards the fields below and the session slots' pointers
+  foundation::RunLoop* loop_ = nullptr;  // where the sessions are scheduled
+  std::mutex openMutex_;
+  std::condition_variable openCv_;  // signalled by open and error events
   std::shared_ptr<accessory::Accessory> accessory_;
   std::string deviceName_, deviceModel_, firmwareRevision_, hardwareRevision_, serialNumber_;
   std::weak_ptr<AccessoryManagerDelegate> delegate_;

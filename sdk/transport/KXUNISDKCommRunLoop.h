@@ -61,6 +61,8 @@ class KXUNISDKCommRunLoop {
   bool isRunLoopThread() const;
   std::thread::id threadId() const;
   int requestCounter() const;
+  // Waits (real time, bounded) until no thread runs; false when `timeout` passed first.
+  bool waitUntilStopped(std::chrono::milliseconds timeout);
 
  private:
   void runLoopCancel();  // with runLock_ held
@@ -71,11 +73,11 @@ class KXUNISDKCommRunLoop {
   std::vector<const void*> sources_;
   int requestCounter_ = 0;
   bool threadActive_ = false;
+  bool starting_ = false;
   bool threadShouldClose_ = false;
   foundation::MonoTime stopTime_{};
   foundation::RunLoop* runLoop_ = nullptr;
   std::thread::id threadId_{};
-  uint64_t generation_ = 0;  // counts threads started, so a stale thread never clears state
 };
 
 }  // namespace kestra
