@@ -3,16 +3,13 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/sleeve/PellanFrame.h"
 
 namespace kestra {
 
-namespace {
-constexpr const char* kSdkErrorDomain = "com.sabrel.errors";
-}
-
 foundation::Error pellanError(int code, std::string text) {
-  return foundation::Error(kSdkErrorDomain, code, std::move(text));
+  return KXUNISDKGlobals::makeError(code, text);
 }
 
 bool pellanFail(foundation::Error* error, int code, std::string text) {

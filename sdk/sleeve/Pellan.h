@@ -1,0 +1,225 @@
+#pragma once
+// The driver of the barcode and magnetic-stripe sleeve.
+//
+// One driver object serves one sleeve. `sharedDevice()` is the process-wide driver,
+// registered with the shared accessory manager; `create()` makes one over a manager of the
+// caller's (tests). The driver claims a sleeve the accessory manager offers once `connect()`
+// (or `managedConnect()`) was called, identifies it, and reports `connectionState` changes
+// to its delegates on the main queue; sleeve events (barcodes, buttons, magnetic cards)
+// reach the delegates on the main queue too (see PellanDelegate.h).
+//
+// Commands: every command method runs on the caller's thread and blocks it until the
+// sleeve answers (at most 30 s for the command lock and 7 s for the reply), so commands
+// must not be called on the common run-loop thread. They return false, nullopt or nullptr
+// on failure and fill the optional `error` with the SDK's error (domain
+// "com.sabrel.errors", negative code). Nothing throws.
+//
+// Bad input from the sleeve (garbage, corrupt lengths, oversized frames, short answers) is
+// dropped or reported as an error; it never reads or writes past a buffer. Card data is
+// never logged.
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Error.h"
+#include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/sleeve/PellanDelegate.h"
+#include "sdk/transport/CommStream.h"
+#include "sdk/transport/EAManager.h"
+
+namespace kestra {
+
+struct KXBatteryInfo;
+
+// Scan modes and scan-button modes of the sleeve.
+inline constexpr int MODE_SINGLE_SCAN = 0;
+inline constexpr int MODE_MULTI_SCAN = 1;
+inline constexpr int MODE_MOTION_DETECT = 2;
+inline constexpr int MODE_SINGLE_SCAN_RELEASE = 3;
+inline constexpr int BUTTON_DISABLED = 0;
+inline constexpr int BUTTON_ENABLED = 1;
+// Barcode type numbering handed to the barcode notifier.
+inline constexpr int BARCODE_TYPE_DEFAULT = 0;
+inline constexpr int BARCODE_TYPE_EXTENDED = 1;
+inline constexpr int BARCODE_TYPE_ISO15424 = 2;
+
+class Pellan final : public AccessoryManagerDelegate,
+                     public CommStreamDelegate,
+                     public std::enable_shared_from_this<Pellan> {
+ public:
+  // The process-wide driver over `EAManager::sharedManager()`; made on first use.
+  static Pellan& sharedDevice();
+  // A driver of its own over `manager` (which must outlive it), registered with it.
+  static std::shared_ptr<Pellan> create(EAManager& manager);
+  ~Pellan() override;
+
+  // ---- Connection --------------------------------------------------------------------
+  // From state 0: state 1, and asks the accessory manager to search.
+  void connect();
+  // From state 0: state 1 only (the caller starts the managers itself).
+  void managedConnect();
+  // State 0, and closes the link.
+  void disconnect();
+  // Talks to a sleeve over a stream pair; true once it is identified (within 10 s).
+  bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                          std::shared_ptr<accessory::OutputStream> output,
+                          Error* error = nullptr);
+  bool isPresent() const;
+
+  int connstate() const;
+  int connectionType() const;
+  void setConnectionType(int type);
+  std::string deviceName() const;
+  std::string deviceModel() const;
+  std::string firmwareRevision() const;
+  std::string hardwareRevision() const;
+  std::string serialNumber() const;
+  int sdkVersion() const { return 207; }
+  // major x 1000 + minor.
+  int getFWVER() const;
+  // major x 100 + minor (263 for firmware 2.63).
+  int getFirmwareVersion() const;
+
+  // ---- Delegates ------------------------------------------------------------------------
+  void addDelegate(const std::shared_ptr<PellanDelegate>& delegate);
+  void removeDelegate(const std::shared_ptr<PellanDelegate>& delegate);
+  // Replaces the first delegate (or adds one to an empty list).
+  void setDelegate(const std::shared_ptr<PellanDelegate>& delegate);
+  std::shared_ptr<PellanDelegate> delegate();
+  std::vector<std::shared_ptr<PellanDelegate>> delegates();
+  bool clientsRespondToSelector(std::string_view selector);
+
+  // ---- Command transport -------------------------------------------------------------------
+  std::optional<Bytes> sendCommand(int channel, int command, const uint8_t* data,
+                                   uint64_t length, bool forced, Error* error = nullptr);
+  std::optional<Bytes> sendCommand(int channel, int command, const uint8_t* data,
+                                   uint64_t length, Error* error = nullptr);
+  // Pinpad pass-through: command 0x42 with [sub-command][data].
+  std::optional<Bytes> ppadCommand(int subCommand, const uint8_t* data, uint64_t length,
+                                   Error* error = nullptr);
+  // Runs a pass-through packet [x][sub-command][x][length BE 2][data] and builds the answer
+  // packet [0x00][status][length BE 2][result][LRC].
+  Bytes ppadPassThrough(const Bytes& packet);
+
+  // ---- Features --------------------------------------------------------------------------
+  int getSupportedFeature(int feature, Error* error = nullptr);
+  bool featCheck(std::string_view code) const;
+
+  // ---- Scan commands -------------------------------------------------------------------------
+  bool barcodeStartScan(Error* error = nullptr);
+  bool barcodeStopScan(Error* error = nullptr);
+  bool barcodeGetScanTimeout(int* timeout, Error* error = nullptr);
+  bool barcodeSetScanTimeout(int timeout, Error* error = nullptr);
+  bool barcodeGetScanButtonMode(int* mode, Error* error = nullptr);
+  bool barcodeSetScanButtonMode(int mode, Error* error = nullptr);
+  bool barcodeGetScanMode(int* mode, Error* error = nullptr);
+  bool barcodeSetScanMode(int mode, Error* error = nullptr);
+  // `beepData` holds frequency (Hz) / duration (ms) pairs; `length` is its size in bytes.
+  bool barcodeSetScanBeep(bool enabled, int volume, const int* beepData, int length,
+                          Error* error = nullptr);
+  bool barcodeGetTypeMode(int* mode, Error* error = nullptr);
+  int barcodeGetTypeMode() const;
+  bool barcodeSetTypeMode(int mode, Error* error = nullptr);
+  // The sleeve-side barcode numbering (set when the sleeve connects).
+  bool _barcodeSetTypeMode(int mode, Error* error = nullptr);
+  std::string barcodeType2Text(int type) const;
+  bool barcodeSetUVLights(bool on, Error* error = nullptr);
+  bool barcodeGetUVLights(bool* on, Error* error = nullptr);
+  bool barcodeSetBeepOnReady(bool on, Error* error = nullptr);
+  bool barcodeGetBeepOnReady(bool* on, Error* error = nullptr);
+  bool barcodeEngineCheckReady(bool* ready, Error* error = nullptr);
+
+  // ---- Kiosk and battery -------------------------------------------------------------------
+  bool setKioskMode(bool on, Error* error = nullptr);
+  bool getKioskMode(bool* on, Error* error = nullptr);
+  bool setBatteryMaxCapacity(int capacity, Error* error = nullptr);
+  bool setInternalBatteryChargeCurrentMode(bool on, Error* error = nullptr);
+  bool getInternalBatteryChargeCurrentMode(bool* on, Error* error = nullptr);
+  bool getBatteryCapacity(int* percent, float* volts, Error* error = nullptr);
+  std::shared_ptr<KXBatteryInfo> getBatteryInfo(Error* error = nullptr);
+
+  // ---- System and settings -------------------------------------------------------------------
+  bool sysPowerOff(Error* error = nullptr);
+  bool sysSaveSettingsToFlash(Error* error = nullptr);
+  // Sets the sleeve's clock to `date` (now when absent), in UTC.
+  bool rtcSetDate(std::optional<std::chrono::system_clock::time_point> date,
+                  Error* error = nullptr);
+  std::optional<std::chrono::system_clock::time_point> rtcGetDate(Error* error = nullptr);
+  // The identification texts: serial number, -, name, model, firmware, ...
+  std::optional<std::vector<std::string>> sysGetIdent(Error* error = nullptr);
+  bool sysMute(Error* error = nullptr);
+  bool sysEnterPassThrough(Error* error = nullptr);
+  bool playSound(int volume, const int* beepData, int length, Error* error = nullptr);
+  bool getCharging(bool* charging, Error* error = nullptr);
+  bool setCharging(bool enabled, Error* error = nullptr);
+  bool getSyncButtonMode(int* mode, Error* error = nullptr);
+  bool setSyncButtonMode(int mode, Error* error = nullptr);
+  bool getPassThroughSync(bool* enabled, Error* error = nullptr);
+  bool setPassThroughSync(bool enabled, Error* error = nullptr);
+  bool uiControlLEDsWithBitMask(uint32_t mask, Error* error = nullptr);
+  bool uiEnableVibrationForTime(float seconds, Error* error = nullptr);
+  bool setUSBChargeCurrent(int current, Error* error = nullptr);
+  bool getUSBChargeCurrent(int* current, Error* error = nullptr);
+  bool uiEnableSpeaker(bool on, Error* error = nullptr);
+  bool uiIsSpeakerEnabled(bool* on, Error* error = nullptr);
+  bool uiEnableSpeakerAutoControl(bool on, Error* error = nullptr);
+  bool uiIsSpeakerAutoControlEnabled(bool* on, Error* error = nullptr);
+  bool uiEnableSpeakerButton(bool on, Error* error = nullptr);
+  bool uiIsSpeakerButtonEnabled(bool* on, Error* error = nullptr);
+  bool setAutoOffWhenIdle(double idleSeconds, double disconnectedSeconds,
+                          Error* error = nullptr);
+  bool getAutoOffWhenIdle(double* idleSeconds, Error* error = nullptr);
+  bool getAutoOffWhenIdle(double* idleSeconds, double* disconnectedSeconds,
+                          Error* error = nullptr);
+  bool getTimeRemainingToPowerOff(double* seconds, Error* error = nullptr);
+  std::optional<Bytes> voltageCommand(const uint8_t* data, int length, Error* error = nullptr);
+  std::optional<Bytes> taCommand(const Bytes& data, Error* error = nullptr);
+  std::optional<Bytes> handleCommand(const Bytes& data, Error* error = nullptr);
+
+  // ---- Magnetic-stripe reader -------------------------------------------------------------------
+  bool msEnable(Error* error = nullptr);
+  bool msDisable(Error* error = nullptr);
+  bool msGetCardDataMode(int* mode, Error* error = nullptr);
+  bool msSetCardDataMode(int mode, Error* error = nullptr);
+  std::optional<KXFinancialCardDictionary> msProcessFinancialCard(
+      std::optional<std::string_view> track1, std::optional<std::string_view> track2) const;
+
+  // ---- Events -----------------------------------------------------------------------------
+  // Main queue. One event record [channel][code][st1][st2][payload...] to the delegates.
+  void processData(Bytes record);
+  // Delivering thread. A Bluetooth-module event record [channel][0x1E][st1][st2][sub][...].
+  void processBTEvents(const Bytes& record);
+
+  // ---- Accessory manager and stream-pair contracts -------------------------------------------
+  std::optional<std::vector<std::string>> accessoryShouldConnect(
+      const std::string& name, std::vector<std::string> channels) override;
+  void accessoryConnected(const std::shared_ptr<EAStream>& stream) override;
+  int accessoryData(int channel, const uint8_t* buffer, int length) override;
+  void accessoryDisconnected(const std::shared_ptr<EAStream>& stream) override;
+  void streamConnected(CommStream& stream) override;
+  int streamData(CommStream& stream, const uint8_t* buffer, int length) override;
+  void streamDisconnected(CommStream& stream) override;
+
+  // The reply wait of every command (7 s); identification lowers it for its attempts.
+  static constexpr std::chrono::seconds kResponseTimeout{7};
+  static constexpr std::chrono::milliseconds kIdentResponseTimeout{100};
+  static constexpr std::chrono::seconds kStreamConnectTimeout{10};
+
+  struct Impl;
+
+ private:
+  explicit Pellan(EAManager& manager);
+  void setConnState(int state);
+  void notifyConnState();
+  bool identify();
+
+  std::unique_ptr<Impl> d_;
+};
+
+}  // namespace kestra

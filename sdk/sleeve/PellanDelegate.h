@@ -1,0 +1,72 @@
+#pragma once
+// What the sleeve driver tells its delegates. Every callback is optional: a delegate lists
+// the ones it implements (by selector name, `implements({sel::connectionState, ...})` in its
+// constructor) and only those are called. The device API is the main delegate; others may
+// register too.
+//
+// Threads: `connectionState`, `deviceFeatureSupported` and every card, barcode and button
+// callback arrive on the main queue; `handleEvent` arrives on the thread that delivered the
+// sleeve's bytes. The driver walks its list from the last registered delegate to the first,
+// and an exception thrown by one delegate is caught and does not stop the others.
+//
+// The barcode forms of KXBarcodeDelegate are what the SDK's barcode notifier sends when no
+// delegate takes `kxdev_barcodeData`.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Bytes.h"
+#include "sdk/foundation/KXBarcodeDelegate.h"
+
+namespace kestra {
+
+namespace sel {
+inline constexpr std::string_view connectionState = "connectionState:";
+inline constexpr std::string_view deviceFeatureSupported = "deviceFeatureSupported:value:";
+inline constexpr std::string_view pellanButtonPressed = "pellanButtonPressed:";
+inline constexpr std::string_view pellanButtonReleased = "pellanButtonReleased:";
+inline constexpr std::string_view kxdev_debug = "kxdev_debug:source:";
+inline constexpr std::string_view kxdev_barcodeData = "kxdev_barcodeData:";
+inline constexpr std::string_view kxdev_uhfCard = "kxdev_uhfCard:epc:";
+inline constexpr std::string_view kxdev_magneticPassbookData = "kxdev_magneticPassbookData:";
+inline constexpr std::string_view kxdev_magneticCTDOTData = "kxdev_magneticCTDOTData:";
+inline constexpr std::string_view magneticCardData = "magneticCardData:track2:track3:";
+inline constexpr std::string_view magneticJISCardData = "magneticJISCardData:";
+inline constexpr std::string_view magneticF2FCardData = "magneticF2FCardData:";
+inline constexpr std::string_view magneticCardRawData = "magneticCardRawData:";
+inline constexpr std::string_view handleEvent = "handleEvent:";
+}  // namespace sel
+
+class PellanDelegate : public KXBarcodeDelegate {
+ public:
+  // 0 disconnected, 1 connecting, 2 connected.
+  virtual void connectionState(int state) { (void)state; }
+  virtual void deviceFeatureSupported(int feature, int value) { (void)feature; (void)value; }
+  virtual void pellanButtonPressed(int button) { (void)button; }
+  virtual void pellanButtonReleased(int button) { (void)button; }
+  virtual void kxdev_debug(const std::string& text, int source) { (void)text; (void)source; }
+  // The engine's symbology code followed by the code's bytes.
+  virtual void kxdev_barcodeData(const foundation::Bytes& barcode) { (void)barcode; }
+  virtual void kxdev_uhfCard(int pc, const foundation::Bytes& epc) { (void)pc; (void)epc; }
+  virtual void kxdev_magneticPassbookData(const foundation::Bytes& data) { (void)data; }
+  virtual void kxdev_magneticCTDOTData(const foundation::Bytes& data) { (void)data; }
+  // Absent tracks are nullopt. The texts hold card data: never log or keep them.
+  virtual void magneticCardData(const std::optional<std::string>& track1,
+                                const std::optional<std::string>& track2,
+                                const std::optional<std::string>& track3) {
+    (void)track1; (void)track2; (void)track3;
+  }
+  virtual void magneticJISCardData(const std::string& data) { (void)data; }
+  virtual void magneticF2FCardData(const std::string& data) { (void)data; }
+  virtual void magneticCardRawData(const foundation::Bytes& data) { (void)data; }
+  // A generic sleeve event (its payload), on the delivering thread.
+  virtual void handleEvent(const foundation::Bytes& data) { (void)data; }
+  // The device API answers whether one of its own delegates implements `selector`.
+  virtual bool clientsRespondToSelector(std::string_view selector) {
+    (void)selector;
+    return false;
+  }
+};
+
+}  // namespace kestra

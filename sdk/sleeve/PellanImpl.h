@@ -1,0 +1,100 @@
+#pragma once
+// The sleeve driver's state, shared by its source files (connection, events, commands).
+// Not part of the SDK's interface.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/sleeve/Pellan.h"
+#include "sdk/sleeve/PellanFeatures.h"
+#include "sdk/sleeve/PellanTransport.h"
+
+namespace kestra {
+
+struct Pellan::Impl {
+  explicit Impl(EAManager& m) : manager(m) {}
+
+  EAManager& manager;
+  PellanTransport transport;
+  std::shared_ptr<CommStream> comm;
+
+  mutable std::mutex identityMutex;  // guards the strings and eaStream
+  std::string deviceName, deviceModel, firmwareRevision, hardwareRevision, serialNumber;
+  std::shared_ptr<EAStream> eaStream;
+
+  std::atomic<bool> eaStreamConnected{false};
+  std::atomic<bool> commStreamConnected{false};
+  std::atomic<int> connectionType{0};
+  std::atomic<int> fwVer{0};
+  std::atomic<int> fwVerFull{0};
+  std::atomic<int> fwVerEmsr{0};
+  std::atomic<bool> btFeature{false};
+  std::atomic<int> barcodeTypeMode{0};
+  std::atomic<int> barScanMode{-1};
+  std::atomic<int> buttonState{0};
+  std::atomic<double> idleTimeout{30.0};
+
+  std::mutex connStateMutex;  // one state change (and its set-up) at a time
+  std::mutex btLock;          // start and stop scan do not interleave
+
+  std::recursive_mutex delegatesMutex;
+  std::vector<std::weak_ptr<PellanDelegate>> delegateList;
+
+  // The live delegates, last registered first.
+  std::vector<std::shared_ptr<PellanDelegate>> delegatesLastFirst() {
+    std::lock_guard<std::recursive_mutex> lock(delegatesMutex);
+    std::vector<std::shared_ptr<PellanDelegate>> out;
+    for (auto it = delegateList.rbegin(); it != delegateList.rend(); ++it)
+      if (auto d = it->lock()) out.push_back(std::move(d));
+    return out;
+  }
+
+  // Calls `call` on every delegate that implements `selector`, last registered first; an
+  // exception thrown by a delegate is dropped. Returns how many were called.
+  int fanOut(std::string_view selector, const std::function<void(PellanDelegate&)>& call,
+             bool firstOnly = false) {
+    int called = 0;
+    for (const auto& d : delegatesLastFirst()) {
+      if (!d->responds(selector)) continue;
+      KXUNISDKGlobals::LOG("TDelegate %p responds to selector, will be notified",
+                           static_cast<void*>(d.get()));
+      ++called;
+      try {
+        call(*d);
+      } catch (...) {
+      }
+      if (firstOnly) break;
+    }
+    return called;
+  }
+
+  std::string model() const {
+    std::lock_guard<std::mutex> lock(identityMutex);
+    return deviceModel;
+  }
+  std::string name() const {
+    std::lock_guard<std::mutex> lock(identityMutex);
+    return deviceName;
+  }
+
+  int feature(int f) {
+    const std::string m = model(), n = name();
+    return pellan::supportedFeature({m, n, fwVer.load(), btFeature.load()}, f, nullptr);
+  }
+
+  // A command on channel `channel` with `data`.
+  std::optional<Bytes> command(int channel, int code, const Bytes& data, Error* error) {
+    return transport.sendCommand(channel, code, data.empty() ? nullptr : data.data(),
+                                 data.size(), false, error);
+  }
+};
+
+// Reads one answer byte; an empty answer is "Invalid data length received".
+bool pellanFirstByte(const std::optional<Bytes>& answer, uint8_t* out, Error* error);
+
+}  // namespace kestra

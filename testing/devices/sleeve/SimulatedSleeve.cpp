@@ -1,0 +1,64 @@
+#include "testing/devices/sleeve/SimulatedSleeve.h"
+
+#include "sdk/sleeve/PellanModels.h"
+
+namespace devices {
+
+accessory::AccessoryIdentity SimulatedSleeve::identityFor(const Options& o) {
+  accessory::AccessoryIdentity id;
+  id.name = o.config.name;
+  id.manufacturer = o.manufacturer;
+  id.modelNumber = o.config.model;
+  id.serialNumber = o.config.serialNumber;
+  id.firmwareRevision = o.announceFirmware ? o.config.firmware : std::string();
+  id.hardwareRevision = "1.0";
+  id.protocolStrings = {kestra::pellan::kProtocolBarcode};
+  if (o.config.channels >= 2) id.protocolStrings.push_back(kestra::pellan::kProtocolMagnetic);
+  return id;
+}
+
+SimulatedSleeve::SimulatedSleeve(Options options)
+    : SimulatedAccessory(identityFor(options), options.folder), protocol_(options.config) {}
+
+SimulatedSleeve::~SimulatedSleeve() { detach(); }
+
+void SimulatedSleeve::onReceive(int channel, const uint8_t* data, size_t length) {
+  std::vector<SleeveProtocol::Output> out;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out = protocol_.feed(channel, data, length);
+  }
+  for (const auto& o : out) send(o.channel, o.frame);
+}
+
+void SimulatedSleeve::emit(const SleeveProtocol::Output& out,
+                           const std::vector<size_t>& boundaries) {
+  if (boundaries.empty())
+    send(out.channel, out.frame);
+  else
+    sendInPieces(out.channel, out.frame, boundaries);
+}
+
+void SimulatedSleeve::sendBarcode(const std::string& text, uint8_t engineCode) {
+  emit(withProtocol([&](SleeveProtocol& p) { return p.barcodeEvent(engineCode, text); }));
+}
+
+void SimulatedSleeve::pressButton(uint8_t state) {
+  emit(withProtocol([&](SleeveProtocol& p) { return p.buttonEvent(state); }));
+}
+
+void SimulatedSleeve::swipe(const std::optional<std::string>& t1,
+                            const std::optional<std::string>& t2,
+                            const std::optional<std::string>& t3) {
+  emit(withProtocol([&](SleeveProtocol& p) { return p.magneticEvent(t1, t2, t3); }));
+}
+
+void SimulatedSleeve::sendRawCard(const Bytes& data) {
+  emit(withProtocol([&](SleeveProtocol& p) { return p.rawCardEvent(data); }));
+}
+
+void SimulatedSleeve::sendEvent(int channel, uint8_t code, const Bytes& payload) {
+  emit(withProtocol([&](SleeveProtocol& p) { return p.event(channel, code, payload); }));
+}
+
+}  // namespace devices

@@ -1,0 +1,62 @@
+#pragma once
+// A simulated sleeve behind the accessory layer: the sleeve protocol (SleeveProtocol.h) on
+// the device thread of a `SimulatedAccessory`, with the base's fault knobs (silence,
+// delays, split delivery, garbage, a link dropped mid-frame).
+//
+// Its identity announces the sleeve's protocol strings: two channels (barcode and magnetic
+// reader) by default, or one. `announceFirmware` false leaves the accessory's firmware
+// revision empty, so the driver identifies the sleeve by command.
+//
+// Tests inject events from any thread (`sendBarcode`, `pressButton`, `swipe`, ...) and
+// inspect or change the protocol's state under `withProtocol`.
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "testing/devices/base/SimulatedAccessory.h"
+#include "testing/devices/sleeve/SleeveProtocol.h"
+
+namespace devices {
+
+class SimulatedSleeve : public SimulatedAccessory {
+ public:
+  struct Options {
+    SleeveProtocol::Config config;
+    bool announceFirmware = true;
+    std::string manufacturer = "SABREL";
+    std::filesystem::path folder;  // the SDK's accessory folder when empty
+  };
+
+  explicit SimulatedSleeve(Options options);
+  SimulatedSleeve() : SimulatedSleeve(Options{}) {}
+  ~SimulatedSleeve() override;
+
+  // Runs `f` on the protocol state under the device's lock.
+  template <class F>
+  auto withProtocol(F f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f(protocol_);
+  }
+
+  void sendBarcode(const std::string& text, uint8_t engineCode = 'T');
+  void pressButton(uint8_t state);
+  void swipe(const std::optional<std::string>& track1, const std::optional<std::string>& track2,
+             const std::optional<std::string>& track3 = std::nullopt);
+  void sendRawCard(const Bytes& data);
+  void sendEvent(int channel, uint8_t code, const Bytes& payload);
+  // Sends one output (an event frame), split at `boundaries` when given.
+  void emit(const SleeveProtocol::Output& out, const std::vector<size_t>& boundaries = {});
+
+  static accessory::AccessoryIdentity identityFor(const Options& options);
+
+ protected:
+  void onReceive(int channel, const uint8_t* data, size_t length) override;
+
+ private:
+  mutable std::mutex mutex_;
+  SleeveProtocol protocol_;
+};
+
+}  // namespace devices

@@ -1,0 +1,63 @@
+// Runs a simulated sleeve as an accessory of this machine, so that the demo (or any program
+// of the SDK) finds it like a real one. Each line typed is scanned as a barcode; a few
+// lines starting with "!" drive the rest of the sleeve:
+//   !press N / !release N   scan button N (newer firmware form)
+//   !swipe TRACK1;TRACK2     a magnetic card (either track may be empty)
+//   !quit                    detach and end (end of input does the same)
+//
+// Options: --name NAME, --model CODES, --firmware X.Y, --one-channel, --wake (identify
+// only after the wake bytes; implies an empty announced firmware revision), --folder DIR.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "testing/devices/sleeve/SimulatedSleeve.h"
+
+int main(int argc, char** argv) {
+  devices::SimulatedSleeve::Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
+    if (a == "--name") options.config.name = next();
+    else if (a == "--model") options.config.model = next();
+    else if (a == "--firmware") options.config.firmware = next();
+    else if (a == "--one-channel") options.config.channels = 1;
+    else if (a == "--wake") {
+      options.config.wakeRequired = true;
+      options.announceFirmware = false;
+    } else if (a == "--folder") options.folder = next();
+    else {
+      std::fprintf(stderr, "unknown option %s\n", a.c_str());
+      return 2;
+    }
+  }
+  devices::SimulatedSleeve sleeve(options);
+  if (!sleeve.attach()) {
+    std::fprintf(stderr, "could not attach the simulated sleeve\n");
+    return 1;
+  }
+  std::fprintf(stderr, "simulated sleeve \"%s\" attached; type a code and press Enter\n",
+               options.config.name.c_str());
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == "!quit") break;
+    if (line.rfind("!press ", 0) == 0) {
+      sleeve.pressButton(uint8_t(std::stoi(line.substr(7)) << 1 | 1));
+    } else if (line.rfind("!release ", 0) == 0) {
+      sleeve.pressButton(uint8_t(std::stoi(line.substr(9)) << 1));
+    } else if (line.rfind("!swipe ", 0) == 0) {
+      const std::string rest = line.substr(7);
+      const size_t semi = rest.find(';');
+      const std::string t1 = rest.substr(0, semi);
+      const std::string t2 = semi == std::string::npos ? std::string() : rest.substr(semi + 1);
+      sleeve.swipe(t1.empty() ? std::nullopt : std::optional<std::string>(t1),
+                   t2.empty() ? std::nullopt : std::optional<std::string>(t2));
+    } else if (!line.empty()) {
+      sleeve.sendBarcode(line);
+    }
+  }
+  sleeve.detach();
+  return 0;
+}
