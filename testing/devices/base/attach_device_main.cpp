@@ -13,22 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "testing/devices/base/SimulatedAccessory.h"
-
-namespace {
-
-class EchoAccessory final : public devices::SimulatedAccessory {
- public:
-  using SimulatedAccessory::SimulatedAccessory;
-  ~EchoAccessory() override { detach(); }
-
- protected:
-  void onReceive(int channel, const uint8_t* data, size_t length) override {
-    send(channel, devices::Bytes(data, data + length));
-  }
-};
-
-}  // namespace
+#include "testing/devices/base/EchoAccessory.h"
 
 int main(int argc, char** argv) {
   accessory::AccessoryIdentity id;
@@ -59,7 +44,7 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts
 
-  EchoAccessory device(id, folder);
+  devices::EchoAccessory device(id, folder);
   if (!device.attach()) {
     std::fprintf(stderr, "cannot attach %s\n", id.name.c_str());
     return 1;

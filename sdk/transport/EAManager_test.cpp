@@ -1,0 +1,185 @@
+#include "sdk/transport/EAManager.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "testing/devices/base/AccessoryTestBench.h"
+#include "testing/devices/base/EchoAccessory.h"
+#include "testing/devices/base/RecordingDriver.h"
+
+namespace kestra {
+namespace {
+
+using devices::AccessoryTestBench;
+using devices::RecordingDriver;
+using namespace std::chrono_literals;
+
+accessory::AccessoryIdentity sleeveIdentity(const std::string& name = "Pellan PX4") {
+  return {name, "Sabrel", "PX4", "SN0001", "2.63", "1.0",
+          {"com.sabrel.pellan.pro.bar", "com.sabrel.pellan.pro.msr"}};
+}
+
+TEST(EAManagerTest, DriversAreAskedInRegistrationOrderAndTheFirstClaimWins) {
+  AccessoryTestBench bench;
+  std::vector<std::string> askLog;
+  auto a = std::make_shared<RecordingDriver>("A", RecordingDriver::claimNothing(), &askLog);
+  auto b = std::make_shared<RecordingDriver>(
+      "B", RecordingDriver::claimProtocol("com.sabrel.pellan.pro.bar"), &askLog);
+  auto c = std::make_shared<RecordingDriver>(
+      "C", RecordingDriver::claimProtocol("com.sabrel.pellan.pro.bar"), &askLog);
+  for (auto& d : {a, b, c}) bench.manager->setDelegate(d);
+  bench.manager->setDelegate(a);  // registering twice changes nothing
+  bench.attach(sleeveIdentity());
+
+  bench.manager->tryConnect();
+  ASSERT_TRUE(b->waitFor([&] { return b->connectedCount == 1; }));
+  bench.pumpUntil([&] { return !bench.manager->searchInProgress(); });
+
+  EXPECT_EQ(askLog, (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(c->asked.size(), 0u);
+  ASSERT_EQ(bench.manager->devices().size(), 1u);
+  auto stream = bench.manager->devices()[0];
+  EXPECT_EQ(stream->delegate(), b);
+  EXPECT_EQ(stream->deviceName(), "Pellan PX4");
+  EXPECT_EQ(stream->deviceModel(), "PX4");
+  EXPECT_EQ(stream->serialNumber(), "SN0001");
+  EXPECT_EQ(stream->firmwareRevision(), "2.63");
+  EXPECT_TRUE(bench.manager->connected());
+  EXPECT_EQ(bench.manager->delegate(), a);
+
+  // An accessory already served is not claimed again.
+  bench.manager->tryConnect();
+  bench.pumpUntil([&] { return !bench.manager->searchInProgress(); }, 200ms);
+  EXPECT_EQ(b->connectedCount, 1);
+  EXPECT_EQ(askLog.size(), 2u);
+}
+
+TEST(EAManagerTest, ClaimWhoseSessionsFailIsNotPassedOnAndIsRetriedByTheNextSearch) {
+  struct Case {
+    const char* name;
+    bool refuse;  // the device closes new sessions; otherwise it never answers them
+  };
+  for (const Case& k : {Case{"refused sessions", true}, Case{"sessions that never open", false}}) {
+    SCOPED_TRACE(k.name);
+    foundation::ScopedManualClock clock;
+    AccessoryTestBench bench;
+    auto b = std::make_shared<RecordingDriver>(
+        "B", RecordingDriver::claimProtocol("com.sabrel.pellan.pro.bar"));
+    auto c = std::make_shared<RecordingDriver>(
+        "C", RecordingDriver::claimProtocol("com.sabrel.pellan.pro.bar"));
+    bench.manager->setDelegate(b);
+    bench.manager->setDelegate(c);
+    auto& device = bench.attach(sleeveIdentity());
+    if (k.refuse)
+      device.setRefuseSessions(true);
+    else
+      device.setHoldSessions(true);
+
+    bench.manager->tryConnect();
+    ASSERT_TRUE(bench.pumpUntil([&] { return bench.manager->searchInProgress(); }));
+    ASSERT_TRUE(AccessoryTestBench::advanceUntil(
+        *clock, [&] { return !bench.manager->searchInProgress(); }));
+    EXPECT_EQ(b->connectedCount, 0);
+    EXPECT_EQ(b->asked.size(), 1u);
+    EXPECT_TRUE(c->asked.empty());
+    EXPECT_FALSE(bench.manager->connected());
+    EXPECT_EQ(bench.comm->requestCounter(), 0);  // the failed stream did not stay registered
+
+    device.setRefuseSessions(false);
+    device.setHoldSessions(false);
+    bench.manager->tryConnect();
+    ASSERT_TRUE(b->waitFor([&] { return b->connectedCount == 1; }));
+    EXPECT_TRUE(c->asked.empty());
+  }
+}
+
+TEST(EAManagerTest, ClaimedStringsTheAccessoryDoesNotOfferAreDropped) {
+  AccessoryTestBench bench;
+  auto d = std::make_shared<RecordingDriver>(
+      "D", [](const std::string&, const std::vector<std::string>&) {
+        return std::optional<std::vector<std::string>>(std::vector<std::string>{
+            "com.other.unknown", "com.sabrel.pellan.pro.msr", "com.sabrel.pellan.pro.bar"});
+      });
+  bench.manager->setDelegate(d);
+  auto& device = bench.attach(sleeveIdentity());
+  bench.manager->tryConnect();
+  ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 1; }));
+  auto stream = d->currentStream();
+  EXPECT_EQ(stream->channelCount(), 2);
+  // Channel 0 is the first kept string, the device's second protocol.
+  ASSERT_TRUE(stream->write(0, foundation::bytesOf("msr")));
+  ASSERT_TRUE(stream->write(1, foundation::bytesOf("bar")));
+  ASSERT_TRUE(device.waitForReceived(1, 3));
+  ASSERT_TRUE(device.waitForReceived(0, 3));
+  EXPECT_EQ(foundation::textOf(device.received(1)), "msr");
+  EXPECT_EQ(foundation::textOf(device.received(0)), "bar");
+}
+
+TEST(EAManagerTest, EmptyClaimTakesTheAccessoryButOpensNothing) {
+  foundation::ScopedManualClock clock;
+  AccessoryTestBench bench;
+  auto d = std::make_shared<RecordingDriver>(
+      "D", [](const std::string&, const std::vector<std::string>&) {
+        return std::optional<std::vector<std::string>>(std::vector<std::string>{});
+      });
+  auto e = std::make_shared<RecordingDriver>(
+      "E", RecordingDriver::claimProtocol("com.sabrel.pellan.pro.bar"));
+  bench.manager->setDelegate(d);
+  bench.manager->setDelegate(e);
+  bench.attach(sleeveIdentity());
+  bench.manager->tryConnect();
+  ASSERT_TRUE(bench.pumpUntil([&] { return bench.manager->searchInProgress(); }));
+  ASSERT_TRUE(AccessoryTestBench::advanceUntil(
+      *clock, [&] { return !bench.manager->searchInProgress(); }));
+  EXPECT_EQ(d->connectedCount, 0);
+  EXPECT_TRUE(e->asked.empty());
+}
+
+TEST(EAManagerTest, DetachedAccessoryTellsManagerAndDriverOnTheMainQueue) {
+  AccessoryTestBench bench;
+  auto d = std::make_shared<RecordingDriver>(
+      "D", RecordingDriver::claimProtocol("com.sabrel.pellan.pro.bar"));
+  bench.manager->setDelegate(d);
+  auto& device = bench.attach(sleeveIdentity());
+  bench.manager->tryConnect();
+  ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 1; }));
+  auto stream = d->currentStream();
+  EXPECT_TRUE(bench.manager->isAccessoryPresent("pellan"));
+  EXPECT_TRUE(bench.manager->isAccessoryPresent("com.sabrel.pellan.pro.msr"));
+
+  device.detach();
+  ASSERT_TRUE(d->waitFor([&] { return d->disconnectedCount == 1; }));
+  EXPECT_TRUE(d->disconnectedOnMain);
+  EXPECT_TRUE(bench.pumpUntil([&] { return !bench.manager->connected(); }));
+  EXPECT_FALSE(stream->connected());
+  EXPECT_FALSE(stream->write(0, foundation::bytesOf("late")));
+  EXPECT_FALSE(bench.manager->isAccessoryPresent("pellan"));
+
+  // Disconnecting again tells nobody twice.
+  stream->disconnect();
+  bench.pumpUntil([] { return GlobalQueue::running() == 0; });
+  EXPECT_EQ(d->disconnectedCount, 1);
+  EXPECT_EQ(bench.comm->requestCounter(), 0);
+}
+
+TEST(EAManagerTest, EnteringTheBackgroundClosesStreamsUnlessTheBackgroundModeIsOn) {
+  for (bool backgroundMode : {false, true}) {
+    SCOPED_TRACE(backgroundMode ? "background mode" : "no background mode");
+    AccessoryTestBench bench;
+    bench.manager->setBackgroundApp(backgroundMode);
+    auto d = std::make_shared<RecordingDriver>(
+        "D", RecordingDriver::claimProtocol("com.sabrel.pellan.pro.bar"));
+    bench.manager->setDelegate(d);
+    bench.attach(sleeveIdentity());
+    bench.manager->tryConnect();
+    ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 1; }));
+
+    foundation::NotificationCenter::defaultCenter().post(kApplicationDidEnterBackgroundNotification);
+    EXPECT_EQ(d->disconnectedCount, backgroundMode ? 0 : 1);
+    EXPECT_EQ(bench.manager->connected(), backgroundMode);
+    EXPECT_FALSE(bench.registry->notificationsRegistered());
+  }
+}
+
+}  // namespace
+}  // namespace kestra
