@@ -146,7 +146,8 @@ void CommStream::handleEvent(accessory::Stream& stream, StreamEvent event) {
         break;
       }
       case StreamEvent::HasBytesAvailable:
-        receive();
+        // Until both sides are open, bytes wait for the read that drops them at opening.
+        if (streamsOpened_) receive();
         break;
       case StreamEvent::EndEncountered: {
         std::shared_ptr<CommStream> self = shared_from_this();
