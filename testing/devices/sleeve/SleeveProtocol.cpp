@@ -128,7 +128,9 @@ SleeveProtocol::Output SleeveProtocol::reply(int arrival, uint8_t rawCode, uint8
     nextStatus.reset();
   }
   Bytes data = {st1, st2};
-  if (st1 == 0) data.insert(data.end(), result.begin(), result.end());
+  const Bytes& r = nextResult ? *nextResult : result;
+  if (st1 == 0) data.insert(data.end(), r.begin(), r.end());
+  nextResult.reset();
   uint8_t code = rawCode;
   if (nextWrongEcho) {
     code = uint8_t(code + 1);

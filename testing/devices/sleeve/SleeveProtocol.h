@@ -91,6 +91,7 @@ class SleeveProtocol {
 
   // ---- Faults for the next reply ------------------------------------------------------------
   std::optional<std::pair<uint8_t, uint8_t>> nextStatus;
+  std::optional<Bytes> nextResult;  // replaces the next successful reply's result bytes
   bool nextWrongEcho = false;
   bool nextShortLength = false;
   bool nextOversized = false;
