@@ -1,0 +1,26 @@
+#include "sdk/device/KXStandIns.h"
+
+#include <nlohmann/json.hpp>
+
+#include "sdk/foundation/KXErrors.h"
+#include "sdk/foundation/KXUNISDKGlobals.h"
+
+namespace kestra {
+
+Error noDeviceError() {
+  return KXUNISDKGlobals::makeError(-20, std::string(KXErrors::getErrorDescription(-20)));
+}
+
+bool KXStandInPrinter::beep(Error* error) { return foundation::fail(error, noDeviceError()); }
+
+std::optional<std::string> KXStandInPrinter::scanBarcode(double, int*, Error* error) {
+  foundation::fail(error, noDeviceError());
+  return std::nullopt;
+}
+
+std::optional<nlohmann::json> KXStandInPinpad::msGetLastCardMaskedData(Error* error) {
+  foundation::fail(error, noDeviceError());
+  return std::nullopt;
+}
+
+}  // namespace kestra

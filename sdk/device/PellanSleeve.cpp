@@ -1,0 +1,164 @@
+#include "sdk/device/PellanSleeve.h"
+
+#include "sdk/device/KXDevices.h"
+#include "sdk/device/KXStandIns.h"
+#include "sdk/sleeve/Pellan.h"
+#include "sdk/transport/EAManager.h"
+
+namespace kestra {
+
+// The driver's callbacks, passed on to the device API on the thread they arrive on.
+class PellanSleeve::Events final : public PellanDelegate {
+ public:
+  Events() {
+    implements({sel::connectionState, sel::deviceFeatureSupported, sel::pellanButtonPressed,
+                sel::pellanButtonReleased, sel::kxdev_debug, sel::kxdev_barcodeData, sel::kxdev_uhfCard,
+                sel::kxdev_magneticPassbookData, sel::kxdev_magneticCTDOTData, sel::magneticCardData,
+                sel::magneticJISCardData, sel::magneticF2FCardData, sel::magneticCardRawData});
+  }
+  std::weak_ptr<KXDevices> api;
+
+  void connectionState(int state) override {
+    if (auto a = api.lock()) a->connectionState(state);
+  }
+  void deviceFeatureSupported(int feature, int value) override {
+    if (auto a = api.lock()) a->deviceFeatureSupported(feature, value);
+  }
+  void pellanButtonPressed(int button) override {
+    if (auto a = api.lock()) a->pellanButtonPressed(button);
+  }
+  void pellanButtonReleased(int button) override {
+    if (auto a = api.lock()) a->pellanButtonReleased(button);
+  }
+  void kxdev_debug(const std::string& text, int source) override {
+    if (auto a = api.lock()) a->kxdev_debug(text, source);
+  }
+  void kxdev_barcodeData(const foundation::Bytes& barcode) override {
+    if (auto a = api.lock()) a->kxdev_barcodeData(barcode);
+  }
+  void kxdev_uhfCard(int pc, const foundation::Bytes& epc) override {
+    if (auto a = api.lock()) a->kxdev_uhfCard(uint16_t(pc), epc);
+  }
+  void kxdev_magneticPassbookData(const foundation::Bytes& data) override {
+    if (auto a = api.lock()) a->kxdev_magneticPassbookData(data);
+  }
+  void kxdev_magneticCTDOTData(const foundation::Bytes& data) override {
+    if (auto a = api.lock()) a->kxdev_magneticCTDOTData(data);
+  }
+  void magneticCardData(const std::optional<std::string>& track1, const std::optional<std::string>& track2,
+                        const std::optional<std::string>& track3) override {
+    if (auto a = api.lock()) a->magneticCardData(track1, track2, track3);
+  }
+  void magneticJISCardData(const std::string& data) override {
+    if (auto a = api.lock()) a->magneticJISCardData(data);
+  }
+  void magneticF2FCardData(const std::string& data) override {
+    if (auto a = api.lock()) a->magneticF2FCardData(data);
+  }
+  void magneticCardRawData(const foundation::Bytes& data) override {
+    if (auto a = api.lock()) a->magneticCardRawData(data);
+  }
+  bool clientsRespondToSelector(std::string_view selector) override {
+    auto a = api.lock();
+    return a && a->clientsRespondToSelector(selector);
+  }
+};
+
+PellanSleeve::PellanSleeve(std::shared_ptr<Pellan> pellan)
+    : pellan_(std::move(pellan)), events_(std::make_shared<Events>()) {}
+
+PellanSleeve::~PellanSleeve() { pellan_->removeDelegate(events_); }
+
+void PellanSleeve::attach(std::weak_ptr<KXDevices> api) {
+  events_->api = std::move(api);
+  pellan_->addDelegate(events_);
+}
+
+std::string PellanSleeve::deviceName() { return pellan_->deviceName(); }
+std::string PellanSleeve::deviceModel() { return pellan_->deviceModel(); }
+std::string PellanSleeve::firmwareRevision() { return pellan_->firmwareRevision(); }
+std::string PellanSleeve::hardwareRevision() { return pellan_->hardwareRevision(); }
+std::string PellanSleeve::serialNumber() { return pellan_->serialNumber(); }
+int PellanSleeve::getSupportedFeature(int feature, Error* error) { return pellan_->getSupportedFeature(feature, error); }
+int PellanSleeve::connstate() { return pellan_->connstate(); }
+void PellanSleeve::managedConnect() { pellan_->managedConnect(); }
+void PellanSleeve::disconnect() { pellan_->disconnect(); }
+bool PellanSleeve::isPresent() { return pellan_->isPresent(); }
+int PellanSleeve::connectionType() { return pellan_->connectionType(); }
+
+bool PellanSleeve::msEnable(Error* error) { return pellan_->msEnable(error); }
+bool PellanSleeve::msDisable(Error* error) { return pellan_->msDisable(error); }
+bool PellanSleeve::msSetCardDataMode(int mode, Error* error) { return pellan_->msSetCardDataMode(mode, error); }
+bool PellanSleeve::barcodeStartScan(Error* error) { return pellan_->barcodeStartScan(error); }
+bool PellanSleeve::barcodeStopScan(Error* error) { return pellan_->barcodeStopScan(error); }
+bool PellanSleeve::barcodeGetScanMode(int* mode, Error* error) { return pellan_->barcodeGetScanMode(mode, error); }
+bool PellanSleeve::barcodeSetScanMode(int mode, Error* error) { return pellan_->barcodeSetScanMode(mode, error); }
+bool PellanSleeve::barcodeGetScanButtonMode(int* mode, Error* error) {
+  return pellan_->barcodeGetScanButtonMode(mode, error);
+}
+bool PellanSleeve::barcodeSetScanButtonMode(int mode, Error* error) {
+  return pellan_->barcodeSetScanButtonMode(mode, error);
+}
+bool PellanSleeve::barcodeSetScanBeep(bool enabled, int volume, const int* beepData, int length, Error* error) {
+  return pellan_->barcodeSetScanBeep(enabled, volume, beepData, length, error);
+}
+bool PellanSleeve::barcodeGetBeepOnReady(bool* on, Error* error) { return pellan_->barcodeGetBeepOnReady(on, error); }
+bool PellanSleeve::barcodeSetBeepOnReady(bool on, Error* error) { return pellan_->barcodeSetBeepOnReady(on, error); }
+bool PellanSleeve::barcodeGetUVLights(bool* on, Error* error) { return pellan_->barcodeGetUVLights(on, error); }
+bool PellanSleeve::barcodeSetUVLights(bool on, Error* error) { return pellan_->barcodeSetUVLights(on, error); }
+bool PellanSleeve::playSound(int volume, const int* beepData, int length, Error* error) {
+  return pellan_->playSound(volume, beepData, length, error);
+}
+bool PellanSleeve::getCharging(bool* charging, Error* error) { return pellan_->getCharging(charging, error); }
+bool PellanSleeve::setCharging(bool enabled, Error* error) { return pellan_->setCharging(enabled, error); }
+bool PellanSleeve::getSyncButtonMode(int* mode, Error* error) { return pellan_->getSyncButtonMode(mode, error); }
+bool PellanSleeve::setSyncButtonMode(int mode, Error* error) { return pellan_->setSyncButtonMode(mode, error); }
+bool PellanSleeve::getKioskMode(bool* on, Error* error) { return pellan_->getKioskMode(on, error); }
+bool PellanSleeve::getBatteryCapacity(int* percent, float* volts, Error* error) {
+  return pellan_->getBatteryCapacity(percent, volts, error);
+}
+std::shared_ptr<KXBatteryInfo> PellanSleeve::getBatteryInfo(Error* error) { return pellan_->getBatteryInfo(error); }
+bool PellanSleeve::getUSBChargeCurrent(int* current, Error* error) { return pellan_->getUSBChargeCurrent(current, error); }
+bool PellanSleeve::setUSBChargeCurrent(int current, Error* error) { return pellan_->setUSBChargeCurrent(current, error); }
+bool PellanSleeve::uiControlLEDsWithBitMask(uint32_t mask, Error* error) {
+  return pellan_->uiControlLEDsWithBitMask(mask, error);
+}
+
+// ---- Factories ---------------------------------------------------------------------------------
+
+namespace {
+
+class PellanDriverFactory final : public KXDriverFactory {
+ public:
+  PellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager)
+      : pellan_(std::move(pellan)), manager_(manager) {}
+  std::shared_ptr<KXSleeveDriver> makeSleeve() override { return std::make_shared<PellanSleeve>(pellan_); }
+  std::shared_ptr<KXPrinterDriver> makePrinter(int) override { return std::make_shared<KXStandInPrinter>(); }
+  std::shared_ptr<KXPinpadDriver> makePinpad() override { return std::make_shared<KXStandInPinpad>(); }
+  std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter() override { return std::make_shared<KXStandInStream>(); }
+  std::shared_ptr<KXStreamDriver> makeHub() override { return std::make_shared<KXStandInStream>(); }
+  std::shared_ptr<KXStreamDriver> makeBarcodeHID() override { return std::make_shared<KXStandInStream>(); }
+  std::shared_ptr<KXStreamDriver> makeKeyboardHID() override { return std::make_shared<KXStandInStream>(); }
+  std::shared_ptr<KXStreamDriver> makeMagtek() override { return std::make_shared<KXStandInStream>(); }
+  std::shared_ptr<KXBLEStreamDriver> makeBLEStream() override { return std::make_shared<KXStandInBLEStream>(); }
+  void tryConnect() override {
+    if (manager_) manager_->tryConnect();
+  }
+
+ private:
+  std::shared_ptr<Pellan> pellan_;
+  EAManager* manager_;
+};
+
+}  // namespace
+
+std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager) {
+  return std::make_shared<PellanDriverFactory>(std::move(pellan), manager);
+}
+
+std::shared_ptr<KXDriverFactory> KXDriverFactory::standard() {
+  Pellan& pellan = Pellan::sharedDevice();
+  return makePellanDriverFactory(pellan.shared_from_this(), &EAManager::sharedManager());
+}
+
+}  // namespace kestra

@@ -1,0 +1,76 @@
+#pragma once
+// The sleeve driver `Pellan` as the device API sees it, and the driver factory that the
+// device API uses in production.
+//
+// `PellanSleeve` forwards the device API's sleeve calls to a `Pellan` unchanged and turns
+// the driver's callbacks (which `Pellan` delivers on the main queue) into the device API's
+// driver callbacks, on the same thread. It registers itself as one of the driver's
+// delegates, so other delegates of the driver keep receiving their events.
+//
+// Threads: as `Pellan`: commands block the caller until the sleeve answers.
+
+#include <memory>
+
+#include "sdk/device/KXDeviceDrivers.h"
+
+namespace kestra {
+
+class Pellan;
+class EAManager;
+
+class PellanSleeve final : public KXSleeveDriver {
+ public:
+  explicit PellanSleeve(std::shared_ptr<Pellan> pellan);
+  ~PellanSleeve() override;
+
+  void attach(std::weak_ptr<KXDevices> api) override;
+  std::string deviceName() override;
+  std::string deviceModel() override;
+  std::string firmwareRevision() override;
+  std::string hardwareRevision() override;
+  std::string serialNumber() override;
+  int getSupportedFeature(int feature, Error* error) override;
+  int connstate() override;
+  void managedConnect() override;
+  void disconnect() override;
+  bool isPresent() override;
+  int connectionType() override;
+
+  bool msEnable(Error* error) override;
+  bool msDisable(Error* error) override;
+  bool msSetCardDataMode(int mode, Error* error) override;
+  bool barcodeStartScan(Error* error) override;
+  bool barcodeStopScan(Error* error) override;
+  bool barcodeGetScanMode(int* mode, Error* error) override;
+  bool barcodeSetScanMode(int mode, Error* error) override;
+  bool barcodeGetScanButtonMode(int* mode, Error* error) override;
+  bool barcodeSetScanButtonMode(int mode, Error* error) override;
+  bool barcodeSetScanBeep(bool enabled, int volume, const int* beepData, int length, Error* error) override;
+  bool barcodeGetBeepOnReady(bool* on, Error* error) override;
+  bool barcodeSetBeepOnReady(bool on, Error* error) override;
+  bool barcodeGetUVLights(bool* on, Error* error) override;
+  bool barcodeSetUVLights(bool on, Error* error) override;
+  bool playSound(int volume, const int* beepData, int length, Error* error) override;
+  bool getCharging(bool* charging, Error* error) override;
+  bool setCharging(bool enabled, Error* error) override;
+  bool getSyncButtonMode(int* mode, Error* error) override;
+  bool setSyncButtonMode(int mode, Error* error) override;
+  bool getKioskMode(bool* on, Error* error) override;
+  bool getBatteryCapacity(int* percent, float* volts, Error* error) override;
+  std::shared_ptr<KXBatteryInfo> getBatteryInfo(Error* error) override;
+  bool getUSBChargeCurrent(int* current, Error* error) override;
+  bool setUSBChargeCurrent(int current, Error* error) override;
+  bool uiControlLEDsWithBitMask(uint32_t mask, Error* error) override;
+
+ private:
+  class Events;
+  std::shared_ptr<Pellan> pellan_;
+  std::shared_ptr<Events> events_;
+};
+
+// Drivers for a device API: the sleeve is `pellan`, whose accessory search `manager` starts
+// on `tryConnect`; every other driver is a stand-in.
+std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan,
+                                                         EAManager* manager);
+
+}  // namespace kestra
