@@ -34,7 +34,7 @@ bool NavigationBar::layoutIsStale() const { return owner_ && builtFor_ != owner_
 void NavigationBar::layoutSubviews() {
   if (!owner_) return;
   builtFor_ = owner_->barRevision() + revision_;
-  for (auto s : subviews()) s->removeFromSuperview();
+  for (auto s : std::vector<std::shared_ptr<View>>(subviews())) s->removeFromSuperview();
   ViewController* top = owner_->topViewController();
   if (!top) return;
   NavigationItem& item = top->navigationItem();

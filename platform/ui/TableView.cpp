@@ -325,24 +325,37 @@ void TableView::layoutVisible(bool requery) {
     for (auto& [ip, cell] : visible_) recycle(cell);
     visible_.clear();
   }
+  // The rows in view; cells of rows that left it go to the pool before new ones are asked for.
+  std::vector<IndexPath> wanted;
   for (size_t s = 0; s < rows_.size(); ++s)
     for (int r = 0; r < rows_[s]; ++r) {
       double y = rowTop_[s][static_cast<size_t>(r)], h = rowHeights_[s][static_cast<size_t>(r)];
       if (y + h <= top || y >= bottom || h <= 0) continue;
-      IndexPath ip{static_cast<int>(s), r};
-      std::shared_ptr<TableViewCell> cell;
-      auto it = visible_.find(ip);
-      if (it != visible_.end()) {
-        cell = it->second;
-        visible_.erase(it);
-      } else {
-        cell = makeCell(ip);
-      }
-      cell->setFrame({0, y, w, h});
-      if (cell->superview() != this) insertSubview(cell, 0);
-      keep[ip] = cell;
+      wanted.push_back({static_cast<int>(s), r});
     }
-  for (auto& [ip, cell] : visible_) recycle(cell);
+  for (auto it = visible_.begin(); it != visible_.end();) {
+    if (!std::binary_search(wanted.begin(), wanted.end(), it->first)) {
+      recycle(it->second);
+      it = visible_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const IndexPath& ip : wanted) {
+    auto s = static_cast<size_t>(ip.section);
+    auto r = static_cast<size_t>(ip.row);
+    std::shared_ptr<TableViewCell> cell;
+    auto it = visible_.find(ip);
+    if (it != visible_.end()) {
+      cell = it->second;
+      visible_.erase(it);
+    } else {
+      cell = makeCell(ip);
+    }
+    cell->setFrame({0, rowTop_[s][r], w, rowHeights_[s][r]});
+    if (cell->superview() != this) insertSubview(cell, 0);
+    keep[ip] = cell;
+  }
   visible_ = std::move(keep);
 
   // Section headers.

@@ -138,7 +138,7 @@ void Toolbar::setItems(std::vector<std::shared_ptr<BarButtonItem>> items, bool) 
 }
 
 void Toolbar::layoutSubviews() {
-  for (auto s : subviews()) s->removeFromSuperview();
+  for (auto s : std::vector<std::shared_ptr<View>>(subviews())) s->removeFromSuperview();
   std::vector<std::shared_ptr<View>> made;
   layoutBarItems(*this, items_, 8, frame().width() - 8, made);
 }

@@ -329,7 +329,7 @@ void Window::updateKeyboard() {
   }
   const bool wasVisible = isKeyboardVisible();
   const Rect oldFrame = keyboardLayer_->frame();
-  for (auto s : keyboardLayer_->subviews()) s->removeFromSuperview();
+  for (auto s : std::vector<std::shared_ptr<View>>(keyboardLayer_->subviews())) s->removeFromSuperview();
   shownKeyboard_ = nullptr;
   auto& center = foundation::NotificationCenter::defaultCenter();
   if (!kb) {
