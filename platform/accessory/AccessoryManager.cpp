@@ -1,5 +1,6 @@
 #include "platform/accessory/AccessoryManager.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/inotify.h>
@@ -8,10 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/Paths.h"
@@ -22,12 +21,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<nlohmann::json> readJsonFile(const fs::path& path) {
-  std::ifstream in(path);
-  if (!in) return std::nullopt;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  auto j = nlohmann::json::parse(ss.str(), nullptr, false);
+// Reads a JSON file; `inode` (when given) names the very file that was read, so a file
+// replaced or removed during a scan is never mistaken for another.
+std::optional<nlohmann::json> readJsonFile(const fs::path& path, std::string* inode = nullptr) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  std::string text;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (1 << 20)) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+  }
+  ::close(fd);
+  if (inode) *inode = std::to_string(st.st_dev) + "." + std::to_string(st.st_ino);
+  auto j = nlohmann::json::parse(text, nullptr, false);
   if (j.is_discarded()) return std::nullopt;
   return j;
 }
@@ -148,14 +156,16 @@ std::vector<AccessoryManager::Found> AccessoryManager::scanFolder() const {
     sock.replace_extension(".sock");
     struct stat st {};
     if (::stat(sock.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-    auto j = readJsonFile(p);
+    std::string descriptorInode;
+    auto j = readJsonFile(p, &descriptorInode);
     if (!j) continue;  // half written or malformed: skipped
     Found f;
     if (!identityFromJson(*j, f.identity)) continue;
     if (processGone(*j)) continue;
     f.endpoint.kind = AccessoryEndpoint::Kind::Socket;
     f.endpoint.socketPath = sock.string();
-    f.key = "socket:" + sock.string() + ":" + inodeOf(p) + ":" + inodeOf(sock);
+    f.key = "socket:" + sock.string() + ":" + descriptorInode + ":" +
+            std::to_string(st.st_dev) + "." + std::to_string(st.st_ino);
     out.push_back(std::move(f));
   }
   std::sort(out.begin(), out.end(), [](const Found& a, const Found& b) { return a.key < b.key; });
