@@ -1,0 +1,412 @@
+// The gallery: every kind of view of the screen model on one navigation stack, painted by
+// the Qt renderer, so that the renderer can be looked at and clicked.
+//
+//   ui_gallery                      a window; quit with the "Quit" button or by closing it
+//   ui_gallery --screenshots DIR    renders each page into DIR/<n>-<page>.png and exits
+
+#include <QApplication>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/ActivityIndicatorView.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Gesture.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/NumberPad.h"
+#include "platform/ui/PickerView.h"
+#include "platform/ui/SearchBar.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/Stepper.h"
+#include "platform/ui/Switch.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/TextView.h"
+#include "platform/ui/Toast.h"
+#include "platform/ui/Toolbar.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/qt/Host.h"
+#include "platform/ui/qt/Offscreen.h"
+#include "platform/ui/qt/Painter.h"
+
+using namespace ui;
+
+namespace {
+
+// A page of the gallery: a plain screen whose content starts below the bar.
+class Page : public ViewController {
+ public:
+  explicit Page(std::string title) { setTitle(std::move(title)); }
+  std::shared_ptr<Label> status;
+
+ protected:
+  void viewDidLoad() override {
+    view().setBackgroundColor(Color::whiteColor());
+    status = makeView<Label>({10, view().frame().height() - 110, 300, 30});
+    status->setTextColor(Color::darkGray());
+    status->setFont(Font::systemFont(13));
+    status->setAccessibilityLabel("status");
+    build();
+    view().addSubview(status);
+  }
+  virtual void build() = 0;
+  void say(const std::string& s) { status->setText(s); }
+};
+
+class ControlsPage : public Page {
+ public:
+  ControlsPage() : Page("Controls") {}
+  void build() override {
+    auto title = makeView<Label>({10, 10, 300, 24});
+    title->setText("Labels, buttons, switches");
+    title->setFont(Font::boldSystemFont(17));
+    view().addSubview(title);
+    auto price = makeView<Label>({10, 40, 300, 24});
+    price->setAttributedText({{"$12.50", Color::red(), std::nullopt, true}, {"  $9.99", Color::rgb(0, 0.7, 0), std::nullopt, false}});
+    view().addSubview(price);
+    auto button = Button::make("Press me", {10, 70, 140, 36});
+    button->setBorder(1, Color::systemBlue());
+    button->setCornerRadius(6);
+    button->addTarget(this, [this](Control&) { say("button pressed"); }, TouchUpInside);
+    view().addSubview(button);
+    auto disabled = Button::make("Disabled", {160, 70, 140, 36});
+    disabled->setEnabled(false);
+    view().addSubview(disabled);
+    auto sw = makeView<Switch>({10, 120, Switch::kWidth, Switch::kHeight});
+    sw->setTag(7);
+    sw->addTarget(this, [this, sw](Control&) { say(std::string("switch ") + (sw->isOn() ? "on" : "off")); }, ValueChanged);
+    view().addSubview(sw);
+    auto seg = makeView<SegmentedControl>({80, 121, 230, 29}, std::vector<std::string>{"Name", "Code", "Phone"});
+    seg->setSelectedSegmentIndex(0);
+    seg->addTarget(this, [this, seg](Control&) { say("segment " + seg->titleForSegmentAtIndex(seg->selectedSegmentIndex())); }, ValueChanged);
+    view().addSubview(seg);
+    auto qty = makeView<Label>({120, 165, 80, 29});
+    qty->setText("0");
+    auto stepper = makeView<Stepper>({10, 165, Stepper::kWidth, Stepper::kHeight});
+    stepper->addTarget(this, [qty, stepper](Control&) { qty->setText(std::to_string(int(stepper->value()))); }, ValueChanged);
+    view().addSubview(stepper);
+    view().addSubview(qty);
+    auto spinner = std::make_shared<ActivityIndicatorView>(ActivityIndicatorStyle::Gray);
+    spinner->setCenter({280, 180});
+    spinner->startAnimating();
+    view().addSubview(spinner);
+    auto text = makeView<TextView>({10, 210, 300, 80});
+    text->setText("A text view: several lines of text that wrap inside the view's width.");
+    text->setBorder(1, Color::lightGray());
+    view().addSubview(text);
+  }
+};
+
+class FieldsPage : public Page, public TextFieldDelegate {
+ public:
+  FieldsPage() : Page("Text fields") {}
+  void build() override {
+    auto digits = makeView<TextField>({10, 10, 300, 32});
+    digits->setPlaceholder("Digits only (others are refused)");
+    digits->setTag(1);
+    digits->setDelegate(self<TextFieldDelegate>());
+    view().addSubview(digits);
+    auto secure = makeView<TextField>({10, 50, 300, 32});
+    secure->setPlaceholder("Password");
+    secure->setSecureTextEntry(true);
+    secure->setTag(2);
+    view().addSubview(secure);
+    auto number = makeView<TextField>({10, 90, 300, 32});
+    number->setPlaceholder("Number pad with a camera key");
+    number->setKeyboardType(KeyboardType::NumberPad);
+    auto pad = std::make_shared<NumberPad>();
+    pad->functionButton().setTitle("Cam");
+    pad->onFunctionKey = [this](NumberPad&, TextInput*) { say("function key"); };
+    number->setInputView(pad);
+    view().addSubview(number);
+    auto search = makeView<SearchBar>({0, 130, 320, 44});
+    view().addSubview(search);
+    auto done = Button::make("Done", {230, 180, 80, 30});
+    done->addTarget(this, [](Control&) {
+      if (auto* r = Responder::firstResponder()) r->resignFirstResponder();
+    }, TouchUpInside);
+    view().addSubview(done);
+  }
+  bool shouldChangeCharactersInRange(TextField&, Range, const std::string& s) override {
+    bool ok = s.find_first_not_of("0123456789") == std::string::npos;
+    if (!ok) say("refused \"" + s + "\"");
+    return ok;
+  }
+  bool textFieldShouldReturn(TextField& f) override {
+    f.resignFirstResponder();
+    return true;
+  }
+};
+
+class PickerPage : public Page, public PickerViewDataSource, public PickerViewDelegate {
+ public:
+  PickerPage() : Page("Pickers") {}
+  std::vector<std::string> months{"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"};
+  void build() override {
+    picker = makeView<PickerView>({0, 10, 320, PickerView::kHeight});
+    picker->setDataSource(self<PickerViewDataSource>());
+    picker->setDelegate(self<PickerViewDelegate>());
+    picker->reloadAllComponents();
+    view().addSubview(picker);
+    auto date = makeView<DatePicker>({0, 240, 320, 60});
+    view().addSubview(date);
+    auto bar = makeView<Toolbar>({0, 310, 320, 44});
+    bar->setItems({BarButtonItem::withSystemItem(BarButtonSystemItem::Cancel, [this](BarButtonItem&) { say("cancel"); }),
+                   BarButtonItem::withSystemItem(BarButtonSystemItem::FlexibleSpace),
+                   BarButtonItem::withSystemItem(BarButtonSystemItem::Done, [this](BarButtonItem&) { say("done"); })});
+    view().addSubview(bar);
+  }
+  int numberOfComponentsInPickerView(PickerView&) override { return 2; }
+  int numberOfRowsInComponent(PickerView&, int c) override { return c == 0 ? 12 : 10; }
+  std::string titleForRow(PickerView&, int row, int c) override { return c == 0 ? months[size_t(row)] : std::to_string(2026 + row); }
+  void didSelectRow(PickerView&, int row, int c) override { say("picked " + titleForRow(*picker, row, c)); }
+  std::shared_ptr<PickerView> picker;
+};
+
+class TablePage : public Page, public TableViewDataSource, public TableViewDelegate {
+ public:
+  explicit TablePage(TableViewStyle style) : Page(style == TableViewStyle::Plain ? "Plain table" : "Grouped table"), style_(style) {}
+  std::vector<std::vector<std::string>> data{{"Apple", "Apricot", "Avocado"}, {"Banana", "Blueberry"}, {"Cherry", "Coconut", "Cranberry", "Currant"}};
+  void build() override {
+    table = makeView<TableView>({0, 0, 320, view().frame().height() - 120}, style_);
+    table->setDataSource(self<TableViewDataSource>());
+    table->setDelegate(self<TableViewDelegate>());
+    view().addSubview(table);
+  }
+  int numberOfSectionsInTableView(TableView&) override { return int(data.size()); }
+  int numberOfRowsInSection(TableView&, int s) override { return int(data[size_t(s)].size()); }
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& t, IndexPath ip) override {
+    auto cell = t.dequeueReusableCellWithIdentifier("Fruit");
+    if (!cell) cell = std::make_shared<TableViewCell>(CellStyle::Subtitle, "Fruit");
+    cell->textLabel().setText(data[size_t(ip.section)][size_t(ip.row)]);
+    cell->detailTextLabel().setText("swipe left to delete, right for buttons");
+    cell->setAccessoryType(ip.row == 0 ? AccessoryType::DisclosureIndicator : AccessoryType::None);
+    cell->leftButtons = {SwipeButton::make("Copy", nullptr, Color::rgb(0, 0.7, 1), 10, [this](TableViewCell& c) {
+      say("copy " + c.textLabel().text());
+      return true;
+    })};
+    return cell;
+  }
+  std::optional<std::string> titleForHeaderInSection(TableView&, int s) override { return std::string(1, char('A' + s)); }
+  std::vector<std::string> sectionIndexTitlesForTableView(TableView&) override { return {"A", "B", "C"}; }
+  bool canEditRowAtIndexPath(TableView&, IndexPath) override { return true; }
+  void commitEditingStyle(TableView& t, EditingStyle, IndexPath ip) override {
+    auto& rows = data[size_t(ip.section)];
+    say("deleted " + rows[size_t(ip.row)]);
+    rows.erase(rows.begin() + ip.row);
+    try {
+      t.deleteRowsAtIndexPaths({ip}, RowAnimation::Fade);
+    } catch (const TableUpdateError&) {
+      t.reloadData();
+    }
+  }
+  void didSelectRowAtIndexPath(TableView& t, IndexPath ip) override {
+    say("chose " + data[size_t(ip.section)][size_t(ip.row)]);
+    t.deselectRowAtIndexPath(ip, true);
+  }
+  std::shared_ptr<TableView> table;
+
+ private:
+  TableViewStyle style_;
+};
+
+class AlertsPage : public Page, public AlertViewDelegate {
+ public:
+  AlertsPage() : Page("Alerts and toasts") {}
+  void build() override {
+    double y = 10;
+    auto add = [&](const std::string& title, std::function<void()> act) {
+      auto b = Button::make(title, {10, y, 300, 34});
+      b->setContentAlignment(TextAlignment::Left);
+      b->addTarget(this, [act](Control&) { act(); }, TouchUpInside);
+      view().addSubview(b);
+      y += 40;
+    };
+    add("Alert view (Yes / No, tag 80)", [this] {
+      auto a = std::make_shared<AlertView>("Orvo Mobile", "Shut down?", self<AlertViewDelegate>(), "Yes", std::vector<std::string>{"No"});
+      a->setTag(80);
+      a->show();
+    });
+    add("Alert controller with a text field", [this] {
+      auto a = AlertController::make("Enter text", "Type something");
+      a->addTextField([](TextField& f) { f.setPlaceholder("text"); });
+      auto weak = std::weak_ptr<AlertController>(a);
+      a->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel));
+      a->addAction(AlertAction::make("Ok", AlertActionStyle::Default, [this, weak](AlertAction&) {
+        if (auto al = weak.lock()) say("entered " + al->textFields()[0]->text());
+      }));
+      presentViewController(a, true);
+    });
+    add("Toast", [this] { makeToast(view(), "Saved", 2.0, ToastPosition::Center, "Order"); });
+    add("Activity toast for 2 s", [this] {
+      makeToastActivity(view());
+      std::weak_ptr<View> v = viewPtr();
+      foundation::RunLoop::main().addTimer(foundation::Clock::current().now() + std::chrono::seconds(2), [v] {
+        if (auto s = v.lock()) hideToastActivity(*s);
+      });
+    });
+    add("Modal screen", [this] {
+      class Modal : public Page {
+       public:
+        Modal() : Page("Modal") {}
+        void build() override {
+          auto close = Button::make("Close", {10, 10, 100, 34});
+          close->addTarget(this, [this](Control&) { dismissViewControllerAnimated(true); }, TouchUpInside);
+          view().addSubview(close);
+        }
+      };
+      auto nav = std::make_shared<NavigationController>(std::make_shared<Modal>());
+      presentViewController(nav, true);
+    });
+    add("Quit", [] { Application::shared().exit(0); });
+  }
+  void clickedButtonAtIndex(AlertView& a, int index) override {
+    say("alert tag " + std::to_string(a.tag()) + " button " + std::to_string(index));
+  }
+};
+
+class DrawingPage : public Page {
+ public:
+  DrawingPage() : Page("Images and gestures") {}
+  void build() override {
+    pad = makeView<ImageView>({10, 10, 300, 200});
+    pad->setBorder(1, Color::lightGray());
+    pad->setUserInteractionEnabled(true);
+    pad->setImage(Image::filled({300, 200}, Color::whiteColor()));
+    view().addSubview(pad);
+    auto hint = makeView<Label>({10, 215, 300, 20});
+    hint->setText("Drag to draw; double tap to clear; swipe in the box below");
+    hint->setFont(Font::systemFont(11));
+    view().addSubview(hint);
+    auto dbl = std::make_shared<TapGestureRecognizer>([this](GestureRecognizer&) {
+      pad->setImage(Image::filled({300, 200}, Color::whiteColor()));
+      say("cleared");
+    });
+    dbl->setNumberOfTapsRequired(2);
+    pad->addGestureRecognizer(dbl);
+    auto box = makeView<View>({10, 245, 300, 80});
+    box->setBackgroundColor(Color::rgb(0.9, 0.95, 1));
+    auto swipeL = std::make_shared<SwipeGestureRecognizer>([this](GestureRecognizer&) { say("swiped left"); });
+    swipeL->setDirection(SwipeLeft);
+    auto swipeR = std::make_shared<SwipeGestureRecognizer>([this](GestureRecognizer&) { say("swiped right"); });
+    swipeR->setDirection(SwipeRight);
+    auto pinch = std::make_shared<PinchGestureRecognizer>([this](GestureRecognizer& g) {
+      if (g.state() == GestureState::Ended) say("pinched " + std::to_string(static_cast<PinchGestureRecognizer&>(g).scale()));
+    });
+    box->addGestureRecognizer(swipeL);
+    box->addGestureRecognizer(swipeR);
+    box->addGestureRecognizer(pinch);
+    view().addSubview(box);
+    setCanBecomeFirstResponder(true);
+  }
+  void viewDidAppear(bool) override { becomeFirstResponder(); }
+  void viewWillDisappear(bool) override { resignFirstResponder(); }
+  void motionEnded(MotionType m) override {
+    if (m == MotionType::Shake) say("shaken");
+  }
+  void touchesBegan(const Touches& t) override { last = t.front().locationIn(pad.get()); }
+  void touchesMoved(const Touches& t) override {
+    Point p = t.front().locationIn(pad.get());
+    ImageContext ctx(pad->frame().size);
+    ctx.drawImage(*pad->image(), {0, 0, pad->frame().width(), pad->frame().height()});
+    ctx.strokeLine(last, p, 3, Color::red(), LineCap::Round);
+    pad->setImage(ctx.image());
+    last = p;
+  }
+  std::shared_ptr<ImageView> pad;
+  Point last;
+};
+
+class MenuPage : public ViewController, public TableViewDataSource, public TableViewDelegate {
+ public:
+  struct Entry {
+    std::string title;
+    std::function<std::shared_ptr<ViewController>()> make;
+  };
+  std::vector<Entry> entries{
+      {"Controls", [] { return std::make_shared<ControlsPage>(); }},
+      {"Text fields", [] { return std::make_shared<FieldsPage>(); }},
+      {"Pickers", [] { return std::make_shared<PickerPage>(); }},
+      {"Plain table", [] { return std::make_shared<TablePage>(TableViewStyle::Plain); }},
+      {"Grouped table", [] { return std::make_shared<TablePage>(TableViewStyle::Grouped); }},
+      {"Alerts and toasts", [] { return std::make_shared<AlertsPage>(); }},
+      {"Images and gestures", [] { return std::make_shared<DrawingPage>(); }},
+  };
+  void viewDidLoad() override {
+    setTitle("Gallery");
+    navigationItem().setRightBarButtonItem(
+        BarButtonItem::withTitle("Quit", BarButtonItemStyle::Done, [](BarButtonItem&) { Application::shared().exit(0); }));
+    table = makeView<TableView>({0, 0, 320, view().frame().height()});
+    table->setDataSource(self<TableViewDataSource>());
+    table->setDelegate(self<TableViewDelegate>());
+    view().addSubview(table);
+  }
+  void viewWillLayoutSubviews() override {}
+  int numberOfRowsInSection(TableView&, int) override { return int(entries.size()); }
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& t, IndexPath ip) override {
+    auto cell = t.dequeueReusableCellWithIdentifier("Entry");
+    if (!cell) cell = std::make_shared<TableViewCell>(CellStyle::Default, "Entry");
+    cell->textLabel().setText(entries[size_t(ip.row)].title);
+    cell->setAccessoryType(AccessoryType::DisclosureIndicator);
+    return cell;
+  }
+  void didSelectRowAtIndexPath(TableView& t, IndexPath ip) override {
+    t.deselectRowAtIndexPath(ip, false);
+    navigationController()->pushViewController(entries[size_t(ip.row)].make(), true);
+  }
+  std::shared_ptr<TableView> table;
+};
+
+class GalleryDelegate : public ApplicationDelegate {
+ public:
+  bool didFinishLaunchingWithOptions(Application&, const nlohmann::json&) override {
+    window = std::make_shared<Window>();
+    menu = std::make_shared<MenuPage>();
+    nav = std::make_shared<NavigationController>(menu);
+    nav->navigationBar().setBarTintColor(Color::rgb(0.97, 0.97, 0.97));
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+    return true;
+  }
+  std::shared_ptr<Window> window;
+  std::shared_ptr<MenuPage> menu;
+  std::shared_ptr<NavigationController> nav;
+};
+
+int screenshots(const std::string& dir) {
+  qt::ensureGuiApplication();
+  auto delegate = std::make_shared<GalleryDelegate>();
+  Application::shared().setExitHook([](int) {});
+  Application::shared().launch(delegate);
+  auto save = [&](int n, const std::string& name) {
+    std::string path = dir + "/" + std::to_string(n) + "-" + name + ".png";
+    if (!qt::saveScreenshot(*delegate->window, path)) {
+      std::cerr << "cannot write " << path << "\n";
+      return false;
+    }
+    std::cout << path << "\n";
+    return true;
+  };
+  if (!save(0, "menu")) return 1;
+  for (size_t i = 0; i < delegate->menu->entries.size(); ++i) {
+    std::string name = delegate->menu->entries[i].title;
+    for (auto& c : name)
+      if (c == ' ') c = '-';
+    delegate->nav->pushViewController(delegate->menu->entries[i].make(), false);
+    save(int(i) + 1, name);
+    delegate->nav->popViewControllerAnimated(false);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--screenshots") == 0) return screenshots(argv[2]);
+  return qt::runApplication(argc, argv, std::make_shared<GalleryDelegate>(), {1, "Kestra UI gallery"});
+}
