@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "platform/accessory/FdStream.h"
 #include "platform/foundation/MainQueue.h"
 #include "sdk/foundation/KXBatteryInfo.h"
 #include "testing/devices/sleeve/SleeveTestBench.h"
@@ -676,6 +677,48 @@ TEST(PellanCommands, MagneticModeIsNotTranslatedBeforeFirmware243) {
   EXPECT_TRUE(bench.pellan->msGetCardDataMode(&mode));
   EXPECT_EQ(mode, 2);
   EXPECT_TRUE(bench.pellan->msGetCardDataMode(nullptr));
+}
+
+}  // namespace
+}  // namespace kestra
+
+namespace kestra {
+namespace {
+
+// A sleeve on the far end of a stream pair (a socket pair here): the driver identifies it
+// by command on a thread of its own and then runs commands over the pair.
+TEST(PellanStreams, SleeveOverAStreamPairIsIdentifiedAndAnswersCommands) {
+  SleeveTestBench bench;  // only for its manager and main-queue helpers
+  auto [host, device] = accessory::makeSocketStreamPairs();
+  devices::SleeveProtocol::Config config;
+  config.channels = 1;
+  devices::SleeveProtocol proto(config);
+  std::atomic<bool> stop{false};
+  std::thread far([&, device = device] {
+    device.input->open();
+    device.output->open();
+    uint8_t buf[512];
+    while (!stop) {
+      const ssize_t n = device.input->read(buf, sizeof buf);
+      if (n <= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      for (const auto& out : proto.feed(0, buf, size_t(n)))
+        device.output->write(out.frame.data(), out.frame.size());
+    }
+  });
+  EXPECT_TRUE(bench.pellan->connectWithStreams(host.input, host.output));
+  EXPECT_EQ(bench.pellan->connstate(), 2);
+  EXPECT_EQ(bench.pellan->connectionType(), 2);
+  EXPECT_EQ(bench.pellan->deviceName(), "Pellan Pro");
+  EXPECT_EQ(bench.pellan->getFWVER(), 2063);
+  int mode = -1;
+  EXPECT_TRUE(bench.pellan->msGetCardDataMode(&mode));  // folded onto the one channel
+  EXPECT_EQ(mode, 0);
+  bench.pellan->disconnect();
+  stop = true;
+  far.join();
 }
 
 }  // namespace
