@@ -102,6 +102,11 @@ int query(void* owner, std::initializer_list<uint8_t> data, Bytes* out) {
 
 int ok(int r) { return r < 0 ? r : 0; }
 
+// memcpy that accepts the null data pointer of an empty buffer.
+void copyBytes(void* to, const uint8_t* from, size_t n) {
+  if (n) std::memcpy(to, from, n);
+}
+
 }  // namespace
 
 void emsrSetCallbacks(void* owner, EmsrTransport transport) {
@@ -129,7 +134,7 @@ int emsrGetDeviceModel(void* owner, char model[17]) {
   if (r < 0) return r;
   if (model) {
     const size_t n = std::min<size_t>(16, d.size());
-    std::memcpy(model, d.data(), n);
+    copyBytes(model, d.data(), n);
     model[n] = '\0';
   }
   return 0;
@@ -173,7 +178,7 @@ int emsrGetInfo(void* owner, EMSRInfo* info) {
   r = send(owner, 0x02, {0x0C}, &d);
   if (r < 0) return r;
   std::memset(info->serialNumber, 0, sizeof info->serialNumber);
-  std::memcpy(info->serialNumber, d.data(), std::min<size_t>(16, d.size()));
+  copyBytes(info->serialNumber, d.data(), std::min<size_t>(16, d.size()));
   return 0;
 }
 
@@ -270,7 +275,7 @@ int emsrGetKeyInfo(void* owner, EMSRKeyInfo* info) {
     if (id < 32 || id > 34) continue;
     Bytes ksn;
     if (emsrGetDUKPTSerial(owner, int(id), &ksn) >= 0)
-      std::memcpy(info->keys[i].dukptKSN, ksn.data(), std::min<size_t>(ksn.size(), 12));
+      copyBytes(info->keys[i].dukptKSN, ksn.data(), std::min<size_t>(ksn.size(), 12));
   }
   return 0;
 }
@@ -350,7 +355,7 @@ int emsrGetFirmwareInformation(void* owner, const uint8_t* file, int length, cha
     size_t n = 0;
     while (n < 16 && file[n] != 0) ++n;
     while (n > 0 && file[n - 1] == ' ') --n;
-    std::memcpy(name, file, n);
+    copyBytes(name, file, n);
     name[n] = '\0';
   }
   if (version) *version = file[17] * 100 + file[16];
