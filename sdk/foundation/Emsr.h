@@ -97,6 +97,7 @@ int emsrSetEncryption(void* owner, int algorithm, int keyID, const uint8_t* para
 int emsrGetDUKPTSerial(void* owner, int keyID, foundation::Bytes* ksn);
 int emsrConfigMaskedData(void* owner, bool showExpiration, bool showServiceCode, bool showTrack3,
                          int unmaskedDigitsAtStart, int unmaskedDigitsAtEnd);
+// `data` receives the masked track text (its length is the result; no terminator is added).
 int emsrGetMaskedData(void* owner, foundation::Bytes* data);
 // `data` begins with the sub-command; at most 508 bytes.
 int emsrLoadInitialKey(void* owner, const uint8_t* data, int length);
