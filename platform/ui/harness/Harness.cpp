@@ -126,6 +126,7 @@ void Harness::deleteBackward(int times) {
 void Harness::pressReturn() { window().pressReturn(); }
 
 bool Harness::chooseRow(TableView& table, IndexPath ip) {
+  window().layoutIfNeeded();
   if (ip.section < 0 || ip.section >= table.numberOfSections() || ip.row < 0 ||
       ip.row >= table.numberOfRowsInSection(ip.section))
     return false;

@@ -1,0 +1,208 @@
+#include "platform/ui/harness/Harness.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/AlertController.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Gesture.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Switch.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/Toast.h"
+
+namespace ui::harness {
+namespace {
+
+class DigitsOnly : public TextFieldDelegate {
+ public:
+  bool shouldChangeCharactersInRange(TextField&, Range, const std::string& s) override {
+    return s.find_first_not_of("0123456789") == std::string::npos;
+  }
+};
+
+class Rows : public TableViewDataSource, public TableViewDelegate {
+ public:
+  int numberOfRowsInSection(TableView&, int) override { return 40; }
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& t, IndexPath ip) override {
+    auto c = t.dequeueReusableCellWithIdentifier("R");
+    if (!c) c = std::make_shared<TableViewCell>(CellStyle::Default, "R");
+    c->textLabel().setText("Row " + std::to_string(ip.row));
+    return c;
+  }
+  void didSelectRowAtIndexPath(TableView&, IndexPath ip) override { chosen.push_back(ip.row); }
+  std::vector<int> chosen;
+};
+
+// A login-like screen: a title, a user field, a password field, a switch and a button.
+class HarnessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_shared<Window>();
+    screen = std::make_shared<ViewController>("Login");
+    screen->setTitle("Welcome");
+    nav = std::make_shared<NavigationController>(screen);
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+    auto& v = screen->view();
+    auto title = makeView<Label>({10, 10, 300, 20});
+    title->setText("Orvo Mobile");
+    v.addSubview(title);
+    user = makeView<TextField>({10, 40, 165, 21});
+    user->setPlaceholder("User ID");
+    user->setTag(1);
+    v.addSubview(user);
+    pin = makeView<TextField>({10, 70, 170, 21});
+    pin->setPlaceholder("PIN");
+    pin->setSecureTextEntry(true);
+    pin->setTag(2);
+    pin->setDelegate(digits);
+    v.addSubview(pin);
+    remember = makeView<Switch>({10, 100, Switch::kWidth, Switch::kHeight});
+    remember->setAccessibilityLabel("Remember");
+    v.addSubview(remember);
+    auto login = Button::make("Login", {10, 140, 100, 30});
+    login->addTarget(this, [this](Control&) { ++logins; }, TouchUpInside);
+    v.addSubview(login);
+  }
+  void TearDown() override {
+    for (auto& a : AlertView::visibleAlerts()) a->dismissWithClickedButtonIndex(0, false);
+    if (auto* r = Responder::firstResponder()) r->resignFirstResponder();
+  }
+  std::shared_ptr<Window> window;
+  std::shared_ptr<ViewController> screen;
+  std::shared_ptr<NavigationController> nav;
+  std::shared_ptr<TextField> user, pin;
+  std::shared_ptr<Switch> remember;
+  std::shared_ptr<DigitsOnly> digits = std::make_shared<DigitsOnly>();
+  int logins = 0;
+  Harness h;
+};
+
+TEST_F(HarnessTest, FindsByTextTagAndLabelAndTapsThroughHitTesting) {
+  EXPECT_EQ(h.findText("Orvo Mobile")->kind(), std::string("Label"));
+  EXPECT_EQ(h.findText("User ID"), user.get());  // a placeholder counts
+  EXPECT_EQ(h.findTag(2), pin.get());
+  EXPECT_EQ(h.findLabel("Remember"), remember.get());
+  EXPECT_EQ(h.findText("Nowhere"), nullptr);
+  EXPECT_TRUE(h.tapText("Login"));
+  EXPECT_EQ(logins, 1);
+  EXPECT_TRUE(h.tap(remember.get()));
+  EXPECT_TRUE(remember->isOn());
+  // Hidden views are not found and cannot be tapped.
+  h.findText("Login")->setHidden(true);
+  EXPECT_EQ(h.findText("Login"), nullptr);
+  EXPECT_FALSE(h.tap(nullptr));
+}
+
+TEST_F(HarnessTest, TypingGoesThroughTheDelegateLikeTheRenderersKeys) {
+  EXPECT_TRUE(h.type(user.get(), "q73"));
+  EXPECT_EQ(user->text(), "q73");
+  EXPECT_TRUE(h.type(pin.get(), "1a2\xC3\xA9" "3"));
+  EXPECT_EQ(pin->text(), "123");
+  EXPECT_FALSE(user->isFirstResponder());
+  h.deleteBackward();
+  EXPECT_EQ(pin->text(), "12");
+}
+
+TEST_F(HarnessTest, CoveredViewsCannotBeTappedOrFound) {
+  auto cover = std::make_shared<ViewController>("Cover");
+  screen->presentViewController(cover, false);
+  EXPECT_EQ(h.findText("Login"), nullptr);
+  EXPECT_FALSE(h.tap(user.get()));
+  cover->dismissViewControllerAnimated(false);
+  EXPECT_TRUE(h.tap(user.get()));
+}
+
+TEST_F(HarnessTest, PressesButtonsOfBothKindsOfAlert) {
+  std::string pressed;
+  auto ac = AlertController::make("Question", "Go on?");
+  ac->addAction(AlertAction::make("No", AlertActionStyle::Cancel, [&](AlertAction&) { pressed = "No"; }));
+  ac->addAction(AlertAction::make("Yes", AlertActionStyle::Default, [&](AlertAction&) { pressed = "Yes"; }));
+  screen->presentViewController(ac, true);
+  ASSERT_NE(h.topAlert(), nullptr);
+  EXPECT_EQ(h.topAlert()->title(), "Question");
+  EXPECT_FALSE(h.tapText("Login"));  // the alert takes the touch
+  EXPECT_TRUE(h.pressAlertButton("Yes"));
+  EXPECT_EQ(pressed, "Yes");
+  EXPECT_EQ(h.topAlert(), nullptr);
+
+  auto av = std::make_shared<AlertView>("Orvo Mobile", "Saved", std::weak_ptr<AlertViewDelegate>(), "Ok",
+                                        std::vector<std::string>{});
+  av->show();
+  EXPECT_FALSE(h.pressAlertButton("Cancel"));
+  EXPECT_TRUE(h.pressAlertButton("Ok"));
+  EXPECT_FALSE(av->isVisible());
+}
+
+TEST_F(HarnessTest, ChoosesRowsOutOfViewAndPickerRows) {
+  auto rows = std::make_shared<Rows>();
+  auto table = makeView<TableView>({0, 200, 320, 200});
+  table->setDataSource(rows);
+  table->setDelegate(rows);
+  screen->view().addSubview(table);
+  EXPECT_TRUE(h.chooseRow(*table, {0, 30}));
+  EXPECT_EQ(rows->chosen, (std::vector<int>{30}));
+  EXPECT_FALSE(h.chooseRow(*table, {0, 99}));
+}
+
+TEST_F(HarnessTest, AdvanceRunsToastsAndDoubleTapsOnTheManualClock) {
+  foundation::ScopedManualClock clock;
+  makeToast(screen->view(), "Saved", 3.0);
+  EXPECT_NE(h.findText("Saved"), nullptr);
+  h.advance(std::chrono::milliseconds(2900));
+  EXPECT_NE(h.findText("Saved"), nullptr);
+  h.advance(std::chrono::milliseconds(200));
+  EXPECT_EQ(h.findText("Saved"), nullptr);
+
+  // A single tap that must wait for a double tap fires only once the double-tap time passed.
+  auto box = makeView<View>({0, 300, 320, 100});
+  box->setBackgroundColor(Color::lightGray());
+  screen->view().addSubview(box);
+  int singles = 0, doubles = 0;
+  auto dbl = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { ++doubles; });
+  dbl->setNumberOfTapsRequired(2);
+  auto single = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { ++singles; });
+  single->requireGestureRecognizerToFail(dbl);
+  box->addGestureRecognizer(dbl);
+  box->addGestureRecognizer(single);
+  h.tap(box.get());
+  EXPECT_EQ(singles, 0);
+  h.advance(std::chrono::milliseconds(400));
+  EXPECT_EQ(singles, 1);
+  h.tap(box.get());
+  h.advance(std::chrono::milliseconds(100));
+  h.tap(box.get());
+  h.advance(std::chrono::milliseconds(400));
+  EXPECT_EQ(doubles, 1);
+  EXPECT_EQ(singles, 1);
+}
+
+TEST_F(HarnessTest, DumpShowsTheVisibleScreenAsIndentedText) {
+  h.type(user.get(), "q73");
+  h.type(pin.get(), "12");
+  pin->resignFirstResponder();
+  const std::string expected =
+      "Window\n"
+      "  View\n"
+      "    View\n"
+      "      Label \"Orvo Mobile\"\n"
+      "      TextField \"q73\" placeholder=\"User ID\" tag=1\n"
+      "      TextField \"\xE2\x80\xA2\xE2\x80\xA2\" placeholder=\"PIN\" tag=2\n"
+      "      Switch off label=\"Remember\"\n"
+      "      Button \"Login\"\n"
+      "    NavigationBar\n"
+      "      NavigationTitle \"Welcome\"\n";
+  EXPECT_EQ(h.dump(), expected);
+}
+
+TEST_F(HarnessTest, SavesAScreenshotThroughTheRenderer) {
+  auto path = std::string(::testing::TempDir()) + "harness-shot.png";
+  ASSERT_TRUE(h.saveScreenshot(path));
+  auto img = Image::fromFile(path);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(img->pixelHeight(), 568);
+}
+
+}  // namespace
+}  // namespace ui::harness
