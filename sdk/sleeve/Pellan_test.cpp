@@ -443,6 +443,40 @@ TEST_F(ConnectedPellan, BadArgumentsAreRefusedBeforeAnythingIsSent) {
   }
 }
 
+TEST_F(ConnectedPellan, PinpadPassThroughBuildsTheAnswerPacket) {
+  // [x][sub-command][x][length BE][data]; the simulator's module echoes what it was sent.
+  const Bytes answer = bench.pellan->ppadPassThrough({0x00, 0x07, 0x00, 0x00, 0x02, 0xAA, 0xBB});
+  EXPECT_EQ(last(0, 0x42), (Bytes{0x07, 0xAA, 0xBB}));
+  Bytes expected = {0x00, 0x00, 0x00, 0x03, 0x07, 0xAA, 0xBB};
+  uint8_t lrc = 0;
+  for (uint8_t b : expected) lrc ^= b;
+  expected.push_back(lrc);
+  EXPECT_EQ(answer, expected);
+  // A failure carries the low byte of the error code and no data.
+  sleeve([](SleeveProtocol& p) { p.nextStatus = std::make_pair(uint8_t(9), uint8_t(0)); });
+  const Bytes failed = bench.pellan->ppadPassThrough({0x00, 0x07, 0x00, 0x00, 0x00});
+  EXPECT_EQ(failed, (Bytes{0x00, 0xFB, 0x00, 0x00, 0xFB}));  // -5
+  // A length field longer than the packet is cut to what the packet holds.
+  bench.pellan->ppadPassThrough({0x00, 0x01, 0x00, 0x10, 0x00, 0x55});
+  EXPECT_EQ(last(0, 0x42), (Bytes{0x01, 0x55}));
+}
+
+TEST_F(ConnectedPellan, FeaturesOfTheConnectedSleeve) {
+  EXPECT_EQ(bench.pellan->getSupportedFeature(0), 6);
+  EXPECT_EQ(bench.pellan->getSupportedFeature(1), 1);
+  EXPECT_TRUE(bench.pellan->featCheck("CM"));
+  Error e;
+  EXPECT_EQ(bench.pellan->getSupportedFeature(6, &e), 0);
+  EXPECT_EQ(e.text, "Feature not supported on the connected device(s)");
+  bool ready = false;
+  EXPECT_TRUE(bench.pellan->barcodeEngineCheckReady(&ready));  // engine kind 1: no command
+  EXPECT_TRUE(ready);
+  EXPECT_FALSE(last(0, 63).has_value());
+  EXPECT_FALSE(bench.pellan->taCommand({0x01}, &e));
+  EXPECT_EQ(e.code, -7);
+  EXPECT_EQ(e.text, "TransArmor not supported on this device");
+}
+
 TEST_F(ConnectedPellan, ScanModeIsCachedAfterASuccessfulSet) {
   int mode = -1;
   EXPECT_TRUE(bench.pellan->barcodeGetScanMode(&mode));
