@@ -1,0 +1,134 @@
+// Latency of one scanned barcode, from the simulated sleeve's bytes to the application's
+// "changeBarcode" notification (through the accessory session, the common run-loop thread,
+// the sleeve driver, the main queue, the device API, the facade and an application delegate
+// that posts the notification), beside a plain Unix-socket round trip of the same bytes.
+//
+// Each benchmark reports its median per-scan time as the counter "median_us".
+
+#include <benchmark/benchmark.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "sdk/device/OKTKXDevices.h"
+#include "sdk/device/PellanSleeve.h"
+#include "testing/devices/sleeve/SleeveProtocol.h"
+#include "testing/devices/sleeve/SleeveTestBench.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr const char* kCode = "4006381333931";
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// What the application delegate does with a barcode: one notification on the delivering
+// thread.
+class PostingDelegate final : public kestra::KXDeviceDelegate {
+ public:
+  PostingDelegate() { implements({kestra::kxsel::barcodeData_type}); }
+  void barcodeData(const std::string& barcode, int) override {
+    foundation::NotificationCenter::defaultCenter().post("changeBarcode", nullptr, {{"lastBarcode", barcode}});
+  }
+};
+
+void BM_SleeveBarcodeToChangeBarcode(benchmark::State& state) {
+  devices::SleeveTestBench bench;
+  auto api = kestra::KXDevices::create(kestra::makePellanDriverFactory(bench.pellan, bench.manager.get()));
+  auto facade = kestra::OKTKXDevices::create(api, std::make_shared<kestra::KXChargingCaseStandIn>(),
+                                             std::make_shared<kestra::KXDeviceAgentStandIn>());
+  auto delegate = std::make_shared<PostingDelegate>();
+  facade->addDelegate(delegate);
+  std::atomic<int> seen{0};
+  int token = 0;
+  foundation::NotificationCenter::defaultCenter().addObserver(&token, "changeBarcode", nullptr,
+                                                              [&](const foundation::Notification& n) {
+                                                                if (n.userInfo.value("lastBarcode", "") == kCode)
+                                                                  ++seen;
+                                                              });
+  if (!bench.sleeve->attach()) {
+    state.SkipWithError("simulated sleeve could not attach");
+    return;
+  }
+  facade->connect();
+  if (!bench.runUntil([&] { return api->connstate() == 2; }, std::chrono::milliseconds(10000))) {
+    state.SkipWithError("sleeve did not connect");
+    return;
+  }
+  std::vector<double> samples;
+  for (auto _ : state) {
+    const int before = seen.load();
+    const auto start = Clock::now();
+    bench.sleeve->sendBarcode(kCode);
+    if (!foundation::RunLoop::main().runUntil([&] { return seen.load() > before; },
+                                              std::chrono::milliseconds(5000))) {
+      state.SkipWithError("barcode did not arrive");
+      break;
+    }
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    samples.push_back(us);
+    state.SetIterationTime(us / 1e6);
+  }
+  foundation::NotificationCenter::defaultCenter().removeObserver(&token);
+  state.counters["median_us"] = median(samples);
+}
+BENCHMARK(BM_SleeveBarcodeToChangeBarcode)->UseManualTime()->Iterations(300)->Unit(benchmark::kMicrosecond);
+
+// The same bytes through a Unix-domain socket pair to an echoing thread and back.
+void BM_PlainSocketRoundTrip(benchmark::State& state) {
+  devices::SleeveProtocol protocol{devices::SleeveProtocol::Config{}};
+  const foundation::Bytes frame = protocol.barcodeEvent('T', kCode).frame;
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
+    state.SkipWithError("socketpair failed");
+    return;
+  }
+  std::thread echo([fd = fds[1], n = frame.size()] {
+    std::vector<uint8_t> buf(n);
+    while (true) {
+      size_t got = 0;
+      while (got < n) {
+        const ssize_t r = read(fd, buf.data() + got, n - got);
+        if (r <= 0) return;
+        got += size_t(r);
+      }
+      if (write(fd, buf.data(), n) != ssize_t(n)) return;
+    }
+  });
+  std::vector<uint8_t> back(frame.size());
+  std::vector<double> samples;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    if (write(fds[0], frame.data(), frame.size()) != ssize_t(frame.size())) break;
+    size_t got = 0;
+    while (got < back.size()) {
+      const ssize_t r = read(fds[0], back.data() + got, back.size() - got);
+      if (r <= 0) break;
+      got += size_t(r);
+    }
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    samples.push_back(us);
+    state.SetIterationTime(us / 1e6);
+  }
+  close(fds[0]);
+  echo.join();
+  close(fds[1]);
+  state.counters["median_us"] = median(samples);
+  state.counters["bytes"] = double(frame.size());
+}
+BENCHMARK(BM_PlainSocketRoundTrip)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
