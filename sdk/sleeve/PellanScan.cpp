@@ -1,6 +1,7 @@
 // Barcode scanning, scan settings, kiosk mode and battery commands of the sleeve.
 
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "sdk/foundation/KXBatteryInfo.h"
 #include "sdk/sleeve/Pellan.h"
@@ -28,7 +29,7 @@ constexpr uint8_t kSettingChargeCurrentMode = 0x0E;
 constexpr uint8_t kSettingUVLights = 0x0F;
 constexpr uint8_t kSettingBeepOnReady = 0x10;
 
-constexpr foundation::Duration kStopScanPause = std::chrono::milliseconds(10);
+constexpr std::chrono::milliseconds kStopScanPause{10};
 
 }  // namespace
 
@@ -63,7 +64,8 @@ bool Pellan::barcodeStartScan(Error* error) {
 bool Pellan::barcodeStopScan(Error* error) {
   std::lock_guard<std::mutex> lock(d_->btLock);
   if (!d_->command(0, kCmdStopScan, {}, error)) return false;
-  pellanPause(kStopScanPause);
+  // A short settling pause for the engine (not a time-out, so it is real time).
+  std::this_thread::sleep_for(kStopScanPause);
   return true;
 }
 

@@ -259,6 +259,26 @@ TEST_F(ConnectedPellan, DetachDuringAWaitEndsItAtOnce) {
   EXPECT_EQ(bench.pellan->deviceName(), "");
 }
 
+TEST_F(ConnectedPellan, ASleeveThatComesBackIsClaimedAndConnectedAgain) {
+  bench.sleeve->detach();
+  ASSERT_TRUE(bench.runUntil([&] { return bench.pellan->connstate() == 1; }));
+  bench.delegate->clear();
+  ASSERT_TRUE(bench.sleeve->attach());
+  ASSERT_TRUE(bench.runUntil([&] { return bench.pellan->connstate() == 2; }));
+  EXPECT_EQ(bench.pellan->deviceName(), "Pellan Pro");
+  int mode = -1;
+  EXPECT_TRUE(bench.pellan->barcodeGetScanButtonMode(&mode));
+  bench.pellan->disconnect();
+  EXPECT_EQ(bench.pellan->connstate(), 0);
+  ASSERT_TRUE(bench.runUntil([&] {
+    auto c = bench.delegate->calls();
+    return std::find(c.begin(), c.end(), "connectionState:0") != c.end();
+  }));
+  Error e;
+  EXPECT_FALSE(bench.pellan->barcodeGetScanButtonMode(&mode, &e));
+  EXPECT_EQ(e.text, "Device not connected");
+}
+
 TEST_F(ConnectedPellan, LinkDroppedMidFrameEndsTheWaitAndTheHalfFrameIsNeverDelivered) {
   bench.sleeve->dropLinkAfter(5);
   int mode;
