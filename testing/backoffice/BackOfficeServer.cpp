@@ -50,6 +50,9 @@ bool BackOfficeServer::start(int port, const std::string& host) {
     std::lock_guard l(mutex_);
     stopping_ = false;
   }
+  // In-process servers close each connection after its answer, so that `stop` never
+  // waits for an idle keep-alive connection to time out.
+  http_->set_keep_alive_max_count(1);
   if (port == 0) {
     port_ = http_->bind_to_any_port(host.c_str());
     if (port_ <= 0) return false;

@@ -1,0 +1,190 @@
+// The main menu, the touch overlay, the alert helpers and the utilities.
+#include <gtest/gtest.h>
+
+#include "app/core/AlertClass.h"
+#include "app/core/AppTestSupport.h"
+#include "app/core/MainMenuViewController.h"
+#include "app/core/OverlayViewController.h"
+#include "app/core/UserDefaultsKeys.h"
+#include "app/core/Util.h"
+
+namespace orvo {
+namespace {
+
+class MainMenuTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app.launch();
+    menu = std::make_shared<MainMenuViewController>();
+    menuNav = std::make_shared<ui::NavigationController>(menu);
+    app.root->presentViewController(menuNav, false);
+    menu->view();
+  }
+  ui::NavigationController* presentedNav() {
+    return dynamic_cast<ui::NavigationController*>(menuNav->presentedViewController());
+  }
+  test_support::AppHarness app;
+  std::shared_ptr<MainMenuViewController> menu;
+  std::shared_ptr<ui::NavigationController> menuNav;
+};
+
+TEST_F(MainMenuTest, SalesOrderAfterPickTurnsScanPackOffAndPresentsOrderTypes) {
+  EXPECT_EQ(menu->title(), "Main Menu");
+  ASSERT_TRUE(menu->navigationItem().rightBarButtonItem());
+  menu->pickButton()->sendActionsForControlEvents(ui::TouchUpInside);
+  EXPECT_TRUE(app.delegate->settings().isScanPackMode);
+  ASSERT_NE(presentedNav(), nullptr);
+  EXPECT_EQ(presentedNav()->topViewController()->nibName(), "CustomerView");
+  menuNav->dismissViewControllerAnimated(false);
+
+  menu->saleOrderButton()->sendActionsForControlEvents(ui::TouchUpInside);
+  EXPECT_FALSE(app.delegate->settings().isScanPackMode);
+  ASSERT_NE(presentedNav(), nullptr);
+  EXPECT_EQ(presentedNav()->topViewController()->nibName(), "SoOrderTypeViewController");
+  EXPECT_EQ(presentedNav()->navigationBar().barTintColor(), ui::Color::black());
+  EXPECT_EQ(presentedNav()->modalPresentationStyle(), ui::ModalPresentationStyle::FullScreen);
+}
+
+TEST_F(MainMenuTest, ScanPackChangesOnlyTheFlag) {
+  menu->scanPackButton()->sendActionsForControlEvents(ui::TouchUpInside);
+  EXPECT_TRUE(app.delegate->settings().isScanPackMode);
+  EXPECT_EQ(menuNav->presentedViewController(), nullptr);
+}
+
+TEST_F(MainMenuTest, LogoutAsksAndOnlyYesResets) {
+  app.delegate->globalSO().customerID = "C1001";
+  menu->logoutButtonClicked();
+  auto* alert = dynamic_cast<ui::AlertController*>(menuNav->presentedViewController());
+  ASSERT_NE(alert, nullptr);
+  EXPECT_EQ(alert->message(), "Do you wish to logout?");
+  ASSERT_TRUE(alert->pressAction("No"));
+  EXPECT_EQ(app.delegate->globalSO().customerID, "C1001");
+  EXPECT_FALSE(app.delegate->settings().logoutFlag);
+  EXPECT_EQ(app.delegate->navigationController->presentedViewController(), menuNav.get());
+
+  menu->logoutButtonClicked();
+  alert = dynamic_cast<ui::AlertController*>(menuNav->presentedViewController());
+  ASSERT_NE(alert, nullptr);
+  ASSERT_TRUE(alert->pressAction("Yes"));
+  EXPECT_EQ(app.delegate->globalSO().customerID, "");
+  EXPECT_TRUE(app.delegate->settings().logoutFlag);
+  EXPECT_EQ(app.delegate->navigationController->presentedViewController(), nullptr);  // back at the login screen
+}
+
+// Search screens of each kind, counting how their search was ended.
+struct CustomerScreen : ui::ViewController, CustomerSearchOverlayOwner {
+  void delOv() override { ++ended; }
+  int ended = 0;
+};
+struct StoreScreen : ui::ViewController, StoreSearchOverlayOwner {
+  void doneSearching_Clicked(const void* sender) override { ended += sender == nullptr; }
+  int ended = 0;
+};
+struct StyleScreen : ui::ViewController, StyleInfoSearchOverlayOwner {
+  void delOv() override { ++ended; }
+  int ended = 0;
+};
+
+TEST(OverlayTest, TouchEndsTheOwnersSearchOncePerSequence) {
+  auto customer = std::make_shared<CustomerScreen>();
+  auto store = std::make_shared<StoreScreen>();
+  auto style = std::make_shared<StyleScreen>();
+  auto plain = std::make_shared<ui::ViewController>();
+  struct Case {
+    const char* name;
+    std::shared_ptr<ui::ViewController> owner;
+    std::function<int()> ended;
+  };
+  const std::vector<Case> cases = {
+      {"customer", customer, [&] { return customer->ended; }},
+      {"store", store, [&] { return store->ended; }},
+      {"style information", style, [&] { return style->ended; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OverlayViewController overlay;
+    overlay.setViewController(c.owner);
+    const ui::Touches t{ui::Touch{}};
+    overlay.touchesBegan(t);
+    overlay.touchesMoved(t);
+    overlay.touchesEnded(t);
+    EXPECT_EQ(c.ended(), 1);
+  }
+  // No owner, or an owner of another kind: the touch is swallowed.
+  OverlayViewController overlay;
+  overlay.touchesBegan({ui::Touch{}});
+  overlay.setViewController(plain);
+  overlay.touchesBegan({ui::Touch{}});
+}
+
+TEST(AlertClassTest, DisplayAlertChoosesTheKind) {
+  test_support::AppHarness app;
+  app.launch();
+  AlertClass::displayAlert(nullptr, 0, 1, "Orvo Mobile", "no target");
+  auto shown = app.alerts();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].legacy);
+  EXPECT_EQ(shown[0].buttons, std::vector<std::string>{"Ok"});
+  app.dismissAlerts();
+
+  AlertClass::displayAlert(app.root, 0, 1, "Orvo Mobile", "with target");
+  shown = app.alerts();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_FALSE(shown[0].legacy);
+  EXPECT_EQ(shown[0].buttons, std::vector<std::string>{"OK"});
+  app.dismissAlerts();
+
+  AlertClass::displayAlert(app.delegate, 80, 2, "Orvo Mobile", "question");
+  shown = app.alerts();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].tag, 80);
+  EXPECT_EQ(shown[0].buttons, (std::vector<std::string>{"Yes", "No"}));
+  app.dismissAlerts();
+
+  AlertClass::displayAlert(app.root, 0, 3, "Orvo Mobile", "nothing");
+  EXPECT_TRUE(app.alerts().empty());
+}
+
+TEST(UtilTest, ServiceAddressesFollowTheStoredServer) {
+  test_support::FreshDefaults fresh;
+  EXPECT_EQ(Util::getServerInfo(), "http://(null):(null)/Webservice/OrvoMobileWebService.asmx");
+  fresh.defaults().setString(defaults::serverIP, "10.0.0.5");
+  fresh.defaults().setString(defaults::serverPort, "8080");
+  EXPECT_EQ(Util::getServerInfo(), "http://10.0.0.5:8080/Webservice/OrvoMobileWebService.asmx");
+  EXPECT_EQ(Util::getServerInfo(false), Util::getServerInfo());
+  EXPECT_EQ(Util::getServerInfo(true), "http://10.0.0.5:8080/Webservice/OrvoScanPackWebService.asmx");
+  EXPECT_EQ(Util::getImgUrl(), "http://10.0.0.5:8080/styleimages");
+  EXPECT_EQ(Util::getPdfUrl(), "http://10.0.0.5:8080/styleimages/pdf");
+  EXPECT_EQ(Util::getImgZipUrl(), "http://10.0.0.5:8080/styleimages/soimgzip");
+}
+
+TEST(UtilTest, InputChecks) {
+  struct EmailCase { const char* text; bool valid; };
+  for (const auto& c : std::vector<EmailCase>{{"buyer@example.com", true},
+                                              {"A.B+c@Shop.CO.uk", true},
+                                              {"a@b.c", false},
+                                              {"a@b.abcdefghijklmnop", false},
+                                              {"a@b.abcdefghijklmno", true},
+                                              {"no-at.example.com", false},
+                                              {"a b@example.com", false}}) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Util::validEmail(c.text), c.valid);
+  }
+  struct CvvCase { const char* cvv; const char* type; bool valid; };
+  for (const auto& c : std::vector<CvvCase>{{"123", "VISA", true}, {"1234", "AMEX", true},
+                                            {"1234", "VISA", false}, {"123", "AMEX", false},
+                                            {"12a", "VISA", false}, {"12a4", "AMEX", false}}) {
+    SCOPED_TRACE(c.cvv);
+    EXPECT_EQ(Util::isValidCVV(c.cvv, c.type), c.valid);
+  }
+  EXPECT_TRUE(Util::isValidZipcode(std::nullopt));
+  EXPECT_TRUE(Util::isValidZipcode(""));
+  EXPECT_TRUE(Util::isValidZipcode("12345"));
+  EXPECT_TRUE(Util::isValidZipcode("12345-678"));
+  EXPECT_FALSE(Util::isValidZipcode("1234"));
+  EXPECT_FALSE(Util::isValidZipcode("12345-6789"));
+  EXPECT_EQ(Util::percentEscaped("http://h:1/style images/ä.jpg"), "http://h:1/style%20images/%C3%A4.jpg");
+}
+
+}  // namespace
+}  // namespace orvo

@@ -1,0 +1,297 @@
+// Server requests over real HTTP on loopback against the back-office test server, read
+// as the screens read them.
+#include "app/core/Service.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/core/AlertClass.h"
+#include "app/core/AppTestSupport.h"
+#include "app/core/JsonClass.h"
+#include "app/core/SoapEnvelope.h"
+#include "app/core/UserDefaultsKeys.h"
+#include "app/core/Util.h"
+#include "platform/foundation/Values.h"
+#include "testing/backoffice/BackOfficeServer.h"
+
+namespace orvo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A screen with one request pair, written the way the application's screens write theirs.
+class ProbeScreen : public ui::ViewController {
+ public:
+  ProbeScreen() : ui::ViewController("ProbeScreen") {}
+
+  void request(const std::string& op, const std::vector<SoapParam>& params) {
+    auto* app = OrvoMobileAppDelegate::shared();
+    try {
+      app->networkActivityStarted();
+      app->showActivityViewer(op);
+      std::weak_ptr<ProbeScreen> weak = self<ProbeScreen>();
+      auto service = Service::create(
+          self<ProbeScreen>(),
+          [weak, op](const ServiceAnswer& a) {
+            if (auto s = weak.lock()) s->responseData(op, a.data);
+          },
+          [weak](const ServiceFailure& f) {
+            if (auto s = weak.lock()) s->errorResponseData(f);
+          });
+      service->setIsJson(false);
+      service->sendSoapRequestWithStringUrl(Util::getServerInfo(), soapEnvelope(op, params), op);
+    } catch (const std::exception& e) {
+      app->hideActivityViewer();
+      AlertClass::exceptionAlert(self<ProbeScreen>(), "-[ProbeScreen request]", e);
+    }
+  }
+
+  void responseData(const std::string& op, const std::string& data) {
+    auto* app = OrvoMobileAppDelegate::shared();
+    try {
+      answer = JsonClass::getJSONobj(app->parseXmlData(data, op));
+      if (answer && answer->is_object() && foundation::textForKey(*answer, "Response") != "True")
+        AlertClass::displayAlert(self<ProbeScreen>(), 0, 1, "Orvo Mobile",
+                                 foundation::textForKey(*answer, "Message"));
+    } catch (const std::exception& e) {
+      AlertClass::exceptionAlert(self<ProbeScreen>(), "-[ProbeScreen responseData:]", e);
+    }
+    app->hideActivityViewer();
+    app->networkActivityStopped();
+    ++finished;
+  }
+
+  void errorResponseData(const ServiceFailure& f) {
+    failures.push_back(f);
+    OrvoMobileAppDelegate::shared()->errorResponseData(f);
+  }
+
+  std::optional<nlohmann::json> answer;
+  int finished = 0;
+  std::vector<ServiceFailure> failures;
+};
+
+int closedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start());
+    app.fresh.defaults().setString(defaults::serverIP, "127.0.0.1");
+    app.fresh.defaults().setString(defaults::serverPort, std::to_string(server.port()));
+    app.launch();
+    probe = std::make_shared<ProbeScreen>();
+    app.delegate->navigationController->pushViewController(probe, false);
+  }
+  void TearDown() override {
+    server.releaseHeld();
+    server.stop();
+  }
+  // Waits until the request has ended one way or another.
+  bool settle() {
+    return app.runUntil([&] { return probe->finished > 0 || !probe->failures.empty(); }) &&
+           (app.drain(), true);
+  }
+  std::vector<std::pair<std::string, std::string>> shown() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& a : app.alerts()) out.emplace_back(a.title, a.message);
+    return out;
+  }
+
+  foundation::ScopedManualClock clock;
+  backoffice::BackOfficeServer server;
+  test_support::AppHarness app;
+  std::shared_ptr<ProbeScreen> probe;
+};
+
+TEST_F(ServiceTest, RequestCarriesTheSoapHeadersAndEscapedValuesInOrder) {
+  const std::vector<SoapParam> params = {
+      {"userName", "picker"},  {"password", "p&<ck>"},         {"uuid", "U-1"},
+      {"device_version", "x86_64 (iOS 9.3)"}, {"device_name", "Ann's pod"}, {"orvomobile_version", "1.0"},
+      {"division", "01"},      {"clientIp", ""}};
+  probe->request("AuthenticateUser", params);
+  EXPECT_TRUE(app.delegate->isActivityViewerShown());
+  ASSERT_TRUE(settle());
+
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const auto& r = requests[0];
+  EXPECT_EQ(r.path, "/Webservice/OrvoMobileWebService.asmx");
+  EXPECT_EQ(r.soapAction, "http://tempuri.org/AuthenticateUser");
+  EXPECT_EQ(r.contentType, "text/xml; charset=utf-8");
+  EXPECT_EQ(r.contentLength, std::to_string(r.body.size()));
+  EXPECT_NE(r.body.find("<password>p&amp;&lt;ck&gt;</password>"), std::string::npos);
+  ASSERT_EQ(r.params.size(), params.size());
+  for (size_t i = 0; i < params.size(); ++i) {
+    EXPECT_EQ(r.params[i].first, params[i].name);
+    EXPECT_EQ(r.params[i].second, params[i].value);
+  }
+  ASSERT_TRUE(probe->answer);
+  EXPECT_EQ((*probe->answer)["Response"], "True");
+  EXPECT_EQ((*probe->answer)["Id"], "0");
+  EXPECT_TRUE(app.alerts().empty());
+  EXPECT_FALSE(app.delegate->isActivityViewerShown());
+  EXPECT_FALSE(ui::Application::shared().isNetworkActivityIndicatorVisible());
+}
+
+TEST_F(ServiceTest, FailuresReachTheUserAsWordedAndTheViewerGoes) {
+  const std::string nilText = AlertClass::exceptionMessage(
+      "-[ProbeScreen responseData:]", "NSInvalidArgumentException", "data parameter is nil");
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::function<void()> whileInFlight;
+    std::vector<std::pair<std::string, std::string>> alerts;
+  };
+  const std::vector<Case> cases = {
+      {"time-out",
+       [&] { server.setFault("GetMethods", backoffice::Fault::held()); },
+       [&] {
+         ASSERT_TRUE(app.runUntil([&] { return server.heldCount() == 1; }));
+         clock->advance(10s);
+       },
+       {{"OrvoMobile", net::urlError(net::kUrlErrorTimedOut).text + "\nPlease try it again."}}},
+      {"refused connection",
+       [&] { app.fresh.defaults().setString(defaults::serverPort, std::to_string(closedPort())); },
+       nullptr,
+       {{"OrvoMobile", net::urlError(net::kUrlErrorCannotConnectToHost).text + "\nPlease check your Server IP."}}},
+      {"HTTP 500 page",
+       [&] { server.setFault("GetMethods", backoffice::Fault::serverError()); },
+       nullptr,
+       {{"OrvoMobile", "Webservice Server Error : 500\n Please check your server."}, {"Error", nilText}}},
+      {"malformed XML",
+       [&] { server.setFault("GetMethods", backoffice::Fault::badXml()); },
+       nullptr,
+       {{"Error", AlertClass::exceptionMessage("-[OrvoMobileAppDelegate parseXmlData:funcName:]",
+                                               "NSRangeException",
+                                               "element GetMethodsResult not found in GetMethodsResponse")},
+        {"Error", nilText}}},
+      {"malformed JSON",
+       [&] { server.setFault("GetMethods", backoffice::Fault::badJson()); },
+       nullptr,
+       {{"JSON Error", ""}}},
+      {"Response other than True",
+       [&] { server.setFault("GetMethods", backoffice::Fault::responseValue("False")); },
+       nullptr,
+       {{"Orvo Mobile", ""}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearFaults();
+    app.fresh.defaults().setString(defaults::serverPort, std::to_string(server.port()));
+    probe->finished = 0;
+    probe->failures.clear();
+    c.arrange();
+    probe->request("GetMethods", {});
+    if (c.whileInFlight) c.whileInFlight();
+    ASSERT_TRUE(settle());
+    // An HTTP error reaches the screen twice: the failure, then the error page.
+    if (std::string(c.name) == "HTTP 500 page") {
+      ASSERT_TRUE(app.runUntil([&] { return probe->finished > 0; }));
+    }
+    app.drain();
+    auto got = shown();
+    ASSERT_EQ(got.size(), c.alerts.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].first, c.alerts[i].first);
+      if (!c.alerts[i].second.empty()) {
+        EXPECT_EQ(got[i].second, c.alerts[i].second);
+      } else {
+        EXPECT_FALSE(got[i].second.empty());
+      }
+    }
+    EXPECT_FALSE(app.delegate->isActivityViewerShown());
+    EXPECT_EQ(app.delegate->ovController()->view().superview(), nullptr);
+    app.dismissAlerts();
+    server.releaseHeld();
+  }
+}
+
+TEST_F(ServiceTest, NothingIsSentWhileTheNetworkIsDown) {
+  net::Reachability::setProbe([] { return net::NotReachable; });
+  probe->request("GetWarehouse", {});
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(server.requests().empty());
+  ASSERT_EQ(probe->failures.size(), 1u);
+  ASSERT_TRUE(probe->failures[0].error);
+  EXPECT_EQ(probe->failures[0].error->code, net::kUrlErrorNotConnectedToInternet);
+  EXPECT_EQ(probe->finished, 0);
+  // One alert only: the application's wording adds none for this failure.
+  auto got = shown();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], std::make_pair(std::string("Orvo Mobile"),
+                                   std::string("Network is disconnected. Please check network connection.")));
+  EXPECT_FALSE(app.delegate->isActivityViewerShown());
+}
+
+TEST_F(ServiceTest, ServerLogIsSentWithoutATarget) {
+  Util::SetServerLog(std::nullopt);
+  Util::SetServerLog("scanner <ok> & charged");
+  ASSERT_TRUE(app.runUntil([&] { return server.serverLog().size() == 2; }));
+  EXPECT_EQ(server.serverLog(), (std::vector<std::string>{"NULL", "scanner <ok> & charged"}));
+}
+
+TEST(ServiceTimeoutTest, PerOperation) {
+  EXPECT_EQ(Service::timeoutFor("GetPrice"), 10s);
+  EXPECT_EQ(Service::timeoutFor("EditOrder"), 60s);
+  EXPECT_EQ(Service::timeoutFor("CreateLineSheetPdf"), 60s);
+  EXPECT_EQ(Service::timeoutFor("SendSOEmail"), 5s);
+  EXPECT_EQ(Service::timeoutFor("PrintALLandEmailbyServer"), 5s);
+}
+
+class ErrorWordingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { app.launch(); }
+  std::string wording(const ServiceFailure& f) {
+    app.delegate->errorResponseData(f);
+    auto alerts = app.alerts();
+    EXPECT_EQ(alerts.size(), 1u);
+    std::string message = alerts.empty() ? "" : alerts[0].message;
+    if (!alerts.empty()) {
+      EXPECT_EQ(alerts[0].title, "OrvoMobile");
+      EXPECT_EQ(alerts[0].buttons, std::vector<std::string>{"OK"});
+    }
+    app.dismissAlerts();
+    return message;
+  }
+  test_support::AppHarness app;
+};
+
+TEST_F(ErrorWordingTest, WordsEachFailure) {
+  auto err = [](int code) { return ServiceFailure::ofError(net::urlError(code)); };
+  const std::string timedOut = net::urlError(net::kUrlErrorTimedOut).text;
+  EXPECT_EQ(wording(err(net::kUrlErrorCannotConnectToHost)),
+            net::urlError(net::kUrlErrorCannotConnectToHost).text + "\nPlease check your Server IP.");
+  EXPECT_EQ(wording(err(net::kUrlErrorCannotFindHost)),
+            net::urlError(net::kUrlErrorCannotFindHost).text + "\nPlease check your Server IP.");
+  EXPECT_EQ(wording(err(net::kUrlErrorSecureConnectionFailed)),
+            net::urlError(net::kUrlErrorSecureConnectionFailed).text);
+  EXPECT_EQ(wording(ServiceFailure::ofStatus(404)), "Webservice Server Error : 404\n Please check your server.");
+
+  auto& func = app.delegate->globalSO().currSoapFuncName;
+  func = "SendSOEmail";
+  EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)), "The email job has been scheduled in the server.");
+  EXPECT_EQ(func, "");
+  EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)), timedOut + "\nPlease try it again.");
+  func = "PrintSOandEmailbyServer";
+  EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)),
+            "'Print SO & E-mail' has been done successfully.\n(email job has been scheduled in the server)");
+  func = "PrintALLandEmailbyServer";
+  EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)),
+            "'Print ALL & E-mail' has been done successfully.\n(email job has been scheduled in the server)");
+}
+
+}  // namespace
+}  // namespace orvo
