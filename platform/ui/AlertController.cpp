@@ -51,6 +51,10 @@ void AlertController::loadView() {
   setView(v);
 }
 
+void AlertController::viewDidAppear(bool) {
+  if (!fields_.empty()) fields_.front()->becomeFirstResponder();
+}
+
 bool AlertController::pressAction(const std::string& title) {
   for (size_t i = 0; i < actions_.size(); ++i)
     if (actions_[i]->title() == title) return pressActionAtIndex(i);

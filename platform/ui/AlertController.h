@@ -58,6 +58,8 @@ class AlertController : public ViewController {
   AlertPanel* panel() const { return panel_.get(); }
 
   void loadView() override;
+  // Puts the caret in the first text field, as the platform does.
+  void viewDidAppear(bool animated) override;
 
  private:
   std::string alertTitle_, message_;

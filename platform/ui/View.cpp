@@ -224,8 +224,9 @@ View* View::hitTest(Point p) {
 
 void View::layoutIfNeeded() {
   if (needsLayout_ || layoutIsStale()) {
-    needsLayout_ = false;
     layoutSubviews();
+    // Subviews added while laying out do not ask for another pass.
+    needsLayout_ = false;
   }
   auto copy = subviews_;
   for (auto& s : copy) s->layoutIfNeeded();

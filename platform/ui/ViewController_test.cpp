@@ -204,6 +204,20 @@ TEST_F(ScreenStackTest, NavigationBarShowsTitleBackButtonAndItems) {
   for (auto& v : nav->navigationBar().subviews())
     for (auto& t : v->texts()) titles.push_back(t);
   EXPECT_EQ(std::find(titles.begin(), titles.end(), "\u2039 Orders"), titles.end());
+
+  // A tap on the back button pops: the bar keeps its buttons through the touch.
+  b->navigationItem().setHidesBackButton(false);
+  window->layoutIfNeeded();
+  log.clear();
+  window->tap({30, 42});
+  EXPECT_EQ(nav->viewControllers().size(), 1u);
+  EXPECT_EQ(log, (Log{"B.viewWillDisappear", "A.viewWillAppear", "B.viewDidDisappear", "A.viewDidAppear"}));
+  // And a tap on a bar item runs its action.
+  a->navigationItem().setRightBarButtonItem(
+      BarButtonItem::withTitle("Add", BarButtonItemStyle::Plain, [&](BarButtonItem&) { ++saved; }));
+  window->layoutIfNeeded();
+  window->tap({300, 42});
+  EXPECT_EQ(saved, 1);
 }
 
 TEST_F(ScreenStackTest, ShakeReachesTheFirstResponderScreen) {

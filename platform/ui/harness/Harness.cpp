@@ -38,7 +38,10 @@ void dumpView(Window& w, const View& v, int depth, std::string& out) {
   if (!shown(v) || !worthDumping(v)) return;
   std::string children;
   const auto& subs = v.subviews();
+  // A keyboard is one line, not fifty keys.
+  const bool keyboard = std::string(v.kind()) == "Keyboard";
   for (auto& s : subs) {
+    if (keyboard) break;
     if (&v == &w && w.isCovered(s.get())) continue;
     dumpView(w, *s, depth + 1, children);
   }

@@ -55,7 +55,12 @@ class Page : public ViewController {
     view().addSubview(status);
   }
   virtual void build() = 0;
-  void say(const std::string& s) { status->setText(s); }
+  void viewDidAppear(bool) override { std::cout << "gallery: showing " << title() << std::endl; }
+  // Shows what happened, and logs it so that scripted runs can follow along.
+  void say(const std::string& s) {
+    status->setText(s);
+    std::cout << "gallery: " << s << std::endl;
+  }
 };
 
 class ControlsPage : public Page {
@@ -304,7 +309,10 @@ class DrawingPage : public Page {
     view().addSubview(box);
     setCanBecomeFirstResponder(true);
   }
-  void viewDidAppear(bool) override { becomeFirstResponder(); }
+  void viewDidAppear(bool animated) override {
+    Page::viewDidAppear(animated);
+    becomeFirstResponder();
+  }
   void viewWillDisappear(bool) override { resignFirstResponder(); }
   void motionEnded(MotionType m) override {
     if (m == MotionType::Shake) say("shaken");
