@@ -74,6 +74,7 @@ fs::path AccessoryManager::defaultSerialConfig() {
 
 AccessoryManager::AccessoryManager(fs::path folder, fs::path serialConfig)
     : folder_(std::move(folder)), serialConfig_(std::move(serialConfig)),
+      watcherLoop_(std::make_unique<foundation::RunLoop>()),
       alive_(std::make_shared<int>(0)) {
   std::error_code ec;
   if (!fs::exists(folder_, ec)) {
@@ -86,15 +87,16 @@ AccessoryManager::AccessoryManager(fs::path folder, fs::path serialConfig)
 }
 
 AccessoryManager::~AccessoryManager() {
-  alive_.reset();
-  if (watcherLoop_) watcherLoop_->stop();
+  stopping_ = true;
+  watcherLoop_->wakeUp();
   if (watcher_.joinable()) watcher_.join();
+  alive_.reset();  // blocks already posted to the main queue now do nothing
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& [key, a] : attached_) a->markDisconnected();
 }
 
 void AccessoryManager::watcherMain() {
-  foundation::RunLoop& loop = foundation::RunLoop::current();
+  foundation::RunLoop& loop = *watcherLoop_;
   inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   setUpWatches();
   if (inotifyFd_ >= 0) {
@@ -109,11 +111,10 @@ void AccessoryManager::watcherMain() {
   rescan();
   {
     std::lock_guard<std::mutex> lock(startMutex_);
-    watcherLoop_ = &loop;
     watcherReady_ = true;
+    startCv_.notify_all();
   }
-  startCv_.notify_all();
-  loop.run();
+  while (!stopping_) loop.runOnce(std::chrono::seconds(1));
   if (inotifyFd_ >= 0) {
     loop.removeFd(inotifyFd_);
     ::close(inotifyFd_);

@@ -26,6 +26,7 @@
 // their own. Every member is safe from any thread. A malformed descriptor or configuration
 // entry is logged and skipped; it never detaches the other accessories.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -107,7 +108,8 @@ class AccessoryManager {
   std::mutex scanMutex_;  // one scan at a time
   int inotifyFd_ = -1;
   std::map<int, std::string> watches_;
-  foundation::RunLoop* watcherLoop_ = nullptr;
+  std::unique_ptr<foundation::RunLoop> watcherLoop_;  // owned: outlives the thread
+  std::atomic<bool> stopping_{false};
   std::thread watcher_;
   std::mutex startMutex_;
   std::condition_variable startCv_;

@@ -68,8 +68,8 @@ void KXUNISDKCommRunLoop::runLoopThread() {
     starting_ = false;
     // Every client may have left while the thread was starting.
     if (requestCounter_ == 0 && !threadShouldClose_) runLoopCancel();
+    changed_.notify_all();
   }
-  changed_.notify_all();
 
   foundation::MonoTime wakeArmedFor{};
   foundation::RunLoop::TimerId wakeTimer = 0;
@@ -82,6 +82,8 @@ void KXUNISDKCommRunLoop::runLoopThread() {
         threadActive_ = false;
         threadShouldClose_ = false;
         threadId_ = {};
+        // Under the lock: once it is released this thread touches nothing of `this`.
+        changed_.notify_all();
         break;
       }
       // A timer at the stop time wakes the loop then, whatever else it waits for.
@@ -98,7 +100,6 @@ void KXUNISDKCommRunLoop::runLoopThread() {
     }
   }
   if (wakeTimer) loop.cancelTimer(wakeTimer);
-  changed_.notify_all();
 }
 
 foundation::RunLoop* KXUNISDKCommRunLoop::runLoop() const {

@@ -77,12 +77,12 @@ bool SimulatedAccessory::attach() {
   }
   listenFd_ = fd;
   stopping_ = false;
-  loopReady_ = false;
-  thread_ = std::thread([this] { threadMain(); });
+  ownedLoop_ = std::make_unique<foundation::RunLoop>();
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return loopReady_; });
+    std::lock_guard<std::mutex> lock(mutex_);
+    loop_ = ownedLoop_.get();
   }
+  thread_ = std::thread([this] { threadMain(); });
   loop_->addFd(listenFd_, EPOLLIN, [this](int, uint32_t) { onListen(); });
 
   // The descriptor appears in one step (rename), after the socket listens.
@@ -108,11 +108,12 @@ void SimulatedAccessory::detach() {
   std::error_code ec;
   fs::remove(descriptorPath(), ec);
   stopping_ = true;
-  if (loop_) loop_->wakeUp();
+  if (ownedLoop_) ownedLoop_->wakeUp();
   if (thread_.joinable()) thread_.join();
-  // The loop is gone: close what it watched.
+  // The device thread is gone: close what its loop watched.
   std::lock_guard<std::mutex> lock(mutex_);
   loop_ = nullptr;
+  ownedLoop_.reset();
   for (auto& [ch, fd] : channelFds_) ::close(fd);
   channelFds_.clear();
   for (auto& [fd, p] : pending_) ::close(fd);
@@ -124,13 +125,7 @@ void SimulatedAccessory::detach() {
 }
 
 void SimulatedAccessory::threadMain() {
-  foundation::RunLoop& loop = foundation::RunLoop::current();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    loop_ = &loop;
-    loopReady_ = true;
-  }
-  changed_.notify_all();
+  foundation::RunLoop& loop = *ownedLoop_;
   while (!stopping_) loop.runOnce(std::chrono::milliseconds(200));
   if (listenFd_ >= 0) loop.removeFd(listenFd_);
   std::lock_guard<std::mutex> lock(mutex_);

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -146,8 +147,8 @@ class SimulatedAccessory {
 
   int listenFd_ = -1;
   std::thread thread_;
-  foundation::RunLoop* loop_ = nullptr;
-  bool loopReady_ = false;
+  std::unique_ptr<foundation::RunLoop> ownedLoop_;  // outlives the device thread
+  foundation::RunLoop* loop_ = nullptr;  // set while attached
   std::atomic<bool> stopping_{false};
 };
 
