@@ -203,9 +203,12 @@ Point View::convertFromWindow(Point p) const {
 Rect View::convertRectToWindow(Rect r) const { return {convertToWindow(r.origin), r.size}; }
 
 bool View::isVisibleOnScreen() const {
-  if (!window()) return false;
-  for (const View* v = this; v; v = v->superview_)
+  Window* w = window();
+  if (!w) return false;
+  for (const View* v = this; v; v = v->superview_) {
     if (v->hidden_ || v->alpha_ <= 0.01) return false;
+    if (v->superview_ == w && w->isCovered(v)) return false;
+  }
   return true;
 }
 

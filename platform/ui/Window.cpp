@@ -308,6 +308,12 @@ void Window::shake() {
   r->motionEnded(MotionType::Shake);
 }
 
+void Window::motionEnded(MotionType motion) {
+  if (motion != MotionType::Shake) return;
+  auto& app = Application::shared();
+  if (auto d = app.delegate()) d->motionEnded(app);
+}
+
 void Window::firstResponderChanged() { updateKeyboard(); }
 
 void Window::updateKeyboard() {

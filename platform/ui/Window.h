@@ -88,6 +88,8 @@ class Window : public View {
 
   void layoutSubviews() override;
   View* hitTest(Point p) override;
+  // The end of the responder chain: a shake nobody took goes to the application delegate.
+  void motionEnded(MotionType motion) override;
 
  private:
   void ensureLayers();
