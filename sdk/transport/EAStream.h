@@ -10,8 +10,8 @@
 // the front and is offered again together with the next bytes. A driver that consumes
 // nothing while the buffer is full stalls that channel until it consumes.
 //
-// Writing (`write`, any thread but the run-loop thread): synchronous; writes on all
-// channels are serialised. It fails when the accessory is gone, the channel is not open or
+// Writing (`write`, any thread; on the run-loop thread a full link holds up every stream
+// until it drains or times out): synchronous; writes on all channels are serialised. It fails when the accessory is gone, the channel is not open or
 // out of range, or when `kWriteNoProgressTimeout` (3 s of the `Clock`) passes without a
 // byte accepted. Writing 0 bytes succeeds without touching the link.
 //
