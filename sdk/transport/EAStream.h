@@ -13,7 +13,8 @@
 // Writing (`write`, any thread; on the run-loop thread a full link holds up every stream
 // until it drains or times out): synchronous; writes on all channels are serialised. It
 // fails when the accessory is gone, the channel is not open or out of range, or when
-// `kWriteNoProgressTimeout` (3 s of the `Clock`) passes without a byte accepted. Writing 0 bytes succeeds without touching the link.
+// `kWriteNoProgressTimeout` (3 s of the `Clock`) passes without a byte accepted. Writing
+// 0 bytes succeeds without touching the link.
 //
 // Detach: when the accessory goes away (or a channel reports end of stream) the stream
 // tells its manager, then disconnects on the global queue. `disconnect` tells the driver
