@@ -21,11 +21,23 @@ AlertView::AlertView(std::string title, std::string message, std::weak_ptr<Alert
     titles_.push_back(std::move(cancelButtonTitle));
   }
   for (auto& t : otherButtonTitles) titles_.push_back(std::move(t));
-  onButton = [this](int index) { pressButtonAtIndex(index); };
   rebuild();
 }
 
-void AlertView::rebuild() { setButtons(titles_, cancelIndex_ >= 0 && titles_.size() == 2 ? -1 : cancelIndex_); }
+// Display order: two buttons side by side with the cancel button on the left; with more,
+// stacked with the cancel button at the bottom. Indexes stay the platform's.
+void AlertView::rebuild() {
+  std::vector<int> order;
+  for (int i = 0; i < numberOfButtons(); ++i) order.push_back(i);
+  if (cancelIndex_ >= 0 && titles_.size() > 2) {
+    order.erase(order.begin() + cancelIndex_);
+    order.push_back(cancelIndex_);
+  }
+  std::vector<std::string> shown;
+  for (int i : order) shown.push_back(titles_[static_cast<size_t>(i)]);
+  setButtons(shown, cancelIndex_ >= 0 && titles_.size() != 2 ? static_cast<int>(shown.size()) - 1 : -1);
+  onButton = [this, order](int position) { pressButtonAtIndex(order[static_cast<size_t>(position)]); };
+}
 
 int AlertView::addButtonWithTitle(std::string title) {
   titles_.push_back(std::move(title));

@@ -55,6 +55,8 @@ TEST_F(AlertViewTest, RoutesTagAndButtonIndexToTheDelegate) {
       {"first other follows the cancel", "Yes", {"No"}, "No", 1},
       {"one button", "Ok", {}, "Ok", 0},
       {"without a cancel button others start at 0", "", {"A", "B", "C"}, "C", 2},
+      {"stacked cancel keeps index 0", "Cancel", {"A", "B"}, "Cancel", 0},
+      {"stacked others follow", "Cancel", {"A", "B"}, "B", 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -68,6 +70,14 @@ TEST_F(AlertViewTest, RoutesTagAndButtonIndexToTheDelegate) {
     EXPECT_FALSE(alert->isVisible());
     EXPECT_FALSE(delegate->dismissedVisible);
   }
+}
+
+TEST_F(AlertViewTest, StackedAlertShowsTheCancelButtonLast) {
+  auto alert = std::make_shared<AlertView>("T", "", std::weak_ptr<AlertViewDelegate>(), "Cancel",
+                                           std::vector<std::string>{"A", "B"});
+  EXPECT_EQ(alert->buttonTitles(), (std::vector<std::string>{"A", "B", "Cancel"}));
+  EXPECT_EQ(alert->buttonTitleAtIndex(0), "Cancel");
+  EXPECT_EQ(alert->firstOtherButtonIndex(), 1);
 }
 
 TEST_F(AlertViewTest, AlertWithoutDelegateStillShowsAndGoes) {

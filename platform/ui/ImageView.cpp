@@ -3,6 +3,30 @@
 #include <algorithm>
 
 namespace ui {
+namespace {
+ImageView::ImageLoader& loader() {
+  static ImageView::ImageLoader l;
+  return l;
+}
+}  // namespace
+
+void ImageView::setImageLoader(ImageLoader l) { loader() = std::move(l); }
+
+void ImageView::setImageWithURL(const std::string& url, std::shared_ptr<Image> placeholder, Completion completion) {
+  url_ = url;
+  image_ = std::move(placeholder);
+  if (!loader()) {
+    if (completion) completion(nullptr);
+    return;
+  }
+  std::weak_ptr<ImageView> self = std::static_pointer_cast<ImageView>(shared_from_this());
+  loader()(url, [self, url, completion](std::shared_ptr<Image> img) {
+    auto me = self.lock();
+    if (!me || me->url_ != url) return;
+    if (img) me->image_ = img;
+    if (completion) completion(img);
+  });
+}
 
 Rect ImageView::imageRect() const {
   Rect b{0, 0, frame().width(), frame().height()};

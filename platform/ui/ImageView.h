@@ -2,7 +2,9 @@
 // An image view: shows an image by content mode. Taps reach it only when user
 // interaction is enabled (off by default, as on the platform). Main thread.
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/ui/Image.h"
 #include "platform/ui/View.h"
@@ -20,6 +22,17 @@ class ImageView : public View {
   void setImage(std::shared_ptr<Image> i) { image_ = std::move(i); }
   ContentMode contentMode() const { return mode_; }
   void setContentMode(ContentMode m) { mode_ = m; }
+  // Loading by address. The application installs the loader (HTTP with a cache); it calls
+  // `done` on the main queue with the image or nullptr. Without a loader the placeholder
+  // stays and the completion gets nullptr. A later address (a reused cell) wins over an
+  // earlier one still loading.
+  using Completion = std::function<void(std::shared_ptr<Image>)>;
+  using ImageLoader = std::function<void(const std::string& url, Completion done)>;
+  static void setImageLoader(ImageLoader loader);
+  void setImageWithURL(const std::string& url, std::shared_ptr<Image> placeholder = nullptr,
+                       Completion completion = nullptr);
+  const std::string& imageURL() const { return url_; }
+
   // Where the image lands in bounds coordinates under the content mode.
   Rect imageRect() const;
   std::string describe() const override;
@@ -27,6 +40,7 @@ class ImageView : public View {
  private:
   std::shared_ptr<Image> image_;
   ContentMode mode_ = ContentMode::ScaleToFill;
+  std::string url_;
 };
 
 }  // namespace ui

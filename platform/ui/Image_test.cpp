@@ -148,3 +148,31 @@ TEST(ImageTest, NamedImagesComeFromTheRegistryOrResourceDirectories) {
 
 }  // namespace
 }  // namespace ui
+
+#include "platform/ui/ImageView.h"
+
+namespace ui {
+namespace {
+
+TEST(ImageViewTest, UrlLoadsThroughTheInstalledLoaderAndTheLatestAddressWins) {
+  std::vector<std::pair<std::string, ImageView::Completion>> pending;
+  ImageView::setImageLoader([&](const std::string& url, ImageView::Completion done) { pending.push_back({url, done}); });
+  auto view = std::make_shared<ImageView>();
+  auto placeholder = Image::filled({1, 1}, Color::gray());
+  int completions = 0;
+  view->setImageWithURL("http://server/styleimages/A.jpg", placeholder, [&](std::shared_ptr<Image>) { ++completions; });
+  EXPECT_EQ(view->image(), placeholder);
+  view->setImageWithURL("http://server/styleimages/B.jpg", placeholder);  // reused for another row
+  auto a = Image::filled({2, 2}, Color::red()), b = Image::filled({2, 2}, Color::blue());
+  pending[1].second(b);
+  pending[0].second(a);  // late answer for the old address
+  EXPECT_EQ(view->image(), b);
+  EXPECT_EQ(completions, 0);
+  ImageView::setImageLoader(nullptr);
+  view->setImageWithURL("http://server/x.jpg", placeholder, [&](std::shared_ptr<Image> img) { completions += img ? 10 : 1; });
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(view->image(), placeholder);
+}
+
+}  // namespace
+}  // namespace ui

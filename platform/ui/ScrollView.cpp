@@ -29,12 +29,19 @@ Point ScrollView::maximumOffset() const {
 }
 
 void ScrollView::beginDrag() {
+  pull_ = 0;
   if (auto d = delegate_.lock()) d->scrollViewWillBeginDragging(*this);
 }
 
 void ScrollView::dragBy(double dx, double dy) {
   Point lo = minimumOffset(), hi = maximumOffset();
-  Point p{std::clamp(boundsOrigin_.x - dx, lo.x, hi.x), std::clamp(boundsOrigin_.y - dy, lo.y, hi.y)};
+  double wantY = boundsOrigin_.y - dy;
+  // How far the finger pulls down past the top (the content itself stays at the top).
+  if (bounces_ && dy > 0 && wantY < lo.y)
+    pull_ += std::min(dy, lo.y - wantY);
+  else if (dy < 0 && pull_ > 0)
+    pull_ = std::max(0.0, pull_ + dy);
+  Point p{std::clamp(boundsOrigin_.x - dx, lo.x, hi.x), std::clamp(wantY, lo.y, hi.y)};
   setContentOffset(p, false);
 }
 
@@ -46,6 +53,8 @@ void ScrollView::endDrag() {
     setContentOffset({std::clamp(px, lo.x, hi.x), std::clamp(py, lo.y, hi.y)}, false);
   }
   auto keep = weak_from_this().lock();
+  if (pull_ > 0) pulledDown(pull_);
+  pull_ = 0;
   if (auto d = delegate_.lock()) {
     d->scrollViewDidEndDragging(*this, true);
     d->scrollViewDidEndDecelerating(*this);

@@ -72,6 +72,8 @@ class ScrollView : public View {
 
  protected:
   virtual void offsetChanged() {}
+  // The user pulled the content this far down past its top during the drag that ended.
+  virtual void pulledDown(double distance) { (void)distance; }
   ScrollViewDelegate* scrollDelegate() const { return delegate_.lock().get(); }
 
  private:
@@ -84,6 +86,7 @@ class ScrollView : public View {
   bool showsH_ = true, showsV_ = true;
   double minZoom_ = 1, maxZoom_ = 1, zoom_ = 1;
   Size zoomBase_;
+  double pull_ = 0;
   std::weak_ptr<ScrollViewDelegate> delegate_;
 };
 

@@ -202,6 +202,20 @@ void TableView::setTableFooterView(std::shared_ptr<View> v) {
   if (loaded_) layoutVisible(false);
 }
 
+void TableView::setRefreshControl(std::shared_ptr<RefreshControl> r) {
+  if (refresh_) refresh_->removeFromSuperview();
+  refresh_ = std::move(r);
+  if (!refresh_) return;
+  refresh_->setFrame({0, -RefreshControl::kTriggerDistance, frame().width(), RefreshControl::kTriggerDistance});
+  addSubview(refresh_);
+}
+
+void TableView::pulledDown(double distance) {
+  if (!refresh_ || refresh_->isRefreshing() || !refresh_->isEnabled() || distance < RefreshControl::kTriggerDistance) return;
+  refresh_->beginRefreshing();
+  refresh_->sendActionsForControlEvents(ValueChanged);
+}
+
 void TableView::registerCellFactory(const std::string& identifier, CellFactory factory) {
   factories_[identifier] = std::move(factory);
 }

@@ -25,6 +25,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/RefreshControl.h"
 #include "platform/ui/ScrollView.h"
 
 namespace ui {
@@ -193,6 +194,8 @@ class TableView : public ScrollView {
   void setTableHeaderView(std::shared_ptr<View> v);
   std::shared_ptr<View> tableFooterView() const { return tableFooter_; }
   void setTableFooterView(std::shared_ptr<View> v);
+  std::shared_ptr<RefreshControl> refreshControl() const { return refresh_; }
+  void setRefreshControl(std::shared_ptr<RefreshControl> r);
   Color separatorColor() const { return separatorColor_; }
   void setSeparatorColor(Color c) { separatorColor_ = c; }
 
@@ -252,6 +255,7 @@ class TableView : public ScrollView {
 
  protected:
   void offsetChanged() override;
+  void pulledDown(double distance) override;
 
  private:
   struct Update {
@@ -275,6 +279,7 @@ class TableView : public ScrollView {
   bool allowsSelection_ = true;
   bool loaded_ = false;
   std::shared_ptr<View> tableHeader_, tableFooter_;
+  std::shared_ptr<RefreshControl> refresh_;
   Color separatorColor_ = Color::white(0.8);
   std::map<std::string, CellFactory> factories_;
   std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> pool_;

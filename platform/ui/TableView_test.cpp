@@ -208,5 +208,27 @@ TEST_F(TableViewTest, DragScrollsAndHeadersAndIndexAreShown) {
   EXPECT_TRUE(rows->selected.empty());
 }
 
+TEST_F(TableViewTest, PullingDownPastTheTopRefreshesOnce) {
+  rows->sections = {numbered(30)};
+  table->reloadData();
+  auto refresh = std::make_shared<RefreshControl>();
+  int pulls = 0;
+  refresh->addTarget(this, [&](Control&) { ++pulls; }, ValueChanged);
+  table->setRefreshControl(refresh);
+  window->drag({100, 100}, {100, 140});  // not far enough
+  EXPECT_EQ(pulls, 0);
+  window->drag({100, 100}, {100, 200});
+  EXPECT_EQ(pulls, 1);
+  EXPECT_TRUE(refresh->isRefreshing());
+  EXPECT_EQ(table->contentOffset().y, 0);
+  window->drag({100, 100}, {100, 200});  // already refreshing
+  EXPECT_EQ(pulls, 1);
+  refresh->endRefreshing();
+  // Scrolled down first, a pull only brings the content back to the top.
+  table->setContentOffset({0, 200});
+  window->drag({100, 100}, {100, 260});
+  EXPECT_EQ(pulls, 1);
+}
+
 }  // namespace
 }  // namespace ui

@@ -227,6 +227,7 @@ View* View::hitTest(Point p) {
 
 void View::layoutIfNeeded() {
   if (needsLayout_ || layoutIsStale()) {
+    if (controller_) controller_->viewWillLayoutSubviews();
     layoutSubviews();
     // Subviews added while laying out do not ask for another pass.
     needsLayout_ = false;
