@@ -24,7 +24,6 @@ class Toolbar : public View {
  private:
   std::vector<std::shared_ptr<BarButtonItem>> items_;
   std::optional<Color> barTint_;
-  uint64_t built_ = ~0ull;
 };
 
 // Lays `items` out as buttons in `bar` between x = left and x = right; used by toolbars
