@@ -691,9 +691,11 @@ void TableView::userSwipeRow(IndexPath ip, int direction) {
       button->setAccessibilityLabel("Delete");
       cell->revealed_.push_back(button);
       cell->swipeState_ = -1;
+      // Plain pointers: the button owns this action and the cell owns the button.
       TableViewCell* target = cell;
-      button->addTarget(this, [target, button](Control&) {
-        if (button->callback) button->callback(*target);
+      SwipeButton* b = button.get();
+      button->addTarget(this, [target, b](Control&) {
+        if (b->callback) b->callback(*target);
       }, TouchUpInside);
       cell->setNeedsLayout();
       cell->layoutIfNeeded();

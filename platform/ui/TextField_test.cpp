@@ -107,9 +107,14 @@ TEST_F(TextFieldTest, KeyboardNotificationsCarryDurationAndHeight) {
   center.addObserver(this, kKeyboardWillHideNotification, nullptr,
                      [&](const foundation::Notification& n) { names.push_back(n.name); });
   field->becomeFirstResponder();
-  field->resignFirstResponder();
+  // Moving to another field announces the keyboard again.
+  auto other = makeView<TextField>({20, 200, 200, 30});
+  window->rootViewController()->view().addSubview(other);
+  other->becomeFirstResponder();
+  other->resignFirstResponder();
   center.removeObserver(this);
-  EXPECT_EQ(names, (std::vector<std::string>{kKeyboardWillShowNotification, kKeyboardWillHideNotification}));
+  EXPECT_EQ(names, (std::vector<std::string>{kKeyboardWillShowNotification, kKeyboardWillShowNotification,
+                                             kKeyboardWillHideNotification}));
   EXPECT_EQ(endHeight, Window::kKeyboardHeight);
   EXPECT_EQ(duration, Window::kKeyboardAnimationDuration);
 }

@@ -14,6 +14,13 @@ std::weak_ptr<Responder>& currentFirstResponder() {
   static std::weak_ptr<Responder> r;
   return r;
 }
+// True while one responder hands over to the next: the keyboard stays up in between.
+bool handingOver = false;
+
+void notifyWindow() {
+  if (handingOver) return;
+  if (Window* w = Window::keyWindow()) w->firstResponderChanged();
+}
 }  // namespace
 
 Point Touch::locationIn(const View* view) const {
@@ -34,16 +41,21 @@ bool Responder::becomeFirstResponder() {
   if (old == this) return true;
   std::weak_ptr<Responder> self = weak_from_this();
   if (self.expired()) return false;
-  if (old && !old->resignFirstResponder()) return false;
+  if (old) {
+    handingOver = true;
+    bool resigned = old->resignFirstResponder();
+    handingOver = false;
+    if (!resigned) return false;
+  }
   currentFirstResponder() = self;
-  if (Window* w = Window::keyWindow()) w->firstResponderChanged();
+  notifyWindow();
   return true;
 }
 
 bool Responder::resignFirstResponder() {
   if (isFirstResponder()) {
     currentFirstResponder().reset();
-    if (Window* w = Window::keyWindow()) w->firstResponderChanged();
+    notifyWindow();
   }
   return true;
 }
@@ -51,7 +63,7 @@ bool Responder::resignFirstResponder() {
 void Responder::clearFirstResponder(const Responder* r) {
   if (firstResponder() == r) {
     currentFirstResponder().reset();
-    if (Window* w = Window::keyWindow()) w->firstResponderChanged();
+    notifyWindow();
   }
 }
 

@@ -339,6 +339,7 @@ void Window::updateKeyboard() {
   shownKeyboard_ = nullptr;
   auto& center = foundation::NotificationCenter::defaultCenter();
   if (!kb) {
+    shownFor_ = nullptr;
     keyboardLayer_->setHidden(true);
     if (wasVisible) {
       nlohmann::json info = {{kKeyboardAnimationDurationUserInfoKey, kKeyboardAnimationDuration},
@@ -361,7 +362,10 @@ void Window::updateKeyboard() {
   kb->setFrame({0, acch, f.width(), kbh});
   keyboardLayer_->addSubview(kb);
   shownKeyboard_ = kb.get();
-  if (!wasVisible || oldFrame != f) {
+  // Every responder that brings a keyboard announces it, also when the frame stays.
+  const bool newResponder = shownFor_ != fr;
+  shownFor_ = fr;
+  if (!wasVisible || oldFrame != f || newResponder) {
     nlohmann::json info = {{kKeyboardAnimationDurationUserInfoKey, kKeyboardAnimationDuration},
                            {kKeyboardFrameBeginUserInfoKey, frameJson(wasVisible ? oldFrame : Rect{0, frame().height(), f.width(), f.height()})},
                            {kKeyboardFrameEndUserInfoKey, frameJson(f)}};

@@ -101,6 +101,7 @@ class Window : public View {
   std::shared_ptr<View> keyboardLayer_, alertLayer_, toastLayer_;
   std::shared_ptr<View> systemKeyboard_;
   View* shownKeyboard_ = nullptr;
+  const Responder* shownFor_ = nullptr;  // compared only, never used
 
   // The current touch sequence.
   struct Sequence {

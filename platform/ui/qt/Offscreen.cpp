@@ -5,6 +5,10 @@
 
 #include "platform/ui/qt/Painter.h"
 
+// Fontconfig keeps its caches until the process ends; leak checking in sanitizer builds
+// should not report them for every program that renders text.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
 namespace ui::qt {
 
 void ensureGuiApplication() {
