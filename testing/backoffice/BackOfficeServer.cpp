@@ -2,6 +2,9 @@
 
 #include <httplib.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "testing/backoffice/SoapCodec.h"
 
 namespace backoffice {
@@ -23,7 +26,8 @@ void overrideResponse(nlohmann::json& answer, const std::string& value) {
 
 }  // namespace
 
-BackOfficeServer::BackOfficeServer(std::filesystem::path dataFolder) {
+BackOfficeServer::BackOfficeServer(std::filesystem::path dataFolder)
+    : imageFolder_(dataFolder / "styleimages") {
   state_.catalogue.load(dataFolder, &loadError_);
   http_ = std::make_unique<httplib::Server>();
   install();
@@ -43,6 +47,34 @@ void BackOfficeServer::install() {
   };
   http_->Post(kMobilePath, route(ServiceKind::Mobile));
   http_->Post(kScanPackPath, route(ServiceKind::ScanPack));
+  auto image = [this](const httplib::Request& req, httplib::Response& res) {
+    std::string body, type = "text/plain";
+    int status = 404;
+    serveImage(req.matches[1], status, body, type);
+    RecordedRequest rec{"GET", req.path, {}, {}, {}, {}, {}, {}, status};
+    {
+      std::lock_guard l(mutex_);
+      requests_.push_back(rec);
+    }
+    log("GET " + req.path + " -> " + std::to_string(status));
+    res.status = status;
+    res.set_content(body, type.c_str());
+  };
+  http_->Get(R"(/styleimages/resizeImages/([^/]+))", image);
+  http_->Get(R"(/styleimages/([^/]+))", image);
+}
+
+void BackOfficeServer::serveImage(const std::string& name, int& status, std::string& body,
+                                  std::string& type) {
+  // Plain file names only: no folders, no way out of the image folder.
+  if (name.empty() || name[0] == '.' || name.find_first_of("/\\") != std::string::npos) return;
+  std::ifstream in(imageFolder_ / name, std::ios::binary);
+  if (!in) return;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  body = ss.str();
+  status = 200;
+  type = name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0 ? "image/png" : "image/jpeg";
 }
 
 bool BackOfficeServer::start(int port, const std::string& host) {

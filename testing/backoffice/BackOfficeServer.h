@@ -5,6 +5,9 @@
 // body's operation element; parameters must come in the order the table gives, otherwise
 // the answer is a SOAP fault with HTTP 500, so a request built wrongly is noticed.
 //
+// Style images are served by GET below "/styleimages" (and "/styleimages/resizeImages",
+// the same files) from the data folder's "styleimages" folder; other names answer 404.
+//
 // Faults can be set per operation: a slow answer (a delay, or held until released), HTTP
 // 500 with an HTML page, malformed XML, malformed JSON in the result, or an answer whose
 // "Response" is some other value than "True". Every request is recorded (method, path,
@@ -101,6 +104,7 @@ class BackOfficeServer {
     std::string body;
   };
   void install();
+  void serveImage(const std::string& name, int& status, std::string& body, std::string& type);
   Reply handle(ServiceKind service, const std::string& path, const std::string& soapAction,
                const std::string& contentType, const std::string& contentLength,
                const std::string& body);
@@ -108,6 +112,7 @@ class BackOfficeServer {
   Fault faultFor(const std::string& operation) const;
   void waitWhileHeld(const Fault& fault);
 
+  std::filesystem::path imageFolder_;
   std::unique_ptr<httplib::Server> http_;
   std::thread thread_;
   int port_ = 0;

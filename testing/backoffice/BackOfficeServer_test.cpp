@@ -195,6 +195,25 @@ TEST_F(BackOfficeTest, EveryRequestIsRecordedAndLoggedWithoutValues) {
   EXPECT_EQ(lines[0].find("secret-code"), std::string::npos);
 }
 
+TEST_F(BackOfficeTest, ServesStyleImagesByPlainNameOnly) {
+  httplib::Client c("127.0.0.1", server.port());
+  struct Case { const char* path; int status; };
+  for (const auto& k : std::vector<Case>{{"/styleimages/TS100_BLK_front.jpg", 200},
+                                         {"/styleimages/resizeImages/TS100_BLK_back.jpg", 200},
+                                         {"/styleimages/TS100_WHT_front.jpg", 404},
+                                         {"/styleimages/..%2Fstyles.json", 404},
+                                         {"/styleimages/.hidden", 404}}) {
+    SCOPED_TRACE(k.path);
+    auto res = c.Get(k.path);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, k.status);
+    if (k.status == 200) {
+      EXPECT_EQ(res->get_header_value("Content-Type"), "image/jpeg");
+      EXPECT_EQ(res->body.substr(0, 2), "\xFF\xD8");  // a JPEG
+    }
+  }
+}
+
 TEST(SoapCodecTest, AnswerEnvelopeEscapesTheResultText) {
   const std::string text = R"({"Message":"a<b & c>d"})";
   std::string env = answerEnvelope("GetMethods", text);

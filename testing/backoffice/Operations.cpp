@@ -14,6 +14,10 @@ Answer authenticateUser(const Call& c, State& s) {
   const json* user = s.catalogue.findUser(c.param("userName"));
   if (!user || user->value("password", std::string()) != c.param("password"))
     return json{{"Response", "False"}, {"Message", "Invalid user name or password."}};
+  // A user whose record names a required build is asked to update any other build.
+  if (user->contains("requiredVersion") &&
+      user->value("requiredVersion", std::string()) != c.param("orvomobile_version"))
+    return json{{"Response", "True"}, {"Message", "UPDATE"}, {"Id", user->value("requiredVersion", std::string())}};
   return json{{"Response", "True"},
               {"Message", ""},
               {"Id", std::to_string(user->value("priceEditLevel", 0))},

@@ -1,17 +1,16 @@
 // The back-office test server as a program, for the demo and for trying the application
 // by hand:  backoffice --port 8080 [--data <folder>] [--host 127.0.0.1]
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "testing/backoffice/BackOfficeServer.h"
 
 namespace {
-backoffice::BackOfficeServer* gServer = nullptr;
-void onSignal(int) {
-  if (gServer) gServer->stop();
-}
 int usage() {
   std::cerr << "usage: backoffice --port <port> [--data <folder>] [--host <address>]\n";
   return 2;
@@ -45,12 +44,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   server.setLogSink([](const std::string& line) { std::cout << line << std::endl; });
-  gServer = &server;
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
-  if (!server.run(port, host)) {
+  // SIGINT and SIGTERM stop the server from a thread of their own (never inside a handler).
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::thread waiter([&] {
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    if (sig != 0) server.stop();
+  });
+  const bool served = server.run(port, host);
+  if (!served) {
     std::cerr << "cannot listen on " << host << ":" << port << "\n";
-    return 1;
+    pthread_kill(waiter.native_handle(), SIGTERM);
   }
-  return 0;
+  waiter.join();
+  return served ? 0 : 1;
 }
