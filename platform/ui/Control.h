@@ -3,7 +3,9 @@
 // listen to one event; they are called in the order they were added (screens rely on
 // that order, e.g. a stepper's cell handler before its grid handler). A touch that
 // begins and ends inside an enabled control sends TouchDown and then TouchUpInside;
-// subclasses add their value events. Main thread.
+// subclasses add their value events. An action receives its sender: capturing the control
+// itself (or its owner) by shared pointer in its own action would keep both alive forever.
+// Main thread.
 
 #include <functional>
 #include <vector>

@@ -84,16 +84,20 @@ class ControlsPage : public Page {
     view().addSubview(disabled);
     auto sw = makeView<Switch>({10, 120, Switch::kWidth, Switch::kHeight});
     sw->setTag(7);
-    sw->addTarget(this, [this, sw](Control&) { say(std::string("switch ") + (sw->isOn() ? "on" : "off")); }, ValueChanged);
+    sw->addTarget(this, [this](Control& c) { say(std::string("switch ") + (static_cast<Switch&>(c).isOn() ? "on" : "off")); }, ValueChanged);
     view().addSubview(sw);
     auto seg = makeView<SegmentedControl>({80, 121, 230, 29}, std::vector<std::string>{"Name", "Code", "Phone"});
     seg->setSelectedSegmentIndex(0);
-    seg->addTarget(this, [this, seg](Control&) { say("segment " + seg->titleForSegmentAtIndex(seg->selectedSegmentIndex())); }, ValueChanged);
+    seg->addTarget(this, [this](Control& c) {
+      auto& s = static_cast<SegmentedControl&>(c);
+      say("segment " + s.titleForSegmentAtIndex(s.selectedSegmentIndex()));
+    }, ValueChanged);
     view().addSubview(seg);
     auto qty = makeView<Label>({120, 165, 80, 29});
     qty->setText("0");
     auto stepper = makeView<Stepper>({10, 165, Stepper::kWidth, Stepper::kHeight});
-    stepper->addTarget(this, [qty, stepper](Control&) { qty->setText(std::to_string(int(stepper->value()))); }, ValueChanged);
+    Label* q = qty.get();  // a sibling, alive as long as the stepper
+    stepper->addTarget(this, [q](Control& c) { q->setText(std::to_string(int(static_cast<Stepper&>(c).value()))); }, ValueChanged);
     view().addSubview(stepper);
     view().addSubview(qty);
     auto spinner = std::make_shared<ActivityIndicatorView>(ActivityIndicatorStyle::Gray);
