@@ -3,6 +3,7 @@
 
 #include "app/core/AlertClass.h"
 #include "app/core/AppNames.h"
+#include "app/core/NetworkController.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/OverlayViewController.h"
 #include "platform/foundation/Bytes.h"
@@ -178,6 +179,26 @@ void OrvoMobileAppDelegate::changeScanBeep(bool silent) {
   }
   kxdev_->barcodeSetScanBeep(true, 10, kShortBeep, int(sizeof kShortBeep));
   kxdev_->playSound(10, kShortBeep, int(sizeof kShortBeep));
+}
+
+void OrvoMobileAppDelegate::testSocket() {
+  auto& socket = NetworkController::sharedInstance();
+  socket.setConnectionOpenedBlock([](NetworkController&) {});
+  socket.setConnectionClosedBlock([](NetworkController&) {});
+  socket.setConnectionFailedBlock([](NetworkController&) {});
+  std::weak_ptr<OrvoMobileAppDelegate> weak = shared_from_this();
+  socket.setMessageReceivedBlock([weak](NetworkController&, const std::string& message) {
+    if (auto self = weak.lock()) self->handleDebugMessage(message);
+  });
+  socket.connect();
+  socket.sendMessage(">>> Connection opened with iPod <<<");
+}
+
+void OrvoMobileAppDelegate::handleDebugMessage(const std::string& message) {
+  if (message.size() < 21)
+    barcodeData(message, 0);
+  else
+    magneticCardData(message, std::nullopt, std::nullopt);
 }
 
 void OrvoMobileAppDelegate::initFlag() {

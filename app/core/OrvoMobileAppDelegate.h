@@ -92,6 +92,13 @@ class OrvoMobileAppDelegate : public ui::ApplicationDelegate,
   void updateBattery();
   void changeScanBeep(bool silent);
 
+  // Development aid: connects the debug socket and feeds every message it receives to
+  // `handleDebugMessage`. Nothing in the application calls it.
+  void testSocket();
+  // A message shorter than 21 characters is a barcode (type 0); a longer one is track 1 of
+  // a card swipe.
+  void handleDebugMessage(const std::string& message);
+
   // Order state.
   void initFlag();
   void AutoSaveFuncDataInit();

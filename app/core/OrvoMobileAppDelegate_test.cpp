@@ -123,6 +123,17 @@ TEST_F(AppDelegateTest, SwipeKeysFollowWhatTheCardYields) {
   }
 }
 
+TEST_F(AppDelegateTest, DebugMessagesBecomeScansOrSwipes) {
+  app.launch();
+  Recorder rec;
+  app.delegate->handleDebugMessage("12345678901234567890");   // 20 characters
+  app.delegate->handleDebugMessage("%B12345678901234567890");  // 22 characters
+  ASSERT_TRUE(app.runUntil([&] { return rec.seen.size() == 2; }));
+  EXPECT_EQ(rec.seen[0].name, kChangeBarcode);
+  EXPECT_EQ(rec.seen[1].name, kGetMagneticCardData);
+  EXPECT_EQ(rec.seen[1].userInfo, (nlohmann::json{{"track1", "%B12345678901234567890"}}));
+}
+
 TEST_F(AppDelegateTest, StartMSPostsScannerStatusHalfASecondLaterUnlessDisconnected) {
   foundation::ScopedManualClock clock;
   app.launch();
