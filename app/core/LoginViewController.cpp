@@ -119,7 +119,17 @@ void LoginViewController::viewWillAppear(bool animated) {
       });
 }
 
+void LoginViewController::viewWillLayoutSubviews() {
+  // 60 points above the bottom of the application frame (the screen below the status bar),
+  // wherever the navigation bar puts this view.
+  if (!scannerStatusLabel_) return;
+  const double appFrameHeight = ui::Window::kScreenHeight - ui::Window::kStatusBarHeight;
+  const double viewTop = view().window() ? view().convertToWindow({0, 0}).y - ui::Window::kStatusBarHeight : 0;
+  scannerStatusLabel_->setFrame({0, appFrameHeight - 60 - viewTop, 320, 20});
+}
+
 void LoginViewController::viewDidAppear(bool animated) {
+  viewWillLayoutSubviews();
   // The form's rows (and with them the two fields) exist once the table has been shown.
   if (!passwordTextField_) {
     table_->reloadData();
@@ -524,7 +534,10 @@ void LoginViewController::disappearAllKeyboard() {
 int LoginViewController::numberOfRowsInSection(ui::TableView&, int) { return int(loginItemsArray_.size()); }
 
 std::shared_ptr<ui::TableViewCell> LoginViewController::cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
-  auto cell = table.dequeueReusableCellWithIdentifier("Cell");
+  (void)table;
+  // Each row keeps its own cell, which holds the row's field for the life of the screen.
+  if (cells_.size() <= size_t(ip.row)) cells_.resize(ip.row + 1);
+  auto& cell = cells_[ip.row];
   if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::CellStyle::Default, "Cell");
   cell->setAccessoryType(ui::AccessoryType::None);
   cell->setSelectionStyle(ui::SelectionStyle::None);

@@ -47,6 +47,7 @@ class LoginViewController : public ui::ViewController,
   void viewWillAppear(bool animated) override;
   void viewDidAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
+  void viewWillLayoutSubviews() override;
 
   // Login.
   void loginButtonClicked();
@@ -116,6 +117,7 @@ class LoginViewController : public ui::ViewController,
   std::string userPassword_;
   std::string adminPw_;
   std::shared_ptr<ui::Label> scannerStatusLabel_;
+  std::vector<std::shared_ptr<ui::TableViewCell>> cells_;
   bool settingErrorFlag_ = false;
   double keyboardAnimationDuration_ = 0;
   double keyboardHeight_ = 0;

@@ -181,14 +181,15 @@ std::shared_ptr<ui::TextField> SettingsViewController::makeField(const std::stri
 
 std::shared_ptr<ui::TableViewCell> SettingsViewController::cellForRowAtIndexPath(ui::TableView& table,
                                                                                ui::IndexPath ip) {
-  auto cell = table.dequeueReusableCellWithIdentifier("Cell");
+  (void)table;
+  auto rows = rowsOfSection(ip.section);
+  if (ip.row >= int(rows.size())) return std::make_shared<ui::TableViewCell>(ui::CellStyle::Default, "Cell");
+  const Row& row = rows[ip.row];
+  // Each row keeps its own cell: the row's control lives in it for the life of the screen.
+  auto& cell = cells_[{ip.section, row.title}];
   if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::CellStyle::Default, "Cell");
   cell->setSelectionStyle(ui::SelectionStyle::None);
   cell->setAccessoryType(ui::AccessoryType::None);
-  cell->setAccessoryView(nullptr);
-  auto rows = rowsOfSection(ip.section);
-  if (ip.row >= int(rows.size())) return cell;
-  const Row& row = rows[ip.row];
   cell->textLabel().setText(row.title);
   const bool enabled = row.dependsOn == 0 || state(row.dependsOn);
   cell->textLabel().setTextColor(enabled ? ui::Color::black() : kGreyedText);

@@ -122,6 +122,7 @@ class SettingsViewController : public ui::ViewController,
   std::shared_ptr<ui::TextField> serverIPTextField_, portTextField_, timeOutTextField_, priceLevelTextField_;
   std::shared_ptr<ui::Label> lbl_companyCode_, lbl_warehouseCode_, lbl_printer_;
   std::shared_ptr<ui::View> btnGetMethods_;
+  std::map<std::pair<int, std::string>, std::shared_ptr<ui::TableViewCell>> cells_;
 };
 
 }  // namespace orvo
