@@ -255,6 +255,40 @@ TEST_F(ServiceTest, ServerLogIsSentWithoutATarget) {
   EXPECT_EQ(log, (std::vector<std::string>{"NULL", "scanner <ok> & charged"}));
 }
 
+TEST_F(ServiceTest, PlainGetHandsOnTheBodyOrTheStatusThenTheBody) {
+  struct Result {
+    std::vector<int> statuses;
+    std::optional<ServiceAnswer> answer;
+  };
+  auto get = [&](const std::string& path, bool isJson) {
+    auto result = std::make_shared<Result>();
+    auto service = Service::create(
+        probe, [result](const ServiceAnswer& a) { result->answer = a; },
+        [result](const ServiceFailure& f) { result->statuses.push_back(f.httpStatus); });
+    service->setIsJson(isJson);
+    service->sendRequestWithStringUrl(server.baseUrl() + path);
+    EXPECT_TRUE(app.runUntil([&] { return result->answer.has_value(); }));
+    return result;
+  };
+  auto image = get("/styleimages/TS100_BLK_front.jpg", false);
+  EXPECT_TRUE(image->statuses.empty());
+  ASSERT_TRUE(image->answer);
+  EXPECT_EQ(image->answer->data.substr(0, 2), "\xFF\xD8");
+  EXPECT_FALSE(image->answer->json);
+
+  auto missing = get("/styleimages/NOPE.jpg", false);
+  EXPECT_EQ(missing->statuses, std::vector<int>{404});
+  ASSERT_TRUE(missing->answer);
+
+  // With JSON reading on, a body that is not JSON gives the "ERROR" alert and no object.
+  auto notJson = get("/styleimages/TS100_BLK_back.jpg", true);
+  ASSERT_TRUE(notJson->answer);
+  EXPECT_FALSE(notJson->answer->json);
+  auto alerts = app.alerts();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].title, "ERROR");
+}
+
 TEST(ServiceTimeoutTest, PerOperation) {
   EXPECT_EQ(Service::timeoutFor("GetPrice"), 10s);
   EXPECT_EQ(Service::timeoutFor("EditOrder"), 60s);
