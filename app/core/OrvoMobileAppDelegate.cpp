@@ -91,7 +91,7 @@ void OrvoMobileAppDelegate::magneticCardData(const std::optional<std::string>& t
   std::weak_ptr<OrvoMobileAppDelegate> weak = shared_from_this();
   foundation::MainQueue::post([weak, t1 = track1, t2 = track2]() mutable {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self || !self->kxdev_) return;
     nlohmann::json info = nlohmann::json::object();
     if (t1) info[kTrack1] = *t1;
     if (t2) info[kTrack2] = *t2;
