@@ -20,6 +20,8 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NumberPad.h"
 #include "platform/ui/PickerView.h"
+#include "platform/ui/RefreshControl.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Stepper.h"
@@ -185,6 +187,12 @@ class TablePage : public Page, public TableViewDataSource, public TableViewDeleg
     table = makeView<TableView>({0, 0, 320, view().frame().height() - 120}, style_);
     table->setDataSource(self<TableViewDataSource>());
     table->setDelegate(self<TableViewDelegate>());
+    auto refresh = std::make_shared<RefreshControl>();
+    refresh->addTarget(this, [this](Control& c) {
+      say("refreshed");
+      static_cast<RefreshControl&>(c).endRefreshing();
+    }, ValueChanged);
+    table->setRefreshControl(refresh);
     view().addSubview(table);
   }
   int numberOfSectionsInTableView(TableView&) override { return int(data.size()); }
@@ -334,6 +342,37 @@ class DrawingPage : public Page {
   Point last;
 };
 
+class ScrollPage : public Page, public ScrollViewDelegate {
+ public:
+  ScrollPage() : Page("Scroll view") {}
+  void build() override {
+    pages = makeView<ScrollView>({0, 10, 320, 200});
+    pages->setPagingEnabled(true);
+    pages->setContentSize({960, 200});
+    const Color colours[] = {Color::rgb(1, 0.8, 0.8), Color::rgb(0.8, 1, 0.8), Color::rgb(0.8, 0.8, 1)};
+    for (int i = 0; i < 3; ++i) {
+      auto page = makeView<Label>({320.0 * i, 0, 320, 200});
+      page->setBackgroundColor(colours[i]);
+      page->setText("Page " + std::to_string(i + 1) + " - drag sideways");
+      page->setTextAlignment(TextAlignment::Center);
+      pages->addSubview(page);
+    }
+    pages->setDelegate(self<ScrollViewDelegate>());
+    view().addSubview(pages);
+    counter = makeView<Label>({10, 215, 300, 20});
+    counter->setText("1\uFF0F3");
+    counter->setTextAlignment(TextAlignment::Center);
+    view().addSubview(counter);
+  }
+  void scrollViewDidEndDecelerating(ScrollView& s) override {
+    int page = int(std::lround(s.contentOffset().x / 320)) + 1;
+    counter->setText(std::to_string(page) + "\uFF0F3");
+    say("page " + std::to_string(page));
+  }
+  std::shared_ptr<ScrollView> pages;
+  std::shared_ptr<Label> counter;
+};
+
 class MenuPage : public ViewController, public TableViewDataSource, public TableViewDelegate {
  public:
   struct Entry {
@@ -348,6 +387,7 @@ class MenuPage : public ViewController, public TableViewDataSource, public Table
       {"Grouped table", [] { return std::make_shared<TablePage>(TableViewStyle::Grouped); }},
       {"Alerts and toasts", [] { return std::make_shared<AlertsPage>(); }},
       {"Images and gestures", [] { return std::make_shared<DrawingPage>(); }},
+      {"Scroll view", [] { return std::make_shared<ScrollPage>(); }},
   };
   void viewDidLoad() override {
     setTitle("Gallery");
