@@ -29,7 +29,8 @@ const char* AboutViewController::releaseHistory() {
 
 void AboutViewController::viewDidLoad() {
   const std::string deviceId = ui::Device::current().identifierForVendor();
-  const double top = ui::Window::kStatusBarHeight + 44;
+  // The view starts below the navigation bar.
+  const double top = 0;
   view().setBackgroundColor(ui::Color::whiteColor());
 
   lbl_version_ = ui::makeView<ui::Label>(ui::Rect(20, top + 16, 280, 30));
@@ -44,6 +45,7 @@ void AboutViewController::viewDidLoad() {
 
   textview_verInfo_ = ui::makeView<ui::TextView>(ui::Rect(15, top + 90, 290, 250));
   textview_verInfo_->setEditable(false);
+  textview_verInfo_->setClipsToBounds(true);
   textview_verInfo_->setFont(ui::Font::systemFont(12));
   textview_verInfo_->setBackgroundColor(ui::Color::white(0.95));
   textview_verInfo_->setText("iPod ID : [ " + deviceId + " ]\n\n[OrvoMobile Version LOG]\n" + releaseHistory());
@@ -56,7 +58,7 @@ void AboutViewController::viewDidLoad() {
   const Contact contacts[] = {{"Call support", &AboutViewController::callSupportAction},
                               {"E-mail support", &AboutViewController::emailSupportAction},
                               {"Product website", &AboutViewController::openProductWebsite}};
-  double y = top + 352;
+  double y = top + 350;
   for (const auto& c : contacts) {
     auto b = ui::Button::make(c.title, ui::Rect(60, y, 200, 36));
     auto action = c.action;

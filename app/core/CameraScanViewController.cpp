@@ -18,7 +18,7 @@ using foundation::UserDefaults;
 
 namespace {
 
-constexpr double kPreviewHeight = 330;
+constexpr double kPreviewHeight = 290;
 
 // Forwards the camera thread's deliveries to the screen on the main queue. It holds the
 // screen weakly, so the screen is only ever touched (and released) on the main thread.
@@ -57,7 +57,8 @@ void CameraScanViewController::viewDidLoad() {
   orvoDelegate_ = OrvoMobileAppDelegate::shared();
 
   view().setBackgroundColor(ui::Color::black());
-  const double top = ui::Window::kStatusBarHeight + 44;
+  // The view starts below the navigation bar.
+  const double top = 0;
   cameraPreviewView_ = ui::makeView<ui::View>(ui::Rect(0, top, 320, kPreviewHeight));
   cameraPreviewView_->setBackgroundColor(ui::Color::darkGray());
   cameraPreviewView_->setClipsToBounds(true);

@@ -33,17 +33,19 @@ void circle(ImageContext& c, Point centre, double r, double width, Color color) 
 
 void registerCoreImages() {
   const Color white = Color::whiteColor();
+  // The login screen's bar is light with a black tint: its two icons are dark.
+  const Color dark = Color::rgb(0.15, 0.15, 0.15);
   drawIfMissing("info.png", 30, [&](ImageContext& c, double s) {
-    circle(c, {s / 2, s / 2}, s / 2 - 2, 2, white);
-    c.fillRect({s / 2 - 1.5, s * 0.42, 3, s * 0.34}, white);
-    c.fillRect({s / 2 - 1.5, s * 0.25, 3, 3}, white);
+    circle(c, {s / 2, s / 2}, s / 2 - 2, 2, dark);
+    c.fillRect({s / 2 - 1.5, s * 0.42, 3, s * 0.34}, dark);
+    c.fillRect({s / 2 - 1.5, s * 0.25, 3, 3}, dark);
   });
   drawIfMissing("tools.png", 30, [&](ImageContext& c, double s) {
-    circle(c, {s / 2, s / 2}, s * 0.22, 4, white);
+    circle(c, {s / 2, s / 2}, s * 0.22, 4, dark);
     for (int i = 0; i < 8; ++i) {
       double a = 2 * M_PI * i / 8;
       c.strokeLine({s / 2 + s * 0.28 * std::cos(a), s / 2 + s * 0.28 * std::sin(a)},
-                   {s / 2 + s * 0.42 * std::cos(a), s / 2 + s * 0.42 * std::sin(a)}, 4, white);
+                   {s / 2 + s * 0.42 * std::cos(a), s / 2 + s * 0.42 * std::sin(a)}, 4, dark);
     }
   });
   drawIfMissing("back.png", 30, [&](ImageContext& c, double s) {

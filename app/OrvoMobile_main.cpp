@@ -1,0 +1,10 @@
+// OrvoMobile: the order-entry application in a desktop window. It takes its settings from
+// the user defaults in the configuration folder ($XDG_CONFIG_HOME/OrvoMobile).
+#include "app/core/OrvoMobileApp.h"
+#include "app/core/OrvoMobileAppDelegate.h"
+#include "platform/ui/qt/Host.h"
+
+int main(int argc, char** argv) {
+  auto delegate = orvo::makeOrvoMobileApplication();
+  return ui::qt::runApplication(argc, argv, delegate);
+}
