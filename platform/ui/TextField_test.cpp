@@ -141,6 +141,24 @@ TEST_F(TextFieldTest, ReturnKeyAsksTheDelegateAndSendsEndOnExit) {
   EXPECT_EQ(exits, 1);
 }
 
+TEST_F(TextFieldTest, EndEditingResignsUnlessRefusedOrForced) {
+  class Stubborn : public TextFieldDelegate {
+   public:
+    bool textFieldShouldEndEditing(TextField&) override { return false; }
+  };
+  auto stubborn = std::make_shared<Stubborn>();
+  field->becomeFirstResponder();
+  EXPECT_TRUE(window->rootViewController()->view().endEditing(false));
+  EXPECT_FALSE(field->isFirstResponder());
+  field->setDelegate(stubborn);
+  field->becomeFirstResponder();
+  EXPECT_FALSE(window->rootViewController()->view().endEditing(false));
+  EXPECT_TRUE(field->isFirstResponder());
+  EXPECT_TRUE(window->rootViewController()->view().endEditing(true));
+  EXPECT_FALSE(field->isFirstResponder());
+  EXPECT_FALSE(window->isKeyboardVisible());
+}
+
 TEST_F(TextFieldTest, InputViewAndAccessoryReplaceTheKeyboard) {
   auto picker = makeView<View>({0, 0, 320, 216});
   auto bar = makeView<View>({0, 0, 320, 44});

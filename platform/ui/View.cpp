@@ -214,6 +214,14 @@ Point View::convertFromWindow(Point p) const {
 
 Rect View::convertRectToWindow(Rect r) const { return {convertToWindow(r.origin), r.size}; }
 
+bool View::endEditing(bool force) {
+  auto* fr = dynamic_cast<View*>(firstResponder());
+  if (!fr || !(fr == this || fr->isDescendantOf(this))) return true;
+  if (fr->resignFirstResponder()) return true;
+  if (force) clearFirstResponder(fr);
+  return force;
+}
+
 bool View::isVisibleOnScreen() const {
   Window* w = window();
   if (!w) return false;

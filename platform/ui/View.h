@@ -128,6 +128,9 @@ class View : public Responder {
   Point convertToWindow(Point p) const;
   Point convertFromWindow(Point p) const;
   Rect convertRectToWindow(Rect r) const;
+  // Makes the first responder resign when it is this view or inside it (always, when
+  // `force`; otherwise it may refuse). Returns whether no responder inside is left.
+  bool endEditing(bool force);
   // Visible on screen: in a window, and neither it nor an ancestor hidden or transparent.
   bool isVisibleOnScreen() const;
 
