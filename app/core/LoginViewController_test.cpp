@@ -4,6 +4,8 @@
 
 #include "app/core/LoginScreensTestSupport.h"
 #include "app/core/SettingsViewController.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/AlertController.h"
 
 using namespace orvo;
@@ -304,3 +306,49 @@ TEST(LoginScreen, AdministratorLockAcceptsThePasswordInForceAndTheMasterPassword
   EXPECT_EQ(t.defaults().stringForKey("adminPw"), "abc");
 }
 
+
+TEST(LoginScreen, ScannerStatusLineAndAutomaticChargeFollowTheBattery) {
+  struct Case {
+    int battery;
+    bool autoCharge;
+    const char* charging;  // the last charging call
+    bool alert;
+  };
+  const Case cases[] = {{81, true, "setCharging:1", false},
+                        {80, true, "setCharging:0", true},
+                        {95, false, "setCharging:0", false}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.battery);
+    LoginScreensHarness t;
+    t.storeServer(true);
+    t.defaults().setBool("ScannerAutoCharge", c.autoCharge);
+    t.app.devices->setBattery(true, c.battery);
+    t.launch();
+    t.app.delegate->scanner().conn = CONN_CONNECTED;
+    t.login->displayScannerState();
+    EXPECT_EQ(t.login->scannerStatusLabel()->text(),
+              "Scanner was connected | Scanner Battery : " + std::to_string(c.battery) + "%");
+    EXPECT_EQ(t.login->scannerStatusLabel()->textColor(), ui::Color::green());
+    std::string last;
+    for (auto& call : t.app.devices->calls())
+      if (call.rfind("setCharging:", 0) == 0) last = call;
+    EXPECT_EQ(last, c.charging);
+    const auto messages = t.alertMessages();
+    EXPECT_EQ(std::find(messages.begin(), messages.end(),
+                        "Scanner automatic charge mode was disabled.\nIt needs more than 80% scanner battery.") !=
+                  messages.end(),
+              c.alert);
+    EXPECT_EQ(t.defaults().boolForKey("ScannerAutoCharge"), c.autoCharge);  // the setting stays
+  }
+  // The sleeve's button: yellow "updating" line, then the state after a second.
+  foundation::ScopedManualClock clock;
+  LoginScreensHarness t;
+  t.storeServer(true);
+  t.launch();
+  foundation::NotificationCenter::defaultCenter().post("btnPressed");
+  EXPECT_EQ(t.login->scannerStatusLabel()->text(), "Updating scanner status..");
+  EXPECT_EQ(t.login->scannerStatusLabel()->textColor(), ui::Color::yellow());
+  t.h->advance(std::chrono::milliseconds(1000));
+  EXPECT_EQ(t.login->scannerStatusLabel()->text(), "Scanner was disconnected");
+  EXPECT_EQ(t.login->scannerStatusLabel()->textColor(), ui::Color::red());
+}
