@@ -55,6 +55,7 @@ TEST_F(AppDelegateTest, LaunchCreatesRecordsRegistersAgentAndConnectsFacade) {
 }
 
 TEST_F(AppDelegateTest, FacadeEventsFromAnotherThreadArePostedOnTheMainQueue) {
+  foundation::ScopedManualClock clock;
   app.launch();
   Recorder rec;
   app.devices->setFinancialCard(nlohmann::json{{"accountNumber", "4111111111111111"},
@@ -85,6 +86,13 @@ TEST_F(AppDelegateTest, FacadeEventsFromAnotherThreadArePostedOnTheMainQueue) {
                                                   {"lastCardNumber", "4111111111111111"},
                                                   {"lastExpDate", "09/27\n"}}));
   EXPECT_EQ(app.delegate->scanner().conn, CONN_CONNECTED);
+
+  // The scanner status follows the connection the facade reported.
+  app.delegate->startMS();
+  clock->advance(std::chrono::milliseconds(500));
+  ASSERT_TRUE(app.runUntil([&] { return rec.seen.size() == 4; }));
+  EXPECT_EQ(rec.seen[3].name, kGetScannerStatus);
+  EXPECT_EQ(rec.seen[3].userInfo, (nlohmann::json{{"connState", "True"}}));
 
   auto sounds = app.devices->sounds();
   ASSERT_EQ(sounds.size(), 1u);
