@@ -9,6 +9,7 @@
 #include "app/core/UserDefaultsKeys.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/Button.h"
 
 namespace orvo {
 namespace {
@@ -264,17 +265,24 @@ TEST_F(AppDelegateTest, ActivityViewerKeepsItsFirstTextAndBlocksTouches) {
   auto& overlay = app.delegate->ovController()->view();
   EXPECT_EQ(overlay.superview(), &window);
   EXPECT_EQ(overlay.alpha(), 0.5);
-  // A touch anywhere lands on the overlay or the viewer's views above it, not the screen.
+  // A tap on a button of the screen beneath reaches nothing while the viewer is up.
+  auto button = ui::Button::make("Go", ui::Rect(100, 450, 120, 44));
+  int taps = 0;
+  button->addTarget(this, [&](ui::Control&) { ++taps; }, ui::TouchUpInside);
+  app.root->view().addSubview(button);
   window.layoutIfNeeded();
-  ui::View* hit = window.hitTest({160, 500});
-  ASSERT_NE(hit, nullptr);
-  EXPECT_FALSE(hit->isDescendantOf(&app.root->view()));
+  const ui::Point onButton = button->convertToWindow({60, 22});
+  window.tap(onButton);
+  EXPECT_EQ(taps, 0);
 
   app.delegate->hideActivityViewer();
   app.delegate->hideActivityViewer();
   EXPECT_FALSE(app.delegate->isActivityViewerShown());
   EXPECT_EQ(overlay.superview(), nullptr);
   EXPECT_EQ(app.delegate->activityWheel()->superview(), nullptr);
+  window.layoutIfNeeded();
+  window.tap(onButton);
+  EXPECT_EQ(taps, 1);
 }
 
 }  // namespace
