@@ -1,5 +1,7 @@
 #include "app/core/APElement.h"
 
+#include "platform/foundation/XmlReader.h"
+
 namespace orvo {
 
 APElement::Ptr APElement::elementWithName(std::string name, Attributes attributes) {
@@ -47,21 +49,7 @@ APElement* APElement::firstChildElementNamed(std::string_view name) const {
   return nullptr;
 }
 
-std::string xmlEncode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\'': out += "&apos;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string xmlEncode(std::string_view text) { return foundation::xmlEscape(text, true); }
 
 void APElement::write(std::string& out, int depth, bool pretty) const {
   if (pretty) out.append(size_t(depth) * 2, ' ');

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/foundation/XmlReader.h"
+
 namespace orvo {
 
 SoapParam SoapParam::rate(std::string n, double v) {
@@ -10,19 +12,7 @@ SoapParam SoapParam::rate(std::string n, double v) {
   return {std::move(n), std::string(buf)};
 }
 
-std::string xmlEscapeText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string xmlEscapeText(std::string_view text) { return foundation::xmlEscape(text); }
 
 std::string soapEnvelope(std::string_view operation, const std::vector<SoapParam>& params,
                          bool lineFeedAfterEachChild) {

@@ -47,6 +47,22 @@ void onText(void* data, const XML_Char* s, int len) {
 }
 }  // namespace
 
+std::string xmlEscape(std::string_view text, bool quotes) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\'': out += quotes ? "&apos;" : "'"; break;
+      case '"': out += quotes ? "&quot;" : "\""; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 bool XmlReader::parse(std::string_view document, Error* error) {
   errorLine_ = errorColumn_ = 0;
   XML_Parser parser = XML_ParserCreate(nullptr);

@@ -34,4 +34,8 @@ class XmlReader {
   int errorColumn_ = 0;
 };
 
+// Escapes text for an XML document: &, < and > always; quotes too when `quotes` is set (for
+// attribute values).
+std::string xmlEscape(std::string_view text, bool quotes = false);
+
 }  // namespace foundation

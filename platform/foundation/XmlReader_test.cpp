@@ -30,3 +30,14 @@ TEST(XmlReader, MalformedDocumentReportsLineAndColumn) {
   EXPECT_FALSE(r.parse("", &error));
   EXPECT_FALSE(r.parse("<html><body>Server Error", &error));
 }
+
+TEST(XmlReader, EscapedTextReadsBackUnchanged) {
+  const std::string text = "Tom & Jerry's <\"shop\">";
+  EXPECT_EQ(xmlEscape(text), "Tom &amp; Jerry's &lt;\"shop\"&gt;");
+  EXPECT_EQ(xmlEscape(text, true), "Tom &amp; Jerry&apos;s &lt;&quot;shop&quot;&gt;");
+  XmlReader r;
+  std::string back;
+  r.onCharacters = [&](std::string_view t) { back += t; };
+  ASSERT_TRUE(r.parse("<a>" + xmlEscape(text) + "</a>"));
+  EXPECT_EQ(back, text);
+}

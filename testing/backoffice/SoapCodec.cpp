@@ -58,19 +58,7 @@ std::optional<Call> parseRequestEnvelope(std::string_view body, std::string* err
   return call;
 }
 
-std::string escapeText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string escapeText(std::string_view text) { return foundation::xmlEscape(text); }
 
 std::string answerEnvelope(const std::string& op, std::string_view resultText) {
   std::string s = kEnvelopeOpen;
