@@ -1,10 +1,13 @@
 // OrvoMobile: the order-entry application in a desktop window. It takes its settings from
-// the user defaults in the configuration folder ($XDG_CONFIG_HOME/OrvoMobile).
+// the user defaults in the configuration folder ($XDG_CONFIG_HOME/OrvoMobile) and reaches
+// the sleeve through the KestraSDK device facade.
+#include "app/core/KestraDevices.h"
 #include "app/core/OrvoMobileApp.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "platform/ui/qt/Host.h"
 
 int main(int argc, char** argv) {
+  orvo::KestraDevices::install();
   auto delegate = orvo::makeOrvoMobileApplication();
   return ui::qt::runApplication(argc, argv, delegate);
 }

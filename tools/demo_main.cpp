@@ -6,24 +6,39 @@
 // and the next screen by itself and saves a screenshot of each screen in a folder it names
 // (--screenshots DIR, default ./demo-screenshots).
 //
+// A simulated sleeve is attached to the application through the SDK: with a window, each
+// line typed into the demo's terminal is scanned by the sleeve as a barcode; the headless
+// walk checks that the login screen's scanner status line shows the sleeve connected and
+// that a code sent by the sleeve reaches the application.
+//
 // Usage: orvo-demo [--headless] [--screenshots DIR] [--keep-data]
+#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
+#include <memory>
 #include <string>
+#include <thread>
 
+#include "app/core/AppNames.h"
 #include "app/core/CameraScanViewController.h"
 #include "app/core/DivisionViewController.h"
+#include "app/core/KestraDevices.h"
 #include "app/core/LoginViewController.h"
 #include "app/core/OrvoMobileApp.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/SettingsViewController.h"
 #include "app/core/Util.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/Capture.h"
@@ -37,6 +52,7 @@
 #include "platform/ui/qt/Host.h"
 #include "platform/ui/qt/Offscreen.h"
 #include "testing/backoffice/BackOfficeServer.h"
+#include "testing/devices/sleeve/SimulatedSleeve.h"
 
 namespace fs = std::filesystem;
 
@@ -64,25 +80,73 @@ Options parseOptions(int argc, char** argv) {
   return o;
 }
 
-// A fresh data folder for the application: configuration and data below it.
+// A fresh data folder for the application: configuration, data and the accessory folder
+// (where the simulated sleeve is attached) below it.
 fs::path makeDataFolder() {
   char tmpl[] = "/tmp/orvo-demo-XXXXXX";
   fs::path dir = ::mkdtemp(tmpl);
   ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
   ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
   foundation::UserDefaults::resetStandard();
   return dir;
 }
 
-// The place where simulated devices (the sleeve) are attached to the application; today the
-// application runs without a sleeve and reports it as disconnected.
-void attachSimulatedDevices() {}
+// The simulated sleeve, attached in the SDK's accessory folder, where the SDK's facade finds
+// it when the application connects.
+std::unique_ptr<devices::SimulatedSleeve> attachSimulatedDevices() {
+  auto sleeve = std::make_unique<devices::SimulatedSleeve>();
+  if (!sleeve->attach()) {
+    std::fprintf(stderr, "could not attach the simulated sleeve; the application runs without it\n");
+    return nullptr;
+  }
+  return sleeve;
+}
+
+// Scans each line typed into the demo's terminal with the sleeve ("!press N" and
+// "!release N" work its scan button N), until the demo ends or the input does.
+class TypedCodes {
+ public:
+  explicit TypedCodes(devices::SimulatedSleeve& sleeve)
+      : thread_([this, &sleeve] { run(sleeve); }) {}
+  ~TypedCodes() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void run(devices::SimulatedSleeve& sleeve) {
+    std::string pending;
+    while (!stop_) {
+      pollfd fd{STDIN_FILENO, POLLIN, 0};
+      if (::poll(&fd, 1, 200) <= 0) continue;
+      char buffer[256];
+      ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n <= 0) return;
+      pending.append(buffer, size_t(n));
+      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("!press ", 0) == 0)
+          sleeve.pressButton(uint8_t(std::atoi(line.c_str() + 7) << 1 | 1));
+        else if (line.rfind("!release ", 0) == 0)
+          sleeve.pressButton(uint8_t(std::atoi(line.c_str() + 9) << 1));
+        else if (!line.empty())
+          sleeve.sendBarcode(line);
+      }
+    }
+  }
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 // ----- The headless walk
 
 class Walk {
  public:
-  Walk(orvo::OrvoMobileAppDelegate& app, fs::path folder) : app_(app), folder_(std::move(folder)), h_(app.window.get()) {}
+  Walk(orvo::OrvoMobileAppDelegate& app, fs::path folder, devices::SimulatedSleeve* sleeve)
+      : app_(app), folder_(std::move(folder)), sleeve_(sleeve), h_(app.window.get()) {}
 
   bool run();
 
@@ -106,8 +170,10 @@ class Walk {
   }
   void shot(const std::string& name) {
     settle();
-    fs::path file = folder_ / (name + ".png");
     ++count_;
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d-", count_);
+    fs::path file = folder_ / (number + name + ".png");
     bool ok = h_.saveScreenshot(file.string(), 2);
     std::printf("  screenshot %s%s\n", file.c_str(), ok ? "" : " (could not be saved)");
   }
@@ -123,6 +189,7 @@ class Walk {
 
   orvo::OrvoMobileAppDelegate& app_;
   fs::path folder_;
+  devices::SimulatedSleeve* sleeve_;
   ui::harness::Harness h_;
   int count_ = 0;
   bool failed_ = false;
@@ -133,9 +200,38 @@ bool Walk::run() {
   auto* login = dynamic_cast<orvo::LoginViewController*>(top() ? app_.navigationController->topViewController() : nullptr);
   if (!step("login screen is shown", login != nullptr)) return false;
   step("settings check asks for a division", alertText().find("You must select Company Division!") != std::string::npos);
-  shot("01-login-settings-check");
+  shot("login-settings-check");
   h_.pressAlertButton("OK");
   settle();
+
+  // The sleeve: connected on the scanner status line, and a code it scans reaches the
+  // application as "changeBarcode".
+  if (sleeve_) {
+    auto statusText = [&] { return login->scannerStatusLabel() ? login->scannerStatusLabel()->text() : std::string(); };
+    // Once the sleeve is connected, its scan button refreshes the status line (a second
+    // later), as a person would do when the line still shows the state before the connection.
+    bool connected = foundation::RunLoop::main().runUntil(
+        [&] { return app_.scanner().conn == orvo::CONN_CONNECTED; }, std::chrono::milliseconds(10000));
+    if (connected && statusText().rfind("Scanner was connected", 0) != 0) {
+      sleeve_->pressButton(1 << 1 | 1);
+      sleeve_->pressButton(1 << 1);
+      connected = foundation::RunLoop::main().runUntil(
+          [&] { return statusText().rfind("Scanner was connected", 0) == 0; }, std::chrono::milliseconds(5000));
+    }
+    step("scanner status line shows the sleeve connected", connected);
+    std::printf("  scanner status line: %s\n", statusText().c_str());
+    std::string scanned;
+    int observer = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        &observer, orvo::kChangeBarcode, nullptr, [&](const foundation::Notification& n) {
+          if (foundation::MainQueue::isMainThread()) scanned = n.userInfo.value(orvo::kLastBarcode, "");
+        });
+    sleeve_->sendBarcode("4006381333931");
+    foundation::RunLoop::main().runUntil([&] { return !scanned.empty(); }, std::chrono::milliseconds(5000));
+    foundation::NotificationCenter::defaultCenter().removeObserver(&observer);
+    step("code scanned by the sleeve arrives as \"changeBarcode\"", scanned == "4006381333931");
+    shot("login-scanner-connected");
+  }
 
   // The administrator lock, then the settings screen.
   // Without a sleeve the login screen says so in a ten-second notice; the person reads it
@@ -144,23 +240,23 @@ bool Walk::run() {
   login->settingsButtonClicked();
   settle();
   h_.typeText("q73");
-  shot("02-administrator-password");
+  shot("administrator-password");
   h_.pressAlertButton("OK");
   settle();
   auto* settings = dynamic_cast<orvo::SettingsViewController*>(top());
   if (!step("settings screen opens with the administrator password", settings != nullptr)) return false;
-  shot("03-settings");
+  shot("settings");
 
   h_.tapText("Request");
   step("server settings requested", waitIdle() && alertText() == "Orvo settings have been saved successfully.");
-  shot("04-settings-request");
+  shot("settings-request");
   h_.pressAlertButton("OK");
   settle();
 
   h_.chooseRow(*settings->tableView(), {1, 0});
   waitIdle();
   step("division list shown", dynamic_cast<orvo::DivisionViewController*>(top()) != nullptr);
-  shot("05-division");
+  shot("division");
   h_.tapText("Orvo Apparel Inc.");
   waitIdle();
   step("division chosen", foundation::UserDefaults::standard().stringForKey("divisionCode") == "01");
@@ -172,24 +268,24 @@ bool Walk::run() {
   h_.chooseRow(*settings->tableView(), {2, 1});
   waitIdle();
   step("warehouse list shown", dynamic_cast<orvo::WarehouseViewController*>(top()) != nullptr);
-  shot("06-warehouse");
+  shot("warehouse");
   h_.tapText("Newark DC");
   settle();
   step("warehouse chosen", foundation::UserDefaults::standard().stringForKey("warehouseCode") == "WH1");
   settings->tableView()->setContentOffset({0, 0});
-  shot("07-settings-filled");
+  shot("settings-filled");
 
   settings->saveSettings();
   settle();
   step("settings saved", alertText() == "Settings have been saved successfully.");
-  shot("08-settings-saved");
+  shot("settings-saved");
   h_.pressAlertButton("OK");
   settle();
 
   // About, from the login screen's info button.
   login->infoButtonClicked();
   settle();
-  shot("09-about");
+  shot("about");
   if (auto* nav = app_.navigationController.get()) nav->dismissViewControllerAnimated(false);
   settle();
 
@@ -203,7 +299,7 @@ bool Walk::run() {
     bool read = foundation::RunLoop::main().runUntil(
         [&] { return scanner->scannedBarcode()->text() == "012345678905"; }, std::chrono::milliseconds(5000));
     step("camera read the EAN-13 label", read);
-    shot("10-camera-scanner");
+    shot("camera-scanner");
     h_.tap(scanner->btn_done());
     settle();
     step("code handed back", app_.globalSO().manualBarcode == "012345678905");
@@ -213,11 +309,11 @@ bool Walk::run() {
   h_.type(login->usernameTextField(), "demo");
   h_.pressReturn();
   h_.typeText("demo");
-  shot("11-login-filled");
+  shot("login-filled");
   h_.pressReturn();
   waitIdle();
   step("logged in: the order type screen follows", top() && top()->nibName() == "SoOrderTypeViewController");
-  shot("12-order-type");
+  shot("order-type");
   return !failed_;
 }
 
@@ -264,7 +360,9 @@ int main(int argc, char** argv) {
   system_info::NetworkInfo::setShared(network);
   if (!std::getenv("KESTRA_CAMERA")) ::setenv("KESTRA_CAMERA", writeCameraPicture(data).c_str(), 1);
 
-  attachSimulatedDevices();
+  auto sleeve = attachSimulatedDevices();
+  // The SDK's device facade stands behind the application.
+  orvo::KestraDevices::install();
 
   std::printf("back office: %s (users demo/demo and picker)\n", server.baseUrl().c_str());
   std::printf("data folder: %s\n", data.c_str());
@@ -273,6 +371,11 @@ int main(int argc, char** argv) {
   auto delegate = orvo::makeOrvoMobileApplication();
   int status = 0;
   if (!options.headless) {
+    std::unique_ptr<TypedCodes> typed;
+    if (sleeve) {
+      std::printf("sleeve attached: type a code here and press Enter to scan it (!press 1 / !release 1: its button)\n");
+      typed = std::make_unique<TypedCodes>(*sleeve);
+    }
     status = ui::qt::runApplication(argc, argv, delegate);
   } else {
     fs::create_directories(options.screenshots);
@@ -285,11 +388,12 @@ int main(int argc, char** argv) {
     });
     ui::Application::shared().setExitHook([](int) {});
     ui::Application::shared().launch(delegate);
-    Walk walk(*delegate, folder);
+    Walk walk(*delegate, folder, sleeve.get());
     status = walk.run() ? 0 : 1;
     std::printf(status == 0 ? "demo walk finished; screenshots in %s\n" : "demo walk FAILED; screenshots in %s\n",
                 folder.c_str());
   }
+  if (sleeve) sleeve->detach();
   server.stop();
   if (!options.keepData) fs::remove_all(data);
   return status;
