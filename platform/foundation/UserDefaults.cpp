@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -78,7 +79,10 @@ UserDefaults& UserDefaults::standard() {
 
 void UserDefaults::resetStandard() {
   std::lock_guard<std::mutex> lock(gStandardMutex);
-  // The old instance stays alive: references to it may still be held.
+  // The old instance stays alive (references to it may still be held), in a list that keeps
+  // it reachable until the process ends.
+  static auto* retired = new std::vector<std::unique_ptr<UserDefaults>>();
+  if (gStandard) retired->emplace_back(gStandard);
   gStandard = new UserDefaults(Paths::configDir() / "defaults.json");
 }
 
