@@ -1,6 +1,7 @@
 #include "platform/ui/AlertPanel.h"
 
 #include "platform/ui/Text.h"
+#include "platform/ui/Window.h"
 
 namespace ui {
 namespace {
@@ -102,12 +103,31 @@ void AlertPanel::layoutSubviews() {
       y += kButtonHeight;
     }
   }
-  // Centred in the superview (the screen).
+  // Centred in the superview (the screen), or in the part of it above the keyboard.
+  laidOutAboveKeyboard_ = keyboardTop();
   double sh = superview() ? superview()->bounds().height() : 568;
   double sw = superview() ? superview()->bounds().width() : 320;
-  Rect f{(sw - w) / 2, std::max(20.0, (sh - y) / 2), w, y};
+  double py = std::max(20.0, (sh - y) / 2);
+  if (Window* win = window(); win && win->isKeyboardVisible() && superview()) {
+    // The space between the status bar and the keyboard, in the superview's coordinates.
+    const double originY = superview()->convertToWindow({0, 0}).y;
+    const double top = std::max(0.0, Window::kStatusBarHeight - originY);
+    const double bottom = std::min(sh, laidOutAboveKeyboard_ - originY);
+    py = std::max(top, (top + bottom - y) / 2);
+    if (py + y > bottom) py = bottom - y;  // too tall: the buttons stay above the keyboard
+  }
+  Rect f{(sw - w) / 2, py, w, y};
   if (frame() != f) setFrame(f);
 }
+
+double AlertPanel::keyboardTop() const {
+  Window* win = window();
+  if (!win) return -1;
+  if (!win->isKeyboardVisible()) return win->frame().height();
+  return win->keyboardLayer().frame().y();
+}
+
+bool AlertPanel::layoutIsStale() const { return window() && keyboardTop() != laidOutAboveKeyboard_; }
 
 std::string AlertPanel::describe() const {
   std::string out = " \"" + title_->text() + "\"";

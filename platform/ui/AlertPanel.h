@@ -1,7 +1,10 @@
 #pragma once
 // The box both kinds of alert show: title, message, text fields and buttons, laid out
 // in the centre of the screen. Two buttons sit side by side, any other number stacked.
-// The buttons are real buttons, so taps reach them like any other. Main thread.
+// The buttons are real buttons, so taps reach them like any other. While the window
+// shows a keyboard (or an input view such as a number pad) the box is centred in the
+// space above it instead, so its fields and buttons stay reachable; a box too tall for
+// that space keeps its buttons just above the keyboard. Main thread.
 
 #include <functional>
 #include <memory>
@@ -40,9 +43,14 @@ class AlertPanel : public View {
   std::function<void(int index)> onButton;
 
   void layoutSubviews() override;
+  // True when the keyboard came, went or changed height since the last layout.
+  bool layoutIsStale() const override;
   std::string describe() const override;
 
  private:
+  // The top of the keyboard in window points (the window's height when none shows).
+  double keyboardTop() const;
+  double laidOutAboveKeyboard_ = -1;
   std::shared_ptr<Label> title_;
   std::shared_ptr<Label> message_;
   std::vector<std::shared_ptr<Button>> buttons_;

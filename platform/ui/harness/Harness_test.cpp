@@ -135,6 +135,62 @@ TEST_F(HarnessTest, PressesButtonsOfBothKindsOfAlert) {
   EXPECT_FALSE(av->isVisible());
 }
 
+TEST_F(HarnessTest, AlertsWithTextFieldsStayAboveTheKeyboard) {
+  // A tall input view leaves little room; the buttons must still be reachable.
+  auto tall = makeView<View>({0, 0, 320, 330});
+  struct Case {
+    const char* name;
+    KeyboardType type;
+    std::shared_ptr<View> inputView;
+    int fields;
+  };
+  const Case cases[] = {
+      {"number pad, two fields", KeyboardType::NumberPad, nullptr, 2},
+      {"keyboard, one field", KeyboardType::Default, nullptr, 1},
+      {"tall input view, two fields", KeyboardType::Default, tall, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string pressed;
+    auto ac = AlertController::make("Quantity", "How many of each?");
+    for (int i = 0; i < c.fields; ++i)
+      ac->addTextField([&](TextField& f) {
+        f.setKeyboardType(c.type);
+        if (c.inputView) f.setInputView(c.inputView);
+      });
+    ac->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { pressed = "Cancel"; }));
+    ac->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) { pressed = "OK"; }));
+    screen->presentViewController(ac, true);
+    ASSERT_TRUE(window->isKeyboardVisible());
+    window->layoutIfNeeded();
+    const double keyboardTop = window->keyboardLayer().frame().y();
+    AlertPanel* panel = h.topAlert();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_LE(panel->convertRectToWindow(panel->bounds()).maxY(), keyboardTop);
+    // Both fields take typing from the keys and the actions take taps.
+    EXPECT_TRUE(h.type(ac->textFields().back().get(), "12"));
+    EXPECT_EQ(ac->textFields().back()->text(), "12");
+    EXPECT_TRUE(h.pressAlertButton("OK"));
+    EXPECT_EQ(pressed, "OK");
+    EXPECT_FALSE(window->isKeyboardVisible());
+  }
+
+  // The prompt kind of alert view moves up too, and back down when the keyboard goes.
+  auto av = std::make_shared<AlertView>("Price level", "", std::weak_ptr<AlertViewDelegate>(), "Cancel",
+                                        std::vector<std::string>{"Ok"});
+  av->setAlertViewStyle(AlertViewStyle::PlainTextInput);
+  av->show();
+  ASSERT_TRUE(window->isKeyboardVisible());
+  window->layoutIfNeeded();
+  AlertPanel* panel = h.topAlert();
+  ASSERT_NE(panel, nullptr);
+  EXPECT_LE(panel->convertRectToWindow(panel->bounds()).maxY(), window->keyboardLayer().frame().y());
+  av->textFieldAtIndex(0)->resignFirstResponder();
+  window->layoutIfNeeded();
+  EXPECT_NEAR(panel->convertRectToWindow(panel->bounds()).midY(), Window::kScreenHeight / 2, 1);
+  EXPECT_TRUE(h.pressAlertButton("Ok"));
+}
+
 TEST_F(HarnessTest, ChoosesRowsOutOfViewAndPickerRows) {
   auto rows = std::make_shared<Rows>();
   auto table = makeView<TableView>({0, 200, 320, 200});
