@@ -23,6 +23,12 @@ std::string countsText(const std::vector<int>& v) {
   return out;
 }
 
+// A view leaves its holder only while the holder still has it: a view that moved on (one
+// control handed from a reused cell to another cell) stays where it is now.
+void removeIfInside(const std::shared_ptr<View>& v, const View* holder) {
+  if (v && v->superview() == holder) v->removeFromSuperview();
+}
+
 }  // namespace
 
 // ---- SwipeButton
@@ -63,7 +69,7 @@ TableViewCell::TableViewCell(CellStyle style, std::string reuseIdentifier)
 }
 
 void TableViewCell::setAccessoryView(std::shared_ptr<View> v) {
-  if (accessoryView_) accessoryView_->removeFromSuperview();
+  removeIfInside(accessoryView_, this);
   accessoryView_ = std::move(v);
   if (accessoryView_) addSubview(accessoryView_);
   setNeedsLayout();
@@ -85,7 +91,7 @@ void TableViewCell::showSwipe(int side) {
 }
 
 void TableViewCell::hideSwipe() {
-  for (auto& b : revealed_) b->removeFromSuperview();
+  for (auto& b : revealed_) removeIfInside(b, this);
   revealed_.clear();
   swipeState_ = 0;
   setNeedsLayout();
@@ -112,7 +118,7 @@ void TableViewCell::layoutSubviews() {
   }
   double offset = swipeState_ > 0 ? shift : -shift;
   double accessory = 0;
-  if (accessoryView_) {
+  if (accessoryView_ && accessoryView_->superview() == this) {
     Rect f = accessoryView_->frame();
     accessory = f.width() + 15;
     accessoryView_->setFrame({w - f.width() - 10 + offset, (h - f.height()) / 2, f.width(), f.height()});
@@ -189,21 +195,21 @@ void TableView::setDelegate(std::weak_ptr<TableViewDelegate> d) {
 }
 
 void TableView::setTableHeaderView(std::shared_ptr<View> v) {
-  if (tableHeader_) tableHeader_->removeFromSuperview();
+  removeIfInside(tableHeader_, this);
   tableHeader_ = std::move(v);
   if (tableHeader_) addSubview(tableHeader_);
   if (loaded_) layoutVisible(false);
 }
 
 void TableView::setTableFooterView(std::shared_ptr<View> v) {
-  if (tableFooter_) tableFooter_->removeFromSuperview();
+  removeIfInside(tableFooter_, this);
   tableFooter_ = std::move(v);
   if (tableFooter_) addSubview(tableFooter_);
   if (loaded_) layoutVisible(false);
 }
 
 void TableView::setRefreshControl(std::shared_ptr<RefreshControl> r) {
-  if (refresh_) refresh_->removeFromSuperview();
+  removeIfInside(refresh_, this);
   refresh_ = std::move(r);
   if (!refresh_) return;
   refresh_->setFrame({0, -RefreshControl::kTriggerDistance, frame().width(), RefreshControl::kTriggerDistance});
@@ -373,7 +379,7 @@ void TableView::layoutVisible(bool requery) {
   visible_ = std::move(keep);
 
   // Section headers.
-  for (auto& h : headers_) h->removeFromSuperview();
+  for (auto& h : headers_) removeIfInside(h, this);
   headers_.clear();
   auto* d = del();
   for (size_t s = 0; s < rows_.size(); ++s) {

@@ -115,6 +115,10 @@ class TableViewCell : public View {
   AccessoryType accessoryType() const { return accessory_; }
   void setAccessoryType(AccessoryType a) { accessory_ = a; setNeedsLayout(); }
   std::shared_ptr<View> accessoryView() const { return accessoryView_; }
+  // Puts `v` at the right edge. A view has one place: a view already in another cell moves
+  // here. A cell that gave its accessory view up (to another cell) neither lays it out
+  // nor takes it away again, also when it is reused or given a new accessory view; so a
+  // screen may hand one control from row to row.
   void setAccessoryView(std::shared_ptr<View> v);
   SelectionStyle selectionStyle() const { return selectionStyle_; }
   void setSelectionStyle(SelectionStyle s) { selectionStyle_ = s; }

@@ -155,6 +155,49 @@ TEST_F(TableViewTest, ConsistentUpdatesKeepSurvivingCellsAndAskOnlyForNewRows) {
   EXPECT_EQ(shownTexts(), (std::vector<std::string>{"x", "y"}));
 }
 
+// One text field that the data source hands to whichever row is active, as an
+// accessory view; every other row gets none.
+class SharedFieldRows : public Rows {
+ public:
+  std::shared_ptr<View> field = makeView<View>({0, 0, 120, 24});
+  int active = 0;
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& t, IndexPath ip) override {
+    auto cell = Rows::cellForRowAtIndexPath(t, ip);
+    cell->setAccessoryView(ip.row == active ? field : nullptr);
+    return cell;
+  }
+};
+
+TEST_F(TableViewTest, AControlHandedToAnotherRowStaysWithItWhenItsOldCellIsReused) {
+  auto shared = std::make_shared<SharedFieldRows>();
+  shared->sections = {numbered(8)};
+  table->setDataSource(shared);
+  table->reloadData();
+  ASSERT_EQ(shared->field->superview(), table->cellForRowAtIndexPath({0, 0}));
+  // Every active row in turn: reloading hands the cells out in another order, so the cell
+  // that held the field is reused for a row without one after the field moved on.
+  for (int active : {3, 7, 0, 5}) {
+    SCOPED_TRACE(active);
+    shared->active = active;
+    table->reloadData();
+    TableViewCell* holder = table->cellForRowAtIndexPath({0, active});
+    ASSERT_NE(holder, nullptr);
+    EXPECT_EQ(shared->field->superview(), holder);
+    window->layoutIfNeeded();
+    EXPECT_GT(shared->field->frame().x(), 150);  // at the right edge of its row
+    for (TableViewCell* c : table->visibleCells())
+      EXPECT_EQ(shared->field->isDescendantOf(c), c == holder);
+  }
+  // Scrolling the row away and back brings the field back with the row.
+  table->setContentOffset({0, 0}, false);
+  shared->sections = {numbered(40)};
+  shared->active = 1;
+  table->reloadData();
+  table->setContentOffset({0, 800}, false);
+  table->setContentOffset({0, 0}, false);
+  EXPECT_EQ(shared->field->superview(), table->cellForRowAtIndexPath({0, 1}));
+}
+
 TEST_F(TableViewTest, TapSelectsARowThroughTheDelegate) {
   rows->sections = {numbered(5)};
   table->reloadData();
