@@ -28,6 +28,17 @@ bool Application::launch(std::shared_ptr<ApplicationDelegate> delegate) {
 
 Window* Application::keyWindow() const { return Window::keyWindow(); }
 
+void Application::setIdleTimerDisabled(bool d) {
+  if (d == idleTimerDisabled_) return;
+  idleTimerDisabled_ = d;
+  if (idleHook_) idleHook_(d);
+}
+
+void Application::setIdleTimerHook(IdleTimerHook hook) {
+  idleHook_ = std::move(hook);
+  if (idleHook_) idleHook_(idleTimerDisabled_);
+}
+
 bool Application::openURL(const std::string& url) {
   opened_.push_back(url);
   if (openHook_) return openHook_(url);

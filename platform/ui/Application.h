@@ -46,8 +46,13 @@ class Application {
   bool isLaunched() const { return launched_; }
   Window* keyWindow() const;
 
+  // While the idle timer is disabled the screen stays awake. The flag goes to the hook
+  // whenever it changes (the Qt host suspends the desktop's screen saver with it).
   bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
-  void setIdleTimerDisabled(bool d) { idleTimerDisabled_ = d; }
+  void setIdleTimerDisabled(bool d);
+  using IdleTimerHook = std::function<void(bool disabled)>;
+  // Installs `hook` and calls it at once with the flag as it stands.
+  void setIdleTimerHook(IdleTimerHook hook);
   bool applicationSupportsShakeToEdit() const { return shakeToEdit_; }
   void setApplicationSupportsShakeToEdit(bool s) { shakeToEdit_ = s; }
   bool isStatusBarHidden() const { return statusBarHidden_; }
@@ -88,6 +93,7 @@ class Application {
   std::vector<std::string> opened_;
   OpenUrlHook openHook_;
   ExitHook exitHook_;
+  IdleTimerHook idleHook_;
   std::optional<int> exitStatus_;
 };
 

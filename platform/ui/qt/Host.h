@@ -3,7 +3,9 @@
 // measures text with Qt, drives the main queue from Qt's event loop, installs the
 // application's hooks (opening a URL asks the desktop; exiting quits the event loop with
 // the status), launches the delegate and shows the screen until the application exits or
-// the window closes. No other event loop runs anywhere. Main thread.
+// the window closes. While the application disables its idle timer the desktop's screen
+// saver is suspended for the window (xdg-screensaver on X11, when installed). No other
+// event loop runs anywhere. Main thread.
 
 #include <memory>
 #include <string>
