@@ -23,6 +23,12 @@ Color NavigationBar::effectiveBackground() const {
   return Color::white(0.97);
 }
 
+bool NavigationBar::extendsUnderStatusBar() const {
+  Window* w = window();
+  return w && !w->statusBarHidden() && isVisibleOnScreen() &&
+         convertToWindow({0, 0}).y == Window::kStatusBarHeight;
+}
+
 std::string NavigationBar::describe() const {
   std::string out;
   if (barTint_) out += " bar=" + barTint_->text();

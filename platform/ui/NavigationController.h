@@ -27,6 +27,9 @@ class NavigationBar : public View {
   void setTitleTextAttributes(Color color, Font font) { titleColor_ = color; titleFont_ = font; ++revision_; }
   // The bar's look: the bar tint, or the default light grey.
   Color effectiveBackground() const;
+  // Whether the bar's background reaches up behind the status bar: the bar sits right
+  // below it, at the top of a window that shows it.
+  bool extendsUnderStatusBar() const;
   void layoutSubviews() override;
   bool layoutIsStale() const override;
   std::string describe() const override;

@@ -9,6 +9,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Gesture.h"
 #include "platform/ui/Keyboard.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/NumberPad.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TextField.h"
@@ -150,6 +151,50 @@ bool Window::statusBarHidden() const {
   if (Application::shared().isStatusBarHidden()) return true;
   ViewController* top = topViewController();
   return top && top->prefersStatusBarHidden();
+}
+
+namespace {
+
+double luminance(Color c) { return 0.299 * c.r + 0.587 * c.g + 0.114 * c.b; }
+
+// The front-most opaque background at window point `p` in `v` or its subviews (a
+// navigation bar right below the status bar counts as reaching up behind it).
+std::optional<Color> backdropAt(const View& v, Point p) {
+  if (v.isHidden() || v.alpha() < 0.5) return std::nullopt;
+  Rect reach{v.convertToWindow(v.bounds().origin), v.frame().size};
+  auto* bar = dynamic_cast<const NavigationBar*>(&v);
+  if (bar && bar->extendsUnderStatusBar()) reach = {reach.x(), 0, reach.width(), reach.maxY()};
+  const bool inside = reach.contains(p);
+  if (inside || !v.clipsToBounds()) {
+    const auto& subs = v.subviews();
+    for (auto it = subs.rbegin(); it != subs.rend(); ++it)
+      if (auto c = backdropAt(**it, p)) return c;
+  }
+  std::optional<Color> own = bar ? std::optional<Color>(bar->effectiveBackground()) : v.backgroundColor();
+  if (inside && own && own->a >= 0.5) return own;
+  return std::nullopt;
+}
+
+}  // namespace
+
+Color Window::statusBarBackdrop() const {
+  const Point middle{frame().width() / 2, kStatusBarHeight / 2};
+  // The keyboard, alert and toast layers never reach the status bar.
+  const View* layers[] = {keyboardLayer_.get(), alertLayer_.get(), toastLayer_.get()};
+  const auto& subs = subviews();
+  for (auto it = subs.rbegin(); it != subs.rend(); ++it) {
+    const View* s = it->get();
+    if (std::find(std::begin(layers), std::end(layers), s) != std::end(layers) || isCovered(s)) continue;
+    if (auto c = backdropAt(*s, middle)) return *c;
+  }
+  return backgroundColor().value_or(Color::black());
+}
+
+StatusBarStyle Window::effectiveStatusBarStyle() const {
+  const double l = luminance(statusBarBackdrop());
+  if (l < 0.35) return StatusBarStyle::LightContent;
+  if (l > 0.65) return StatusBarStyle::Default;
+  return Application::shared().statusBarStyle();
 }
 
 void Window::layoutSubviews() {

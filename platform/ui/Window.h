@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/Application.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/View.h"
 
@@ -85,6 +86,13 @@ class Window : public View {
   bool isCovered(const View* view) const;
 
   bool statusBarHidden() const;
+  // What shows behind the status bar: the background of the front-most opaque view under
+  // its middle (a navigation bar right below it reaches up behind it), else the window's.
+  Color statusBarBackdrop() const;
+  // The style the status bar is drawn in, so that its text reads on the backdrop: light
+  // text on a dark backdrop, dark text on a light one; on a mid-tone the application's
+  // style decides.
+  StatusBarStyle effectiveStatusBarStyle() const;
 
   void layoutSubviews() override;
   View* hitTest(Point p) override;

@@ -64,6 +64,81 @@ TEST_F(WindowTest, ApplicationHooksReportUrlsAndExitStatus) {
   EXPECT_TRUE(app.isIdleTimerDisabled());
 }
 
+TEST_F(WindowTest, IdleTimerHookHearsEachChangeOfTheFlag) {
+  auto& app = Application::shared();
+  std::vector<bool> heard;
+  app.setIdleTimerDisabled(true);
+  app.setIdleTimerHook([&](bool disabled) { heard.push_back(disabled); });
+  app.setIdleTimerDisabled(true);  // no change, nothing to tell
+  app.setIdleTimerDisabled(false);
+  app.setIdleTimerDisabled(true);
+  EXPECT_EQ(heard, (std::vector<bool>{true, false, true}));
+  app.reset();
+  EXPECT_FALSE(app.isIdleTimerDisabled());
+  app.setIdleTimerDisabled(true);  // the hook went with the reset
+  EXPECT_EQ(heard.size(), 3u);
+}
+
+TEST_F(WindowTest, StatusBarTextReadsOnWhatIsBehindIt) {
+  struct Case {
+    const char* name;
+    std::optional<Color> barTint;  // nullopt: no navigation controller
+    Color screenBackground;
+    StatusBarStyle appStyle;
+    Color backdrop;
+    StatusBarStyle shown;
+  };
+  const Color light = Color::white(0.97), mid = Color::white(0.5);
+  const Case cases[] = {
+      {"black bar, light text asked", Color::black(), Color::whiteColor(), StatusBarStyle::LightContent, Color::black(),
+       StatusBarStyle::LightContent},
+      {"black bar, dark text asked", Color::black(), Color::whiteColor(), StatusBarStyle::Default, Color::black(),
+       StatusBarStyle::LightContent},
+      {"default bar, light text asked", light, Color::whiteColor(), StatusBarStyle::LightContent, light,
+       StatusBarStyle::Default},
+      {"white screen without a bar", std::nullopt, Color::whiteColor(), StatusBarStyle::LightContent,
+       Color::whiteColor(), StatusBarStyle::Default},
+      {"dark screen without a bar", std::nullopt, Color::rgb(0, 0, 0.3), StatusBarStyle::Default,
+       Color::rgb(0, 0, 0.3), StatusBarStyle::LightContent},
+      {"mid grey keeps the asked style", mid, Color::whiteColor(), StatusBarStyle::LightContent, mid,
+       StatusBarStyle::LightContent},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Application::shared().setStatusBarStyle(c.appStyle);
+    auto screen = std::make_shared<ViewController>("Screen");
+    screen->view().setBackgroundColor(c.screenBackground);
+    if (c.barTint) {
+      auto nav = std::make_shared<NavigationController>(screen);
+      nav->navigationBar().setBarTintColor(*c.barTint);
+      window->setRootViewController(nav);
+    } else {
+      window->setRootViewController(screen);
+    }
+    window->layoutIfNeeded();
+    EXPECT_EQ(window->statusBarBackdrop(), c.backdrop);
+    EXPECT_EQ(window->effectiveStatusBarStyle(), c.shown);
+  }
+
+  // A full-screen modal decides while it covers the screen; an overlay above both decides
+  // while it reaches the top.
+  auto nav = std::make_shared<NavigationController>(std::make_shared<ViewController>("Orders"));
+  nav->navigationBar().setBarTintColor(Color::black());
+  window->setRootViewController(nav);
+  auto modal = std::make_shared<ViewController>("Modal");
+  modal->view().setBackgroundColor(Color::whiteColor());
+  nav->presentViewController(modal, false);
+  EXPECT_EQ(window->effectiveStatusBarStyle(), StatusBarStyle::Default);
+  auto overlay = makeView<View>({0, 0, 320, 100});
+  overlay->setBackgroundColor(Color::black());
+  window->addSubview(overlay);
+  EXPECT_EQ(window->effectiveStatusBarStyle(), StatusBarStyle::LightContent);
+  overlay->removeFromSuperview();
+  modal->dismissViewControllerAnimated(false);
+  window->layoutIfNeeded();
+  EXPECT_EQ(window->effectiveStatusBarStyle(), StatusBarStyle::LightContent);
+}
+
 TEST_F(WindowTest, LaunchCallsTheDelegateAndShakeFallsToIt) {
   class Delegate : public ApplicationDelegate {
    public:

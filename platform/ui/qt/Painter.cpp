@@ -272,7 +272,9 @@ void paintContent(QPainter& p, View& v) {
   }
   if (auto* nb = dynamic_cast<NavigationBar*>(&v)) {
     QRectF r(0, 0, v.frame().width(), v.frame().height());
-    p.fillRect(r, qc(nb->effectiveBackground()));
+    // Right below the status bar, the bar's background reaches up behind it.
+    const double up = nb->extendsUnderStatusBar() ? Window::kStatusBarHeight : 0;
+    p.fillRect(QRectF(0, -up, r.width(), r.height() + up), qc(nb->effectiveBackground()));
     p.setPen(QPen(QColor(0, 0, 0, 60), 0.5));
     p.drawLine(QPointF(0, r.height() - 0.25), QPointF(r.width(), r.height() - 0.25));
     return;
@@ -287,7 +289,7 @@ void paintContent(QPainter& p, View& v) {
 
 void paintStatusBar(QPainter& p, Window& w) {
   if (w.statusBarHidden()) return;
-  Color c = Application::shared().statusBarStyle() == StatusBarStyle::LightContent ? Color::whiteColor() : Color::black();
+  Color c = w.effectiveStatusBarStyle() == StatusBarStyle::LightContent ? Color::whiteColor() : Color::black();
   drawText(p, QRectF(0, 0, w.frame().width(), Window::kStatusBarHeight), "9:41", Font::boldSystemFont(12), c,
            TextAlignment::Center, 1);
   if (Application::shared().isNetworkActivityIndicatorVisible())

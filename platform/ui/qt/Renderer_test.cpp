@@ -8,6 +8,7 @@
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Switch.h"
 #include "platform/ui/TableView.h"
@@ -118,6 +119,33 @@ TEST_F(RendererTest, PaintsBarTableFieldSwitchAndAlertAtKnownPlaces) {
   Rect box = alert->frame();
   EXPECT_EQ(box.width(), AlertPanel::kWidth);
   EXPECT_EQ(at(dimmed, int(box.x()) + 4, int(box.midY())), (Rgb{247, 247, 247}));
+}
+
+TEST_F(RendererTest, StatusBarSitsOnTheBarColourWithTextThatReads) {
+  // The brightest and darkest pixel of the status bar's strip.
+  auto strip = [](const QImage& img) {
+    int lo = 255 * 3, hi = 0;
+    for (int y = 0; y < 20; ++y)
+      for (int x = 100; x < 220; ++x) {
+        Rgb c = at(img, x, y);
+        lo = std::min(lo, c.r + c.g + c.b);
+        hi = std::max(hi, c.r + c.g + c.b);
+      }
+    return std::pair{lo, hi};
+  };
+  const StatusBarStyle asked[] = {StatusBarStyle::LightContent, StatusBarStyle::Default};
+  for (StatusBarStyle style : asked) {
+    Application::shared().setStatusBarStyle(style);
+    nav->navigationBar().setBarTintColor(Color::black());
+    QImage img = renderWindow(*window);
+    EXPECT_TRUE(near(at(img, 3, 3), {0, 0, 0}));  // the bar reaches up behind the status bar
+    EXPECT_GT(strip(img).second, 600);           // light text on it
+    nav->navigationBar().setBarTintColor(Color::whiteColor());
+    img = renderWindow(*window);
+    EXPECT_TRUE(near(at(img, 3, 3), {255, 255, 255}));
+    EXPECT_LT(strip(img).first, 150);  // dark text on it
+  }
+  Application::shared().setStatusBarStyle(StatusBarStyle::Default);
 }
 
 TEST_F(RendererTest, ScaleDoublesEveryPointAndScreenshotsAreReadablePngs) {
