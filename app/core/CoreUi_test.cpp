@@ -7,6 +7,8 @@
 #include "app/core/OverlayViewController.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/harness/Harness.h"
 
 namespace orvo {
 namespace {
@@ -115,6 +117,34 @@ TEST(OverlayTest, TouchEndsTheOwnersSearchOncePerSequence) {
   overlay.touchesBegan({ui::Touch{}});
   overlay.setViewController(plain);
   overlay.touchesBegan({ui::Touch{}});
+}
+
+// Through the window: the overlay laid over a search screen's list takes the tap, ends the
+// search once per tap, and nothing beneath it is touched.
+TEST(OverlayTest, TapThroughTheWindowReachesTheOwnerOncePerTap) {
+  test_support::AppHarness app;
+  app.launch();
+  auto customer = std::make_shared<CustomerScreen>();
+  app.delegate->navigationController->pushViewController(customer, false);
+  int rowTaps = 0;
+  auto row = ui::Button::make("C1001", ui::Rect(0, 120, 320, 44));
+  row->addTarget(&rowTaps, [&](ui::Control&) { ++rowTaps; }, ui::TouchUpInside);
+  customer->view().addSubview(row);
+  auto overlay = std::make_shared<OverlayViewController>();
+  overlay->setViewController(customer);
+  overlay->view().setFrame(ui::Rect(0, 108, 320, 460));
+  overlay->view().setBackgroundColor(ui::Color::black());
+  overlay->view().setAlpha(0.8);
+  customer->view().addSubview(overlay->viewPtr());
+  app.delegate->window->layoutIfNeeded();
+
+  ui::harness::Harness h(app.delegate->window.get());
+  ASSERT_TRUE(h.tap(&overlay->view()));
+  EXPECT_EQ(customer->ended, 1);
+  ASSERT_TRUE(h.tap(&overlay->view()));
+  EXPECT_EQ(customer->ended, 2);
+  EXPECT_FALSE(h.tap(row.get()));  // covered by the overlay
+  EXPECT_EQ(rowTaps, 0);
 }
 
 TEST(AlertClassTest, DisplayAlertChoosesTheKind) {
