@@ -1,5 +1,7 @@
 #include "sdk/foundation/KXTouchFormatAnsiIso.h"
 
+#include <algorithm>
+
 #include "sdk/foundation/KXUNISDKGlobals.h"
 
 namespace kestra {
@@ -18,7 +20,8 @@ uint64_t KXTouchFormatAnsiIso::numberAt(size_t ansiPosition, size_t length) cons
 
 std::string KXTouchFormatAnsiIso::textAt(size_t ansiPosition, size_t length) const {
   const foundation::Bytes b = bytesAt(ansiPosition, length);
-  std::string s(b.begin(), b.end());
+  // Text fields are zero-terminated when shorter than their field ("FIR" then 0x00).
+  std::string s(b.begin(), std::find(b.begin(), b.end(), uint8_t(0)));
   const char* ws = " \t\r\n\f\v";
   const size_t first = s.find_first_not_of(ws);
   if (first == std::string::npos) return "";

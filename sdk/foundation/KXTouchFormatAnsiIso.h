@@ -3,6 +3,9 @@
 // 19794-4 layout when `iso` is set (the ISO header is 4 bytes shorter: fields after byte 17
 // sit 4 bytes earlier, and there is no product identifier).
 //
+// Numbers are big-endian; texts are ASCII up to their terminating zero, with surrounding
+// white space removed ("FIR" for the bytes 46 49 52 00).
+//
 // Readers never read outside the record: a field that lies beyond its end reads as empty
 // bytes, an empty text or 0.
 

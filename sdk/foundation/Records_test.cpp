@@ -59,6 +59,9 @@ TEST(KXTouchFormatAnsiIsoTest, AnsiAndIsoPositions) {
   const Bytes ansi = ansiRecord();
   KXTouchFormatAnsiIso a(ansi, false);
   EXPECT_EQ(a.getFormatIdentifier(), Bytes({'F', 'I', 'R', 0}));
+  // Texts end at their terminating zero: the identifier compares equal to "FIR".
+  EXPECT_EQ(a.getFormatIdentifierAsString(), "FIR");
+  EXPECT_EQ(a.getVersionNumberAsString(), "010");
   EXPECT_EQ(a.getRecordLength(), 70u);
   EXPECT_EQ(a.getProductIdentifierAsHexString(), "CA0000FE");
   EXPECT_EQ(a.getCaptureDeviceIDAsHexString(), "1234");
