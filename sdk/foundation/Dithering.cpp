@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace kestra {
@@ -23,7 +24,10 @@ std::optional<Placement> place(const KXImage& image, int alignment, int maxWidth
     p.offset = (maxWidth - p.width) / 2;
   else if (alignment == 2)
     p.offset = maxWidth - p.width;
-  p.rowBytes = (p.offset + p.width + 7) / 8;
+  // offset + W is at most the maximum width; rows wider than an int can count are refused.
+  const int64_t rowBytes = (int64_t(p.offset) + p.width + 7) / 8;
+  if (rowBytes > std::numeric_limits<int>::max() / 8) return std::nullopt;
+  p.rowBytes = int(rowBytes);
   return p;
 }
 

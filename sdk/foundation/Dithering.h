@@ -20,7 +20,7 @@
 namespace kestra {
 
 // `alignment`: 0 left, 1 centre, 2 right, anything else left. `rowLength` (when given)
-// receives R. Nothing for an image or width of no size.
+// receives R. Nothing for an image or width of no size, or rows of more dots than an int holds.
 std::optional<foundation::Bytes> getDitheredData(const KXImage& image, int alignment,
                                                  int maxWidth, int* rowLength);
 

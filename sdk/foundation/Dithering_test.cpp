@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace kestra {
 namespace {
 
@@ -42,6 +44,9 @@ TEST(DitheringTest, PlacementAndRowLength) {
   EXPECT_FALSE(getDitheredData(KXImage::grey(0, 4, 0), 0, 384, nullptr));
   EXPECT_FALSE(getDitheredData(KXImage::grey(10, 0, 0), 0, 384, nullptr));
   EXPECT_FALSE(getDitheredData(KXImage::grey(10, 4, 0), 0, 0, nullptr));
+  // A row whose dots an int cannot count is refused rather than wrapped.
+  EXPECT_FALSE(getDitheredData(KXImage::grey(10, 4, 0), 2, std::numeric_limits<int>::max(), nullptr));
+  EXPECT_FALSE(getDitheredPinpadData(KXImage::grey(10, 4, 0), 2, std::numeric_limits<int>::max()));
 }
 
 TEST(DitheringTest, WhiteIsEmptyAndNarrowImagesAreThresholded) {
