@@ -28,9 +28,8 @@ inline constexpr uint8_t kDirectionToHost = 0x02;
 // On a one-channel link, channel-1 codes travel on channel 0 with this offset added.
 inline constexpr uint8_t kChannelOneFold = 0xE0;
 
-// Appends a frame to `out`. `len` may exceed what `data` holds only when `data` is null (the
-// length field then carries `len` and no data bytes follow), which mirrors how the driver
-// frames commands whose payload is absent.
+// Appends a frame to `out` with `len` bytes of `data` (`data` may be null only when `len`
+// is 0; the command path refuses anything else before framing).
 void appendFrame(foundation::Bytes& out, uint8_t code, uint8_t direction, uint8_t messageId,
                  const uint8_t* data, size_t len);
 foundation::Bytes makeFrame(uint8_t code, uint8_t direction, uint8_t messageId,

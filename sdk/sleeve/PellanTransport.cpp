@@ -107,14 +107,28 @@ void PellanTransport::abortWait() {
   waitCv_.notify_all();
 }
 
+uint64_t PellanTransport::startReply() {
+  std::lock_guard<std::mutex> lock(waitMutex_);
+  cmdLen_ = 0;
+  return abortGeneration_;
+}
+
 int PellanTransport::commWaitData(int count, foundation::Duration timeout) {
   if (count < 1) return 0;
+  uint64_t generation;
+  {
+    std::lock_guard<std::mutex> lock(waitMutex_);
+    generation = abortGeneration_;
+  }
+  return waitReply(count, timeout, generation);
+}
+
+int PellanTransport::waitReply(int count, foundation::Duration timeout, uint64_t generation) {
   size_t held;
   {
     std::unique_lock<std::mutex> lock(waitMutex_);
-    const uint64_t generation = abortGeneration_;
-    // Waits in a loop: only a stored reply, the deadline or an abort ends the wait, never a
-    // spurious wake-up of the condition variable.
+    // Waits in a loop: only a stored reply, the deadline or an abort since `generation` ends
+    // the wait, never a spurious wake-up of the condition variable.
     foundation::Clock::current().waitFor(lock, waitCv_, timeout, [&] {
       return cmdLen_ >= size_t(count) || abortGeneration_ != generation;
     });
@@ -147,8 +161,15 @@ std::optional<foundation::Bytes> PellanTransport::sendCommand(int channel, int c
     pellanFail(error, -20, "Firmware update is in progress, command rejected");
     return std::nullopt;
   }
-  if (data && length + pellan::kFrameHeaderSize > pellan::kMaxFrameSize) {
+  // Compared without adding to `length`, which may be any 64-bit value.
+  if (data && length > pellan::kMaxFrameSize - pellan::kFrameHeaderSize) {
     pellanFail(error, -9, "Input length is too big");
+    return std::nullopt;
+  }
+  // A frame whose length field promises bytes that do not follow would make the sleeve take
+  // the next frame for its data.
+  if (!data && length != 0) {
+    pellanFail(error, -9, "Invalid parameter");
     return std::nullopt;
   }
 
@@ -168,9 +189,10 @@ std::optional<foundation::Bytes> PellanTransport::sendCommand(int channel, int c
       std::lock_guard<std::mutex> lock(stateMutex_);
       id = messageId_++;
     }
-    pellan::appendFrame(frame, code, pellan::kDirectionToDevice, id, data,
-                        length & 0xFFFF);
-    resetReply();
+    pellan::appendFrame(frame, code, pellan::kDirectionToDevice, id, data, length);
+    // The abort count is taken before the link is looked up: a link that goes away from
+    // here on ends the reply wait at once, even when the write itself still went out.
+    const uint64_t generation = startReply();
     touchLastCommandTime();
 
     const auto l = link();
@@ -190,7 +212,7 @@ std::optional<foundation::Bytes> PellanTransport::sendCommand(int channel, int c
       return std::nullopt;
     }
 
-    if (commWaitData(int(pellan::kFrameHeaderSize), responseTimeout()) <
+    if (waitReply(int(pellan::kFrameHeaderSize), responseTimeout(), generation) <
         int(pellan::kFrameHeaderSize)) {
       pellanFail(error, -6,
                  pellanFormat("Command response lost: channel=%d, command=%02x", channel, code));

@@ -91,6 +91,10 @@ class PellanTransport {
  private:
   bool acquireCommandLock();
   void releaseCommandLock();
+  // Forgets a held reply and returns the abort count as it stands, so that a wait begun
+  // later still ends when the link goes away in between.
+  uint64_t startReply();
+  int waitReply(int count, foundation::Duration timeout, uint64_t generation);
 
   std::mutex lockMutex_;
   std::condition_variable lockCv_;

@@ -179,6 +179,26 @@ TEST_F(PellanTransportTest, RefusedBeforeSending) {
   EXPECT_EQ(e.text, "Input length is too big");
   EXPECT_EQ(link->writes.size(), before);
   EXPECT_TRUE(transport.sendCommand(0, 1, Bytes(2042, 0), &e));
+  // Lengths that would wrap when the header is added, and a length with no data behind it
+  // (its frame would swallow the next command), are refused too.
+  struct Bad {
+    const char* name;
+    const uint8_t* data;
+    uint64_t length;
+    const char* text;
+  } bad[] = {
+      {"64-bit length", &b, UINT64_MAX, "Input length is too big"},
+      {"length just past the wrap", &b, UINT64_MAX - 4, "Input length is too big"},
+      {"length without data", nullptr, 4, "Invalid parameter"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.name);
+    const size_t count = link->writes.size();
+    EXPECT_FALSE(transport.sendCommand(0, 1, c.data, c.length, false, &e));
+    EXPECT_EQ(e.code, -9);
+    EXPECT_EQ(e.text, c.text);
+    EXPECT_EQ(link->writes.size(), count);
+  }
 
   link->failWrites = true;
   EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e));
@@ -245,6 +265,29 @@ TEST_F(PellanTransportTest, AbortEndsAWaitingCommandAtOnce) {
   link->open = false;
   transport.connState = 1;
   transport.abortWait();
+  t.join();
+  EXPECT_EQ(e.text, "Command response lost: channel=0, command=3a");
+}
+
+TEST_F(PellanTransportTest, ALinkLostWhileTheFrameIsWrittenEndsTheWaitAtOnce) {
+  // The link goes away while the command's frame is being written (the disconnection runs
+  // on another thread): the abort comes before the command starts its reply wait.
+  link->answer = [this](int, const Bytes&) {
+    transport.setLink(nullptr);
+    transport.abortWait();
+  };
+  Error e;
+  std::atomic<bool> done{false};
+  std::thread t([&] {
+    EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e));
+    done = true;
+  });
+  // No time passes on the clock; a wait that missed the abort would last until it does.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(done);
+  clock->advance(std::chrono::seconds(8));  // frees a waiter that missed it
   t.join();
   EXPECT_EQ(e.text, "Command response lost: channel=0, command=3a");
 }
