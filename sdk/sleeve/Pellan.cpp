@@ -162,6 +162,12 @@ bool Pellan::clientsRespondToSelector(std::string_view selector) {
   return first ? first->clientsRespondToSelector(selector) : false;
 }
 
+void Pellan::bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) {
+  d_->fanOut(sel::bluetoothDevicePassKeySent, [&](PellanDelegate& del) {
+    del.bluetoothDevicePassKeySent(address, passKey);
+  });
+}
+
 // ---- Transport --------------------------------------------------------------------------
 
 std::optional<Bytes> Pellan::sendCommand(int channel, int command, const uint8_t* data,
@@ -176,6 +182,16 @@ std::optional<Bytes> Pellan::sendCommand(int channel, int command, const uint8_t
 
 std::optional<Bytes> Pellan::ppadCommand(int subCommand, const uint8_t* data, uint64_t length,
                                          Error* error) {
+  // The sub-command byte travels in the frame too; the length is checked before anything
+  // is copied or allocated.
+  if (data && length > pellan::kMaxFrameSize - pellan::kFrameHeaderSize - 1) {
+    pellanFail(error, -9, "Input length is too big");
+    return std::nullopt;
+  }
+  if (!data && length != 0) {
+    pellanFail(error, -9, "Invalid parameter");
+    return std::nullopt;
+  }
   Bytes payload;
   payload.reserve(size_t(length) + 1);
   payload.push_back(uint8_t(subCommand));
@@ -370,6 +386,10 @@ void Pellan::accessoryConnected(const std::shared_ptr<EAStream>& stream) {
     d_->serialNumber = stream->serialNumber();
     d_->transport.setLink(std::make_shared<EAStreamLink>(stream));
   } else {
+    // A stream pair is one channel whatever an earlier accessory link had: channel-1
+    // commands and events travel on it folded.
+    d_->transport.nChannels = 1;
+    d_->transport.updaterLink = false;
     d_->transport.setLink(std::make_shared<CommStreamLink>(d_->comm));
   }
   d_->transport.firmwareUpdate = false;
@@ -452,10 +472,19 @@ bool Pellan::identify() {
 }
 
 void Pellan::setConnState(int state) {
-  std::lock_guard<std::mutex> lock(d_->connStateMutex);
+  {
+    std::lock_guard<std::mutex> lock(d_->connStateMutex);
+    if (!changeConnState(state)) return;
+  }
+  // Outside the lock: on the main thread the delegates are called from here, and one may
+  // connect or disconnect again in its callback.
+  notifyConnState();
+}
+
+bool Pellan::changeConnState(int state) {
   const int old = d_->transport.connState;
   KXUNISDKGlobals::LOG("PN:Pellan setConnState %d old %d", state, old);
-  if (state == old) return;
+  if (state == old) return false;
   d_->btFeature = false;
   d_->transport.connState = state;
   if (state == 2) {
@@ -497,7 +526,7 @@ void Pellan::setConnState(int state) {
                     [&](PellanDelegate& del) { del.deviceFeatureSupported(2, value); });
     });
   }
-  notifyConnState();
+  return true;
 }
 
 void Pellan::notifyConnState() {

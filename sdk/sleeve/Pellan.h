@@ -94,6 +94,8 @@ class Pellan final : public AccessoryManagerDelegate,
   std::shared_ptr<PellanDelegate> delegate();
   std::vector<std::shared_ptr<PellanDelegate>> delegates();
   bool clientsRespondToSelector(std::string_view selector);
+  // Passes a Bluetooth module's pass-key notice on to every delegate that takes it.
+  void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey);
 
   // ---- Command transport -------------------------------------------------------------------
   std::optional<Bytes> sendCommand(int channel, int command, const uint8_t* data,
@@ -216,6 +218,8 @@ class Pellan final : public AccessoryManagerDelegate,
  private:
   explicit Pellan(EAManager& manager);
   void setConnState(int state);
+  // Stores a new state and runs the set-up of a connected sleeve; false when unchanged.
+  bool changeConnState(int state);
   void notifyConnState();
   bool identify();
 

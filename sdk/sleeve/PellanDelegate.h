@@ -6,7 +6,7 @@
 //
 // Threads: `connectionState`, `deviceFeatureSupported` and every card, barcode and button
 // callback arrive on the main queue; `handleEvent` arrives on the thread that delivered the
-// sleeve's bytes. The driver walks its list from the last registered delegate to the first,
+// sleeve's bytes, `bluetoothDevicePassKeySent` on the thread that reported it. The driver walks its list from the last registered delegate to the first,
 // and an exception thrown by one delegate is caught and does not stop the others.
 //
 // The barcode forms of KXBarcodeDelegate are what the SDK's barcode notifier sends when no
@@ -36,6 +36,7 @@ inline constexpr std::string_view magneticJISCardData = "magneticJISCardData:";
 inline constexpr std::string_view magneticF2FCardData = "magneticF2FCardData:";
 inline constexpr std::string_view magneticCardRawData = "magneticCardRawData:";
 inline constexpr std::string_view handleEvent = "handleEvent:";
+inline constexpr std::string_view bluetoothDevicePassKeySent = "bluetoothDevicePassKeySent:passKey:";
 }  // namespace sel
 
 class PellanDelegate : public KXBarcodeDelegate {
@@ -62,6 +63,11 @@ class PellanDelegate : public KXBarcodeDelegate {
   virtual void magneticCardRawData(const foundation::Bytes& data) { (void)data; }
   // A generic sleeve event (its payload), on the delivering thread.
   virtual void handleEvent(const foundation::Bytes& data) { (void)data; }
+  // The sleeve's Bluetooth module sent `passKey` to the device at `address`; on the thread
+  // that reported it.
+  virtual void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) {
+    (void)address; (void)passKey;
+  }
   // The device API answers whether one of its own delegates implements `selector`.
   virtual bool clientsRespondToSelector(std::string_view selector) {
     (void)selector;

@@ -79,6 +79,16 @@ TEST_F(PellanParser, OnlyDelegatesThatImplementACallbackGetIt) {
   EXPECT_EQ(buttonsOnly->calls(), std::vector<std::string>{"B:pellanButtonPressed:0"});
 }
 
+TEST_F(PellanParser, PassKeyNoticeReachesTheDelegatesThatTakeIt) {
+  auto other = std::make_shared<RecordingPellanDelegate>(
+      std::vector<std::string_view>{sel::connectionState}, "O:");
+  pellan().addDelegate(other);
+  pellan().bluetoothDevicePassKeySent("0011223344AA", "123456");
+  EXPECT_EQ(bench.delegate->calls(),
+            std::vector<std::string>{"bluetoothDevicePassKeySent:0011223344AA,123456"});
+  EXPECT_TRUE(other->calls().empty());
+}
+
 TEST(PellanDelegates, AddRemoveAndSetKeepTheListInOrder) {
   SleeveTestBench bench;
   Pellan& p = *bench.pellan;

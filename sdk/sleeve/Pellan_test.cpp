@@ -155,6 +155,36 @@ TEST(PellanConnection, UnknownAccessoryNamesAndDisconnectedDriversClaimNothing) 
   EXPECT_FALSE(bench.pellan->accessoryShouldConnect("Pellan Xyz", {two[0]}));
 }
 
+TEST(PellanConnection, HubPortIsAlwaysIdentifiedByCommand) {
+  // The accessory announces a name and a firmware revision, but a hub port's model is
+  // "trelmo": the driver asks the sleeve itself.
+  auto options = sleeveOptions("2.63", "trelmo");
+  options.config.serialNumber = "HUB7";
+  SleeveTestBench bench(options);
+  ASSERT_TRUE(bench.connect());
+  EXPECT_EQ(bench.pellan->hardwareRevision(), "1.0.0");  // the accessory said "1.0"
+  EXPECT_EQ(bench.pellan->serialNumber(), "HUB7");
+  EXPECT_EQ(bench.pellan->getFWVER(), 2063);
+  bench.sleeve->withProtocol(
+      [](SleeveProtocol& p) { EXPECT_EQ(p.lastCommand(0, 1), (Bytes{0x05})); });
+}
+
+TEST(PellanConnection, ADelegateMayConnectAgainFromItsDisconnectNotice) {
+  SleeveTestBench bench(sleeveOptions());
+  ASSERT_TRUE(bench.connect());
+  bench.delegate->clear();
+  Pellan* pellan = bench.pellan.get();
+  bench.delegate->onCall = [pellan](const std::string& c) {
+    if (c == "connectionState:0") pellan->managedConnect();
+  };
+  // On the main thread the delegates hear of the change from inside the call.
+  bench.pellan->disconnect();
+  bench.delegate->onCall = nullptr;
+  EXPECT_EQ(bench.pellan->connstate(), 1);
+  EXPECT_EQ(bench.delegate->calls(),
+            (std::vector<std::string>{"connectionState:0", "connectionState:1"}));
+}
+
 class ConnectedPellan : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(bench.connect()); bench.delegate->clear(); }
@@ -481,6 +511,32 @@ TEST_F(ConnectedPellan, PinpadPassThroughBuildsTheAnswerPacket) {
   EXPECT_EQ(last(0, 0x42), (Bytes{0x01, 0x55}));
 }
 
+TEST_F(ConnectedPellan, PinpadCommandRefusesLengthsTheFrameCannotCarry) {
+  const Bytes data(2042, 0x11);  // with the sub-command byte, one more than a frame holds
+  struct Case {
+    const char* name;
+    const uint8_t* data;
+    uint64_t length;
+    const char* text;
+  } cases[] = {
+      {"one byte too many", data.data(), data.size(), "Input length is too big"},
+      {"64-bit length", data.data(), UINT64_MAX, "Input length is too big"},
+      {"length without data", nullptr, 3, "Invalid parameter"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = frameCount();
+    Error e;
+    EXPECT_FALSE(bench.pellan->ppadCommand(0x01, c.data, c.length, &e));
+    EXPECT_EQ(e.code, -9);
+    EXPECT_EQ(e.text, c.text);
+    EXPECT_EQ(frameCount(), before);
+  }
+  // The largest that fits goes out (the simulator's echo of it is too big to come back).
+  bench.pellan->ppadCommand(0x01, data.data(), data.size() - 1);
+  EXPECT_EQ(last(0, 0x42)->size(), data.size());
+}
+
 TEST_F(ConnectedPellan, FeaturesOfTheConnectedSleeve) {
   EXPECT_EQ(bench.pellan->getSupportedFeature(0), 6);
   EXPECT_EQ(bench.pellan->getSupportedFeature(1), 1);
@@ -739,30 +795,52 @@ TEST(PellanCommands, MagneticModeIsNotTranslatedBeforeFirmware243) {
 namespace kestra {
 namespace {
 
-// A sleeve on the far end of a stream pair (a socket pair here): the driver identifies it
-// by command on a thread of its own and then runs commands over the pair.
+// A sleeve on the far end of a stream pair (a socket pair here), answering on a thread of
+// its own.
+class StreamPairSleeve {
+ public:
+  StreamPairSleeve() : proto_(config()) {
+    auto [host, device] = accessory::makeSocketStreamPairs();
+    host_ = host;
+    thread_ = std::thread([this, device = device] {
+      device.input->open();
+      device.output->open();
+      uint8_t buf[512];
+      while (!stop_) {
+        const ssize_t n = device.input->read(buf, sizeof buf);
+        if (n <= 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          continue;
+        }
+        for (const auto& out : proto_.feed(0, buf, size_t(n)))
+          device.output->write(out.frame.data(), out.frame.size());
+      }
+    });
+  }
+  ~StreamPairSleeve() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool connect(Pellan& pellan) { return pellan.connectWithStreams(host_.input, host_.output); }
+
+ private:
+  static devices::SleeveProtocol::Config config() {
+    devices::SleeveProtocol::Config c;
+    c.channels = 1;
+    return c;
+  }
+  devices::SleeveProtocol proto_;
+  accessory::FdStreamPair host_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The driver identifies the sleeve by command on a thread of its own and then runs commands
+// over the pair.
 TEST(PellanStreams, SleeveOverAStreamPairIsIdentifiedAndAnswersCommands) {
   SleeveTestBench bench;  // only for its manager and main-queue helpers
-  auto [host, device] = accessory::makeSocketStreamPairs();
-  devices::SleeveProtocol::Config config;
-  config.channels = 1;
-  devices::SleeveProtocol proto(config);
-  std::atomic<bool> stop{false};
-  std::thread far([&, device = device] {
-    device.input->open();
-    device.output->open();
-    uint8_t buf[512];
-    while (!stop) {
-      const ssize_t n = device.input->read(buf, sizeof buf);
-      if (n <= 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
-      }
-      for (const auto& out : proto.feed(0, buf, size_t(n)))
-        device.output->write(out.frame.data(), out.frame.size());
-    }
-  });
-  EXPECT_TRUE(bench.pellan->connectWithStreams(host.input, host.output));
+  StreamPairSleeve far;
+  EXPECT_TRUE(far.connect(*bench.pellan));
   EXPECT_EQ(bench.pellan->connstate(), 2);
   EXPECT_EQ(bench.pellan->connectionType(), 2);
   EXPECT_EQ(bench.pellan->deviceName(), "Pellan Pro");
@@ -771,8 +849,21 @@ TEST(PellanStreams, SleeveOverAStreamPairIsIdentifiedAndAnswersCommands) {
   EXPECT_TRUE(bench.pellan->msGetCardDataMode(&mode));  // folded onto the one channel
   EXPECT_EQ(mode, 0);
   bench.pellan->disconnect();
-  stop = true;
-  far.join();
+}
+
+TEST(PellanStreams, AStreamPairIsOneChannelEvenAfterATwoChannelClaim) {
+  SleeveTestBench bench;
+  // An accessory with both protocol strings was offered (and claimed) earlier.
+  bench.pellan->managedConnect();
+  ASSERT_TRUE(bench.pellan->accessoryShouldConnect(
+      "Pellan Pro", {"com.sabrel.pellan.pro.bar", "com.sabrel.pellan.pro.msr"}));
+  StreamPairSleeve far;
+  EXPECT_TRUE(far.connect(*bench.pellan));
+  int mode = -1;
+  Error e;
+  EXPECT_TRUE(bench.pellan->msGetCardDataMode(&mode, &e)) << e.text;
+  EXPECT_EQ(mode, 0);
+  bench.pellan->disconnect();
 }
 
 }  // namespace

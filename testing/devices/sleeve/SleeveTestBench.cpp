@@ -24,7 +24,8 @@ RecordingPellanDelegate::RecordingPellanDelegate(std::vector<std::string_view> s
                  sel::kxdev_uhfCard,         sel::kxdev_magneticPassbookData,
                  sel::kxdev_magneticCTDOTData, sel::magneticCardData,
                  sel::magneticJISCardData,   sel::magneticF2FCardData,
-                 sel::magneticCardRawData,   sel::handleEvent};
+                 sel::magneticCardRawData,   sel::handleEvent,
+                 sel::bluetoothDevicePassKeySent};
   for (auto s : selectors) implements({s});
 }
 
@@ -81,6 +82,10 @@ void RecordingPellanDelegate::magneticCardRawData(const foundation::Bytes& d) {
   record("magneticCardRawData:" + hex(d));
 }
 void RecordingPellanDelegate::handleEvent(const foundation::Bytes& d) { record("handleEvent:" + hex(d), false); }
+void RecordingPellanDelegate::bluetoothDevicePassKeySent(const std::string& address,
+                                                          const std::string& passKey) {
+  record("bluetoothDevicePassKeySent:" + address + "," + passKey, false);
+}
 void RecordingPellanDelegate::barcodeNSData(const foundation::Bytes& b, int type) {
   record("barcodeNSData:" + hex(b) + "," + std::to_string(type));
 }

@@ -53,6 +53,7 @@ class RecordingPellanDelegate : public kestra::PellanDelegate {
   void magneticF2FCardData(const std::string& data) override;
   void magneticCardRawData(const foundation::Bytes& data) override;
   void handleEvent(const foundation::Bytes& data) override;
+  void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override;
   void barcodeNSData(const foundation::Bytes& barcode, int type) override;
   void barcodeData(const std::string& barcode, int type) override;
 
