@@ -2,6 +2,8 @@
 // charging, sync button, LEDs, vibration, speaker, automatic power-off and raw pass-through
 // commands; and the magnetic-stripe reader's modes.
 
+#include <cmath>
+#include <cstdint>
 #include <ctime>
 
 #include "sdk/sleeve/Pellan.h"
@@ -65,9 +67,18 @@ bool chargingBySettings(const std::string& name) {
   return false;
 }
 
+// The whole part of `v`, saturated to the 64-bit range (NaN gives 0): a caller's time that
+// is out of range never becomes an undefined conversion.
+int64_t wholePart(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9.2e18) return INT64_MAX;
+  if (v <= -9.2e18) return INT64_MIN;
+  return int64_t(v);
+}
+
 Bytes seconds4(double s) {
   Bytes b;
-  foundation::appendBE32(b, uint32_t(int32_t(s)));
+  foundation::appendBE32(b, uint32_t(wholePart(s)));
   return b;
 }
 
@@ -205,7 +216,7 @@ bool Pellan::uiControlLEDsWithBitMask(uint32_t mask, Error* error) {
 
 bool Pellan::uiEnableVibrationForTime(float seconds, Error* error) {
   Bytes payload;
-  foundation::appendBE16(payload, uint16_t(int(seconds * 1000)));
+  foundation::appendBE16(payload, uint16_t(wholePart(double(seconds * 1000))));
   return d_->command(0, kCmdVibration, payload, error).has_value();
 }
 

@@ -9,10 +9,25 @@
 // only after the wake bytes; implies an empty announced firmware revision), --folder DIR.
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <iostream>
 #include <string>
 
 #include "testing/devices/sleeve/SimulatedSleeve.h"
+
+namespace {
+// The button number of "!press N"; nullopt (and a note) when N is not a number 0-127.
+std::optional<uint8_t> buttonNumber(const std::string& text) {
+  char* end = nullptr;
+  const long n = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || *end != '\0' || n < 0 || n > 127) {
+    std::fprintf(stderr, "not a button number: %s\n", text.c_str());
+    return std::nullopt;
+  }
+  return uint8_t(n);
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   devices::SimulatedSleeve::Options options;
@@ -44,9 +59,9 @@ int main(int argc, char** argv) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line == "!quit") break;
     if (line.rfind("!press ", 0) == 0) {
-      sleeve.pressButton(uint8_t(std::stoi(line.substr(7)) << 1 | 1));
+      if (auto n = buttonNumber(line.substr(7))) sleeve.pressButton(uint8_t(*n << 1 | 1));
     } else if (line.rfind("!release ", 0) == 0) {
-      sleeve.pressButton(uint8_t(std::stoi(line.substr(9)) << 1));
+      if (auto n = buttonNumber(line.substr(9))) sleeve.pressButton(uint8_t(*n << 1));
     } else if (line.rfind("!swipe ", 0) == 0) {
       const std::string rest = line.substr(7);
       const size_t semi = rest.find(';');
