@@ -217,21 +217,28 @@ BackOfficeServer::Reply BackOfficeServer::handle(ServiceKind service, const std:
   };
 
   const std::string action = stripQuotes(soapActionHeader);
-  const std::string ns = kNamespace;
-  if (action.rfind(ns, 0) != 0)
+  const std::string serviceNamespace = kNamespace;
+  if (action.rfind(serviceNamespace, 0) != 0)
     return fault("Server did not recognize the value of HTTP Header SOAPAction: " + action + ".");
-  const std::string opName = action.substr(ns.size());
+  const std::string opName = action.substr(serviceNamespace.size());
   const Operation* op = findOperation(service, opName);
   if (!op)
     return fault("Server did not recognize the value of HTTP Header SOAPAction: " + action + ".");
 
   std::string parseError;
-  auto call = parseRequestEnvelope(body, &parseError);
+  RequestNamespaces ns;
+  auto call = parseRequestEnvelope(body, &parseError, &ns);
   if (!call) return fault("Server was unable to read request. " + parseError);
   rec.operation = call->operation;
   rec.params = call->params;
+  if (ns.envelope != kSoapEnvelopeNamespace)
+    return fault("The request is not a SOAP 1.1 envelope (namespace \"" + ns.envelope + "\").");
   if (call->operation != op->name)
     return fault("The body element " + call->operation + " does not match SOAPAction " + action + ".");
+  // The operation element must be in the namespace that "SOAPAction" names.
+  if (ns.operation != serviceNamespace)
+    return fault("The body element " + call->operation + " is in the namespace \"" + ns.operation +
+                 "\", not \"" + serviceNamespace + "\".");
   bool inOrder = call->params.size() == op->params.size();
   for (size_t i = 0; inOrder && i < op->params.size(); ++i)
     inOrder = call->params[i].first == op->params[i];

@@ -2,8 +2,9 @@
 // A back-office server for tests and demos: the mobile and scan-pack SOAP 1.1 web services
 // on HTTP, answering from a sample catalogue (see Catalogue.h) through the operation table
 // (Operations.h). The operation is chosen by the "SOAPAction" header and must match the
-// body's operation element; parameters must come in the order the table gives, otherwise
-// the answer is a SOAP fault with HTTP 500, so a request built wrongly is noticed.
+// body's operation element, which must be in the services' namespace inside a SOAP 1.1
+// envelope; parameters must come in the order the table gives. Otherwise the answer is a
+// SOAP fault with HTTP 500, so a request built wrongly is noticed.
 //
 // Style images are served by GET below "/styleimages" (and "/styleimages/resizeImages",
 // the same files) from the data folder's "styleimages" folder; other names answer 404.

@@ -25,6 +25,17 @@ std::string envelope(const std::string& op,
   return s;
 }
 
+// `text` with every `from` replaced by `to` (and every `from2` by `to2`).
+std::string replaced(std::string text, const std::string& from, const std::string& to,
+                     const std::string& from2 = {}, const std::string& to2 = {}) {
+  for (auto [f, t] : {std::pair{from, to}, std::pair{from2, to2}}) {
+    if (f.empty()) continue;
+    for (size_t at = text.find(f); at != std::string::npos; at = text.find(f, at + t.size()))
+      text.replace(at, f.size(), t);
+  }
+  return text;
+}
+
 // The text of the first element named `name` in `xml`.
 std::string elementText(const std::string& xml, const std::string& name) {
   std::string out;
@@ -130,6 +141,14 @@ TEST_F(BackOfficeTest, RequestsThatDoNotMatchTheTableGetASoapFault) {
       {"parameters out of order", "GetDivisionLogo", envelope("GetDivisionLogo", {{"cod", "01"}}), kMobilePath},
       {"not XML", "GetMethods", "hello", kMobilePath},
       {"mobile operation on the scan-pack service", "GetMethods", envelope("GetMethods", {}), kScanPackPath},
+      {"operation element in another namespace", "GetMethods",
+       replaced(envelope("GetMethods", {}), "http://tempuri.org/", "http://example.com/ws/"), kMobilePath},
+      {"operation element without a namespace", "GetMethods",
+       replaced(envelope("GetMethods", {}), " xmlns=\"http://tempuri.org/\"", ""), kMobilePath},
+      {"SOAP 1.2 envelope", "GetMethods",
+       replaced(envelope("GetMethods", {}), "http://schemas.xmlsoap.org/soap/envelope/",
+                "http://www.w3.org/2003/05/soap-envelope"),
+       kMobilePath},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -139,6 +158,12 @@ TEST_F(BackOfficeTest, RequestsThatDoNotMatchTheTableGetASoapFault) {
     EXPECT_NE(res->body.find("soap:Fault"), std::string::npos);
   }
   EXPECT_EQ(server.requests().size(), cases.size());
+  EXPECT_TRUE(server.received("GetMethods").empty());
+
+  // Any prefix of the SOAP 1.1 namespace will do.
+  auto other = post("GetMethods", replaced(envelope("GetMethods", {}), "soap:", "s:", "xmlns:soap=", "xmlns:s="));
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->status, 200) << other->body;
 }
 
 TEST_F(BackOfficeTest, FaultsChangeTheAnswerOfOneOperation) {

@@ -18,22 +18,41 @@ const char kEnvelopeOpen[] =
     "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><soap:Body>";
 const char kEnvelopeClose[] = "</soap:Body></soap:Envelope>";
 
+std::string_view prefixOf(std::string_view name) {
+  auto colon = name.find(':');
+  return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+}
+
+// The value of attribute `name`, or "" when it is not there.
+std::string attribute(const foundation::XmlReader::Attributes& attrs, const std::string& name) {
+  for (const auto& [k, v] : attrs)
+    if (k == name) return v;
+  return {};
+}
+
 }  // namespace
 
-std::optional<Call> parseRequestEnvelope(std::string_view body, std::string* error) {
+std::optional<Call> parseRequestEnvelope(std::string_view body, std::string* error,
+                                         RequestNamespaces* namespaces) {
+  RequestNamespaces ns;
   Call call;
   int depth = 0;
   bool sawEnvelope = false, sawBody = false, sawOperation = false;
   std::string* paramText = nullptr;
   foundation::XmlReader reader;
-  reader.onStartElement = [&](const std::string& name, const foundation::XmlReader::Attributes&) {
+  reader.onStartElement = [&](const std::string& name, const foundation::XmlReader::Attributes& attrs) {
     ++depth;
     std::string_view local = localName(name);
-    if (depth == 1) sawEnvelope = local == "Envelope";
-    else if (depth == 2 && sawEnvelope && local == "Body") sawBody = true;
-    else if (depth == 3 && sawBody && !sawOperation) {
+    if (depth == 1) {
+      sawEnvelope = local == "Envelope";
+      const std::string_view prefix = prefixOf(name);
+      ns.envelope = attribute(attrs, prefix.empty() ? "xmlns" : "xmlns:" + std::string(prefix));
+    } else if (depth == 2 && sawEnvelope && local == "Body") {
+      sawBody = true;
+    } else if (depth == 3 && sawBody && !sawOperation) {
       sawOperation = true;
       call.operation = std::string(local);
+      ns.operation = attribute(attrs, "xmlns");
     } else if (depth == 4 && sawOperation) {
       call.params.emplace_back(std::string(local), std::string());
       paramText = &call.params.back().second;
@@ -55,6 +74,7 @@ std::optional<Call> parseRequestEnvelope(std::string_view body, std::string* err
     if (error) *error = "The request holds no SOAP body element.";
     return std::nullopt;
   }
+  if (namespaces) *namespaces = std::move(ns);
   return call;
 }
 

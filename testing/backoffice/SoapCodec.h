@@ -11,9 +11,21 @@
 
 namespace backoffice {
 
+// The namespaces a request declares: the envelope element's (through its prefix, or the
+// default namespace without one) and the operation element's default namespace.
+struct RequestNamespaces {
+  std::string envelope;
+  std::string operation;
+};
+
+// The SOAP 1.1 envelope namespace.
+inline constexpr const char* kSoapEnvelopeNamespace = "http://schemas.xmlsoap.org/soap/envelope/";
+
 // The operation element of the body and its child elements' texts, in document order.
 // Nothing (with `error`) when the text is not a well-formed envelope with a body element.
-std::optional<Call> parseRequestEnvelope(std::string_view body, std::string* error = nullptr);
+// `namespaces`, when given, receives the namespaces the request declared.
+std::optional<Call> parseRequestEnvelope(std::string_view body, std::string* error = nullptr,
+                                         RequestNamespaces* namespaces = nullptr);
 
 // "&", "<" and ">" as entities, as the server escapes element text.
 std::string escapeText(std::string_view text);
