@@ -220,11 +220,12 @@ std::optional<KXDevices::Kind> KXDevices::route(std::initializer_list<Kind> cand
       if (kindConnected(k)) return k;
     return std::nullopt;
   }
+  // Type 4 is accepted like 1 when it is made active and by isPresent, but names no driver
+  // here: with it active, calls find no candidate (nor does type 9).
   std::optional<Kind> explicitKind;
   switch (type) {
     case DEVICE_TYPE_SLEEVE: explicitKind = Kind::Sleeve; break;
-    case DEVICE_TYPE_PRINTER:
-    case DEVICE_TYPE_PRINTER_ALIAS: explicitKind = Kind::Printer; break;
+    case DEVICE_TYPE_PRINTER: explicitKind = Kind::Printer; break;
     case DEVICE_TYPE_PINPAD: explicitKind = Kind::Pinpad; break;
     case DEVICE_TYPE_SERIAL_ADAPTER: explicitKind = Kind::Adapter; break;
     case DEVICE_TYPE_HUB: explicitKind = Kind::Hub; break;
@@ -373,22 +374,25 @@ void KXDevices::setConnState() {
   if (!bleInUse && ble_->linkOpen()) ble_->close();
   if (disableConnState_.load()) return;
 
-  const int sleeveState = sleeve_->connstate();
-  const int printerState = std::max(printers_[0]->connstate(), printers_[1]->connstate());
-  const int pinpadState = pinpad_->connstate();
   int state = CONN_DISCONNECTED;
-  if (sleeveState == CONN_CONNECTED || printerState == CONN_CONNECTED || pinpadState == CONN_CONNECTED ||
-      hub_->connected() || adapter_->connected() || barcodeHID_->connected() ||
-      keyboardHID_->connected() || magtek_->connected())
-    state = CONN_CONNECTED;
-  else if (sleeveState == CONN_CONNECTING || printerState == CONN_CONNECTING ||
-           pinpadState == CONN_CONNECTING)
-    state = CONN_CONNECTING;
-
+  int pinpadState = CONN_DISCONNECTED;
   bool announce = false;
   bool emvEnd = false;
   {
+    // The driver states, the merged state and the key are read in one step, so that two
+    // callbacks racing each other never store one call's state under the other's key.
     std::lock_guard lock(connStateMutex_);
+    const int sleeveState = sleeve_->connstate();
+    const int printerState = std::max(printers_[0]->connstate(), printers_[1]->connstate());
+    pinpadState = pinpad_->connstate();
+    if (sleeveState == CONN_CONNECTED || printerState == CONN_CONNECTED || pinpadState == CONN_CONNECTED ||
+        hub_->connected() || adapter_->connected() || barcodeHID_->connected() ||
+        keyboardHID_->connected() || magtek_->connected())
+      state = CONN_CONNECTED;
+    else if (sleeveState == CONN_CONNECTING || printerState == CONN_CONNECTING ||
+             pinpadState == CONN_CONNECTING)
+      state = CONN_CONNECTING;
+
     // The active type falls back to automatic when its device is gone. The check and the
     // change are one step, so a concurrent setActiveDeviceType is either kept (its device is
     // connected) or replaced.

@@ -24,6 +24,10 @@ class MainThreadDelegate : public RecordingDelegate {
     if (!foundation::MainQueue::isMainThread()) allMain = false;
     RecordingDelegate::connectionState(s);
   }
+  void magneticCardData(const OptText& t1, const OptText& t2, const OptText& t3) override {
+    if (!foundation::MainQueue::isMainThread()) allMain = false;
+    RecordingDelegate::magneticCardData(t1, t2, t3);
+  }
 };
 
 struct SleeveFixture {
@@ -33,7 +37,9 @@ struct SleeveFixture {
       OKTKXDevices::create(api, std::make_shared<KXChargingCaseStandIn>(), std::make_shared<KXDeviceAgentStandIn>());
   std::shared_ptr<CallLog> app = std::make_shared<CallLog>();
   std::shared_ptr<MainThreadDelegate> delegate = std::make_shared<MainThreadDelegate>(
-      app, "app", std::vector<std::string_view>{kxsel::connectionState, kxsel::barcodeData_type});
+      app, "app",
+      std::vector<std::string_view>{kxsel::connectionState, kxsel::barcodeData_type, kxsel::magneticCardData,
+                                    kxsel::magneticCardReadFailed_reason});
 
   SleeveFixture() { facade->addDelegate(delegate); }
   bool connect() {
@@ -81,6 +87,26 @@ TEST(KXDevicesSleeve, ABarcodeFromTheSleeveReachesTheFacadesDelegatesAsText) {
       if (l.rfind("app:barcodeData:4006381333931:", 0) == 0) return true;
     return false;
   }));
+  EXPECT_TRUE(f.delegate->allMain.load());
+}
+
+TEST(KXDevicesSleeve, ASwipeReachesTheFacadesDelegatesWithItsTracksOnTheMainQueue) {
+  SleeveFixture f;
+  ASSERT_TRUE(f.connect());
+  f.bench.sleeve->swipe(std::string("%B4111111111111111^DOE/JOHN^25121010000?"),
+                        std::string(";4111111111111111=25121010000?"));
+  ASSERT_TRUE(f.bench.runUntil([&] {
+    for (const auto& l : f.app->lines())
+      if (l.rfind("app:magneticCardData:", 0) == 0) return true;
+    return false;
+  }));
+  EXPECT_EQ(f.app->count("app:magneticCardData:%B4111111111111111^DOE/JOHN^25121010000?|"
+                         ";4111111111111111=25121010000?|nil"),
+            1u);
+  // A swipe that read no track is a failed read (source 99, reason 'b'), not three empty tracks.
+  f.bench.sleeve->swipe(std::nullopt, std::nullopt);
+  ASSERT_TRUE(f.bench.runUntil([&] { return f.app->count("app:readFailed:99:98") == 1; }));
+  EXPECT_EQ(f.app->count("app:magneticCardData:nil|nil|nil"), 0u);
   EXPECT_TRUE(f.delegate->allMain.load());
 }
 

@@ -110,6 +110,32 @@ TEST(KXDevicesRouting, SetActiveDeviceTypeChecksTheTypeAndItsDevice) {
   }
 }
 
+TEST(KXDevicesRouting, TypeFourIsAcceptedLikeThePrinterButNamesNoDriver) {
+  // 4 may be made active while a printer is connected and asks the printer's presence, but
+  // calls, identity and the connection type do not treat it as the printer.
+  ApiFixture f;
+  f.printerState(0, 2);
+  f.drivers.printer0->present = true;
+  ASSERT_TRUE(f.api->setActiveDeviceType(4));
+  EXPECT_EQ(f.api->activeDeviceType(), 4);
+  EXPECT_TRUE(f.api->isPresent(4));
+  f.drivers.log->clear();
+  const int tone[] = {200, 20};
+  Error e;
+  EXPECT_FALSE(f.api->playSound(10, tone, 8, &e));
+  EXPECT_EQ(e.code, -7);
+  EXPECT_EQ(e.text, "Function not supported on the connected device");
+  EXPECT_TRUE(f.drivers.log->lines().empty());
+  EXPECT_EQ(f.api->deviceType(), 0);
+  EXPECT_EQ(f.api->deviceName(), std::nullopt);
+  EXPECT_EQ(f.api->connectionType(), 0);
+  // Type 1 itself does reach the printer.
+  ASSERT_TRUE(f.api->setActiveDeviceType(1));
+  EXPECT_TRUE(f.api->playSound(10, tone, 8));
+  EXPECT_EQ(f.drivers.log->lines(), std::vector<std::string>{"printer0.beep"});
+  EXPECT_EQ(f.api->deviceType(), 1);
+}
+
 TEST(KXDevicesRouting, ActiveDeviceFallsBackWhenItsDeviceGoesAway) {
   ApiFixture f;
   f.sleeveState(2);

@@ -376,6 +376,21 @@ void OKTKXDevices::magneticCardEncryptedData(int encryption, int tracks, const B
   passOn(kxsel::magneticCardEncryptedData_masked, [&](KXDeviceDelegate& d) {
     d.magneticCardEncryptedData(encryption, tracks, data, track1masked, track2masked, track3);
   });
+  // The device API stops at the most specific form the facade takes, so a delegate that
+  // implements only the three-argument form gets it here; otherwise its card would be lost.
+  for (const auto& d : snapshot()) {
+    if (!d || !d->responds(kxsel::magneticCardEncryptedData) ||
+        d->responds(kxsel::magneticCardEncryptedData_masked_source) ||
+        d->responds(kxsel::magneticCardEncryptedData_masked))
+      continue;
+    try {
+      d->magneticCardEncryptedData(encryption, tracks, data);
+    } catch (const std::exception& e) {
+      agent_->VexaLog(std::string("<OKTKXDevices> encrypted card exception: ") + e.what());
+    } catch (...) {
+      agent_->VexaLog("<OKTKXDevices> encrypted card exception");
+    }
+  }
 }
 
 bool OKTKXDevices::bluetoothDeviceRequestedConnection(const std::string& address, const std::string& name) {

@@ -173,6 +173,18 @@ TEST(OKTKXDevicesEvents, EncryptedCardReachesBothFacadeForms) {
   EXPECT_EQ(f.app->count("6:encrypted6:5:1:AB"), 1u);
 }
 
+TEST(OKTKXDevicesEvents, EncryptedCardReachesADelegateWithOnlyTheShortestForm) {
+  // The device API hands the facade only the most specific form; a delegate that implements
+  // only the three-argument form still gets the card, and nobody gets a form twice.
+  FacadeFixture f;
+  auto three = f.appDelegate("3", {kxsel::magneticCardEncryptedData});
+  auto all = f.appDelegate("all", {kxsel::magneticCardEncryptedData_masked_source, kxsel::magneticCardEncryptedData});
+  f.api->kxdev_magneticCardEncryptedData(5, 1, Bytes{0xAB}, std::nullopt, std::nullopt, std::nullopt, 4);
+  EXPECT_EQ(f.app->count("3:encrypted3:5:1:AB"), 1u);
+  EXPECT_EQ(f.app->count("all:encrypted7:5:1:AB:4"), 1u);
+  EXPECT_EQ(f.app->lines().size(), 2u);
+}
+
 // ---- Automatic charging ------------------------------------------------------------------------
 
 class FakeBattery final : public KXPhoneBattery {
