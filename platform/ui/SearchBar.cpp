@@ -1,5 +1,7 @@
 #include "platform/ui/SearchBar.h"
 
+#include <algorithm>
+
 namespace ui {
 
 class SearchBar::FieldDelegate : public TextFieldDelegate {
@@ -56,17 +58,36 @@ void SearchBar::setScopeButtonTitles(const std::vector<std::string>& titles) {
   scope_->removeAllSegments();
   for (size_t i = 0; i < titles.size(); ++i) scope_->insertSegmentWithTitle(titles[i], static_cast<int>(i));
   if (!titles.empty()) scope_->setSelectedSegmentIndex(0);
+  fitHeight();
   setNeedsLayout();
+}
+
+namespace {
+constexpr double kBarHeight = 44, kScopeHeight = 29, kScopeBarHeight = 88;
+}  // namespace
+
+void SearchBar::setShowsScopeBar(bool s) {
+  showsScope_ = s;
+  fitHeight();
+  setNeedsLayout();
+}
+
+void SearchBar::fitHeight() {
+  const bool scope = showsScope_ && scope_->numberOfSegments() > 0;
+  Rect f = frame();
+  if (scope && f.height() < kScopeBarHeight) setFrame({f.x(), f.y(), f.width(), kScopeBarHeight});
+  if (!scope && f.height() == kScopeBarHeight) setFrame({f.x(), f.y(), f.width(), kBarHeight});
 }
 
 void SearchBar::layoutSubviews() {
   const double w = frame().width();
-  double right = showsCancel_ ? 70 : 8;
-  field_->setFrame({8, 8, w - 8 - right, 28});
+  const double top = 8 + inset_.top, left = 8 + inset_.left;
+  const double right = (showsCancel_ ? 70 : 8) + inset_.right;
+  field_->setFrame({left, top, std::max(0.0, w - left - right), 28});
   cancel_->setHidden(!showsCancel_);
-  cancel_->setFrame({w - 66, 8, 60, 28});
+  cancel_->setFrame({w - 66 - inset_.right, top, 60, 28});
   scope_->setHidden(!showsScope_ || scope_->numberOfSegments() == 0);
-  scope_->setFrame({8, 44, w - 16, 29});
+  scope_->setFrame({8, kBarHeight, w - 16, kScopeHeight});
 }
 
 }  // namespace ui

@@ -44,8 +44,13 @@ class SearchBar : public View {
   void setScopeButtonTitles(const std::vector<std::string>& titles);
   int selectedScopeButtonIndex() const { return scope_->selectedSegmentIndex(); }
   void setSelectedScopeButtonIndex(int i) { scope_->setSelectedSegmentIndex(i); }
+  // A shown scope bar sits below the field; the bar grows to hold it (so it takes taps)
+  // and shrinks back when it is hidden.
   bool showsScopeBar() const { return showsScope_; }
-  void setShowsScopeBar(bool s) { showsScope_ = s; setNeedsLayout(); }
+  void setShowsScopeBar(bool s);
+  // Space between the bar's edges and its field and cancel button.
+  EdgeInsets contentInset() const { return inset_; }
+  void setContentInset(EdgeInsets i) { inset_ = i; setNeedsLayout(); }
   bool becomeFirstResponder() override { return field_->becomeFirstResponder(); }
   bool resignFirstResponder() override { return field_->resignFirstResponder(); }
   void layoutSubviews() override;
@@ -59,6 +64,8 @@ class SearchBar : public View {
   std::weak_ptr<SearchBarDelegate> delegate_;
   bool showsCancel_ = false;
   bool showsScope_ = false;
+  EdgeInsets inset_;
+  void fitHeight();
 };
 
 }  // namespace ui
