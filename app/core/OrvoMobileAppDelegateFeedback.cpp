@@ -83,15 +83,16 @@ std::optional<std::string> OrvoMobileAppDelegate::parseXmlData(const std::string
 void OrvoMobileAppDelegate::errorResponseData(const ServiceFailure& failure) {
   hideActivityViewer();
   networkActivityStopped();
+  if (failure.notSent) {
+    // The request was never sent and the user has already been told; nothing more.
+    globalSO_.currSoapFuncName.clear();
+    return;
+  }
   std::string message;
   if (failure.error) {
     const foundation::Error& e = *failure.error;
     const std::string& func = globalSO_.currSoapFuncName;
     switch (e.code) {
-      case net::kUrlErrorNotConnectedToInternet:
-        // The request was never sent and the user has already been told; nothing more.
-        globalSO_.currSoapFuncName.clear();
-        return;
       case net::kUrlErrorCannotConnectToHost:
       case net::kUrlErrorCannotFindHost:
         message = e.text + "\nPlease check your Server IP.";

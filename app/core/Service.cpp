@@ -24,6 +24,12 @@ Service::Service(std::shared_ptr<ui::ViewController> target, Finished didFinish,
       didFail_(std::move(didFail)),
       didReceive_(std::move(didReceive)) {}
 
+ServiceFailure ServiceFailure::networkDown() {
+  ServiceFailure f = ofError(net::urlError(net::kUrlErrorNotConnectedToInternet));
+  f.notSent = true;
+  return f;
+}
+
 foundation::Duration Service::timeoutFor(const std::string& op) {
   using namespace std::chrono_literals;
   for (const char* slow : {"InsertOrder", "EditOrder", "GetPrevOrderList", "CreateSOpdf",
@@ -58,7 +64,7 @@ void Service::sendSoapRequestWithStringUrl(const std::string& url, const std::st
     if (!start_) start_ = foundation::Clock::current().now();
     if (!checkNetwork()) {
       // Nothing is sent while the network is down: the screen hears of it as a failure.
-      reportFailure(ServiceFailure::ofError(net::urlError(net::kUrlErrorNotConnectedToInternet)));
+      reportFailure(ServiceFailure::networkDown());
       return;
     }
     net::HttpRequest request;
@@ -79,7 +85,7 @@ void Service::sendRequestWithStringUrl(const std::string& url) {
   try {
     if (!start_) start_ = foundation::Clock::current().now();
     if (!checkNetwork()) {
-      reportFailure(ServiceFailure::ofError(net::urlError(net::kUrlErrorNotConnectedToInternet)));
+      reportFailure(ServiceFailure::networkDown());
       return;
     }
     net::HttpRequest request;

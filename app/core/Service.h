@@ -12,8 +12,8 @@
 //    `didFinish` with the body of the error answer;
 //  - a connection failure (time-out, refused, host not found): `didFail` with the error;
 //  - no network: the "Network is disconnected" alert, the activity viewer hidden, nothing
-//    sent, and `didFail` with the error -1009 so the screen can restore its state (the
-//    application's request-error wording shows no second alert for it);
+//    sent, and `didFail` with the error -1009 marked `notSent` so the screen can restore
+//    its state (the application's request-error wording shows no second alert for it);
 //  - a failure while building or sending: `didFail` with an error, so no activity viewer
 //    is left up.
 // The envelope is sent unchanged: build it with `soapEnvelope`, which escapes values.
@@ -38,9 +38,14 @@ namespace orvo {
 struct ServiceFailure {
   std::optional<foundation::Error> error;
   int httpStatus = 0;
+  // The request was never sent because the network was down, and the user has been told
+  // so already ("Network is disconnected ..."). A connection that fails with the same
+  // error code after it was sent is not this.
+  bool notSent = false;
 
-  static ServiceFailure ofError(foundation::Error e) { return {std::move(e), 0}; }
-  static ServiceFailure ofStatus(int status) { return {std::nullopt, status}; }
+  static ServiceFailure ofError(foundation::Error e) { return {std::move(e), 0, false}; }
+  static ServiceFailure ofStatus(int status) { return {std::nullopt, status, false}; }
+  static ServiceFailure networkDown();
 };
 
 // What `didFinish` receives: the body, and with `isJson` the parsed object (nothing when

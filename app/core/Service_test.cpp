@@ -237,6 +237,7 @@ TEST_F(ServiceTest, NothingIsSentWhileTheNetworkIsDown) {
   ASSERT_EQ(probe->failures.size(), 1u);
   ASSERT_TRUE(probe->failures[0].error);
   EXPECT_EQ(probe->failures[0].error->code, net::kUrlErrorNotConnectedToInternet);
+  EXPECT_TRUE(probe->failures[0].notSent);
   EXPECT_EQ(probe->finished, 0);
   // One alert only: the application's wording adds none for this failure.
   auto got = shown();
@@ -325,6 +326,14 @@ TEST_F(ErrorWordingTest, WordsEachFailure) {
   EXPECT_EQ(wording(err(net::kUrlErrorSecureConnectionFailed)),
             net::urlError(net::kUrlErrorSecureConnectionFailed).text);
   EXPECT_EQ(wording(ServiceFailure::ofStatus(404)), "Webservice Server Error : 404\n Please check your server.");
+  // A connection that fails for want of a network after it was sent is worded like any
+  // other error; only a request that was never sent (already announced) gets no alert.
+  EXPECT_EQ(wording(err(net::kUrlErrorNotConnectedToInternet)),
+            net::urlError(net::kUrlErrorNotConnectedToInternet).text);
+  app.delegate->showActivityViewer("GetPrice");
+  app.delegate->errorResponseData(ServiceFailure::networkDown());
+  EXPECT_TRUE(app.alerts().empty());
+  EXPECT_FALSE(app.delegate->isActivityViewerShown());
 
   auto& func = app.delegate->globalSO().currSoapFuncName;
   func = "SendSOEmail";
