@@ -3,6 +3,7 @@
 
 #include "app/core/AppTestSupport.h"
 #include "app/core/UserDefaultsKeys.h"
+#include "platform/ui/harness/Harness.h"
 
 namespace orvo {
 namespace {
@@ -76,6 +77,24 @@ TEST_F(TimeOutTest, NoHidesTheDigitsAndRearmsYesExitsAtOnce) {
   EXPECT_EQ(app.exitStatuses, std::vector<int>{0});
   advance(20s);
   EXPECT_EQ(app.exitStatuses.size(), 1u);
+}
+
+// The warning can be answered while a request keeps the activity viewer's touch-blocking
+// overlay over the window: its buttons are above it, and "No" cancels the shut-down.
+TEST_F(TimeOutTest, WarningIsAnswerableAboveTheActivityViewer) {
+  app.fresh.defaults().setString(defaults::timeOut, "1");
+  app.delegate->timeOutInit();
+  app.delegate->showActivityViewer("GetPrevOrderList");
+  advance(60s);
+  ASSERT_NE(warning(), nullptr);
+  advance(1s);
+  ui::harness::Harness h(app.delegate->window.get());
+  ASSERT_TRUE(h.pressAlertButton("No"));
+  EXPECT_EQ(warning(), nullptr);
+  EXPECT_EQ(app.delegate->timerLabel()->superview(), nullptr);
+  advance(30s);
+  EXPECT_TRUE(app.exitStatuses.empty());
+  EXPECT_TRUE(app.delegate->isActivityViewerShown());  // the request's viewer is not the warning's to take
 }
 
 TEST_F(TimeOutTest, UnusableValueArmsNothing) {
