@@ -4,8 +4,11 @@
 
 #include <thread>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "sdk/device/KXDevicesTestSupport.h"
+#include "sdk/device/KXStandIns.h"
+#include "sdk/transport/EAManager.h"
 
 namespace kestra::testing {
 namespace {
@@ -31,6 +34,14 @@ TEST(KXDevicesRouting, FreshObjectWithNothingAttachedFailsRoutedCallsWithNoDevic
   EXPECT_TRUE(f.drivers.log->lines().empty() || f.drivers.log->count("sleeve.playSound") == 0);
   // Without an error place nothing is stored, and the answer is still NO.
   EXPECT_FALSE(f.api->setCharging(true, nullptr));
+}
+
+TEST(KXDevicesRouting, StandInDriversFailAsADriverWithoutADevice) {
+  Error e;
+  EXPECT_FALSE(KXStandInPrinter().beep(&e));
+  EXPECT_EQ(e.code, -20);
+  EXPECT_EQ(e.text, "No device connected");
+  EXPECT_EQ(KXStandInPinpad().msStart(), KXStandInPinpad::kNotConnected);
 }
 
 TEST(KXDevicesRouting, CallsReachTheFirstConnectedCandidateOrTheExplicitType) {
@@ -136,6 +147,49 @@ TEST(KXDevicesRouting, TypeFourIsAcceptedLikeThePrinterButNamesNoDriver) {
   EXPECT_EQ(f.api->deviceType(), 1);
 }
 
+TEST(KXDevicesRouting, PrinterIndexPicksAmongTheConnectedPrinters) {
+  const int tone[] = {200, 20};
+  {
+    ApiFixture f;
+    struct Refusal {
+      int type, index;
+      const char* text;
+    };
+    const Refusal refusals[] = {{10, 0, "Device type is invalid"},
+                                {-2, 0, "Device type is invalid"},
+                                {0, 0, "Device type is not supported"},
+                                {1, 2, "Device index is invalid"}};
+    for (const auto& r : refusals) {
+      SCOPED_TRACE(std::to_string(r.type) + "/" + std::to_string(r.index));
+      Error e;
+      EXPECT_FALSE(f.api->setActiveDeviceIndexForType(r.type, r.index, &e));
+      EXPECT_EQ(e.code, -9);
+      EXPECT_EQ(e.text, r.text);
+    }
+    // No printer connected: NO, and no error.
+    Error untouched("keep", 1, "keep");
+    EXPECT_FALSE(f.api->setActiveDeviceIndexForType(1, 1, &untouched));
+    EXPECT_EQ(untouched.domain, "keep");
+  }
+  {
+    ApiFixture f;
+    f.printerState(0, 2);
+    f.printerState(1, 2);
+    ASSERT_TRUE(f.api->setActiveDeviceIndexForType(1, 1));
+    f.drivers.log->clear();
+    EXPECT_TRUE(f.api->playSound(10, tone, 8));
+    EXPECT_EQ(f.drivers.log->lines(), std::vector<std::string>{"printer1.beep"});
+  }
+  {
+    // With index 0, the first connected printer is the active one, whichever object it is.
+    ApiFixture f;
+    f.printerState(1, 2);
+    f.drivers.log->clear();
+    EXPECT_TRUE(f.api->playSound(10, tone, 8));
+    EXPECT_EQ(f.drivers.log->lines(), std::vector<std::string>{"printer1.beep"});
+  }
+}
+
 TEST(KXDevicesRouting, ActiveDeviceFallsBackWhenItsDeviceGoesAway) {
   ApiFixture f;
   f.sleeveState(2);
@@ -222,6 +276,26 @@ TEST(KXDevicesConnection, DisconnectDuringATransactionReportsItsEnd) {
   f.api->setEmvActive(true);
   f.sleeveState(0);
   EXPECT_EQ(f.events->lines(), std::vector<std::string>{"A:emv2OnTransactionFinished:C1021000C40102"});
+}
+
+TEST(KXDevicesConnection, ABluetoothLowEnergyLinkIsKeptOnlyWhileUsed) {
+  ApiFixture f;
+  f.drivers.ble->open = true;
+  f.drivers.pinpad->connType = 3;
+  f.pinpadState(2);
+  EXPECT_TRUE(f.drivers.ble->open.load());  // the pinpad is reached over it
+  f.drivers.pinpad->connType = 0;
+  f.pinpadState(0);
+  EXPECT_FALSE(f.drivers.ble->open.load());
+  EXPECT_EQ(f.drivers.ble->closes.load(), 1);
+  // Entering the background drops it unless the application keeps such links there.
+  f.drivers.ble->open = true;
+  f.api->setBluetoothCentralBackgroundMode(true);
+  foundation::NotificationCenter::defaultCenter().post(kApplicationDidEnterBackgroundNotification);
+  EXPECT_TRUE(f.drivers.ble->open.load());
+  f.api->setBluetoothCentralBackgroundMode(false);
+  foundation::NotificationCenter::defaultCenter().post(kApplicationDidEnterBackgroundNotification);
+  EXPECT_FALSE(f.drivers.ble->open.load());
 }
 
 TEST(KXDevicesConnection, FeaturesAreAnnouncedFirstInFullThenOnlyWhenTheyChange) {

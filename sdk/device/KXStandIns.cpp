@@ -2,14 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sdk/foundation/KXErrors.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 
 namespace kestra {
 
-Error noDeviceError() {
-  return KXUNISDKGlobals::makeError(-20, std::string(KXErrors::getErrorDescription(-20)));
-}
+Error noDeviceError() { return KXUNISDKGlobals::makeError(-20, std::string("No device connected")); }
 
 bool KXStandInPrinter::beep(Error* error) { return foundation::fail(error, noDeviceError()); }
 
