@@ -136,7 +136,7 @@ void Service::onComplete(std::optional<net::HttpResponse> response, foundation::
   if (isJson_) {
     foundation::Error jsonError;
     answer.json = foundation::parseJson(answer.data, &jsonError);
-    if (!answer.json) AlertClass::showLegacy("ERROR", jsonError.text, "OK");
+    if (!answer.json) AlertClass::showLegacy("ERROR", jsonError.description(), "OK");
   }
   if (targetAlive() && didFinish_) didFinish_(answer);
 }

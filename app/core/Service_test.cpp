@@ -288,6 +288,8 @@ TEST_F(ServiceTest, PlainGetHandsOnTheBodyOrTheStatusThenTheBody) {
   auto alerts = app.alerts();
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].title, "ERROR");
+  // The reader's full description: domain, code and text.
+  EXPECT_EQ(alerts[0].message.rfind(std::string(foundation::kJsonErrorDomain) + " ", 0), 0u) << alerts[0].message;
 }
 
 TEST(ServiceTimeoutTest, PerOperation) {
