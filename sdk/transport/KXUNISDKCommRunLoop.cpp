@@ -11,19 +11,30 @@ KXUNISDKCommRunLoop& KXUNISDKCommRunLoop::sharedClass() {
   return *instance;
 }
 
-KXUNISDKCommRunLoop::KXUNISDKCommRunLoop() = default;
+KXUNISDKCommRunLoop::KXUNISDKCommRunLoop() : loop_(std::make_unique<foundation::RunLoop>()) {}
 
 KXUNISDKCommRunLoop::~KXUNISDKCommRunLoop() {
-  std::unique_lock<std::mutex> lock(runLock_);
-  sources_.clear();
-  requestCounter_ = 0;
-  if (!threadActive_ && !starting_) return;
-  changed_.wait(lock, [this] { return !starting_; });
-  if (!threadActive_) return;
-  threadShouldClose_ = true;
-  stopTime_ = foundation::Clock::current().now();
-  if (runLoop_) runLoop_->wakeUp();
-  changed_.wait(lock, [this] { return !threadActive_; });
+  std::thread last;
+  {
+    std::unique_lock<std::mutex> lock(runLock_);
+    sources_.clear();
+    requestCounter_ = 0;
+    changed_.wait(lock, [this] { return !starting_; });
+    if (threadActive_) {
+      threadShouldClose_ = true;
+      stopTime_ = foundation::Clock::current().now();
+      loop_->wakeUp();
+      changed_.wait(lock, [this] { return !threadActive_; });
+    }
+    last = std::move(thread_);
+  }
+  // The thread still lets go of the loop after it reported the end: wait for it.
+  if (last.joinable()) {
+    if (last.get_id() == std::this_thread::get_id())
+      last.detach();
+    else
+      last.join();
+  }
 }
 
 void KXUNISDKCommRunLoop::run(const void* client) {
@@ -36,7 +47,9 @@ void KXUNISDKCommRunLoop::run(const void* client) {
   ++requestCounter_;
   if (!threadActive_ && !starting_) {
     starting_ = true;
-    std::thread([this] { runLoopThread(); }).detach();
+    // An earlier thread has reported its end and takes no lock any more.
+    if (thread_.joinable()) thread_.join();
+    thread_ = std::thread([this] { runLoopThread(); });
   }
   changed_.wait(lock, [this] { return threadActive_ && !starting_; });
 }
@@ -59,7 +72,7 @@ void KXUNISDKCommRunLoop::runLoopCancel() {
 void KXUNISDKCommRunLoop::runLoopThread() {
   // Linux keeps 15 characters of a thread name; `kThreadName` is the logical name.
   pthread_setname_np(pthread_self(), "CommRunLoop");
-  foundation::RunLoop& loop = foundation::RunLoop::current();
+  foundation::RunLoop& loop = *loop_;
   {
     std::lock_guard<std::mutex> lock(runLock_);
     runLoop_ = &loop;

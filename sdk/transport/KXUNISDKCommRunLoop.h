@@ -16,9 +16,16 @@
 // `run` and `stop` may be called from any thread, including the run-loop thread itself.
 // A client must call `stop` before it is destroyed (the list holds identities only).
 // An exception thrown by a stream handler on the thread is caught and dropped.
+//
+// The run loop belongs to this object, not to the thread: a thread that ends leaves it
+// behind, and the next thread runs the same loop. A stream that is removed from the loop
+// (or closed) after the thread has ended therefore touches a live, idle loop. Code on the
+// thread schedules its work on `runLoop()`; `foundation::RunLoop::current()` there is a
+// different loop that nobody runs.
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -52,8 +59,8 @@ class KXUNISDKCommRunLoop {
   // registered changes nothing. When no client is left the delayed stop begins.
   void stop(const void* client);
 
-  // The thread's run loop; nullptr while no thread runs. Valid while the caller is a
-  // registered client.
+  // The thread's run loop; nullptr while no thread runs. The loop itself lives as long
+  // as this object.
   foundation::RunLoop* runLoop() const;
 
   // For tests and diagnostics.
@@ -76,8 +83,10 @@ class KXUNISDKCommRunLoop {
   bool starting_ = false;
   bool threadShouldClose_ = false;
   foundation::MonoTime stopTime_{};
-  foundation::RunLoop* runLoop_ = nullptr;
+  const std::unique_ptr<foundation::RunLoop> loop_;  // run by every thread in turn
+  foundation::RunLoop* runLoop_ = nullptr;            // `loop_` while a thread runs it
   std::thread::id threadId_{};
+  std::thread thread_;  // the current (or last) thread; joined before the next starts
 };
 
 }  // namespace kestra

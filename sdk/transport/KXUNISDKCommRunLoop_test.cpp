@@ -5,6 +5,8 @@
 #include <future>
 #include <stdexcept>
 
+#include "platform/accessory/FdStream.h"
+
 namespace kestra {
 namespace {
 
@@ -111,6 +113,36 @@ TEST(CommRunLoopTest, HandlerExceptionDoesNotEndTheThread) {
   ASSERT_EQ(f.wait_for(2s), std::future_status::ready);
   EXPECT_EQ(f.get(), id);
   EXPECT_TRUE(comm.threadActive());
+  comm.stop(&a);
+}
+
+TEST(CommRunLoopTest, LoopOutlivesItsThreadAndServesTheNextOne) {
+  foundation::ScopedManualClock clock;
+  KXUNISDKCommRunLoop comm;
+  int a = 0;
+  comm.run(&a);
+  foundation::RunLoop* loop = comm.runLoop();
+  ASSERT_NE(loop, nullptr);
+  auto [host, device] = accessory::makeSocketStreamPairs();
+  ASSERT_TRUE(host.input);
+  host.input->schedule(*loop);
+  host.input->open();
+
+  // A client that leaves before it takes its stream off the loop.
+  comm.stop(&a);
+  clock->advance(KXUNISDKCommRunLoop::kStopDelay + 1ms);
+  ASSERT_TRUE(comm.waitUntilStopped(2000ms));
+  host.input->remove(*loop);  // the loop is idle, not gone
+  host.input->close();
+  std::promise<std::thread::id> early;
+  loop->perform([&] { early.set_value(std::this_thread::get_id()); });
+
+  // The next thread runs the same loop, and with it what was left waiting there.
+  comm.run(&a);
+  EXPECT_EQ(comm.runLoop(), loop);
+  auto f = early.get_future();
+  ASSERT_EQ(f.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(f.get(), comm.threadId());
   comm.stop(&a);
 }
 
