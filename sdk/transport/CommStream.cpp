@@ -110,18 +110,19 @@ void CommStream::clearReceive() {
   readLen_ = 0;
   // Reading may have stopped on a full buffer; take up what is waiting.
   std::shared_ptr<accessory::InputStream> in;
-  foundation::RunLoop* loop;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     in = inputStream_;
-    loop = scheduledOn_;
   }
-  if (in && loop && in->hasBytesAvailable()) {
-    std::weak_ptr<CommStream> weak = weak_from_this();
-    loop->perform([weak] {
-      if (auto self = weak.lock()) self->receive();
-    });
-  }
+  if (!in || !in->hasBytesAvailable()) return;
+  // The block is handed over under the lock: `closeStreams` clears `scheduledOn_` under it
+  // before it leaves the run-loop thread, so a loop found here is still served.
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (inputStream_ != in || !scheduledOn_) return;
+  std::weak_ptr<CommStream> weak = weak_from_this();
+  scheduledOn_->perform([weak] {
+    if (auto self = weak.lock()) self->receive();
+  });
 }
 
 void CommStream::handleEvent(accessory::Stream& stream, StreamEvent event) {

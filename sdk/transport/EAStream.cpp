@@ -327,8 +327,22 @@ void EAStream::disconnect() {
     }
     closeSessions();
   }
-  if (registered_.exchange(false)) commRunLoop().stop(this);
+  unregisterWhenClosed();
   connected_ = false;
+}
+
+void EAStream::unregisterWhenClosed() {
+  // Under the write lock, which `closeSessions` holds while it closes: sessions that are
+  // still held belong to a `disconnect` on another thread (waiting for the driver's
+  // callback), which unregisters once it has closed them. Leaving the run-loop thread
+  // before that would let it end under streams that are still scheduled on its loop.
+  std::lock_guard<std::mutex> writeLock(eaLock_);
+  {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    for (const auto& ch : channels_)
+      if (ch.session) return;
+  }
+  if (registered_.exchange(false)) commRunLoop().stop(this);
 }
 
 #define KX_STRING_PROPERTY(getter, setter, field)          \

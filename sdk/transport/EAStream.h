@@ -139,6 +139,8 @@ class EAStream : public accessory::StreamDelegate,
   void receive(int channel);
   bool attemptOpen(const std::vector<std::string>& channels);
   void closeSessions();
+  // Leaves the run-loop thread once no session is held any more.
+  void unregisterWhenClosed();
   KXUNISDKCommRunLoop& commRunLoop() const;
 
   KXUNISDKCommRunLoop* commRunLoop_ = nullptr;

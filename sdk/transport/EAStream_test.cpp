@@ -174,5 +174,24 @@ TEST(EAStreamTest, LinkDroppedMidFrameDetachesTheStream) {
   EXPECT_TRUE(AccessoryTestBench::pumpUntil([&] { return !c.bench.manager->connected(); }));
 }
 
+TEST(EAStreamTest, DisconnectDuringADetachLeavesTheRunLoopThreadOnlyOnceTheSessionsClosed) {
+  Connected c;
+  std::shared_ptr<EAStream> stream = c.stream;
+  int clientsAfterOwnDisconnect = -1;
+  // A driver that closes its stream when told it went (the detach's own disconnect is
+  // still waiting for this callback and has not closed the sessions yet).
+  c.driver->onDisconnected = [&](const std::shared_ptr<EAStream>& s) {
+    s->disconnect();
+    clientsAfterOwnDisconnect = c.bench.comm->requestCounter();
+  };
+  c.device->dropLink();
+  ASSERT_TRUE(c.driver->waitFor([&] { return c.driver->disconnectedCount == 1; }));
+  EXPECT_EQ(clientsAfterOwnDisconnect, 1);  // still scheduled, so still registered
+  ASSERT_TRUE(AccessoryTestBench::pumpUntil(
+      [&] { return GlobalQueue::running() == 0 && c.bench.comm->requestCounter() == 0; }));
+  EXPECT_FALSE(stream->isOpen());
+  EXPECT_EQ(c.driver->disconnectedCount, 1);
+}
+
 }  // namespace
 }  // namespace kestra

@@ -47,7 +47,10 @@ class AccessoryTestBench {
     pumpUntil([] { return kestra::GlobalQueue::running() == 0; });
     for (auto& d : devices_) d->detach();
     devices_.clear();
-    pumpUntil([] { return kestra::GlobalQueue::running() == 0; });
+    // A stream that saw its device go disconnects on the global queue, waiting for the
+    // main queue: every one must have closed its sessions and left the run-loop thread
+    // before that thread and the registry go.
+    pumpUntil([&] { return kestra::GlobalQueue::running() == 0 && comm->requestCounter() == 0; });
     manager.reset();
     comm.reset();
     registry.reset();

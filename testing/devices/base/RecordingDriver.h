@@ -83,11 +83,16 @@ class RecordingDriver : public kestra::AccessoryManagerDelegate {
   }
 
   void accessoryDisconnected(const std::shared_ptr<kestra::EAStream>& s) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++disconnectedCount;
-    disconnectedOnMain = foundation::MainQueue::isMainThread();
-    if (s == stream) stream.reset();
-    cv_.notify_all();
+    std::function<void(const std::shared_ptr<kestra::EAStream>&)> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++disconnectedCount;
+      disconnectedOnMain = foundation::MainQueue::isMainThread();
+      if (s == stream) stream.reset();
+      hook = onDisconnected;
+      cv_.notify_all();
+    }
+    if (hook) hook(s);
   }
 
   // Pumps the main queue until `pred` (evaluated under the driver's lock) holds.
@@ -119,6 +124,8 @@ class RecordingDriver : public kestra::AccessoryManagerDelegate {
   std::vector<std::pair<int, foundation::Bytes>> offers;
   std::map<int, foundation::Bytes> consumed;
   Consume consume;
+  // Runs (without the driver's lock) after each `accessoryDisconnected` was recorded.
+  std::function<void(const std::shared_ptr<kestra::EAStream>&)> onDisconnected;
 
  private:
   std::string label_;
