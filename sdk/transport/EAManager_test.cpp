@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <thread>
+
 #include "platform/foundation/NotificationCenter.h"
 #include "testing/devices/base/AccessoryTestBench.h"
 #include "testing/devices/base/EchoAccessory.h"
@@ -179,6 +182,173 @@ TEST(EAManagerTest, EnteringTheBackgroundClosesStreamsUnlessTheBackgroundModeIsO
     EXPECT_EQ(d->disconnectedCount, backgroundMode ? 0 : 1);
     EXPECT_EQ(bench.manager->connected(), backgroundMode);
     EXPECT_FALSE(bench.registry->notificationsRegistered());
+  }
+}
+
+// Claims every accessory on all its channels.
+std::shared_ptr<RecordingDriver> claimAll(const std::string& label = "D") {
+  return std::make_shared<RecordingDriver>(
+      label, [](const std::string&, const std::vector<std::string>& offered) {
+        return std::optional<std::vector<std::string>>(offered);
+      });
+}
+
+std::vector<std::string> deviceNames(const EAManager& m) {
+  std::vector<std::string> out;
+  for (const auto& s : m.devices()) out.push_back(s->deviceName());
+  return out;
+}
+
+TEST(EAManagerTest, DisabledAccessoryIsSkippedUntilSomethingResetsIt) {
+  const std::string kName = "Pellan PX4";
+  auto detachOf = [](const std::string& name) {
+    return foundation::Notification{accessory::kAccessoryDidDisconnectNotification, nullptr,
+                                    nlohmann::json{{accessory::kAccessoryKey, {{"name", name}}}}};
+  };
+  struct Case {
+    const char* name;
+    std::function<void(EAManager&)> act;
+    bool reset;
+  };
+  const Case cases[] = {
+      {"tryConnect", [](EAManager& m) { m.tryConnect(); }, true},
+      {"returning to the foreground", [](EAManager& m) { m.UIApplicationWillEnterForeground(); }, true},
+      {"detach of that accessory", [&](EAManager& m) { m.EAAccessoryDidDisconnect(detachOf(kName)); }, true},
+      {"detach of another accessory",
+       [&](EAManager& m) { m.EAAccessoryDidDisconnect(detachOf("Scanner Z")); }, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    AccessoryTestBench bench;
+    auto d = claimAll();
+    bench.manager->setDelegate(d);
+    bench.attach(sleeveIdentity(kName));
+    bench.attach(sleeveIdentity("Printer DP-2"));
+    bench.manager->setDisabledAccessory(kName);
+
+    EXPECT_TRUE(bench.manager->findAccessory());
+    EXPECT_EQ(d->asked, std::vector<std::string>{"Printer DP-2"});
+    EXPECT_EQ(deviceNames(*bench.manager), std::vector<std::string>{"Printer DP-2"});
+
+    k.act(*bench.manager);
+    EXPECT_EQ(bench.manager->disabledAccessory(), k.reset ? "" : kName);
+    // A search that the act started (tryConnect) may claim it first; either way it is
+    // claimed once.
+    bench.pumpUntil([] { return false; }, 50ms);
+    ASSERT_TRUE(bench.pumpUntil([&] { return !bench.manager->searchInProgress(); }));
+    bench.manager->findAccessory();
+    EXPECT_EQ(bench.manager->devices().size(), k.reset ? 2u : 1u);
+  }
+}
+
+TEST(EAManagerTest, EnteringTheBackgroundWithOpenStreamsEnablesTheDisabledAccessory) {
+  AccessoryTestBench bench;
+  auto d = claimAll();
+  bench.manager->setDelegate(d);
+  bench.attach(sleeveIdentity("Printer DP-2"));
+  bench.manager->tryConnect();
+  ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 1; }));
+  bench.manager->setDisabledAccessory("Pellan PX4");
+  bench.manager->UIApplicationDidEnterBackground();
+  EXPECT_EQ(bench.manager->disabledAccessory(), "");
+  EXPECT_EQ(d->disconnectedCount, 1);
+}
+
+TEST(EAManagerTest, StreamTheDriverClosedIsDroppedAndTheAccessoryClaimedAgain) {
+  AccessoryTestBench bench;
+  auto d = claimAll();
+  bench.manager->setDelegate(d);
+  bench.attach(sleeveIdentity());
+  bench.manager->tryConnect();
+  ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 1; }));
+  auto first = d->currentStream();
+  ASSERT_TRUE(first);
+
+  first->disconnect();  // the driver closes its own stream; nobody tells the manager
+  EXPECT_EQ(d->disconnectedCount, 1);
+  EXPECT_EQ(bench.manager->devices().size(), 1u);
+  bench.manager->cleanUp();
+  EXPECT_TRUE(bench.manager->devices().empty());
+  EXPECT_FALSE(bench.manager->connected());
+
+  // A search drops such streams by itself before it looks for accessories.
+  bench.manager->tryConnect();
+  ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 2; }));
+  auto second = d->currentStream();
+  ASSERT_TRUE(second);
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(second->isOpen());
+  EXPECT_EQ(bench.manager->devices(), std::vector<std::shared_ptr<EAStream>>{second});
+}
+
+TEST(EAManagerTest, EaCleanDisconnectsStreamsWhoseAccessoryIsNoLongerPresent) {
+  AccessoryTestBench bench;
+  auto d = claimAll();
+  bench.manager->setDelegate(d);
+  bench.attach(sleeveIdentity("Pellan PX4"));
+  auto& printer = bench.attach(sleeveIdentity("Printer DP-2"));
+  bench.manager->tryConnect();
+  ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 2; }));
+  std::shared_ptr<EAStream> printerStream;
+  for (const auto& s : bench.manager->devices())
+    if (s->deviceName() == "Printer DP-2") printerStream = s;
+  ASSERT_TRUE(printerStream);
+
+  // The registry drops the accessory at once; its notices wait on the main queue, which
+  // this thread does not run yet, so the stream is still listed and open.
+  std::filesystem::remove(printer.descriptorPath());
+  for (int i = 0; i < 5000 && bench.manager->isAccessoryPresent("Printer"); ++i)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_FALSE(bench.manager->isAccessoryPresent("Printer"));
+  ASSERT_EQ(bench.manager->devices().size(), 2u);
+
+  bench.manager->eaClean();
+  EXPECT_EQ(deviceNames(*bench.manager), std::vector<std::string>{"Pellan PX4"});
+  EXPECT_FALSE(printerStream->connected());
+  EXPECT_FALSE(printerStream->isOpen());
+  EXPECT_EQ(d->disconnectedCount, 1);
+
+  // The registry's late notices change nothing more.
+  bench.pumpUntil([] { return false; }, 100ms);
+  EXPECT_EQ(d->disconnectedCount, 1);
+  EXPECT_EQ(deviceNames(*bench.manager), std::vector<std::string>{"Pellan PX4"});
+}
+
+TEST(EAManagerTest, ReturningToTheForegroundRegistersAndSearchesAfterOneSecond) {
+  for (bool connectEnabled : {true, false}) {
+    SCOPED_TRACE(connectEnabled ? "connecting enabled" : "connecting disabled");
+    foundation::ScopedManualClock clock;
+    AccessoryTestBench bench;
+    auto d = claimAll();
+    bench.manager->setDelegate(d);
+    bench.attach(sleeveIdentity());
+    bench.manager->tryConnect();
+    ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 1; }));
+
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post(kApplicationDidEnterBackgroundNotification);
+    ASSERT_EQ(d->disconnectedCount, 1);
+    ASSERT_FALSE(bench.registry->notificationsRegistered());
+    if (!connectEnabled) bench.manager->disconnect();
+
+    center.post(kApplicationWillEnterForegroundNotification);
+    bench.pumpUntil([] { return false; }, 20ms);
+    clock->advance(EAManager::kForegroundDelay - 1ms);
+    bench.pumpUntil([] { return false; }, 20ms);
+    EXPECT_FALSE(bench.registry->notificationsRegistered());
+    EXPECT_FALSE(bench.manager->searchInProgress());
+    EXPECT_EQ(d->connectedCount, 1);
+
+    clock->advance(1ms);
+    if (connectEnabled) {
+      ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 2; }));
+      EXPECT_TRUE(bench.registry->notificationsRegistered());
+      EXPECT_TRUE(bench.manager->connected());
+    } else {
+      bench.pumpUntil([] { return false; }, 50ms);
+      EXPECT_FALSE(bench.registry->notificationsRegistered());
+      EXPECT_EQ(d->connectedCount, 1);
+    }
   }
 }
 
