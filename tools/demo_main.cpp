@@ -51,6 +51,7 @@
 #include "platform/ui/harness/Harness.h"
 #include "platform/ui/qt/Host.h"
 #include "platform/ui/qt/Offscreen.h"
+#include "platform/net/Reachability.h"
 #include "testing/backoffice/BackOfficeServer.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
 
@@ -359,6 +360,11 @@ int main(int argc, char** argv) {
   network->setWifi(system_info::WifiNetwork{"Showroom", "02:00:5e:10:00:01"});
   system_info::NetworkInfo::setShared(network);
   if (!std::getenv("KESTRA_CAMERA")) ::setenv("KESTRA_CAMERA", writeCameraPicture(data).c_str(), 1);
+
+  // The back office is on loopback, which the reachability check never counts; a machine
+  // without a default route must still reach it.
+  if (net::Reachability::systemStatus() == net::NotReachable)
+    net::Reachability::setProbe([] { return net::ReachableViaWiFi; });
 
   auto sleeve = attachSimulatedDevices();
   // The SDK's device facade stands behind the application.
