@@ -23,6 +23,10 @@ using nlohmann::json;
 namespace {
 
 const ui::Color kGreyedText = ui::Color::lightGray();
+// Field widths: the address fields hold a whole address and their placeholders; the
+// time-out and price-level fields leave room for their longer row titles.
+constexpr double kWideField = 180;
+constexpr double kNarrowField = 110;
 
 }  // namespace
 
@@ -168,8 +172,8 @@ std::shared_ptr<ui::Switch> SettingsViewController::switchFor(int tag) {
 }
 
 std::shared_ptr<ui::TextField> SettingsViewController::makeField(const std::string& placeholder,
-                                                                 const std::string& text) {
-  auto f = ui::makeView<ui::TextField>(ui::Rect(0, 0, 160, 30));
+                                                                 const std::string& text, double width) {
+  auto f = ui::makeView<ui::TextField>(ui::Rect(0, 0, width, 30));
   f->setPlaceholder(placeholder);
   f->setText(text);
   f->setTextAlignment(ui::TextAlignment::Right);
@@ -186,32 +190,32 @@ std::shared_ptr<ui::TableViewCell> SettingsViewController::cellForRowAtIndexPath
   if (ip.row >= int(rows.size())) return std::make_shared<ui::TableViewCell>(ui::CellStyle::Default, "Cell");
   const Row& row = rows[ip.row];
   // Each row keeps its own cell: the row's control lives in it for the life of the screen.
+  const bool labelRow = (ip.section == 1 && ip.row == 0) || (ip.section == 2 && ip.row == 1) ||
+                        (ip.section == 4 && ip.row == 2);
   auto& cell = cells_[{ip.section, row.title}];
-  if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::CellStyle::Default, "Cell");
+  if (!cell)
+    cell = std::make_shared<ui::TableViewCell>(labelRow ? ui::CellStyle::Value1 : ui::CellStyle::Default, "Cell");
   cell->setSelectionStyle(ui::SelectionStyle::None);
   cell->setAccessoryType(ui::AccessoryType::None);
   cell->textLabel().setText(row.title);
   const bool enabled = row.dependsOn == 0 || state(row.dependsOn);
   cell->textLabel().setTextColor(enabled ? ui::Color::black() : kGreyedText);
 
-  auto label = [&](std::shared_ptr<ui::Label>& l, const std::string& text) {
-    if (!l) {
-      l = ui::makeView<ui::Label>(ui::Rect(0, 0, 120, 30));
-      l->setTextAlignment(ui::TextAlignment::Right);
-    }
-    l->setText(text);
-    l->setTextColor(enabled ? ui::Color::black() : kGreyedText);
-    cell->setAccessoryView(l);
+  // The division code, warehouse code and printer number show as the row's detail text,
+  // beside the disclosure indicator that says the row opens a list.
+  auto label = [&](const std::string& text) {
+    cell->detailTextLabel().setText(text);
+    cell->detailTextLabel().setTextColor(enabled ? ui::Color::black() : kGreyedText);
     cell->setAccessoryType(ui::AccessoryType::DisclosureIndicator);
   };
 
   if (row.tag) {
     cell->setAccessoryView(switchFor(row.tag));
   } else if (ip.section == 0 && ip.row == 0) {
-    if (!serverIPTextField_) serverIPTextField_ = makeField("Enter Server IP.", serverIP_);
+    if (!serverIPTextField_) serverIPTextField_ = makeField("Enter Server IP.", serverIP_, kWideField);
     cell->setAccessoryView(serverIPTextField_);
   } else if (ip.section == 0 && ip.row == 1) {
-    if (!portTextField_) portTextField_ = makeField("Enter Port Number.", serverPort_);
+    if (!portTextField_) portTextField_ = makeField("Enter Port Number.", serverPort_, kWideField);
     cell->setAccessoryView(portTextField_);
   } else if (ip.section == 0 && ip.row == 2) {
     if (!btnGetMethods_) {
@@ -226,24 +230,24 @@ std::shared_ptr<ui::TableViewCell> SettingsViewController::cellForRowAtIndexPath
     }
     cell->setAccessoryView(btnGetMethods_);
   } else if (ip.section == 1 && ip.row == 0) {
-    label(lbl_companyCode_, divisionCode_);
+    label(divisionCode_);
   } else if (ip.section == 1 && ip.row == 6) {
     if (!priceLevelTextField_) {
-      priceLevelTextField_ = makeField("", priceLevel_);
+      priceLevelTextField_ = makeField("", priceLevel_, kNarrowField);
       priceLevelTextField_->setInputView(priceLevelPickerView_);
     }
     for (size_t i = 0; i < priceLevelListArray_.size(); ++i)
       if (priceLevelListArray_[i] == priceLevelTextField_->text()) priceLevelPickerView_->selectRow(int(i), 0, false);
     cell->setAccessoryView(priceLevelTextField_);
   } else if (ip.section == 2 && ip.row == 1) {
-    label(lbl_warehouseCode_, warehouseCode_);
+    label(warehouseCode_);
   } else if (ip.section == 3 && ip.row == 1) {
-    if (!timeOutTextField_) timeOutTextField_ = makeField("Enter Time.", timeOut_);
+    if (!timeOutTextField_) timeOutTextField_ = makeField("Enter Time.", timeOut_, kNarrowField);
     timeOutTextField_->setEnabled(enabled);
     timeOutTextField_->setTextColor(enabled ? ui::Color::black() : kGreyedText);
     cell->setAccessoryView(timeOutTextField_);
   } else if (ip.section == 4 && ip.row == 2) {
-    label(lbl_printer_, printerName_);
+    label(printerName_);
   }
   return cell;
 }

@@ -106,7 +106,7 @@ class SettingsViewController : public ui::ViewController,
   };
   std::vector<Row> rowsOfSection(int section) const;
   std::shared_ptr<ui::Switch> switchFor(int tag);
-  std::shared_ptr<ui::TextField> makeField(const std::string& placeholder, const std::string& text);
+  std::shared_ptr<ui::TextField> makeField(const std::string& placeholder, const std::string& text, double width);
   std::string fieldText(const std::shared_ptr<ui::TextField>& field, const std::string& loaded) const;
   void pushScreen(const std::string& interfaceName);
   void storeBool(const char* key, bool value);
@@ -120,7 +120,6 @@ class SettingsViewController : public ui::ViewController,
   std::vector<std::string> priceLevelListArray_{"AUTO", "1", "2", "3", "4", "5"};
   std::shared_ptr<ui::PickerView> priceLevelPickerView_;
   std::shared_ptr<ui::TextField> serverIPTextField_, portTextField_, timeOutTextField_, priceLevelTextField_;
-  std::shared_ptr<ui::Label> lbl_companyCode_, lbl_warehouseCode_, lbl_printer_;
   std::shared_ptr<ui::View> btnGetMethods_;
   std::map<std::pair<int, std::string>, std::shared_ptr<ui::TableViewCell>> cells_;
 };
