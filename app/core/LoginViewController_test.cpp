@@ -193,6 +193,32 @@ TEST(LoginScreen, AutoLoginRunsOnEachAppearanceUntilTheFirstLogout) {
   EXPECT_EQ(t.login->usernameTextField()->text(), "demo");
 }
 
+TEST(LoginScreen, AutoLoginGoesAheadBesideASettingsAlert) {
+  // No Wi-Fi: the settings check warns, and the automatic login is sent all the same; its
+  // success takes the warning away and shows the next screen.
+  LoginScreensHarness t;
+  t.storeServer(true);
+  t.defaults().setBool("AutoLogin", true);
+  t.defaults().setString("userId", "demo");
+  t.defaults().setString("userPassword", "demo");
+  t.network()->setWifi(std::nullopt);
+  t.server.setFault("AuthenticateUser", backoffice::Fault::held());
+  t.launch();
+  ASSERT_TRUE(t.waitForAlert("Please check your Wifi connection."));
+  EXPECT_TRUE(t.login->settingErrorFlag());
+  // The login is under way beside it.
+  ASSERT_TRUE(t.app.runUntil([&] { return t.server.heldCount() == 1; }));
+  EXPECT_TRUE(t.app.delegate->isActivityViewerShown());
+  t.server.releaseHeld();
+  ASSERT_TRUE(t.waitForRequests());
+  EXPECT_EQ(t.server.received("AuthenticateUser").size(), 1u);
+  ASSERT_TRUE(t.app.runUntil([&] { return t.topScreen()->nibName() == "SoOrderTypeViewController"; }));
+  t.app.drain();
+  EXPECT_TRUE(t.alertMessages().empty());
+  EXPECT_EQ(t.topScreen()->nibName(), "SoOrderTypeViewController");
+  EXPECT_EQ(t.app.delegate->globalSO().loginID, "demo");
+}
+
 TEST(LoginScreen, UpdateAnswerOpensTheInstallationLinkAndEndsWithoutStoringAnything) {
   LoginScreensHarness t;
   t.storeServer(true);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/core/DivisionViewController.h"
 #include "app/core/LoginScreensTestSupport.h"
 
@@ -57,7 +59,7 @@ TEST(SettingsScreen, RequestDivisionWarehouseLogoAndSaveFillTheUserDefaults) {
   ASSERT_TRUE(t.h->tapText("Orvo Kids LLC"));
   ASSERT_TRUE(t.waitForRequests());
   t.app.drain();
-  EXPECT_EQ(t.topScreen(), settings);
+  EXPECT_EQ(settings->navigationController()->topViewController(), settings);
   EXPECT_EQ(t.defaults().stringForKey("divisionCode"), "02");
   EXPECT_EQ(t.defaults().stringForKey("companyName"), "Orvo Kids LLC");
   EXPECT_EQ(t.defaults().stringForKey("divisionStatus"), "Y");
@@ -230,4 +232,136 @@ TEST(SettingsScreen, AnEmptyDivisionListIsAnnouncedOnceAndItsRowStoresNothing) {
   t.h->pressAlertButton("OK");
   t.app.drain();
   EXPECT_EQ(t.topScreen(), settings);
+}
+
+TEST(SettingsScreen, FirstOpenShowsDefaultsAndDependentRowsFollowTheirSwitches) {
+  LoginScreensHarness t;
+  auto* s = openSettings(t);
+  ASSERT_NE(s, nullptr);
+  auto& table = *s->tableView();
+  EXPECT_EQ(s->serverIPTextField()->text(), "");
+  // Every control exists once its row has been shown.
+  for (int y = 0; y < 1400; y += 200) {
+    table.setContentOffset({0, double(y)});
+    table.layoutIfNeeded();
+  }
+  EXPECT_EQ(s->priceLevelTextField()->text(), "AUTO");
+  EXPECT_TRUE(t.defaults().objectForKey("priceLevel").is_null());  // shown, not stored
+  using Tag = SettingsViewController::Tag;
+  for (int tag : {Tag::kAutoConnect, Tag::kTimeOutFunc, Tag::kAutoCharge, Tag::kPassSync, Tag::kWarehouse,
+                  Tag::kPreviousOrder, Tag::kNegativeStocks, Tag::kOtsWarning, Tag::kMultiSo, Tag::kRealtimeSo,
+                  Tag::kMultiColorSo, Tag::kSoStatus, Tag::kDupItem, Tag::kPrint2Copies, Tag::kUsingServer}) {
+    SCOPED_TRACE(tag);
+    ASSERT_NE(s->switchWithTag(tag), nullptr);
+    // No division stored yet: "Previous Order" and "Negative Stocks" start on.
+    EXPECT_EQ(s->switchWithTag(tag)->isOn(), tag == Tag::kPreviousOrder || tag == Tag::kNegativeStocks);
+  }
+
+  // The rows that open a list show their value beside a disclosure indicator; those that
+  // hang on a switch are grey and inert while it is off.
+  struct Row {
+    ui::IndexPath ip;
+    std::string value;
+    bool enabled;
+  };
+  for (const Row& r : {Row{{1, 0}, "", true}, Row{{2, 1}, "", false}, Row{{4, 2}, "1", false}}) {
+    SCOPED_TRACE(r.ip.section);
+    auto cell = s->cellForRowAtIndexPath(table, r.ip);
+    EXPECT_EQ(cell->accessoryType(), ui::AccessoryType::DisclosureIndicator);
+    EXPECT_EQ(cell->detailTextLabel().text(), r.value);
+    EXPECT_EQ(cell->textLabel().textColor() == ui::Color::black(), r.enabled);
+  }
+  table.setContentOffset({0, 700});
+  table.layoutIfNeeded();
+  ASSERT_TRUE(t.h->chooseRow(table, {4, 2}));  // "Printer" while "Using Server" is off
+  EXPECT_EQ(t.topScreen(), s);
+  EXPECT_FALSE(s->timeOutTextField()->isEnabled());
+
+  // "Negative Stocks" off hides the OTS row at once and leaves its stored value alone.
+  t.defaults().setBool("otsWarningFunc", true);
+  EXPECT_EQ(table.numberOfRowsInSection(3), 5);
+  ASSERT_TRUE(t.h->tap(s->switchWithTag(Tag::kNegativeStocks)));
+  EXPECT_EQ(table.numberOfRowsInSection(3), 4);
+  EXPECT_FALSE(t.defaults().boolForKey("negativeStocksFunc"));
+  EXPECT_TRUE(t.defaults().boolForKey("otsWarningFunc"));
+}
+
+TEST(SettingsScreen, ASleeveThatRefusesAnOptionPutsItsSwitchBack) {
+  struct Case {
+    const char* name;
+    int tag;
+    const char* key;
+    std::function<void(FakeOKTKXDevices&)> refuse;
+  };
+  const Case cases[] = {
+      {"charging", SettingsViewController::kAutoCharge, "ScannerAutoCharge",
+       [](FakeOKTKXDevices& d) { d.queueChargingResults({false, false}); }},  // asked twice
+      {"pass-through sync", SettingsViewController::kPassSync, "ScannerPassSync",
+       [](FakeOKTKXDevices& d) { d.setPassSyncResult(false, "Not supported"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoginScreensHarness t;
+    auto* s = openSettings(t);
+    ASSERT_NE(s, nullptr);
+    s->tableView()->setContentOffset({0, 1000});
+    s->tableView()->layoutIfNeeded();
+    auto* sw = s->switchWithTag(c.tag);
+    ASSERT_NE(sw, nullptr);
+    // Accepted: the switch stays on and its key holds it.
+    ASSERT_TRUE(t.h->tap(sw));
+    EXPECT_TRUE(sw->isOn());
+    EXPECT_TRUE(t.defaults().boolForKey(c.key));
+    ASSERT_TRUE(t.h->tap(sw));
+    // Refused: the switch and its key end opposite to what the user chose.
+    c.refuse(*t.app.devices);
+    ASSERT_TRUE(t.h->tap(sw));
+    t.app.drain();
+    EXPECT_FALSE(sw->isOn());
+    EXPECT_FALSE(s->state(c.tag));
+    EXPECT_FALSE(t.defaults().boolForKey(c.key));
+  }
+}
+
+TEST(SettingsScreen, ListScreensShowTheServersRefusalsAndLeadBack) {
+  LoginScreensHarness t;
+  t.storeServer(true);
+  t.defaults().setString("companyLogo", "old-logo");
+  t.server.withState([](backoffice::State& s) { s.catalogue.warehouses = nlohmann::json::array(); });
+  auto* settings = openSettings(t);
+  ASSERT_NE(settings, nullptr);
+
+  // A division whose logo the server refuses: its values stay stored, the logo does not
+  // change, the server's text is shown and the list closes.
+  ASSERT_TRUE(t.h->chooseRow(*settings->tableView(), {1, 0}));
+  ASSERT_TRUE(t.waitForRequests());
+  t.server.withState([](backoffice::State& s) {
+    for (auto& d : s.catalogue.divisions)
+      if (d["Code"] == "02") d["Code"] = "02-gone";
+  });
+  ASSERT_TRUE(t.h->tapText("Orvo Kids LLC"));
+  ASSERT_TRUE(t.waitForRequests());
+  t.app.drain();
+  EXPECT_EQ(settings->navigationController()->topViewController(), settings);
+  EXPECT_EQ(t.defaults().stringForKey("divisionCode"), "02");
+  EXPECT_EQ(t.defaults().stringForKey("companyLogo"), "old-logo");
+  auto alerts = t.app.alerts();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].title, "Orvo Mobile");
+  EXPECT_EQ(alerts[0].message, "Division 02 is not known.");
+  t.h->pressAlertButton(alerts[0].buttons.at(0));
+  t.app.drain();
+
+  // No warehouse: the error row's own text, and OK closes the list.
+  settings->tableView()->scrollToRowAtIndexPath({2, 0}, ui::ScrollPosition::Middle, false);
+  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->tap(settings->switchWithTag(SettingsViewController::kWarehouse)));
+  ASSERT_TRUE(t.h->chooseRow(*settings->tableView(), {2, 1}));
+  ASSERT_NE(dynamic_cast<WarehouseViewController*>(t.topScreen()), nullptr);
+  ASSERT_TRUE(t.waitForRequests());
+  EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"No warehouse is set up."});
+  ASSERT_TRUE(t.h->pressAlertButton("OK"));
+  t.app.drain();
+  EXPECT_EQ(t.topScreen(), settings);
+  EXPECT_TRUE(t.defaults().objectForKey("warehouseCode").is_null());
 }
