@@ -365,3 +365,24 @@ TEST(SettingsScreen, ListScreensShowTheServersRefusalsAndLeadBack) {
   EXPECT_EQ(t.topScreen(), settings);
   EXPECT_TRUE(t.defaults().objectForKey("warehouseCode").is_null());
 }
+
+TEST(SettingsScreen, APartialServerSettingsAnswerRemovesWhatItLacksAndTheSaveThenWaits) {
+  LoginScreensHarness t;
+  t.storeServer(true);
+  t.defaults().setString("state", "[\"NY\"]");
+  t.server.withState([](backoffice::State& s) {
+    s.catalogue.lists["State"] = nullptr;
+    s.catalogue.lists["Country"] = nlohmann::json::array({"US", "CA"});
+  });
+  auto* s = openSettings(t);
+  ASSERT_NE(s, nullptr);
+  ASSERT_TRUE(t.h->tapText("Request"));
+  ASSERT_TRUE(t.waitForRequests());
+  EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Orvo settings have been saved successfully."});
+  t.h->pressAlertButton("OK");
+  EXPECT_TRUE(t.defaults().objectForKey("state").is_null());
+  EXPECT_EQ(t.defaults().stringForKey("country"), "[\"US\",\"CA\"]");
+  s->saveSettings();
+  t.app.drain();
+  EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Please request Orvo settings."});
+}

@@ -28,8 +28,11 @@ Answer authenticateUser(const Call& c, State& s) {
 Answer getMethods(const Call&, State& s) {
   json out = json::object();
   for (const char* key : {"Terms", "ShipVia", "PaymentCode", "State", "Country", "SalesRep",
-                          "CustomerPriority"})
+                          "CustomerPriority"}) {
+    // A list set to null in the catalogue is left out of the answer (a partial answer).
+    if (auto it = s.catalogue.lists.find(key); it != s.catalogue.lists.end() && it->is_null()) continue;
     out[key] = s.catalogue.lists.value(key, json::array()).dump();
+  }
   return out;
 }
 
