@@ -134,7 +134,10 @@ bool LinuxNetworkInfo::hasWifiInterface() const {
 
 std::optional<WifiNetwork> LinuxNetworkInfo::currentWifi() const {
   if (std::string nmcli = findOnPath("nmcli"); !nmcli.empty()) {
-    if (auto out = runAndRead("'" + nmcli + "' -t -f ACTIVE,SSID,BSSID dev wifi 2>/dev/null")) {
+    // The networks already known: asking for a new scan would hold the caller (the login
+    // screen, on the main thread) for seconds.
+    const std::string command = "'" + nmcli + "' -t -f ACTIVE,SSID,BSSID dev wifi list --rescan no 2>/dev/null";
+    if (auto out = runAndRead(command)) {
       if (auto w = parseNmcliWifiList(*out)) return w;
     }
   }

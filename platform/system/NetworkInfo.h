@@ -64,7 +64,7 @@ class LinuxNetworkInfo : public NetworkInfo {
   std::vector<InterfaceAddress> ipv4Addresses() const override;
   std::string primaryInterface() const override;
 
-  // Parses the terse output of `nmcli -t -f ACTIVE,SSID,BSSID dev wifi` (fields separated
+  // Parses the terse output of `nmcli -t -f ACTIVE,SSID,BSSID dev wifi list` (fields separated
   // by ':', with ':' inside a field written as '\:'): the active network, or nothing.
   static std::optional<WifiNetwork> parseNmcliWifiList(const std::string& output);
 
