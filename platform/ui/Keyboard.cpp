@@ -1,5 +1,6 @@
 #include "platform/ui/Keyboard.h"
 
+#include "platform/ui/TextField.h"
 #include "platform/ui/Window.h"
 
 namespace ui {
@@ -14,6 +15,20 @@ class KeyButton : public Button {
 TextInput* currentInput() { return dynamic_cast<TextInput*>(Responder::firstResponder()); }
 
 const char* const kRows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+
+// The return key reads as the field being edited asks.
+std::string returnKeyTitle() {
+  auto* field = dynamic_cast<TextField*>(Responder::firstResponder());
+  switch (field ? field->returnKeyType() : ReturnKeyType::Default) {
+    case ReturnKeyType::Go: return "Go";
+    case ReturnKeyType::Next: return "Next";
+    case ReturnKeyType::Done: return "Done";
+    case ReturnKeyType::Search: return "Search";
+    case ReturnKeyType::Send: return "Send";
+    case ReturnKeyType::Default: break;
+  }
+  return "return";
+}
 
 }  // namespace
 
@@ -41,7 +56,7 @@ KeyboardView::KeyboardView(KeyboardType type) : type_(type) {
     }
   add("\u232B", [] { if (auto* in = currentInput()) in->deleteBackward(); }, "Delete");
   add("space", [] { if (auto* in = currentInput()) in->insertText(" "); }, "Space");
-  add("return", [] { if (auto* in = currentInput()) in->pressReturn(); }, "Return");
+  add(returnKeyTitle(), [] { if (auto* in = currentInput()) in->pressReturn(); }, "Return");
 }
 
 void KeyboardView::layoutSubviews() {

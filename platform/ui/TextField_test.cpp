@@ -67,6 +67,30 @@ TEST_F(TextFieldTest, DelegateVetoStopsAKeystrokeFromTheWindow) {
   EXPECT_EQ(delegate->asked.back(), (Change{{1, 1}, ""}));
 }
 
+TEST_F(TextFieldTest, ReturnKeyReadsAsTheFieldAsksAndEndsEditingThroughTheDelegate) {
+  struct Case {
+    ReturnKeyType type;
+    const char* title;
+  } cases[] = {{ReturnKeyType::Default, "return"}, {ReturnKeyType::Next, "Next"},
+               {ReturnKeyType::Done, "Done"}, {ReturnKeyType::Go, "Go"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    field->resignFirstResponder();
+    field->setReturnKeyType(c.type);
+    ASSERT_TRUE(field->becomeFirstResponder());
+    View* kb = window->keyboardView();
+    ASSERT_NE(kb, nullptr);
+    Button* key = nullptr;
+    for (auto& v : kb->subviews())
+      if (v->accessibilityLabel() == "Return") key = dynamic_cast<Button*>(v.get());
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->currentTitle(), c.title);
+    int before = delegate->returns;
+    key->sendActionsForControlEvents(TouchUpInside);
+    EXPECT_EQ(delegate->returns, before + 1);
+  }
+}
+
 TEST_F(TextFieldTest, RangesAreInUtf16Units) {
   field->setDelegate(std::weak_ptr<TextFieldDelegate>());
   field->setText("a\xF0\x9F\x98\x80" "b");  // a, an emoji (two UTF-16 units), b
