@@ -188,6 +188,7 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   void TrelmoDeviceConnected(const std::shared_ptr<TrelmoDevice>& device);
   void TrelmoDeviceDisconnected(const std::shared_ptr<TrelmoDevice>& device);
   void kxdev_debug(const std::string& text, int source);
+  void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey);
   void kxdev_uhfCard(uint16_t pc, const Bytes& epc);
   void rfImplCardDetected(int cardIndex, const std::shared_ptr<KXRFCardInfo>& info);
   void rfImplCardRemoved(int cardIndex);

@@ -36,6 +36,11 @@ void KXDevices::kxdev_debug(const std::string& text, int source) {
   fanOut(kxsel::sdkDebug, [&](KXDeviceDelegate& d) { d.sdkDebug(text, source); });
 }
 
+void KXDevices::bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) {
+  fanOut(kxsel::bluetoothDevicePassKeySent,
+         [&](KXDeviceDelegate& d) { d.bluetoothDevicePassKeySent(address, passKey); });
+}
+
 void KXDevices::kxdev_uhfCard(uint16_t pc, const Bytes& epc) {
   fanOut(kxsel::uhfTagDetected, [&](KXDeviceDelegate& d) { d.uhfTagDetected(pc, epc); });
 }

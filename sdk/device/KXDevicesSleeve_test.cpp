@@ -110,5 +110,22 @@ TEST(KXDevicesSleeve, ASwipeReachesTheFacadesDelegatesWithItsTracksOnTheMainQueu
   EXPECT_TRUE(f.delegate->allMain.load());
 }
 
+
+TEST(KXDevicesSleeve, ABluetoothPassKeyFromTheSleeveReachesTheFacadesDelegates) {
+  struct PassKeyDelegate : KXDeviceDelegate {
+    PassKeyDelegate() { implements({kxsel::bluetoothDevicePassKeySent}); }
+    void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override {
+      seen.push_back(address + "/" + passKey);
+    }
+    std::vector<std::string> seen;
+  };
+  SleeveFixture f;
+  auto listener = std::make_shared<PassKeyDelegate>();
+  f.facade->addDelegate(listener);
+  f.bench.pellan->bluetoothDevicePassKeySent("00:11:22:33:44:55", "123456");
+  ASSERT_TRUE(f.bench.runUntil([&] { return !listener->seen.empty(); }));
+  EXPECT_EQ(listener->seen, std::vector<std::string>{"00:11:22:33:44:55/123456"});
+}
+
 }  // namespace
 }  // namespace kestra::testing

@@ -14,7 +14,8 @@ class PellanSleeve::Events final : public PellanDelegate {
     implements({sel::connectionState, sel::deviceFeatureSupported, sel::pellanButtonPressed,
                 sel::pellanButtonReleased, sel::kxdev_debug, sel::kxdev_barcodeData, sel::kxdev_uhfCard,
                 sel::kxdev_magneticPassbookData, sel::kxdev_magneticCTDOTData, sel::magneticCardData,
-                sel::magneticJISCardData, sel::magneticF2FCardData, sel::magneticCardRawData});
+                sel::magneticJISCardData, sel::magneticF2FCardData, sel::magneticCardRawData,
+                sel::bluetoothDevicePassKeySent});
   }
   std::weak_ptr<KXDevices> api;
 
@@ -57,6 +58,9 @@ class PellanSleeve::Events final : public PellanDelegate {
   }
   void magneticCardRawData(const foundation::Bytes& data) override {
     if (auto a = api.lock()) a->magneticCardRawData(data);
+  }
+  void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override {
+    if (auto a = api.lock()) a->bluetoothDevicePassKeySent(address, passKey);
   }
   bool clientsRespondToSelector(std::string_view selector) override {
     auto a = api.lock();
