@@ -8,10 +8,12 @@
 #include <thread>
 
 #include "sdk/sleeve/PellanFrame.h"
+#include "testing/devices/sleeve/JoiningThread.h"
 
 namespace kestra {
 namespace {
 
+using devices::JoiningThread;
 using foundation::Bytes;
 using foundation::Error;
 
@@ -65,6 +67,26 @@ class PellanTransportTest : public ::testing::Test {
     transport.connState = 2;
     transport.nChannels = 2;
   }
+  // Moves the clock on by `step` at a time until `done` holds or `limit` of clock time has
+  // passed. A writer that began its wait only after the clock last moved (a slow thread)
+  // is carried past its own time-out all the same.
+  bool advanceUntil(const std::atomic<bool>& done, foundation::Duration step,
+                    foundation::Duration limit = std::chrono::minutes(2)) {
+    for (foundation::Duration passed{};; passed += step) {
+      for (int i = 0; i < 5 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (done) return true;
+      if (passed >= limit) return false;
+      clock->advance(step);
+    }
+  }
+  // Frees a command thread that a failed assertion leaves behind.
+  std::function<void()> release() {
+    return [this] {
+      transport.abortWait();
+      clock->advance(std::chrono::minutes(5));
+    };
+  }
+
   // Answers every command with `frame(command byte)`.
   void answerWith(std::function<Bytes(uint8_t)> frame) {
     link->answer = [this, frame](int, const Bytes& sent) {
@@ -228,15 +250,17 @@ TEST_F(PellanTransportTest, ChannelOneOnAOneChannelLinkIsFoldedIntoChannelZero) 
 TEST_F(PellanTransportTest, NoReplyIsLostAfterTheResponseTimeout) {
   Error e;
   std::atomic<bool> done{false};
-  std::thread t([&] {
-    EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e));
-    done = true;
-  });
+  JoiningThread t(
+      [&] {
+        EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e));
+        done = true;
+      },
+      release());
   link->awaitWrites(1);
   clock->advance(std::chrono::milliseconds(6900));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(done);
-  clock->advance(std::chrono::milliseconds(200));
+  ASSERT_TRUE(advanceUntil(done, std::chrono::milliseconds(200)));
   t.join();
   EXPECT_EQ(e.code, -6);
   EXPECT_EQ(e.text, "Command response lost: channel=0, command=3a");
@@ -245,7 +269,7 @@ TEST_F(PellanTransportTest, NoReplyIsLostAfterTheResponseTimeout) {
 TEST_F(PellanTransportTest, AWakeUpWithoutAFullReplyKeepsWaiting) {
   Error e;
   std::optional<Bytes> r;
-  std::thread t([&] { r = transport.sendCommand(0, 0x3A, Bytes{}, &e); });
+  JoiningThread t([&] { r = transport.sendCommand(0, 0x3A, Bytes{}, &e); }, release());
   link->awaitWrites(1);
   // Three bytes of a reply wake the waiter but are not a reply yet.
   const Bytes reply = replyFrame(0x3A, 0, 0, {0x42});
@@ -259,7 +283,7 @@ TEST_F(PellanTransportTest, AWakeUpWithoutAFullReplyKeepsWaiting) {
 
 TEST_F(PellanTransportTest, AbortEndsAWaitingCommandAtOnce) {
   Error e;
-  std::thread t([&] { EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e)); });
+  JoiningThread t([&] { EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e)); }, release());
   link->awaitWrites(1);
   // The link goes away: no time passes on the clock, yet the command ends.
   link->open = false;
@@ -278,10 +302,12 @@ TEST_F(PellanTransportTest, ALinkLostWhileTheFrameIsWrittenEndsTheWaitAtOnce) {
   };
   Error e;
   std::atomic<bool> done{false};
-  std::thread t([&] {
-    EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e));
-    done = true;
-  });
+  JoiningThread t(
+      [&] {
+        EXPECT_FALSE(transport.sendCommand(0, 0x3A, Bytes{}, &e));
+        done = true;
+      },
+      release());
   // No time passes on the clock; a wait that missed the abort would last until it does.
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (!done && std::chrono::steady_clock::now() < giveUp)
@@ -295,16 +321,31 @@ TEST_F(PellanTransportTest, ALinkLostWhileTheFrameIsWrittenEndsTheWaitAtOnce) {
 TEST_F(PellanTransportTest, ASecondCommandGivesUpOnTheLockAfterThirtySeconds) {
   transport.setResponseTimeout(std::chrono::seconds(60));
   Error e1, e2;
-  std::thread first([&] { transport.sendCommand(0, 0x3A, Bytes{}, &e1); });
+  std::atomic<bool> firstDone{false}, secondDone{false};
+  JoiningThread first(
+      [&] {
+        transport.sendCommand(0, 0x3A, Bytes{}, &e1);
+        firstDone = true;
+      },
+      release());
   link->awaitWrites(1);
-  std::thread second([&] { EXPECT_FALSE(transport.sendCommand(0, 0x3B, Bytes{}, &e2)); });
+  JoiningThread second(
+      [&] {
+        EXPECT_FALSE(transport.sendCommand(0, 0x3B, Bytes{}, &e2));
+        secondDone = true;
+      },
+      release());
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  clock->advance(std::chrono::seconds(31));
+  clock->advance(std::chrono::milliseconds(29900));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(secondDone);
+  ASSERT_TRUE(advanceUntil(secondDone, std::chrono::milliseconds(200)));
   second.join();
   EXPECT_EQ(e2.code, -6);
   EXPECT_EQ(e2.text, "Failed aquiring command lock");
   EXPECT_EQ(link->count, 1u);
-  clock->advance(std::chrono::seconds(30));
+  EXPECT_FALSE(firstDone);  // its own sixty seconds have not passed
+  ASSERT_TRUE(advanceUntil(firstDone, std::chrono::seconds(1)));
   first.join();
   EXPECT_EQ(e1.text, "Command response lost: channel=0, command=3a");
 }
@@ -313,12 +354,12 @@ TEST_F(PellanTransportTest, UpdaterLinkWritesInPiecesOf127Bytes) {
   transport.updaterLink = true;
   answerWith([](uint8_t code) { return replyFrame(code, 0, 0, {}); });
   std::atomic<bool> stop{false};
-  std::thread pump([&] {  // moves time on so the pauses between pieces end
+  JoiningThread pump([&] {  // moves time on so the pauses between pieces end
     while (!stop) {
       clock->advance(std::chrono::milliseconds(10));
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-  });
+  }, [&] { stop = true; });
   link->answer = nullptr;
   Bytes payload(300, 0x5A);
   const auto r = transport.sendCommand(0, 0x40, payload, nullptr);

@@ -110,7 +110,12 @@ SleeveTestBench::~SleeveTestBench() {
   if (pellan) pellan->disconnect();
   if (sleeve) sleeve->detach();
   // Let queued main-queue work and the global queue's blocks finish before the objects go.
-  runUntil([] { return kestra::GlobalQueue::running() == 0; }, std::chrono::milliseconds(3000));
+  // A stream that saw its device go disconnects on the global queue, waiting for the main
+  // queue: every one must have closed its sessions and left the run-loop thread before
+  // that thread and the registry go.
+  runUntil(
+      [&] { return kestra::GlobalQueue::running() == 0 && commRunLoop->requestCounter() == 0; },
+      std::chrono::milliseconds(5000));
   foundation::RunLoop::main().runOnce(std::chrono::milliseconds(0));
   sleeve.reset();
   pellan.reset();
@@ -124,6 +129,16 @@ SleeveTestBench::~SleeveTestBench() {
 bool SleeveTestBench::runUntil(const std::function<bool()>& condition,
                                std::chrono::milliseconds timeout) {
   return foundation::RunLoop::main().runUntil(condition, timeout);
+}
+
+bool SleeveTestBench::advanceUntil(foundation::ManualClock& clock,
+                                   const std::function<bool()>& condition,
+                                   foundation::Duration step, foundation::Duration limit) {
+  for (foundation::Duration passed{}; passed <= limit; passed += step) {
+    if (runUntil(condition, std::chrono::milliseconds(5))) return true;
+    clock.advance(step);
+  }
+  return runUntil(condition, std::chrono::milliseconds(5));
 }
 
 bool SleeveTestBench::connect(std::chrono::milliseconds timeout) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/accessory/AccessoryManager.h"
+#include "platform/foundation/Clock.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/EAManager.h"
 #include "sdk/transport/KXUNISDKCommRunLoop.h"
@@ -76,6 +77,12 @@ class SleeveTestBench {
   // Runs the main queue until `condition` holds (real-time bound).
   bool runUntil(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+  // Under a manual clock: runs the main queue and advances `clock` by `step` until
+  // `condition` holds or `limit` of clock time has passed. A thread that had not yet begun
+  // a clock wait when the clock first moved is carried past its time-out all the same.
+  bool advanceUntil(foundation::ManualClock& clock, const std::function<bool()>& condition,
+                    foundation::Duration step = std::chrono::milliseconds(100),
+                    foundation::Duration limit = std::chrono::seconds(60));
 
   std::filesystem::path folder;
   std::unique_ptr<accessory::AccessoryManager> registry;
