@@ -165,8 +165,13 @@ std::vector<AccessoryManager::Found> AccessoryManager::scanFolder() const {
     if (processGone(*j)) continue;
     f.endpoint.kind = AccessoryEndpoint::Kind::Socket;
     f.endpoint.socketPath = sock.string();
+    // Inode numbers can come back at once for a re-created file, so the key also holds the
+    // socket's change time and the descriptor's "instance" text when it has one.
+    auto instance = j->find("instance");
     f.key = "socket:" + sock.string() + ":" + descriptorInode + ":" +
-            std::to_string(st.st_dev) + "." + std::to_string(st.st_ino);
+            std::to_string(st.st_dev) + "." + std::to_string(st.st_ino) + ":" +
+            std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec) + ":" +
+            (instance != j->end() && instance->is_string() ? instance->get<std::string>() : "");
     out.push_back(std::move(f));
   }
   std::sort(out.begin(), out.end(), [](const Found& a, const Found& b) { return a.key < b.key; });

@@ -121,6 +121,28 @@ TEST(AccessoryManagerTest, SocketAccessoriesComeAndGoWithTheirDescriptors) {
   fs::remove_all(dir);
 }
 
+TEST(AccessoryManagerTest, ADescriptorWithANewInstanceIsANewAccessoryEvenOnTheSameFiles) {
+  // A quick detach and re-attach can bring back the very inode numbers; the instance text
+  // the device writes on each attach still tells the two apart.
+  fs::path dir = makeTempDir();
+  AccessoryManager registry(dir);
+  registry.registerForLocalNotifications();
+  auto watcher = std::make_shared<Watcher>(registry);
+  int fd = listenAt(dir / "sleeve.sock");
+  auto writeInPlace = [&](const std::string& instance) {
+    std::ofstream(dir / "sleeve.json", std::ios::trunc)
+        << R"({"name":"Pellan PX4","protocolStrings":["p"],"instance":")" + instance + "\"}";
+  };
+  writeInPlace("first");
+  ASSERT_TRUE(pumpUntil([&] { return watcher->connected.size() == 1; }));
+  writeInPlace("second");
+  ASSERT_TRUE(pumpUntil([&] { return watcher->connected.size() == 2; }));
+  EXPECT_EQ(watcher->disconnected, std::vector<std::string>{"Pellan PX4"});
+  EXPECT_EQ(registry.connectedAccessories().size(), 1u);
+  ::close(fd);
+  fs::remove_all(dir);
+}
+
 TEST(AccessoryManagerTest, NotificationsArePostedOnlyWhileRegistered) {
   fs::path dir = makeTempDir();
   AccessoryManager registry(dir);

@@ -1,5 +1,7 @@
 #include "testing/devices/base/SimulatedAccessory.h"
 
+#include "platform/foundation/Uuid.h"
+
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <poll.h>
@@ -88,6 +90,9 @@ bool SimulatedAccessory::attach() {
   // The descriptor appears in one step (rename), after the socket listens.
   nlohmann::json j = accessory::identityToJson(identity_);
   j["pid"] = long(getpid());
+  // A fresh instance text per attach, so that a quick detach and re-attach (which may reuse
+  // the files' inode numbers) is still seen as a new accessory.
+  j["instance"] = foundation::uuidString();
   fs::path tmp = folder_ / ("." + id_ + ".tmp");
   {
     std::ofstream out(tmp);
