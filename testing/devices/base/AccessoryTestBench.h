@@ -76,7 +76,7 @@ class AccessoryTestBench {
 
   // Pumps the main queue until `condition` holds (real-time safety net `timeout`).
   static bool pumpUntil(const std::function<bool()>& condition,
-                        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+                        std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) {
     return foundation::RunLoop::main().runUntil(condition, timeout);
   }
 

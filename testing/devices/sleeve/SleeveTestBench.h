@@ -76,7 +76,7 @@ class SleeveTestBench {
   bool connect(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
   // Runs the main queue until `condition` holds (real-time bound).
   bool runUntil(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   // Under a manual clock: runs the main queue and advances `clock` by `step` until
   // `condition` holds or `limit` of clock time has passed. A thread that had not yet begun
   // a clock wait when the clock first moved is carried past its time-out all the same.
