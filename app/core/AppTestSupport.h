@@ -56,10 +56,10 @@ class AppHarness {
 
   void launch() { ui::Application::shared().launch(delegate); }
 
-  // Runs the main queue until `done()` holds (false when it did not within 5 s).
+  // Runs the main queue until `done()` holds (false when it did not within 20 s).
   template <class F>
   bool runUntil(F done) {
-    return foundation::RunLoop::main().runUntil(done, std::chrono::milliseconds(5000));
+    return foundation::RunLoop::main().runUntil(done, std::chrono::milliseconds(20000));
   }
   // Runs what is ready on the main queue now.
   void drain() {

@@ -64,7 +64,7 @@ class RunLoop {
   // Runs until `condition()` holds, for at most `realTimeout` of real time (a safety net for
   // tests; the loop's timers follow the `Clock`). Returns whether the condition held.
   bool runUntil(const std::function<bool()>& condition,
-                std::chrono::milliseconds realTimeout = std::chrono::milliseconds(5000));
+                std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000));
   // Does what is ready, waiting at most `maxWait` for something to become ready. Returns
   // whether anything ran.
   bool runOnce(Duration maxWait);

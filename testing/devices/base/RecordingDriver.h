@@ -97,7 +97,7 @@ class RecordingDriver : public kestra::AccessoryManagerDelegate {
 
   // Pumps the main queue until `pred` (evaluated under the driver's lock) holds.
   bool waitFor(const std::function<bool()>& pred,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) {
     return foundation::RunLoop::main().runUntil(
         [&] {
           std::lock_guard<std::mutex> lock(mutex_);

@@ -85,11 +85,11 @@ class SimulatedAccessory {
   void clearReceived();
   // Waits (real time, bounded) until at least `count` bytes were received on `channel`.
   bool waitForReceived(int channel, size_t count,
-                       std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+                       std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   // Whether the host has `channel` open now, and waiting for it.
   bool channelOpen(int channel) const;
   bool waitForChannel(int channel, bool open = true,
-                      std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   // Sessions the host opened (accepted) since the device was made.
   int sessionsOpened() const;
 
