@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "platform/foundation/RunLoop.h"
@@ -15,11 +16,14 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Gesture.h"
+#include "platform/ui/ImagePickerController.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/MailComposeViewController.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NumberPad.h"
 #include "platform/ui/PickerView.h"
+#include "platform/ui/PrintInteractionController.h"
 #include "platform/ui/RefreshControl.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/SearchBar.h"
@@ -373,6 +377,88 @@ class ScrollPage : public Page, public ScrollViewDelegate {
   std::shared_ptr<Label> counter;
 };
 
+// The system sheets, each over a stand-in service that only reports what it was given.
+class SheetsPage : public Page, public MailComposeViewControllerDelegate, public ImagePickerControllerDelegate {
+ public:
+  SheetsPage() : Page("Sheets") {}
+  void build() override {
+    installServices();
+    double y = 10;
+    auto add = [&](const std::string& title, std::function<void()> act) {
+      auto b = Button::make(title, {10, y, 300, 34});
+      b->setContentAlignment(TextAlignment::Left);
+      b->addTarget(this, [act](Control&) { act(); }, TouchUpInside);
+      view().addSubview(b);
+      y += 40;
+    };
+    add("Print sheet", [this] {
+      auto& pc = PrintInteractionController::shared();
+      pc.printInfo = {"Gallery", PrintOutputType::General, PrintDuplex::None};
+      pc.showsPageRange = true;
+      pc.printingItems = {{{'%', 'P', 'D', 'F'}, "application/pdf", "gallery.pdf"}};
+      pc.presentAnimated(true, [this](PrintInteractionController&, bool completed,
+                                      const std::optional<foundation::Error>& e) {
+        say(e ? "print failed: " + e->text : completed ? "printed" : "print cancelled");
+      });
+    });
+    add("Mail composer", [this] {
+      auto composer = std::make_shared<MailComposeViewController>();
+      composer->setMailComposeDelegate(self<MailComposeViewControllerDelegate>());
+      composer->setToRecipients({"buyer@example.com"});
+      composer->setSubject("Order SO1001");
+      composer->setMessageBody("Please find the order attached.", false);
+      presentViewController(composer, true);
+    });
+    add("Photo library", [this] {
+      auto picker = std::make_shared<ImagePickerController>();
+      picker->setDelegate(self<ImagePickerControllerDelegate>());
+      presentViewController(picker, true);
+    });
+  }
+  void mailComposeControllerDidFinishWithResult(MailComposeViewController& c, MailComposeResult r,
+                                                const std::optional<foundation::Error>&) override {
+    say("mail result " + std::to_string(static_cast<int>(r)));
+    c.dismissViewControllerAnimated(true);
+  }
+  void didFinishPickingMediaWithInfo(ImagePickerController& p, const PickedMedia& info) override {
+    say("picked " + std::to_string(info.originalImage ? info.originalImage->pixelWidth() : 0) + " px wide");
+    p.dismissViewControllerAnimated(true);
+  }
+  void imagePickerControllerDidCancel(ImagePickerController& p) override {
+    say("pick cancelled");
+    p.dismissViewControllerAnimated(true);
+  }
+
+ private:
+  static void installServices() {
+    struct Printer : PrintService {
+      bool isAvailable() override { return true; }
+      void submit(const PrintJob& job, std::function<void(std::optional<foundation::Error>)> done) override {
+        std::cout << "print job \"" << job.info.jobName << "\", " << job.copies << " copies" << std::endl;
+        done(std::nullopt);
+      }
+    };
+    struct Mail : MailTransport {
+      bool canSend() override { return true; }
+      void send(const MailMessage& m, std::function<void(std::optional<foundation::Error>)> done) override {
+        std::cout << "mail \"" << m.subject << "\" sent" << std::endl;
+        done(std::nullopt);
+      }
+      std::optional<foundation::Error> saveDraft(const MailMessage&) override { return std::nullopt; }
+    };
+    struct Photos : ImagePickerSource {
+      bool isAvailable(ImagePickerSourceType t) override { return t != ImagePickerSourceType::Camera; }
+      std::vector<std::shared_ptr<Image>> images(ImagePickerSourceType) override {
+        return {Image::filled({120, 160}, Color::red()), Image::filled({160, 120}, Color::blue()),
+                Image::filled({100, 100}, Color::green())};
+      }
+    };
+    PrintInteractionController::setPrintService(std::make_shared<Printer>());
+    MailComposeViewController::setMailTransport(std::make_shared<Mail>());
+    ImagePickerController::setImageSource(std::make_shared<Photos>());
+  }
+};
+
 class MenuPage : public ViewController, public TableViewDataSource, public TableViewDelegate {
  public:
   struct Entry {
@@ -388,6 +474,7 @@ class MenuPage : public ViewController, public TableViewDataSource, public Table
       {"Alerts and toasts", [] { return std::make_shared<AlertsPage>(); }},
       {"Images and gestures", [] { return std::make_shared<DrawingPage>(); }},
       {"Scroll view", [] { return std::make_shared<ScrollPage>(); }},
+      {"Sheets", [] { return std::make_shared<SheetsPage>(); }},
   };
   void viewDidLoad() override {
     setTitle("Gallery");
@@ -432,6 +519,8 @@ class GalleryDelegate : public ApplicationDelegate {
 
 int screenshots(const std::string& dir) {
   qt::ensureGuiApplication();
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
   auto delegate = std::make_shared<GalleryDelegate>();
   Application::shared().setExitHook([](int) {});
   Application::shared().launch(delegate);
