@@ -123,6 +123,14 @@ void Service::reportFailure(ServiceFailure failure) {
 void Service::onComplete(std::optional<net::HttpResponse> response, foundation::Error error) {
   connection_.reset();
   if (isStopped_) return;
+  if (hasTarget_ && target_.expired()) {
+    // The screen that asked is gone and will never hide the activity viewer it showed.
+    if (auto* app = OrvoMobileAppDelegate::shared()) {
+      app->hideActivityViewer();
+      app->networkActivityStopped();
+    }
+    return;
+  }
   if (!response) {
     if (targetAlive() && didFail_) didFail_(ServiceFailure::ofError(std::move(error)));
     return;

@@ -229,6 +229,21 @@ TEST_F(ServiceTest, FailuresReachTheUserAsWordedAndTheViewerGoes) {
   }
 }
 
+TEST_F(ServiceTest, AnAnswerForAScreenThatIsGoneStillTakesTheViewerDown) {
+  server.setFault("GetMethods", backoffice::Fault::held());
+  probe->request("GetMethods", {});
+  ASSERT_TRUE(app.runUntil([&] { return server.heldCount() == 1; }));
+  EXPECT_TRUE(app.delegate->isActivityViewerShown());
+  app.delegate->navigationController->popViewControllerAnimated(false);
+  std::weak_ptr<ProbeScreen> gone = probe;
+  probe.reset();
+  ASSERT_TRUE(gone.expired());
+  server.releaseHeld();
+  ASSERT_TRUE(app.runUntil([&] { return !app.delegate->isActivityViewerShown(); }));
+  EXPECT_FALSE(ui::Application::shared().isNetworkActivityIndicatorVisible());
+  EXPECT_TRUE(app.alerts().empty());
+}
+
 TEST_F(ServiceTest, NothingIsSentWhileTheNetworkIsDown) {
   net::Reachability::setProbe([] { return net::NotReachable; });
   probe->request("GetWarehouse", {});
