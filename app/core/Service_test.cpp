@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "app/core/AlertClass.h"
 #include "app/core/AppTestSupport.h"
@@ -16,6 +13,7 @@
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
 #include "platform/foundation/Values.h"
+#include "platform/net/HttpTestServers.h"
 #include "testing/backoffice/BackOfficeServer.h"
 
 namespace orvo {
@@ -74,18 +72,6 @@ class ProbeScreen : public ui::ViewController {
   int finished = 0;
   std::vector<ServiceFailure> failures;
 };
-
-int closedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -166,7 +152,7 @@ TEST_F(ServiceTest, FailuresReachTheUserAsWordedAndTheViewerGoes) {
        },
        {{"OrvoMobile", net::urlError(net::kUrlErrorTimedOut).text + "\nPlease try it again."}}},
       {"refused connection",
-       [&] { app.fresh.defaults().setString(defaults::serverPort, std::to_string(closedPort())); },
+       [&] { app.fresh.defaults().setString(defaults::serverPort, std::to_string(net::testing::closedPort())); },
        nullptr,
        {{"OrvoMobile", net::urlError(net::kUrlErrorCannotConnectToHost).text + "\nPlease check your Server IP."}}},
       {"HTTP 500 page",

@@ -13,22 +13,11 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/net/HttpTestServers.h"
 #include "testing/backoffice/Operations.h"
 
 namespace backoffice {
 namespace {
-
-int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 pid_t spawn(std::vector<std::string> args) {
   pid_t pid = ::fork();
@@ -57,7 +46,7 @@ TEST(BackOfficeProgramTest, ServesTheDataFolderOnTheGivenPort) {
   auto dir = std::filesystem::temp_directory_path() / ("backoffice-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "warehouses.json") << R"([{"Code":"ZZ9","Descript":"Test","Name":"T","Addr1":"A"}])";
-  const int port = freePort();
+  const int port = net::testing::closedPort();
   pid_t pid = spawn({"--port", std::to_string(port), "--data", dir.string()});
   ASSERT_GT(pid, 0);
 
@@ -94,7 +83,7 @@ TEST(BackOfficeProgramTest, RefusesBadArgumentsAndBadData) {
   auto dir = std::filesystem::temp_directory_path() / ("backoffice-bad-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "styles.json") << "[{";
-  EXPECT_EQ(exitCode(spawn({"--port", std::to_string(freePort()), "--data", dir.string()})), 1);
+  EXPECT_EQ(exitCode(spawn({"--port", std::to_string(net::testing::closedPort()), "--data", dir.string()})), 1);
   std::filesystem::remove_all(dir);
 }
 
