@@ -3,6 +3,7 @@
 #include "app/core/AlertClass.h"
 #include "app/core/AppNames.h"
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/ScreenRequest.h"
 #include "app/core/ScreenSupport.h"
 #include "app/core/SoapEnvelope.h"
 #include "app/core/UserDefaultsKeys.h"
@@ -50,33 +51,21 @@ void ListChoiceViewController::setUpList(const std::string& title, const std::st
   table_->setDataSource(self<ui::TableViewDataSource>());
   table_->setDelegate(self<ui::TableViewDelegate>());
   navigationItem().setLeftBarButtonItem(barImageButton("back.png", "Back", [this] { backFunc(); }));
-  try {
-    orvoDelegate_->showActivityViewer(operation);
-    orvoDelegate_->networkActivityStarted();
-    auto service = Service::create(
-        self<ui::ViewController>(),
-        [this, operation](const ServiceAnswer& a) {
-          if (operation == "GetDivision")
-            static_cast<DivisionViewController*>(this)->divisionListResponseData(a);
-          else
-            static_cast<WarehouseViewController*>(this)->warehouseListResponseData(a);
-        },
-        [this](const ServiceFailure& f) { errorResponseData(f); });
-    service->setIsJson(false);
-    service->sendSoapRequestWithStringUrl(Util::getServerInfo(), soapEnvelope(operation, {}), operation);
-  } catch (const std::exception& e) {
-    reportException("-[" + nibName() + " viewDidLoad]", e);
-  }
+  ScreenRequest r;
+  r.operation = operation;
+  r.requestMethod = "-[" + nibName() + " viewDidLoad]";
+  r.answerMethod = operation == "GetDivision" ? "-[DivisionViewController divisionListResponseData:]"
+                                              : "-[WarehouseViewController warehouseListResponseData:]";
+  sendScreenRequest(*this, std::move(r), [this, operation](const RequestAnswer& a) {
+    if (operation == "GetDivision")
+      static_cast<DivisionViewController*>(this)->divisionListResponseData(a);
+    else
+      static_cast<WarehouseViewController*>(this)->warehouseListResponseData(a);
+  });
 }
 
-void ListChoiceViewController::reportException(const std::string& method, const std::exception& e) {
-  orvoDelegate_->hideActivityViewer();
-  orvoDelegate_->networkActivityStopped();
-  AlertClass::exceptionAlert(self<ui::ViewController>(), method, e);
-}
-
-void ListChoiceViewController::appendList(const ServiceAnswer& answer, const std::string& operation) {
-  auto rows = readAnswerObject(*orvoDelegate_, answer.data, operation);
+void ListChoiceViewController::appendList(const RequestAnswer& answer) {
+  const auto& rows = answer.object;
   std::optional<std::string> announce;
   if (rows && rows->is_array()) {
     for (auto& row : *rows) {
@@ -97,10 +86,6 @@ std::optional<ui::IndexPath> ListChoiceViewController::willSelectRowAtIndexPath(
   // An error row holds nothing to store.
   if (ip.row < 0 || ip.row >= int(listContent_.size()) || !isValidRow(listContent_[ip.row])) return std::nullopt;
   return ip;
-}
-
-void ListChoiceViewController::errorResponseData(const ServiceFailure& failure) {
-  if (orvoDelegate_) orvoDelegate_->errorResponseData(failure);
 }
 
 void ListChoiceViewController::backFunc() {
@@ -128,15 +113,7 @@ bool DivisionViewController::isValidRow(const json& row) const {
   return foundation::textForKey(row, "Response") != "False";
 }
 
-void DivisionViewController::divisionListResponseData(const ServiceAnswer& answer) {
-  try {
-    appendList(answer, "GetDivision");
-  } catch (const std::exception& e) {
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[DivisionViewController divisionListResponseData:]", e);
-  }
-  orvoDelegate_->hideActivityViewer();
-  orvoDelegate_->networkActivityStopped();
-}
+void DivisionViewController::divisionListResponseData(const RequestAnswer& answer) { appendList(answer); }
 
 std::shared_ptr<ui::TableViewCell> DivisionViewController::cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
   auto cell = std::dynamic_pointer_cast<CustomCellForDivision>(table.dequeueReusableCellWithIdentifier("DivisionCell"));
@@ -175,37 +152,25 @@ void DivisionViewController::didSelectRowAtIndexPath(ui::TableView&, ui::IndexPa
 }
 
 void DivisionViewController::getLogoFunc(const std::string& divisionCode) {
-  try {
-    orvoDelegate_->networkActivityStarted();
-    orvoDelegate_->showActivityViewer("GetDivisionLogo");
-    auto service = Service::create(
-        self<ui::ViewController>(), [this](const ServiceAnswer& a) { divisionLogoResponseData(a); },
-        [this](const ServiceFailure& f) { errorResponseData(f); });
-    service->setIsJson(false);
-    service->sendSoapRequestWithStringUrl(Util::getServerInfo(),
-                                          soapEnvelope("GetDivisionLogo", {{"code", divisionCode}}, true),
-                                          "GetDivisionLogo");
-  } catch (const std::exception& e) {
-    reportException("-[DivisionViewController getLogoFunc:]", e);
-  }
+  ScreenRequest r;
+  r.operation = "GetDivisionLogo";
+  r.params = {{"code", divisionCode}};
+  r.lineFeedAfterEachChild = true;
+  r.requestMethod = "-[DivisionViewController getLogoFunc:]";
+  r.answerMethod = "-[DivisionViewController divisionLogoResponseData:]";
+  sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { divisionLogoResponseData(a); });
 }
 
-void DivisionViewController::divisionLogoResponseData(const ServiceAnswer& answer) {
-  try {
-    auto obj = readAnswerObject(*orvoDelegate_, answer.data, "GetDivisionLogo");
-    if (obj && foundation::textForKey(*obj, "Response") == "True") {
-      auto& d = UserDefaults::standard();
-      d.setString(defaults::companyLogo, foundation::textForKey(*obj, "Id"));
-      d.synchronize();
-    } else {
-      AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                               obj ? foundation::textForKey(*obj, "Error") : std::string());
-    }
-  } catch (const std::exception& e) {
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[DivisionViewController divisionLogoResponseData:]", e);
+void DivisionViewController::divisionLogoResponseData(const RequestAnswer& answer) {
+  const auto& obj = answer.object;
+  if (obj && foundation::textForKey(*obj, "Response") == "True") {
+    auto& d = UserDefaults::standard();
+    d.setString(defaults::companyLogo, foundation::textForKey(*obj, "Id"));
+    d.synchronize();
+  } else {
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
+                             obj ? foundation::textForKey(*obj, "Error") : std::string());
   }
-  orvoDelegate_->hideActivityViewer();
-  orvoDelegate_->networkActivityStopped();
   backFunc();
 }
 
@@ -222,15 +187,7 @@ std::string WarehouseViewController::errorMessage(const json& row) const {
   return v.is_null() ? std::string() : foundation::textValue(v);
 }
 
-void WarehouseViewController::warehouseListResponseData(const ServiceAnswer& answer) {
-  try {
-    appendList(answer, "GetWarehouse");
-  } catch (const std::exception& e) {
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[WarehouseViewController warehouseListResponseData:]", e);
-  }
-  orvoDelegate_->hideActivityViewer();
-  orvoDelegate_->networkActivityStopped();
-}
+void WarehouseViewController::warehouseListResponseData(const RequestAnswer& answer) { appendList(answer); }
 
 std::shared_ptr<ui::TableViewCell> WarehouseViewController::cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
   auto cell = std::dynamic_pointer_cast<CustomCellForWarehouse>(table.dequeueReusableCellWithIdentifier("WarehouseCell"));

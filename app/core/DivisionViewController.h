@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "app/core/Service.h"
+#include "app/core/ScreenRequest.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
@@ -60,7 +60,6 @@ class ListChoiceViewController : public ui::ViewController,
   std::optional<ui::IndexPath> willSelectRowAtIndexPath(ui::TableView&, ui::IndexPath ip) override;
   std::optional<double> heightForRowAtIndexPath(ui::TableView&, ui::IndexPath) override { return 80; }
 
-  void errorResponseData(const ServiceFailure& failure);
   void backFunc();
 
   ui::TableView* tableView() const { return table_.get(); }
@@ -70,10 +69,9 @@ class ListChoiceViewController : public ui::ViewController,
   // Sets the title and back button and sends the list request.
   void setUpList(const std::string& title, const std::string& operation);
   // Appends the answer's rows; announces an error row (once) with `errorMessage(row)`.
-  void appendList(const ServiceAnswer& answer, const std::string& operation);
+  void appendList(const RequestAnswer& answer);
   virtual bool isValidRow(const nlohmann::json& row) const = 0;
   virtual std::string errorMessage(const nlohmann::json& row) const = 0;
-  void reportException(const std::string& method, const std::exception& e);
 
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;
   std::shared_ptr<ui::TableView> table_;
@@ -90,9 +88,9 @@ class DivisionViewController : public ListChoiceViewController {
   std::optional<std::string> titleForHeaderInSection(ui::TableView&, int) override { return "Division List"; }
   void didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath ip) override;
 
-  void divisionListResponseData(const ServiceAnswer& answer);
+  void divisionListResponseData(const RequestAnswer& answer);
   void getLogoFunc(const std::string& divisionCode);
-  void divisionLogoResponseData(const ServiceAnswer& answer);
+  void divisionLogoResponseData(const RequestAnswer& answer);
 
  protected:
   bool isValidRow(const nlohmann::json& row) const override;
@@ -109,7 +107,7 @@ class WarehouseViewController : public ListChoiceViewController {
   std::optional<std::string> titleForHeaderInSection(ui::TableView&, int) override { return "Warehouse List"; }
   void didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath ip) override;
 
-  void warehouseListResponseData(const ServiceAnswer& answer);
+  void warehouseListResponseData(const RequestAnswer& answer);
 
  protected:
   bool isValidRow(const nlohmann::json& row) const override;

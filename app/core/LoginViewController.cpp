@@ -11,6 +11,8 @@
 #include "app/core/JsonClass.h"
 #include "app/core/LoginClass.h"
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/ScreenNavigation.h"
+#include "app/core/ScreenRequest.h"
 #include "app/core/ScreenSupport.h"
 #include "app/core/SoapEnvelope.h"
 #include "app/core/UserDefaultsKeys.h"
@@ -198,85 +200,63 @@ bool LoginViewController::checkOrvoSettings() {
 // ----- Login request and answer
 
 void LoginViewController::loginButtonClicked() {
-  try {
-    if (passwordTextField_) passwordTextField_->resignFirstResponder();
-    if (orvoDelegate_) {
-      orvoDelegate_->networkActivityStarted();
-      orvoDelegate_->showActivityViewer("AuthenticateUser");
-    }
-    const std::string url = Util::getServerInfo();
-    auto service = Service::create(
-        self<ui::ViewController>(), [this](const ServiceAnswer& a) { loginResponseData(a); },
-        [this](const ServiceFailure& f) { errorResponseData(f); });
-    service->setIsJson(false);
-
+  if (passwordTextField_) passwordTextField_->resignFirstResponder();
+  ScreenRequest r;
+  r.operation = "AuthenticateUser";
+  r.answerMethod = "-[LoginViewController loginResponseData:]";
+  r.prepare = [this](ScreenRequest& req) {
     auto& device = ui::Device::current();
     const std::string uuid = device.identifierForVendor();
     const std::string deviceVersion = Util::getPlatform() + " (iOS " + Util::getIosVersion() + ")";
     auto& globalSO = orvoDelegate_->globalSO();
     auto division = UserDefaults::standard().stringForKey(defaults::divisionCode);
     globalSO.divisionCode = division.value_or("");
-    const std::string clientIp = LoginClass::getIPAddress();
-
-    const std::string envelope = soapEnvelope(
-        "AuthenticateUser",
-        {{"userName", usernameTextField_ ? usernameTextField_->text() : std::string()},
-         {"password", passwordTextField_ ? passwordTextField_->text() : std::string()},
-         {"uuid", uuid},
-         {"device_version", deviceVersion},
-         {"device_name", device.name()},
-         {"orvomobile_version", std::string(bundle::CFBundleVersion)},
-         {"division", globalSO.divisionCode},
-         {"clientIp", clientIp}});
-    service->sendSoapRequestWithStringUrl(url, envelope, "AuthenticateUser");
-  } catch (const std::exception&) {
-    if (orvoDelegate_) {
-      orvoDelegate_->hideActivityViewer();
-      orvoDelegate_->networkActivityStopped();
-    }
-    showMessage("Please check your Orvo Settings in your iPod");
-  }
+    req.params = {{"userName", usernameTextField_ ? usernameTextField_->text() : std::string()},
+                  {"password", passwordTextField_ ? passwordTextField_->text() : std::string()},
+                  {"uuid", uuid},
+                  {"device_version", deviceVersion},
+                  {"device_name", device.name()},
+                  {"orvomobile_version", std::string(bundle::CFBundleVersion)},
+                  {"division", globalSO.divisionCode},
+                  {"clientIp", LoginClass::getIPAddress()}};
+  };
+  r.onSendException = [this](const std::exception&) { showMessage("Please check your Orvo Settings in your iPod"); };
+  sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { loginResponseData(a); });
 }
 
-void LoginViewController::loginResponseData(const ServiceAnswer& answer) {
-  try {
-    auto dic = readAnswerObject(*orvoDelegate_, answer.data, "AuthenticateUser");
-    if (!dic || foundation::textForKey(*dic, "Response") != "True") {
-      // An answer that cannot be read counts as a refusal without a message.
-      showMessage(dic ? foundation::textForKey(*dic, "Message") : std::string());
-    } else if (foundation::textForKey(*dic, "Message") == "UPDATE") {
-      updateOrvoMobile(foundation::textForKey(*dic, "Id"));
-    } else {
-      if (auto* nav = navigationController(); nav && nav->presentedViewController())
-        nav->dismissViewControllerAnimated(true);
-      auto& globalSO = orvoDelegate_->globalSO();
-      const std::string user = usernameTextField_ ? usernameTextField_->text() : std::string();
-      const std::string password = passwordTextField_ ? passwordTextField_->text() : std::string();
-      globalSO.loginID = user;
-      globalSO.priceEditLevel = foundation::intValue(foundation::valueForKey(*dic, "Id"));
-      auto& d = UserDefaults::standard();
-      d.setString(defaults::userId, user);
-      d.setString(defaults::userPassword, password);
-      d.synchronize();
-      if (d.boolForKey(defaults::timeOutFunc)) orvoDelegate_->timeOutStart();
+void LoginViewController::loginResponseData(const RequestAnswer& answer) {
+  const auto& dic = answer.object;
+  if (!dic || foundation::textForKey(*dic, "Response") != "True") {
+    // An answer that cannot be read counts as a refusal without a message.
+    showMessage(dic ? foundation::textForKey(*dic, "Message") : std::string());
+  } else if (foundation::textForKey(*dic, "Message") == "UPDATE") {
+    updateOrvoMobile(foundation::textForKey(*dic, "Id"));
+  } else {
+    if (auto* nav = navigationController(); nav && nav->presentedViewController())
+      nav->dismissViewControllerAnimated(true);
+    auto& globalSO = orvoDelegate_->globalSO();
+    const std::string user = usernameTextField_ ? usernameTextField_->text() : std::string();
+    const std::string password = passwordTextField_ ? passwordTextField_->text() : std::string();
+    globalSO.loginID = user;
+    globalSO.priceEditLevel = foundation::intValue(foundation::valueForKey(*dic, "Id"));
+    auto& d = UserDefaults::standard();
+    d.setString(defaults::userId, user);
+    d.setString(defaults::userPassword, password);
+    d.synchronize();
+    if (d.boolForKey(defaults::timeOutFunc)) orvoDelegate_->timeOutStart();
 
-      json options = json::object();
-      const json& text = foundation::valueForKey(*dic, "JsonOptions");
-      if (!text.is_null()) {
-        if (auto parsed = JsonClass::getJSONobj(foundation::textValue(text)); parsed && parsed->is_object())
-          options = std::move(*parsed);
-      }
-      applyLoginOptions(options);
-      if (foundation::boolValue(foundation::valueForKey(options, "ScanpackMode")))
-        showMainMenuView(true);
-      else
-        showSoOrderTypeView(true);
+    json options = json::object();
+    const json& text = foundation::valueForKey(*dic, "JsonOptions");
+    if (!text.is_null()) {
+      if (auto parsed = JsonClass::getJSONobj(foundation::textValue(text)); parsed && parsed->is_object())
+        options = std::move(*parsed);
     }
-  } catch (const std::exception& e) {
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[LoginViewController loginResponseData:]", e);
+    applyLoginOptions(options);
+    if (foundation::boolValue(foundation::valueForKey(options, "ScanpackMode")))
+      showMainMenuView(true);
+    else
+      showSoOrderTypeView(true);
   }
-  orvoDelegate_->hideActivityViewer();
-  orvoDelegate_->networkActivityStopped();
 }
 
 void LoginViewController::applyLoginOptions(const json& options) {
@@ -303,10 +283,6 @@ void LoginViewController::applyLoginOptions(const json& options) {
       double(float(foundation::doubleValue(foundation::valueForKey(options, "ShowOrderDiscountRate"))));
 }
 
-void LoginViewController::errorResponseData(const ServiceFailure& failure) {
-  if (orvoDelegate_) orvoDelegate_->errorResponseData(failure);
-}
-
 void LoginViewController::updateOrvoMobile(const std::string& version) {
   std::string v = version;
   for (char& c : v)
@@ -323,11 +299,7 @@ void LoginViewController::updateOrvoMobile(const std::string& version) {
 }
 
 void LoginViewController::presentInNavigation(const std::string& interfaceName, bool animated) {
-  auto nav = std::make_shared<ui::NavigationController>(makeScreen(interfaceName));
-  Util::setDefaultNavTitle(*nav);
-  nav->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
-  ui::ViewController* presenter = navigationController();
-  (presenter ? presenter : this)->presentViewController(nav, animated);
+  presentInNewNavigation(*this, makeScreen(interfaceName), animated);
 }
 
 void LoginViewController::showMainMenuView(bool animated) { presentInNavigation("MainMenuViewController", animated); }
@@ -340,12 +312,7 @@ void LoginViewController::infoButtonClicked() {
   disappearAllKeyboard();
   auto about = makeScreen("AboutView");
   about->setModalTransitionStyle(ui::ModalTransitionStyle::CoverVertical);
-  auto nav = std::make_shared<ui::NavigationController>(about);
-  Util::setDefaultNavTitle(*nav);
-  nav->setModalTransitionStyle(ui::ModalTransitionStyle::CoverVertical);
-  nav->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
-  ui::ViewController* presenter = navigationController();
-  (presenter ? presenter : this)->presentViewController(nav, true);
+  presentInNewNavigation(*this, about, true, ui::ModalTransitionStyle::CoverVertical);
 }
 
 void LoginViewController::showMessage(const std::string& message) {

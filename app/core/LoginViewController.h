@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/Service.h"
+#include "app/core/ScreenRequest.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TableView.h"
@@ -51,8 +51,7 @@ class LoginViewController : public ui::ViewController,
 
   // Login.
   void loginButtonClicked();
-  void loginResponseData(const ServiceAnswer& answer);
-  void errorResponseData(const ServiceFailure& failure);
+  void loginResponseData(const RequestAnswer& answer);
   bool checkOrvoSettings();
   void updateOrvoMobile(const std::string& version);
   void showMainMenuView(bool animated);

@@ -4,6 +4,7 @@
 #include "app/core/AppNames.h"
 #include "app/core/CoreScreens.h"
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/ScreenNavigation.h"
 #include "app/core/Util.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/NavigationController.h"
@@ -36,13 +37,7 @@ void MainMenuViewController::viewDidLoad() {
 }
 
 void MainMenuViewController::presentInNavigation(const std::string& interfaceName) {
-  auto screen = makeScreen(interfaceName);
-  auto nav = std::make_shared<ui::NavigationController>(screen);
-  Util::setDefaultNavTitle(*nav);
-  nav->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
-  ui::ViewController* presenter = navigationController();
-  if (!presenter) presenter = this;
-  presenter->presentViewController(nav, true);
+  presentInNewNavigation(*this, makeScreen(interfaceName));
 }
 
 void MainMenuViewController::btn_saleOrder() {

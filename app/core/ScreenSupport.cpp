@@ -22,13 +22,6 @@ std::shared_ptr<ui::BarButtonItem> barImageButton(const std::string& imageName, 
   return ui::BarButtonItem::withCustomView(button);
 }
 
-std::optional<nlohmann::json> readAnswerObject(OrvoMobileAppDelegate& delegate, const std::string& data,
-                                               const std::string& operation) {
-  auto text = delegate.parseXmlData(data, operation);
-  if (!text) return std::nullopt;
-  return JsonClass::getJSONobj(text);
-}
-
 namespace {
 
 void presentWithRetries(std::weak_ptr<ui::ViewController> weakPresenter, std::shared_ptr<ui::ViewController> vc,

@@ -1,13 +1,10 @@
 #pragma once
-// Helpers shared by the login and settings screens: image bar buttons, reading a SOAP
-// answer into a JSON object, and presenting an alert or screen from a screen that may not
-// be on screen yet (a screen that is still loading presents on the next turn of the main
-// queue). Main thread.
+// Helpers shared by the screens: image bar buttons, and presenting an alert or screen from
+// a screen that may not be on screen yet (a screen that is still loading presents on the
+// next turn of the main queue). Main thread.
 
 #include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 
 #include "platform/ui/BarButtonItem.h"
@@ -15,19 +12,11 @@
 
 namespace orvo {
 
-class OrvoMobileAppDelegate;
-
 // A bar button item holding a custom button with the named image (its frame the image's
 // size at the origin), calling `action` on touch-up-inside. Without the image the button
 // shows `title`.
 std::shared_ptr<ui::BarButtonItem> barImageButton(const std::string& imageName, const std::string& title,
                                                   std::function<void()> action);
-
-// The answer's result text read as JSON (`parseXmlData` then `getJSONobj`); nothing when
-// the envelope holds no result text or the text is not JSON (the reading alerts are shown
-// by those two).
-std::optional<nlohmann::json> readAnswerObject(OrvoMobileAppDelegate& delegate, const std::string& data,
-                                               const std::string& operation);
 
 // Presents `vc` from `presenter` now, or on the next turns of the main queue while the
 // presenter is not on screen or still presenting something else.

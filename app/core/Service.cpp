@@ -136,7 +136,9 @@ void Service::onComplete(std::optional<net::HttpResponse> response, foundation::
     return;
   }
   if (response->status < 200 || response->status >= 300) {
+    // The failure is the whole outcome: an error page is never handed on as an answer.
     if (targetAlive() && didFail_) didFail_(ServiceFailure::ofStatus(response->status));
+    return;
   }
   if (targetAlive() && didReceive_) didReceive_(response->body);
   ServiceAnswer answer;

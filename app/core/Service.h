@@ -8,8 +8,8 @@
 //
 // Outcomes, each reported once per request:
 //  - an answer with HTTP status 200-299: `didReceive` with the body, then `didFinish`;
-//  - an answer with any other status: `didFail` with the status, then `didReceive` and
-//    `didFinish` with the body of the error answer;
+//  - an answer with any other status: `didFail` with the status, and nothing more (the
+//    body of the error page is not handed on);
 //  - a connection failure (time-out, refused, host not found): `didFail` with the error;
 //  - no network: the "Network is disconnected" alert, the activity viewer hidden, nothing
 //    sent, and `didFail` with the error -1009 marked `notSent` so the screen can restore

@@ -5,6 +5,7 @@
 #include "app/core/CoreScreens.h"
 #include "app/core/LoginClass.h"
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/ScreenRequest.h"
 #include "app/core/ScreenSupport.h"
 #include "app/core/SoapEnvelope.h"
 #include "app/core/UserDefaultsKeys.h"
@@ -433,95 +434,67 @@ void SettingsViewController::backFunc() { dismissViewControllerAnimated(true); }
 // ----- Server settings and company logo
 
 void SettingsViewController::GetMethods() {
-  try {
+  ScreenRequest r;
+  r.operation = "GetMethods";
+  r.requestMethod = "-[SettingsViewController GetMethods]";
+  r.answerMethod = "-[SettingsViewController GetMethodsResponseData:]";
+  r.prepare = [this](ScreenRequest&) {
     dismissKeyboard();
     saveIPnPort();
-    orvoDelegate_->showActivityViewer("GetMethods");
-    orvoDelegate_->networkActivityStarted();
-    auto service = Service::create(
-        self<ui::ViewController>(), [this](const ServiceAnswer& a) { GetMethodsResponseData(a); },
-        [this](const ServiceFailure& f) { errorResponseData(f); });
-    service->setIsJson(false);
-    service->sendSoapRequestWithStringUrl(Util::getServerInfo(), soapEnvelope("GetMethods", {}), "GetMethods");
-  } catch (const std::exception& e) {
-    orvoDelegate_->hideActivityViewer();
-    orvoDelegate_->networkActivityStopped();
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[SettingsViewController GetMethods]", e);
-  }
+  };
+  sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { GetMethodsResponseData(a); });
 }
 
-void SettingsViewController::GetMethodsResponseData(const ServiceAnswer& answer) {
-  try {
-    auto obj = readAnswerObject(*orvoDelegate_, answer.data, "GetMethods");
-    if (obj && obj->is_object() && obj->contains("Error")) {
-      AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*obj, "Error"));
-    } else if (obj && obj->is_object()) {
-      static const std::pair<const char*, const char*> kMembers[] = {
-          {"Terms", defaults::terms},       {"ShipVia", defaults::shipvia},   {"PaymentCode", defaults::paymentcode},
-          {"State", defaults::state},       {"Country", defaults::country},   {"SalesRep", defaults::salesrep},
-          {"CustomerPriority", defaults::customerpriority}};
-      auto& d = UserDefaults::standard();
-      for (auto& [member, key] : kMembers) {
-        auto it = obj->find(member);
-        if (it == obj->end() || it->is_null())
-          d.removeObjectForKey(key);
-        else
-          d.setString(key, foundation::textValue(*it));
-      }
-      d.synchronize();
-      AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                               "Orvo settings have been saved successfully.");
-    } else if (obj) {
-      // Readable but not the expected record: the stored lists stay as they are.
-      AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error",
-                               "The server's settings could not be read. Nothing was changed.");
+void SettingsViewController::GetMethodsResponseData(const RequestAnswer& answer) {
+  const auto& obj = answer.object;
+  if (obj && obj->is_object() && obj->contains("Error")) {
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*obj, "Error"));
+  } else if (obj && obj->is_object()) {
+    static const std::pair<const char*, const char*> kMembers[] = {
+        {"Terms", defaults::terms},       {"ShipVia", defaults::shipvia},   {"PaymentCode", defaults::paymentcode},
+        {"State", defaults::state},       {"Country", defaults::country},   {"SalesRep", defaults::salesrep},
+        {"CustomerPriority", defaults::customerpriority}};
+    auto& d = UserDefaults::standard();
+    for (auto& [member, key] : kMembers) {
+      auto it = obj->find(member);
+      if (it == obj->end() || it->is_null())
+        d.removeObjectForKey(key);
+      else
+        d.setString(key, foundation::textValue(*it));
     }
-  } catch (const std::exception& e) {
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[SettingsViewController GetMethodsResponseData:]", e);
+    d.synchronize();
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
+                             "Orvo settings have been saved successfully.");
+  } else if (obj) {
+    // Readable but not the expected record: the stored lists stay as they are.
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error",
+                             "The server's settings could not be read. Nothing was changed.");
   }
-  orvoDelegate_->hideActivityViewer();
-  orvoDelegate_->networkActivityStopped();
 }
 
 void SettingsViewController::getLogoFunc() {
-  try {
-    orvoDelegate_->networkActivityStarted();
-    orvoDelegate_->showActivityViewer("InsertLogo");
-    const std::string url = "http://" + fieldText(serverIPTextField_, serverIP_) + ":" +
-                            fieldText(portTextField_, serverPort_) + "/Webservice/OrvoMobileWebService.asmx";
-    auto service = Service::create(
-        self<ui::ViewController>(), [this](const ServiceAnswer& a) { InsertLogoResponseData(a); },
-        [this](const ServiceFailure& f) { errorResponseData(f); });
-    service->setIsJson(false);
-    service->sendSoapRequestWithStringUrl(url, soapEnvelope("InsertLogo", {}), "InsertLogo");
-  } catch (const std::exception& e) {
-    orvoDelegate_->hideActivityViewer();
-    orvoDelegate_->networkActivityStopped();
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[SettingsViewController getLogoFunc:]", e);
-  }
+  ScreenRequest r;
+  r.operation = "InsertLogo";
+  r.requestMethod = "-[SettingsViewController getLogoFunc:]";
+  r.answerMethod = "-[SettingsViewController InsertLogoResponseData:]";
+  r.prepare = [this](ScreenRequest& req) {
+    req.url = "http://" + fieldText(serverIPTextField_, serverIP_) + ":" + fieldText(portTextField_, serverPort_) +
+              "/Webservice/OrvoMobileWebService.asmx";
+  };
+  sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { InsertLogoResponseData(a); });
 }
 
-void SettingsViewController::InsertLogoResponseData(const ServiceAnswer& answer) {
-  try {
-    auto obj = readAnswerObject(*orvoDelegate_, answer.data, "InsertLogo");
-    if (obj && foundation::textForKey(*obj, "Response") == "True") {
-      auto& d = UserDefaults::standard();
-      d.setString(defaults::companyLogo, foundation::textForKey(*obj, "Id"));
-      d.synchronize();
-      AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle, "Company Logo has been saved successfully.");
-    } else {
-      AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                               obj ? foundation::textForKey(*obj, "Error") : std::string());
-    }
-  } catch (const std::exception& e) {
-    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[SettingsViewController InsertLogoResponseData:]", e);
+void SettingsViewController::InsertLogoResponseData(const RequestAnswer& answer) {
+  const auto& obj = answer.object;
+  if (obj && foundation::textForKey(*obj, "Response") == "True") {
+    auto& d = UserDefaults::standard();
+    d.setString(defaults::companyLogo, foundation::textForKey(*obj, "Id"));
+    d.synchronize();
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle, "Company Logo has been saved successfully.");
+  } else {
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
+                             obj ? foundation::textForKey(*obj, "Error") : std::string());
   }
-  orvoDelegate_->hideActivityViewer();
-  orvoDelegate_->networkActivityStopped();
-}
-
-void SettingsViewController::errorResponseData(const ServiceFailure& failure) {
-  if (orvoDelegate_) orvoDelegate_->errorResponseData(failure);
 }
 
 }  // namespace orvo

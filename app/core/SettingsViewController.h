@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/Service.h"
+#include "app/core/ScreenRequest.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/PickerView.h"
@@ -66,10 +66,9 @@ class SettingsViewController : public ui::ViewController,
 
   // Server requests.
   void GetMethods();
-  void GetMethodsResponseData(const ServiceAnswer& answer);
+  void GetMethodsResponseData(const RequestAnswer& answer);
   void getLogoFunc();
-  void InsertLogoResponseData(const ServiceAnswer& answer);
-  void errorResponseData(const ServiceFailure& failure);
+  void InsertLogoResponseData(const RequestAnswer& answer);
 
   // ui::TableViewDataSource / Delegate.
   int numberOfSectionsInTableView(ui::TableView&) override { return 7; }
