@@ -261,6 +261,7 @@ BackOfficeServer::Reply BackOfficeServer::handle(ServiceKind service, const std:
   } else {
     text = std::get<std::string>(answer);
   }
+  if (f.resultText) text = *f.resultText;
   if (f.malformedJson) text = text.substr(0, text.size() / 2) + "\x7f{";
   if (f.malformedXml)
     return finish({200, "text/xml; charset=utf-8", malformedAnswerEnvelope(opName, text)},

@@ -42,6 +42,7 @@ struct Fault {
   bool malformedXml = false;               // envelope broken before the result element
   bool malformedJson = false;              // result text that is not JSON
   std::optional<std::string> response;     // "Response" value in place of the operation's
+  std::optional<std::string> resultText;   // result element's text in place of the operation's
 
   static Fault slow(std::chrono::milliseconds d) { Fault f; f.delay = d; return f; }
   static Fault held() { Fault f; f.hold = true; return f; }
@@ -49,6 +50,7 @@ struct Fault {
   static Fault badXml() { Fault f; f.malformedXml = true; return f; }
   static Fault badJson() { Fault f; f.malformedJson = true; return f; }
   static Fault responseValue(std::string v) { Fault f; f.response = std::move(v); return f; }
+  static Fault result(std::string text) { Fault f; f.resultText = std::move(text); return f; }
 };
 
 struct RecordedRequest {
