@@ -134,6 +134,24 @@ TEST_F(ServiceTest, RequestCarriesTheSoapHeadersAndEscapedValuesInOrder) {
   EXPECT_FALSE(ui::Application::shared().isNetworkActivityIndicatorVisible());
 }
 
+TEST_F(ServiceTest, ValuesWithControlCharactersAndCarriageReturnsAreAccepted) {
+  // XML 1.0 cannot carry 0x01 at all; it is left out rather than turning the request into
+  // a SOAP fault. A carriage return arrives as a carriage return.
+  probe->request("AuthenticateUser", {{"userName", "pick\x01" "er"}, {"password", "line1\r\nline2\r"},
+                                      {"uuid", "U-1"}, {"device_version", "x"}, {"device_name", "pod\x1f"},
+                                      {"orvomobile_version", "1.0"}, {"division", "01"}, {"clientIp", ""}});
+  ASSERT_TRUE(settle());
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].status, 200);
+  ASSERT_EQ(requests[0].params.size(), 8u);
+  EXPECT_EQ(requests[0].params[0].second, "picker");
+  EXPECT_EQ(requests[0].params[1].second, "line1\r\nline2\r");
+  EXPECT_EQ(requests[0].params[4].second, "pod");
+  EXPECT_TRUE(probe->failures.empty());
+  EXPECT_EQ(probe->finished, 1);
+}
+
 TEST_F(ServiceTest, FailuresReachTheUserAsWordedAndTheViewerGoes) {
   const std::string nilText = AlertClass::exceptionMessage(
       "-[ProbeScreen responseData:]", "NSInvalidArgumentException", "data parameter is nil");

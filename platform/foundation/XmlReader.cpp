@@ -47,17 +47,61 @@ void onText(void* data, const XML_Char* s, int len) {
 }
 }  // namespace
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `p` that XML 1.0 allows, or 0.
+size_t xmlCharLength(const unsigned char* p, size_t left) {
+  const unsigned c = p[0];
+  auto cont = [&](size_t i) { return i < left && (p[i] & 0xC0) == 0x80; };
+  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (!cont(1) || !cont(2)) return 0;
+    const unsigned cp = ((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+    if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return 0;
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (!cont(1) || !cont(2) || !cont(3)) return 0;
+    const unsigned cp = ((c & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+    return cp >= 0x10000 && cp <= 0x10FFFF ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::string xmlEscape(std::string_view text, bool quotes) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\'': out += quotes ? "&apos;" : "'"; break;
-      case '"': out += quotes ? "&quot;" : "\""; break;
-      default: out += c;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '\'': out += quotes ? "&apos;" : "'"; break;
+        case '"': out += quotes ? "&quot;" : "\""; break;
+        // A literal carriage return would be read back as a line feed.
+        case '\r': out += "&#13;"; break;
+        case '\t': out += quotes ? "&#9;" : "\t"; break;
+        case '\n': out += quotes ? "&#10;" : "\n"; break;
+        default:
+          // Other control characters cannot be carried by XML 1.0 at all, not even as
+          // character references: they are left out rather than breaking the document.
+          if (c >= 0x20) out += char(c);
+      }
+      ++i;
+      continue;
+    }
+    if (size_t len = xmlCharLength(p + i, n - i)) {
+      out.append(text.substr(i, len));
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";  // a byte that is not UTF-8 becomes U+FFFD
+      ++i;
     }
   }
   return out;

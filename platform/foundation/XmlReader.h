@@ -34,8 +34,11 @@ class XmlReader {
   int errorColumn_ = 0;
 };
 
-// Escapes text for an XML document: &, < and > always; quotes too when `quotes` is set (for
-// attribute values).
+// Escapes text for an XML 1.0 document: &, < and > always; quotes, tab and line feed too
+// when `quotes` is set (for attribute values). A carriage return becomes "&#13;" so that it
+// is read back as itself. What XML 1.0 cannot carry at all is not written: control
+// characters other than tab, line feed and carriage return are left out, and bytes that are
+// not well-formed UTF-8 (or U+FFFE, U+FFFF, surrogates) become U+FFFD.
 std::string xmlEscape(std::string_view text, bool quotes = false);
 
 }  // namespace foundation
