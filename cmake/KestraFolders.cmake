@@ -66,8 +66,10 @@ function(kestra_tests name)
   add_executable(${name}_test ${tests})
   target_link_libraries(${name}_test PRIVATE KestraSDK ${K_DEPS} GTest::gmock GTest::gtest_main)
   target_precompile_headers(${name}_test PRIVATE <gtest/gtest.h> <nlohmann/json.hpp>)
+  # Each test carries its folder as a label: `ctest -L app/core` runs that area's tests.
+  file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   gtest_discover_tests(${name}_test DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "KESTRA_TEST=1" TIMEOUT 120)
+    PROPERTIES ENVIRONMENT "KESTRA_TEST=1" TIMEOUT 120 LABELS "${folder}")
 endfunction()
 
 # A program of the folder from <file>_main.cpp.

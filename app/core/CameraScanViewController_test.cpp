@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "app/core/AboutViewController.h"
-#include "app/core/LoginScreensTestSupport.h"
+#include "testing/app/LoginScreensTestSupport.h"
 #include "app/core/Util.h"
 #include "platform/ui/Image.h"
 

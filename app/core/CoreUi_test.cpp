@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/AlertClass.h"
-#include "app/core/AppTestSupport.h"
+#include "testing/app/AppTestSupport.h"
 #include "app/core/MainMenuViewController.h"
 #include "app/core/OverlayViewController.h"
 #include "app/core/UserDefaultsKeys.h"

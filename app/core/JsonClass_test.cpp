@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/AppException.h"
-#include "app/core/AppTestSupport.h"
+#include "testing/app/AppTestSupport.h"
 
 namespace orvo {
 namespace {

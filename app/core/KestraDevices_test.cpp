@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/AppNames.h"
-#include "app/core/LoginScreensTestSupport.h"
+#include "testing/app/LoginScreensTestSupport.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"

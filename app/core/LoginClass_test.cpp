@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/LoginTestSupport.h"
+#include "testing/app/LoginTestSupport.h"
 
 using namespace orvo;
 using system_info::WifiNetwork;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/LoginScreensTestSupport.h"
+#include "testing/app/LoginScreensTestSupport.h"
 #include "app/core/SettingsViewController.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"

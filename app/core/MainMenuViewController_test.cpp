@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/LoginScreensTestSupport.h"
+#include "testing/app/LoginScreensTestSupport.h"
 #include "platform/foundation/Clock.h"
 
 namespace orvo {

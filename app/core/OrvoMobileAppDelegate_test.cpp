@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/core/AppNames.h"
-#include "app/core/AppTestSupport.h"
+#include "testing/app/AppTestSupport.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"

@@ -5,7 +5,7 @@
 
 #include "app/core/AlertClass.h"
 #include "app/core/AppException.h"
-#include "app/core/AppTestSupport.h"
+#include "testing/app/AppTestSupport.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/Values.h"

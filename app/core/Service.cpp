@@ -40,6 +40,8 @@ foundation::Duration Service::timeoutFor(const std::string& op) {
   return 10s;
 }
 
+foundation::Duration Service::totalTimeoutFor(foundation::Duration timeout) { return 3 * timeout; }
+
 bool Service::checkNetwork() {
   auto reachability = net::Reachability::reachabilityForInternetConnection();
   if (reachability->currentReachabilityStatus() == net::NotReachable) {
@@ -71,6 +73,7 @@ void Service::sendSoapRequestWithStringUrl(const std::string& url, const std::st
     request.method = "POST";
     request.url = url;
     request.timeout = timeoutFor(operationName);
+    request.resourceTimeout = totalTimeoutFor(request.timeout);
     request.body = envelope;
     request.headers = {{"Content-Type", "text/xml; charset=utf-8"},
                        {"SOAPAction", soapAction(operationName)},
@@ -92,6 +95,7 @@ void Service::sendRequestWithStringUrl(const std::string& url) {
     request.method = "GET";
     request.url = url;
     request.timeout = std::chrono::seconds(60);
+    request.resourceTimeout = totalTimeoutFor(request.timeout);
     start(std::move(request));
   } catch (const std::exception& e) {
     reportFailure(ServiceFailure::ofError({foundation::kUrlErrorDomain, net::kUrlErrorUnknown, e.what()}));

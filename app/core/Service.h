@@ -82,8 +82,13 @@ class Service : public std::enable_shared_from_this<Service> {
 
   bool isStopped() const { return isStopped_; }
 
-  // The time-out of an operation: 60 s, 5 s or 10 s.
+  // The time-out of an operation: 60 s, 5 s or 10 s. It bounds each wait for the server
+  // (connecting, the next bytes of the answer).
   static foundation::Duration timeoutFor(const std::string& operationName);
+  // The bound on a whole request with that time-out (three times it), so that a server
+  // that keeps sending cannot hold a request for good. Answers are also bounded in size
+  // (`net::kDefaultMaxResponseSize`); past either, `didFail` gets the error.
+  static foundation::Duration totalTimeoutFor(foundation::Duration timeout);
 
   // Use `create`.
   Service(std::shared_ptr<ui::ViewController> target, Finished didFinish, Failed didFail,

@@ -7,13 +7,13 @@
 #include <algorithm>
 
 #include "app/core/AlertClass.h"
-#include "app/core/AppTestSupport.h"
+#include "testing/app/AppTestSupport.h"
 #include "app/core/JsonClass.h"
 #include "app/core/SoapEnvelope.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
 #include "platform/foundation/Values.h"
-#include "platform/net/HttpTestServers.h"
+#include "testing/net/HttpTestServers.h"
 #include "testing/backoffice/BackOfficeServer.h"
 
 namespace orvo {

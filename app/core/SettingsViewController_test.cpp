@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "app/core/DivisionViewController.h"
-#include "app/core/LoginScreensTestSupport.h"
+#include "testing/app/LoginScreensTestSupport.h"
 
 using namespace orvo;
 using orvo::test_support::LoginScreensHarness;

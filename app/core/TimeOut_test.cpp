@@ -1,7 +1,7 @@
 // The inactivity time-out of the application delegate, under the manual clock.
 #include <gtest/gtest.h>
 
-#include "app/core/AppTestSupport.h"
+#include "testing/app/AppTestSupport.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "platform/ui/harness/Harness.h"
 

@@ -147,6 +147,7 @@ Error urlError(int code) {
       text = "The Internet connection appears to be offline.";
       break;
     case kUrlErrorBadServerResponse: text = "The server returned a bad response."; break;
+    case kUrlErrorDataLengthExceedsMaximum: text = "The answer is larger than the size allowed."; break;
     case kUrlErrorSecureConnectionFailed:
       text = "An SSL error has occurred and a secure connection to the server cannot be made.";
       break;
@@ -181,6 +182,7 @@ struct HttpClient::Transfer {
   bool sendsBody = false;
   bool sentNoted = false;
   long redirects = 0;
+  bool tooLarge = false;
   HttpResponse response;
   char errorText[CURL_ERROR_SIZE] = {};
 
@@ -253,8 +255,13 @@ struct HttpClient::Transfer {
   static size_t onBody(char* data, size_t size, size_t count, void* userdata) {
     auto* t = static_cast<Transfer*>(userdata);
     t->touch();
-    t->response.body.append(data, size * count);
-    return size * count;
+    const size_t length = size * count;
+    if (length > t->request.maxResponseSize - std::min(t->request.maxResponseSize, t->response.body.size())) {
+      t->tooLarge = true;
+      return 0;  // curl stops the transfer with a write error
+    }
+    t->response.body.append(data, length);
+    return length;
   }
 
   static int onProgress(void* userdata, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
@@ -280,7 +287,7 @@ struct HttpClient::Transfer {
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     // Redirects are followed by the client itself (see `followRedirect`), so that the
     // caller's headers are adjusted for the new request rather than sent again blindly.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
@@ -599,7 +606,8 @@ void HttpClient::workerLoop() {
         noteSent(*t);
         long osErrno = 0;
         curl_easy_getinfo(t->easy, CURLINFO_OS_ERRNO, &osErrno);
-        finish(t->id, std::nullopt, errorForCurl(rc, osErrno, t->errorText));
+        finish(t->id, std::nullopt,
+               t->tooLarge ? urlError(kUrlErrorDataLengthExceedsMaximum) : errorForCurl(rc, osErrno, t->errorText));
       }
     }
 

@@ -49,6 +49,11 @@ using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
 // The request time-out of the platform's URL requests when the caller sets none.
 inline constexpr Duration kDefaultRequestTimeout = std::chrono::seconds(60);
+// The largest answer body a request takes by default; a larger one fails with -1103.
+inline constexpr size_t kDefaultMaxResponseSize = size_t(64) << 20;
+// The longest a whole request may take by default (connecting, sending and reading),
+// however steadily the server keeps sending.
+inline constexpr Duration kDefaultResourceTimeout = std::chrono::minutes(5);
 // How many redirects a request follows before failing with -1007.
 inline constexpr long kMaxRedirects = 16;
 
@@ -65,6 +70,7 @@ enum UrlErrorCode : int {
   kUrlErrorHTTPTooManyRedirects = -1007,
   kUrlErrorNotConnectedToInternet = -1009,
   kUrlErrorBadServerResponse = -1011,
+  kUrlErrorDataLengthExceedsMaximum = -1103,
   kUrlErrorSecureConnectionFailed = -1200,
   kUrlErrorServerCertificateUntrusted = -1202,
 };
@@ -82,8 +88,12 @@ struct HttpRequest {
   // The longest the request may stay idle (connecting, or waiting for the next bytes)
   // before it fails with -1001. Measured on `foundation::Clock`.
   Duration timeout = kDefaultRequestTimeout;
-  // The longest the whole request may take; zero means no limit beyond `timeout`.
-  Duration resourceTimeout{};
+  // The longest the whole request may take (-1001 past it); zero means no limit beyond
+  // `timeout`.
+  Duration resourceTimeout = kDefaultResourceTimeout;
+  // The largest body accepted; a server that sends more fails the request with -1103
+  // as soon as the limit is passed (nothing more is read).
+  size_t maxResponseSize = kDefaultMaxResponseSize;
   // A PEM file of the authorities that HTTPS servers' certificates are checked against,
   // instead of the system's. Empty: the system's.
   std::string caFile;

@@ -7,7 +7,7 @@
 
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/net/HttpTestServers.h"
+#include "testing/net/HttpTestServers.h"
 
 using foundation::MainQueue::isMainThread;
 using foundation::RunLoop;
@@ -187,6 +187,7 @@ TEST(HttpClient, FailuresCompleteWithUrlErrors) {
       {"closed port", closed, {}, -1004},
       {"unknown host", "http://no-such-host.invalid/", {}, -1003},
       {"unsupported scheme", "file:///etc/passwd", {}, -1002},
+      {"ftp is not fetched", "ftp://127.0.0.1:" + std::to_string(net::testing::closedPort()) + "/", {}, -1002},
       {"not a URL", "http://exa mple.com:port/", {}, -1000},
       {"line break in a header", closed, {{"X-Injected", "a\r\nHost: evil"}}, -1},
       {"bad header name", closed, {{"Bad Name", "v"}}, -1},
@@ -516,4 +517,64 @@ TEST(HttpClient, HttpsTrustsOnlyVerifiedCertificates) {
       EXPECT_EQ(outcome.error.code, c.code) << outcome.error.description();
     }
   }
+}
+
+namespace {
+
+// A server whose answer never ends: chunks of 16 KiB, about one a millisecond, until the
+// client goes away. `sent` counts the bytes written.
+struct EndlessServer {
+  httplib::Server http;
+  std::atomic<size_t> sent{0};
+  std::unique_ptr<LocalServer> local;
+
+  EndlessServer() {
+    http.Get("/endless", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("application/octet-stream", [this](size_t, httplib::DataSink& sink) {
+        static const std::string chunk(16 * 1024, 'x');
+        if (!sink.is_writable() || !sink.write(chunk.data(), chunk.size())) return false;
+        sent += chunk.size();
+        std::this_thread::sleep_for(1ms);  // pacing, so the client's memory stays small
+        return true;
+      });
+    });
+    local = std::make_unique<LocalServer>(http);
+  }
+};
+
+}  // namespace
+
+TEST(HttpClient, AnswersAreBoundedInSizeAndInTotalTime) {
+  foundation::ScopedManualClock clock;
+  EndlessServer server;
+  {
+    SCOPED_TRACE("size");
+    HttpRequest request;
+    request.url = server.local->url("/endless");
+    request.maxResponseSize = 256 * 1024;
+    Outcome outcome;
+    HttpClient::shared().send(request, outcome.completion());
+    ASSERT_TRUE(outcome.wait());
+    EXPECT_FALSE(outcome.response);
+    EXPECT_EQ(outcome.error.code, net::kUrlErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(outcome.error.text, "The answer is larger than the size allowed.");
+  }
+  {
+    SCOPED_TRACE("total time");
+    HttpRequest request;
+    request.url = server.local->url("/endless");
+    request.timeout = 1000s;  // bytes keep coming: the idle time-out never ends it
+    request.resourceTimeout = 30s;
+    Outcome outcome;
+    const size_t before = server.sent;
+    HttpClient::shared().send(request, outcome.completion());
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return server.sent > before + 256 * 1024 || outcome.done; }));
+    EXPECT_FALSE(outcome.done);
+    clock->advance(31s);
+    ASSERT_TRUE(outcome.wait());
+    EXPECT_FALSE(outcome.response);
+    EXPECT_EQ(outcome.error.code, -1001);
+  }
+  EXPECT_EQ(HttpRequest().maxResponseSize, net::kDefaultMaxResponseSize);
+  EXPECT_GT(HttpRequest().resourceTimeout, foundation::Duration::zero());
 }

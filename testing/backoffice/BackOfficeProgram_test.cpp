@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/net/HttpTestServers.h"
+#include "testing/net/HttpTestServers.h"
 #include "testing/backoffice/Operations.h"
 
 namespace backoffice {

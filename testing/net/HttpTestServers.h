@@ -1,5 +1,5 @@
 #pragma once
-// Small servers on loopback for the tests of this folder (test code only).
+// Small servers on loopback for the HTTP tests (test code only, never installed).
 //
 // `RawHttpServer` records every request exactly as it arrived on the wire (request line,
 // headers in their order, body) and either answers with a fixed reply or never answers at

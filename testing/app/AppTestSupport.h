@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/core/CoreScreens.h"
-#include "app/core/FakeOKTKXDevices.h"
-#include "app/core/LoginTestSupport.h"
+#include "testing/app/FakeOKTKXDevices.h"
+#include "testing/app/LoginTestSupport.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/OverlayViewController.h"
 #include "platform/foundation/RunLoop.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/core/AppTestSupport.h"
+#include "testing/app/AppTestSupport.h"
 #include "app/core/LoginScreens.h"
 #include "app/core/LoginViewController.h"
 #include "platform/ui/harness/Harness.h"

@@ -1,4 +1,4 @@
-#include "app/core/FakeOKTKXDevices.h"
+#include "testing/app/FakeOKTKXDevices.h"
 
 #include <algorithm>
 
