@@ -2,12 +2,20 @@
 // The drivers the device API owns, seen through the operations it uses of each, and the
 // factory that makes them.
 //
-// `KXDevices` makes every driver once, through a `KXDriverFactory`, and keeps it for its own
-// life. The production factory wraps the real drivers where they exist (the sleeve) and
-// stand-ins elsewhere: a stand-in reports no device (state 0, not connected, not present)
-// and fails every command as a driver without a device does, so that routing, fall-back and
-// the routing errors behave now as they will with the real drivers. Tests install their own
-// factory of fakes.
+// Every call has a "no device" body: state 0, not connected, not present, no features, and a
+// command fails as a driver without a device fails (false with -20 "No device connected",
+// nothing for a query, the pinpad's status 16). A driver, a stand-in or a test fake therefore
+// overrides only what it changes; a driver that is not part of a build is the interface
+// itself (`std::make_shared<KXPrinterDriver>()`).
+//
+// A new driver (a printer, the pinpad, the hub, ...):
+//  - derives from its interface below and overrides the calls it serves;
+//  - returns itself (or its accessory-side object) from `accessoryDriver()` when it takes
+//    accessories; it does not register itself with the accessory manager: the factory does,
+//    for all drivers at once and in the fixed order of `KXDriverFactory::makeDrivers`;
+//  - keeps its own delegates in a `KXDelegateList` (sdk/foundation/KXDelegateList.h) and
+//    reports to the device API through the `KXDevices` it was given in `attach`.
+// The device API routes a call to a driver in one place (`KXDevices::route`).
 //
 // Threads: every member may be called from any thread; commands block the caller until the
 // device answers. A driver reports its events by calling the driver callbacks of the
@@ -27,17 +35,25 @@
 namespace kestra {
 
 class KXDevices;
+class EAManager;
+class AccessoryManagerDelegate;
 struct KXBatteryInfo;
 
 using foundation::Bytes;
 using foundation::Error;
 
+// The error of a command sent to a driver without a device: -20 "No device connected".
+Error noDeviceError();
+
 // What every driver kind answers about itself.
 class KXDriverBase {
  public:
   virtual ~KXDriverBase() = default;
-  // The device API the driver reports to; held weakly.
-  virtual void attach(std::weak_ptr<KXDevices> api) = 0;
+  // The device API the driver reports to; held weakly. A driver without events ignores it.
+  virtual void attach(std::weak_ptr<KXDevices> /*api*/) {}
+  // What the accessory manager should ask about attached accessories on this driver's
+  // behalf, or nothing for a driver that takes none.
+  virtual std::shared_ptr<AccessoryManagerDelegate> accessoryDriver() { return nullptr; }
   virtual std::string deviceName() { return {}; }
   virtual std::string deviceModel() { return {}; }
   virtual std::string firmwareRevision() { return {}; }
@@ -50,77 +66,91 @@ class KXDriverBase {
 class KXManagedDriver : public KXDriverBase {
  public:
   // 0 disconnected, 1 connecting, 2 connected.
-  virtual int connstate() = 0;
+  virtual int connstate() { return 0; }
   // From state 0: state 1 (reported through the connection callback); returns at once.
-  virtual void managedConnect() = 0;
-  virtual void disconnect() = 0;
-  virtual bool isPresent() = 0;
+  virtual void managedConnect() {}
+  virtual void disconnect() {}
+  virtual bool isPresent() { return false; }
   // 3 is a Bluetooth Low Energy link.
   virtual int connectionType() { return 0; }
-  // The encrypted head's transport: reply length, or a negative error.
-  virtual int emsrCommand(const uint8_t* /*packet*/, int /*length*/, uint8_t* /*reply*/) { return -7; }
+  // The encrypted head's transport. `capacity` is the size of `reply`; the transport never
+  // writes more. Returns the reply length, or a negative error.
+  virtual int emsrCommand(const uint8_t* /*packet*/, int /*length*/, uint8_t* /*reply*/,
+                          int /*capacity*/) {
+    return -7;
+  }
 };
 
 // The sleeve (`Pellan`): the operations the device API forwards unchanged.
 class KXSleeveDriver : public KXManagedDriver {
  public:
-  virtual bool msEnable(Error* error) = 0;
-  virtual bool msDisable(Error* error) = 0;
-  virtual bool msSetCardDataMode(int mode, Error* error) = 0;
-  virtual bool barcodeStartScan(Error* error) = 0;
-  virtual bool barcodeStopScan(Error* error) = 0;
-  virtual bool barcodeGetScanMode(int* mode, Error* error) = 0;
-  virtual bool barcodeSetScanMode(int mode, Error* error) = 0;
-  virtual bool barcodeGetScanButtonMode(int* mode, Error* error) = 0;
-  virtual bool barcodeSetScanButtonMode(int mode, Error* error) = 0;
+  virtual bool msEnable(Error* error);
+  virtual bool msDisable(Error* error);
+  virtual bool msSetCardDataMode(int mode, Error* error);
+  virtual bool barcodeStartScan(Error* error);
+  virtual bool barcodeStopScan(Error* error);
+  virtual bool barcodeGetScanMode(int* mode, Error* error);
+  virtual bool barcodeSetScanMode(int mode, Error* error);
+  virtual bool barcodeGetScanButtonMode(int* mode, Error* error);
+  virtual bool barcodeSetScanButtonMode(int mode, Error* error);
   virtual bool barcodeSetScanBeep(bool enabled, int volume, const int* beepData, int length,
-                                  Error* error) = 0;
-  virtual bool barcodeGetBeepOnReady(bool* on, Error* error) = 0;
-  virtual bool barcodeSetBeepOnReady(bool on, Error* error) = 0;
-  virtual bool barcodeGetUVLights(bool* on, Error* error) = 0;
-  virtual bool barcodeSetUVLights(bool on, Error* error) = 0;
-  virtual bool playSound(int volume, const int* beepData, int length, Error* error) = 0;
-  virtual bool getCharging(bool* charging, Error* error) = 0;
-  virtual bool setCharging(bool enabled, Error* error) = 0;
-  virtual bool getSyncButtonMode(int* mode, Error* error) = 0;
-  virtual bool setSyncButtonMode(int mode, Error* error) = 0;
-  virtual bool getKioskMode(bool* on, Error* error) = 0;
-  virtual bool getBatteryCapacity(int* percent, float* volts, Error* error) = 0;
-  virtual std::shared_ptr<KXBatteryInfo> getBatteryInfo(Error* error) = 0;
-  virtual bool getUSBChargeCurrent(int* current, Error* error) = 0;
-  virtual bool setUSBChargeCurrent(int current, Error* error) = 0;
-  virtual bool uiControlLEDsWithBitMask(uint32_t mask, Error* error) = 0;
+                                  Error* error);
+  virtual bool barcodeGetBeepOnReady(bool* on, Error* error);
+  virtual bool barcodeSetBeepOnReady(bool on, Error* error);
+  virtual bool barcodeGetUVLights(bool* on, Error* error);
+  virtual bool barcodeSetUVLights(bool on, Error* error);
+  virtual bool playSound(int volume, const int* beepData, int length, Error* error);
+  virtual bool getCharging(bool* charging, Error* error);
+  virtual bool setCharging(bool enabled, Error* error);
+  virtual bool getSyncButtonMode(int* mode, Error* error);
+  virtual bool setSyncButtonMode(int mode, Error* error);
+  virtual bool getKioskMode(bool* on, Error* error);
+  virtual bool getBatteryCapacity(int* percent, float* volts, Error* error);
+  virtual std::shared_ptr<KXBatteryInfo> getBatteryInfo(Error* error);
+  virtual bool getUSBChargeCurrent(int* current, Error* error);
+  virtual bool setUSBChargeCurrent(int current, Error* error);
+  virtual bool uiControlLEDsWithBitMask(uint32_t mask, Error* error);
 };
 
 // A receipt printer (`Printer`, one of two).
 class KXPrinterDriver : public KXManagedDriver {
  public:
-  virtual bool beep(Error* error) = 0;
+  virtual bool beep(Error* error);
   // One scan of the printer's engine within `timeoutSeconds`: the code and its type, or
   // nothing.
-  virtual std::optional<std::string> scanBarcode(double timeoutSeconds, int* type, Error* error) = 0;
+  virtual std::optional<std::string> scanBarcode(double timeoutSeconds, int* type, Error* error);
 };
 
 // The pinpad (`PPad`). Integer results are pinpad statuses: 0 success, 16 not connected.
 class KXPinpadDriver : public KXManagedDriver {
  public:
-  virtual int msStart() = 0;
-  virtual int msStop() = 0;
-  virtual int msSimulateCardData(const std::optional<std::string>& track1,
-                                 const std::optional<std::string>& track2,
-                                 const std::optional<std::string>& track3) = 0;
-  virtual int msGetLoyaltyNumber(int id, Bytes* data) = 0;
-  virtual std::optional<nlohmann::json> msGetLastCardMaskedData(Error* error) = 0;
-  virtual int msUniversalGetEncryptedCardData(int format, int keyID, const Bytes& params,
-                                              Bytes* data) = 0;
-  virtual int barStart() = 0;
-  virtual int barStop() = 0;
-  virtual int barGetScanMode(int* mode) = 0;
-  virtual int barSetScanMode(int mode) = 0;
-  virtual int barSetScanBeep(bool enabled, int volume, const int* beepData, int length) = 0;
-  virtual int sysGetEnabledEvents(uint32_t* mask) = 0;
-  virtual int sysEnableEvents(uint32_t mask) = 0;
-  virtual int sysPlaySound(const int* beepData, int length, int volume) = 0;
+  static constexpr int kNotConnected = 16;
+  virtual int msStart() { return kNotConnected; }
+  virtual int msStop() { return kNotConnected; }
+  virtual int msSimulateCardData(const std::optional<std::string>& /*track1*/,
+                                 const std::optional<std::string>& /*track2*/,
+                                 const std::optional<std::string>& /*track3*/) {
+    return kNotConnected;
+  }
+  virtual int msGetLoyaltyNumber(int /*id*/, Bytes* /*data*/) { return kNotConnected; }
+  virtual std::optional<nlohmann::json> msGetLastCardMaskedData(Error* error);
+  virtual int msUniversalGetEncryptedCardData(int /*format*/, int /*keyID*/, const Bytes& /*params*/,
+                                              Bytes* /*data*/) {
+    return kNotConnected;
+  }
+  virtual int barStart() { return kNotConnected; }
+  virtual int barStop() { return kNotConnected; }
+  virtual int barGetScanMode(int* /*mode*/) { return kNotConnected; }
+  virtual int barSetScanMode(int /*mode*/) { return kNotConnected; }
+  virtual int barSetScanBeep(bool /*enabled*/, int /*volume*/, const int* /*beepData*/,
+                             int /*length*/) {
+    return kNotConnected;
+  }
+  virtual int sysGetEnabledEvents(uint32_t* /*mask*/) { return kNotConnected; }
+  virtual int sysEnableEvents(uint32_t /*mask*/) { return kNotConnected; }
+  virtual int sysPlaySound(const int* /*beepData*/, int /*length*/, int /*volume*/) {
+    return kNotConnected;
+  }
   virtual int displayWidth() { return 0; }
   virtual int displayHeight() { return 0; }
   virtual bool displayAtBottom() { return false; }
@@ -130,7 +160,7 @@ class KXPinpadDriver : public KXManagedDriver {
 // the hub (`USBManager`) and the hub's port devices (`BarcodeHID`, `KeyboardHID`, `Magtek`).
 class KXStreamDriver : public KXDriverBase {
  public:
-  virtual bool connected() = 0;
+  virtual bool connected() { return false; }
   virtual void connect() {}
   virtual void disconnect() {}
   virtual bool isPresent() { return false; }
@@ -141,40 +171,61 @@ class KXSerialAdapterDriver : public KXStreamDriver {
  public:
   virtual bool serialSupported() { return false; }
   virtual bool serialSetSettings(int /*baud*/, int /*parity*/, int /*dataBits*/, int /*stopBits*/,
-                                 int /*flowControl*/, Error* /*error*/) {
-    return false;
-  }
-  virtual bool serialConnect(Error* /*error*/) { return false; }
+                                 int /*flowControl*/, Error* error);
+  virtual bool serialConnect(Error* error);
 };
 
 // The Bluetooth Low Energy stream: only its link matters here.
 class KXBLEStreamDriver {
  public:
   virtual ~KXBLEStreamDriver() = default;
-  virtual void attach(std::weak_ptr<KXDevices> api) = 0;
-  virtual bool linkOpen() = 0;
-  virtual void close() = 0;
+  virtual void attach(std::weak_ptr<KXDevices> /*api*/) {}
+  virtual bool linkOpen() { return false; }
+  virtual void close() {}
 };
 
-// Makes the device API's drivers. Each call makes (or hands out) one driver; the device
-// API calls each once.
+// One driver of every kind, as the factory made them.
+struct KXDriverSet {
+  std::shared_ptr<KXSleeveDriver> sleeve;
+  std::shared_ptr<KXPrinterDriver> printers[2];
+  std::shared_ptr<KXPinpadDriver> pinpad;
+  std::shared_ptr<KXSerialAdapterDriver> adapter;
+  std::shared_ptr<KXStreamDriver> hub;
+  std::shared_ptr<KXStreamDriver> barcodeHID;
+  std::shared_ptr<KXStreamDriver> keyboardHID;
+  std::shared_ptr<KXStreamDriver> magtek;
+  std::shared_ptr<KXBLEStreamDriver> ble;
+};
+
+// Makes the device API's drivers. Each `make...` call makes (or hands out) one driver; the
+// device API calls `makeDrivers` once. A `make...` that is not overridden gives a driver
+// without a device.
 class KXDriverFactory {
  public:
   virtual ~KXDriverFactory() = default;
-  virtual std::shared_ptr<KXSleeveDriver> makeSleeve() = 0;
-  virtual std::shared_ptr<KXPrinterDriver> makePrinter(int index) = 0;
-  virtual std::shared_ptr<KXPinpadDriver> makePinpad() = 0;
-  virtual std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter() = 0;
-  virtual std::shared_ptr<KXStreamDriver> makeHub() = 0;
-  virtual std::shared_ptr<KXStreamDriver> makeBarcodeHID() = 0;
-  virtual std::shared_ptr<KXStreamDriver> makeKeyboardHID() = 0;
-  virtual std::shared_ptr<KXStreamDriver> makeMagtek() = 0;
-  virtual std::shared_ptr<KXBLEStreamDriver> makeBLEStream() = 0;
+  virtual std::shared_ptr<KXSleeveDriver> makeSleeve();
+  virtual std::shared_ptr<KXPrinterDriver> makePrinter(int index);
+  virtual std::shared_ptr<KXPinpadDriver> makePinpad();
+  virtual std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter();
+  virtual std::shared_ptr<KXStreamDriver> makeHub();
+  virtual std::shared_ptr<KXStreamDriver> makeBarcodeHID();
+  virtual std::shared_ptr<KXStreamDriver> makeKeyboardHID();
+  virtual std::shared_ptr<KXStreamDriver> makeMagtek();
+  virtual std::shared_ptr<KXBLEStreamDriver> makeBLEStream();
+  // The accessory manager the drivers register with; none for a factory of fakes.
+  virtual EAManager* accessoryManager() { return nullptr; }
   // Starts the accessory search that offers attached accessories to the drivers.
   virtual void tryConnect() {}
 
+  // Makes every driver once, then registers those that take accessories with
+  // `accessoryManager()`, in the order the manager asks them: the sleeve, printer 0,
+  // printer 1, the pinpad, the serial adapter, the hub. An accessory two drivers would take
+  // goes to the earlier one. The hub's port devices are the hub's to offer, not the
+  // manager's.
+  KXDriverSet makeDrivers();
+
   // The production factory: the sleeve driver over the shared accessory manager, and
-  // stand-ins for the drivers that are not part of this build.
+  // drivers without a device for those that are not part of this build.
   static std::shared_ptr<KXDriverFactory> standard();
 };
 

@@ -34,7 +34,7 @@ thread_local KXDevices* tlsEmsrDevices = nullptr;
 int emsrTransport(void* /*owner*/, const uint8_t* request, int length, uint8_t* reply,
                   int /*timeoutMs*/) {
   if (!tlsEmsrDevices) return -7;
-  return tlsEmsrDevices->emsrCommand(request, length, reply);
+  return tlsEmsrDevices->emsrCommand(request, length, reply, kEmsrPacketSize);
 }
 
 }  // namespace
@@ -67,16 +67,17 @@ KXDevices::KXDevices(std::shared_ptr<KXDriverFactory> factory) : factory_(std::m
 
 void KXDevices::init() {
   KXUNISDKGlobals::LOG("%s", "");
-  sleeve_ = factory_->makeSleeve();
-  printers_[0] = factory_->makePrinter(0);
-  printers_[1] = factory_->makePrinter(1);
-  pinpad_ = factory_->makePinpad();
-  barcodeHID_ = factory_->makeBarcodeHID();
-  keyboardHID_ = factory_->makeKeyboardHID();
-  magtek_ = factory_->makeMagtek();
-  adapter_ = factory_->makeSerialAdapter();
-  hub_ = factory_->makeHub();
-  ble_ = factory_->makeBLEStream();
+  KXDriverSet set = factory_->makeDrivers();
+  sleeve_ = std::move(set.sleeve);
+  printers_[0] = std::move(set.printers[0]);
+  printers_[1] = std::move(set.printers[1]);
+  pinpad_ = std::move(set.pinpad);
+  barcodeHID_ = std::move(set.barcodeHID);
+  keyboardHID_ = std::move(set.keyboardHID);
+  magtek_ = std::move(set.magtek);
+  adapter_ = std::move(set.adapter);
+  hub_ = std::move(set.hub);
+  ble_ = std::move(set.ble);
   const std::weak_ptr<KXDevices> self = weak_from_this();
   for (KXDriverBase* d : std::initializer_list<KXDriverBase*>{
            sleeve_.get(), printers_[0].get(), printers_[1].get(), pinpad_.get(), barcodeHID_.get(),
@@ -113,82 +114,25 @@ KXPrinterDriver& KXDevices::printer() const { return *printers_[size_t(activePri
 
 // ---- Delegates ----------------------------------------------------------------------------
 
-void KXDevices::addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) {
-  if (!delegate) return;
-  std::lock_guard lock(delegatesMutex_);
-  for (const auto& w : delegates_)
-    if (w.lock() == delegate) return;
-  delegates_.push_back(delegate);
-}
+void KXDevices::addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) { delegates_.add(delegate); }
 
-void KXDevices::removeDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) {
-  std::lock_guard lock(delegatesMutex_);
-  std::erase_if(delegates_, [](const auto& w) { return w.expired(); });
-  auto it = std::find_if(delegates_.begin(), delegates_.end(),
-                         [&](const auto& w) { return w.lock() == delegate; });
-  if (it != delegates_.end()) delegates_.erase(it);
-}
+void KXDevices::removeDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) { delegates_.remove(delegate); }
 
-void KXDevices::setDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) {
-  std::lock_guard lock(delegatesMutex_);
-  if (delegates_.empty())
-    delegates_.push_back(delegate);
-  else
-    delegates_.front() = delegate;
-}
+void KXDevices::setDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) { delegates_.set(delegate); }
 
-std::shared_ptr<KXDeviceDelegate> KXDevices::delegate() {
-  std::lock_guard lock(delegatesMutex_);
-  std::erase_if(delegates_, [](const auto& w) { return w.expired(); });
-  return delegates_.empty() ? nullptr : delegates_.front().lock();
-}
+std::shared_ptr<KXDeviceDelegate> KXDevices::delegate() { return delegates_.first(); }
 
-std::vector<std::shared_ptr<KXDeviceDelegate>> KXDevices::delegates() const {
-  std::vector<std::shared_ptr<KXDeviceDelegate>> out;
-  std::lock_guard lock(delegatesMutex_);
-  for (const auto& w : delegates_)
-    if (auto d = w.lock()) out.push_back(std::move(d));
-  return out;
-}
+std::vector<std::shared_ptr<KXDeviceDelegate>> KXDevices::delegates() const { return delegates_.live(); }
 
-std::vector<std::shared_ptr<KXDeviceDelegate>> KXDevices::snapshot() const {
-  std::vector<std::shared_ptr<KXDeviceDelegate>> out;
-  std::lock_guard lock(delegatesMutex_);
-  out.reserve(delegates_.size());
-  for (const auto& w : delegates_) out.push_back(w.lock());  // freed entries stay empty
-  return out;
-}
+std::vector<std::shared_ptr<KXDeviceDelegate>> KXDevices::snapshot() const { return delegates_.snapshot(); }
 
 std::vector<std::weak_ptr<KXBarcodeDelegate>> KXDevices::barcodeSnapshot() const {
-  std::vector<std::weak_ptr<KXBarcodeDelegate>> out;
-  std::lock_guard lock(delegatesMutex_);
-  for (const auto& w : delegates_) {
-    if (auto d = w.lock())
-      out.push_back(std::static_pointer_cast<KXBarcodeDelegate>(d));
-    else
-      out.emplace_back();
-  }
-  return out;
+  return delegates_.weakSnapshot<KXBarcodeDelegate>();
 }
 
 size_t KXDevices::fanOut(std::string_view selector,
                          const std::function<void(KXDeviceDelegate&)>& call) const {
-  const auto list = snapshot();
-  size_t called = 0;
-  for (size_t i = list.size(); i-- > 0;) {
-    const auto& d = list[i];
-    if (!d || !d->responds(selector)) continue;
-    ++called;
-    try {
-      call(*d);
-    } catch (const std::exception& e) {
-      KXUNISDKGlobals::LOG("Delegate exception in %.*s: %s", int(selector.size()), selector.data(),
-                           e.what());
-    } catch (...) {
-      KXUNISDKGlobals::LOG("Delegate exception in %.*s", int(selector.size()), selector.data());
-    }
-  }
-  return called;
+  return delegates_.fanOut(selector, call);
 }
 
 bool KXDevices::clientsRespondToSelector(std::string_view selector) const {
@@ -670,16 +614,16 @@ void KXDevices::deviceFeatureSupported(int /*feature*/, int /*value*/) {
 
 // ---- Encrypted head ---------------------------------------------------------------------------
 
-int KXDevices::emsrCommand(const uint8_t* packet, int length, uint8_t* reply) {
+int KXDevices::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) {
   KXUNISDKGlobals::LOGDATA("EMSR command", packet, uint64_t(length > 0 ? length : 0), false);
   const int type = activeDeviceType_.load();
   const bool automatic = type == DEVICE_TYPE_AUTOMATIC;
   if (type == DEVICE_TYPE_SLEEVE || (automatic && kindConnected(Kind::Sleeve)))
-    return sleeve_->emsrCommand(packet, length, reply);
+    return sleeve_->emsrCommand(packet, length, reply, capacity);
   if (type == DEVICE_TYPE_PINPAD || (automatic && kindConnected(Kind::Pinpad)))
-    return pinpad_->emsrCommand(packet, length, reply);
+    return pinpad_->emsrCommand(packet, length, reply, capacity);
   if (type == DEVICE_TYPE_PRINTER || (automatic && kindConnected(Kind::Printer)))
-    return printer().emsrCommand(packet, length, reply);
+    return printer().emsrCommand(packet, length, reply, capacity);
   return -7;
 }
 

@@ -42,6 +42,7 @@
 #include "sdk/device/KXDeviceDelegate.h"
 #include "sdk/device/KXDeviceDrivers.h"
 #include "sdk/foundation/KXBatteryInfo.h"
+#include "sdk/foundation/KXDelegateList.h"
 #include "sdk/foundation/KXDeviceInfo.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 
@@ -237,7 +238,8 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   void applicationDidEnterBackground();
 
   // The encrypted head's transport, routed by the active device type.
-  int emsrCommand(const uint8_t* packet, int length, uint8_t* reply);
+  // `capacity` is the size of `reply`.
+  int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity);
 
   // Drivers, for the parts of the SDK that talk to them directly.
   KXSleeveDriver& sleeve() const { return *sleeve_; }
@@ -284,8 +286,7 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   std::shared_ptr<KXStreamDriver> magtek_;
   std::shared_ptr<KXBLEStreamDriver> ble_;
 
-  mutable std::mutex delegatesMutex_;
-  std::vector<std::weak_ptr<KXDeviceDelegate>> delegates_;
+  KXDelegateList<KXDeviceDelegate> delegates_{"KXDevices"};
 
   std::atomic<int> activeDeviceType_{DEVICE_TYPE_AUTOMATIC};
   std::atomic<int> activePrinterIndex_{0};

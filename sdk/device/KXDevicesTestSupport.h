@@ -22,33 +22,12 @@
 #include "sdk/device/KXChargingCase.h"
 #include "sdk/device/KXDevices.h"
 #include "sdk/device/OKTKXDevices.h"
+#include "testing/devices/base/RecordingDelegate.h"
 
 namespace kestra::testing {
 
 // Lines recorded by fakes and delegates, shared so tests can see the order across them.
-class CallLog {
- public:
-  void add(std::string line) {
-    std::lock_guard l(m_);
-    lines_.push_back(std::move(line));
-  }
-  std::vector<std::string> lines() const {
-    std::lock_guard l(m_);
-    return lines_;
-  }
-  void clear() {
-    std::lock_guard l(m_);
-    lines_.clear();
-  }
-  size_t count(const std::string& line) const {
-    std::lock_guard l(m_);
-    return size_t(std::count(lines_.begin(), lines_.end(), line));
-  }
-
- private:
-  mutable std::mutex m_;
-  std::vector<std::string> lines_;
-};
+using CallLog = devices::CallRecorder;
 
 template <class Base>
 class FakeManaged : public Base {
@@ -101,7 +80,7 @@ class FakeSleeve final : public FakeManaged<KXSleeveDriver> {
     if (!ok) foundation::fail(error, Error("com.sabrel.errors", -11, "sleeve refused"));
     return ok;
   }
-  int emsrCommand(const uint8_t*, int, uint8_t*) override {
+  int emsrCommand(const uint8_t*, int, uint8_t*, int) override {
     log->add("sleeve.emsrCommand");
     return emsrResult;
   }
@@ -166,7 +145,7 @@ class FakePrinter final : public FakeManaged<KXPrinterDriver> {
   explicit FakePrinter(int index) : FakeManaged("printer" + std::to_string(index)) {}
   void report(KXDevices& a) override { a.prnConnectionState(state); }
   int emsrResult = -1;
-  int emsrCommand(const uint8_t*, int, uint8_t*) override {
+  int emsrCommand(const uint8_t*, int, uint8_t*, int) override {
     log->add(name_ + ".emsrCommand");
     return emsrResult;
   }
@@ -345,13 +324,10 @@ class FakeCase final : public KXChargingCase {
 };
 
 // A delegate that records the callbacks it declares, as "tag:selector args".
-class RecordingDelegate : public KXDeviceDelegate {
+class RecordingDelegate : public devices::RecordingDelegate<KXDeviceDelegate> {
  public:
-  RecordingDelegate(std::shared_ptr<CallLog> log, std::string tag, std::vector<std::string_view> selectors)
-      : log_(std::move(log)), tag_(std::move(tag)) {
-    for (auto s : selectors) implements({s});
-  }
-  std::function<void(const std::string&)> onCall;  // may throw
+  RecordingDelegate(std::shared_ptr<CallLog> log, const std::string& tag, std::vector<std::string_view> selectors)
+      : devices::RecordingDelegate<KXDeviceDelegate>(std::move(log), tag + ":", std::move(selectors)) {}
 
   void connectionState(int s) override { rec("connectionState:" + std::to_string(s)); }
   void deviceButtonPressed(int b) override { rec("deviceButtonPressed:" + std::to_string(b)); }
@@ -406,12 +382,7 @@ class RecordingDelegate : public KXDeviceDelegate {
   static std::string t(const OptText& o) { return o ? *o : "nil"; }
 
  private:
-  void rec(const std::string& line) {
-    log_->add(tag_ + ":" + line);
-    if (onCall) onCall(line);
-  }
-  std::shared_ptr<CallLog> log_;
-  std::string tag_;
+  void rec(const std::string& line) { record(line, false); }
 };
 
 // A device API over fakes, with fake drivers reachable.

@@ -44,6 +44,12 @@ OKTKXDevices::OKTKXDevices(std::shared_ptr<KXDevices> api, std::shared_ptr<KXCha
 }
 
 void OKTKXDevices::getInstances() {
+  std::weak_ptr<const OKTKXDevices> self = weak_from_this();
+  oktdelegates_.setExceptionHandler([self](std::string_view selector, const char* what) {
+    if (auto facade = self.lock())
+      facade->agent_->VexaLog("<OKTKXDevices> " + std::string(selector) + " exception" +
+                              (*what ? std::string(": ") + what : std::string()));
+  });
   api_->addDelegate(shared_from_this());
   agent_->addDelegate(shared_from_this());
   case_->setDelegate(std::weak_ptr<OKTCDDelegate>(shared_from_this()));
@@ -59,59 +65,28 @@ OKTKXDevices::~OKTKXDevices() {
 // ---- Delegates ---------------------------------------------------------------------------------
 
 void OKTKXDevices::addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) {
-  if (!delegate) return;
-  std::lock_guard lock(delegatesMutex_);
-  std::erase_if(oktdelegates_, [](const auto& w) { return w.expired(); });
-  for (const auto& w : oktdelegates_)
-    if (w.lock() == delegate) return;
-  oktdelegates_.push_back(delegate);
+  oktdelegates_.clean();
+  oktdelegates_.add(delegate);
 }
 
 void OKTKXDevices::removeDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) {
-  if (!delegate) return;
-  std::lock_guard lock(delegatesMutex_);
-  std::erase_if(oktdelegates_, [&](const auto& w) { return w.expired() || w.lock() == delegate; });
+  if (delegate) oktdelegates_.remove(delegate);
 }
 
-std::vector<std::shared_ptr<KXDeviceDelegate>> OKTKXDevices::delegates() const {
-  std::vector<std::shared_ptr<KXDeviceDelegate>> out;
-  for (auto& d : snapshot())
-    if (d) out.push_back(std::move(d));
-  return out;
-}
-
-std::vector<std::shared_ptr<KXDeviceDelegate>> OKTKXDevices::snapshot() const {
-  std::vector<std::shared_ptr<KXDeviceDelegate>> out;
-  std::lock_guard lock(delegatesMutex_);
-  out.reserve(oktdelegates_.size());
-  for (const auto& w : oktdelegates_) out.push_back(w.lock());
-  return out;
-}
+std::vector<std::shared_ptr<KXDeviceDelegate>> OKTKXDevices::delegates() const { return oktdelegates_.live(); }
 
 void OKTKXDevices::setDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) {
-  std::lock_guard lock(delegatesMutex_);
+  std::lock_guard lock(delegateMutex_);
   delegate_ = delegate;
 }
 
 std::shared_ptr<KXDeviceDelegate> OKTKXDevices::delegate() const {
-  std::lock_guard lock(delegatesMutex_);
+  std::lock_guard lock(delegateMutex_);
   return delegate_.lock();
 }
 
 size_t OKTKXDevices::passOn(std::string_view selector, const std::function<void(KXDeviceDelegate&)>& call) const {
-  size_t reached = 0;
-  for (const auto& d : snapshot()) {
-    if (!d || !d->responds(selector)) continue;
-    ++reached;
-    try {
-      call(*d);
-    } catch (const std::exception& e) {
-      agent_->VexaLog("<OKTKXDevices> " + std::string(selector) + " exception: " + e.what());
-    } catch (...) {
-      agent_->VexaLog("<OKTKXDevices> " + std::string(selector) + " exception");
-    }
-  }
-  return reached;
+  return oktdelegates_.fanOut(selector, call, KXFanOutOrder::FirstLast);
 }
 
 // ---- Connection and identity ---------------------------------------------------------------------
@@ -339,32 +314,24 @@ void OKTKXDevices::toravelConnectionState(int state) {
 
 void OKTKXDevices::barcodeNSData(const Bytes& barcode, int type) {
   const std::string text(barcode.begin(), barcode.end());
-  for (const auto& d : snapshot()) {
-    if (!d) continue;
-    try {
-      if (d->responds(kxsel::barcodeNSData_type)) d->barcodeNSData(barcode, type);
-      if (d->responds(kxsel::barcodeData_type)) d->barcodeData(text, type);
-    } catch (const std::exception& e) {
-      agent_->VexaLog(std::string("<OKTKXDevices> barcode exception: ") + e.what());
-    } catch (...) {
-      agent_->VexaLog("<OKTKXDevices> barcode exception");
-    }
-  }
+  oktdelegates_.forEach(
+      kxsel::barcodeNSData_type, [](KXDeviceDelegate&) { return true; },
+      [&](KXDeviceDelegate& d) {
+        if (d.responds(kxsel::barcodeNSData_type)) d.barcodeNSData(barcode, type);
+        if (d.responds(kxsel::barcodeData_type)) d.barcodeData(text, type);
+      },
+      KXFanOutOrder::FirstLast);
 }
 
 void OKTKXDevices::barcodeNSData(const Bytes& barcode, const std::string& isotype) {
   const std::string text(barcode.begin(), barcode.end());
-  for (const auto& d : snapshot()) {
-    if (!d) continue;
-    try {
-      if (d->responds(kxsel::barcodeNSData_isotype)) d->barcodeNSData(barcode, isotype);
-      if (d->responds(kxsel::barcodeData_isotype)) d->barcodeData(text, isotype);
-    } catch (const std::exception& e) {
-      agent_->VexaLog(std::string("<OKTKXDevices> barcode exception: ") + e.what());
-    } catch (...) {
-      agent_->VexaLog("<OKTKXDevices> barcode exception");
-    }
-  }
+  oktdelegates_.forEach(
+      kxsel::barcodeNSData_isotype, [](KXDeviceDelegate&) { return true; },
+      [&](KXDeviceDelegate& d) {
+        if (d.responds(kxsel::barcodeNSData_isotype)) d.barcodeNSData(barcode, isotype);
+        if (d.responds(kxsel::barcodeData_isotype)) d.barcodeData(text, isotype);
+      },
+      KXFanOutOrder::FirstLast);
 }
 
 void OKTKXDevices::magneticCardEncryptedData(int encryption, int tracks, const Bytes& data,
@@ -378,19 +345,15 @@ void OKTKXDevices::magneticCardEncryptedData(int encryption, int tracks, const B
   });
   // The device API stops at the most specific form the facade takes, so a delegate that
   // implements only the three-argument form gets it here; otherwise its card would be lost.
-  for (const auto& d : snapshot()) {
-    if (!d || !d->responds(kxsel::magneticCardEncryptedData) ||
-        d->responds(kxsel::magneticCardEncryptedData_masked_source) ||
-        d->responds(kxsel::magneticCardEncryptedData_masked))
-      continue;
-    try {
-      d->magneticCardEncryptedData(encryption, tracks, data);
-    } catch (const std::exception& e) {
-      agent_->VexaLog(std::string("<OKTKXDevices> encrypted card exception: ") + e.what());
-    } catch (...) {
-      agent_->VexaLog("<OKTKXDevices> encrypted card exception");
-    }
-  }
+  oktdelegates_.forEach(
+      kxsel::magneticCardEncryptedData,
+      [](KXDeviceDelegate& d) {
+        return d.responds(kxsel::magneticCardEncryptedData) &&
+               !d.responds(kxsel::magneticCardEncryptedData_masked_source) &&
+               !d.responds(kxsel::magneticCardEncryptedData_masked);
+      },
+      [&](KXDeviceDelegate& d) { d.magneticCardEncryptedData(encryption, tracks, data); },
+      KXFanOutOrder::FirstLast);
 }
 
 bool OKTKXDevices::bluetoothDeviceRequestedConnection(const std::string& address, const std::string& name) {

@@ -174,7 +174,6 @@ class OKTKXDevices final : public KXDeviceDelegate,
   void getInstances();
   bool caseConnected() const { return case_->connState() == CONN_CONNECTED; }
   std::shared_ptr<KXDeviceInfo> caseRecord() const;
-  std::vector<std::shared_ptr<KXDeviceDelegate>> snapshot() const;
   // Sends to every live delegate that responds to `selector`; returns how many it reached.
   size_t passOn(std::string_view selector, const std::function<void(KXDeviceDelegate&)>& call) const;
   void sendConnectionState(int state) const;
@@ -183,8 +182,8 @@ class OKTKXDevices final : public KXDeviceDelegate,
   std::shared_ptr<KXChargingCase> case_;
   std::shared_ptr<KXDeviceAgent> agent_;
 
-  mutable std::mutex delegatesMutex_;
-  std::vector<std::weak_ptr<KXDeviceDelegate>> oktdelegates_;
+  KXDelegateList<KXDeviceDelegate> oktdelegates_{"OKTKXDevices"};
+  mutable std::mutex delegateMutex_;  // delegate_
   std::weak_ptr<KXDeviceDelegate> delegate_;
   std::atomic<int> oktActiveDevice_{kActiveNone};
 

@@ -1,7 +1,6 @@
 #include "sdk/device/PellanSleeve.h"
 
 #include "sdk/device/KXDevices.h"
-#include "sdk/device/KXStandIns.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/EAManager.h"
 
@@ -73,6 +72,8 @@ PellanSleeve::PellanSleeve(std::shared_ptr<Pellan> pellan)
 
 PellanSleeve::~PellanSleeve() { pellan_->removeDelegate(events_); }
 
+std::shared_ptr<AccessoryManagerDelegate> PellanSleeve::accessoryDriver() { return pellan_; }
+
 void PellanSleeve::attach(std::weak_ptr<KXDevices> api) {
   events_->api = std::move(api);
   pellan_->addDelegate(events_);
@@ -137,14 +138,7 @@ class PellanDriverFactory final : public KXDriverFactory {
   PellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager)
       : pellan_(std::move(pellan)), manager_(manager) {}
   std::shared_ptr<KXSleeveDriver> makeSleeve() override { return std::make_shared<PellanSleeve>(pellan_); }
-  std::shared_ptr<KXPrinterDriver> makePrinter(int) override { return std::make_shared<KXStandInPrinter>(); }
-  std::shared_ptr<KXPinpadDriver> makePinpad() override { return std::make_shared<KXStandInPinpad>(); }
-  std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter() override { return std::make_shared<KXStandInStream>(); }
-  std::shared_ptr<KXStreamDriver> makeHub() override { return std::make_shared<KXStandInStream>(); }
-  std::shared_ptr<KXStreamDriver> makeBarcodeHID() override { return std::make_shared<KXStandInStream>(); }
-  std::shared_ptr<KXStreamDriver> makeKeyboardHID() override { return std::make_shared<KXStandInStream>(); }
-  std::shared_ptr<KXStreamDriver> makeMagtek() override { return std::make_shared<KXStandInStream>(); }
-  std::shared_ptr<KXBLEStreamDriver> makeBLEStream() override { return std::make_shared<KXStandInBLEStream>(); }
+  EAManager* accessoryManager() override { return manager_; }
   void tryConnect() override {
     if (manager_) manager_->tryConnect();
   }

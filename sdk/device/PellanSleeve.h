@@ -24,6 +24,8 @@ class PellanSleeve final : public KXSleeveDriver {
   ~PellanSleeve() override;
 
   void attach(std::weak_ptr<KXDevices> api) override;
+  // The `Pellan` itself takes the sleeve's accessories.
+  std::shared_ptr<AccessoryManagerDelegate> accessoryDriver() override;
   std::string deviceName() override;
   std::string deviceModel() override;
   std::string firmwareRevision() override;
@@ -68,8 +70,8 @@ class PellanSleeve final : public KXSleeveDriver {
   std::shared_ptr<Events> events_;
 };
 
-// Drivers for a device API: the sleeve is `pellan`, whose accessory search `manager` starts
-// on `tryConnect`; every other driver is a stand-in.
+// Drivers for a device API: the sleeve is `pellan`, registered with `manager` (which also
+// runs the accessory search of `tryConnect`); every other driver has no device.
 std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan,
                                                          EAManager* manager);
 

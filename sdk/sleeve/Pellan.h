@@ -1,9 +1,11 @@
 #pragma once
 // The driver of the barcode and magnetic-stripe sleeve.
 //
-// One driver object serves one sleeve. `sharedDevice()` is the process-wide driver,
-// registered with the shared accessory manager; `create()` makes one over a manager of the
-// caller's (tests). The driver claims a sleeve the accessory manager offers once `connect()`
+// One driver object serves one sleeve. `sharedDevice()` is the process-wide driver over the
+// shared accessory manager; `create()` makes one over a manager of the caller's (tests).
+// Creating a driver does not register it: whoever owns it registers it with the manager
+// (`manager.setDelegate(pellan)`; the device API's driver factory does so for all drivers in
+// their fixed order). The driver claims a sleeve the accessory manager offers once `connect()`
 // (or `managedConnect()`) was called, identifies it, and reports `connectionState` changes
 // to its delegates on the main queue; sleeve events (barcodes, buttons, magnetic cards)
 // reach the delegates on the main queue too (see PellanDelegate.h).

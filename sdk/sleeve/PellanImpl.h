@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/foundation/KXDelegateList.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/sleeve/PellanFeatures.h"
@@ -42,35 +43,12 @@ struct Pellan::Impl {
   std::mutex connStateMutex;  // one state change (and its set-up) at a time
   std::mutex btLock;          // start and stop scan do not interleave
 
-  std::recursive_mutex delegatesMutex;
-  std::vector<std::weak_ptr<PellanDelegate>> delegateList;
-
-  // The live delegates, last registered first.
-  std::vector<std::shared_ptr<PellanDelegate>> delegatesLastFirst() {
-    std::lock_guard<std::recursive_mutex> lock(delegatesMutex);
-    std::vector<std::shared_ptr<PellanDelegate>> out;
-    for (auto it = delegateList.rbegin(); it != delegateList.rend(); ++it)
-      if (auto d = it->lock()) out.push_back(std::move(d));
-    return out;
-  }
+  KXDelegateList<PellanDelegate> delegates{"PN"};
 
   // Calls `call` on every delegate that implements `selector`, last registered first; an
   // exception thrown by a delegate is dropped. Returns how many were called.
-  int fanOut(std::string_view selector, const std::function<void(PellanDelegate&)>& call,
-             bool firstOnly = false) {
-    int called = 0;
-    for (const auto& d : delegatesLastFirst()) {
-      if (!d->responds(selector)) continue;
-      KXUNISDKGlobals::LOG("TDelegate %p responds to selector, will be notified",
-                           static_cast<void*>(d.get()));
-      ++called;
-      try {
-        call(*d);
-      } catch (...) {
-      }
-      if (firstOnly) break;
-    }
-    return called;
+  int fanOut(std::string_view selector, const std::function<void(PellanDelegate&)>& call) {
+    return int(delegates.fanOut(selector, call));
   }
 
   std::string model() const {

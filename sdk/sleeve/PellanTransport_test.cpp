@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "sdk/sleeve/PellanFrame.h"
-#include "testing/devices/sleeve/JoiningThread.h"
+#include "testing/devices/base/JoiningThread.h"
 
 namespace kestra {
 namespace {

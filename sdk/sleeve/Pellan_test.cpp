@@ -9,7 +9,7 @@
 #include "platform/accessory/FdStream.h"
 #include "platform/foundation/MainQueue.h"
 #include "sdk/foundation/KXBatteryInfo.h"
-#include "testing/devices/sleeve/JoiningThread.h"
+#include "testing/devices/base/JoiningThread.h"
 #include "testing/devices/sleeve/SleeveTestBench.h"
 
 namespace kestra {

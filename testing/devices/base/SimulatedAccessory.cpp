@@ -20,6 +20,7 @@
 
 #include "platform/accessory/AccessoryManager.h"
 #include "platform/accessory/Session.h"
+#include "testing/devices/base/LinkIo.h"
 
 namespace devices {
 
@@ -34,9 +35,6 @@ std::string makeId(const std::string& name) {
   if (safe.empty()) safe = "accessory";
   return safe + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
-
-// Longest real time a piece waits for room on the link or for the host to read it.
-constexpr std::chrono::milliseconds kLinkWait{2000};
 
 }  // namespace
 
@@ -261,9 +259,15 @@ void SimulatedAccessory::send(int channel, const Bytes& bytes) { sendInPieces(ch
 
 void SimulatedAccessory::sendInPieces(int channel, const Bytes& bytes,
                                       const std::vector<size_t>& boundaries) {
+  SendFaults faults;
+  faults.boundaries = boundaries;
+  sendWith(channel, bytes, faults);
+}
+
+void SimulatedAccessory::sendWith(int channel, const Bytes& bytes, const SendFaults& faults) {
   if (silent_) return;
   Bytes payload;
-  std::vector<size_t> cuts = boundaries;
+  std::vector<size_t> cuts = faults.boundaries;
   foundation::Duration delay;
   long dropAfter;
   {
@@ -271,14 +275,17 @@ void SimulatedAccessory::sendInPieces(int channel, const Bytes& bytes,
     if (!attached_ || !loop_) return;
     payload = std::move(garbage_);
     garbage_.clear();
+    payload.insert(payload.end(), faults.garbage.begin(), faults.garbage.end());
     for (size_t& c : cuts) c += payload.size();
     if (!payload.empty()) cuts.insert(cuts.begin(), payload.size());
     payload.insert(payload.end(), bytes.begin(), bytes.end());
-    delay = replyDelay_;
+    delay = faults.delay ? *faults.delay : replyDelay_;
     dropAfter = dropAfter_;
     dropAfter_ = -1;
+    // The frame's own drop counts from its first byte, after any garbage.
+    if (faults.dropAfter >= 0) dropAfter = long(payload.size() - bytes.size()) + faults.dropAfter;
   }
-  if (splitDelivery_) {
+  if (splitDelivery_ || faults.everyByte) {
     cuts.clear();
     for (size_t i = 1; i < payload.size(); ++i) cuts.push_back(i);
   }
@@ -325,25 +332,7 @@ void SimulatedAccessory::deliver(int channel, Bytes bytes, std::vector<size_t> b
 }
 
 void SimulatedAccessory::writePiece(int fd, const uint8_t* data, size_t length, bool waitDrained) {
-  const auto deadline = std::chrono::steady_clock::now() + kLinkWait;
-  size_t done = 0;
-  while (done < length && std::chrono::steady_clock::now() < deadline) {
-    ssize_t n = ::send(fd, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      done += size_t(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
-    pollfd p{fd, POLLOUT, 0};
-    ::poll(&p, 1, 10);
-  }
-  if (!waitDrained) return;
-  // The next piece goes out only after the host read this one, so it sees separate reads.
-  while (std::chrono::steady_clock::now() < deadline) {
-    int queued = 0;
-    if (::ioctl(fd, SIOCOUTQ, &queued) != 0 || queued == 0) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  writeToLink(fd, data, length, waitDrained);
 }
 
 Bytes SimulatedAccessory::received(int channel) const {

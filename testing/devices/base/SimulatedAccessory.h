@@ -43,6 +43,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +79,16 @@ class SimulatedAccessory {
   // Device -> host on `channel`, after the knobs. Any thread; sends keep their order.
   void send(int channel, const Bytes& bytes);
   void sendInPieces(int channel, const Bytes& bytes, const std::vector<size_t>& boundaries);
+
+  // Faults for one send only, on top of the knobs below.
+  struct SendFaults {
+    std::optional<foundation::Duration> delay;  // instead of the reply delay
+    std::vector<size_t> boundaries;             // split the bytes here
+    bool everyByte = false;                     // every byte its own read
+    Bytes garbage;                              // sent just before the bytes
+    long dropAfter = -1;  // >= 0: deliver this many bytes, then close every channel
+  };
+  void sendWith(int channel, const Bytes& bytes, const SendFaults& faults);
 
   // What the host sent on `channel` so far.
   Bytes received(int channel) const;

@@ -15,7 +15,7 @@ std::string opt(const std::optional<std::string>& s) { return s ? *s : "(null)";
 
 RecordingPellanDelegate::RecordingPellanDelegate(std::vector<std::string_view> selectors,
                                                  std::string tag)
-    : tag_(std::move(tag)) {
+    : RecordingDelegate(std::make_shared<CallRecorder>(), std::move(tag)) {
   using namespace kestra;
   if (selectors.empty())
     selectors = {sel::connectionState,       sel::deviceFeatureSupported,
@@ -26,30 +26,7 @@ RecordingPellanDelegate::RecordingPellanDelegate(std::vector<std::string_view> s
                  sel::magneticJISCardData,   sel::magneticF2FCardData,
                  sel::magneticCardRawData,   sel::handleEvent,
                  sel::bluetoothDevicePassKeySent};
-  for (auto s : selectors) implements({s});
-}
-
-void RecordingPellanDelegate::record(std::string line, bool needsMain) {
-  if (needsMain && !foundation::MainQueue::isMainThread()) allMain_ = false;
-  line = tag_ + line;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(line);
-  }
-  if (onCall) onCall(line);
-}
-
-std::vector<std::string> RecordingPellanDelegate::calls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return calls_;
-}
-void RecordingPellanDelegate::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  calls_.clear();
-}
-size_t RecordingPellanDelegate::count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return calls_.size();
+  for (auto s : selectors) declare({s});
 }
 
 void RecordingPellanDelegate::connectionState(int s) { record("connectionState:" + std::to_string(s)); }
@@ -100,6 +77,7 @@ SleeveTestBench::SleeveTestBench(SimulatedSleeve::Options options) {
   commRunLoop = std::make_unique<kestra::KXUNISDKCommRunLoop>();
   manager = kestra::EAManager::create(*registry, *commRunLoop);
   pellan = kestra::Pellan::create(*manager);
+  manager->setDelegate(pellan);
   delegate = std::make_shared<RecordingPellanDelegate>();
   pellan->addDelegate(delegate);
   options.folder = folder;

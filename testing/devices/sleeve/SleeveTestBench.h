@@ -6,7 +6,7 @@
 //
 // `RecordingPellanDelegate` implements every sleeve callback and records each as one line
 // of text ("connectionState:2", "pellanButtonPressed:1", ...), noting whether every call
-// arrived on the main thread.
+// arrived on the main thread (testing/devices/base/RecordingDelegate.h).
 
 #include <atomic>
 #include <chrono>
@@ -22,22 +22,16 @@
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/EAManager.h"
 #include "sdk/transport/KXUNISDKCommRunLoop.h"
+#include "testing/devices/base/RecordingDelegate.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
 
 namespace devices {
 
-class RecordingPellanDelegate : public kestra::PellanDelegate {
+class RecordingPellanDelegate : public RecordingDelegate<kestra::PellanDelegate> {
  public:
   // `selectors` empty: every callback; otherwise only these.
   explicit RecordingPellanDelegate(std::vector<std::string_view> selectors = {},
                                    std::string tag = {});
-
-  std::vector<std::string> calls() const;
-  void clear();
-  size_t count() const;
-  bool allOnMainThread() const { return allMain_; }
-  // Called (after recording) with each line; may throw to test exception handling.
-  std::function<void(const std::string&)> onCall;
 
   void connectionState(int state) override;
   void deviceFeatureSupported(int feature, int value) override;
@@ -57,13 +51,6 @@ class RecordingPellanDelegate : public kestra::PellanDelegate {
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override;
   void barcodeNSData(const foundation::Bytes& barcode, int type) override;
   void barcodeData(const std::string& barcode, int type) override;
-
- private:
-  void record(std::string line, bool needsMain = true);
-  std::string tag_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> calls_;
-  std::atomic<bool> allMain_{true};
 };
 
 class SleeveTestBench {

@@ -1,0 +1,141 @@
+#include "sdk/device/KXDeviceDrivers.h"
+
+#include <gtest/gtest.h>
+
+#include "sdk/device/KXDevices.h"
+#include "testing/devices/base/AccessoryTestBench.h"
+#include "testing/devices/base/EchoAccessory.h"
+#include "testing/devices/base/RecordingDriver.h"
+
+namespace kestra {
+namespace {
+
+using devices::RecordingDriver;
+
+// A driver that takes accessories through a recording stand-in, and nothing else.
+std::vector<std::string> askLog;  // guarded by the recording drivers' own locks, read once quiet
+
+template <class Interface>
+class TakerDriver final : public Interface {
+ public:
+  explicit TakerDriver(std::string label)
+      : taker(std::make_shared<RecordingDriver>(std::move(label), RecordingDriver::claimNothing(), &askLog)) {}
+  std::shared_ptr<AccessoryManagerDelegate> accessoryDriver() override { return taker; }
+  std::shared_ptr<RecordingDriver> taker;
+};
+
+class TakerFactory final : public KXDriverFactory {
+ public:
+  explicit TakerFactory(EAManager& m) : manager(m) {}
+  // Made in an order of their own, to show that the registration order does not follow it.
+  std::shared_ptr<KXStreamDriver> makeHub() override { return hub; }
+  std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter() override { return adapter; }
+  std::shared_ptr<KXPinpadDriver> makePinpad() override { return pinpad; }
+  std::shared_ptr<KXPrinterDriver> makePrinter(int i) override { return printers[size_t(i)]; }
+  std::shared_ptr<KXSleeveDriver> makeSleeve() override { return sleeve; }
+  std::shared_ptr<KXStreamDriver> makeBarcodeHID() override { return hid; }
+  EAManager* accessoryManager() override { return &manager; }
+
+  EAManager& manager;
+  std::shared_ptr<TakerDriver<KXSleeveDriver>> sleeve = std::make_shared<TakerDriver<KXSleeveDriver>>("sleeve");
+  std::shared_ptr<TakerDriver<KXPrinterDriver>> printers[2] = {
+      std::make_shared<TakerDriver<KXPrinterDriver>>("printer0"),
+      std::make_shared<TakerDriver<KXPrinterDriver>>("printer1")};
+  std::shared_ptr<TakerDriver<KXPinpadDriver>> pinpad = std::make_shared<TakerDriver<KXPinpadDriver>>("pinpad");
+  std::shared_ptr<TakerDriver<KXSerialAdapterDriver>> adapter =
+      std::make_shared<TakerDriver<KXSerialAdapterDriver>>("adapter");
+  std::shared_ptr<TakerDriver<KXStreamDriver>> hub = std::make_shared<TakerDriver<KXStreamDriver>>("hub");
+  // A hub port device: the hub offers it its ports, the accessory manager never asks it.
+  std::shared_ptr<TakerDriver<KXStreamDriver>> hid = std::make_shared<TakerDriver<KXStreamDriver>>("hid");
+};
+
+TEST(KXDriverFactory, RegistersTheAccessoryDriversOnceInTheFixedOrder) {
+  devices::AccessoryTestBench bench;
+  auto factory = std::make_shared<TakerFactory>(*bench.manager);
+  // Creating one driver registers nothing.
+  factory->makeSleeve();
+  EXPECT_TRUE(bench.manager->delegates().empty());
+
+  auto api = KXDevices::create(factory);
+  const std::vector<std::shared_ptr<AccessoryManagerDelegate>> expected = {
+      factory->sleeve->taker, factory->printers[0]->taker, factory->printers[1]->taker,
+      factory->pinpad->taker, factory->adapter->taker,     factory->hub->taker};
+  EXPECT_EQ(bench.manager->delegates(), expected);
+
+  // Asked in that order about an attached accessory that none of them takes.
+  askLog.clear();
+  bench.attach<devices::EchoAccessory>(
+      accessory::AccessoryIdentity{"Unknown", "Maker", "M1", "S1", "1.0", "1.0", {"com.example.none"}});
+  bench.manager->tryConnect();
+  ASSERT_TRUE(bench.pumpUntil([&] {
+    auto lock = factory->hub->taker->lock();
+    return !factory->hub->taker->asked.empty();
+  }));
+  ASSERT_TRUE(bench.pumpUntil([&] { return !bench.manager->searchInProgress(); }));
+  EXPECT_EQ(askLog, (std::vector<std::string>{"sleeve", "printer0", "printer1", "pinpad", "adapter", "hub"}));
+}
+
+TEST(KXDriverFactory, DriversWithoutOverridesReportNoDevice) {
+  KXDriverFactory plain;
+  KXDriverSet set = plain.makeDrivers();
+  Error e;
+  EXPECT_EQ(set.sleeve->connstate(), 0);
+  EXPECT_FALSE(set.sleeve->isPresent());
+  EXPECT_FALSE(set.sleeve->barcodeStartScan(&e));
+  EXPECT_EQ(e.code, -20);
+  EXPECT_EQ(e.text, "No device connected");
+  EXPECT_EQ(set.sleeve->getBatteryInfo(nullptr), nullptr);
+  e = {};
+  EXPECT_EQ(set.printers[1]->scanBarcode(1.0, nullptr, &e), std::nullopt);
+  EXPECT_EQ(e.code, -20);
+  EXPECT_EQ(set.pinpad->barStart(), KXPinpadDriver::kNotConnected);
+  EXPECT_FALSE(set.adapter->connected());
+  EXPECT_FALSE(set.adapter->serialConnect(nullptr));
+  EXPECT_FALSE(set.hub->isPresent());
+  EXPECT_FALSE(set.ble->linkOpen());
+  uint8_t reply[8];
+  EXPECT_EQ(set.printers[0]->emsrCommand(reply, 0, reply, int(sizeof reply)), -7);
+  EXPECT_EQ(set.sleeve->accessoryDriver(), nullptr);
+}
+
+// A printer that only beeps: everything else is the interface's "no device" body.
+class BeepOnlyPrinter final : public KXPrinterDriver {
+ public:
+  int connstate() override { return 2; }
+  bool beep(Error*) override {
+    ++beeps;
+    return true;
+  }
+  int beeps = 0;
+};
+
+class BeepOnlyFactory final : public KXDriverFactory {
+ public:
+  std::shared_ptr<KXPrinterDriver> makePrinter(int i) override {
+    return i == 0 ? printer : KXDriverFactory::makePrinter(i);
+  }
+  std::shared_ptr<BeepOnlyPrinter> printer = std::make_shared<BeepOnlyPrinter>();
+};
+
+TEST(KXDriverFactory, ACallIsRoutedToAFakeThatOverridesOnlyThatCall) {
+  auto factory = std::make_shared<BeepOnlyFactory>();
+  auto api = KXDevices::create(factory);
+  api->prnConnectionState(2);
+  ASSERT_EQ(api->connstate(), 2);
+
+  const int tone[] = {200, 20};
+  Error e;
+  EXPECT_TRUE(api->playSound(10, tone, 8, &e));
+  EXPECT_EQ(factory->printer->beeps, 1);
+
+  // A call the fake does not override is the default's: no device behind it, so it fails
+  // and the device API passes the failure on unchanged.
+  ASSERT_TRUE(api->setActiveDeviceType(DEVICE_TYPE_PRINTER, &e));
+  e = {};
+  int type = 0;
+  EXPECT_FALSE(factory->printer->scanBarcode(1.0, &type, &e).has_value());
+  EXPECT_EQ(e.code, -20);
+}
+
+}  // namespace
+}  // namespace kestra
