@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "sdk/device/OKTCD.h"
 
 #ifndef KESTRA_SDK_VERSION_STRING
 #define KESTRA_SDK_VERSION_STRING "1.0.0"
@@ -17,7 +18,7 @@ namespace kestra {
 
 OKTKXDevices& OKTKXDevices::sharedDevice() {
   static std::shared_ptr<OKTKXDevices> shared =
-      create(KXDevices::sharedDevice().shared_from_this(), std::make_shared<KXChargingCaseStandIn>(),
+      create(KXDevices::sharedDevice().shared_from_this(), OKTCD::sharedDevice(),
              std::make_shared<KXDeviceAgentStandIn>());
   return *shared;
 }
