@@ -156,8 +156,8 @@ void SimulatedChargingCase::restart() {
   if (restartThread_.joinable()) restartThread_.join();
   restartThread_ = std::thread([this] {
     detach();
-    if (!poweredOff_.load()) attach();
     ++restarts_;
+    if (!poweredOff_.load()) attach();
   });
 }
 
