@@ -8,6 +8,7 @@
 
 #include "app/core/JsonClass.h"
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/SoapAnswer.h"
 #include "testing/backoffice/SoapCodec.h"
 
 namespace {
@@ -71,6 +72,70 @@ void BM_PugixmlNlohmann(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(answer.size()));
 }
 BENCHMARK(BM_PugixmlNlohmann)->Unit(benchmark::kMillisecond);
+
+// The two halves on their own: taking the result text out of the envelope, and reading it.
+void BM_AppXmlHalf(benchmark::State& state) {
+  const std::string& answer = styleListAnswer();
+  for (auto _ : state) {
+    auto text = orvo::soapResultText(answer, "GetStylesInfo");
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_AppXmlHalf)->Unit(benchmark::kMillisecond);
+
+void BM_PugixmlXmlHalf(benchmark::State& state) {
+  const std::string& answer = styleListAnswer();
+  for (auto _ : state) {
+    pugi::xml_document doc;
+    doc.load_buffer(answer.data(), answer.size());
+    std::string text = doc.child("soap:Envelope")
+                           .child("soap:Body")
+                           .child("GetStylesInfoResponse")
+                           .child("GetStylesInfoResult")
+                           .child_value();
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_PugixmlXmlHalf)->Unit(benchmark::kMillisecond);
+
+void BM_JsonHalf(benchmark::State& state) {
+  const std::string text = *orvo::soapResultText(styleListAnswer(), "GetStylesInfo");
+  for (auto _ : state) {
+    auto json = orvo::JsonClass::readJSON(text);
+    benchmark::DoNotOptimize(json);
+  }
+}
+BENCHMARK(BM_JsonHalf)->Unit(benchmark::kMillisecond);
+
+void BM_NlohmannJsonHalf(benchmark::State& state) {
+  const std::string text = *orvo::soapResultText(styleListAnswer(), "GetStylesInfo");
+  for (auto _ : state) {
+    auto json = nlohmann::json::parse(text);
+    benchmark::DoNotOptimize(json);
+  }
+}
+BENCHMARK(BM_NlohmannJsonHalf)->Unit(benchmark::kMillisecond);
+
+// An answer nested a million levels deep inside the result element (7 MB): read and freed
+// in well under a second.
+void BM_DeeplyNestedAnswer(benchmark::State& state) {
+  constexpr int kDepth = 1'000'000;
+  std::string nested;
+  nested.reserve(kDepth * 7 + 1);
+  for (int i = 0; i < kDepth; ++i) nested += "<a>";
+  nested += "x";
+  for (int i = 0; i < kDepth; ++i) nested += "</a>";
+  const std::string answer = backoffice::answerEnvelope("GetStylesInfo", "");
+  const size_t at = answer.find("</GetStylesInfoResult>");
+  const std::string deep = answer.substr(0, at) + nested + answer.substr(at);
+  auto app = std::make_shared<orvo::OrvoMobileAppDelegate>();
+  for (auto _ : state) {
+    auto text = app->parseXmlData(deep, "GetStylesInfo");
+    benchmark::DoNotOptimize(text);
+  }
+  state.counters["answer_bytes"] = double(deep.size());
+}
+BENCHMARK(BM_DeeplyNestedAnswer)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

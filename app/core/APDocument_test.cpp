@@ -100,3 +100,73 @@ TEST(SoapAnswerTest, ResultSplitIntoManyChunksIsReadWhole) {
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// Answers nested a million levels deep, closed (7 MB) or cut off (3 MB), inside the result
+// path and outside it: read and freed without running out of stack.
+TEST(SoapAnswerTest, DeeplyNestedAnswersAreReadAndFreed) {
+  constexpr int kDepth = 1'000'000;
+  std::string open, close;
+  open.reserve(kDepth * 3);
+  close.reserve(kDepth * 4);
+  for (int i = 0; i < kDepth; ++i) open += "<a>";
+  for (int i = 0; i < kDepth; ++i) close += "</a>";
+  const std::string closed = answerFor("GetMethods", open + "x" + close);
+  const std::string head = answerFor("GetMethods", "");
+  const std::string unclosed = head.substr(0, head.find("GetMethodsResult>") + 17) + open;
+  ASSERT_GT(closed.size(), 7'000'000u);
+
+  SoapAnswerFailure failure;
+  // The result element holds only elements: it has no text of its own.
+  EXPECT_EQ(soapResultText(closed, "GetMethods", &failure), std::nullopt);
+  EXPECT_FALSE(failure.failed);
+  EXPECT_EQ(soapResultText(unclosed, "GetMethods", &failure), std::nullopt);
+
+  for (const std::string* doc : {&closed, &unclosed}) {
+    APDocument tree(*doc);
+    ASSERT_TRUE(tree.rootElement());
+    EXPECT_EQ(tree.rootElement()->name(), "soap:Envelope");
+  }  // freed here
+  APDocument bare(open + close);
+  EXPECT_TRUE(bare.wellFormed());
+  EXPECT_EQ(bare.rootElement()->childCount(), 1u);
+  const std::string xml = bare.rootElement()->xml();
+  EXPECT_EQ(xml.size(), open.size() + close.size() - 3);  // the innermost is written "<a/>"
+}
+
+// The path reading gives what the element model gives for the same text.
+TEST(SoapAnswerTest, ResultReadingMatchesTheElementModel) {
+  const std::string cases[] = {
+      answerFor("GetMethods", "a<b>inner</b>c"),
+      "<soap:Envelope><soap:Body><GetMethodsResponse><GetMethodsResult>first</GetMethodsResult>"
+      "<GetMethodsResult>second</GetMethodsResult></GetMethodsResponse></soap:Body></soap:Envelope>",
+      "<soap:Envelope><soap:Body><x><GetMethodsResponse/></x></soap:Body>"
+      "<soap:Body><GetMethodsResponse><GetMethodsResult>2</GetMethodsResult></GetMethodsResponse></soap:Body>"
+      "</soap:Envelope>",
+      "<soap:Envelope><soap:Body><GetMethodsResponse><GetMethodsResult>cut off",
+      "<soap:Envelope><soap:Body><GetMethodsResponse><GetMethodsResult>t</GetMethodsResult></GetMethodsResponse>"
+      "</soap:Body></soap:Envelope><junk/>",
+      answerFor("GetMethods", "  \n "),
+      answerFor("GetMethods", "a<![CDATA[<b> & c]]>d&#13;&#x41;<!-- note -->e"),
+      answerFor("GetMethods", "line\r\nend"),
+      "\xEF\xBB\xBF<?xml version=\"1.0\"?><!-- lead --><soap:Envelope><soap:Body><GetMethodsResponse>"
+      "<GetMethodsResult>bom</GetMethodsResult></GetMethodsResponse></soap:Body></soap:Envelope>",
+  };
+  for (const auto& answer : cases) {
+    SCOPED_TRACE(answer);
+    APDocument doc(answer);
+    std::optional<std::string> expected;
+    const APElement* at = doc.rootElement().get();
+    for (const char* step : {"soap:Body", "GetMethodsResponse", "GetMethodsResult"})
+      at = at ? at->firstChildElementNamed(step) : nullptr;
+    if (at) expected = at->value();
+    SoapAnswerFailure failure;
+    EXPECT_EQ(soapResultText(answer, "GetMethods", &failure), expected);
+    EXPECT_EQ(failure.failed, at == nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace orvo

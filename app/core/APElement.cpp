@@ -11,6 +11,19 @@ APElement::Ptr APElement::elementWithName(std::string name, Attributes attribute
 APElement::APElement(std::string name, Attributes attributes)
     : name_(std::move(name)), attributes_(std::move(attributes)) {}
 
+APElement::~APElement() {
+  // Children whose last owner is this subtree are taken apart one at a time.
+  std::vector<Ptr> pending = std::move(children_);
+  while (!pending.empty()) {
+    Ptr child = std::move(pending.back());
+    pending.pop_back();
+    if (child.use_count() == 1) {
+      for (auto& grandchild : child->children_) pending.push_back(std::move(grandchild));
+      child->children_.clear();
+    }
+  }
+}
+
 void APElement::addChild(Ptr child) {
   if (!child) return;
   child->parent_ = this;
@@ -51,8 +64,8 @@ APElement* APElement::firstChildElementNamed(std::string_view name) const {
 
 std::string xmlEncode(std::string_view text) { return foundation::xmlEscape(text, true); }
 
-void APElement::write(std::string& out, int depth, bool pretty) const {
-  if (pretty) out.append(size_t(depth) * 2, ' ');
+void APElement::writeStart(std::string& out, size_t depth, bool pretty) const {
+  if (pretty) out.append(depth * 2, ' ');
   out += '<';
   out += name_;
   for (const auto& [k, v] : attributes_) {
@@ -69,25 +82,48 @@ void APElement::write(std::string& out, int depth, bool pretty) const {
   out += '>';
   if (!children_.empty()) {
     if (pretty) out += '\n';
-    for (const auto& c : children_) c->write(out, depth + 1, pretty);
-    if (pretty) out.append(size_t(depth) * 2, ' ');
-  } else if (value_) {
+  } else {
     out += xmlEncode(*value_);
+    writeEnd(out, depth, false);
+    if (pretty) out += '\n';
   }
+}
+
+void APElement::writeEnd(std::string& out, size_t depth, bool pretty) const {
+  if (pretty) out.append(depth * 2, ' ');
   out += "</";
   out += name_;
   out += pretty ? ">\n" : ">";
 }
 
+void APElement::write(std::string& out, bool pretty) const {
+  // Depth first with an explicit stack of (element, next child to write).
+  std::vector<std::pair<const APElement*, size_t>> stack;
+  writeStart(out, 0, pretty);
+  if (!children_.empty()) stack.emplace_back(this, 0);
+  while (!stack.empty()) {
+    auto& [element, next] = stack.back();
+    if (next == element->children_.size()) {
+      const APElement* done = element;
+      stack.pop_back();
+      done->writeEnd(out, stack.size(), pretty);
+      continue;
+    }
+    const APElement* child = element->children_[next++].get();
+    child->writeStart(out, stack.size(), pretty);
+    if (!child->children_.empty()) stack.emplace_back(child, 0);
+  }
+}
+
 std::string APElement::xml() const {
   std::string out;
-  write(out, 0, false);
+  write(out, false);
   return out;
 }
 
 std::string APElement::prettyXML() const {
   std::string out;
-  write(out, 0, true);
+  write(out, true);
   return out;
 }
 

@@ -5,7 +5,8 @@
 // An element owns its children; `parent()` is a plain back pointer that stays valid while
 // the parent lives. The text of an element is the concatenation of every character chunk
 // reported while it was the open element, so a parent also collects the white space between
-// its children. Not thread-safe; one document is read on one thread.
+// its children. Not thread-safe; one document is read on one thread. Nothing here recurses
+// over the tree (freeing, writing), so any depth the reader accepts is safe.
 
 #include <map>
 #include <memory>
@@ -25,6 +26,11 @@ class APElement {
 
   static Ptr elementWithName(std::string name, Attributes attributes = {});
   explicit APElement(std::string name, Attributes attributes = {});
+  // Frees the subtree without recursion, so a document nested a million levels deep is
+  // freed as safely as a flat one.
+  ~APElement();
+  APElement(const APElement&) = delete;
+  APElement& operator=(const APElement&) = delete;
 
   const std::string& name() const { return name_; }
   // The text added so far, or nothing when no text was ever added.
@@ -57,7 +63,9 @@ class APElement {
   std::string prettyXML() const;
 
  private:
-  void write(std::string& out, int depth, bool pretty) const;
+  void write(std::string& out, bool pretty) const;
+  void writeStart(std::string& out, size_t depth, bool pretty) const;
+  void writeEnd(std::string& out, size_t depth, bool pretty) const;
 
   std::string name_;
   std::optional<std::string> value_;

@@ -1,4 +1,5 @@
 #include "app/core/DataAdditions.h"
+#include "app/core/ImageAdditions.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,26 @@ TEST(DataAdditionsTest, PrefixAndSuffix) {
   EXPECT_TRUE(DA::hasSuffix(data, bytesOf("111")));
   EXPECT_FALSE(DA::hasSuffix(data, bytesOf("4")));
   EXPECT_FALSE(DA::hasSuffixBytes(data, nullptr, 2));
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST(ImageAdditionsTest, PictureTravelsAsBase64JpegAndBack) {
+  auto image = ui::Image::filled({16, 8}, ui::Color::blue());
+  const std::string text = base64JpegString(*image, 0.4);
+  EXPECT_EQ(text.rfind("/9j/", 0), 0u);  // Base64 of the JPEG start marker
+  auto back = imageFromBase64(text);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pixelWidth(), 16);
+  EXPECT_EQ(back->pixelHeight(), 8);
+  EXPECT_FALSE(imageFromBase64("bm90IGEgcGljdHVyZQ=="));  // "not a picture"
+  auto stretched = back->scaledTo({32, 4});
+  EXPECT_EQ(stretched->pixelWidth(), 32);
+  EXPECT_EQ(stretched->pixelHeight(), 4);
 }
 
 }  // namespace

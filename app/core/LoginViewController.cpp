@@ -438,9 +438,13 @@ void LoginViewController::displayScannerState() {
   } else {
     scannerStatusLabel_->setTextColor(ui::Color::red());
     scannerStatusLabel_->setText(getScannerState(orvoDelegate_->scanner().conn));
-    if (view().window())
+    if (view().window()) {
+      ui::ToastStyle style;
+      style.verticalPadding = 10;
+      style.imageSize = {40, 40};
       ui::makeToast(view(), "Please check your scanner and then restart OrvoMobile.", 10.0,
-                    ui::ToastPosition::Center, "", ui::Image::named("barcode-reader-96.png"));
+                    ui::ToastPosition::Center, "", ui::Image::named("barcode-reader-96.png"), style);
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <fstream>
@@ -86,19 +87,69 @@ void UserDefaults::resetStandard() {
   gStandard = new UserDefaults(Paths::configDir() / "defaults.json");
 }
 
+namespace {
+
+// The deepest nesting of arrays and objects in JSON text (brackets inside strings do not
+// count). Linear, without recursion.
+size_t textNestingDepth(std::string_view text) {
+  size_t depth = 0, deepest = 0;
+  bool inString = false, escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+// The same for a value, without recursion.
+size_t nestingDepth(const nlohmann::json& value) {
+  size_t deepest = 0;
+  std::vector<std::pair<const nlohmann::json*, size_t>> pending{{&value, 1}};
+  while (!pending.empty()) {
+    auto [v, depth] = pending.back();
+    pending.pop_back();
+    if (!v->is_structured()) continue;
+    deepest = std::max(deepest, depth);
+    for (const auto& child : *v) pending.emplace_back(&child, depth + 1);
+  }
+  return deepest;
+}
+
+// A name beside `file` that nothing uses yet: ".corrupt", then ".corrupt-2", ...
+fs::path asideName(const fs::path& file) {
+  std::error_code ec;
+  for (int n = 1;; ++n) {
+    fs::path aside = file;
+    aside += n == 1 ? std::string(".corrupt") : ".corrupt-" + std::to_string(n);
+    if (!fs::exists(aside, ec)) return aside;
+  }
+}
+
+}  // namespace
+
 void UserDefaults::load() {
   auto text = readFile(file_);
   if (!text) return;
-  auto parsed = parseJson(*text);
-  if (parsed && parsed->is_object()) {
-    values_ = std::move(*parsed);
-    return;
+  if (textNestingDepth(*text) <= kMaxDepth) {
+    auto parsed = parseJson(*text);
+    if (parsed && parsed->is_object()) {
+      values_ = std::move(*parsed);
+      return;
+    }
   }
-  // Keep what could not be read for inspection instead of overwriting it.
+  // Keep what could not be read for inspection instead of overwriting it, and never
+  // over an earlier file kept the same way.
   std::error_code ec;
-  fs::path aside = file_;
-  aside += ".corrupt";
-  fs::rename(file_, aside, ec);
+  fs::rename(file_, asideName(file_), ec);
 }
 
 bool UserDefaults::save() { return writeFileAtomically(file_, prettyJson(values_), 0600); }
@@ -157,6 +208,8 @@ void UserDefaults::setDate(std::string_view key, WallTime value) {
 }
 
 void UserDefaults::setObject(std::string_view key, nlohmann::json value) {
+  // The file itself is one level: a value may nest one level less.
+  if (nestingDepth(value) >= kMaxDepth) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (value.is_null())
     values_.erase(std::string(key));

@@ -2,8 +2,11 @@
 // Persistent key/value settings, kept as one JSON object in a file. `standard()` lives in
 // `Paths::configDir()/defaults.json`. Every change is written through atomically (temporary
 // file, fsync, rename), so a new instance after a restart reads what was written and an
-// interrupted write leaves the previous file intact. A file that cannot be read is moved
-// aside (".corrupt") rather than overwritten, and the instance starts empty.
+// interrupted write leaves the previous file intact. A file that cannot be read, or that
+// nests deeper than `kMaxDepth`, is moved aside (".corrupt", or ".corrupt-2", ... when an
+// earlier one is kept there) rather than overwritten, and the instance starts empty.
+// Values nested that deep are not stored (settings are a few levels at most; a deeper
+// file would take quadratic time and space to write back pretty-printed).
 //
 // Thread-safe. Getters apply the platform's conversions (text "12" reads as integer 12,
 // a number reads as text) and give empty/zero values for absent keys.
@@ -21,6 +24,9 @@ namespace foundation {
 
 class UserDefaults {
  public:
+  // The deepest nesting of arrays and objects a file may have (the file's own object is 1).
+  static constexpr size_t kMaxDepth = 64;
+
   explicit UserDefaults(std::filesystem::path file);
   static UserDefaults& standard();
   // Re-reads the standard file (tests that change the config folder call this).

@@ -85,3 +85,36 @@ TEST(UserDefaults, UnreadableFileIsMovedAsideNotOverwritten) {
   d.setString("serverIP", "1.2.3.4");
   EXPECT_EQ(UserDefaults(file).stringForKey("serverIP"), "1.2.3.4");
 }
+
+TEST(UserDefaults, AFileNestedTooDeeplyIsSetAsideAndNothingDeepIsStored) {
+  TempDir dir;
+  fs::path file = dir.path / "defaults.json";
+  constexpr int kDepth = 100'000;
+  const std::string deep = "{\"a\":" + std::string(kDepth, '[') + std::string(kDepth, ']') + "}";
+  { std::ofstream(file) << deep; }
+  UserDefaults d(file);
+  EXPECT_TRUE(d.dictionaryRepresentation().empty());
+  EXPECT_EQ(fs::file_size(file.string() + ".corrupt"), deep.size());
+
+  nlohmann::json nested = nlohmann::json::array();
+  for (size_t i = 1; i < UserDefaults::kMaxDepth; ++i) nested = nlohmann::json::array({nested});
+  d.setObject("deep", nested);
+  EXPECT_TRUE(d.objectForKey("deep").is_null());
+  d.setObject("deep", nested[0]);  // one level less fits
+  EXPECT_EQ(UserDefaults(file).objectForKey("deep"), nested[0]);
+}
+
+TEST(UserDefaults, ASecondUnreadableFileDoesNotReplaceTheFirstSetAside) {
+  TempDir dir;
+  fs::path file = dir.path / "defaults.json";
+  { std::ofstream(file) << "{ first"; }
+  { UserDefaults d(file); }
+  { std::ofstream(file) << "{ second"; }
+  { UserDefaults d(file); }
+  auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(read(file.string() + ".corrupt"), "{ first");
+  EXPECT_EQ(read(file.string() + ".corrupt-2"), "{ second");
+}

@@ -116,10 +116,11 @@ bool XmlReader::parse(std::string_view document, Error* error) {
   XML_SetElementHandler(parser, onStart, onEnd);
   XML_SetCharacterDataHandler(parser, onText);
 
+  constexpr size_t kPiece = size_t(INT_MAX / 2);
   bool ok = true;
   size_t offset = 0;
   do {
-    size_t chunk = std::min(document.size() - offset, size_t(INT_MAX / 2));
+    size_t chunk = std::min(document.size() - offset, kPiece);
     bool last = offset + chunk == document.size();
     if (XML_Parse(parser, document.data() + offset, int(chunk), last) == XML_STATUS_ERROR) {
       ok = false;

@@ -6,11 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
+
+#include "platform/system/NetworkManagerWifi.h"
 
 namespace system_info {
 
@@ -27,48 +31,6 @@ std::filesystem::path defaultConfigDir() {
   return "/tmp/OrvoMobile";
 }
 
-// The path of an executable named `name` on PATH, or empty.
-std::string findOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  if (!path) return {};
-  std::stringstream ss(path);
-  std::string dir;
-  while (std::getline(ss, dir, ':')) {
-    if (dir.empty()) continue;
-    std::string candidate = dir + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
-
-std::optional<std::string> runAndRead(const std::string& command) {
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return std::nullopt;
-  std::string out;
-  char buf[512];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int status = ::pclose(p);
-  if (status != 0) return std::nullopt;
-  return out;
-}
-
-// Splits one terse nmcli line at unescaped ':' and removes the escapes.
-std::vector<std::string> splitNmcliFields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (c == '\\' && i + 1 < line.size()) {
-      fields.back() += line[++i];
-    } else if (c == ':') {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
 }  // namespace
 
 std::shared_ptr<NetworkInfo> NetworkInfo::shared() {
@@ -82,21 +44,47 @@ void NetworkInfo::setShared(std::shared_ptr<NetworkInfo> info) {
   gShared = std::move(info);
 }
 
-LinuxNetworkInfo::LinuxNetworkInfo(std::filesystem::path configDir) : configDir_(std::move(configDir)) {}
+// Shared with the query threads, which may outlive the source.
+struct LinuxNetworkInfo::WifiQuery {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool running = false;
+  uint64_t finished = 0;
+  bool lastTimedOut = false;
+  std::optional<WifiNetwork> last;  // NetworkManager's last answer
+};
 
-std::optional<WifiNetwork> LinuxNetworkInfo::parseNmcliWifiList(const std::string& output) {
-  std::stringstream ss(output);
-  std::string line;
-  while (std::getline(ss, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    auto f = splitNmcliFields(line);
-    if (f.size() < 3 || f[0] != "yes") continue;
-    WifiNetwork w;
-    if (!f[1].empty()) w.ssid = f[1];
-    if (!f[2].empty()) w.bssid = f[2];
-    return w;
-  }
-  return std::nullopt;
+LinuxNetworkInfo::LinuxNetworkInfo(std::filesystem::path configDir, std::string networkManagerBus)
+    : configDir_(std::move(configDir)), bus_(std::move(networkManagerBus)), query_(std::make_shared<WifiQuery>()) {}
+
+void LinuxNetworkInfo::setWifiQueryTimeout(std::chrono::milliseconds timeout) {
+  std::lock_guard<std::mutex> lock(query_->mutex);
+  timeout_ = timeout;
+}
+
+std::optional<WifiNetwork> LinuxNetworkInfo::networkManagerWifi() const {
+  auto q = query_;
+  std::unique_lock<std::mutex> lock(q->mutex);
+  // An earlier query still waits for NetworkManager: answer with what is known.
+  if (q->running) return q->last;
+  q->running = true;
+  const uint64_t before = q->finished;
+  const auto timeout = timeout_;
+  std::thread([q, bus = bus_, timeout] {
+    foundation::Error error;
+    auto wifi = queryNetworkManagerWifi(bus, timeout, &error);
+    std::lock_guard<std::mutex> l(q->mutex);
+    q->running = false;
+    ++q->finished;
+    q->lastTimedOut = error.isError() && error.code == -1001;
+    q->last = error.isError() ? std::nullopt : wifi;
+    q->done.notify_all();
+  }).detach();
+  // After a query that timed out, the next ones refresh in the background only: a
+  // NetworkManager that hangs costs the caller one time-out, not one per call.
+  if (!q->lastTimedOut)
+    q->done.wait_for(lock, timeout + std::chrono::milliseconds(100), [&] { return q->finished != before; });
+  return q->last;
 }
 
 std::optional<WifiNetwork> LinuxNetworkInfo::configured() const {
@@ -129,18 +117,11 @@ std::vector<std::string> LinuxNetworkInfo::wirelessInterfaces() const {
 }
 
 bool LinuxNetworkInfo::hasWifiInterface() const {
-  return !findOnPath("nmcli").empty() || !wirelessInterfaces().empty() || configured().has_value();
+  return !wirelessInterfaces().empty() || configured().has_value() || networkManagerWifi().has_value();
 }
 
 std::optional<WifiNetwork> LinuxNetworkInfo::currentWifi() const {
-  if (std::string nmcli = findOnPath("nmcli"); !nmcli.empty()) {
-    // The networks already known: asking for a new scan would hold the caller (the login
-    // screen, on the main thread) for seconds.
-    const std::string command = "'" + nmcli + "' -t -f ACTIVE,SSID,BSSID dev wifi list --rescan no 2>/dev/null";
-    if (auto out = runAndRead(command)) {
-      if (auto w = parseNmcliWifiList(*out)) return w;
-    }
-  }
+  if (auto w = networkManagerWifi()) return w;
   return configured();
 }
 

@@ -6,11 +6,16 @@
 // addresses come from getifaddrs; the Wi-Fi identifiers come from a setting when one is
 // given (environment variables KESTRA_WIFI_SSID and KESTRA_WIFI_BSSID, or the file
 // `wifi.json` {"SSID": ..., "BSSID": ...} in the configuration folder), otherwise from
-// NetworkManager (`nmcli`) when it is installed. Tests install a `FixedNetworkInfo` with
-// `setShared`.
+// NetworkManager over D-Bus (see NetworkManagerWifi.h), which wins when it reports a
+// network. NetworkManager is asked on a thread of its own with a time-out (one second):
+// a caller on the main thread waits at most that long, and once NetworkManager has failed
+// to answer in time, later calls return the last answer at once while a fresh query runs in
+// the background. Tests install a `FixedNetworkInfo` with `setShared`, or point a
+// `LinuxNetworkInfo` at a private bus.
 //
 // Thread-safe. Nothing here throws; missing facts are reported as absent.
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -56,23 +61,26 @@ class NetworkInfo {
 
 class LinuxNetworkInfo : public NetworkInfo {
  public:
-  // `configDir` holds the optional `wifi.json`.
-  explicit LinuxNetworkInfo(std::filesystem::path configDir);
+  // `configDir` holds the optional `wifi.json`; `networkManagerBus` is the D-Bus address
+  // NetworkManager is asked on (empty: the system bus).
+  explicit LinuxNetworkInfo(std::filesystem::path configDir, std::string networkManagerBus = {});
+  void setWifiQueryTimeout(std::chrono::milliseconds timeout);
 
   bool hasWifiInterface() const override;
   std::optional<WifiNetwork> currentWifi() const override;
   std::vector<InterfaceAddress> ipv4Addresses() const override;
   std::string primaryInterface() const override;
 
-  // Parses the terse output of `nmcli -t -f ACTIVE,SSID,BSSID dev wifi list` (fields separated
-  // by ':', with ':' inside a field written as '\:'): the active network, or nothing.
-  static std::optional<WifiNetwork> parseNmcliWifiList(const std::string& output);
-
  private:
+  struct WifiQuery;
   std::optional<WifiNetwork> configured() const;
+  std::optional<WifiNetwork> networkManagerWifi() const;
   std::vector<std::string> wirelessInterfaces() const;
 
   std::filesystem::path configDir_;
+  std::string bus_;
+  std::chrono::milliseconds timeout_{1000};
+  std::shared_ptr<WifiQuery> query_;
 };
 
 // A source with fixed answers, for tests and demos. Settable from any thread.

@@ -1,6 +1,8 @@
 #include "platform/ui/Toast.h"
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "platform/foundation/MainQueue.h"
 #include "platform/ui/ActivityIndicatorView.h"
@@ -20,7 +22,6 @@ class ToastView : public View {
 };
 
 constexpr double kMaxWidth = 260;
-constexpr double kPadding = 10;
 
 Rect placeIn(const View& view, Size size, ToastPosition position) {
   Rect f = view.convertRectToWindow(view.bounds());
@@ -46,39 +47,39 @@ std::shared_ptr<View> makeToast(View& view, const std::string& message, double d
   auto toast = std::make_shared<ToastView>();
   toast->owner = &view;
   toast->setBackgroundColor(style.background);
-  toast->setCornerRadius(10);
-  double x = kPadding, y = kPadding, width = 0;
+  toast->setCornerRadius(style.cornerRadius);
+  const double padX = std::max(0.0, style.horizontalPadding), padY = std::max(0.0, style.verticalPadding);
+  double x = padX, y = padY, width = 0;
+  double imageBottom = 0;
   if (image) {
+    const Size box{std::max(0.0, style.imageSize.width), std::max(0.0, style.imageSize.height)};
     auto iv = std::make_shared<ImageView>(image);
-    iv->setFrame({kPadding, kPadding, 40, 40});
+    iv->setFrame({padX, padY, box.width, box.height});
     iv->setContentMode(ContentMode::ScaleAspectFit);
     toast->addSubview(iv);
-    x += 50;
+    x += box.width + padX;
+    imageBottom = padY + box.height;
   }
-  const double textWidth = kMaxWidth - x - kPadding;
-  if (!title.empty()) {
-    auto l = std::make_shared<Label>(title);
-    l->setFont(style.titleFont);
-    l->setTextColor(style.titleColor);
+  const double textWidth = std::max(1.0, kMaxWidth - x - padX);
+  std::vector<std::shared_ptr<Label>> labels;
+  auto addText = [&](const std::string& text, const Font& font, Color color, TextAlignment alignment) {
+    auto l = std::make_shared<Label>(text);
+    l->setFont(font);
+    l->setTextColor(color);
+    l->setTextAlignment(alignment);
     l->setNumberOfLines(0);
-    Size s = measureText(title, style.titleFont, textWidth);
+    Size s = measureText(text, font, textWidth);
     l->setFrame({x, y, s.width, s.height});
     toast->addSubview(l);
-    y += s.height + 4;
+    labels.push_back(l);
     width = std::max(width, s.width);
-  }
-  if (!message.empty()) {
-    auto l = std::make_shared<Label>(message);
-    l->setFont(style.messageFont);
-    l->setTextColor(style.messageColor);
-    l->setNumberOfLines(0);
-    Size s = measureText(message, style.messageFont, textWidth);
-    l->setFrame({x, y, s.width, s.height});
-    toast->addSubview(l);
-    y += s.height;
-    width = std::max(width, s.width);
-  }
-  Size size{x + width + kPadding, std::max(y + kPadding, image ? 60.0 : 0.0)};
+    return s.height;
+  };
+  if (!title.empty()) y += addText(title, style.titleFont, style.titleColor, style.titleAlignment) + 4;
+  if (!message.empty()) y += addText(message, style.messageFont, style.messageColor, style.messageAlignment);
+  // Every text spans the widest one, so that its alignment has room to act.
+  for (auto& l : labels) l->setFrame({l->frame().x(), l->frame().y(), width, l->frame().height()});
+  Size size{x + width + padX, std::max(y, imageBottom) + padY};
   toast->setFrame(placeIn(view, size, position));
   if (!layer) return toast;
   layer->addSubview(toast);

@@ -20,6 +20,14 @@ struct ToastStyle {
   Color messageColor = Color::whiteColor();
   Font titleFont = Font::boldSystemFont(16);
   Font messageFont = Font::systemFont(16);
+  TextAlignment titleAlignment = TextAlignment::Left;
+  TextAlignment messageAlignment = TextAlignment::Left;
+  // Space between the box's edges and its image and texts.
+  double horizontalPadding = 10;
+  double verticalPadding = 10;
+  // The image is fitted into this size, left of the texts.
+  Size imageSize{80, 80};
+  double cornerRadius = 10;
 };
 
 // The default time a toast stays, in seconds.

@@ -84,13 +84,49 @@ View::~View() {
   for (auto& g : gestures_) g->view_ = nullptr;
 }
 
+namespace {
+
+// One axis of autoresizing: the flexible parts among the leading margin, the size and the
+// trailing margin share `delta` in proportion to their sizes (equally when all are zero).
+void resizeAxis(double& origin, double& size, double parentSize, double delta, bool flexLead, bool flexSize,
+                bool flexTrail) {
+  const double lead = origin, trail = parentSize - origin - size;
+  double parts[3] = {flexLead ? std::max(0.0, lead) : 0, flexSize ? std::max(0.0, size) : 0,
+                     flexTrail ? std::max(0.0, trail) : 0};
+  const int count = int(flexLead) + int(flexSize) + int(flexTrail);
+  if (count == 0) return;
+  double total = parts[0] + parts[1] + parts[2];
+  if (total <= 0) {
+    parts[0] = flexLead, parts[1] = flexSize, parts[2] = flexTrail;
+    total = count;
+  }
+  origin += delta * parts[0] / total;
+  size = std::max(0.0, size + delta * parts[1] / total);
+}
+
+}  // namespace
+
 void View::setFrame(Rect frame) {
+  const Rect old = frame_;
   bool resized = frame.size != frame_.size;
   frame_ = frame;
   if (resized) {
     needsLayout_ = true;
+    if (autoresizesSubviews_) {
+      const double dw = frame.width() - old.width(), dh = frame.height() - old.height();
+      for (auto& sub : std::vector<std::shared_ptr<View>>(subviews_)) {
+        const unsigned m = sub->autoresizingMask_;
+        if (m == AutoresizingNone) continue;
+        Rect f = sub->frame_;
+        double x = f.x(), y = f.y(), w = f.width(), h = f.height();
+        resizeAxis(x, w, old.width(), dw, m & FlexibleLeftMargin, m & FlexibleWidth, m & FlexibleRightMargin);
+        resizeAxis(y, h, old.height(), dh, m & FlexibleTopMargin, m & FlexibleHeight, m & FlexibleBottomMargin);
+        sub->setFrame({x, y, w, h});
+      }
+    }
     sizeChanged();
   }
+  if (frameChanged_ && (resized || frame.origin != old.origin)) frameChanged_(*this, old);
 }
 
 void View::setCenter(Point c) {

@@ -67,6 +67,18 @@ class Responder : public std::enable_shared_from_this<Responder> {
   static void clearFirstResponder(const Responder* r);
 };
 
+// How a view follows its superview's size (the platform's autoresizing mask): the flexible
+// parts of each axis (margins, size) share the change in proportion to their sizes.
+enum AutoresizingMask : unsigned {
+  AutoresizingNone = 0,
+  FlexibleLeftMargin = 1 << 0,
+  FlexibleWidth = 1 << 1,
+  FlexibleRightMargin = 1 << 2,
+  FlexibleTopMargin = 1 << 3,
+  FlexibleHeight = 1 << 4,
+  FlexibleBottomMargin = 1 << 5,
+};
+
 class View : public Responder {
  public:
   View();
@@ -149,6 +161,17 @@ class View : public Responder {
   // Called whenever the frame's size changed.
   virtual void sizeChanged() {}
 
+  // Autoresizing: when this view's size changes, subviews follow their masks (when
+  // `autoresizesSubviews`, the default).
+  unsigned autoresizingMask() const { return autoresizingMask_; }
+  void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
+  bool autoresizesSubviews() const { return autoresizesSubviews_; }
+  void setAutoresizesSubviews(bool a) { autoresizesSubviews_ = a; }
+  // Called after every change of the frame (position or size), with the frame before it, so
+  // that a screen can lay out a plain view's children without subclassing it.
+  using FrameChangeHandler = std::function<void(View& view, Rect oldFrame)>;
+  void setFrameChangeHandler(FrameChangeHandler handler) { frameChanged_ = std::move(handler); }
+
   void addGestureRecognizer(std::shared_ptr<GestureRecognizer> g);
   void removeGestureRecognizer(const GestureRecognizer* g);
   const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const { return gestures_; }
@@ -184,6 +207,9 @@ class View : public Responder {
   bool interaction_ = true;
   bool clips_ = false;
   bool needsLayout_ = true;
+  unsigned autoresizingMask_ = AutoresizingNone;
+  bool autoresizesSubviews_ = true;
+  FrameChangeHandler frameChanged_;
   double cornerRadius_ = 0;
   double borderWidth_ = 0;
   Color borderColor_ = Color::black();

@@ -60,21 +60,39 @@ void BackOfficeServer::install() {
     res.status = status;
     res.set_content(body, type.c_str());
   };
-  http_->Get(R"(/styleimages/resizeImages/([^/]+))", image);
-  http_->Get(R"(/styleimages/([^/]+))", image);
+  http_->Get(R"(/styleimages/(.+))", image);
 }
 
-void BackOfficeServer::serveImage(const std::string& name, int& status, std::string& body,
+void BackOfficeServer::serveImage(const std::string& path, int& status, std::string& body,
                                   std::string& type) {
-  // Plain file names only: no folders, no way out of the image folder.
-  if (name.empty() || name[0] == '.' || name.find_first_of("/\\") != std::string::npos) return;
-  std::ifstream in(imageFolder_ / name, std::ios::binary);
+  // Relative paths of plain names only: no empty or hidden segments, no way out of the
+  // picture folder. "resizeImages/<name>" is the reduced copy of a picture, which is the
+  // same file here; deeper paths below "resizeImages" are the order pictures.
+  std::vector<std::string> segments;
+  for (size_t at = 0; at <= path.size();) {
+    size_t slash = path.find('/', at);
+    if (slash == std::string::npos) slash = path.size();
+    std::string segment = path.substr(at, slash - at);
+    if (segment.empty() || segment[0] == '.' || segment.find('\\') != std::string::npos) return;
+    segments.push_back(std::move(segment));
+    at = slash + 1;
+  }
+  if (segments.size() == 2 && segments[0] == "resizeImages") segments.erase(segments.begin());
+  std::filesystem::path file = imageFolder_;
+  for (const auto& segment : segments) file /= segment;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return;
+  std::ifstream in(file, std::ios::binary);
   if (!in) return;
   std::stringstream ss;
   ss << in.rdbuf();
   body = ss.str();
   status = 200;
-  type = name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0 ? "image/png" : "image/jpeg";
+  const std::string ext = file.extension().string();
+  type = ext == ".png"   ? "image/png"
+         : ext == ".pdf" ? "application/pdf"
+         : ext == ".zip" ? "application/zip"
+                         : "image/jpeg";
 }
 
 bool BackOfficeServer::start(int port, const std::string& host) {

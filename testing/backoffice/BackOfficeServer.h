@@ -6,8 +6,11 @@
 // envelope; parameters must come in the order the table gives. Otherwise the answer is a
 // SOAP fault with HTTP 500, so a request built wrongly is noticed.
 //
-// Style images are served by GET below "/styleimages" (and "/styleimages/resizeImages",
-// the same files) from the data folder's "styleimages" folder; other names answer 404.
+// The picture folder is served by GET below "/styleimages" from the data folder's
+// "styleimages" folder: style pictures ("/styleimages/<name>", and the same files as
+// "/styleimages/resizeImages/<name>"), the PDF folder ("/styleimages/pdf/SO<n>.pdf",
+// "CC<n>.pdf", line sheets), image archives ("/styleimages/SOimgZip/<name>") and order
+// pictures ("/styleimages/resizeImages/SO<n>/<name>"). Other paths answer 404.
 //
 // Faults can be set per operation: a slow answer (a delay, or held until released), HTTP
 // 500 with an HTML page, malformed XML, malformed JSON in the result, or an answer whose
@@ -107,7 +110,7 @@ class BackOfficeServer {
     std::string body;
   };
   void install();
-  void serveImage(const std::string& name, int& status, std::string& body, std::string& type);
+  void serveImage(const std::string& path, int& status, std::string& body, std::string& type);
   Reply handle(ServiceKind service, const std::string& path, const std::string& soapAction,
                const std::string& contentType, const std::string& contentLength,
                const std::string& body);

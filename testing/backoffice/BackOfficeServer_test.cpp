@@ -220,21 +220,30 @@ TEST_F(BackOfficeTest, EveryRequestIsRecordedAndLoggedWithoutValues) {
   EXPECT_EQ(lines[0].find("secret-code"), std::string::npos);
 }
 
-TEST_F(BackOfficeTest, ServesStyleImagesByPlainNameOnly) {
+TEST_F(BackOfficeTest, ServesThePictureAndPdfFoldersByPlainNamesOnly) {
   httplib::Client c("127.0.0.1", server.port());
-  struct Case { const char* path; int status; };
-  for (const auto& k : std::vector<Case>{{"/styleimages/TS100_BLK_front.jpg", 200},
-                                         {"/styleimages/resizeImages/TS100_BLK_back.jpg", 200},
-                                         {"/styleimages/TS100_WHT_front.jpg", 404},
-                                         {"/styleimages/..%2Fstyles.json", 404},
-                                         {"/styleimages/.hidden", 404}}) {
+  struct Case { const char* path; int status; const char* type; const char* magic; };
+  for (const auto& k : std::vector<Case>{
+           {"/styleimages/TS100_BLK_front.jpg", 200, "image/jpeg", "\xFF\xD8"},
+           {"/styleimages/resizeImages/TS100_BLK_back.jpg", 200, "image/jpeg", "\xFF\xD8"},
+           {"/styleimages/pdf/SO1001.pdf", 200, "application/pdf", "%PDF"},
+           {"/styleimages/pdf/LINESHEET-DETAIL9.pdf", 200, "application/pdf", "%PDF"},
+           {"/styleimages/SOimgZip/SO1001.zip", 200, "application/zip", "PK"},
+           {"/styleimages/resizeImages/SO1001/photo1.jpg", 200, "image/jpeg", "\xFF\xD8"},
+           {"/styleimages/TS100_WHT_front.jpg", 404, nullptr, nullptr},
+           {"/styleimages/pdf/SO9999.pdf", 404, nullptr, nullptr},
+           {"/styleimages/pdf", 404, nullptr, nullptr},
+           {"/styleimages/..%2Fstyles.json", 404, nullptr, nullptr},
+           {"/styleimages/pdf/../../styles.json", 404, nullptr, nullptr},
+           {"/styleimages/pdf//SO1001.pdf", 404, nullptr, nullptr},
+           {"/styleimages/.hidden", 404, nullptr, nullptr}}) {
     SCOPED_TRACE(k.path);
     auto res = c.Get(k.path);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, k.status);
     if (k.status == 200) {
-      EXPECT_EQ(res->get_header_value("Content-Type"), "image/jpeg");
-      EXPECT_EQ(res->body.substr(0, 2), "\xFF\xD8");  // a JPEG
+      EXPECT_EQ(res->get_header_value("Content-Type"), k.type);
+      EXPECT_EQ(res->body.rfind(k.magic, 0), 0u);
     }
   }
 }

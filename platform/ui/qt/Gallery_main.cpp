@@ -10,11 +10,15 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/DrawingView.h"
 #include "platform/ui/Gesture.h"
 #include "platform/ui/ImagePickerController.h"
 #include "platform/ui/ImageView.h"
@@ -35,6 +39,7 @@
 #include "platform/ui/TextView.h"
 #include "platform/ui/Toast.h"
 #include "platform/ui/Toolbar.h"
+#include "platform/ui/WebImageLoader.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/qt/Host.h"
 #include "platform/ui/qt/Offscreen.h"
@@ -61,6 +66,11 @@ class Page : public ViewController {
     view().addSubview(status);
   }
   virtual void build() = 0;
+ public:
+  // Whether what the page shows has arrived (screenshots wait for it).
+  virtual bool ready() const { return true; }
+
+ protected:
   void viewDidAppear(bool) override { std::cout << "gallery: showing " << title() << std::endl; }
   // Shows what happened, and logs it so that scripted runs can follow along.
   void say(const std::string& s) {
@@ -459,6 +469,109 @@ class SheetsPage : public Page, public MailComposeViewControllerDelegate, public
   }
 };
 
+// A signature pad: a drawing view taking strokes from the finger, read back as an image.
+class SignaturePage : public Page {
+ public:
+  SignaturePage() : Page("Signature pad") {}
+  void build() override {
+    pad = makeView<DrawingView>({10, 10, 300, 150});
+    pad->setBackgroundColor(Color::whiteColor());
+    pad->setBorder(1, Color::lightGray());
+    // A signature to start with, so that a screenshot shows strokes.
+    pad->addStroke({{30, 100}, {50, 50}, {70, 110}, {95, 45}, {120, 105}, {150, 70}, {190, 90}}, 3, Color::black());
+    pad->setTouchHandler([this](TouchPhase phase, Point at) {
+      if (phase == TouchPhase::Began) pad->beginStroke(at, 3, Color::black());
+      else if (phase != TouchPhase::Cancelled) pad->extendStroke(at);
+    });
+    view().addSubview(pad);
+    auto clear = Button::make("Clear", {10, 170, 140, 36}, ButtonType::System);
+    clear->addTarget(this, [this](Control&) {
+      pad->clear();
+      say("cleared");
+    }, TouchUpInside);
+    view().addSubview(clear);
+    auto read = Button::make("Read back", {170, 170, 140, 36}, ButtonType::System);
+    read->addTarget(this, [this](Control&) { readBack(); }, TouchUpInside);
+    view().addSubview(read);
+    copy = makeView<ImageView>({85, 215, 150, 75});
+    copy->setBorder(1, Color::lightGray());
+    copy->setContentMode(ContentMode::ScaleAspectFit);
+    view().addSubview(copy);
+    readBack();
+  }
+  void readBack() {
+    auto jpeg = pad->image(2)->jpegData(0.4);
+    copy->setImage(Image::fromData(jpeg));
+    say("read back: JPEG of " + std::to_string(jpeg.size()) + " bytes");
+  }
+  std::shared_ptr<DrawingView> pad;
+  std::shared_ptr<ImageView> copy;
+};
+
+// A picture loaded from an address through the image loader and its caches. The address
+// is the demo back office's; without it, a picture kept in the gallery's cache is shown.
+class LoadedImagePage : public Page {
+ public:
+  LoadedImagePage() : Page("Loaded image") {}
+  void build() override {
+    address = makeView<TextField>({10, 10, 300, 30});
+    address->setBorderStyle(BorderStyle::RoundedRect);
+    address->setFont(Font::systemFont(12));
+    address->setText(kAddress);
+    view().addSubview(address);
+    picture = makeView<ImageView>({10, 50, 300, 240});
+    picture->setBorder(1, Color::lightGray());
+    picture->setContentMode(ContentMode::ScaleAspectFit);
+    view().addSubview(picture);
+    auto load = Button::make("Load", {10, 300, 140, 36}, ButtonType::System);
+    load->addTarget(this, [this](Control&) { start(); }, TouchUpInside);
+    view().addSubview(load);
+    auto forget = Button::make("Clear caches", {170, 300, 140, 36}, ButtonType::System);
+    forget->addTarget(this, [this](Control&) {
+      loader.clearMemory();
+      loader.clearDisk([this] { say("caches cleared"); });
+    }, TouchUpInside);
+    view().addSubview(forget);
+    keepSample();
+    start();
+  }
+  bool ready() const override { return done; }
+
+ private:
+  static constexpr const char* kAddress = "http://127.0.0.1:8080/styleimages/TS100_BLK_front.jpg";
+
+  // A picture for the default address in the cache, for a gallery run without a server.
+  void keepSample() {
+    const auto path = loader.diskPathFor(kAddress);
+    if (std::filesystem::exists(path)) return;
+    ImageContext ctx({300, 240}, true);
+    ctx.fillRect({0, 0, 300, 240}, Color::rgb(0.85, 0.9, 1));
+    ctx.fillRect({60, 40, 180, 160}, Color::rgb(0.2, 0.3, 0.5));
+    ctx.strokePath({{60, 200}, {150, 120}, {240, 200}}, 8, Color::rgb(1, 0.8, 0.3));
+    auto png = ctx.image()->pngData();
+    foundation::writeFileAtomically(path, std::string(png.begin(), png.end()));
+  }
+  void start() {
+    done = false;
+    makeToastActivity(*picture);
+    std::weak_ptr<LoadedImagePage> weak = self<LoadedImagePage>();
+    loader.load(address->text(), [weak](std::shared_ptr<Image> image, const foundation::Error& error, ImageCacheType type) {
+      auto me = weak.lock();
+      if (!me) return;
+      hideToastActivity(*me->picture);
+      me->picture->setImage(image);
+      me->done = true;
+      if (!image) return me->say("not loaded: " + error.text);
+      me->say(std::string("loaded from ") +
+              (type == ImageCacheType::Memory ? "memory" : type == ImageCacheType::Disk ? "the disk cache" : "the server"));
+    });
+  }
+  WebImageLoader loader{foundation::Paths::dataDir("KestraGallery") / "ImageCache"};
+  std::shared_ptr<TextField> address;
+  std::shared_ptr<ImageView> picture;
+  bool done = false;
+};
+
 class MenuPage : public ViewController, public TableViewDataSource, public TableViewDelegate {
  public:
   struct Entry {
@@ -473,6 +586,8 @@ class MenuPage : public ViewController, public TableViewDataSource, public Table
       {"Grouped table", [] { return std::make_shared<TablePage>(TableViewStyle::Grouped); }},
       {"Alerts and toasts", [] { return std::make_shared<AlertsPage>(); }},
       {"Images and gestures", [] { return std::make_shared<DrawingPage>(); }},
+      {"Signature pad", [] { return std::make_shared<SignaturePage>(); }},
+      {"Loaded image", [] { return std::make_shared<LoadedImagePage>(); }},
       {"Scroll view", [] { return std::make_shared<ScrollPage>(); }},
       {"Sheets", [] { return std::make_shared<SheetsPage>(); }},
   };
@@ -538,7 +653,10 @@ int screenshots(const std::string& dir) {
     std::string name = delegate->menu->entries[i].title;
     for (auto& c : name)
       if (c == ' ') c = '-';
-    delegate->nav->pushViewController(delegate->menu->entries[i].make(), false);
+    auto page = delegate->menu->entries[i].make();
+    delegate->nav->pushViewController(page, false);
+    if (auto* p = dynamic_cast<Page*>(page.get()))
+      foundation::RunLoop::main().runUntil([p] { return p->ready(); }, std::chrono::seconds(10));
     save(int(i) + 1, name);
     delegate->nav->popViewControllerAnimated(false);
   }

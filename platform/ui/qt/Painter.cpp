@@ -9,6 +9,7 @@
 #include "platform/ui/AlertPanel.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/DrawingView.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
@@ -76,6 +77,35 @@ void paintLabel(QPainter& p, Label& l) {
 void paintImage(QPainter& p, const Image& img, const QRectF& r) {
   p.setRenderHint(QPainter::SmoothPixmapTransform, true);
   p.drawImage(r, qtImage(img));
+}
+
+// A drawing view's drawings, in order, antialiased.
+void paintDrawings(QPainter& p, DrawingView& dv) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  for (const auto& d : dv.drawings()) {
+    switch (d.kind) {
+      case Drawing::Kind::Stroke: {
+        if (d.points.empty()) break;
+        const Qt::PenCapStyle cap = d.cap == LineCap::Round    ? Qt::RoundCap
+                                    : d.cap == LineCap::Square ? Qt::SquareCap
+                                                               : Qt::FlatCap;
+        p.setPen(QPen(qc(d.color), d.width, Qt::SolidLine, cap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        if (d.points.size() == 1) {
+          p.drawPoint(QPointF(d.points[0].x, d.points[0].y));
+          break;
+        }
+        QPainterPath path(QPointF(d.points[0].x, d.points[0].y));
+        for (size_t i = 1; i < d.points.size(); ++i) path.lineTo(d.points[i].x, d.points[i].y);
+        p.drawPath(path);
+        break;
+      }
+      case Drawing::Kind::Fill: p.fillRect(qr(d.rect), qc(d.color)); break;
+      case Drawing::Kind::Picture: paintImage(p, *d.image, qr(d.rect)); break;
+    }
+  }
+  p.restore();
 }
 
 void paintButton(QPainter& p, Button& b) {
@@ -256,6 +286,7 @@ void paintContent(QPainter& p, View& v) {
     if (!v.backgroundColor()) p.fillRect(r, Qt::white);
     return drawText(p, r, dp->displayText(), Font::systemFont(21), Color::black(), TextAlignment::Center, 1);
   }
+  if (auto* dv = dynamic_cast<DrawingView*>(&v)) return paintDrawings(p, *dv);
   if (auto* iv = dynamic_cast<ImageView*>(&v)) {
     if (iv->image()) paintImage(p, *iv->image(), qr(iv->imageRect()));
     return;

@@ -9,6 +9,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/DrawingView.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Switch.h"
 #include "platform/ui/TableView.h"
@@ -210,6 +211,25 @@ TEST(MainQueueDriverTest, RunsPostedBlocksAndTimersFromQtsLoop) {
   clock->advance(std::chrono::seconds(30));
   for (int i = 0; i < 200 && later == 0; ++i) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
   EXPECT_EQ(later, 1);
+}
+
+}  // namespace
+}  // namespace ui::qt
+
+namespace ui::qt {
+namespace {
+
+TEST_F(RendererTest, DrawingViewsShowTheirStrokes) {
+  auto pad = makeView<DrawingView>({0, 400, 320, 100});
+  pad->setBackgroundColor(Color::whiteColor());
+  pad->addStroke({{20, 50}, {300, 50}}, 6, Color::red());
+  pad->fillRect({0, 80, 40, 20}, Color::blue());
+  screen->view().addSubview(pad);
+  QImage img = renderWindow(*window);
+  const int top = 64 + 400;
+  EXPECT_EQ(at(img, 160, top + 50), (Rgb{255, 0, 0}));      // on the stroke
+  EXPECT_EQ(at(img, 160, top + 30), (Rgb{255, 255, 255}));  // above it
+  EXPECT_EQ(at(img, 10, top + 90), (Rgb{0, 0, 255}));       // the fill
 }
 
 }  // namespace

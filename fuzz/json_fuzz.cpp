@@ -1,0 +1,18 @@
+// Feeds arbitrary bytes to the JSON reader (server answers, stored settings): it must give a
+// value or an error, never crash, and a value it gives must equal the library's own reading.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/foundation/Json.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  foundation::Error error;
+  auto value = foundation::parseJson(text, &error);
+  auto reference = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+  if (value.has_value() != !reference.is_discarded()) std::abort();
+  if (value && *value != reference) std::abort();
+  return 0;
+}
