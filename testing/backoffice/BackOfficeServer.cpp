@@ -257,10 +257,7 @@ BackOfficeServer::Reply BackOfficeServer::handle(ServiceKind service, const std:
   if (ns.operation != serviceNamespace)
     return fault("The body element " + call->operation + " is in the namespace \"" + ns.operation +
                  "\", not \"" + serviceNamespace + "\".");
-  bool inOrder = call->params.size() == op->params.size();
-  for (size_t i = 0; inOrder && i < op->params.size(); ++i)
-    inOrder = call->params[i].first == op->params[i];
-  if (!inOrder) return fault("Parameters of " + opName + " are missing or out of order.");
+  if (!paramsInOrder(*op, *call)) return fault("Parameters of " + opName + " are missing or out of order.");
 
   const Fault f = faultFor(opName);
   waitWhileHeld(f);

@@ -37,7 +37,8 @@ bool Catalogue::load(const std::filesystem::path& folder, std::string* error) {
          readInto(folder / "divisions.json", divisions, error) &&
          readInto(folder / "warehouses.json", warehouses, error) &&
          readInto(folder / "lists.json", lists, error) &&
-         readInto(folder / "printers.json", printers, error);
+         readInto(folder / "printers.json", printers, error) &&
+         readInto(folder / "pricing.json", pricing, error);
 }
 
 const nlohmann::json* Catalogue::findUser(const std::string& name) const {

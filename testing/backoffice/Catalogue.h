@@ -20,6 +20,7 @@ struct Catalogue {
   nlohmann::json warehouses = nlohmann::json::array();
   nlohmann::json lists = nlohmann::json::object();  // "Terms", "ShipVia", ... each a list
   nlohmann::json printers = nlohmann::json::array();
+  nlohmann::json pricing = nlohmann::json::object();  // pricing.json (see OrderOperations.h)
 
   // Reads every file of `folder`. Returns false with `error` naming the file on bad JSON.
   bool load(const std::filesystem::path& folder, std::string* error = nullptr);

@@ -1,5 +1,7 @@
 #include "testing/backoffice/Operations.h"
 
+#include "testing/backoffice/OrderOperations.h"
+
 namespace backoffice {
 
 namespace {
@@ -99,7 +101,26 @@ const std::vector<Operation>& operationTable() {
       {"GetWarehouse", SK::Mobile, {}, getWarehouse},
       {"SetServerLog", SK::Mobile, {"logMsg"}, setServerLog},
   };
-  return table;
+  static const std::vector<Operation> all = [] {
+    std::vector<Operation> t = table;
+    for (auto& op : orderOperations()) t.push_back(std::move(op));
+    return t;
+  }();
+  return all;
+}
+
+bool paramsInOrder(const Operation& op, const Call& call) {
+  size_t at = 0;
+  for (const auto& name : op.params) {
+    const bool optional = !name.empty() && name.back() == '?';
+    const std::string plain = optional ? name.substr(0, name.size() - 1) : name;
+    if (at < call.params.size() && call.params[at].first == plain) {
+      ++at;
+    } else if (!optional) {
+      return false;
+    }
+  }
+  return at == call.params.size();
 }
 
 const Operation* findOperation(ServiceKind service, const std::string& name) {

@@ -40,6 +40,7 @@ struct State {
   std::map<std::string, std::vector<Call>> received;  // every call, per operation
   std::vector<std::string> serverLog;                 // messages sent with "SetServerLog"
   int nextLogo = 1;
+  int nextOrder = 1;  // order numbers handed out for new real-time orders
 };
 
 using Answer = std::variant<nlohmann::json, std::string>;
@@ -48,11 +49,14 @@ using Handler = Answer (*)(const Call&, State&);
 struct Operation {
   const char* name;
   ServiceKind service;
-  std::vector<std::string> params;  // names in the order the application sends them
+  // Names in the order the application sends them; a name ending in "?" may be left out.
+  std::vector<std::string> params;
   Handler handler;
 };
 
 const std::vector<Operation>& operationTable();
 const Operation* findOperation(ServiceKind service, const std::string& name);
+// Whether `call` carries the operation's parameters in its order (optional ones may be absent).
+bool paramsInOrder(const Operation& op, const Call& call);
 
 }  // namespace backoffice

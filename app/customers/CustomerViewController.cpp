@@ -1,0 +1,339 @@
+#include "app/customers/CustomerViewController.h"
+
+#include <cctype>
+
+#include "app/core/AlertClass.h"
+#include "app/core/AppNames.h"
+#include "app/core/CoreScreens.h"
+#include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/ScreenRequest.h"
+#include "app/core/ScreenSupport.h"
+#include "app/core/UserDefaultsKeys.h"
+#include "app/core/Util.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Values.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Text.h"
+#include "platform/ui/Window.h"
+
+namespace orvo {
+
+using nlohmann::json;
+
+namespace {
+
+// Where rows without a name are listed.
+constexpr const char* kNoNameTitle = "#";
+
+std::string text(const json& row, const char* key) {
+  const json& v = foundation::valueForKey(row, key);
+  return v.is_null() ? std::string() : foundation::textValue(v);
+}
+
+// The first character of a UTF-8 text.
+std::string firstCharacter(const std::string& s) {
+  if (s.empty()) return {};
+  size_t n = 1;
+  unsigned char c = static_cast<unsigned char>(s[0]);
+  if (c >= 0xF0) n = 4;
+  else if (c >= 0xE0) n = 3;
+  else if (c >= 0xC0) n = 2;
+  return s.substr(0, std::min(n, s.size()));
+}
+
+bool startsWithIgnoringCase(const std::string& s, const std::string& prefix) {
+  if (prefix.size() > s.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
+
+std::string trimmed(const std::string& s) {
+  const char* ws = " \t\r\n";
+  size_t b = s.find_first_not_of(ws);
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(ws) - b + 1);
+}
+
+}  // namespace
+
+// ----- Cell
+
+CustomCellForCustomer::CustomCellForCustomer() : ui::TableViewCell(ui::CellStyle::Default, "CustomerCell") {
+  auto label = [this](ui::Rect frame, double size, bool bold = false) {
+    auto l = ui::makeView<ui::Label>(frame);
+    l->setFont(bold ? ui::Font::boldSystemFont(size) : ui::Font::systemFont(size));
+    contentView().addSubview(l);
+    return l;
+  };
+  name_ = label({10, 4, 270, 24}, 18, true);
+  name_->setAdjustsFontSizeToFitWidth(true);
+  details_ = label({10, 28, 270, 18}, 13);
+  details_->setAdjustsFontSizeToFitWidth(true);
+  contact_ = label({10, 46, 150, 18}, 13);
+  phone_ = label({160, 46, 120, 18}, 13);
+  status_ = label({10, 66, 270, 20}, 12, true);
+  priority_ = label({10, 88, 270, 16}, 12);
+  memo_ = ui::makeView<ui::TextView>({10, 104, 270, 32});
+  memo_->setEditable(false);
+  contentView().addSubview(memo_);
+  setAccessoryType(ui::AccessoryType::DisclosureIndicator);
+}
+
+// ----- Screen
+
+void CustomerViewController::loadView() {
+  table_ = std::make_shared<ui::TableView>(ui::TableViewStyle::Plain);
+  table_->setFrame({0, 0, ui::Window::kScreenWidth, ui::Window::kScreenHeight});
+  table_->setRowHeight(140);
+  table_->registerCellFactory("CustomerCell", [] { return std::make_shared<CustomCellForCustomer>(); });
+  setView(table_);
+}
+
+void CustomerViewController::viewDidLoad() {
+  setTitle(ui::localizedString("Customers"));
+  orvoDelegate_ = OrvoMobileAppDelegate::shared();
+  listContent_ = json::array();
+  customerIndexTitle_.clear();
+  const Settings& settings = orvoDelegate_->settings();
+
+  if (settings.isScanPackMode) {
+    auto allPick = ui::BarButtonItem::withTitle(ui::localizedString("All Pick"), ui::BarButtonItemStyle::Plain,
+                                                [this](ui::BarButtonItem&) { gotoPickView(std::nullopt); });
+    allPick->setTintColor(ui::Color::green());
+    navigationItem().setRightBarButtonItem(allPick);
+  } else {
+    navigationItem().setRightBarButtonItem(
+        ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Search, [this](ui::BarButtonItem&) { searchBar(); }));
+  }
+  navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
+      ui::localizedString("Back"), ui::BarButtonItemStyle::Plain, [this](ui::BarButtonItem&) { backFunc(); }));
+
+  searchBar_ = ui::makeView<ui::SearchBar>({0, 0, ui::Window::kScreenWidth, 44});
+  searchBar_->setPlaceholder("Customer");
+  searchBar_->setScopeButtonTitles({"Name", "Code", "Phone"});
+  searchBar_->setShowsScopeBar(true);
+  searchBar_->searchField().setAutocorrection(false);
+  searchBar_->setDelegate(self<ui::SearchBarDelegate>());
+  table_->setTableHeaderView(searchBar_);
+  setSearchBarMargin();
+  if (!settings.soEditSelectFlag && !settings.isScanPackMode) {
+    searchBar_->setShowsCancelButton(true);
+    searchBar_->cancelButton().setTitle(" NEW ");
+  }
+  table_->setDataSource(self<ui::TableViewDataSource>());
+  table_->setDelegate(self<ui::TableViewDelegate>());
+}
+
+void CustomerViewController::setSearchBarMargin() { searchBar_->setContentInset({5, 0, 5, 35}); }
+
+void CustomerViewController::viewWillAppear(bool) {
+  if (orvoDelegate_->settings().duplicateSoFlag)
+    if (auto* nav = navigationController()) Util::setNavTitleBgColor(*nav, ui::Color::purple());
+  if (foundation::UserDefaults::standard().boolForKey(defaults::timeOutFunc)) orvoDelegate_->timeOutInit();
+  setOV();
+  orvoDelegate_->globalSO().orderDiscountRate = 0;
+}
+
+void CustomerViewController::viewDidAppear(bool) { searchBar(); }
+
+void CustomerViewController::viewDidDisappear(bool) {
+  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
+  ovController_.reset();
+}
+
+void CustomerViewController::searchBar() {
+  table_->scrollRectToVisible({0, 0, 1, 1}, false);
+  if (auto selected = table_->indexPathForSelectedRow()) table_->deselectRowAtIndexPath(*selected, false);
+  searchBar_->becomeFirstResponder();
+}
+
+void CustomerViewController::setOV() {
+  if (ovController_) return;
+  ovController_ = std::make_shared<OverlayViewController>();
+  ui::View& v = ovController_->view();
+  v.setFrame({0, searchBar_->frame().size.height, view().frame().size.width, view().frame().size.height});
+  v.setBackgroundColor(ui::Color::black());
+  v.setAlpha(0.7);
+  ovController_->setViewController(self<ui::ViewController>());
+}
+
+void CustomerViewController::searchBarTextDidBeginEditing(ui::SearchBar&) {
+  if (!ovController_) setOV();
+  table_->addSubview(ovController_->viewPtr());
+  table_->setScrollEnabled(false);
+}
+
+void CustomerViewController::delOv() {
+  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
+  table_->setScrollEnabled(true);
+  if (searchBar_->searchField().isFirstResponder()) searchBar_->resignFirstResponder();
+}
+
+void CustomerViewController::searchBarSearchButtonClicked(ui::SearchBar& bar) {
+  bar.resignFirstResponder();
+  getCustomer(bar.text(), bar.selectedScopeButtonIndex());
+}
+
+void CustomerViewController::searchBarCancelButtonClicked(ui::SearchBar&) {
+  if (!orvoDelegate_->settings().soEditSelectFlag && !orvoDelegate_->settings().isScanPackMode) newCustomerFunc();
+}
+
+void CustomerViewController::selectedScopeButton(int index) {
+  const std::string t = searchBar_->text();
+  if (!t.empty()) getCustomer(t, index);
+}
+
+void CustomerViewController::getCustomer(const std::string& searchText, int option) {
+  ScreenRequest r;
+  r.operation = "GetCustomer";
+  r.params = {{"customerName", searchText}, SoapParam::integer("optionIndex", option)};
+  r.requestMethod = "-[CustomerViewController getCustomer:Option:]";
+  r.answerMethod = "-[CustomerViewController getCustomerResponseData:]";
+  sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { getCustomerResponseData(a); });
+}
+
+void CustomerViewController::getCustomerResponseData(const RequestAnswer& a) {
+  const auto& rows = a.requireObject();
+  if (!rows) return;
+  json list = rows->is_array() ? *rows : json::array();
+  listContent_ = std::move(list);
+  customerIndexTitle_.clear();
+  for (const auto& row : listContent_) {
+    if (text(row, "Response") != "True") continue;
+    const std::string name = text(row, "Name");
+    std::string title = name.empty() ? std::string(kNoNameTitle) : firstCharacter(name);
+    bool seen = false;
+    for (const auto& t : customerIndexTitle_) seen = seen || t == title;
+    if (!seen) customerIndexTitle_.push_back(title);
+  }
+  delOv();
+  table_->reloadData();
+}
+
+std::vector<json> CustomerViewController::rowsOfSection(int section) const {
+  std::vector<json> out;
+  if (section < 0 || section >= int(customerIndexTitle_.size())) return out;
+  const std::string& title = customerIndexTitle_[size_t(section)];
+  for (const auto& row : listContent_) {
+    const std::string name = text(row, "Name");
+    if (title == kNoNameTitle ? (name.empty() && text(row, "Response") == "True") : startsWithIgnoringCase(name, title))
+      out.push_back(row);
+  }
+  return out;
+}
+
+std::optional<std::string> CustomerViewController::titleForHeaderInSection(ui::TableView&, int section) {
+  if (section < 0 || section >= int(customerIndexTitle_.size())) return std::nullopt;
+  return customerIndexTitle_[size_t(section)];
+}
+
+std::shared_ptr<ui::TableViewCell> CustomerViewController::cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
+  auto cell = std::dynamic_pointer_cast<CustomCellForCustomer>(table.dequeueReusableCellWithIdentifier("CustomerCell"));
+  if (!cell) cell = std::make_shared<CustomCellForCustomer>();
+  auto rows = rowsOfSection(ip.section);
+  if (ip.row < 0 || ip.row >= int(rows.size())) return cell;
+  const json& row = rows[size_t(ip.row)];
+  cell->customerName().setText(trimmed(text(row, "Name")));
+  cell->lbl_contact1().setText(text(row, "Contact1"));
+  cell->customerPhone1().setText(text(row, "Phone1"));
+  cell->customerDetails().setText(text(row, "Address1"));
+  cell->customerPriority().setText(text(row, "Priority"));
+  cell->customerMemo().setText(text(row, "Memo"));
+
+  ui::Label& status = cell->customerStatus();
+  const std::string st = text(row, "Status");
+  status.setText(st);
+  status.setBackgroundColor(st == "ACTIVE" ? ui::Color::blue() : ui::Color::red());
+  const std::string rate = text(row, "OrderDiscountRate");
+  if (rate == "0.00") {
+    status.setTextColor(ui::Color::whiteColor());
+  } else {
+    status.setText(st + " - Order Discount : " + rate + "%");
+    status.setTextColor(ui::Color::green());
+  }
+  const double fromServer = orvoDelegate_->settings().showOrderDiscountRateFromServer;
+  if (fromServer > 0) {
+    status.setText(st + " - Show Order Discount : " + foundation::formatDouble(fromServer, 2) + "%");
+    status.setTextColor(ui::Color::green());
+  }
+  return cell;
+}
+
+void CustomerViewController::didSelectRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
+  auto rows = rowsOfSection(ip.section);
+  if (ip.row < 0 || ip.row >= int(rows.size())) return;
+  const json& row = rows[size_t(ip.row)];
+  const std::string status = text(row, "Status");
+  if (status != "ACTIVE") {
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
+                             "This is a(n) '" + status + "' customer.\nCustomer Memo is \n" + text(row, "Memo"));
+    table.deselectRowAtIndexPath(ip, true);
+    return;
+  }
+  const Settings& settings = orvoDelegate_->settings();
+  if (settings.isScanPackMode) {
+    gotoPickView(text(row, "Code"));
+    return;
+  }
+  GlobalSO& so = orvoDelegate_->globalSO();
+  so.customerID = text(row, "Code");
+  if (so.fixedPriceLevel == "AUTO") {
+    const std::string level = text(row, "PriceLevel");
+    so.priceLevel = level.empty() ? std::string("1") : level;
+  } else {
+    so.priceLevel = so.fixedPriceLevel;
+  }
+  so.orderDiscountRate = foundation::doubleValue(foundation::valueForKey(row, "OrderDiscountRate"));
+  if (settings.showOrderDiscountRateFromServer > 0) so.orderDiscountRate = settings.showOrderDiscountRateFromServer;
+  if (so.orderDiscountRate > 0) {
+    std::weak_ptr<CustomerViewController> weak = self<CustomerViewController>();
+    AlertClass::AlertView(*this, 0, 1, kAppAlertTitle,
+                          "The Order Discount Rate " + foundation::formatDouble(so.orderDiscountRate, 2) + "% is applied.",
+                          [weak] {
+                            if (auto s = weak.lock()) s->PushToStoreView();
+                          },
+                          nullptr);
+  } else {
+    PushToStoreView();
+  }
+}
+
+void CustomerViewController::PushToStoreView() {
+  if (auto* nav = navigationController()) nav->pushViewController(makeScreen("StoreView"), true);
+}
+
+void CustomerViewController::gotoPickView(const std::optional<std::string>& customerCode) {
+  auto pick = makeScreen("PickTicketViewController");
+  if (customerCode)
+    if (auto* entry = dynamic_cast<PickTicketEntry*>(pick.get())) entry->setCustomerID(*customerCode);
+  if (auto* nav = navigationController()) nav->pushViewController(pick, true);
+}
+
+void CustomerViewController::newCustomerFunc() {
+  delOv();
+  if (auto* nav = navigationController())
+    nav->pushViewController(makeScreen("NewCustomerSelectorViewController"), true);
+}
+
+void CustomerViewController::backFunc() {
+  Settings& settings = orvoDelegate_->settings();
+  if (settings.isScanPackMode) {
+    dismissViewControllerAnimated(true);
+    return;
+  }
+  GlobalSO& so = orvoDelegate_->globalSO();
+  if (settings.duplicateSoFlag) {
+    settings.duplicateSoFlag = false;
+    so.orderNumber = so.pDupNum;
+    so.pDupNum.clear();
+  }
+  so.orderDiscountRate = 0;
+  if (auto* nav = navigationController()) {
+    Util::setNavTitleBgColor(*nav, ui::Color::black());
+    nav->popViewControllerAnimated(true);
+  }
+}
+
+}  // namespace orvo

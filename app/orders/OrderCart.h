@@ -1,0 +1,72 @@
+#pragma once
+// The cart of the order item list: one open record per order line (all values text, the
+// keys of `kCartLineKeys`), and the pure operations on it that the item list's screen
+// code shares: look-ups by code and style, insertion beside a style's lines, the style
+// index, extended prices and totals, and the over-booking rule. Money is computed in
+// double and only formatted ("%0.2f") where a text is stored. No user interface; any
+// thread, but a cart belongs to one screen (main thread).
+
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+#include <vector>
+
+namespace orvo::cart {
+
+// The 24 keys of a line made on the device, in order.
+inline constexpr const char* kCartLineKeys[] = {
+    "Kind", "Barcode", "Descript", "Ats", "AtsStatus", "Ots", "OtsStatus", "Id",
+    "Eta", "EtaForPrint", "Qty", "Price", "OrgPrice", "MinPrice", "extPrice", "Sum",
+    "Color", "MultiColor", "Style", "SizeCode", "Bundle", "BeforeOrderNum", "OverBookingMsg", "OverBookingLimit"};
+
+// The text a line holds for an answer value: text as it is, numbers in their shortest
+// form, null or absent as "".
+std::string lineText(const nlohmann::json& v);
+// The line's value for `key` as text ("" when absent).
+std::string field(const nlohmann::json& line, const char* key);
+
+// The first line of `code`, or {"NewItem": "True"} when none.
+nlohmann::json itemDicByBarcode(const nlohmann::json& cart, const std::string& code);
+// Index of the first line of `code`, -1 when none.
+int itemIdxByBarcode(const nlohmann::json& cart, const std::string& code);
+// Index of the last line of `style`, -1 when none.
+int itemIdxByStyle(const nlohmann::json& cart, const std::string& style);
+// Puts `line` right after the last line of its style, or at the end.
+void insertAfterStyle(nlohmann::json& cart, nlohmann::json line);
+
+// The distinct styles of the cart in order of first appearance.
+std::vector<std::string> styleIndex(const nlohmann::json& cart);
+// The lines of `style` in cart order. Styles are compared as text, exactly as the index
+// is built, so a style holding ".", "+" or "[" is only itself.
+std::vector<nlohmann::json> linesOfStyle(const nlohmann::json& cart, const std::string& style);
+
+// Units of a line: Qty × Sum for "bundle", Qty otherwise.
+long long lineUnits(const nlohmann::json& line);
+// "%0.2f" of price × sum × n for a "bundle", price × n otherwise.
+std::string extPrice(const std::string& kind, double price, int sum, int n);
+
+struct Totals {
+  long long units = 0;
+  double amount = 0;
+};
+// Units and the sum of the lines' extended prices.
+Totals totals(const nlohmann::json& cart);
+
+// The over-booking rule for a quantity change from `q` to `n` under the limit text
+// `limit` ("False": no limit; an integer: what may still be added; negative: fully
+// booked, lowering only).
+struct OverBooking {
+  int qty = 0;             // the accepted quantity
+  std::string limit;       // the limit text afterwards
+  bool changed = false;    // the accepted quantity differs from q
+  bool refused = false;    // a raise of a fully booked item: nothing changes
+  bool prompt = false;     // the "All ATS has been booked" notice is due
+  bool clearMsg = false;   // the item's over-booking text is emptied
+  bool limited = false;    // a limit applied (the screen then forgets that its warning was shown)
+};
+OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBookingMsgShown);
+
+// The limit text after a line's quantity moved from `oldQty` to `newQty` by other means
+// than the rule above, so that quantity plus limit stays what the server allowed.
+std::string limitAfterQuantityChange(const std::string& limit, int oldQty, int newQty);
+
+}  // namespace orvo::cart

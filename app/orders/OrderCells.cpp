@@ -1,0 +1,85 @@
+#include "app/orders/OrderCells.h"
+
+#include <nlohmann/json.hpp>
+
+#include "app/orders/OrderCart.h"
+#include "app/orders/PriceClass.h"
+#include "platform/foundation/Values.h"
+
+namespace orvo {
+
+using cart::field;
+
+namespace {
+
+std::shared_ptr<ui::Label> addLabel(ui::View& to, ui::Rect frame, double size, bool bold = false) {
+  auto l = ui::makeView<ui::Label>(frame);
+  l->setFont(bold ? ui::Font::boldSystemFont(size) : ui::Font::systemFont(size));
+  to.addSubview(l);
+  return l;
+}
+
+}  // namespace
+
+CustomCellForOrderList::CustomCellForOrderList() : ui::TableViewCell(ui::CellStyle::Default, "customCell") {
+  styleColor_ = addLabel(contentView(), {10, 6, 200, 22}, 17, true);
+  qty_ = addLabel(contentView(), {226, 8, 60, 40}, 24, true);
+  qty_->setTextAlignment(ui::TextAlignment::Center);
+  qty_->setTextColor(ui::Color::whiteColor());
+  qty_->setAdjustsFontSizeToFitWidth(true);
+  prepackQty_ = addLabel(contentView(), {226, 50, 60, 20}, 12);
+  prepackQty_->setTextAlignment(ui::TextAlignment::Center);
+  detail_ = addLabel(contentView(), {10, 32, 210, 40}, 11);
+  detail_->setNumberOfLines(2);
+  setAccessoryType(ui::AccessoryType::DisclosureIndicator);
+}
+
+void CustomCellForOrderList::prepareForReuse() {
+  ui::TableViewCell::prepareForReuse();
+  for (auto* l : {styleColor_.get(), qty_.get(), detail_.get(), prepackQty_.get()}) l->setText("");
+}
+
+void CustomCellForOrderList::fill(const nlohmann::json& line) {
+  const bool upc = field(line, "Kind") == "upc";
+  styleColor_->setText(field(line, "Style") + " / " + field(line, "Color"));
+  qty_->setText(field(line, "Qty"));
+  const std::string code = upc ? field(line, "SizeCode") : field(line, "Bundle");
+  detail_->setText("Unit Price:$" + field(line, "Price") + " | Ext.Price:$" + field(line, "extPrice") +
+                   (upc ? " | SizeCode:" : " | Bundle:") + code);
+  if (upc) {
+    qty_->setBackgroundColor(ui::Color::gray());
+    styleColor_->setTextColor(ui::Color::rgb(0, 0.88, 0));
+    prepackQty_->setText("");
+  } else {
+    qty_->setBackgroundColor(ui::Color::black());
+    styleColor_->setTextColor(ui::Color::blue());
+    prepackQty_->setText(std::to_string(foundation::intValue(field(line, "Sum")) *
+                                        foundation::intValue(field(line, "Qty"))));
+  }
+  if (auto styled = PriceClass::GetTableCellStyledDiscountPrice(field(line, "Price"), field(line, "OrgPrice"),
+                                                                field(line, "extPrice"), code, !upc))
+    detail_->setAttributedText(std::move(*styled));
+}
+
+CustomCellForSubtotal::CustomCellForSubtotal() : ui::TableViewCell(ui::CellStyle::Default, "SubtotalCell") {
+  cancelDate_ = addLabel(contentView(), {10, 10, 130, 24}, 14);
+  unitQty_ = addLabel(contentView(), {140, 10, 50, 24}, 14);
+  packQty_ = addLabel(contentView(), {190, 10, 40, 24}, 14);
+  subtotal_ = addLabel(contentView(), {230, 10, 85, 24}, 14);
+  for (auto* l : {unitQty_.get(), packQty_.get(), subtotal_.get()}) l->setTextAlignment(ui::TextAlignment::Right);
+}
+
+void CustomCellForSubtotal::prepareForReuse() {
+  ui::TableViewCell::prepareForReuse();
+  for (auto* l : {cancelDate_.get(), unitQty_.get(), packQty_.get(), subtotal_.get()}) l->setText("");
+}
+
+void CustomCellForSubtotal::fill(const nlohmann::json& row) {
+  cancelDate_->setText(field(row, "EtaForPrint"));
+  const long long qty = foundation::intValue(field(row, "Qty"));
+  unitQty_->setText(PriceClass::stringToComma(std::to_string(qty * foundation::intValue(field(row, "Sum")))));
+  packQty_->setText(PriceClass::stringToComma(field(row, "Qty")));
+  subtotal_->setText(PriceClass::stringToCurrency(field(row, "extPrice")));
+}
+
+}  // namespace orvo

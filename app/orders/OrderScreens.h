@@ -1,0 +1,61 @@
+#pragma once
+// The order screens by interface-file name, and the hand-over points to order screens that
+// other parts of the application build (order header, subtotal, stock pop-up, multi-colour
+// grid, style look-up, style search). Main thread.
+
+#include <memory>
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+
+#include "app/core/CoreScreens.h"
+#include "platform/ui/TextField.h"
+
+namespace orvo {
+
+// A screen that is handed cart lines (or rows made from them) before it is shown: the
+// subtotal list, the typed style search. The item list hands them over when the screen it
+// makes offers this.
+class OrderLinesReceiver {
+ public:
+  virtual ~OrderLinesReceiver() = default;
+  virtual void setOrderListArray(const nlohmann::json& lines) = 0;
+  // The typed style search opened from the item list returns a code for the order.
+  virtual void setIsOrderScanMode(bool) {}
+};
+
+// The stock pop-up: the item on display and what the cart holds of it.
+class StockPopupReceiver {
+ public:
+  virtual ~StockPopupReceiver() = default;
+  virtual void setBarcode(const std::string&) = 0;
+  virtual void setStyle(const std::string&) = 0;
+  virtual void setColor(const std::string&) = 0;
+  // A plain quantity, or the JSON text of [{size code: quantity}] of the cart's sizes.
+  virtual void setOrderedQty(const std::string&) = 0;
+  virtual void setBundle(const std::string&) = 0;
+  virtual void setBundle_lbl(const std::string&) = 0;
+};
+
+// Registers "SoOrderTypeViewController", "SoSelectorViewController", "OrderListView" and
+// "PrinterViewController", the code-entry stand-in under "StyleInfoTableViewController",
+// and stand-ins for the order screens not built yet (a screen registered later under the
+// same name replaces its stand-in).
+void registerOrderScreens();
+
+// Until the typed style search exists: a code typed on a number pad is handed back in
+// `GlobalSO::manualBarcode`, as the search does with the code of the chosen style.
+class StyleCodeEntryViewController : public StandInViewController, public OrderLinesReceiver {
+ public:
+  explicit StyleCodeEntryViewController(std::string nibName) : StandInViewController(std::move(nibName)) {}
+  void viewDidLoad() override;
+  void setOrderListArray(const nlohmann::json&) override {}
+  void setIsOrderScanMode(bool) override {}
+  // "Done": the typed code into `manualBarcode`, then dismissed. "Back": dismissed.
+  void done();
+  ui::TextField* codeField() const { return code_.get(); }
+
+ private:
+  std::shared_ptr<ui::TextField> code_;
+};
+
+}  // namespace orvo
