@@ -4,10 +4,14 @@
 #include "app/core/KestraDevices.h"
 #include "app/core/OrvoMobileApp.h"
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/customers/CustomerScreens.h"
+#include "app/orders/OrderScreens.h"
 #include "platform/ui/qt/Host.h"
 
 int main(int argc, char** argv) {
   orvo::KestraDevices::install();
+  orvo::registerOrderScreens();
+  orvo::registerCustomerScreens();
   auto delegate = orvo::makeOrvoMobileApplication();
   return ui::qt::runApplication(argc, argv, delegate);
 }

@@ -8,6 +8,11 @@ namespace orvo::cart {
 
 using nlohmann::json;
 
+int intOf(const std::string& text) { return foundation::intValue(std::string_view(text)); }
+int intOf(const json& value) { return foundation::intValue(value); }
+double doubleOf(const std::string& text) { return foundation::doubleValue(std::string_view(text)); }
+double doubleOf(const json& value) { return foundation::doubleValue(value); }
+
 std::string lineText(const json& v) {
   if (v.is_null()) return {};
   return foundation::textValue(v);
@@ -60,8 +65,8 @@ std::vector<json> linesOfStyle(const json& cart, const std::string& style) {
 }
 
 long long lineUnits(const json& line) {
-  long long qty = foundation::intValue(field(line, "Qty"));
-  if (field(line, "Kind") == "bundle") qty *= foundation::intValue(field(line, "Sum"));
+  long long qty = intOf(field(line, "Qty"));
+  if (field(line, "Kind") == "bundle") qty *= intOf(field(line, "Sum"));
   return qty;
 }
 
@@ -74,7 +79,7 @@ Totals totals(const json& cart) {
   Totals t;
   for (const auto& line : cart) {
     t.units += lineUnits(line);
-    t.amount += foundation::doubleValue(field(line, "extPrice"));
+    t.amount += doubleOf(field(line, "extPrice"));
   }
   return t;
 }
@@ -89,7 +94,7 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
     return r;
   }
   r.limited = true;
-  const int L = foundation::intValue(limit);
+  const int L = intOf(limit);
   if (L >= 0 && n <= q + L) {
     r.clearMsg = true;
     r.limit = std::to_string(L - (n - q));
@@ -103,7 +108,7 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
     r.changed = n != q;
   } else {
     r.qty = q + L;
-    r.limit = "0";
+    r.limit = std::to_string(0);
     r.changed = r.qty != q;
     r.prompt = !overBookingMsgShown;
   }
@@ -112,7 +117,7 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
 
 std::string limitAfterQuantityChange(const std::string& limit, int oldQty, int newQty) {
   if (limit == "False" || limit.empty() || newQty == oldQty) return limit;
-  return std::to_string(foundation::intValue(limit) - (newQty - oldQty));
+  return std::to_string(intOf(limit) - (newQty - oldQty));
 }
 
 }  // namespace orvo::cart

@@ -18,6 +18,12 @@ inline constexpr const char* kCartLineKeys[] = {
     "Eta", "EtaForPrint", "Qty", "Price", "OrgPrice", "MinPrice", "extPrice", "Sum",
     "Color", "MultiColor", "Style", "SizeCode", "Bundle", "BeforeOrderNum", "OverBookingMsg", "OverBookingLimit"};
 
+// Numbers of a text or an answer value, read as the platform reads them.
+int intOf(const std::string& text);
+int intOf(const nlohmann::json& value);
+double doubleOf(const std::string& text);
+double doubleOf(const nlohmann::json& value);
+
 // The text a line holds for an answer value: text as it is, numbers in their shortest
 // form, null or absent as "".
 std::string lineText(const nlohmann::json& v);

@@ -53,8 +53,8 @@ void CustomCellForOrderList::fill(const nlohmann::json& line) {
   } else {
     qty_->setBackgroundColor(ui::Color::black());
     styleColor_->setTextColor(ui::Color::blue());
-    prepackQty_->setText(std::to_string(foundation::intValue(field(line, "Sum")) *
-                                        foundation::intValue(field(line, "Qty"))));
+    prepackQty_->setText(std::to_string(cart::intOf(field(line, "Sum")) *
+                                        cart::intOf(field(line, "Qty"))));
   }
   if (auto styled = PriceClass::GetTableCellStyledDiscountPrice(field(line, "Price"), field(line, "OrgPrice"),
                                                                 field(line, "extPrice"), code, !upc))
@@ -76,8 +76,8 @@ void CustomCellForSubtotal::prepareForReuse() {
 
 void CustomCellForSubtotal::fill(const nlohmann::json& row) {
   cancelDate_->setText(field(row, "EtaForPrint"));
-  const long long qty = foundation::intValue(field(row, "Qty"));
-  unitQty_->setText(PriceClass::stringToComma(std::to_string(qty * foundation::intValue(field(row, "Sum")))));
+  const long long qty = cart::intOf(field(row, "Qty"));
+  unitQty_->setText(PriceClass::stringToComma(std::to_string(qty * cart::intOf(field(row, "Sum")))));
   packQty_->setText(PriceClass::stringToComma(field(row, "Qty")));
   subtotal_->setText(PriceClass::stringToCurrency(field(row, "extPrice")));
 }

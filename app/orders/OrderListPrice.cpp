@@ -19,8 +19,8 @@ using nlohmann::json;
 using cart::field;
 
 std::string OrderListViewController::getExtPrice(int qty) const {
-  return cart::extPrice(itemText(scannedItem_.Kind), foundation::doubleValue(itemText(scannedItem_.Price)),
-                        foundation::intValue(itemText(scannedItem_.Sum)), qty);
+  return cart::extPrice(itemText(scannedItem_.Kind), cart::doubleOf(itemText(scannedItem_.Price)),
+                        cart::intOf(itemText(scannedItem_.Sum)), qty);
 }
 
 void OrderListViewController::updateItemStocks(const std::string& code, const std::string& ats,
@@ -86,8 +86,8 @@ void OrderListViewController::btn_EditPrice() {
 
 void OrderListViewController::btn_editPriceSave() {
   try {
-    const double p = foundation::doubleValue(txt_editPrice_->text());
-    const double m = foundation::doubleValue(itemText(scannedItem_.MinPrice));
+    const double p = cart::doubleOf(txt_editPrice_->text());
+    const double m = cart::doubleOf(itemText(scannedItem_.MinPrice));
     if (p < m) {
       AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
                                "The unit price should be $" + foundation::formatDouble(m, 2) + " or more.");
@@ -142,12 +142,12 @@ void OrderListViewController::closeEditPriceView() {
 void OrderListViewController::setEditPriceOrderListArray() {
   for (const auto& e : editedPriceArray_) {
     const std::string style = field(e, "Style"), color = field(e, "Color"), price = field(e, "EditedPrice");
-    const double p = foundation::doubleValue(price);
+    const double p = cart::doubleOf(price);
     for (auto& line : orderListArray_) {
       if (field(line, "Style") != style || field(line, "Color") != color) continue;
       line["Price"] = price;
-      line["extPrice"] = cart::extPrice(field(line, "Kind"), p, foundation::intValue(field(line, "Sum")),
-                                        foundation::intValue(field(line, "Qty")));
+      line["extPrice"] = cart::extPrice(field(line, "Kind"), p, cart::intOf(field(line, "Sum")),
+                                        cart::intOf(field(line, "Qty")));
     }
   }
 }

@@ -22,12 +22,12 @@ void OrderListViewController::saveItem(bool keep) {
     return;
   }
   scannedItem_.Qty = field(line, "Qty");
-  int q = foundation::intValue(field(line, "Qty"));
+  int q = cart::intOf(field(line, "Qty"));
   checkOverBookingLimit(keep ? q : q + 1);
 }
 
 bool OrderListViewController::checkOverBookingLimit(int newQty) {
-  const int q = foundation::intValue(itemText(scannedItem_.Qty));
+  const int q = cart::intOf(itemText(scannedItem_.Qty));
   auto r = cart::checkOverBooking(q, itemText(scannedItem_.OverBookingLimit), newQty, overBookingMsgFlag_);
   if (r.refused) {
     stopBarcode();
@@ -54,14 +54,14 @@ bool OrderListViewController::shouldChangeCharactersInRange(ui::TextField& field
   const std::string proposed = ui::replacingUtf16Range(field.text(), range, replacement);
   for (char c : proposed)
     if (c < '0' || c > '9') return false;  // a quantity is digits only
-  return checkOverBookingLimit(proposed.empty() ? 0 : foundation::intValue(proposed));
+  return checkOverBookingLimit(proposed.empty() ? 0 : cart::intOf(proposed));
 }
 
 void OrderListViewController::updateQtyAndOverbookingLimit() {
   updateItemInfo(itemText(scannedItem_.Qty), std::nullopt, itemText(scannedItem_.OverBookingLimit));
   if (!orvoDelegate_->settings().realtimeSoFlag) return;
   const std::string& number = orvoDelegate_->globalSO().orderNumber;
-  if (foundation::intValue(itemText(scannedItem_.Qty)) < 1)
+  if (cart::intOf(itemText(scannedItem_.Qty)) < 1)
     deleteItemForRealTime(number, itemText(scannedItem_.Code));
   else
     updateItemInfoForRealTime(number, itemText(scannedItem_.Code), itemText(scannedItem_.Price),
@@ -82,7 +82,7 @@ void OrderListViewController::updateItemInfo(const std::optional<std::string>& q
   replaceLineOfCurrentItem([&](json& line) {
     if (qty) {
       line["Qty"] = *qty;
-      line["extPrice"] = getExtPrice(foundation::intValue(*qty));
+      line["extPrice"] = getExtPrice(cart::intOf(*qty));
     }
     if (beforeOrderNum) line["BeforeOrderNum"] = *beforeOrderNum;
     if (overBookingLimit) line["OverBookingLimit"] = *overBookingLimit;
@@ -107,7 +107,7 @@ json OrderListViewController::newLineFromScannedItem() const {
   put("Price", s.Price);
   put("OrgPrice", s.OrgPrice);
   put("MinPrice", s.MinPrice);
-  line["extPrice"] = getExtPrice(foundation::intValue(itemText(s.Qty)));
+  line["extPrice"] = getExtPrice(cart::intOf(itemText(s.Qty)));
   put("Sum", s.Sum);
   put("Color", s.Color);
   put("MultiColor", s.MultiColor);
@@ -123,7 +123,7 @@ json OrderListViewController::newLineFromScannedItem() const {
 bool OrderListViewController::AddNewItemIntoOrderListArray() {
   const std::string limit = itemText(scannedItem_.OverBookingLimit);
   if (limit != "False") {
-    const int L = foundation::intValue(limit);
+    const int L = cart::intOf(limit);
     if (L < 1) {
       showQty("0");
       scannedItem_.Qty = "0";
@@ -151,8 +151,8 @@ void OrderListViewController::UpdateItemQtyInOrderListArray() {
   }
   // Quantity and limit move together, so that their sum stays what the server allowed.
   const std::string limit = cart::limitAfterQuantityChange(field(line, "OverBookingLimit"),
-                                                           foundation::intValue(field(line, "Qty")),
-                                                           foundation::intValue(text));
+                                                           cart::intOf(field(line, "Qty")),
+                                                           cart::intOf(text));
   updateItemInfo(text, std::nullopt, limit);
 }
 

@@ -82,9 +82,9 @@ std::string OrderListViewController::jsonItemsForRealtime() const {
                      {"StoreCode", so.storeID},         {"OrderType", so.orderTypeCode}};
   } else if (int i = getItemIdxByBarcode(beforeBarcode_); i >= 0) {
     const json& line = orderListArray_[size_t(i)];
-    int q = foundation::intValue(field(line, "Qty")) + 1;
+    int q = cart::intOf(field(line, "Qty")) + 1;
     const std::string limit = field(line, "OverBookingLimit");
-    if (limit != "False" && foundation::intValue(limit) < 1) --q;
+    if (limit != "False" && cart::intOf(limit) < 1) --q;
     item[so.orderNumber] = {{"Barcode", field(line, "Barcode")}, {"Qty", std::to_string(q)}, {"Price", field(line, "Price")}};
   } else {
     item[so.orderNumber] = {{"Barcode", beforeBarcode_}};
@@ -178,7 +178,7 @@ void OrderListViewController::getPriceResponseData(const RequestAnswer& a) {
         scannedItem_.Price = priceText(foundation::valueForKey(r, "Price"));
         for (const auto& e : editedPriceArray_)
           if (field(e, "Style") == itemText(scannedItem_.Style) && field(e, "Color") == itemText(scannedItem_.Color))
-            scannedItem_.Price = foundation::formatDouble(foundation::doubleValue(field(e, "EditedPrice")), 2);
+            scannedItem_.Price = foundation::formatDouble(cart::doubleOf(field(e, "EditedPrice")), 2);
         scannedItem_.OrgPrice = priceText(foundation::valueForKey(r, "OrgPrice"));
         scannedItem_.MinPrice = priceText(foundation::valueForKey(r, "MinPrice"));
         scannedItem_.Ats = v("Ats");
@@ -189,8 +189,8 @@ void OrderListViewController::getPriceResponseData(const RequestAnswer& a) {
         scannedItem_.EtaForPrint = v("EtaForPrint");
         scannedItem_.SizeCode = v("SizeCode");
         scannedItem_.Descript = v("Descript");
-        scannedItem_.BeforeTotal = foundation::intValue(foundation::valueForKey(r, "BeforeTotal"));
-        scannedItem_.BeforeTime = foundation::intValue(foundation::valueForKey(r, "BeforeTime"));
+        scannedItem_.BeforeTotal = cart::intOf(foundation::valueForKey(r, "BeforeTotal"));
+        scannedItem_.BeforeTime = cart::intOf(foundation::valueForKey(r, "BeforeTime"));
         scannedItem_.BeforeOrderNum = v("BeforeOrderNum");
         scannedItem_.InvDateAndQtyJson = v("InvDateAndQtyJson");
         // The booking limit comes as JSON text of its own; without it the item has none.
@@ -255,7 +255,7 @@ void OrderListViewController::updateDisplayQtyInOrderView() {
   if (field(line, "NewItem") == "True") {
     showQty(upcSize ? "0" : "1");
   } else {
-    int q = foundation::intValue(field(line, "Qty"));
+    int q = cart::intOf(field(line, "Qty"));
     showQty(upcSize ? field(line, "Qty") : std::to_string(q + 1));
     scannedItem_.BeforeTotal = 0;
     if (!orvoDelegate_->settings().realtimeSoFlag && itemText(scannedItem_.OverBookingLimit) != "False")
@@ -328,13 +328,13 @@ void OrderListViewController::alertPrevOrderAndDupItemHandling() {
 
 void OrderListViewController::yesDupItemHandlingAlert() {
   popupForStopBarcodeFlag_ = false;
-  if (scannedItem_.BeforeTotal > foundation::intValue(itemText(scannedItem_.Qty))) {
+  if (scannedItem_.BeforeTotal > cart::intOf(itemText(scannedItem_.Qty))) {
     showQty(std::to_string(scannedItem_.BeforeTotal));
     scannedItem_.Qty = txt_Qty_->text();
   }
   if (field(getItemDicByBarcode(itemText(scannedItem_.Code)), "NewItem") == "True") {
     json line = newLineFromScannedItem();
-    line["extPrice"] = getExtPrice(foundation::intValue(itemText(scannedItem_.Qty)));
+    line["extPrice"] = getExtPrice(cart::intOf(itemText(scannedItem_.Qty)));
     orderListArray_.push_back(std::move(line));
   }
   // A real-time order sends the line with its earlier order to the server; that road comes

@@ -30,7 +30,7 @@ void StyleCodeEntryViewController::viewDidLoad() {
   code_ = ui::makeView<ui::TextField>({20, 60, 280, 40});
   code_->setPlaceholder("Item code");
   code_->setAccessibilityLabel("Item code");
-  code_->setBorderStyle(ui::TextBorderStyle::RoundedRect);
+  code_->setBorderStyle(ui::BorderStyle::RoundedRect);
   code_->setInputView(std::make_shared<ui::NumberPad>());
   view().addSubview(code_);
   auto done = ui::Button::make("Done", {20, 110, 280, 44});

@@ -1,3 +1,4 @@
+#include "app/orders/OrderCart.h"
 #include "app/orders/SoOrderTypeViewController.h"
 
 #include "app/core/AlertClass.h"
@@ -74,7 +75,7 @@ bool SoOrderTypeViewController::setOrvoMethods() {
   settings.overBookingFlag = d.boolForKey(defaults::overBooking);
   settings.printUsingServerFlag = d.boolForKey(defaults::PrintUsingServer);
   if (auto printer = d.stringForKey(defaults::printerName); printer && !printer->empty())
-    so.printerNum = foundation::intValue(*printer);
+    so.printerNum = cart::intOf(*printer);
   settings.multiSoFlag = d.boolForKey(defaults::MultiSo);
   auto level = d.stringForKey(defaults::priceLevel);
   so.fixedPriceLevel = !level || *level == "AUTO" ? std::string("AUTO") : *level;

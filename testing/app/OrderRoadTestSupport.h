@@ -1,0 +1,118 @@
+#pragma once
+// Test fixture for the order road: the application core of AppHarness with the order and
+// customer screens registered, a back-office server on loopback whose settings (division,
+// warehouse, server lists) are stored as the settings screen stores them, and the screen
+// harness. `openOrderType` presents the order type screen as the login does; helpers walk
+// the road to the item list and read the screens. Header-only; test code. The test
+// executable links app_orders and app_customers.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/ScreenNavigation.h"
+#include "app/customers/CustomerScreens.h"
+#include "app/orders/OrderScreens.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/harness/Harness.h"
+#include "testing/app/AppTestSupport.h"
+#include "testing/backoffice/BackOfficeServer.h"
+
+namespace orvo::test_support {
+
+class OrderRoadHarness {
+ public:
+  OrderRoadHarness() {
+    registerOrderScreens();
+    registerCustomerScreens();
+    started = server.start();
+    storeSettings();
+  }
+  ~OrderRoadHarness() { server.stop(); }
+
+  foundation::UserDefaults& defaults() { return app.fresh.defaults(); }
+
+  // What the settings screen stores after "Request", a division and a warehouse.
+  void storeSettings() {
+    auto& d = defaults();
+    d.setString("serverIP", "127.0.0.1");
+    d.setString("serverPort", std::to_string(server.port()));
+    d.setString("divisionCode", "01");
+    d.setString("companyName", "Orvo Apparel Inc.");
+    d.setBool("warehouseState", true);
+    d.setString("warehouseCode", "WH1");
+    d.setString("terms", R"([{"Code":"NET30","Description":"Net 30 days"}])");
+    d.setString("shipvia", R"([{"Code":"UPS"}])");
+    d.setString("paymentcode", R"([{"Code":"CHK"}])");
+    d.setString("state", R"([{"Code":"OR","Description":"Oregon"}])");
+    d.setString("country", R"([{"Code":"US","Description":"United States"}])");
+    d.setString("salesrep", R"([{"Code":"R1"}])");
+    d.setString("customerpriority", R"([{"Code":"A","Description":"Top"}])");
+  }
+
+  // Launches with the stand-in login screen as the root and a logged-in user.
+  void launch() {
+    app.launch();
+    h = std::make_unique<ui::harness::Harness>(app.delegate->window.get());
+    app.delegate->globalSO().loginID = "demo";
+    app.delegate->globalSO().priceEditLevel = 2;
+    settle();
+  }
+  void settle() {
+    app.drain();
+    app.delegate->window->layoutIfNeeded();
+  }
+  // Runs the main queue until no request is in flight.
+  bool waitForRequests() {
+    settle();
+    bool ok = app.runUntil([&] { return !app.delegate->isActivityViewerShown(); });
+    settle();
+    return ok;
+  }
+  bool waitForAlert(const std::string& message) {
+    return app.runUntil([&] {
+      for (auto& a : app.alerts())
+        if (a.message == message) return true;
+      return false;
+    });
+  }
+  std::vector<std::string> alertMessages() {
+    std::vector<std::string> out;
+    for (auto& a : app.alerts()) out.push_back(a.message);
+    return out;
+  }
+  bool press(const std::string& button) {
+    bool ok = h->pressAlertButton(button);
+    settle();
+    return ok;
+  }
+
+  // The screen on top of the presentation chain (inside its navigation controller).
+  ui::ViewController* topScreen() {
+    ui::ViewController* vc = app.delegate->window->rootViewController().get();
+    while (vc->presentedViewController() && !dynamic_cast<ui::AlertController*>(vc->presentedViewController()))
+      vc = vc->presentedViewController();
+    return vc->visibleViewController();
+  }
+  template <class T>
+  T* top() {
+    return dynamic_cast<T*>(topScreen());
+  }
+
+  // The order type screen, presented from the root as the login does.
+  void openOrderType() {
+    presentInNewNavigation(*app.root, makeScreen("SoOrderTypeViewController"), false);
+    waitForRequests();
+  }
+
+  int calls(const std::string& operation) { return int(server.received(operation).size()); }
+
+  AppHarness app;
+  backoffice::BackOfficeServer server;
+  bool started = false;
+  std::unique_ptr<ui::harness::Harness> h;
+};
+
+}  // namespace orvo::test_support
