@@ -5,8 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/customers/CustomerViewController.h"
-#include "app/customers/StoreViewController.h"
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/SoOrderTypeViewController.h"
 #include "app/orders/SoSelectorViewController.h"
@@ -27,32 +25,9 @@ class OrderRoad : public ::testing::Test {
     t.launch();
   }
 
-  // Order type (row `typeRow`) → New → customer search → customer → store → item list.
   OrderListViewController* walkToItemList(const std::string& search = "maple", ui::IndexPath customer = {0, 0},
                                           int storeRow = 1, int typeRow = 1) {
-    t.openOrderType();
-    auto* types = t.top<SoOrderTypeViewController>();
-    if (!types) return nullptr;
-    t.h->chooseRow(*types->tableView(), {0, typeRow});
-    t.settle();
-    auto* selector = t.top<SoSelectorViewController>();
-    if (!selector) return nullptr;
-    t.h->tap(selector->newButton());
-    t.settle();
-    auto* customers = t.top<CustomerViewController>();
-    if (!customers) return nullptr;
-    t.h->typeText(search);
-    t.h->pressReturn();
-    t.waitForRequests();
-    t.h->chooseRow(*customers->tableView(), customer);
-    t.settle();
-    if (t.app.delegate->globalSO().orderDiscountRate > 0) t.press("OK");
-    t.waitForRequests();
-    auto* stores = t.top<StoreViewController>();
-    if (!stores) return nullptr;
-    t.h->chooseRow(*stores->tableView(), {0, storeRow});
-    t.waitForRequests();
-    return t.top<OrderListViewController>();
+    return t.walkToItemList(search, customer, storeRow, typeRow);
   }
 
   void scan(const std::string& code) {

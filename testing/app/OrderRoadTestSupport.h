@@ -12,6 +12,11 @@
 
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/ScreenNavigation.h"
+#include "app/customers/CustomerViewController.h"
+#include "app/customers/StoreViewController.h"
+#include "app/orders/OrderListViewController.h"
+#include "app/orders/SoOrderTypeViewController.h"
+#include "app/orders/SoSelectorViewController.h"
 #include "app/customers/CustomerScreens.h"
 #include "app/orders/OrderScreens.h"
 #include "platform/foundation/UserDefaults.h"
@@ -105,6 +110,35 @@ class OrderRoadHarness {
   void openOrderType() {
     presentInNewNavigation(*app.root, makeScreen("SoOrderTypeViewController"), false);
     waitForRequests();
+  }
+
+  // Order type (row `typeRow`) → New → customer search → customer → store (`storeRow`) →
+  // the item list; nullptr when a step does not lead where it should.
+  OrderListViewController* walkToItemList(const std::string& search, ui::IndexPath customer, int storeRow,
+                                          int typeRow = 1) {
+    openOrderType();
+    auto* types = top<SoOrderTypeViewController>();
+    if (!types) return nullptr;
+    h->chooseRow(*types->tableView(), {0, typeRow});
+    settle();
+    auto* selector = top<SoSelectorViewController>();
+    if (!selector) return nullptr;
+    h->tap(selector->newButton());
+    settle();
+    auto* customers = top<CustomerViewController>();
+    if (!customers) return nullptr;
+    h->typeText(search);
+    h->pressReturn();
+    waitForRequests();
+    h->chooseRow(*customers->tableView(), customer);
+    settle();
+    if (app.delegate->globalSO().orderDiscountRate > 0) press("OK");
+    waitForRequests();
+    auto* stores = top<StoreViewController>();
+    if (!stores) return nullptr;
+    h->chooseRow(*stores->tableView(), {0, storeRow});
+    waitForRequests();
+    return top<OrderListViewController>();
   }
 
   int calls(const std::string& operation) { return int(server.received(operation).size()); }
