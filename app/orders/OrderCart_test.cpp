@@ -1,0 +1,95 @@
+// The cart's pure rules: the booking limit, placement of new lines, the style index,
+// extended prices and totals.
+#include "app/orders/OrderCart.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+namespace orvo::cart {
+namespace {
+
+using nlohmann::json;
+
+TEST(OverBookingRule, QuantityAndLimitMoveTogether) {
+  struct Case {
+    const char* name;
+    int q;
+    const char* limit;
+    int n;
+    bool msgShown;
+    int qty;
+    const char* after;
+    bool prompt;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"scan within the limit", 3, "5", 4, false, 4, "4", false, false},
+      {"typed past the limit is capped", 3, "2", 9, false, 5, "0", true, false},
+      {"capped quietly after the server's own text", 3, "2", 9, true, 5, "0", false, false},
+      {"exactly up to the limit", 3, "2", 5, false, 5, "0", false, false},
+      {"lowering gives units back", 5, "0", 2, false, 2, "3", false, false},
+      {"fully booked may be lowered", 3, "-1", 2, false, 2, "-1", false, false},
+      {"fully booked may not be raised", 3, "-1", 4, false, 3, "-1", true, true},
+      {"no limit takes anything", 3, "False", 99, false, 99, "False", false, false},
+      {"emptied field", 4, "1", 0, false, 0, "5", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto r = checkOverBooking(c.q, c.limit, c.n, c.msgShown);
+    EXPECT_EQ(r.qty, c.qty);
+    EXPECT_EQ(r.limit, c.after);
+    EXPECT_EQ(r.prompt, c.prompt);
+    EXPECT_EQ(r.refused, c.refused);
+    EXPECT_EQ(r.changed, c.qty != c.q);
+    // What the server allowed stays what it was, whenever a limit applies and is not negative.
+    if (std::string(c.limit) != "False" && std::string(c.limit) != "-1") {
+      EXPECT_EQ(r.qty + std::stoi(r.limit), c.q + std::stoi(c.limit));
+    }
+  }
+}
+
+TEST(OverBookingRule, QuantityWrittenByOtherMeansKeepsTheSum) {
+  EXPECT_EQ(limitAfterQuantityChange("4", 1, 3), "2");
+  EXPECT_EQ(limitAfterQuantityChange("0", 5, 3), "2");
+  EXPECT_EQ(limitAfterQuantityChange("False", 1, 30), "False");
+  EXPECT_EQ(limitAfterQuantityChange("3", 2, 2), "3");
+}
+
+TEST(CartLines, NewLineFollowsItsStyleAndLookUpsAreLiteral) {
+  json cart = json::array({{{"Barcode", "1"}, {"Style", "A.1"}}, {{"Barcode", "2"}, {"Style", "B(2"}}});
+  insertAfterStyle(cart, {{"Barcode", "3"}, {"Style", "A.1"}});
+  insertAfterStyle(cart, {{"Barcode", "4"}, {"Style", "AX1"}});
+  std::vector<std::string> codes;
+  for (auto& l : cart) codes.push_back(l["Barcode"]);
+  EXPECT_EQ(codes, (std::vector<std::string>{"1", "3", "2", "4"}));
+  EXPECT_EQ(styleIndex(cart), (std::vector<std::string>{"A.1", "B(2", "AX1"}));
+  EXPECT_EQ(linesOfStyle(cart, "A.1").size(), 2u);  // not "AX1": a style is no pattern
+  EXPECT_EQ(linesOfStyle(cart, "B(2").size(), 1u);
+  EXPECT_EQ(itemIdxByStyle(cart, "A.1"), 1);
+  EXPECT_EQ(itemIdxByBarcode(cart, "4"), 3);
+  EXPECT_EQ(itemDicByBarcode(cart, "9"), (json{{"NewItem", "True"}}));
+}
+
+TEST(CartMoney, ExtendedPricesAndTotalsInDouble) {
+  EXPECT_EQ(extPrice("upc", 1234.56, 1, 100), "123456.00");
+  EXPECT_EQ(extPrice("upc", 1234.56, 1, 144), "177776.64");
+  EXPECT_EQ(extPrice("bundle", 10.00, 6, 2), "120.00");
+  json cart = json::array({{{"Kind", "bundle"}, {"Qty", "2"}, {"Sum", "6"}, {"extPrice", "120.00"}},
+                           {{"Kind", "upc"}, {"Qty", "3"}, {"Sum", "1"}, {"extPrice", "25.50"}}});
+  Totals t = totals(cart);
+  EXPECT_EQ(t.units, 15);
+  EXPECT_DOUBLE_EQ(t.amount, 145.5);
+  EXPECT_EQ(totals(json::array()).units, 0);
+}
+
+TEST(CartText, AnswerValuesBecomeText) {
+  EXPECT_EQ(lineText(json(nullptr)), "");
+  EXPECT_EQ(lineText(json(13)), "13");
+  EXPECT_EQ(lineText(json("x")), "x");
+  EXPECT_EQ(field(json{{"Qty", 2}}, "Qty"), "2");
+  EXPECT_EQ(field(json{{"Qty", 2}}, "Sum"), "");
+}
+
+}  // namespace
+}  // namespace orvo::cart
