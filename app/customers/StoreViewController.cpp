@@ -176,6 +176,7 @@ void StoreViewController::textDidChange(ui::SearchBar&, const std::string& searc
     if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
     searching_ = true;
     table_->setScrollEnabled(true);
+    searchText_ = searchText;
     searchTableView();
   } else {
     showOverlay();
@@ -186,7 +187,7 @@ void StoreViewController::textDidChange(ui::SearchBar&, const std::string& searc
 }
 
 void StoreViewController::searchTableView() {
-  const std::string key = lower(searchBar_->text());
+  const std::string key = lower(searchText_);
   for (const auto& row : docListArray_)
     if (isStoreRow(row) && lower(text(row, "StoreName")).find(key) != std::string::npos) copyDocListArray_.push_back(row);
 }

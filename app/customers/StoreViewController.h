@@ -81,6 +81,7 @@ class StoreViewController : public ui::ViewController,
   nlohmann::json docListArray_ = nlohmann::json::array();
   nlohmann::json copyDocListArray_ = nlohmann::json::array();
   bool searching_ = false;
+  std::string searchText_;  // the text of the last change
 };
 
 }  // namespace orvo

@@ -21,6 +21,7 @@
 #include "app/orders/OrderScreens.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/harness/Harness.h"
 #include "testing/app/AppTestSupport.h"
 #include "testing/backoffice/BackOfficeServer.h"
@@ -35,7 +36,11 @@ class OrderRoadHarness {
     started = server.start();
     storeSettings();
   }
-  ~OrderRoadHarness() { server.stop(); }
+  // A request still in flight ends here, not in the next test.
+  ~OrderRoadHarness() {
+    if (h) waitForRequests();
+    server.stop();
+  }
 
   foundation::UserDefaults& defaults() { return app.fresh.defaults(); }
 
@@ -99,7 +104,9 @@ class OrderRoadHarness {
     ui::ViewController* vc = app.delegate->window->rootViewController().get();
     while (vc->presentedViewController() && !dynamic_cast<ui::AlertController*>(vc->presentedViewController()))
       vc = vc->presentedViewController();
-    return vc->visibleViewController();
+    // Under an alert: the screen the alert covers.
+    if (auto* nav = dynamic_cast<ui::NavigationController*>(vc)) return nav->topViewController();
+    return vc;
   }
   template <class T>
   T* top() {

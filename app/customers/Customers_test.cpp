@@ -1,0 +1,249 @@
+// The customer search and the store choice against the back office on loopback, reached as
+// the order selector reaches them (and the main menu in scan-pack mode).
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/customers/CustomerViewController.h"
+#include "app/customers/StoreViewController.h"
+#include "platform/foundation/Clock.h"
+#include "testing/app/OrderRoadTestSupport.h"
+
+namespace orvo {
+namespace {
+
+using nlohmann::json;
+using test_support::OrderRoadHarness;
+
+// The pick-ticket screen as the customer list sees it.
+class RecordingPickTickets : public StandInViewController, public PickTicketEntry {
+ public:
+  explicit RecordingPickTickets(std::string nib) : StandInViewController(std::move(nib)) {}
+  void setCustomerID(const std::string& code) override { customerID = code; }
+  std::optional<std::string> customerID;
+};
+
+class Customers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(t.started);
+    ui::ViewControllerRegistry::shared().add<RecordingPickTickets>("PickTicketViewController");
+    t.launch();
+    t.app.delegate->globalSO().fixedPriceLevel = "AUTO";
+  }
+  // The customer list pushed on the root's navigation, as the selector's New does.
+  CustomerViewController* open() {
+    t.app.delegate->navigationController->pushViewController(makeScreen("CustomerView"), false);
+    t.settle();
+    return t.top<CustomerViewController>();
+  }
+  void search(const std::string& text) {
+    t.h->typeText(text);
+    t.h->pressReturn();
+    t.waitForRequests();
+  }
+  std::vector<std::string> names(CustomerViewController& c, int section) {
+    std::vector<std::string> out;
+    for (auto& row : c.rowsOfSection(section)) out.push_back(row.value("Name", ""));
+    return out;
+  }
+
+  foundation::ScopedManualClock clock;
+  OrderRoadHarness t;
+};
+
+TEST_F(Customers, SearchByScopeListsSectionsByFirstLetterInAnswerOrder) {
+  auto* c = open();
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->searchBarView()->cancelButton().currentTitle(), " NEW ");
+  search("harbor");
+  auto call = t.server.received("GetCustomer").back();
+  EXPECT_EQ(call.param("customerName"), "harbor");
+  EXPECT_EQ(call.param("optionIndex"), "0");
+  // The titles differ in case; each section lists both names.
+  EXPECT_EQ(c->customerIndexTitle(), (std::vector<std::string>{"H", "h"}));
+  EXPECT_EQ(names(*c, 0), (std::vector<std::string>{"Harbor Outfitters", "harbor Supply Co"}));
+  EXPECT_EQ(names(*c, 1), names(*c, 0));
+
+  // A scope change searches again with the text; with an empty text it sends nothing.
+  c->searchBarView()->setText("c100");
+  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 1);
+  t.waitForRequests();
+  EXPECT_EQ(t.server.received("GetCustomer").back().param("optionIndex"), "1");
+  EXPECT_EQ(c->listContent().size(), 8u);  // codes C1001 to C1008
+  c->searchBarView()->setText("");
+  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 2);
+  t.settle();
+  EXPECT_EQ(t.calls("GetCustomer"), 2);
+  // The search key sends even an empty text; nothing found lists nothing.
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
+  EXPECT_EQ(t.server.received("GetCustomer").back().param("customerName"), "");
+  c->searchBarView()->setText("nobody");
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
+  EXPECT_TRUE(c->customerIndexTitle().empty());
+  EXPECT_TRUE(t.alertMessages().empty());
+}
+
+TEST_F(Customers, CustomerWithoutANameIsListedUnderHashAndTheOthersStayReachable) {
+  t.server.withState([](backoffice::State& s) {
+    s.catalogue.customers.push_back({{"Code", "C1099"}, {"Name", ""}, {"PriceLevel", "4"}, {"OrderDiscountRate", 0},
+                                     {"Stores", json::array()}});
+  });
+  auto* c = open();
+  ASSERT_NE(c, nullptr);
+  search("");
+  ASSERT_EQ(c->customerIndexTitle().back(), "#");
+  int hash = int(c->customerIndexTitle().size()) - 1;
+  ASSERT_EQ(c->rowsOfSection(hash).size(), 1u);
+  EXPECT_EQ(c->rowsOfSection(hash)[0]["Code"], "C1099");
+  EXPECT_EQ(c->tableView()->numberOfSections(), hash + 1);
+  EXPECT_TRUE(t.alertMessages().empty());
+  c->tableView()->userSelectRow({hash, 0});
+  t.settle();
+  EXPECT_EQ(t.app.delegate->globalSO().customerID, "C1099");
+  EXPECT_EQ(t.app.delegate->globalSO().priceLevel, "4");
+}
+
+TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
+  auto* c = open();
+  ASSERT_NE(c, nullptr);
+  search("");
+  GlobalSO& so = t.app.delegate->globalSO();
+  auto row = [&](const std::string& name) -> ui::IndexPath {
+    for (int s = 0; s < int(c->customerIndexTitle().size()); ++s) {
+      auto rows = c->rowsOfSection(s);
+      for (int r = 0; r < int(rows.size()); ++r)
+        if (rows[size_t(r)]["Name"] == name) return {s, r};
+    }
+    return {-1, -1};
+  };
+  auto* cell = dynamic_cast<CustomCellForCustomer*>(c->tableView()->cellForRowAtIndexPath(row("Maple & Pine Boutique")));
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->customerStatus().text(), "ACTIVE - Order Discount : 2.50%");
+
+  // Not active: the status and memo, nothing chosen.
+  c->tableView()->userSelectRow(row("harbor Supply Co"));
+  t.settle();
+  EXPECT_EQ(t.alertMessages(), std::vector<std::string>{
+                                   "This is a(n) 'HOLD' customer.\nCustomer Memo is \nCredit hold until the March invoice is paid."});
+  t.press("OK");
+  EXPECT_EQ(so.customerID, "");
+  EXPECT_EQ(t.topScreen(), c);
+
+  // No level of its own under "AUTO": level 1, no rate, straight to the stores.
+  c->tableView()->userSelectRow(row("Pine Needle Outlet"));
+  t.settle();
+  EXPECT_EQ(so.customerID, "C1008");
+  EXPECT_EQ(so.priceLevel, "1");
+  ASSERT_NE(t.top<StoreViewController>(), nullptr) << t.topScreen()->nibName();
+  // No store: said once, when the answer arrives, and OK goes back.
+  t.waitForRequests();
+  auto* stores = t.top<StoreViewController>();
+  ASSERT_NE(stores, nullptr) << t.topScreen()->nibName();
+  stores->tableView()->reloadData();
+  t.settle();
+  EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"You don't have active store list."});
+  t.press("OK");
+  EXPECT_EQ(t.topScreen(), c);
+
+  // A fixed level wins; the server's rate replaces the customer's, and the stores open
+  // only after the notice.
+  so.fixedPriceLevel = "3";
+  t.app.delegate->settings().showOrderDiscountRateFromServer = 2.5;
+  c->tableView()->userSelectRow(row("Sunset Apparel"));
+  t.settle();
+  EXPECT_EQ(so.priceLevel, "3");
+  EXPECT_DOUBLE_EQ(so.orderDiscountRate, 2.5);
+  EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"The Order Discount Rate 2.50% is applied."});
+  EXPECT_EQ(t.topScreen(), c);
+  t.press("OK");
+  EXPECT_NE(t.top<StoreViewController>(), nullptr);
+}
+
+TEST_F(Customers, StoreSearchFiltersByNameAndTheChoiceIsTheRowShown) {
+  t.app.delegate->globalSO().customerID = "C1002";
+  t.app.delegate->navigationController->pushViewController(makeScreen("StoreView"), false);
+  t.waitForRequests();
+  auto* s = t.top<StoreViewController>();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(t.server.received("GetStoreForCustomer").back().param("customerCode"), "C1002");
+  ASSERT_EQ(s->docListArray().size(), 2u);
+
+  ASSERT_TRUE(t.h->type(&s->searchBarView()->searchField(), "Boutique #2"));
+  t.settle();
+  EXPECT_TRUE(s->isSearching());
+  ASSERT_EQ(s->copyDocListArray().size(), 1u);
+  EXPECT_EQ(s->titleForHeaderInSection(*s->tableView(), 0), "Search Results");
+  // Only names are searched.
+  s->searchBarView()->setText("C1002-1");
+  s->textDidChange(*s->searchBarView(), "C1002-1");
+  EXPECT_TRUE(s->copyDocListArray().empty());
+  s->searchBarView()->setText("#2");
+  s->textDidChange(*s->searchBarView(), "#2");
+  s->tableView()->userSelectRow({0, 0});
+  t.settle();
+  EXPECT_EQ(t.app.delegate->globalSO().storeID, "C1002-2");
+  EXPECT_EQ(t.topScreen()->nibName(), "OrderListView");
+}
+
+TEST_F(Customers, StoreSearchEndsByTheOverlayAndEditModeOpensTheSavedOrders) {
+  t.app.delegate->globalSO().customerID = "C1003";
+  t.app.delegate->settings().soEditSelectFlag = true;
+  t.app.delegate->navigationController->pushViewController(makeScreen("StoreView"), false);
+  t.waitForRequests();
+  auto* s = t.top<StoreViewController>();
+  ASSERT_NE(s, nullptr);
+  s->searchBarTextDidBeginEditing(*s->searchBarView());
+  EXPECT_TRUE(s->isSearching());
+  EXPECT_EQ(s->navigationItem().rightBarButtonItem()->title(), "Done");
+  s->doneSearching_Clicked(nullptr);  // what a touch on the overlay does
+  EXPECT_FALSE(s->isSearching());
+  EXPECT_EQ(s->navigationItem().rightBarButtonItem()->title(), "");
+  s->tableView()->userSelectRow({0, 1});
+  t.settle();
+  EXPECT_EQ(t.app.delegate->globalSO().storeID, "C1003-2");
+  EXPECT_EQ(t.topScreen()->nibName(), "LoadOrderListViewController");
+}
+
+TEST_F(Customers, ScanPackModeOpensPickTicketsAndLeavesTheOrderAlone) {
+  t.app.delegate->settings().isScanPackMode = true;
+  presentInNewNavigation(*t.app.root, makeScreen("CustomerView"), false);
+  t.settle();
+  auto* c = t.top<CustomerViewController>();
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->navigationItem().rightBarButtonItem()->title(), "All Pick");
+  EXPECT_FALSE(c->searchBarView()->showsCancelButton());
+  search("sunset");
+  c->tableView()->userSelectRow({0, 0});
+  t.settle();
+  auto* pick = t.top<RecordingPickTickets>();
+  ASSERT_NE(pick, nullptr);
+  EXPECT_EQ(pick->customerID, "C1003");
+  EXPECT_EQ(t.app.delegate->globalSO().customerID, "");
+  pick->navigationController()->popViewControllerAnimated(false);
+  c->navigationItem().rightBarButtonItem()->trigger();
+  t.settle();
+  ASSERT_NE(t.top<RecordingPickTickets>(), nullptr);
+  EXPECT_FALSE(t.top<RecordingPickTickets>()->customerID);
+  t.top<RecordingPickTickets>()->navigationController()->popViewControllerAnimated(false);
+  c->backFunc();
+  t.settle();
+  EXPECT_EQ(t.topScreen(), t.app.root.get());
+}
+
+TEST_F(Customers, BackInDuplicateModeRestoresTheOrderNumber) {
+  t.app.delegate->settings().duplicateSoFlag = true;
+  t.app.delegate->globalSO().pDupNum = "SO10042";
+  auto* c = open();
+  ASSERT_NE(c, nullptr);
+  c->backFunc();
+  t.settle();
+  EXPECT_FALSE(t.app.delegate->settings().duplicateSoFlag);
+  EXPECT_EQ(t.app.delegate->globalSO().orderNumber, "SO10042");
+  EXPECT_EQ(t.app.delegate->globalSO().pDupNum, "");
+}
+
+}  // namespace
+}  // namespace orvo
