@@ -37,6 +37,8 @@
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/SettingsViewController.h"
 #include "app/core/Util.h"
+#include "app/customers/CustomerScreens.h"
+#include "app/orders/OrderScreens.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
@@ -54,6 +56,7 @@
 #include "platform/net/Reachability.h"
 #include "testing/backoffice/BackOfficeServer.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
+#include "tools/DemoOrderRoad.h"
 
 namespace fs = std::filesystem;
 
@@ -313,8 +316,18 @@ bool Walk::run() {
   shot("login-filled");
   h_.pressReturn();
   waitIdle();
+  if (alertText().find("division") != std::string::npos) {  // the division notice of the order type screen
+    shot("order-type-division-notice");
+    h_.pressAlertButton("OK");
+    settle();
+  }
   step("logged in: the order type screen follows", top() && top()->nibName() == "SoOrderTypeViewController");
   shot("order-type");
+  // The order road: customer, store and the item list with two scanned codes.
+  demo::walkOrderRoad(app_, h_, sleeve_,
+                      {[this](const std::string& w, bool ok) { return step(w, ok); },
+                       [this](const std::string& n) { shot(n); }, [this] { settle(); },
+                       [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }});
   return !failed_;
 }
 
@@ -374,6 +387,8 @@ int main(int argc, char** argv) {
   std::printf("data folder: %s\n", data.c_str());
   std::printf("administrator password: q73\n");
 
+  orvo::registerOrderScreens();
+  orvo::registerCustomerScreens();
   auto delegate = orvo::makeOrvoMobileApplication();
   int status = 0;
   if (!options.headless) {

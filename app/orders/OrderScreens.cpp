@@ -1,6 +1,7 @@
 #include "app/orders/OrderScreens.h"
 
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/orders/OrderImages.h"
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/PrinterViewController.h"
 #include "app/orders/SoOrderTypeViewController.h"
@@ -13,6 +14,7 @@
 namespace orvo {
 
 void registerOrderScreens() {
+  registerOrderImages();
   auto& r = ui::ViewControllerRegistry::shared();
   r.add<SoOrderTypeViewController>("SoOrderTypeViewController");
   r.add<SoSelectorViewController>("SoSelectorViewController");
