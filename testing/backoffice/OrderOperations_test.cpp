@@ -85,7 +85,8 @@ TEST_F(OrderOperationsTest, RealTimeItemsAreOptionalAndANewOrderGetsANumber) {
 TEST_F(OrderOperationsTest, CustomerSearchByScopeAndStoresOfACustomer) {
   auto names = [&](const std::string& text, const std::string& scope) {
     std::vector<std::string> out;
-    for (auto& r : std::get<json>(call("GetCustomer", {{"customerName", text}, {"optionIndex", scope}})))
+    const json rows = std::get<json>(call("GetCustomer", {{"customerName", text}, {"optionIndex", scope}}));
+    for (auto& r : rows)
       out.push_back(r.value("Name", r["Response"].get<std::string>()));
     return out;
   };
