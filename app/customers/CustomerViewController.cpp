@@ -306,8 +306,7 @@ void CustomerViewController::PushToStoreView() {
 
 void CustomerViewController::gotoPickView(const std::optional<std::string>& customerCode) {
   auto pick = makeScreen("PickTicketViewController");
-  if (customerCode)
-    if (auto* entry = dynamic_cast<PickTicketEntry*>(pick.get())) entry->setCustomerID(*customerCode);
+  if (auto* entry = dynamic_cast<PickTicketEntry*>(pick.get())) entry->setCustomerID(customerCode);
   if (auto* nav = navigationController()) nav->pushViewController(pick, true);
 }
 

@@ -29,11 +29,11 @@ class OrvoMobileAppDelegate;
 struct RequestAnswer;
 
 // The pick-ticket screen opened from the customer list in scan-pack mode takes the chosen
-// customer's code through this (no call means all pick tickets).
+// customer's code through this; nothing means the pick tickets of every customer.
 class PickTicketEntry {
  public:
   virtual ~PickTicketEntry() = default;
-  virtual void setCustomerID(const std::string& code) = 0;
+  virtual void setCustomerID(std::optional<std::string> code) = 0;
 };
 
 class CustomCellForCustomer : public ui::TableViewCell {

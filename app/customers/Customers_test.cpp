@@ -19,8 +19,12 @@ using test_support::OrderRoadHarness;
 class RecordingPickTickets : public StandInViewController, public PickTicketEntry {
  public:
   explicit RecordingPickTickets(std::string nib) : StandInViewController(std::move(nib)) {}
-  void setCustomerID(const std::string& code) override { customerID = code; }
+  void setCustomerID(std::optional<std::string> code) override {
+    customerID = std::move(code);
+    told = true;
+  }
   std::optional<std::string> customerID;
+  bool told = false;
 };
 
 class Customers : public ::testing::Test {
@@ -226,6 +230,7 @@ TEST_F(Customers, ScanPackModeOpensPickTicketsAndLeavesTheOrderAlone) {
   c->navigationItem().rightBarButtonItem()->trigger();
   t.settle();
   ASSERT_NE(t.top<RecordingPickTickets>(), nullptr);
+  EXPECT_TRUE(t.top<RecordingPickTickets>()->told);
   EXPECT_FALSE(t.top<RecordingPickTickets>()->customerID);
   t.top<RecordingPickTickets>()->navigationController()->popViewControllerAnimated(false);
   c->backFunc();
