@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "app/core/AlertClass.h"
+#include "app/core/AppException.h"
 #include "app/core/AppNames.h"
 #include "app/core/CoreScreens.h"
 #include "app/core/OrvoMobileAppDelegate.h"
@@ -197,8 +198,8 @@ void CustomerViewController::getCustomer(const std::string& searchText, int opti
 void CustomerViewController::getCustomerResponseData(const RequestAnswer& a) {
   const auto& rows = a.requireObject();
   if (!rows) return;
-  json list = rows->is_array() ? *rows : json::array();
-  listContent_ = std::move(list);
+  if (!rows->is_array()) throw AppException("NSInvalidArgumentException", "GetCustomer answer is not a list");
+  listContent_ = *rows;
   customerIndexTitle_.clear();
   for (const auto& row : listContent_) {
     if (text(row, "Response") != "True") continue;

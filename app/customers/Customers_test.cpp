@@ -88,6 +88,17 @@ TEST_F(Customers, SearchByScopeListsSectionsByFirstLetterInAnswerOrder) {
   t.waitForRequests();
   EXPECT_TRUE(c->customerIndexTitle().empty());
   EXPECT_TRUE(t.alertMessages().empty());
+
+  // An answer that is no list: the exception alert, and the list shown stays.
+  c->searchBarView()->setText("harbor");
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
+  t.server.setFault("GetCustomer", backoffice::Fault::result("{}"));
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
+  ASSERT_EQ(t.app.alerts().size(), 1u);
+  EXPECT_EQ(t.app.alerts()[0].title, "Error");
+  EXPECT_EQ(c->customerIndexTitle().size(), 2u);
 }
 
 TEST_F(Customers, CustomerWithoutANameIsListedUnderHashAndTheOthersStayReachable) {

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "app/core/AlertClass.h"
+#include "app/core/AppException.h"
 #include "app/core/AppNames.h"
 #include "app/core/CoreScreens.h"
 #include "app/core/OrvoMobileAppDelegate.h"
@@ -99,12 +100,12 @@ void StoreViewController::getStoreForCustomer() {
 void StoreViewController::storeListResponseData(const RequestAnswer& a) {
   const auto& rows = a.requireObject();
   if (!rows) return;
+  if (!rows->is_array()) throw AppException("NSInvalidArgumentException", "GetStoreForCustomer answer is not a list");
   bool noStore = false;
-  if (rows->is_array())
-    for (const auto& row : *rows) {
-      noStore = noStore || !isStoreRow(row);
-      docListArray_.push_back(row);
-    }
+  for (const auto& row : *rows) {
+    noStore = noStore || !isStoreRow(row);
+    docListArray_.push_back(row);
+  }
   table_->reloadData();
   // Announced once, when the answer arrives; its OK goes back to the customer list.
   if (noStore) {

@@ -100,6 +100,17 @@ TEST_F(OrderListAnswers, UnreadableAnswerShowsTheReadingAlertAndTakesNothing) {
   EXPECT_EQ(list->beforeBarcode(), "400000000002");
 }
 
+TEST_F(OrderListAnswers, AnswerThatIsNoDictionaryIsAnExceptionAlert) {
+  t.server.setFault("GetPrice", backoffice::Fault::result("[1,2]"));
+  scan("400000000003");
+  auto alerts = t.app.alerts();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].title, "Error");
+  t.press("OK");
+  EXPECT_EQ(list->orderListArray().size(), 1u);
+  EXPECT_EQ(list->beforeBarcode(), "400000000002");
+}
+
 TEST_F(OrderListAnswers, ServerThatStopsMidOrderIsAPromptAndTheCartAndBackupKeepTheirLines) {
   // An error page, then no server at all.
   t.server.setFault("GetPrice", backoffice::Fault::serverError());

@@ -144,7 +144,9 @@ void OrderListViewController::getPriceResponseData(const RequestAnswer& a) {
   bool upcColourEntry = false;
   try {
     const auto& object = a.requireObject();
-    if (!object || !object->is_object()) {
+    if (object && !object->is_object())
+      throw AppException("NSInvalidArgumentException", "GetPrice answer is not a dictionary");
+    if (!object) {
       // Not readable (the reading alert has been shown): the item is not taken, and the
       // item on display keeps its code.
       beforeBarcode_ = itemText(scannedItem_.Code);
