@@ -1,0 +1,328 @@
+#pragma once
+// The driver of the PIN pads.
+//
+// One driver object serves one pinpad. `sharedDevice()` is the process-wide driver,
+// registered with the shared accessory manager; `create()` makes one over a manager of the
+// caller's (tests). The driver claims a pinpad the accessory manager offers once
+// `connect()` (or `managedConnect()`) was called, or talks to one over a stream pair
+// (`connectWithStreams`), identifies it (`initCheck`) and reports `ppadConnectionState`
+// changes to its delegates on the main queue. Pinpad events reach the delegates as
+// PPadDelegate.h says.
+//
+// Commands: every command method runs on the caller's thread and blocks it until the
+// pinpad answers (at most 30 s for the command lock, then the command's time-out, 10 s
+// unless stated), so commands must not be called on the common run-loop thread. They
+// return the pinpad's result code: 0 success, 1-34 the pinpad's status (`getErrorText`),
+// 3 an argument refused before anything is sent, 9 local failure or time-out, 16 not
+// connected (also at once after a disconnect). Out values are written only on 0.
+//
+// Bad input from the pinpad (garbage, corrupt lengths, short replies, malformed events) is
+// dropped or reported as a failure; nothing reads or writes past a buffer. Card data is
+// never logged.
+//
+// The class is split by area over several source files (PPad.cpp link and delegates,
+// PPadEvents.cpp, PPadIdentification.cpp, PPadSystem.cpp, PPadBarcode.cpp,
+// PPadMifare.cpp, PPadBluetooth.cpp, and the card, display and printer commands the
+// link needs).
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Error.h"
+#include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/pinpad/KXPinpadInfo.h"
+#include "sdk/pinpad/PPadBluetooth.h"
+#include "sdk/pinpad/PPadDelegate.h"
+#include "sdk/pinpad/PPadIdentity.h"
+#include "sdk/pinpad/PPadTransport.h"
+#include "sdk/transport/CommStream.h"
+#include "sdk/transport/EAManager.h"
+
+namespace kestra {
+
+using foundation::Bytes;
+using foundation::Error;
+
+// The hardware information record (`sysGetHardwareInfo`).
+struct PPadHardwareInfo {
+  bool charging = false;  // bit 0 of reply byte 1
+  bool flag1 = false;     // bits 1-3 of reply byte 1, meaning the pinpad's
+  bool flag2 = false;
+  bool flag3 = false;
+  uint32_t value0 = 0;    // reply byte 0
+  uint32_t value2 = 0;    // reply byte 2
+};
+
+// One LED entry of `sysBitmaskLEDControl`.
+struct PPadLEDEntry {
+  int led = 0;
+  int period = 0;     // milliseconds
+  int bitCount = 0;
+  uint32_t pattern = 0;
+};
+
+class PPad final : public AccessoryManagerDelegate,
+                   public CommStreamDelegate,
+                   public BTModuleHost,
+                   public std::enable_shared_from_this<PPad> {
+ public:
+  // The accessory protocol strings a pinpad announces (the first one decides).
+  static constexpr std::string_view kProtocols[] = {"com.sabrel.pinpad", "com.sabrel.pengine",
+                                                    "com.brevane.cardreader-nine"};
+  static constexpr foundation::Duration kIdentifyPause = std::chrono::milliseconds(100);
+  static constexpr foundation::Duration kSystemInfoTimeout = std::chrono::milliseconds(2100);
+  static constexpr foundation::Duration kBTUpdateTimeout = std::chrono::seconds(20);
+  static constexpr foundation::Duration kBTPowerCyclePause = std::chrono::milliseconds(100);
+  // Identification switches to caching mode when reading the system information took
+  // longer than this.
+  static constexpr uint32_t kCachingThresholdMs = 50;
+
+  // The process-wide driver over `EAManager::sharedManager()`; made on first use.
+  static PPad& sharedDevice();
+  // A driver of its own over `manager` (which must outlive it), registered with it.
+  static std::shared_ptr<PPad> create(EAManager& manager);
+  ~PPad() override;
+
+  // ---- Connection (link) ----------------------------------------------------------------
+  void connect();
+  void managedConnect();
+  void disconnect();
+  // 0 once identified over the pair, 9 when identification failed or already connected.
+  int connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                         std::shared_ptr<accessory::OutputStream> output);
+  bool isPresent() const;
+  // Every following command goes through `tunnel` (nullptr: the pinpad's own link).
+  void enablePassThrough(std::shared_ptr<PPadTunnel> tunnel);
+  void setConnectionType(int type);
+  int connectionType() const;
+
+  int connstate() const;
+  bool displayAtBottom() const;
+  int deviceType() const;
+  int displayWidth() const;
+  int displayHeight() const;
+  std::string deviceName() const;
+  std::string deviceModel() const;
+  std::string firmwareRevision() const;
+  std::string hardwareRevision() const;
+  std::string serialNumber() const;
+  Bytes serialNumberCPU() const;
+  int sdkVersion() const { return 207; }
+  // The Bluetooth module (both streams of the module link are the module object).
+  std::shared_ptr<BTModule> btInputStream() const;
+  std::shared_ptr<BTModule> btOutputStream() const { return btInputStream(); }
+  // Where the pinpad's RF reader data goes (the contactless card stack); called on a
+  // global-queue thread. Without a sink the data is dropped.
+  using RFDataSink = std::function<void(const Bytes&)>;
+  void setRFDataSink(RFDataSink sink);
+  void rfDataAvailable(const Bytes& data);
+  // Installs the module driver (nullptr: none; 0x09 packets then go to event parsing).
+  void setBluetoothModule(std::shared_ptr<BTModule> module);
+
+  // ---- Delegates ------------------------------------------------------------------------
+  void addDelegate(const std::shared_ptr<PPadDelegate>& delegate);
+  void removeDelegate(const std::shared_ptr<PPadDelegate>& delegate);
+  // Replaces the first delegate (or adds one to an empty list).
+  void setDelegate(const std::shared_ptr<PPadDelegate>& delegate);
+  std::shared_ptr<PPadDelegate> delegate();
+  std::vector<std::shared_ptr<PPadDelegate>> delegates();
+
+  // ---- Commands (command path) ------------------------------------------------------------
+  int sendCommand(uint8_t group, const Bytes& data, Bytes* out = nullptr, bool cached = false,
+                  foundation::Duration timeout = PPadTransport::kDefaultTimeout);
+  static std::string getErrorText(int status) { return ppad::getErrorText(status); }
+  PPadTransport& transport();
+
+  // ---- Events ------------------------------------------------------------------------------
+  // Main queue. One event packet from its type byte on: [type][status][length BE][data].
+  void processData(Bytes packet);
+  // Runs `processData` on the caller's thread with [type] followed by `payload`.
+  void simulateEvent(int type, const std::optional<Bytes>& payload);
+  void processPlainCardData(const uint8_t* data, size_t length, int source);
+  // Reads the last card encrypted with `algorithm`; `params` may hold "uniqueID" and
+  // "randomSeed". Returns a result code; `out` receives the block on 0.
+  int msUniversalGetEncryptedCardDataWithAlgorithm(int algorithm, int keyID,
+                                                   const nlohmann::json* params, Bytes* out);
+  std::optional<KXFinancialCardDictionary> msProcessFinancialCard(
+      std::optional<std::string_view> track1, std::optional<std::string_view> track2) const;
+  std::string barcodeType2Text(int type) const;
+
+  // ---- Identification and features -------------------------------------------------------
+  bool initCheck();
+  int getIdentification(ppad::Identification* out);
+  KXPinpadInfo sysGetInfo() const;
+  int getSupportedFeature(int feature, Error* error = nullptr);
+  bool featCheck(std::string_view code) const;
+  int sysTest();
+  void test();
+
+  // ---- System settings, clock, sound, LEDs (group 0x36) ------------------------------------
+  int sysGetBatteryWarningLevelPercent(int* percent);
+  int sysSetBatteryWarningLevelPercent(int percent);
+  int sysGetAutoOffTimeSec(int* seconds);
+  int sysSetAutoOffTimeSec(int seconds);
+  int uiGetSettingsGlobalVolume(int* volume);
+  int uiSetSettingsGlobalVolume(int volume);
+  int sysGetUSBChargingCurrent(int* value);
+  int sysSetUSBChargingCurrent(int value);
+  int sysGetDate(std::chrono::system_clock::time_point* date);
+  int sysSetDate(std::chrono::system_clock::time_point date);
+  int sysBeep(int frequency, int durationMs, int volume);
+  // `data` holds frequency / duration pairs; `length` is its size in bytes.
+  int sysPlaySound(const int* data, int length, int volume);
+  int sysLEDControl(int led, int pattern);
+  int sysBitmaskLEDControl2(uint32_t value);
+  int sysBitmaskLEDControl(const std::vector<PPadLEDEntry>& leds);
+  int sysStatusLine(bool on);
+  int sysMelody(const Bytes& melody);
+  int sysEraseFlashPage(uint32_t page);
+  int sysWriteFlashPage(uint32_t page, const Bytes& data);
+  int sysGetSystemInfo(ppad::SystemInfo* info);
+  int sysGetHardwareInfo(PPadHardwareInfo* info);
+  int sysTurnOff();
+  int sysRestart();
+  int sysStartFirmwareUpdate();
+  int sysFirmwareUpdateWritePage(const uint8_t* data, size_t length);
+  int sysEndFirmwareUpdate();
+  int sysEnableEvents(uint32_t mask);
+  int sysGetEnabledEvents(uint32_t* mask) const;
+  int btUpdate(const std::optional<Bytes>& data);
+  int btGetFirmwareVersion(std::string* version);
+  int getTimeRemainingToPowerOff(double* seconds) const;
+  // Dictionary with "deviceModel", "deviceName", "firmwareRevisionNumber" and
+  // "firmwareRevision"; nothing for data that is not a pinpad firmware file.
+  std::optional<nlohmann::json> sysGetFirmwareFileInformation(const Bytes& file) const;
+  void updateNotify(int phase, int percent);
+  int commTest(int repetitions, int nBytes);
+  // Firmware update: 256-byte pages padded with 0xFF, progress to the delegates.
+  int sysUpdateFile(const std::optional<Bytes>& file);
+  int sysFirmwareUpdate(const std::optional<Bytes>& file);
+  int btFirmwareUpdate(const std::optional<Bytes>& file, const std::optional<Bytes>& additionalData);
+
+  // ---- Barcode engine (group 0x38) ----------------------------------------------------------
+  int barStart();
+  int barIsDataReady();
+  int barGetBarcodeData(Bytes* data);
+  int barStop();
+  int _barGetScanMode();
+  int barGetScanMode();
+  int barSetScanMode(int mode);
+  int barOpticonSetInitString(std::string_view text);
+  int barSetInitData(const Bytes& data);
+  int _barcodeEngineSetInitData(const Bytes& data);
+  // `beepData` holds frequency / duration pairs; `length` is its size in bytes.
+  int barSetScanBeep(bool enabled, int volume, const int* beepData, int length);
+  int barReset();
+  int _barcodeEngineDownloadModeEnable(bool on);
+  int _barcodeEngineRead(Bytes* data);
+  int _barcodeEngineWrite(const uint8_t* data, int length, Bytes* out);
+  int _barcodeEngineChangeBaudRate(int baud);
+  int _barcodeEngineGetInitData();
+  int _barcodeEngineSpecialWrite(const uint8_t* data, int length, Bytes* out);
+
+  // ---- Mifare reader (group 0x39) -----------------------------------------------------------
+  int mfInit();
+  int mfClose();
+  int mfRequestCards(bool kind, uint8_t* rq1, uint8_t* rq2);
+  int mfAnticollision(uint32_t* serial);
+  int mfSelectCard(uint32_t serial, uint8_t* sak);
+  int mfAuthByKey(char type, int block, const uint8_t* key);
+  int mfRead(int block, uint8_t* data);
+  int mfWrite(int block, const uint8_t* data);
+  int mfValueOperation(int operation, int srcBlock, int dstBlock, uint32_t value);
+  int mfGetReaderSerial(uint32_t* serial);
+  int mfWriteValue(int block, uint32_t value);
+  int mfLoadKey(int slot, const uint8_t* key);
+  int mfAuthByLoadedKey(char type, int block, int slot);
+
+  // ---- Bluetooth module (group 0x3A) ----------------------------------------------------------
+  int _ppadBTSetEnabled(bool on);
+  int _ppadBTWrite(const uint8_t* data, int* length);
+  int btReadPacket();
+  int btSetInitData(const Bytes& data);
+  int btGetEnabled(bool* enabled);
+  int btSetEnabled(bool enabled);
+  int btWrite(const Bytes& data);
+  int btWriteLine(const std::string& line);
+  std::optional<std::string> btReadLine(double timeoutSeconds);
+  std::optional<Bytes> btRead(int length, double timeoutSeconds);
+  int btDiscoverDevices(int maxDevices, double maxTime, int codTypes, std::vector<std::string>* devices);
+  int btGetDeviceName(const std::string& address, std::string* name);
+  int btDiscoverDevicesInBackground(int maxDevices, double maxTime, int codTypes);
+  int btDiscoverPrintersInBackground(int maxDevices, double maxTime);
+  int btDiscoverSupportedDevicesInBackground(int maxDevices, double maxTime, int filter);
+  int btConnect(const std::string& address, const std::string& pin);
+  int btDisconnect(const std::string& address);
+  int btEnableWriteCaching(bool on);
+  int btSetDataNotificationMaxTime(double maxTime, int maxLength, const Bytes& sequence);
+  void notifyDiscoverFinish(int result);
+  void notifyDiscoverDeviceFound(const std::vector<std::string>& addressAndName);
+  // BTModuleHost.
+  bool _bt301Write(const uint8_t* data, int* length, Error* error) override;
+  bool _bt301SetEnabled(bool enabled, Error* error) override;
+  void bluetoothDeviceConnected(const std::string& address) override;
+  void bluetoothDeviceDisconnected(const std::string& address) override;
+  bool bluetoothDeviceRequestedConnection(const std::string& address, const std::string& name) override;
+  std::optional<std::string> bluetoothDevicePINCodeRequired(const std::string& address,
+                                                            const std::string& name) override;
+  void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override;
+  bool clientsRespondToSelector(std::string_view selector) override;
+
+  // ---- Card, reader and display commands the link itself uses ---------------------------------
+  int msStart();
+  int msStop();
+  int msGetCardData(Bytes* data);
+  int msGetMaskedData(std::string* track2);
+  int msGetMaskedDataFull(Bytes* data);
+  int msGetCardholderName(std::string* name);
+  int msGetEncryptedCardDataRSA(Bytes* data);
+  int msGetEncryptedCardData3DES(int keyID, uint32_t uniqueID, Bytes* data);
+  int msGetEncryptedCardDataWithAlgorithm(int algorithm, int keyID, uint32_t randomSeed,
+                                          uint32_t uniqueID, Bytes* data);
+  int dukptGenerateKeyOnline(int keyID, Bytes* keySerial);
+  int scInit(int slot, int voltage, int protocol);
+  int scIsCardPresent(int slot);
+  int uiKeyboardControl(bool enabled);
+  // The encrypted head's pass-through (group 0x3B): the reply data (at most `outCapacity`
+  // bytes) and its length. 13 at once on pinpads whose firmware serves the head itself.
+  int emsrCommand(const uint8_t* data, int length, uint8_t* out, int outCapacity, int* outLength);
+  // The EMV kernel's command channel (group 0x3C, or 0x3E for kernels of type 4): the reply
+  // from its byte 2 on.
+  int emv2Command(const uint8_t* data, int length, Bytes* result);
+  int prnEnable(bool enabled);
+  bool prnGetCapability(int capability, int* value, Error* error = nullptr);
+
+  // ---- Accessory manager and stream-pair contracts ----------------------------------------------
+  std::optional<std::vector<std::string>> accessoryShouldConnect(
+      const std::string& name, std::vector<std::string> channels) override;
+  void accessoryConnected(const std::shared_ptr<EAStream>& stream) override;
+  int accessoryData(int channel, const uint8_t* buffer, int length) override;
+  void accessoryDisconnected(const std::shared_ptr<EAStream>& stream) override;
+  void streamConnected(CommStream& stream) override;
+  int streamData(CommStream& stream, const uint8_t* buffer, int length) override;
+  void streamDisconnected(CommStream& stream) override;
+
+  struct Impl;
+
+ private:
+  explicit PPad(EAManager& manager);
+  void setConnState(int state);
+  void notifyConnState();
+  // The encrypted read of a swiped card and its delegate calls (steps 2 and 3 of a card
+  // event).
+  void cardEncryptedEvent();
+  int mfCommand(const Bytes& data, Bytes* reply);
+
+  std::unique_ptr<Impl> d_;
+};
+
+}  // namespace kestra

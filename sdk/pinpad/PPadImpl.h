@@ -1,0 +1,160 @@
+#pragma once
+// The pinpad driver's state, shared by its source files. Not part of the SDK's interface.
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <initializer_list>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/pinpad/PPad.h"
+#include "sdk/pinpad/PPadIdentity.h"
+#include "sdk/pinpad/PPadTransport.h"
+
+namespace kestra {
+
+struct PPad::Impl {
+  explicit Impl(EAManager& m) : manager(m) {}
+
+  EAManager& manager;
+  PPadTransport transport;
+  std::shared_ptr<CommStream> comm;
+
+  mutable std::mutex identityMutex;  // guards the texts, the records and the streams
+  std::string deviceName, deviceModel, firmwareRevision, hardwareRevision, serialNumber;
+  Bytes serialNumberCPU;
+  std::shared_ptr<EAStream> eaStream;
+  ppad::Identification devInfo;
+  ppad::SystemInfo sysInfo;
+  std::shared_ptr<BTModule> bt;
+  PPad::RFDataSink rfSink;
+
+  std::atomic<bool> eaStreamConnected{false};
+  std::atomic<bool> commStreamConnected{false};
+  std::atomic<bool> inConnectionRetry{false};
+  std::atomic<int> connectionType{0};
+
+  // Identification results.
+  std::atomic<bool> displayAtBottom{false};
+  std::atomic<int> deviceType{0};
+  std::atomic<int> displayWidth{0};
+  std::atomic<int> displayHeight{0};
+  std::atomic<bool> uiex{false};
+  std::atomic<bool> uicolor{false};
+  std::atomic<int> statusHeight{0};
+  std::atomic<int> topMargin{0};
+  std::atomic<bool> prnRemovable{false};
+  std::atomic<int> pagewidth{384};
+  std::atomic<int> feedlines{0};
+  std::atomic<int> idleTimeout{30};
+  std::atomic<bool> emvDetected{false};
+  std::atomic<int> emvKernelType{4};
+  std::atomic<bool> emvInitDone{false};
+
+  // Events and readers.
+  std::atomic<bool> pinThreadActive{false};
+  std::atomic<bool> smartCardPresent{false};
+  std::atomic<int> smartCardSlot{0};
+  std::atomic<int> msEncryption{2};
+  std::atomic<int> msKeyID{0};
+  std::atomic<uint32_t> msUniqueID{0};
+  std::atomic<uint32_t> msRandomSeed{0};
+  std::atomic<bool> msIncludeSentinels{true};
+  std::atomic<int> msTracks{7};
+  std::atomic<int> emsrTracks{0xA7};
+  std::atomic<int> msUnmaskedDigitsAtStart{4};
+  std::atomic<int> msUnmaskedDigitsAtEnd{4};
+  std::atomic<int> msUnmaskedDigitsAfter{4};
+  std::atomic<int> barcodeScanMode{0};
+  std::atomic<uint32_t> events{0};
+  std::atomic<uint32_t> mifareSerial{0};
+  std::atomic<int> emsrFirmwareVersion{0};
+
+  std::recursive_mutex delegatesMutex;
+  std::vector<std::weak_ptr<PPadDelegate>> delegateList;
+
+  std::mutex connStateMutex;  // one state change at a time
+
+  // The live delegates, last registered first.
+  std::vector<std::shared_ptr<PPadDelegate>> delegatesLastFirst() {
+    std::lock_guard<std::recursive_mutex> lock(delegatesMutex);
+    std::vector<std::shared_ptr<PPadDelegate>> out;
+    for (auto it = delegateList.rbegin(); it != delegateList.rend(); ++it)
+      if (auto d = it->lock()) out.push_back(std::move(d));
+    return out;
+  }
+
+  // Calls `call` on every delegate that implements `selector`, last registered first; an
+  // exception thrown by a delegate is dropped. Returns how many were called.
+  int fanOut(std::string_view selector, const std::function<void(PPadDelegate&)>& call) {
+    int called = 0;
+    for (const auto& d : delegatesLastFirst()) {
+      if (!d->responds(selector)) continue;
+      KXUNISDKGlobals::LOG("TDelegate %p responds to selector, will be notified",
+                           static_cast<void*>(d.get()));
+      ++called;
+      try {
+        call(*d);
+      } catch (...) {
+      }
+    }
+    return called;
+  }
+
+  std::shared_ptr<PPadDelegate> firstDelegate() {
+    std::lock_guard<std::recursive_mutex> lock(delegatesMutex);
+    for (const auto& w : delegateList)
+      if (auto d = w.lock()) return d;
+    return nullptr;
+  }
+
+  std::string name() const {
+    std::lock_guard<std::mutex> lock(identityMutex);
+    return deviceName;
+  }
+  std::shared_ptr<BTModule> module() const {
+    std::lock_guard<std::mutex> lock(identityMutex);
+    return bt;
+  }
+
+  int command(uint8_t group, const Bytes& data, Bytes* out = nullptr, bool cached = false,
+              foundation::Duration timeout = PPadTransport::kDefaultTimeout) {
+    return transport.command(group, data, out, cached, timeout);
+  }
+};
+
+// A command's data: the leading bytes `head` followed by `n` bytes from `p` (null only when
+// `n` is 0).
+inline Bytes withArgs(std::initializer_list<uint8_t> head, const uint8_t* p, size_t n) {
+  Bytes out(head.size() + n);
+  std::copy(head.begin(), head.end(), out.begin());
+  if (p && n) std::memcpy(out.data() + head.size(), p, n);
+  return out;
+}
+inline Bytes withArgs(std::initializer_list<uint8_t> head, const Bytes& tail) {
+  return withArgs(head, tail.data(), tail.size());
+}
+
+// Pauses the calling thread for `d` of the current clock's time.
+void ppadPause(foundation::Duration d);
+
+namespace ppad {
+inline constexpr uint8_t kGroupIdentification = 0x01;
+inline constexpr uint8_t kGroupDukpt = 0x32;
+inline constexpr uint8_t kGroupSmartCard = 0x33;
+inline constexpr uint8_t kGroupMagnetic = 0x34;
+inline constexpr uint8_t kGroupUI = 0x35;
+inline constexpr uint8_t kGroupSystem = 0x36;
+inline constexpr uint8_t kGroupBarcode = 0x38;
+inline constexpr uint8_t kGroupMifare = 0x39;
+inline constexpr uint8_t kGroupBluetooth = 0x3A;
+inline constexpr uint8_t kGroupPrinter = 0x42;
+inline constexpr uint8_t kGroupTest = 0xFF;
+}  // namespace ppad
+
+}  // namespace kestra
