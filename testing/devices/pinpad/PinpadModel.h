@@ -1,0 +1,124 @@
+#pragma once
+// The state of a simulated pinpad and its answer to each command, as plain data: the
+// identification and system information of a persona, settings, clock, event mask,
+// firmware pages received, a display of the persona's size, a barcode engine, a Mifare
+// Classic reader with one card, a Bluetooth module byte pipe, and a magnetic head holding
+// the next swipe.
+//
+// `handle` takes one command (group, then the sub-command byte and its arguments) and
+// gives the pinpad's status and reply data; it never does I/O, so the simulator and tests
+// can drive it directly. Not thread-safe: the simulator guards it.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Bytes.h"
+
+namespace devices {
+
+using foundation::Bytes;
+
+struct PinpadPersona {
+  std::string firmwareName;       // "FW SKYRIK5000G"
+  uint32_t firmwareVersion = 0;   // of the system information
+  uint32_t identificationFirmware = 0;
+  std::string featureString;      // empty: none in the identification reply
+  uint32_t serialNumber = 0;
+  bool olderSystemInfo = false;   // answer the 132-byte layout
+  int displayWidth = 0, displayHeight = 0;
+  bool colourDisplay = false;
+  bool printer = false;
+
+  // The personas of the identification answers.
+  static PinpadPersona skyrik5000g();  // colour 320 x 240, printer, barcode engine, RF
+  static PinpadPersona skyrik500();    // 128 x 32 display at the bottom, barcode engine
+  static PinpadPersona ppad2();        // older pinpad without a feature string
+};
+
+struct MifareCard {
+  uint32_t serial = 0x11223344;
+  uint8_t atq1 = 0x04, atq2 = 0x00, sak = 0x08;
+  std::array<std::array<uint8_t, 16>, 64> blocks{};
+};
+
+class PinpadModel {
+ public:
+  explicit PinpadModel(PinpadPersona persona);
+
+  struct Answer {
+    uint8_t status = 0;
+    Bytes data;
+  };
+  // One command; nothing when the pinpad would not answer at all.
+  std::optional<Answer> handle(uint8_t group, const Bytes& data);
+
+  // A response packet: [">"][0x00][status][length BE][data][XOR].
+  static Bytes responsePacket(uint8_t status, const Bytes& data);
+  // An event or other unsolicited packet of `type`.
+  static Bytes packet(uint8_t type, uint8_t status, const Bytes& data);
+
+  PinpadPersona persona;
+
+  // Settings (group 0x36, 0x15/0x16) by setting number; raw bytes as last written.
+  std::map<int, Bytes> settings;
+  // Clock: year - 2000, month, day, hour, minute, second.
+  std::array<uint8_t, 6> clock{26, 1, 1, 0, 0, 0};
+  uint32_t events = 0;
+  std::vector<Bytes> beeps;
+  bool statusLine = true;
+  bool keyboardEnabled = false;
+  bool printerEnabled = false;
+  int paperWidth = 384;
+  // Firmware update.
+  bool updating = false;
+  bool updateEnded = false;
+  std::vector<Bytes> firmwarePages;
+  int restarts = 0;
+  std::string btFirmware = "BT301 1.02";
+  Bytes btUpdateData;
+  bool btUpdated = false;
+  // Display of the persona's size: one RGB value per pixel.
+  std::vector<uint32_t> display;
+  // Barcode engine.
+  int scanWireMode = 1;
+  bool scanning = false;
+  Bytes nextBarcode;
+  Bytes initData;
+  Bytes scanBeep;
+  int baud = 9600;
+  // Mifare reader.
+  bool rfField = false;
+  std::optional<MifareCard> card = MifareCard{};
+  bool cardSelected = false;
+  int requestFailures = 0;  // card status 1 for this many requests
+  std::array<std::array<uint8_t, 6>, 32> keySlots{};
+  uint32_t lastAuthSerial = 0;
+  int lastAuthBlock = -1;
+  uint32_t readerSerial = 0xCAFE0001;
+  // Bluetooth module.
+  bool btEnabled = false;
+  int btPowerCycles = 0;
+  Bytes btReceived;          // what the host wrote to the module
+  std::vector<Bytes> btOut;  // what the module has for the host, one read each
+  Bytes btInitData;
+  // Magnetic head: the next card read (plain track buffer after a header byte).
+  Bytes nextCard;
+  bool readerStarted = false;
+  int smartCardInits = 0;
+  // Commands refused with a status, by group and sub-command.
+  std::map<std::pair<int, int>, uint8_t> refuse;
+
+ private:
+  std::optional<Answer> system(const Bytes& d);
+  std::optional<Answer> barcode(const Bytes& d);
+  std::optional<Answer> mifare(const Bytes& d);
+  std::optional<Answer> bluetooth(const Bytes& d);
+  Bytes systemInfo() const;
+  Bytes identification() const;
+};
+
+}  // namespace devices
