@@ -69,18 +69,15 @@ std::shared_ptr<PPad> PPad::create(EAManager& manager) {
   std::shared_ptr<PPad> p(new PPad(manager));
   p->d_->comm = CommStream::initWithName("PPad");
   p->d_->comm->setDelegate(std::weak_ptr<CommStreamDelegate>(p));
-  manager.setDelegate(p);
   emsrSetCallbacks(p.get(), &emsrTransport);
   return p;
 }
 
 PPad& PPad::sharedDevice() {
   // Lives for the whole process, like the manager it is registered with.
-  static PPad* shared = [] {
-    auto* holder = new std::shared_ptr<PPad>(create(EAManager::sharedManager()));
-    return holder->get();
-  }();
-  return *shared;
+  // Lives for the whole process; the holder stays reachable through this static.
+  static std::shared_ptr<PPad>* const holder = new std::shared_ptr<PPad>(create(EAManager::sharedManager()));
+  return **holder;
 }
 
 PPad::~PPad() {
@@ -157,53 +154,11 @@ void PPad::enablePassThrough(std::shared_ptr<PPadTunnel> tunnel) {
 
 // ---- Delegates ----------------------------------------------------------------------------
 
-namespace {
-void cleanDelegates(std::vector<std::weak_ptr<PPadDelegate>>& list) {
-  list.erase(std::remove_if(list.begin(), list.end(), [](const auto& w) { return w.expired(); }),
-             list.end());
-}
-}  // namespace
-
-void PPad::addDelegate(const std::shared_ptr<PPadDelegate>& delegate) {
-  if (!delegate) return;
-  std::lock_guard<std::recursive_mutex> lock(d_->delegatesMutex);
-  for (const auto& w : d_->delegateList)
-    if (w.lock() == delegate) return;
-  d_->delegateList.push_back(delegate);
-}
-
-void PPad::removeDelegate(const std::shared_ptr<PPadDelegate>& delegate) {
-  std::lock_guard<std::recursive_mutex> lock(d_->delegatesMutex);
-  cleanDelegates(d_->delegateList);
-  for (auto it = d_->delegateList.begin(); it != d_->delegateList.end(); ++it) {
-    if (it->lock() == delegate) {
-      d_->delegateList.erase(it);
-      return;
-    }
-  }
-}
-
-void PPad::setDelegate(const std::shared_ptr<PPadDelegate>& delegate) {
-  std::lock_guard<std::recursive_mutex> lock(d_->delegatesMutex);
-  if (d_->delegateList.empty())
-    d_->delegateList.push_back(delegate);
-  else
-    d_->delegateList[0] = delegate;
-}
-
-std::shared_ptr<PPadDelegate> PPad::delegate() {
-  std::lock_guard<std::recursive_mutex> lock(d_->delegatesMutex);
-  cleanDelegates(d_->delegateList);
-  return d_->delegateList.empty() ? nullptr : d_->delegateList.front().lock();
-}
-
-std::vector<std::shared_ptr<PPadDelegate>> PPad::delegates() {
-  std::lock_guard<std::recursive_mutex> lock(d_->delegatesMutex);
-  std::vector<std::shared_ptr<PPadDelegate>> out;
-  for (const auto& w : d_->delegateList)
-    if (auto d = w.lock()) out.push_back(std::move(d));
-  return out;
-}
+void PPad::addDelegate(const std::shared_ptr<PPadDelegate>& delegate) { d_->delegates.add(delegate); }
+void PPad::removeDelegate(const std::shared_ptr<PPadDelegate>& delegate) { d_->delegates.remove(delegate); }
+void PPad::setDelegate(const std::shared_ptr<PPadDelegate>& delegate) { d_->delegates.set(delegate); }
+std::shared_ptr<PPadDelegate> PPad::delegate() { return d_->delegates.first(); }
+std::vector<std::shared_ptr<PPadDelegate>> PPad::delegates() { return d_->delegates.live(); }
 
 // ---- Connection state -----------------------------------------------------------------------
 

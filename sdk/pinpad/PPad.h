@@ -1,10 +1,10 @@
 #pragma once
 // The driver of the PIN pads.
 //
-// One driver object serves one pinpad. `sharedDevice()` is the process-wide driver,
-// registered with the shared accessory manager; `create()` makes one over a manager of the
-// caller's (tests). The driver claims a pinpad the accessory manager offers once
-// `connect()` (or `managedConnect()`) was called, or talks to one over a stream pair
+// One driver object serves one pinpad. `sharedDevice()` is the process-wide driver over the
+// shared accessory manager; `create()` makes one over a manager of the caller's (tests). The driver claims a pinpad the accessory manager offers once
+// `connect()` (or `managedConnect()`) was called (the owner registers it with the manager:
+// the device API's driver factory, or a test), or talks to one over a stream pair
 // (`connectWithStreams`), identifies it (`initCheck`) and reports `ppadConnectionState`
 // changes to its delegates on the main queue. Pinpad events reach the delegates as
 // PPadDelegate.h says.
@@ -88,7 +88,8 @@ class PPad final : public AccessoryManagerDelegate,
 
   // The process-wide driver over `EAManager::sharedManager()`; made on first use.
   static PPad& sharedDevice();
-  // A driver of its own over `manager` (which must outlive it), registered with it.
+  // A driver of its own over `manager` (which must outlive it). It takes accessories once
+  // registered with the manager (`manager.setDelegate`).
   static std::shared_ptr<PPad> create(EAManager& manager);
   ~PPad() override;
 

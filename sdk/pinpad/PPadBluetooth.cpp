@@ -117,13 +117,8 @@ namespace {
 int discoverInBackground(PPad::Impl& d, int maxDevices, double maxTime, unsigned cod, int filter) {
   auto m = d.module();
   if (!m) return ppad::kHardwareError;
-  std::vector<std::weak_ptr<BTModuleEvents>> list;
-  {
-    std::lock_guard<std::recursive_mutex> lock(d.delegatesMutex);
-    for (const auto& w : d.delegateList)
-      if (auto del = w.lock()) list.push_back(std::weak_ptr<BTModuleEvents>(del));
-  }
-  return m->btDiscoverDevicesInBackground(maxDevices, maxTime, cod, filter, std::move(list), nullptr)
+  return m->btDiscoverDevicesInBackground(maxDevices, maxTime, cod, filter,
+                                         d.delegates.weakSnapshot<BTModuleEvents>(), nullptr)
              ? 0
              : ppad::kHardwareError;
 }

@@ -90,9 +90,7 @@ void PPad::processData(Bytes packet) {
       if (barcode.empty() || d.pinThreadActive) break;
       if (d.fanOut(ppsel::kxdev_barcodeData, [&](PPadDelegate& del) { del.kxdev_barcodeData(barcode); }) > 0)
         break;
-      std::vector<std::weak_ptr<KXBarcodeDelegate>> list;
-      for (const auto& del : d.delegatesLastFirst()) list.push_back(del);
-      std::reverse(list.begin(), list.end());
+      const auto list = d.delegates.weakSnapshot<KXBarcodeDelegate>();
       KXUNISDKGlobals::notifyBarcode(list, barcode, 0, d.barcodeScanMode, getSupportedFeature(1), true);
       break;
     }

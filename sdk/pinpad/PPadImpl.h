@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/foundation/KXDelegateList.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/pinpad/PPad.h"
 #include "sdk/pinpad/PPadIdentity.h"
@@ -75,43 +76,17 @@ struct PPad::Impl {
   std::atomic<uint32_t> mifareSerial{0};
   std::atomic<int> emsrFirmwareVersion{0};
 
-  std::recursive_mutex delegatesMutex;
-  std::vector<std::weak_ptr<PPadDelegate>> delegateList;
+  KXDelegateList<PPadDelegate> delegates{"PPad"};
 
   std::mutex connStateMutex;  // one state change at a time
 
-  // The live delegates, last registered first.
-  std::vector<std::shared_ptr<PPadDelegate>> delegatesLastFirst() {
-    std::lock_guard<std::recursive_mutex> lock(delegatesMutex);
-    std::vector<std::shared_ptr<PPadDelegate>> out;
-    for (auto it = delegateList.rbegin(); it != delegateList.rend(); ++it)
-      if (auto d = it->lock()) out.push_back(std::move(d));
-    return out;
+  // Calls `call` on every delegate that implements `selector`, last registered first.
+  // Returns how many were called.
+  template <class F>
+  int fanOut(std::string_view selector, F&& call) {
+    return int(delegates.fanOut(selector, std::forward<F>(call)));
   }
-
-  // Calls `call` on every delegate that implements `selector`, last registered first; an
-  // exception thrown by a delegate is dropped. Returns how many were called.
-  int fanOut(std::string_view selector, const std::function<void(PPadDelegate&)>& call) {
-    int called = 0;
-    for (const auto& d : delegatesLastFirst()) {
-      if (!d->responds(selector)) continue;
-      KXUNISDKGlobals::LOG("TDelegate %p responds to selector, will be notified",
-                           static_cast<void*>(d.get()));
-      ++called;
-      try {
-        call(*d);
-      } catch (...) {
-      }
-    }
-    return called;
-  }
-
-  std::shared_ptr<PPadDelegate> firstDelegate() {
-    std::lock_guard<std::recursive_mutex> lock(delegatesMutex);
-    for (const auto& w : delegateList)
-      if (auto d = w.lock()) return d;
-    return nullptr;
-  }
+  std::shared_ptr<PPadDelegate> firstDelegate() { return delegates.first(); }
 
   std::string name() const {
     std::lock_guard<std::mutex> lock(identityMutex);

@@ -304,10 +304,8 @@ std::optional<PinpadModel::Answer> PinpadModel::mifare(const Bytes& d) {
       return ok(Bytes{0x00, card->atq1, card->atq2});
     case 0x03: {
       if (!card) return ok(Bytes{0x01});
-      Bytes r = {0x00};
       const Bytes s = serialBytes(card->serial);
-      r.insert(r.end(), s.begin(), s.end());
-      return ok(r);
+      return ok(Bytes{0x00, s[0], s[1], s[2], s[3]});
     }
     case 0x04:
       if (d.size() != 5) return status(kInvalidLength);
@@ -322,8 +320,8 @@ std::optional<PinpadModel::Answer> PinpadModel::mifare(const Bytes& d) {
     case 0x06: {
       if (d.size() != 2) return status(kInvalidLength);
       if (!card || d[1] >= card->blocks.size()) return ok(Bytes(17, 0x04));
-      Bytes r = {0x00};
-      r.insert(r.end(), card->blocks[d[1]].begin(), card->blocks[d[1]].end());
+      Bytes r(17, 0x00);
+      std::copy(card->blocks[d[1]].begin(), card->blocks[d[1]].end(), r.begin() + 1);
       return ok(r);
     }
     case 0x07:
@@ -335,10 +333,8 @@ std::optional<PinpadModel::Answer> PinpadModel::mifare(const Bytes& d) {
       if (d.size() != 8) return status(kInvalidLength);
       return ok(Bytes{0x00});
     case 0x0A: {
-      Bytes r = {0x00};
       const Bytes s = serialBytes(readerSerial);
-      r.insert(r.end(), s.begin(), s.end());
-      return ok(r);
+      return ok(Bytes{0x00, s[0], s[1], s[2], s[3]});
     }
     case 0x0C:
       return ok(Bytes{0x00});

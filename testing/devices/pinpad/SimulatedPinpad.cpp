@@ -1,0 +1,71 @@
+#include "testing/devices/pinpad/SimulatedPinpad.h"
+
+#include <cstring>
+
+namespace devices {
+
+namespace {
+constexpr uint8_t kMarker = 0x3E;
+}
+
+SimulatedPinpad::SimulatedPinpad(accessory::AccessoryIdentity identity, std::filesystem::path folder,
+                                 PinpadPersona persona)
+    : FrameCommandSimulator(std::move(identity), std::move(folder), &SimulatedPinpad::parseHostFrame),
+      model_(std::move(persona)) {
+  frames().onOther([this](const HostFrame& f) { return answer(f); });
+}
+
+SimulatedPinpad::~SimulatedPinpad() { detach(); }
+
+accessory::AccessoryIdentity SimulatedPinpad::identityFor(const std::string& name,
+                                                          std::vector<std::string> protocols) {
+  accessory::AccessoryIdentity id;
+  id.name = name;
+  id.manufacturer = "SABREL";
+  id.modelNumber = name;
+  id.serialNumber = "PP-0001";
+  id.firmwareRevision = "2.4.39.64";
+  id.hardwareRevision = "1.0";
+  id.protocolStrings = std::move(protocols);
+  return id;
+}
+
+FrameScan SimulatedPinpad::parseHostFrame(const uint8_t* data, size_t length) {
+  if (data[0] != kMarker) {
+    const void* next = std::memchr(data, kMarker, length);
+    return FrameScan::skip(next ? size_t(static_cast<const uint8_t*>(next) - data) : length);
+  }
+  if (length < 5) return FrameScan::needMore();
+  const size_t n = size_t(data[3]) << 8 | data[4];
+  if (length < n + 6) return FrameScan::needMore();
+  return FrameScan::frame(n + 6, data[1]);
+}
+
+std::vector<FrameCommandDevice::Reply> SimulatedPinpad::answer(const HostFrame& frame) {
+  const Bytes& b = frame.bytes;
+  uint8_t x = 0;
+  for (size_t i = 0; i + 1 < b.size(); ++i) x ^= b[i];
+  if (x != b.back()) {
+    ++badChecks_;
+    return {};
+  }
+  const Bytes data(b.begin() + 5, b.end() - 1);
+  std::optional<PinpadModel::Answer> a;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    a = model_.handle(b[1], data);
+  }
+  if (!a) return {};
+  return {{PinpadModel::responsePacket(a->status, a->data), -1}};
+}
+
+void SimulatedPinpad::sendPacket(uint8_t type, uint8_t status, const Bytes& data,
+                                 const std::vector<size_t>& boundaries) {
+  const Bytes p = PinpadModel::packet(type, status, data);
+  if (boundaries.empty())
+    send(0, p);
+  else
+    sendInPieces(0, p, boundaries);
+}
+
+}  // namespace devices

@@ -1,0 +1,52 @@
+#pragma once
+// A simulated pinpad behind the accessory layer: the pinpad's ">" frames cut and answered
+// by the frame-and-command core (testing/devices/base), with the state and answers of a
+// `PinpadModel` persona. Frames whose XOR check byte is wrong are recorded and not answered
+// (`badChecks`). The base's knobs apply: reply latency (`setReplyDelay`), split delivery,
+// garbage, a link dropped mid-packet, scripted faults per command group (`frames().script`).
+//
+// Tests send unsolicited packets with `sendPacket` / `sendEvent` from any thread and read or
+// change the model under `withModel`.
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "testing/devices/base/FrameCommandSimulator.h"
+#include "testing/devices/pinpad/PinpadModel.h"
+
+namespace devices {
+
+class SimulatedPinpad : public FrameCommandSimulator {
+ public:
+  SimulatedPinpad(accessory::AccessoryIdentity identity, std::filesystem::path folder,
+                  PinpadPersona persona = PinpadPersona::skyrik5000g());
+  ~SimulatedPinpad() override;
+
+  // An accessory named `name` announcing the pinpad's protocol string first.
+  static accessory::AccessoryIdentity identityFor(const std::string& name,
+                                                  std::vector<std::string> protocols = {"com.sabrel.pinpad"});
+  // The frame parser of the pinpad's host frames.
+  static FrameScan parseHostFrame(const uint8_t* data, size_t length);
+
+  template <class F>
+  auto withModel(F f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f(model_);
+  }
+
+  // A packet of `type` with `status` and `data`, sent unasked (split at `boundaries`).
+  void sendPacket(uint8_t type, uint8_t status, const Bytes& data, const std::vector<size_t>& boundaries = {});
+  void sendEvent(uint8_t type, const Bytes& data) { sendPacket(type, 0, data); }
+  int badChecks() const { return badChecks_.load(); }
+
+ private:
+  std::vector<FrameCommandDevice::Reply> answer(const HostFrame& frame);
+
+  std::mutex mutex_;
+  PinpadModel model_;
+  std::atomic<int> badChecks_{0};
+};
+
+}  // namespace devices
