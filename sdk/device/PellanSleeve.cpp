@@ -1,6 +1,8 @@
 #include "sdk/device/PellanSleeve.h"
 
 #include "sdk/device/KXDevices.h"
+#include "sdk/device/PPadPinpad.h"
+#include "sdk/pinpad/PPad.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/EAManager.h"
 
@@ -135,9 +137,12 @@ namespace {
 
 class PellanDriverFactory final : public KXDriverFactory {
  public:
-  PellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager)
-      : pellan_(std::move(pellan)), manager_(manager) {}
+  PellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager, std::shared_ptr<PPad> pad)
+      : pellan_(std::move(pellan)), manager_(manager), pad_(std::move(pad)) {}
   std::shared_ptr<KXSleeveDriver> makeSleeve() override { return std::make_shared<PellanSleeve>(pellan_); }
+  std::shared_ptr<KXPinpadDriver> makePinpad() override {
+    return pad_ ? std::make_shared<PPadPinpad>(pad_) : KXDriverFactory::makePinpad();
+  }
   EAManager* accessoryManager() override { return manager_; }
   void tryConnect() override {
     if (manager_) manager_->tryConnect();
@@ -146,17 +151,20 @@ class PellanDriverFactory final : public KXDriverFactory {
  private:
   std::shared_ptr<Pellan> pellan_;
   EAManager* manager_;
+  std::shared_ptr<PPad> pad_;
 };
 
 }  // namespace
 
-std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager) {
-  return std::make_shared<PellanDriverFactory>(std::move(pellan), manager);
+std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager,
+                                                         std::shared_ptr<PPad> pad) {
+  return std::make_shared<PellanDriverFactory>(std::move(pellan), manager, std::move(pad));
 }
 
 std::shared_ptr<KXDriverFactory> KXDriverFactory::standard() {
   Pellan& pellan = Pellan::sharedDevice();
-  return makePellanDriverFactory(pellan.shared_from_this(), &EAManager::sharedManager());
+  return makePellanDriverFactory(pellan.shared_from_this(), &EAManager::sharedManager(),
+                                 PPad::sharedDevice().shared_from_this());
 }
 
 }  // namespace kestra

@@ -16,6 +16,7 @@
 namespace kestra {
 
 class Pellan;
+class PPad;
 class EAManager;
 
 class PellanSleeve final : public KXSleeveDriver {
@@ -70,9 +71,11 @@ class PellanSleeve final : public KXSleeveDriver {
   std::shared_ptr<Events> events_;
 };
 
-// Drivers for a device API: the sleeve is `pellan`, registered with `manager` (which also
-// runs the accessory search of `tryConnect`); every other driver has no device.
+// Drivers for a device API: the sleeve is `pellan` and the pinpad `pad` (when given), both
+// registered with `manager` (which also runs the accessory search of `tryConnect`); every
+// other driver has no device.
 std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan,
-                                                         EAManager* manager);
+                                                         EAManager* manager,
+                                                         std::shared_ptr<PPad> pad = nullptr);
 
 }  // namespace kestra

@@ -216,6 +216,8 @@ class PPad final : public AccessoryManagerDelegate,
   int barStop();
   int _barGetScanMode();
   int barGetScanMode();
+  // The scan mode as last read or set, without a command.
+  int barcodeScanMode() const;
   int barSetScanMode(int mode);
   int barOpticonSetInitString(std::string_view text);
   int barSetInitData(const Bytes& data);

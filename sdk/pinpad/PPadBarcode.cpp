@@ -47,6 +47,8 @@ int PPad::barGetScanMode() {
   return d_->barcodeScanMode;
 }
 
+int PPad::barcodeScanMode() const { return d_->barcodeScanMode; }
+
 int PPad::barSetScanMode(int mode) {
   // The pinpad filters repeated codes itself in multi-scan mode.
   if (mode == kModeMultiScan) mode = MODE_MULTI_SCAN_NO_DUPLICATES;

@@ -1,0 +1,58 @@
+// The device API and the facade over the real pinpad driver and a simulated pinpad.
+
+#include <gtest/gtest.h>
+
+#include "sdk/device/KXDevicesTestSupport.h"
+#include "sdk/device/OKTKXDevices.h"
+#include "sdk/device/PellanSleeve.h"
+#include "sdk/pinpad/PPad.h"
+#include "sdk/sleeve/Pellan.h"
+#include "testing/devices/pinpad/PinpadTestBench.h"
+
+namespace kestra::testing {
+namespace {
+
+struct PinpadFixture {
+  devices::PinpadTestBench bench;
+  std::shared_ptr<Pellan> pellan = Pellan::create(*bench.bench.manager);
+  std::shared_ptr<KXDevices> api =
+      KXDevices::create(makePellanDriverFactory(pellan, bench.bench.manager.get(), bench.pad));
+  std::shared_ptr<OKTKXDevices> facade =
+      OKTKXDevices::create(api, std::make_shared<KXChargingCaseStandIn>(), std::make_shared<KXDeviceAgentStandIn>());
+  std::shared_ptr<CallLog> app = std::make_shared<CallLog>();
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>(
+      app, "app",
+      std::vector<std::string_view>{kxsel::connectionState, kxsel::barcodeData_type, kxsel::deviceButtonPressed});
+
+  PinpadFixture() { facade->addDelegate(delegate); }
+  bool connect() {
+    bench.device = &bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
+    facade->connect();
+    return bench.runUntil([&] { return api->connstate() == 2 && app->count("app:connectionState:2") == 1; });
+  }
+};
+
+TEST(KXDevicesPinpad, RoutedCallsAndEventsReachTheSimulatedPinpad) {
+  PinpadFixture f;
+  ASSERT_TRUE(f.connect());
+  EXPECT_EQ(f.facade->deviceType(), 2);
+  Error e;
+  EXPECT_TRUE(f.facade->barcodeSetScanMode(1, &e)) << e.text;
+  int mode = -1;
+  EXPECT_TRUE(f.facade->barcodeGetScanMode(&mode, &e)) << e.text;
+  EXPECT_EQ(mode, 4);
+  f.bench.device->withModel([](devices::PinpadModel& m) { EXPECT_EQ(m.scanWireMode, 5); });
+
+  // A scan of the pinpad's engine reaches the application as text, on the main queue.
+  f.bench.device->sendEvent(0x05, foundation::bytesOf("T4006381333931"));
+  ASSERT_TRUE(f.bench.runUntil([&] { return f.app->size() >= 2 && f.app->lines().back().rfind("app:barcodeData", 0) == 0; }));
+
+  // The link goes: the application hears it and routed calls fail at once.
+  f.bench.device->detach();
+  ASSERT_TRUE(f.bench.runUntil([&] { return f.api->connstate() != 2; }));
+  EXPECT_FALSE(f.facade->barcodeSetScanMode(0, &e));
+  EXPECT_EQ(e.code, -20);
+}
+
+}  // namespace
+}  // namespace kestra::testing

@@ -1,0 +1,61 @@
+#pragma once
+// The pinpad driver `PPad` as the device API sees it.
+//
+// `PPadPinpad` forwards the device API's pinpad calls to a `PPad` unchanged and turns the
+// driver's callbacks into the device API's driver callbacks, on the thread they arrive on
+// (connection changes and pinpad events on the main queue, debug text on the run-loop
+// thread, POG data on a global-queue thread). It registers itself as one of the driver's
+// delegates, so other delegates of the driver keep receiving their events. The `PPad`
+// itself takes the pinpad's accessories.
+//
+// Threads: as `PPad`: commands block the caller until the pinpad answers.
+
+#include <memory>
+
+#include "sdk/device/KXDeviceDrivers.h"
+
+namespace kestra {
+
+class PPad;
+
+class PPadPinpad final : public KXPinpadDriver {
+ public:
+  explicit PPadPinpad(std::shared_ptr<PPad> pad);
+  ~PPadPinpad() override;
+
+  void attach(std::weak_ptr<KXDevices> api) override;
+  std::shared_ptr<AccessoryManagerDelegate> accessoryDriver() override;
+  std::string deviceName() override;
+  std::string deviceModel() override;
+  std::string firmwareRevision() override;
+  std::string hardwareRevision() override;
+  std::string serialNumber() override;
+  int getSupportedFeature(int feature, Error* error) override;
+  int connstate() override;
+  void managedConnect() override;
+  void disconnect() override;
+  bool isPresent() override;
+  int connectionType() override;
+  int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) override;
+
+  int msStart() override;
+  int msStop() override;
+  int barStart() override;
+  int barStop() override;
+  int barGetScanMode(int* mode) override;
+  int barSetScanMode(int mode) override;
+  int barSetScanBeep(bool enabled, int volume, const int* beepData, int length) override;
+  int sysGetEnabledEvents(uint32_t* mask) override;
+  int sysEnableEvents(uint32_t mask) override;
+  int sysPlaySound(const int* beepData, int length, int volume) override;
+  int displayWidth() override;
+  int displayHeight() override;
+  bool displayAtBottom() override;
+
+ private:
+  class Events;
+  std::shared_ptr<PPad> pad_;
+  std::shared_ptr<Events> events_;
+};
+
+}  // namespace kestra
