@@ -28,7 +28,8 @@ struct PinpadFixture {
   bool connect() {
     bench.device = &bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
     facade->connect();
-    return bench.runUntil([&] { return api->connstate() == 2 && app->count("app:connectionState:2") == 1; });
+    return bench.runUntil(
+        [&] { return bench.identified() && api->connstate() == 2 && app->count("app:connectionState:2") == 1; });
   }
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
+#include <thread>
 
 #include "platform/foundation/MainQueue.h"
 #include "sdk/foundation/Emsr.h"
@@ -19,6 +20,7 @@ class EAStreamLink final : public PPadLink {
  public:
   explicit EAStreamLink(std::shared_ptr<EAStream> s) : stream_(std::move(s)) {}
   bool write(const uint8_t* data, size_t length) override { return stream_->write(0, data, length); }
+  bool isOpen() const override { return stream_->connected() && stream_->isOpen(); }
 
  private:
   std::shared_ptr<EAStream> stream_;
@@ -28,12 +30,17 @@ class CommStreamLink final : public PPadLink {
  public:
   explicit CommStreamLink(std::shared_ptr<CommStream> s) : stream_(std::move(s)) {}
   bool write(const uint8_t* data, size_t length) override { return stream_->write(data, length); }
+  bool isOpen() const override { return stream_->connstate() == CommStream::kOpen; }
 
  private:
   std::shared_ptr<CommStream> stream_;
 };
 
 constexpr foundation::Duration kStreamOpenTimeout = std::chrono::seconds(10);
+// The wait for the end of the accessory search before the one retry (real time: the search
+// ends on its own thread as soon as the failed identification returns).
+constexpr std::chrono::milliseconds kRetrySearchCheck{5};
+constexpr int kRetrySearchChecks = 2000;
 
 std::string lower(std::string s) {
   for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -286,7 +293,13 @@ void PPad::accessoryConnected(const std::shared_ptr<EAStream>& stream) {
   setConnState(1);
   stream->connectEnabled = true;
   EAManager* manager = &d_->manager;
-  GlobalQueue::async([manager] { manager->tryConnect(); });
+  GlobalQueue::async([manager] {
+    // This runs while the manager's search that offered the accessory is still returning
+    // from here, and a search request made during a search is dropped: ask once it ended.
+    for (int i = 0; i < kRetrySearchChecks && manager->searchInProgress(); ++i)
+      std::this_thread::sleep_for(kRetrySearchCheck);
+    manager->tryConnect();
+  });
 }
 
 int PPad::accessoryData(int, const uint8_t* buffer, int length) {

@@ -226,13 +226,13 @@ void PPad::processPlainCardData(const uint8_t* data, size_t length, int) {
   long last[3] = {-1, -1, -1};
   for (size_t i = 0; i < length; ++i)
     if (data[i] >= 0xF1 && data[i] <= 0xF3) last[data[i] - 0xF1] = long(i);
-  // A track ends at the next track marker after its own, else at the end.
+  // A track ends at the nearest other track marker after its start, else at the end.
   auto track = [&](int k) -> OptText {
     if (last[k] < 0) return std::nullopt;
     const size_t start = size_t(last[k]) + 1;
     size_t end = length;
-    for (int j = k + 1; j < 3; ++j)
-      if (last[j] >= long(start) && size_t(last[j]) < end) end = size_t(last[j]);
+    for (int j = 0; j < 3; ++j)
+      if (j != k && last[j] >= long(start) && size_t(last[j]) < end) end = size_t(last[j]);
     return std::string(reinterpret_cast<const char*>(data + start), end - start);
   };
   OptText t1 = track(0), t2 = track(1), t3 = track(2);

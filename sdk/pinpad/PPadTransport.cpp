@@ -175,8 +175,14 @@ int PPadTransport::exchange(uint8_t group, const foundation::Bytes& data, founda
 
   std::unique_lock<std::mutex> w(waitMutex_);
   if (!tun) {
-    clock.waitFor(w, waitCv_, timeout,
-                  [&] { return cmdLen_ >= 4 || abortGeneration_ != generation; });
+    const auto l = link();
+    auto done = [&] { return cmdLen_ >= 4 || abortGeneration_ != generation || !l || !l->isOpen(); };
+    const auto deadline = clock.now() + timeout;
+    while (!done()) {
+      const auto now = clock.now();
+      if (now >= deadline) break;
+      clock.waitFor(w, waitCv_, std::min<foundation::Duration>(kLinkCheck, deadline - now), done);
+    }
   }
   if (cmdLen_ < 4) {
     KXUNISDKGlobals::LOG("PPad: wait data failed, command=%02x", group);

@@ -61,6 +61,9 @@ class PPadLink {
   virtual ~PPadLink() = default;
   // Writes all of `data`; false when the link refused or timed out.
   virtual bool write(const uint8_t* data, size_t length) = 0;
+  // False once the link is gone. Read by a waiting command (with its wait lock held), so it
+  // must be quick and take no lock of the command path.
+  virtual bool isOpen() const { return true; }
 };
 
 // A device that carries the pinpad's commands for it (a tunnel). It receives one whole host
@@ -83,6 +86,9 @@ class PPadTransport {
   static constexpr size_t kCacheBufferSize = 3052;
   static constexpr foundation::Duration kCacheQuiet = std::chrono::milliseconds(101);
   static constexpr foundation::Duration kCachePoll = std::chrono::milliseconds(100);
+  // How often a waiting command looks whether its link is still there: the loss itself is
+  // reported on the main queue, which the waiting thread may be holding up.
+  static constexpr foundation::Duration kLinkCheck = std::chrono::milliseconds(20);
 
   PPadTransport();
   ~PPadTransport();

@@ -122,6 +122,7 @@ Bytes PinpadModel::systemInfo() const {
 std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Bytes& d) {
   const int sub = d.empty() ? -1 : d[0];
   if (auto it = refuse.find({group, sub}); it != refuse.end()) return status(it->second);
+  if (std::find(mute.begin(), mute.end(), std::make_pair(int(group), sub)) != mute.end()) return std::nullopt;
   switch (group) {
     case 0x01:
       return ok(identification());
@@ -138,6 +139,10 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
     case 0x34:
       if (sub == 0x01) readerStarted = true;
       if (sub == 0x04) readerStarted = false;
+      if (sub == 0x13) {
+        if (maskedTracks.empty()) return status(kNoData);
+        return ok(maskedTracks);
+      }
       if (sub == 0x03) {
         if (nextCard.empty()) return status(kNoData);
         Bytes c = nextCard;
@@ -161,6 +166,15 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
         return ok(v);
       }
       return ok();
+    case 0x3B: {
+      // An encrypted-head packet: [command][0][length BE][data]; the reply [0][status][length BE][data].
+      if (d.size() >= 5 && d[0] == 0x51 && d[4] == 0x22 && !encryptedBlock.empty()) {
+        Bytes r = {0x00, 0x00, uint8_t(encryptedBlock.size() >> 8), uint8_t(encryptedBlock.size())};
+        r.insert(r.end(), encryptedBlock.begin(), encryptedBlock.end());
+        return ok(r);
+      }
+      return ok(Bytes{0x00, 0x01, 0x00, 0x00});
+    }
     case 0x32:
       if (sub == 0x06) return ok(Bytes{0xFF, 0xFF, 0x98, 0x76, 0x54, 0x32, 0x10, 0xE0, 0x00, 0x01});
       return status(kInvalidCommand);
@@ -195,7 +209,7 @@ std::optional<PinpadModel::Answer> PinpadModel::system(const Bytes& d) {
     case 0x09:
       return ok(systemInfo());
     case 0x0A:
-      return ok(Bytes{0x10, 0x01, 0x20});
+      return ok(hardwareInfo);
     case 0x0B:
       return ok();
     case 0x0C:

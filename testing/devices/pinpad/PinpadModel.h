@@ -109,8 +109,14 @@ class PinpadModel {
   Bytes nextCard;
   bool readerStarted = false;
   int smartCardInits = 0;
-  // Commands refused with a status, by group and sub-command.
+  // Masked tracks answered to a masked-data request (34 13).
+  Bytes maskedTracks;
+  // The encrypted head behind group 0x3B: the block it gives for an encrypted card read.
+  Bytes encryptedBlock;
+  Bytes hardwareInfo = {0x10, 0x01, 0x20};
+  // Commands refused with a status, or never answered, by group and sub-command.
   std::map<std::pair<int, int>, uint8_t> refuse;
+  std::vector<std::pair<int, int>> mute;
 
  private:
   std::optional<Answer> system(const Bytes& d);

@@ -119,8 +119,12 @@ PinpadTestBench::~PinpadTestBench() {
 bool PinpadTestBench::connect(std::chrono::milliseconds timeout) {
   device = &bench.attach<SimulatedPinpad>(SimulatedPinpad::identityFor(name_), persona_);
   pad->connect();
-  return runUntil([&] { return pad->connstate() == 2 && delegate->log().count("ppadConnectionState:2") > 0; },
-                  timeout);
+  return runUntil([&] { return identified() && delegate->log().count("ppadConnectionState:2") > 0; }, timeout);
+}
+
+bool PinpadTestBench::identified() const {
+  // Connected, and identification's last command (the event mask) answered.
+  return pad->connstate() == 2 && !pad->transport().fakeConnected;
 }
 
 bool PinpadTestBench::runUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

@@ -73,6 +73,8 @@ class PinpadTestBench {
   // Attaches the pinpad, asks the driver to connect and runs the main queue until the driver
   // is connected and the delegate heard so. False on time-out (real time).
   bool connect(std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
+  // The pinpad is connected and its identification has ended.
+  bool identified() const;
   bool runUntil(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
 
