@@ -51,15 +51,28 @@ bool endsWith(const std::string& s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// The encrypted-head library's transport for the pinpad: its pass-through command.
-int emsrTransport(void* owner, const uint8_t* request, int requestLength, uint8_t* reply, int) {
-  auto* pad = static_cast<PPad*>(owner);
+// The encrypted-head library's owner for the pinpad: one token for the process (the
+// library's table of owners is small and never shrinks), standing for the pinpad driver
+// made last - there is one per process; tests make one after another.
+const int kEmsrOwnerToken = 0;
+std::mutex gHeadMutex;
+std::weak_ptr<PPad> gHeadPad;
+
+int emsrTransport(void*, const uint8_t* request, int requestLength, uint8_t* reply, int) {
+  std::shared_ptr<PPad> pad;
+  {
+    std::lock_guard<std::mutex> lock(gHeadMutex);
+    pad = gHeadPad.lock();
+  }
+  if (!pad) return -6;
   int length = 0;
   const int r = pad->emsrCommand(request, requestLength, reply, kEmsrPacketSize, &length);
   return r == 0 ? length : -6;
 }
 
 }  // namespace
+
+void* ppadEmsrOwner() { return const_cast<int*>(&kEmsrOwnerToken); }
 
 void ppadPause(foundation::Duration d) {
   std::mutex m;
@@ -76,7 +89,12 @@ std::shared_ptr<PPad> PPad::create(EAManager& manager) {
   std::shared_ptr<PPad> p(new PPad(manager));
   p->d_->comm = CommStream::initWithName("PPad");
   p->d_->comm->setDelegate(std::weak_ptr<CommStreamDelegate>(p));
-  emsrSetCallbacks(p.get(), &emsrTransport);
+  static std::once_flag registered;
+  std::call_once(registered, [] { emsrSetCallbacks(ppadEmsrOwner(), &emsrTransport); });
+  {
+    std::lock_guard<std::mutex> lock(gHeadMutex);
+    gHeadPad = p;
+  }
   return p;
 }
 
@@ -177,7 +195,7 @@ void PPad::setConnState(int state) {
   if (state == 2) {
     d_->msEncryption = 2;
     int version = 0;
-    d_->emsrFirmwareVersion = emsrGetFirmwareVersion(this, &version) >= 0 ? version : 0;
+    d_->emsrFirmwareVersion = emsrGetFirmwareVersion(ppadEmsrOwner(), &version) >= 0 ? version : 0;
     if (auto module = d_->module()) module->setEnabled(false);
   } else {
     d_->barcodeScanMode = 0;

@@ -278,7 +278,7 @@ int PPad::msUniversalGetEncryptedCardDataWithAlgorithm(int algorithm, int keyID,
       break;
     }
     default: {
-      const int r = emsrGetEncryptedCardData(this, d_->emsrTracks, &block);
+      const int r = emsrGetEncryptedCardData(ppadEmsrOwner(), d_->emsrTracks, &block);
       result = r < 1 ? ppad::kNoData : 0;
       break;
     }

@@ -115,6 +115,9 @@ inline Bytes withArgs(std::initializer_list<uint8_t> head, const Bytes& tail) {
   return withArgs(head, tail.data(), tail.size());
 }
 
+// The owner under which the pinpad's calls of the encrypted-head library are made.
+void* ppadEmsrOwner();
+
 // Pauses the calling thread for `d` of the current clock's time.
 void ppadPause(foundation::Duration d);
 
