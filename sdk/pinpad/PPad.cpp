@@ -188,7 +188,7 @@ std::vector<std::shared_ptr<PPadDelegate>> PPad::delegates() { return d_->delega
 // ---- Connection state -----------------------------------------------------------------------
 
 void PPad::setConnState(int state) {
-  std::lock_guard<std::mutex> lock(d_->connStateMutex);
+  // No lock is held across what follows: the set-up of state 2 sends commands.
   const int old = d_->transport.connState.exchange(state);
   KXUNISDKGlobals::LOG("PPAd: setConnState: %d", old);
   if (old == state) return;
@@ -300,6 +300,7 @@ void PPad::accessoryConnected(const std::shared_ptr<EAStream>& stream) {
     d_->inConnectionRetry = false;
     return;
   }
+  if (connstate() == 0) return;  // disconnected meanwhile: no second attempt
   if (d_->inConnectionRetry) {
     setConnState(1);
     return;

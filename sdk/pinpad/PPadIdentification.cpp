@@ -105,8 +105,11 @@ bool PPad::initCheck() {
 
   auto failSilently = [&] {
     // Identification failed: "connecting" again, without telling anyone (the link layer
-    // retries), and no command goes out on the strength of this attempt any more.
-    t.connState = 1;
+    // retries), and no command goes out on the strength of this attempt any more. A
+    // disconnect made meanwhile stands.
+    int state = t.connState;
+    while (state != 0 && !t.connState.compare_exchange_weak(state, 1)) {
+    }
     t.fakeConnected = false;
     t.setCaching(false);
     return false;

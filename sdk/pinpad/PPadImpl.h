@@ -78,8 +78,6 @@ struct PPad::Impl {
 
   KXDelegateList<PPadDelegate> delegates{"PPad"};
 
-  std::mutex connStateMutex;  // one state change at a time
-
   // Calls `call` on every delegate that implements `selector`, last registered first.
   // Returns how many were called.
   template <class F>
