@@ -1,9 +1,14 @@
 #include "sdk/pinpad/PPad.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/accessory/FdStream.h"
 #include "sdk/pinpad/PPadTestSupport.h"
 #include "testing/devices/pinpad/PinpadTestBench.h"
 
@@ -111,7 +116,7 @@ TEST(PPadLink, DebugTextReachesDelegatesOnTheReadingThreadAndEmptyDebugNothing) 
   ASSERT_TRUE(b.connect());
   b.device->sendPacket(0x0C, 0, {});
   b.device->sendPacket(0x0C, 0, foundation::bytesOf("boot ok"));
-  ASSERT_TRUE(b.delegate->log().waitForCount(1 + b.delegate->count()));
+  ASSERT_TRUE(b.delegate->log().waitForLine("kxdev_debug:boot ok:0"));  // after the empty one
   const auto lines = testsupport::linesStarting(b.delegate->log(), "kxdev_debug");
   EXPECT_EQ(lines, (std::vector<std::string>{"kxdev_debug:boot ok:0"}));
 }
@@ -215,6 +220,48 @@ TEST(PPadConnection, AccessoryClaimRules) {
     }
   }
   EXPECT_EQ(pad->getTimeRemainingToPowerOff(nullptr), 13);  // nothing happened yet
+}
+
+}  // namespace
+}  // namespace kestra
+
+namespace kestra {
+namespace {
+
+int connectTo(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST(PPadConnection, AStreamPairIsIdentifiedOnTheCallersThread) {
+  devices::AccessoryTestBench bench;
+  auto pad = PPad::create(*bench.manager);
+  auto d = std::make_shared<devices::RecordingPPadDelegate>();
+  pad->addDelegate(d);
+  devices::PinpadPeer peer(PinpadPersona::skyrik500());
+  ASSERT_TRUE(peer.start());
+  const int fd = connectTo(peer.port());
+  ASSERT_GE(fd, 0);
+  auto pair = accessory::makeFdStreamPair(fd);
+  EXPECT_EQ(pad->connectWithStreams(pair.input, pair.output), 0);
+  EXPECT_EQ(pad->connstate(), 2);
+  EXPECT_EQ(pad->deviceName(), "SKYRIK500");
+  EXPECT_EQ(pad->connectWithStreams(pair.input, pair.output), 9);  // already connected
+  ASSERT_TRUE(d->log().waitForLine("ppadConnectionState:2"));
+
+  // The far end goes: "connecting", and commands fail at once.
+  peer.dropLink();
+  ASSERT_TRUE(devices::AccessoryTestBench::pumpUntil([&] { return pad->connstate() == 1; }));
+  EXPECT_EQ(pad->sysTest(), 16);
+  pad->disconnect();
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ SimulatedPinpad::SimulatedPinpad(accessory::AccessoryIdentity identity, std::fil
                                  PinpadPersona persona)
     : FrameCommandSimulator(std::move(identity), std::move(folder), &SimulatedPinpad::parseHostFrame),
       model_(std::move(persona)) {
-  frames().onOther([this](const HostFrame& f) { return answer(f); });
+  frames().onOther([this](const HostFrame& f) { return answerHostFrame(model_, mutex_, f, badChecks_); });
 }
 
 SimulatedPinpad::~SimulatedPinpad() { detach(); }
@@ -41,19 +41,20 @@ FrameScan SimulatedPinpad::parseHostFrame(const uint8_t* data, size_t length) {
   return FrameScan::frame(n + 6, data[1]);
 }
 
-std::vector<FrameCommandDevice::Reply> SimulatedPinpad::answer(const HostFrame& frame) {
+std::vector<FrameCommandDevice::Reply> answerHostFrame(PinpadModel& model, std::mutex& mutex,
+                                                       const HostFrame& frame, std::atomic<int>& badChecks) {
   const Bytes& b = frame.bytes;
   uint8_t x = 0;
   for (size_t i = 0; i + 1 < b.size(); ++i) x ^= b[i];
   if (x != b.back()) {
-    ++badChecks_;
+    ++badChecks;
     return {};
   }
   const Bytes data(b.begin() + 5, b.end() - 1);
   std::optional<PinpadModel::Answer> a;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    a = model_.handle(b[1], data);
+    std::lock_guard<std::mutex> lock(mutex);
+    a = model.handle(b[1], data);
   }
   if (!a) return {};
   return {{PinpadModel::responsePacket(a->status, a->data), -1}};
@@ -67,5 +68,12 @@ void SimulatedPinpad::sendPacket(uint8_t type, uint8_t status, const Bytes& data
   else
     sendInPieces(0, p, boundaries);
 }
+
+PinpadPeer::PinpadPeer(PinpadPersona persona)
+    : StreamPairPeer(&SimulatedPinpad::parseHostFrame), model_(std::move(persona)) {
+  frames().onOther([this](const HostFrame& f) { return answerHostFrame(model_, mutex_, f, badChecks_); });
+}
+
+PinpadPeer::~PinpadPeer() { stop(); }
 
 }  // namespace devices

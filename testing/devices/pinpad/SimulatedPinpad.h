@@ -14,9 +14,16 @@
 #include <string>
 
 #include "testing/devices/base/FrameCommandSimulator.h"
+#include "testing/devices/base/StreamPairPeer.h"
 #include "testing/devices/pinpad/PinpadModel.h"
 
 namespace devices {
+
+// The answer of `model` (guarded by `mutex`) to one host frame: a response packet, or none
+// for a frame whose check byte is wrong (counted in `badChecks`) or that the model leaves
+// unanswered.
+std::vector<FrameCommandDevice::Reply> answerHostFrame(PinpadModel& model, std::mutex& mutex,
+                                                       const HostFrame& frame, std::atomic<int>& badChecks);
 
 class SimulatedPinpad : public FrameCommandSimulator {
  public:
@@ -42,8 +49,25 @@ class SimulatedPinpad : public FrameCommandSimulator {
   int badChecks() const { return badChecks_.load(); }
 
  private:
-  std::vector<FrameCommandDevice::Reply> answer(const HostFrame& frame);
+  std::mutex mutex_;
+  PinpadModel model_;
+  std::atomic<int> badChecks_{0};
+};
 
+// A pinpad reached over the network (a stream pair): the same model and answers behind a
+// TCP peer on loopback.
+class PinpadPeer : public StreamPairPeer {
+ public:
+  explicit PinpadPeer(PinpadPersona persona = PinpadPersona::skyrik5000g());
+  ~PinpadPeer() override;
+
+  template <class F>
+  auto withModel(F f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f(model_);
+  }
+
+ private:
   std::mutex mutex_;
   PinpadModel model_;
   std::atomic<int> badChecks_{0};
