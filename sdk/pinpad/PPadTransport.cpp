@@ -197,6 +197,8 @@ int PPadTransport::exchange(uint8_t group, const foundation::Bytes& data, founda
     return ppad::kFailed;
   }
   if (out) out->assign(cmdBuffer_.begin() + 4, cmdBuffer_.begin() + 4 + long(n));
+  // Responses may carry card data: nothing stays behind in the shared buffer.
+  std::fill(cmdBuffer_.begin(), cmdBuffer_.begin() + long(cmdLen_), 0);
   cmdLen_ = 0;
   w.unlock();
   if (status != 0) KXUNISDKGlobals::LOG("PPad command: %02x failed with status: %d", group, status);
