@@ -90,6 +90,9 @@ TEST_F(PPadSystem, DateRoundTrip) {
 TEST_F(PPadSystem, AFirmwareFileGoesOutInPaddedPagesWithProgress) {
   Bytes file(600);
   for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(i * 7);
+  const Bytes header = {0x01, 0x00, 0x05, 0x02, 0, 0, 0, 0, 0x1F, 0xDB, 0x26, 0xD6};  // 2.5.0.1
+  std::copy(header.begin(), header.end(), file.begin() + 500);
+  ASSERT_TRUE(b.pad->sysGetFirmwareFileInformation(file));
   b.delegate->clear();
   EXPECT_EQ(b.pad->sysFirmwareUpdate(file), 0);
   b.device->withModel([&](devices::PinpadModel& m) {
@@ -103,6 +106,7 @@ TEST_F(PPadSystem, AFirmwareFileGoesOutInPaddedPagesWithProgress) {
     }
     EXPECT_TRUE(std::equal(file.begin(), file.end(), all.begin()));
     EXPECT_EQ(std::count(all.begin() + 600, all.end(), 0xFF), 168);
+    EXPECT_EQ(m.persona.firmwareVersion, 0x02050001u);  // the loader took the image
   });
   EXPECT_EQ(linesStarting(b.delegate->log(), "firmwareUpdateProgress"),
             (std::vector<std::string>{"firmwareUpdateProgress:0:0", "firmwareUpdateProgress:2:0",

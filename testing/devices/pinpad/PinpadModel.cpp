@@ -224,11 +224,23 @@ std::optional<PinpadModel::Answer> PinpadModel::system(const Bytes& d) {
       if (!updating) return status(kInvalidSequence);
       firmwarePages.emplace_back(d.begin() + 1, d.end());
       return ok();
-    case 0x0F:
+    case 0x0F: {
       if (!updating) return status(kInvalidSequence);
       updating = false;
       updateEnded = true;
+      // The loader takes an image that carries the firmware magic: its version is the one
+      // the pinpad reports from now on.
+      Bytes image;
+      for (const auto& p : firmwarePages) image.insert(image.end(), p.begin(), p.end());
+      if (image.size() >= 512 && image[508] == 0x1F && image[509] == 0xDB && image[510] == 0x26 &&
+          image[511] == 0xD6) {
+        const uint32_t v = uint32_t(image[500]) | uint32_t(image[501]) << 8 | uint32_t(image[502]) << 16 |
+                           uint32_t(image[503]) << 24;
+        persona.firmwareVersion = v;
+        persona.identificationFirmware = v;
+      }
       return ok();
+    }
     case 0x10:
       if (d.size() != 5) return status(kInvalidLength);
       events = uint32_t(d[1]) | uint32_t(d[2]) << 8 | uint32_t(d[3]) << 16 | uint32_t(d[4]) << 24;
