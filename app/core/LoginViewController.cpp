@@ -403,12 +403,8 @@ void LoginViewController::alertChangePW(ui::TextField& pw1, ui::TextField& pw2) 
 
 void LoginViewController::gotoSettingsView() {
   auto settings = makeScreen("SettingsView");
-  auto nav = std::make_shared<ui::NavigationController>(settings);
-  Util::setDefaultNavTitle(*nav);
   settings->setModalTransitionStyle(ui::ModalTransitionStyle::CoverVertical);
-  nav->setModalTransitionStyle(ui::ModalTransitionStyle::CoverVertical);
-  nav->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
-  presentAlertWhenOnScreen(*this, nav);
+  presentAlertWhenOnScreen(*this, styledNavigation(settings, ui::ModalTransitionStyle::CoverVertical));
 }
 
 // ----- Scanner status

@@ -19,6 +19,11 @@
 
 namespace orvo {
 
+// The navigation controller alone, styled and full screen, for a screen that presents it in
+// its own way (for example once it is on screen itself).
+std::shared_ptr<ui::NavigationController> styledNavigation(
+    std::shared_ptr<ui::ViewController> screen, std::optional<ui::ModalTransitionStyle> transition = std::nullopt);
+
 std::shared_ptr<ui::NavigationController> presentInNewNavigation(
     ui::ViewController& from, std::shared_ptr<ui::ViewController> screen, bool animated = true,
     std::optional<ui::ModalTransitionStyle> transition = std::nullopt);

@@ -128,14 +128,28 @@ TEST(Clock, WaitForEndsOnlyWhenManualClockPassesTheDeadline) {
   std::condition_variable cv;
   std::atomic<bool> finished{false};
   bool result = true;
+  int asked = 0;  // how often the waiter checked its condition; guarded by m
   std::thread waiter([&] {
     std::unique_lock<std::mutex> lock(m);
-    result = Clock::current().waitFor(lock, cv, 5s, [] { return false; });
+    result = Clock::current().waitFor(lock, cv, 5s, [&] {
+      ++asked;
+      return false;
+    });
     finished = true;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  cv.notify_all();  // a spurious wake-up must not end the wait
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Runs until the waiter has checked its condition more than `n` times.
+  auto askedMoreThan = [&](int n) {
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(m);
+        if (asked > n) return asked;
+      }
+      std::this_thread::yield();
+    }
+  };
+  const int first = askedMoreThan(0);  // the waiter has taken its deadline
+  cv.notify_all();                     // a spurious wake-up must not end the wait
+  askedMoreThan(first);
   EXPECT_FALSE(finished);
   clock->advance(5s);
   waiter.join();

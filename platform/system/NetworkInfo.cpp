@@ -52,7 +52,12 @@ struct LinuxNetworkInfo::WifiQuery {
   uint64_t finished = 0;
   bool lastTimedOut = false;
   std::optional<WifiNetwork> last;  // NetworkManager's last answer
+  std::chrono::steady_clock::time_point answeredAt{};
 };
+
+// An answer this fresh is used again (a caller often asks whether there is Wi-Fi, then
+// which network it is).
+constexpr auto kWifiAnswerReuse = std::chrono::seconds(2);
 
 LinuxNetworkInfo::LinuxNetworkInfo(std::filesystem::path configDir, std::string networkManagerBus)
     : configDir_(std::move(configDir)), bus_(std::move(networkManagerBus)), query_(std::make_shared<WifiQuery>()) {}
@@ -67,6 +72,8 @@ std::optional<WifiNetwork> LinuxNetworkInfo::networkManagerWifi() const {
   std::unique_lock<std::mutex> lock(q->mutex);
   // An earlier query still waits for NetworkManager: answer with what is known.
   if (q->running) return q->last;
+  if (q->finished > 0 && !q->lastTimedOut && std::chrono::steady_clock::now() - q->answeredAt < kWifiAnswerReuse)
+    return q->last;
   q->running = true;
   const uint64_t before = q->finished;
   const auto timeout = timeout_;
@@ -78,6 +85,7 @@ std::optional<WifiNetwork> LinuxNetworkInfo::networkManagerWifi() const {
     ++q->finished;
     q->lastTimedOut = error.isError() && error.code == -1001;
     q->last = error.isError() ? std::nullopt : wifi;
+    q->answeredAt = std::chrono::steady_clock::now();
     q->done.notify_all();
   }).detach();
   // After a query that timed out, the next ones refresh in the background only: a

@@ -10,8 +10,8 @@
 // network. NetworkManager is asked on a thread of its own with a time-out (one second):
 // a caller on the main thread waits at most that long, and once NetworkManager has failed
 // to answer in time, later calls return the last answer at once while a fresh query runs in
-// the background. Tests install a `FixedNetworkInfo` with `setShared`, or point a
-// `LinuxNetworkInfo` at a private bus.
+// the background; an answer less than two seconds old is used again. Tests install a
+// `FixedNetworkInfo` with `setShared`, or point a `LinuxNetworkInfo` at a private bus.
 //
 // Thread-safe. Nothing here throws; missing facts are reported as absent.
 
