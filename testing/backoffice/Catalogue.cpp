@@ -38,7 +38,8 @@ bool Catalogue::load(const std::filesystem::path& folder, std::string* error) {
          readInto(folder / "warehouses.json", warehouses, error) &&
          readInto(folder / "lists.json", lists, error) &&
          readInto(folder / "printers.json", printers, error) &&
-         readInto(folder / "pricing.json", pricing, error);
+         readInto(folder / "pricing.json", pricing, error) &&
+         readInto(folder / "pickTickets.json", pickTickets, error);
 }
 
 const nlohmann::json* Catalogue::findUser(const std::string& name) const {
