@@ -99,11 +99,12 @@ Answer getPickupItems(const Call& c, State& s) {
 }
 
 // Parameter: barcode. The style and colour it belongs to and the units one scan counts per
-// size ("BarcodeUnitArray", itself JSON text): a size barcode counts one unit of its size;
+// size ("BarcodeUnitArray", itself JSON text, one entry per grid column): a size barcode counts one unit of its size;
 // the extra barcodes of pickTickets.json count what they list. "False" for any other code.
 Answer getQtyByBarcode(const Call& c, State& s) {
   const std::string code = c.param("barcode");
-  auto record = [](const std::string& style, const std::string& color, const json& units) {
+  auto record = [](const std::string& style, const std::string& color, json units) {
+    while (units.size() < kGridColumns) units.push_back(0);
     return json{{"Style", style}, {"Color", color}, {"BarcodeUnitArray", units.dump()}};
   };
   for (const auto& b : s.catalogue.pickTickets.value("Barcodes", json::array()))

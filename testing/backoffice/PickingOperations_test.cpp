@@ -75,10 +75,10 @@ TEST_F(PickingOperationsTest, BarcodeCountsItsSizeOrItsListedUnits) {
   json size = object(call("GetQtyByBarcode", {{"barcode", "400000000002"}}));  // TS100 BLK M
   EXPECT_EQ(size["Style"], "TS100");
   EXPECT_EQ(size["Color"], "BLK");
-  EXPECT_EQ(json::parse(size["BarcodeUnitArray"].get<std::string>()), json({0, 1, 0, 0}));
+  EXPECT_EQ(json::parse(size["BarcodeUnitArray"].get<std::string>()), json({0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 
   json pack = object(call("GetQtyByBarcode", {{"barcode", "1002795"}}));
-  EXPECT_EQ(json::parse(pack["BarcodeUnitArray"].get<std::string>()), json({1, 1, 0, 0}));
+  EXPECT_EQ(json::parse(pack["BarcodeUnitArray"].get<std::string>()), json({1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 
   Answer unknown = call("GetQtyByBarcode", {{"barcode", "999"}});
   ASSERT_TRUE(std::holds_alternative<std::string>(unknown));
