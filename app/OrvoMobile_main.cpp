@@ -6,12 +6,14 @@
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/customers/CustomerScreens.h"
 #include "app/orders/OrderScreens.h"
+#include "app/picking/PickingScreens.h"
 #include "platform/ui/qt/Host.h"
 
 int main(int argc, char** argv) {
   orvo::KestraDevices::install();
   orvo::registerOrderScreens();
   orvo::registerCustomerScreens();
+  orvo::registerPickingScreens();
   auto delegate = orvo::makeOrvoMobileApplication();
   return ui::qt::runApplication(argc, argv, delegate);
 }
