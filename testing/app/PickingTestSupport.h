@@ -20,11 +20,15 @@ namespace orvo::test_support {
 
 class PickingHarness {
  public:
-  PickingHarness() {
+  // `launchNow` false leaves the launch to the test (after it installed another facade).
+  explicit PickingHarness(bool launchNow = true) {
     registerPickingScreens();
     started = server.start();
     app.fresh.defaults().setString("serverIP", "127.0.0.1");
     app.fresh.defaults().setString("serverPort", std::to_string(server.port()));
+    if (launchNow) launch();
+  }
+  void launch() {
     app.launch();
     h = std::make_unique<ui::harness::Harness>(app.delegate->window.get());
     app.drain();
