@@ -39,6 +39,9 @@
 #include "app/core/Util.h"
 #include "app/customers/CustomerScreens.h"
 #include "app/orders/OrderScreens.h"
+#include "app/picking/PickTicketViewController.h"
+#include "app/picking/PickUpViewController.h"
+#include "app/picking/PickingScreens.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
@@ -153,6 +156,8 @@ class Walk {
       : app_(app), folder_(std::move(folder)), sleeve_(sleeve), h_(app.window.get()) {}
 
   bool run();
+  // The picker's road: main menu, pick tickets, pick-up with scans from the sleeve.
+  bool picking();
 
  private:
   bool step(const std::string& what, bool ok) {
@@ -331,6 +336,75 @@ bool Walk::run() {
   return !failed_;
 }
 
+// Sends `code` from the simulated sleeve and waits until the screen has the server's answer.
+static bool scanWithSleeve(orvo::OrvoMobileAppDelegate& app, devices::SimulatedSleeve& sleeve, const std::string& code) {
+  bool arrived = false;
+  int observer = 0;
+  foundation::NotificationCenter::defaultCenter().addObserver(
+      &observer, orvo::kChangeBarcode, nullptr, [&](const foundation::Notification&) { arrived = true; });
+  sleeve.sendBarcode(code);
+  bool ok = foundation::RunLoop::main().runUntil([&] { return arrived && !app.isActivityViewerShown(); },
+                                                 std::chrono::milliseconds(10000));
+  foundation::NotificationCenter::defaultCenter().removeObserver(&observer);
+  return ok;
+}
+
+bool Walk::picking() {
+  // Back on the login screen, the picker logs in: the server turns scan-pack mode on.
+  while (app_.navigationController->presentedViewController())
+    app_.navigationController->dismissViewControllerAnimated(false);
+  settle();
+  auto* login = dynamic_cast<orvo::LoginViewController*>(app_.navigationController->topViewController());
+  if (!step("back on the login screen", login != nullptr)) return false;
+  login->usernameTextField()->setText("");
+  login->passwordTextField()->setText("");
+  h_.type(login->usernameTextField(), "picker");
+  h_.pressReturn();
+  h_.typeText("p&<ck>");
+  h_.pressReturn();
+  waitIdle();
+  if (!step("picker logged in: the main menu follows", top() && top()->nibName() == "MainMenuViewController")) return false;
+  shot("main-menu");
+
+  h_.tapText("Pick");
+  settle();
+  step("pick road: the customer screen in scan-pack mode", top() && top()->nibName() == "CustomerView" &&
+                                                               app_.settings().isScanPackMode);
+  shot("customer-scan-pack");
+  h_.tapText("All Pick");
+  waitIdle();
+  auto* tickets = dynamic_cast<orvo::PickTicketViewController*>(top());
+  if (!step("pick tickets of every customer", tickets && tickets->listContent().size() == 4)) return false;
+  shot("pick-tickets");
+  h_.tapText("P26103");  // checked by the server: not today
+  h_.tapText("P26101");
+  step("one ticket checked", tickets->lbl_pickQty()->text() == "4 - 1 checked");
+  shot("pick-tickets-checked");
+  h_.tap(tickets->btn_nextButton());
+  waitIdle();
+  auto* pickUp = dynamic_cast<orvo::PickUpViewController*>(top());
+  if (!step("pick-up items by bin", pickUp && pickUp->indexTitle().size() == 3)) return false;
+  shot("pickup");
+
+  if (!sleeve_) return step("sleeve attached for the pick scans", false);
+  scanWithSleeve(app_, *sleeve_, "1002795");  // a pack of S and M
+  step("pack scanned by the sleeve: the item is partly picked",
+       pickUp->isScanViewOpen() && pickUp->listContent()[0].value("IsChecked", "") == "Partial");
+  shot("pickup-scan-partial");
+  // The rest of bin B2, then bins A1 and C3, size by size.
+  for (const char* code : {"400000000001", "400000000026", "400000000027", "400000000014", "400000000015",
+                           "400000000015", "400000000016", "400000000041", "400000000041", "400000000042",
+                           "400000000042", "400000000043"})
+    scanWithSleeve(app_, *sleeve_, code);
+  shot("pickup-scan-complete");
+  h_.tap(pickUp->btn_closeButton());
+  settle();
+  step("every item picked by scanning", pickUp->lbl_styleQty()->text() == "4 - 4 checked" &&
+                                            pickUp->lbl_pickQty()->text() == "14 - 14 checked");
+  shot("pickup-picked");
+  return !failed_;
+}
+
 // Writes a picture of an EAN-13 label that the demo's camera looks at.
 fs::path writeCameraPicture(const fs::path& dir) {
   auto frame = media::renderBarcode(media::kMetadataObjectTypeEAN13Code, "0012345678905", 640, 360, 60);
@@ -389,6 +463,7 @@ int main(int argc, char** argv) {
 
   orvo::registerOrderScreens();
   orvo::registerCustomerScreens();
+  orvo::registerPickingScreens();
   auto delegate = orvo::makeOrvoMobileApplication();
   int status = 0;
   if (!options.headless) {

@@ -39,16 +39,31 @@ std::string text(const json& item, const char* key) {
   return v.is_null() ? std::string() : foundation::textValue(v);
 }
 
-// The style picture of the item, from the server's resized style images; a missing picture
-// leaves the view empty. Characters that cannot stand in a file name become "-".
-void loadStylePicture(ui::ImageView& view, const std::string& style, const std::string& color) {
+// Loads the first of `urls` (from `i` on) that the image loader finds into `view`. A view
+// given another address meanwhile (a reused cell) is left alone.
+void loadFirstFound(std::weak_ptr<ui::ImageView> view, std::vector<std::string> urls, size_t i) {
+  auto v = view.lock();
+  if (!v || i >= urls.size()) return;
+  const std::string url = urls[i];
+  v->setImageWithURL(url, nullptr, [view, urls = std::move(urls), i](std::shared_ptr<ui::Image> image) {
+    if (!image) loadFirstFound(view, urls, i + 1);
+  });
+}
+
+// The front picture of the style and colour from the server's resized style images: the
+// first of "<style>_<colour>_front.jpg", "<style>_<colour>.jpg", "<style>_front.jpg" and
+// "<style>.jpg" that exists, loaded asynchronously; none leaves the view empty. Characters
+// that cannot stand in a file name become "-".
+void loadStylePicture(const std::shared_ptr<ui::ImageView>& view, const std::string& style, const std::string& color) {
   auto safe = [](std::string s) {
     for (char& c : s)
       if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) c = '-';
     return s;
   };
-  view.setImage(nullptr);
-  view.setImageWithURL(Util::getImgUrl() + "/resizeImages/" + safe(style) + "_" + safe(color) + "_front.jpg");
+  const std::string base = Util::getImgUrl() + "/resizeImages/", st = safe(style), co = safe(color);
+  view->setImage(nullptr);
+  loadFirstFound(view, {base + st + "_" + co + "_front.jpg", base + st + "_" + co + ".jpg", base + st + "_front.jpg",
+                        base + st + ".jpg"}, 0);
 }
 
 }  // namespace
@@ -313,7 +328,7 @@ std::shared_ptr<ui::TableViewCell> PickUpViewController::cellForRowAtIndexPath(u
   cell->lbl_bin->setText(text(item, pk::kBin));
   cell->lbl_styleColor->setText(text(item, pk::kStyle) + " / " + text(item, pk::kColor));
   cell->lbl_pickNOs->setText(text(item, pk::kPickNOs));
-  loadStylePicture(*cell->iv_image, text(item, pk::kStyle), text(item, pk::kColor));
+  loadStylePicture(cell->iv_image, text(item, pk::kStyle), text(item, pk::kColor));
   updateQtyView(*cell, pk::member(item, pk::kSizeArray), pk::member(item, pk::kUnitArray),
                 foundation::longLongValue(pk::member(item, pk::kSizeCount)));
   const std::string state = pk::checkedState(item);

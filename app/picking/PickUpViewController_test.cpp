@@ -31,6 +31,16 @@ class PickUpTest : public ::testing::Test {
 };
 
 TEST_F(PickUpTest, ItemsAreGroupedByBinInAnswerOrderAndBinsAreMatchedAsPlainText) {
+  // Pictures: the loader finds only "<style>.jpg" of PL300.
+  std::vector<std::string> asked;
+  auto picture = std::make_shared<ui::Image>(4, 4, std::vector<uint8_t>(64, 255));
+  ui::ImageView::setImageLoader([&](const std::string& url, ui::ImageView::Completion done) {
+    if (url.find("PL300") != std::string::npos) asked.push_back(url.substr(url.rfind('/') + 1));
+    done(url.ends_with("/PL300.jpg") ? picture : nullptr);
+  });
+  struct Unset {
+    ~Unset() { ui::ImageView::setImageLoader(nullptr); }
+  } unset;
   auto s = t.openPickUp({"P26101", "P26102"});
   EXPECT_EQ(json::parse(t.server.received("GetPickupItems").at(0).param("jsonPickNo")), json({"P26101", "P26102"}));
   EXPECT_EQ(t.server.requests().back().path, "/Webservice/OrvoScanPackWebService.asmx");
@@ -51,7 +61,9 @@ TEST_F(PickUpTest, ItemsAreGroupedByBinInAnswerOrderAndBinsAreMatchedAsPlainText
   EXPECT_EQ(cell->lbl_styleColor->text(), "PL300 / WHT");
   EXPECT_EQ(cell->lbl_pickNOs->text(), "P26101");
   EXPECT_EQ(cell->iv_image->imageURL(),
-            "http://127.0.0.1:" + std::to_string(t.server.port()) + "/styleimages/resizeImages/PL300_WHT_front.jpg");
+            "http://127.0.0.1:" + std::to_string(t.server.port()) + "/styleimages/resizeImages/PL300.jpg");
+  EXPECT_EQ(cell->iv_image->image(), picture);
+  EXPECT_EQ(asked, (std::vector<std::string>{"PL300_WHT_front.jpg", "PL300_WHT.jpg", "PL300_front.jpg", "PL300.jpg"}));
   EXPECT_EQ(shownColumns(cell->grid), 5);
   EXPECT_EQ(cell->grid.sizes[0]->text(), "XS");
   EXPECT_EQ(cell->grid.units[2]->text(), "1");
