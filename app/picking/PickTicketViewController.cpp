@@ -245,7 +245,8 @@ void PickTicketViewController::btn_next() {
   for (const auto& row : *listContent_)
     if (isChecked(row)) numbers.push_back(field(row, "PickNo"));
   if (numbers.empty()) return;  // nothing to pick
-  auto pickUp = std::make_shared<PickUpViewController>();
+  auto pickUp = ui::viewControllerFromInterface<PickUpViewController>("PickUpViewController");
+  if (!pickUp) pickUp = std::make_shared<PickUpViewController>();
   pickUp->setJsonPickNOs(JsonClass::setJSONstringFromObj(numbers));
   if (auto* nav = navigationController()) nav->pushViewController(pickUp, true);
 }

@@ -393,7 +393,8 @@ void PickUpViewController::showScanView() {
   const long long n = foundation::longLongValue(pk::member(item, pk::kSizeCount));
 
   if (!view_scanSizeQty_) {
-    view_scanSizeQty_ = std::make_shared<SizeQtyViewController>();
+    view_scanSizeQty_ = ui::viewControllerFromInterface<SizeQtyViewController>("SizeQtyViewController");
+    if (!view_scanSizeQty_) view_scanSizeQty_ = std::make_shared<SizeQtyViewController>();
     ui::View& gridView = view_scanSizeQty_->view();
     const double h = gridView.frame().size.height;
     gridView.setFrame({0, h + 17, view_scan_->frame().size.width, h});
