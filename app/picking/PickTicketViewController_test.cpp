@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/core/MainMenuViewController.h"
 #include "testing/app/PickingTestSupport.h"
 
 namespace orvo {
@@ -171,6 +172,31 @@ TEST_F(PickTicketTest, AnEmptyOrUnreadableAnswerEmptiesTheListAndNextIsOff) {
   EXPECT_EQ(screen->pickTableView()->numberOfRowsInSection(0), 4);
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].message, "Webservice Server Error : 500\n Please check your server.");
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST(PickTicketRoad, MainMenuPickLeadsThroughAllPickToEveryCustomersTickets) {
+  test_support::PickingHarness t;
+  ASSERT_TRUE(t.started);
+  t.nav().pushViewController(std::make_shared<MainMenuViewController>(), false);
+  t.app.drain();
+  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->tapText("Pick"));
+  t.app.drain();
+  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->tapText("All Pick"));
+  ASSERT_TRUE(t.waitForRequests());
+  auto* presented = t.nav().presentedViewController();
+  ASSERT_NE(presented, nullptr);
+  auto* tickets = dynamic_cast<PickTicketViewController*>(presented->visibleViewController());
+  ASSERT_NE(tickets, nullptr);
+  EXPECT_EQ(tickets->customerID(), std::nullopt);
+  EXPECT_EQ(tickets->listContent().size(), 4u);
 }
 
 }  // namespace
