@@ -44,7 +44,7 @@ std::string text(const json& item, const char* key) {
 void loadFirstFound(std::weak_ptr<ui::ImageView> view, std::vector<std::string> urls, size_t i) {
   auto v = view.lock();
   if (!v || i >= urls.size()) return;
-  const std::string url = urls[i];
+  const std::string url = Util::percentEscaped(urls[i]);
   v->setImageWithURL(url, nullptr, [view, urls = std::move(urls), i](std::shared_ptr<ui::Image> image) {
     if (!image) loadFirstFound(view, urls, i + 1);
   });
