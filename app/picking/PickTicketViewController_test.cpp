@@ -120,6 +120,16 @@ TEST_F(PickTicketTest, TapsAndCheckAllDriveTheCounterAndNextHandsOverTheNumbersI
   EXPECT_EQ(screen->lbl_pickQty()->text(), "2 - 2 checked");
 }
 
+TEST_F(PickTicketTest, RowWithoutCheckedStateShowsUncheckedAndTheFirstTapChecksIt) {
+  t.server.setFault("GetPickList", backoffice::Fault::result(R"([{"Response":"True","PickNo":"P1"}])"));
+  auto screen = t.openTickets(std::nullopt);
+  EXPECT_EQ(screen->lbl_pickQty()->text(), "1");
+  EXPECT_FALSE(screen->btn_nextButton()->isEnabled());
+  ASSERT_TRUE(t.h->chooseRow(*screen->pickTableView(), {0, 0}));
+  EXPECT_EQ(screen->listContent()[0]["IsChecked"], "True");
+  EXPECT_EQ(screen->lbl_pickQty()->text(), "1 - 1 checked");
+}
+
 TEST_F(PickTicketTest, ServerErrorRowAlertsWithItsTextAndClosesTheScreen) {
   auto screen = t.openTickets("C1006");
   auto alerts = t.app.alerts();
