@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/core/OverlayViewController.h"
+#include "app/customers/PickTicketEntry.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/TableView.h"
@@ -27,14 +28,6 @@ namespace orvo {
 
 class OrvoMobileAppDelegate;
 struct RequestAnswer;
-
-// The pick-ticket screen opened from the customer list in scan-pack mode takes the chosen
-// customer's code through this; nothing means the pick tickets of every customer.
-class PickTicketEntry {
- public:
-  virtual ~PickTicketEntry() = default;
-  virtual void setCustomerID(std::optional<std::string> code) = 0;
-};
 
 class CustomCellForCustomer : public ui::TableViewCell {
  public:

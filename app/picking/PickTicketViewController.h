@@ -4,8 +4,8 @@
 // The picker checks the tickets to pick together and "Next" opens the pick-up screen for
 // them. The checked state lives only in this screen; nothing is sent back.
 //
-// Made by the customer screen in scan-pack mode (`setCustomerID` with the chosen code, or
-// nothing for "All Pick") and pushed on its navigation controller. The list is loaded when
+// Made by the customer screen in scan-pack mode (`setCustomerID` of `PickTicketEntry` with
+// the chosen code, or nothing for "All Pick") and pushed on its navigation controller. The list is loaded when
 // the view loads and again on each change of the sort control, replacing what was shown;
 // the counter and the next button follow every change of the list. Main thread.
 
@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "app/customers/PickTicketEntry.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
@@ -40,7 +41,8 @@ class PickTicketTableViewCell : public ui::TableViewCell {
 
 class PickTicketViewController : public ui::ViewController,
                                  public ui::TableViewDataSource,
-                                 public ui::TableViewDelegate {
+                                 public ui::TableViewDelegate,
+                                 public PickTicketEntry {
  public:
   PickTicketViewController() : PickTicketViewController("PickTicketViewController") {}
   explicit PickTicketViewController(std::string nibName);
@@ -48,7 +50,7 @@ class PickTicketViewController : public ui::ViewController,
 
   // The customer whose tickets are listed; nothing for every customer.
   const std::optional<std::string>& customerID() const { return customerID_; }
-  void setCustomerID(std::optional<std::string> code) { customerID_ = std::move(code); }
+  void setCustomerID(std::optional<std::string> code) override { customerID_ = std::move(code); }
 
   void loadView() override;
   void viewDidLoad() override;

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/core/MainMenuViewController.h"
+#include "app/customers/CustomerScreens.h"
+#include "app/customers/CustomerViewController.h"
 #include "testing/app/PickingTestSupport.h"
 
 namespace orvo {
@@ -190,23 +192,42 @@ TEST_F(PickTicketTest, AnEmptyOrUnreadableAnswerEmptiesTheListAndNextIsOff) {
 namespace orvo {
 namespace {
 
-TEST(PickTicketRoad, MainMenuPickLeadsThroughAllPickToEveryCustomersTickets) {
+// The customer list in scan-pack mode, reached from the main menu's pick button, opens the
+// tickets of every customer ("All Pick") or of the customer chosen.
+TEST(PickTicketRoad, MainMenuPickLeadsThroughTheCustomerListToTheTickets) {
   test_support::PickingHarness t;
   ASSERT_TRUE(t.started);
+  registerCustomerScreens();
   t.nav().pushViewController(std::make_shared<MainMenuViewController>(), false);
   t.app.drain();
   t.app.delegate->window->layoutIfNeeded();
   ASSERT_TRUE(t.h->tapText("Pick"));
-  t.app.drain();
-  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.waitForRequests());
+  auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController());
+  ASSERT_NE(nav, nullptr);
+  auto* customers = dynamic_cast<CustomerViewController*>(nav->topViewController());
+  ASSERT_NE(customers, nullptr);
+
   ASSERT_TRUE(t.h->tapText("All Pick"));
   ASSERT_TRUE(t.waitForRequests());
-  auto* presented = t.nav().presentedViewController();
-  ASSERT_NE(presented, nullptr);
-  auto* tickets = dynamic_cast<PickTicketViewController*>(presented->visibleViewController());
+  auto* tickets = dynamic_cast<PickTicketViewController*>(nav->topViewController());
   ASSERT_NE(tickets, nullptr);
   EXPECT_EQ(tickets->customerID(), std::nullopt);
   EXPECT_EQ(tickets->listContent().size(), 4u);
+  nav->popViewControllerAnimated(false);
+  t.app.drain();
+  t.app.delegate->window->layoutIfNeeded();
+
+  t.h->typeText("Harbor");
+  t.h->pressReturn();
+  ASSERT_TRUE(t.waitForRequests());
+  ASSERT_TRUE(t.h->chooseRow(*customers->tableView(), {0, 0}));
+  ASSERT_TRUE(t.waitForRequests());
+  tickets = dynamic_cast<PickTicketViewController*>(nav->topViewController());
+  ASSERT_NE(tickets, nullptr);
+  EXPECT_EQ(tickets->customerID(), "C1001");
+  EXPECT_EQ(t.server.received("GetPickList").back().param("customer"), "C1001");
+  EXPECT_EQ(tickets->listContent().size(), 2u);
 }
 
 }  // namespace

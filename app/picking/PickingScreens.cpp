@@ -2,12 +2,9 @@
 
 #include <cmath>
 
-#include "app/core/OrvoMobileAppDelegate.h"
 #include "app/picking/PickTicketViewController.h"
 #include "app/picking/PickUpViewController.h"
 #include "platform/ui/Image.h"
-#include "platform/ui/NavigationController.h"
-#include "platform/ui/Text.h"
 
 namespace orvo {
 
@@ -44,33 +41,6 @@ void registerPickingScreens() {
   r.add<PickTicketViewController>("PickTicketViewController");
   r.add<PickUpViewController>("PickUpViewController");
   r.add<SizeQtyViewController>("SizeQtyViewController");
-  auto customer = r.make("CustomerView");
-  if (!customer || dynamic_cast<StandInViewController*>(customer.get()))
-    r.add<ScanPackCustomerStandIn>("CustomerView");
-}
-
-std::shared_ptr<PickTicketViewController> makePickTicketScreen(std::optional<std::string> customerID) {
-  auto screen = ui::viewControllerFromInterface<PickTicketViewController>("PickTicketViewController");
-  if (!screen) screen = std::make_shared<PickTicketViewController>();
-  screen->setCustomerID(std::move(customerID));
-  return screen;
-}
-
-void ScanPackCustomerStandIn::viewDidLoad() {
-  StandInViewController::viewDidLoad();
-  navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
-      ui::localizedString("Back"), ui::BarButtonItemStyle::Plain,
-      [this](ui::BarButtonItem&) { dismissViewControllerAnimated(true); }));
-  auto* app = OrvoMobileAppDelegate::shared();
-  if (!app || !app->settings().isScanPackMode) return;
-  auto allPick = ui::BarButtonItem::withTitle(ui::localizedString("All Pick"), ui::BarButtonItemStyle::Plain,
-                                              [this](ui::BarButtonItem&) { gotoPickView(); });
-  allPick->setTintColor(Color::green());
-  navigationItem().setRightBarButtonItem(allPick);
-}
-
-void ScanPackCustomerStandIn::gotoPickView() {
-  if (auto* nav = navigationController()) nav->pushViewController(makePickTicketScreen(std::nullopt), true);
 }
 
 }  // namespace orvo

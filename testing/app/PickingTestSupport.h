@@ -47,7 +47,8 @@ class PickingHarness {
 
   // The pick-ticket screen for `customer`, pushed, with its list loaded.
   std::shared_ptr<PickTicketViewController> openTickets(std::optional<std::string> customer) {
-    auto screen = makePickTicketScreen(std::move(customer));
+    auto screen = ui::viewControllerFromInterface<PickTicketViewController>("PickTicketViewController");
+    screen->setCustomerID(std::move(customer));
     nav().pushViewController(screen, false);
     waitForRequests();
     return screen;
