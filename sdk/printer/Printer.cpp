@@ -80,7 +80,6 @@ std::shared_ptr<Printer> Printer::create(int index, EAManager& manager) {
   std::shared_ptr<Printer> p(new Printer(index, manager));
   p->d_->comm = CommStream::initWithName("Printer");
   p->d_->comm->setDelegate(p);
-  manager.setDelegate(p);
   const int slot = index == 1 ? 1 : 0;
   {
     std::lock_guard<std::mutex> lock(gRegistryMutex);

@@ -83,8 +83,8 @@ class Printer final : public AccessoryManagerDelegate,
   static constexpr size_t kChannelCacheSize = 380;
   static constexpr int kSdkVersion = 207;
 
-  // A driver of printer `index` (0 or 1) over `manager`, which must outlive it; it
-  // registers with the manager.
+  // A driver of printer `index` (0 or 1) over `manager`, which must outlive it. Whoever
+  // makes it registers it with the manager (`accessoryShouldConnect` and the rest).
   static std::shared_ptr<Printer> create(int index, EAManager& manager);
   ~Printer() override;
   Printer(const Printer&) = delete;
