@@ -340,6 +340,7 @@ void Printer::stopWriteThread() {
     d_->writeThreadStop = true;
     t = std::move(d_->writeThread);
   }
+  d_->threadWake.notify_all();
   if (!t.joinable()) return;
   if (t.get_id() == std::this_thread::get_id())
     t.detach();
@@ -349,8 +350,12 @@ void Printer::stopWriteThread() {
 
 void Printer::writeThreadMain() {
   while (!d_->writeThreadStop) {
-    Impl::pause(kWriteThreadPeriod);
-    if (d_->writeThreadStop) break;
+    {
+      std::unique_lock<std::mutex> lock(d_->threadMutex);
+      if (foundation::Clock::current().waitFor(lock, d_->threadWake, kWriteThreadPeriod,
+                                               [this] { return d_->writeThreadStop.load(); }))
+        break;
+    }
     bool due;
     {
       std::lock_guard<std::mutex> lock(d_->cacheLock);

@@ -86,6 +86,7 @@ struct Printer::Impl {
   std::atomic<bool> commStreamConnected{false};
 
   std::mutex threadMutex;
+  std::condition_variable threadWake;  // ends the write thread's pause when it must stop
   std::thread writeThread;
   std::atomic<bool> writeThreadStop{false};
   std::atomic<bool> inCommand{false};
