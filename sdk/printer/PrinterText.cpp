@@ -126,6 +126,7 @@ struct Piece {
   int align = kAlignLeft;
   int lastCharWidth = 0;
   size_t firstTextOffset = 0;  // where the first printable byte sits in `bytes`
+  size_t lastTextOffset = 0;   // and the last
 };
 
 class Layout {
@@ -166,6 +167,7 @@ class Layout {
     s_.curw += w;
     Piece& p = current();
     if (p.text.empty()) p.firstTextOffset = p.bytes.size();
+    p.lastTextOffset = p.bytes.size() + k - 1;
     p.bytes.insert(p.bytes.end(), b + i, b + i + k);
     p.text.insert(p.text.end(), b + i, b + i + k);
     p.width += w;
@@ -268,13 +270,21 @@ class Layout {
     int total = 0;
     for (const auto& p : pieces_) total += p.width;
     int lastWidth = pieces_.empty() ? 0 : pieces_.back().width;
-    if (!pieces_.empty() && !pieces_.back().text.empty() && pieces_.back().text.back() == ' ') {
+    const bool trailingSpace =
+        !pieces_.empty() && !pieces_.back().text.empty() && pieces_.back().text.back() == ' ';
+    if (trailingSpace) {
       total -= pieces_.back().lastCharWidth;
       lastWidth -= pieces_.back().lastCharWidth;
     }
     if (total * 4 < pageWidth_ * 3 || pieces_.size() < 2) {
       for (const auto& p : pieces_) out.insert(out.end(), p.bytes.begin(), p.bytes.end());
       return;
+    }
+    // The uncounted space is not sent either: after the last piece, pinned to the right
+    // edge, it would run past the line.
+    if (trailingSpace) {
+      Piece& last = pieces_.back();
+      last.bytes.erase(last.bytes.begin() + long(last.lastTextOffset));
     }
     const double gap = double(pageWidth_ - total) / double(pieces_.size());
     int before = 0;

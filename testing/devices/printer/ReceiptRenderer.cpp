@@ -343,7 +343,10 @@ void ReceiptRenderer::drawGlyph(const Glyph& g, int top) {
 
 void ReceiptRenderer::drawRaster(const Bytes& rows, int lineSize, int rowCount, bool reversed, int align) {
   if (lineSize <= 0 || rowCount <= 0) return;
-  const int x0 = alignedX(lineSize * 8, align);
+  // Raster rows already carry the picture's placement (the host aligned it inside them), so
+  // the head draws them from the margin whatever ESC a says.
+  (void)align;
+  const int x0 = margin_;
   const int count = std::min(rowCount, int(rows.size() / size_t(lineSize)));
   for (int y = 0; y < count; ++y)
     for (int x = 0; x < lineSize * 8; ++x) {
