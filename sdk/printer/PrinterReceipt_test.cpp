@@ -11,6 +11,7 @@
 
 #include "sdk/printer/Printer.h"
 #include "testing/devices/printer/PrinterTestBench.h"
+#include "testing/devices/printer/SampleReceipt.h"
 
 namespace kestra {
 namespace {
@@ -19,30 +20,18 @@ using devices::PrinterPersona;
 using devices::PrinterTestBench;
 using foundation::Bytes;
 
-// A 96 x 48 picture: a frame and a diagonal, for the raster path.
-KXImage logo() {
-  KXImage img = KXImage::grey(96, 48, 255);
-  for (int y = 0; y < 48; ++y)
-    for (int x = 0; x < 96; ++x)
-      if (x < 3 || y < 3 || x > 92 || y > 44 || std::abs(x - 2 * y) < 2) img.pixels[size_t(y * 96 + x)] = 0;
-  return img;
-}
-
-// The sample receipt of the demo, printed through `p`.
-bool printSample(Printer& p) {
-  return p.printImage(logo(), ALIGN_CENTER) &&
-         p.printText("{=C}{+DW}{+B}ORVO STORE{-B}{-DW}\n{=C}12 Harbour Road\n") &&
-         p.printDelimiter('-') &&
-         p.printText("{=L}Order {=R}1042\n{=L}Shirt M blue {=R}2 x 19.90\n{=L}Jacket L {=R}1 x 89.00\n") &&
-         p.printText("{+B}{=L}Total {=R}128.80{-B}\n{=C}{+I}Thank you!{-I} {+U}Come again{-U}\n"
-                     "{=C}{+V} PAID {-V}\n{=F1}Font B: 42 characters fit on one line here\n") &&
-         p.printText("{+W}{=J}Goods remain the property of the seller until they are paid in full; "
-                     "totals such as 1,250.00 never split.\n") &&
-         p.setBarcodeSettings(2, 60, BAR_TEXT_BELOW, ALIGN_CENTER) &&
-         p.printBarcode(8, foundation::bytesOf("ORVO-1042")) &&
-         p.printBarcodeQRCode(foundation::bytesOf("https://orvo.example/r/1042"), 1, 4) &&
-         p.feedPaper(40) && p.flushCache();
-}
+// The device API's printing names over one printer driver.
+struct PrinterAsApi {
+  Printer& p;
+  bool prnPrintImage(const KXImage& i, int a) { return p.printImage(i, a); }
+  bool prnPrintText(const std::string& t) { return p.printText(t); }
+  bool prnPrintDelimiter(int c) { return p.printDelimiter(c); }
+  bool prnSetBarcodeSettings(int s, int h, int t, int a) { return p.setBarcodeSettings(s, h, t, a); }
+  bool prnPrintBarcode(int t, const Bytes& b) { return p.printBarcode(t, b); }
+  bool prnPrintBarcodeQRCode(const Bytes& b, int e, int s) { return p.printBarcodeQRCode(b, e, s); }
+  bool prnFeedPaper(int n) { return p.feedPaper(n); }
+  bool prnFlushCache() { return p.flushCache(); }
+};
 
 std::vector<std::string> readCodes(const devices::ReceiptRenderer& r) {
   std::vector<uint8_t> lum(r.dots().size());
@@ -62,14 +51,15 @@ std::vector<std::string> readCodes(const devices::ReceiptRenderer& r) {
 TEST(PrinterReceipt, SampleReceiptMatchesTheGoldenPicture) {
   PrinterTestBench b(PrinterPersona::scanner());
   ASSERT_TRUE(b.connect());
-  ASSERT_TRUE(printSample(*b.printer));
+  PrinterAsApi api{*b.printer};
+  ASSERT_TRUE(devices::printSampleReceipt(api));
   const std::filesystem::path golden = std::filesystem::path(KESTRA_PRINTER_GOLDEN) / "sample-receipt.png";
   const std::filesystem::path actual = std::filesystem::temp_directory_path() / "kestra-sample-receipt.png";
   b.sim->model().withRenderer([&](devices::ReceiptRenderer& r) {
     r.finishLine();
     ASSERT_TRUE(r.savePng(actual));
     if (std::getenv("KESTRA_UPDATE_GOLDEN")) r.savePng(golden);
-    EXPECT_EQ(readCodes(r), (std::vector<std::string>{"ORVO-1042", "https://orvo.example/r/1042"}));
+    EXPECT_EQ(readCodes(r), (std::vector<std::string>{devices::kSampleBarcode, devices::kSampleQRCode}));
     const auto& lines = r.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "ORVO STORE"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), std::string(32, '-')), lines.end());
@@ -89,7 +79,7 @@ TEST(PrinterReceipt, ImagesGoOutAsCompressedBandsOrRasterBands) {
     PrinterTestBench b(persona);
     ASSERT_TRUE(b.connect());
     const size_t start = b.sim->model().printData().size();
-    ASSERT_TRUE(b.printer->printImage(logo(), ALIGN_LEFT));
+    ASSERT_TRUE(b.printer->printImage(devices::sampleLogo(), ALIGN_LEFT));
     ASSERT_TRUE(b.printer->flushCache());
     // Plain bytes have no reply to wait for: wait until the printer has both bands.
     const size_t generic = 2 * (11 + 12 * 24);
