@@ -345,3 +345,26 @@ TEST(Printer, ModuleCommandsUseTheModuleFrame) {
 
 }  // namespace
 }  // namespace kestra
+
+namespace kestra {
+namespace {
+
+TEST(PrinterHead, EncryptedHeadIsFoundOnItsChannelAndEncryptedSwipesAreReported) {
+  devices::PrinterTestBench b(devices::PrinterPersona::scanner());
+  ASSERT_TRUE(b.connect());
+  b.sim->model().head().setVersions(214, 101);
+  b.sim->model().head().setTracksRead(3);
+  b.sim->model().head().setMaskedData(std::string("\x00\x04\x03\x00", 4) + "4111" + "=28");
+  EXPECT_EQ(b.printer->getSupportedFeature(0), 4);
+  EXPECT_EQ(b.printer->getSupportedFeature(1), 1);
+  Error e;
+  EXPECT_EQ(b.printer->getSupportedFeature(8, &e), 0);
+  EXPECT_EQ(e.text, "Feature not supported on the connected device(s)");
+  b.delegate->clear();
+  b.sim->sendEvent(0x10);
+  // Type 0x22 >> 3 and tracks 0x22 & 7; the data after the first byte; the masked texts.
+  EXPECT_TRUE(b.delegate->log().waitForLine("encrypted:4:2:5:4111|=28|(null):0"));
+}
+
+}  // namespace
+}  // namespace kestra
