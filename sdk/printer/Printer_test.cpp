@@ -103,7 +103,6 @@ TEST(Printer, BusyReplyIsSentAgainEveryHalfSecondUntilItSucceeds) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(b.sim->frames().hostFrames().size(), before + 4);  // three busy, then accepted
   EXPECT_GE(took, std::chrono::milliseconds(1500));
-  EXPECT_LT(took, std::chrono::milliseconds(1700));
 }
 
 TEST(Printer, PrintCacheFlushesAtOverflowAndAfterQuiet) {
