@@ -367,3 +367,64 @@ TEST(PrinterHead, EncryptedHeadIsFoundOnItsChannelAndEncryptedSwipesAreReported)
 
 }  // namespace
 }  // namespace kestra
+
+namespace kestra {
+namespace {
+
+TEST(PrinterPage, PageModeAndBlackMarkOnALabelCapablePrinter) {
+  devices::PrinterTestBench b(devices::PrinterPersona::persona257());
+  ASSERT_TRUE(b.connect());
+  const size_t start = b.sim->model().printData().size();
+  ASSERT_TRUE(b.printer->pageStart());
+  ASSERT_TRUE(b.printer->pageFillRectangle(10, 10, 100, 20, 1));
+  ASSERT_TRUE(b.printer->pagePrint());
+  ASSERT_TRUE(b.printer->pageEnd());
+  Error e;
+  EXPECT_FALSE(b.printer->tableCreate(&e));  // not on this model class
+  EXPECT_EQ(e.code, -7);
+  ASSERT_TRUE(b.printer->flushCache());
+  const Bytes all = b.sim->model().printData();
+  const Bytes sent(all.begin() + long(start), all.end());
+  const Bytes pageStart = {0x1B, 0x4C, 0x1B, 0x57, 0, 0, 0, 0, 0x80, 0x01, 0x80, 0x09, 0x1D, 0x54, 0};
+  EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 15), pageStart);
+  int threshold = 0;
+  EXPECT_TRUE(b.printer->getBlackMarkTreshold(&threshold));
+  EXPECT_EQ(threshold, 0x60);
+  EXPECT_TRUE(b.printer->setBlackMarkTreshold(0x80));
+  EXPECT_TRUE(b.printer->getBlackMarkTreshold(&threshold));
+  EXPECT_EQ(threshold, 0x80);
+  EXPECT_FALSE(b.printer->setBlackMarkTreshold(0x10, &e));
+  EXPECT_EQ(e.text, "Treshold value must be between 0x20 and 0xC0");
+}
+
+TEST(PrinterPage, TablesButNoPageModeOnAPrinterWithoutIt) {
+  devices::PrinterTestBench b(devices::PrinterPersona::scanner());
+  ASSERT_TRUE(b.connect());
+  const size_t start = b.sim->model().printData().size();
+  ASSERT_TRUE(b.printer->tableCreate());
+  ASSERT_TRUE(b.printer->tableAddColumn(100));
+  ASSERT_TRUE(b.printer->tableAddColumn(80, 0, ALIGN_RIGHT));
+  ASSERT_TRUE(b.printer->tableAddCell("Tea"));
+  ASSERT_TRUE(b.printer->tableAddCell("2.50"));
+  ASSERT_TRUE(b.printer->tableAddCell("Cake"));  // the last row is completed on print
+  ASSERT_TRUE(b.printer->tablePrint());
+  ASSERT_TRUE(b.printer->flushCache());
+  const Bytes all = b.sim->model().printData();
+  const Bytes sent(all.begin() + long(start), all.end());
+  const Bytes tableOpen = {0x13, 0x41, 0x13, 0x01, 0x4D, 0x13, 0x2B, 0x13, 0x43, 0x13, 0x4C, 0x00};
+  EXPECT_NE(std::search(sent.begin(), sent.end(), tableOpen.begin(), tableOpen.end()), sent.end());
+  b.sim->model().withRenderer([](devices::ReceiptRenderer& r) {
+    const auto& l = r.lines();
+    EXPECT_NE(std::find(l.begin(), l.end(), "Tea2.50"), l.end());
+    EXPECT_NE(std::find(l.begin(), l.end(), "Cake"), l.end());
+  });
+  Error e;
+  EXPECT_FALSE(b.printer->pageStart(&e));
+  EXPECT_EQ(e.code, -7);
+  EXPECT_EQ(e.text, "The conencted printer does not support page mode");
+  EXPECT_FALSE(b.printer->getBlackMarkTreshold(nullptr, &e));
+  EXPECT_EQ(e.text, "The conencted printer does not support blackmark");
+}
+
+}  // namespace
+}  // namespace kestra
