@@ -26,7 +26,7 @@ namespace kestra {
 bool KXDevices::prnGetPrinterStatus(int* status, Error* error) {
   if (!route({Kind::Printer})) return routeError(error);
   const int s = printer().getPrinterStatus(nullptr);
-  if (s == -1) return foundation::fail(error, KXUNISDKGlobals::makeError(-20, KXErrors::getErrorDescription(-20)));
+  if (s == -1) return foundation::fail(error, KXUNISDKGlobals::makeError(-20, std::string(KXErrors::getErrorDescription(-20))));
   if (status) *status = s;
   return true;
 }

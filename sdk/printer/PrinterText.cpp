@@ -131,9 +131,9 @@ struct Piece {
 
 class Layout {
  public:
-  Layout(int pageWidth, TextState& s, const TextEscapes& e,
+  Layout(int pageWidth, TextState& s,
          const std::function<bool(const foundation::Bytes&)>& w)
-      : pageWidth_(pageWidth), s_(s), esc_(e), write_(w) {}
+      : pageWidth_(pageWidth), s_(s), write_(w) {}
 
   bool ok() const { return ok_; }
   int maxPieces() const { return maxPieces_; }
@@ -299,7 +299,6 @@ class Layout {
 
   const int pageWidth_;
   TextState& s_;
-  const TextEscapes& esc_;
   const std::function<bool(const foundation::Bytes&)>& write_;
   std::vector<Piece> pieces_;
   bool open_ = false;
@@ -417,7 +416,7 @@ bool layoutText(const foundation::Bytes& prepared, int encoding, int pageWidth, 
     escapes.addRotate(start, state);
     if (!write(start)) return false;
   }
-  Layout layout(pageWidth, state, escapes, write);
+  Layout layout(pageWidth, state, write);
   const uint8_t* b = prepared.data();
   const size_t n = prepared.size();
   const bool doubleByte = isDoubleByteEncoding(encoding);
