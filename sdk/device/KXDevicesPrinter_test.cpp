@@ -82,6 +82,9 @@ TEST(KXDevicesPrinter, BothPrinterSlotsPrintOnTheirOwnPrinter) {
   devices::SimulatedPrinter second(devices::SimulatedPrinter::identityFor(persona2), bench.folder, persona2);
   ASSERT_TRUE(first.attach());
   ASSERT_TRUE(second.attach());
+  // Both listed before the search starts: an attach that lands during a search waits for the
+  // next one.
+  ASSERT_TRUE(bench.runUntil([&] { return bench.registry->connectedAccessories().size() == 2; }));
   api->connect();
   const bool up = bench.runUntil([&] { return api->getConnectedDevicesInfo().size() == 2; });
   ASSERT_TRUE(up);
