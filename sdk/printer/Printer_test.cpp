@@ -194,7 +194,7 @@ TEST(Printer, StatusReflectsPaperAndAFailedPollIsNotSuccess) {
   EXPECT_EQ(e.text, "Command failed");
   EXPECT_FALSE(b.printer->isPrinterConnected());
   // An empty write asked for by a caller still reports success, as it always has.
-  EXPECT_TRUE(b.printer->prnWrite(nullptr, 0));
+  EXPECT_TRUE(b.printer->prnWrite(static_cast<const uint8_t*>(nullptr), uint64_t{0}));
   b.sim->model().setCoverOpen(false);
   b.sim->model().setPaperOut(false);
   b.sim->model().setJobRunning(2);
