@@ -60,7 +60,10 @@
 #include "platform/ui/qt/Host.h"
 #include "platform/ui/qt/Offscreen.h"
 #include "platform/net/Reachability.h"
+#include "sdk/device/OKTKXDevices.h"
 #include "testing/backoffice/BackOfficeServer.h"
+#include "testing/devices/printer/SampleReceipt.h"
+#include "testing/devices/printer/SimulatedPrinter.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
 #include "tools/DemoOrderRoad.h"
 
@@ -331,11 +334,34 @@ bool Walk::run() {
   }
   step("logged in: the order type screen follows", top() && top()->nibName() == "SoOrderTypeViewController");
   shot("order-type");
+
   // The order road: customer, store and the item list with two scanned codes.
   demo::walkOrderRoad(app_, h_, sleeve_,
                       {[this](const std::string& w, bool ok) { return step(w, ok); },
                        [this](const std::string& n) { shot(n); }, [this] { settle(); },
                        [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }});
+
+  // A receipt printed through the SDK on a simulated printer; its picture goes with the
+  // screenshots.
+  {
+    const auto persona = devices::PrinterPersona::scanner();
+    devices::SimulatedPrinter printer(devices::SimulatedPrinter::identityFor(persona), {}, persona);
+    auto& sdk = kestra::OKTKXDevices::sharedDevice();
+    const bool connected = printer.attach() && foundation::RunLoop::main().runUntil(
+        [&] { return sdk.getDeviceConnectionState(kestra::DEVICE_TYPE_PRINTER) == 2; }, std::chrono::milliseconds(10000));
+    step("simulated printer connected", connected);
+    step("sample receipt printed", connected && devices::printSampleReceipt(sdk));
+    const fs::path picture = folder_ / "receipt.png";
+    const bool saved = printer.model().withRenderer([&](devices::ReceiptRenderer& r) {
+      r.finishLine();
+      return r.savePng(picture);
+    });
+    step("receipt picture saved", saved);
+    std::printf("  receipt: %s\n", picture.c_str());
+    printer.detach();
+    foundation::RunLoop::main().runUntil(
+        [&] { return sdk.getDeviceConnectionState(kestra::DEVICE_TYPE_PRINTER) != 2; }, std::chrono::milliseconds(5000));
+  }
   return !failed_;
 }
 

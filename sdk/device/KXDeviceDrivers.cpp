@@ -52,6 +52,10 @@ std::optional<std::string> KXPrinterDriver::scanBarcode(double, int*, Error* err
   return std::nullopt;
 }
 
+bool KXPrinterDriver::pageFillRectangle(int, Error* error) { return noDevice(error); }
+bool KXPrinterDriver::pageFillRectangle(int, int, int, int, int, Error* error) { return noDevice(error); }
+bool KXPrinterDriver::pageRectangleFrame(int, int, int, int, int, int, Error* error) { return noDevice(error); }
+
 std::optional<nlohmann::json> KXPinpadDriver::msGetLastCardMaskedData(Error* error) {
   noDevice(error);
   return std::nullopt;

@@ -31,6 +31,9 @@
 
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
+#include "sdk/foundation/KXColor.h"
+#include "sdk/foundation/KXDeviceInfo.h"
+#include "sdk/foundation/KXImage.h"
 
 namespace kestra {
 
@@ -44,6 +47,9 @@ using foundation::Error;
 
 // The error of a command sent to a driver without a device: -20 "No device connected".
 Error noDeviceError();
+// Marks the arguments of a "no device" body as used.
+template <class... T>
+inline void kxUnused(const T&...) {}
 
 // What every driver kind answers about itself.
 class KXDriverBase {
@@ -119,6 +125,30 @@ class KXPrinterDriver : public KXManagedDriver {
   // One scan of the printer's engine within `timeoutSeconds`: the code and its type, or
   // nothing.
   virtual std::optional<std::string> scanBarcode(double timeoutSeconds, int* type, Error* error);
+
+  // The printing calls (KXPrinterAPI.inc), under the printer's own names.
+#define KX_PRN(R, API, DRV, P, A, F) \
+  virtual R DRV P {                  \
+    kxUnused A;                      \
+    foundation::fail(error, noDeviceError()); \
+    return F;                        \
+  }
+#define KX_PRN_SHARED(R, API, DRV, PIN, P, A, F) KX_PRN(R, API, DRV, P, A, F)
+#include "sdk/device/KXPrinterAPI.inc"
+  // The status word, or -1.
+  virtual int getPrinterStatus(Error* error) {
+    foundation::fail(error, noDeviceError());
+    return -1;
+  }
+  virtual void prnStartTransaction() {}
+  virtual void prnEndStransaction() {}
+  virtual bool pageIsSupported() { return false; }
+  virtual bool tableIsSupported() { return false; }
+  // Colours: -1 none, 0 white, 1 black.
+  virtual bool pageFillRectangle(int color, Error* error);
+  virtual bool pageFillRectangle(int left, int top, int width, int height, int color, Error* error);
+  virtual bool pageRectangleFrame(int left, int top, int width, int height, int frameWidth, int color,
+                                  Error* error);
 };
 
 // The pinpad (`PPad`). Integer results are pinpad statuses: 0 success, 16 not connected.
@@ -154,6 +184,15 @@ class KXPinpadDriver : public KXManagedDriver {
   virtual int displayWidth() { return 0; }
   virtual int displayHeight() { return 0; }
   virtual bool displayAtBottom() { return false; }
+
+  // The printer channel's calls (KXPrinterAPI.inc) that a pinpad with a printer serves.
+#define KX_PRN_SHARED(R, API, DRV, PIN, P, A, F) \
+  virtual R PIN P {                              \
+    kxUnused A;                                  \
+    foundation::fail(error, noDeviceError());    \
+    return F;                                    \
+  }
+#include "sdk/device/KXPrinterAPI.inc"
 };
 
 // Drivers that are either attached and open or not: the serial adapter (`CarvikStream`),

@@ -153,6 +153,17 @@ class FakePrinter final : public FakeManaged<KXPrinterDriver> {
     log->add(name_ + ".beep");
     return false;
   }
+  bool printText(const std::string& text, Error*) override {
+    log->add(name_ + ".printText:" + text);
+    return true;
+  }
+  int status = -1;
+  int getPrinterStatus(Error*) override { return status; }
+  bool pageFillRectangle(int color, Error*) override {
+    log->add(name_ + ".pageFillRectangle:" + std::to_string(color));
+    return true;
+  }
+  void prnStartTransaction() override { log->add(name_ + ".prnStartTransaction"); }
   // Scripted scan answers, taken one per call; the loop blocks while `hold` is set.
   std::vector<std::string> scans;
   std::atomic<bool> hold{false};
@@ -209,6 +220,7 @@ class FakePinpad final : public FakeManaged<KXPinpadDriver> {
     return st("sysEnableEvents");
   }
   int sysPlaySound(const int*, int, int) override { return st("sysPlaySound"); }
+  bool prnPrintText(const std::string& text, Error*) override { return st("prnPrintText:" + text) == 0; }
 };
 
 class FakeStream final : public KXSerialAdapterDriver {

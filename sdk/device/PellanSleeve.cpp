@@ -2,7 +2,9 @@
 
 #include "sdk/device/KXDevices.h"
 #include "sdk/device/PPadPinpad.h"
+#include "sdk/device/PrinterDevice.h"
 #include "sdk/pinpad/PPad.h"
+#include "sdk/printer/Printer.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/EAManager.h"
 
@@ -142,6 +144,10 @@ class PellanDriverFactory final : public KXDriverFactory {
   std::shared_ptr<KXSleeveDriver> makeSleeve() override { return std::make_shared<PellanSleeve>(pellan_); }
   std::shared_ptr<KXPinpadDriver> makePinpad() override {
     return pad_ ? std::make_shared<PPadPinpad>(pad_) : KXDriverFactory::makePinpad();
+  }
+  std::shared_ptr<KXPrinterDriver> makePrinter(int index) override {
+    if (!manager_) return KXDriverFactory::makePrinter(index);
+    return std::make_shared<PrinterDevice>(Printer::create(index, *manager_));
   }
   EAManager* accessoryManager() override { return manager_; }
   void tryConnect() override {
