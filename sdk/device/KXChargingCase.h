@@ -97,4 +97,8 @@ class KXDeviceAgentStandIn final : public KXDeviceAgent {
   void VexaLog(const std::string&) override {}
 };
 
+// The process's agent (sdk/agent), made on first use; the stand-in where the agent is not
+// part of the build.
+std::shared_ptr<KXDeviceAgent> registerDeviceAgent() __attribute__((weak));
+
 }  // namespace kestra

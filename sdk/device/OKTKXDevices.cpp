@@ -19,7 +19,7 @@ namespace kestra {
 OKTKXDevices& OKTKXDevices::sharedDevice() {
   static std::shared_ptr<OKTKXDevices> shared =
       create(KXDevices::sharedDevice().shared_from_this(), OKTCD::sharedDevice(),
-             std::make_shared<KXDeviceAgentStandIn>());
+             registerDeviceAgent ? registerDeviceAgent() : std::make_shared<KXDeviceAgentStandIn>());
   return *shared;
 }
 

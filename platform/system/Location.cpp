@@ -1,0 +1,181 @@
+#include "platform/system/Location.h"
+
+#include <array>
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "platform/foundation/MainQueue.h"
+
+namespace system_info {
+
+namespace {
+
+std::mutex gSharedMutex;
+std::shared_ptr<LocationProvider> gShared;
+
+// Runs a fixed gdbus command line (no outside text is ever put into it) and returns its
+// output, or nothing when it failed.
+std::optional<std::string> gdbus(const std::string& arguments) {
+  const std::string command = "timeout 10 gdbus " + arguments + " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return std::nullopt;
+  std::string out;
+  std::array<char, 512> buffer{};
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
+  return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
+}
+
+const char kDest[] = "call --system --dest org.freedesktop.GeoClue2 --object-path ";
+
+std::optional<std::string> objectPath(const std::string& text) {
+  std::smatch m;
+  static const std::regex re("objectpath '([^']+)'");
+  if (std::regex_search(text, m, re)) return m[1].str();
+  return std::nullopt;
+}
+
+std::optional<double> number(const std::string& text, const char* name) {
+  std::smatch m;
+  const std::regex re(std::string("'") + name + "': <(-?[0-9.eE+-]+)>");
+  if (std::regex_search(text, m, re)) return std::stod(m[1].str());
+  return std::nullopt;
+}
+
+// One fix from GeoClue, waiting at most about 30 s for it.
+std::optional<LocationFix> geoClueFix() {
+  auto client = gdbus(std::string(kDest) + "/org/freedesktop/GeoClue2/Manager --method org.freedesktop.GeoClue2.Manager.GetClient");
+  auto path = client ? objectPath(*client) : std::nullopt;
+  if (!path) return std::nullopt;
+  const std::string on = std::string(kDest) + *path + " --method ";
+  gdbus(on + "org.freedesktop.DBus.Properties.Set org.freedesktop.GeoClue2.Client DesktopId \"<'kestra-agent'>\"");
+  gdbus(on + "org.freedesktop.DBus.Properties.Set org.freedesktop.GeoClue2.Client RequestedAccuracyLevel \"<uint32 8>\"");
+  if (!gdbus(on + "org.freedesktop.GeoClue2.Client.Start")) return std::nullopt;
+  std::optional<LocationFix> fix;
+  for (int i = 0; i < 60 && !fix; ++i) {
+    auto loc = gdbus(on + "org.freedesktop.DBus.Properties.Get org.freedesktop.GeoClue2.Client Location");
+    auto locPath = loc ? objectPath(*loc) : std::nullopt;
+    if (locPath && *locPath != "/") {
+      auto all = gdbus(std::string(kDest) + *locPath +
+                       " --method org.freedesktop.DBus.Properties.GetAll org.freedesktop.GeoClue2.Location");
+      if (all) {
+        auto lat = number(*all, "Latitude");
+        auto lon = number(*all, "Longitude");
+        if (lat && lon) {
+          LocationFix f;
+          f.latitude = *lat;
+          f.longitude = *lon;
+          f.altitude = number(*all, "Altitude").value_or(0);
+          f.horizontalAccuracy = number(*all, "Accuracy").value_or(0);
+          f.timestamp = std::chrono::system_clock::now();
+          fix = f;
+        }
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  gdbus(on + "org.freedesktop.GeoClue2.Client.Stop");
+  return fix;
+}
+
+}  // namespace
+
+std::shared_ptr<LocationProvider> LocationProvider::shared() {
+  std::lock_guard lock(gSharedMutex);
+  if (!gShared) gShared = std::make_shared<GeoClueLocationProvider>();
+  return gShared;
+}
+
+void LocationProvider::setShared(std::shared_ptr<LocationProvider> provider) {
+  std::lock_guard lock(gSharedMutex);
+  gShared = std::move(provider);
+}
+
+// ---- GeoClue ---------------------------------------------------------------------------------
+
+bool GeoClueLocationProvider::locationServicesEnabled() {
+  std::lock_guard lock(mutex_);
+  if (!available_)
+    available_ = gdbus(std::string(kDest) +
+                       "/org/freedesktop/GeoClue2/Manager --method org.freedesktop.DBus.Peer.Ping")
+                     .has_value();
+  return *available_;
+}
+
+LocationAuthorization GeoClueLocationProvider::authorizationStatus() {
+  return locationServicesEnabled() ? LocationAuthorization::Always : LocationAuthorization::NotDetermined;
+}
+
+void GeoClueLocationProvider::requestLocation(Completion completion) {
+  std::thread([completion = std::move(completion)] {
+    auto fix = geoClueFix();
+    foundation::MainQueue::post([completion, fix] {
+      if (fix)
+        completion(fix, {});
+      else
+        completion(std::nullopt, {"kCLErrorDomain", 0, "The location is unknown."});
+    });
+  }).detach();
+}
+
+// ---- Simulated ----------------------------------------------------------------------------------
+
+bool SimulatedLocationProvider::locationServicesEnabled() {
+  std::lock_guard lock(mutex_);
+  return enabled_;
+}
+LocationAuthorization SimulatedLocationProvider::authorizationStatus() {
+  std::lock_guard lock(mutex_);
+  return status_;
+}
+void SimulatedLocationProvider::requestAlwaysAuthorization() {
+  std::lock_guard lock(mutex_);
+  if (status_ == LocationAuthorization::NotDetermined) status_ = answer_;
+}
+void SimulatedLocationProvider::requestWhenInUseAuthorization() { requestAlwaysAuthorization(); }
+void SimulatedLocationProvider::requestLocation(Completion completion) {
+  std::lock_guard lock(mutex_);
+  ++requests_;
+  pending_.push_back(std::move(completion));
+}
+void SimulatedLocationProvider::setServicesEnabled(bool on) {
+  std::lock_guard lock(mutex_);
+  enabled_ = on;
+}
+void SimulatedLocationProvider::setAuthorization(LocationAuthorization a) {
+  std::lock_guard lock(mutex_);
+  status_ = a;
+}
+void SimulatedLocationProvider::setAuthorizationAnswer(LocationAuthorization a) {
+  std::lock_guard lock(mutex_);
+  answer_ = a;
+}
+size_t SimulatedLocationProvider::pendingRequests() const {
+  std::lock_guard lock(mutex_);
+  return pending_.size();
+}
+size_t SimulatedLocationProvider::requestCount() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+void SimulatedLocationProvider::deliver(const LocationFix& fix) {
+  std::vector<Completion> waiting;
+  {
+    std::lock_guard lock(mutex_);
+    waiting.swap(pending_);
+  }
+  for (auto& c : waiting) foundation::MainQueue::post([c, fix] { c(fix, {}); });
+}
+void SimulatedLocationProvider::fail() {
+  std::vector<Completion> waiting;
+  {
+    std::lock_guard lock(mutex_);
+    waiting.swap(pending_);
+  }
+  for (auto& c : waiting) foundation::MainQueue::post([c] { c(std::nullopt, {"kCLErrorDomain", 0, "The location is unknown."}); });
+}
+
+}  // namespace system_info

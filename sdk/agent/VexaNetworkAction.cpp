@@ -1,0 +1,130 @@
+#include "sdk/agent/VexaNetworkAction.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "platform/foundation/MainQueue.h"
+#include "sdk/agent/UICKeyChainStore.h"
+
+namespace kestra {
+
+namespace {
+
+std::mutex gServerMutex;
+std::optional<std::string> gOrigin;
+std::optional<std::string> gCaFile;
+
+bool isHttpUrl(const std::string& s) {
+  for (const char* scheme : {"https://", "http://"}) {
+    const std::string p = scheme;
+    if (s.size() > p.size() && s.compare(0, p.size(), p) == 0 && s[p.size()] != '/') return true;
+  }
+  return false;
+}
+
+void deliver(const VexaPostCompletion& completion, VexaPostResult result) {
+  if (!completion) return;
+  foundation::MainQueue::post([completion, result = std::move(result)] { completion(result); });
+}
+
+void send(net::HttpRequest request, VexaPostCompletion completion) {
+  request.caFile = VexaNetworkAction::caFile();
+  net::HttpClient::shared().send(std::move(request), [completion](std::optional<net::HttpResponse> response, Error error) {
+    VexaPostResult r;
+    if (error.isError()) {
+      r.error = error;
+    } else if (response) {
+      r.success = response->status == 200;
+      r.data = response->body;
+      r.response = std::move(response);
+    }
+    if (completion) completion(r);
+  });
+}
+
+}  // namespace
+
+VexaNetworkAction& VexaNetworkAction::sharedNetworkAction() {
+  static VexaNetworkAction action;
+  return action;
+}
+
+void VexaNetworkAction::setServer(std::string origin, std::string caFile) {
+  std::lock_guard lock(gServerMutex);
+  while (!origin.empty() && origin.back() == '/') origin.pop_back();
+  gOrigin = std::move(origin);
+  gCaFile = std::move(caFile);
+}
+
+std::string VexaNetworkAction::origin() {
+  std::lock_guard lock(gServerMutex);
+  if (!gOrigin) {
+    const char* env = std::getenv("KESTRA_MDM_ORIGIN");
+    gOrigin = env && *env ? env : "https://mdm.kestra-devices.com";
+  }
+  return *gOrigin;
+}
+
+std::string VexaNetworkAction::caFile() {
+  std::lock_guard lock(gServerMutex);
+  if (!gCaFile) {
+    const char* env = std::getenv("KESTRA_MDM_CA_FILE");
+    gCaFile = env ? env : "";
+  }
+  return *gCaFile;
+}
+
+std::string VexaNetworkAction::checkInAddress() {
+  auto stored = UICKeyChainStore::sharedStore().stringForKey(std::string("checkInServer"));
+  if (stored && stored->size() >= 11 && isHttpUrl(*stored)) return *stored;
+  return origin() + kVexaCheckInPath;
+}
+
+void VexaNetworkAction::postJSON(const std::optional<nlohmann::json>& object, const std::optional<std::string>& address,
+                                 VexaPostCompletion completion) {
+  if (!object || object->is_null()) {
+    VexaPostResult r;
+    r.error = KestraSDKError::generateErrorForDomain(kKestraSDKErrorDomain, kVexaErrorDataNil, "Data cannot be nil.");
+    deliver(completion, std::move(r));
+    return;
+  }
+  std::string body;
+  try {
+    if (!object->is_object() && !object->is_array()) throw std::invalid_argument("not an object");
+    body = object->dump();
+  } catch (const std::exception&) {
+    // The caller still hears of it, so a check-in waiting for the answer never hangs.
+    VexaPostResult r;
+    r.error = KestraSDKError::generateErrorForDomain(kKestraSDKErrorDomain, kVexaErrorDataNil,
+                                                     "Data is not a valid JSON object.");
+    deliver(completion, std::move(r));
+    return;
+  }
+  net::HttpRequest request;
+  request.method = "POST";
+  if (address && isHttpUrl(*address))
+    request.url = *address;
+  else if (address)
+    request.url = origin() + kVexaCheckInPath;
+  else
+    request.url = checkInAddress();
+  request.headers = {{"content-type", "application/json"}};
+  request.body = std::move(body);
+  request.timeout = kVexaRequestTimeout;
+  request.resourceTimeout = kVexaResourceTimeout;
+  send(std::move(request), std::move(completion));
+}
+
+void VexaNetworkAction::postMultipart(const std::string& path, std::string body, const std::string& contentType,
+                                      foundation::Duration timeout, VexaPostCompletion completion) {
+  net::HttpRequest request;
+  request.method = "POST";
+  request.url = origin() + path;
+  request.headers = {{"Content-Type", contentType}};
+  request.body = std::move(body);
+  request.timeout = timeout;
+  send(std::move(request), std::move(completion));
+}
+
+}  // namespace kestra

@@ -1,0 +1,82 @@
+#pragma once
+// How the agent talks to the management server: every message is a JSON object POSTed over
+// HTTPS with the one header "content-type: application/json" (the log upload, a multipart
+// form, goes through `postMultipart`). Success is an answer with status 200 and no transport
+// error; any other answer is a failure that still carries the answer's body and status.
+//
+// The server's origin is built in ("https://mdm.kestra-devices.com") and may be replaced by
+// the environment (KESTRA_MDM_ORIGIN) or `setServer`; the server's certificate is always
+// verified, against the system's authorities or the CA file given by KESTRA_MDM_CA_FILE or
+// `setServer`. The check-in address is the secret store's "checkInServer" when that is at
+// least 11 characters long, otherwise the origin plus "/api/DepricatedServices"; the fixed
+// endpoints always use the origin.
+//
+// Threads: posts may start on any thread; completions run on the main queue, exactly once
+// per post (also when the object cannot be sent).
+
+#include <functional>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Error.h"
+#include "platform/net/HttpClient.h"
+
+namespace kestra {
+
+using foundation::Error;
+
+inline constexpr const char* kKestraSDKErrorDomain = "com.okt.KestraSDK";
+inline constexpr const char* kOKTVexaErrorDomain = "com.okt.OKTVexa";
+inline constexpr int kVexaErrorDataNil = -1003;
+inline constexpr int kVexaErrorCheckInNotPermitted = -1004;
+inline constexpr int kVexaErrorDeviceTag = 8;
+
+inline constexpr const char* kVexaCheckInPath = "/api/DepricatedServices";
+inline constexpr const char* kVexaMetricPath = "/api/v1/device/metric/upload";
+inline constexpr const char* kVexaLogPath = "/api/v1/device/log/upload";
+inline constexpr const char* kVexaConfigurationPath = "/api/v1/device/configuration";
+inline constexpr const char* kVexaFirmwarePath = "/api/v1/device/firmware";
+inline constexpr foundation::Duration kVexaRequestTimeout = std::chrono::seconds(10);
+inline constexpr foundation::Duration kVexaResourceTimeout = std::chrono::seconds(15);
+
+class KestraSDKError {
+ public:
+  static Error generateErrorForDomain(const std::string& domain, int code, const std::string& message) {
+    return Error(domain, code, message);
+  }
+};
+
+// The outcome of one post. `response` is there whenever the server answered; `error` when
+// the post failed before an answer (or could not be sent at all).
+struct VexaPostResult {
+  bool success = false;
+  std::optional<std::string> data;
+  std::optional<net::HttpResponse> response;
+  std::optional<Error> error;
+  int statusCode() const { return response ? response->status : 0; }
+};
+using VexaPostCompletion = std::function<void(const VexaPostResult&)>;
+
+class VexaNetworkAction {
+ public:
+  static VexaNetworkAction& sharedNetworkAction();
+
+  // `origin` like "https://host:port"; `caFile` a PEM file of trusted authorities ("" for
+  // the system's).
+  static void setServer(std::string origin, std::string caFile);
+  static std::string origin();
+  static std::string caFile();
+  // The default check-in address (see above).
+  static std::string checkInAddress();
+
+  // Posts `object` (which must be a JSON object or array) to `address`, or to the check-in
+  // address when none is given or it is not an http(s) URL.
+  static void postJSON(const std::optional<nlohmann::json>& object, const std::optional<std::string>& address,
+                       VexaPostCompletion completion);
+  // Posts a ready body with its content type to origin + `path`, with `timeout`.
+  static void postMultipart(const std::string& path, std::string body, const std::string& contentType,
+                            foundation::Duration timeout, VexaPostCompletion completion);
+};
+
+}  // namespace kestra
