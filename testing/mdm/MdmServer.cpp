@@ -133,16 +133,36 @@ void MdmServer::install() {
       rec.method = req.method;
       rec.path = req.path;
       for (const auto& [k, v] : req.headers) rec.headers.emplace_back(k, v);
-      reader([&](const char* data, size_t length) {
-        rec.body.append(data, length);
-        return true;
-      });
-      try {
-        auto parsed = nlohmann::json::parse(rec.body);
-        rec.json = std::move(parsed);
-      } catch (const std::exception&) {
+      if (req.is_multipart_form_data()) {
+        // The server library reads forms itself; each part comes with its headers.
+        std::vector<FormPart> parts;
+        const bool whole = reader(
+            [&](const httplib::MultipartFormData& head) {
+              FormPart part;
+              part.name = head.name;
+              if (!head.filename.empty()) part.filename = head.filename;
+              if (!head.content_type.empty()) part.contentType = head.content_type;
+              parts.push_back(std::move(part));
+              return true;
+            },
+            [&](const char* data, size_t length) {
+              if (parts.empty()) return false;
+              parts.back().value.append(data, length);
+              rec.body.append(data, length);
+              return true;
+            });
+        if (whole) rec.parts = std::move(parts);
+      } else {
+        reader([&](const char* data, size_t length) {
+          rec.body.append(data, length);
+          return true;
+        });
+        try {
+          auto parsed = nlohmann::json::parse(rec.body);
+          rec.json = std::move(parsed);
+        } catch (const std::exception&) {
+        }
       }
-      if (auto b = boundaryOf(req.get_header_value("Content-Type"))) rec.parts = parseMultipart(rec.body, *b);
       {
         std::lock_guard lock(mutex_);
         requests_.push_back(std::move(rec));

@@ -59,6 +59,7 @@ struct Request {
   std::string method;
   std::string path;
   std::vector<std::pair<std::string, std::string>> headers;
+  // The body as sent; for a multipart form, the parts' values one after the other.
   std::string body;
   std::optional<nlohmann::json> json;     // when the body is JSON
   std::optional<std::vector<FormPart>> parts;  // when it is a multipart form
