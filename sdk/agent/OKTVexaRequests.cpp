@@ -115,8 +115,9 @@ void OKTVexa::uploadTransactionReceipt(const VexaTransactionReceipt& receipt) {
   requestLocation_ = true;
   VexaLocator& locator = vexaLocator();
   locator.requestNewLocation();
+  const nlohmann::ordered_json fields = receipt.getTransactionReceipt();
   json receiptJson = json::object();
-  for (const auto& [k, v] : receipt.getTransactionReceipt().items()) receiptJson[k] = v;
+  for (const auto& [k, v] : fields.items()) receiptJson[k] = v;
   const json body = {{"serviceType", "upload_receipt"},
                      {"payload",
                       {{"serial", getUUID()},
