@@ -25,6 +25,7 @@ TEST_F(AgentTest, ATagTheServerAcceptsStartsAForcedCheckIn) {
   EXPECT_EQ(tag["payload"]["tags"]["deviceOwner"], "Warehouse 3");
   ASSERT_TRUE(server_->waitFor(mdm::kCheckInPath, 2));
   EXPECT_EQ(server_->service("check_in").size(), 1u);
+  ASSERT_TRUE(runMainUntil([&] { return recorder_->saw("Check-in complete"); }));
 
   server_->script(mdm::kCheckInPath, {200, R"({"message":"Unknown owner"})"});
   agent_->setDeviceTag("Nobody");
@@ -44,6 +45,8 @@ TEST_F(AgentTest, ALocationIsUploadedOncePerIntervalAndAFailedUploadDoesNotCount
   server_->script(mdm::kCheckInPath, {500, "{}"});
   agent_->didUpdateLocation(fix);
   ASSERT_TRUE(server_->waitFor(mdm::kCheckInPath, 1));
+  if (server_->service("device_gps").empty())
+    for (const auto& r : server_->requests()) ADD_FAILURE() << r.path << " " << r.body;
   const json gps = *server_->service("device_gps").at(0).json;
   EXPECT_TRUE(gps["companyCode"].is_null());
   EXPECT_EQ(gps["payload"]["lat"], "51.500000");
@@ -199,7 +202,7 @@ TEST_F(AgentTest, BecomingActiveChecksInFiveSecondsLaterAndRecordsTheState) {
   foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
   EXPECT_EQ(server_->count(), 0u);
   clock_->advance(std::chrono::seconds(5));
-  ASSERT_TRUE(runMainUntil([&] { return server_->count(mdm::kCheckInPath) == 1; }));
+  ASSERT_TRUE(runMainUntil([&] { return server_->service("check_in").size() == 1; }));
   foundation::NotificationCenter::defaultCenter().post(kVexaApplicationDidEnterBackgroundNotification);
   EXPECT_EQ(UICKeyChainStore::sharedStore().stringForKey(std::string("OKTVEXA_APPLICATION_STATE")), "Background");
 }
