@@ -19,18 +19,43 @@ void report(const std::string& what) {
 }
 }  // namespace
 
+// Shared by the queue and its threads, so a thread that outlives the queue still has it.
+struct OperationQueue::State {
+  struct Op {
+    Block block;
+    std::string name;
+  };
+  explicit State(size_t max) : maxConcurrent(max) {}
+  const size_t maxConcurrent;
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::condition_variable idle;
+  std::deque<Op> waiting;
+  std::vector<std::string> running;
+  std::vector<std::thread> workers;
+  size_t idleWorkers = 0;
+  bool suspended = false;
+  bool stopping = false;
+};
+
 OperationQueue::OperationQueue(size_t maxConcurrentOperationCount)
-    : maxConcurrent_(std::max<size_t>(1, maxConcurrentOperationCount)) {}
+    : state_(std::make_shared<State>(std::max<size_t>(1, maxConcurrentOperationCount))) {}
 
 OperationQueue::~OperationQueue() {
+  std::vector<std::thread> workers;
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    waiting_.clear();
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    state_->waiting.clear();
+    workers.swap(state_->workers);
   }
-  cv_.notify_all();
-  for (auto& t : workers_)
-    if (t.joinable()) t.join();
+  state_->cv.notify_all();
+  for (auto& t : workers) {
+    if (t.get_id() == std::this_thread::get_id())
+      t.detach();
+    else if (t.joinable())
+      t.join();
+  }
 }
 
 void OperationQueue::setExceptionHandler(std::function<void(const std::string&)> handler) {
@@ -40,32 +65,28 @@ void OperationQueue::setExceptionHandler(std::function<void(const std::string&)>
 
 void OperationQueue::addOperation(Block block, std::string name) {
   {
-    std::lock_guard lock(mutex_);
-    if (stopping_) return;
-    waiting_.push_back({std::move(block), std::move(name)});
-    startWorkersLocked();
+    std::lock_guard lock(state_->mutex);
+    if (state_->stopping) return;
+    state_->waiting.push_back({std::move(block), std::move(name)});
+    // Threads are made as the load needs them and kept for the queue's life.
+    if (state_->idleWorkers < state_->waiting.size() && state_->workers.size() < state_->maxConcurrent)
+      state_->workers.emplace_back([s = state_] { workerLoop(s); });
   }
-  cv_.notify_one();
+  state_->cv.notify_one();
 }
 
-void OperationQueue::startWorkersLocked() {
-  // Threads are made as the load needs them and kept for the queue's life.
-  if (idleWorkers_ < waiting_.size() && workers_.size() < maxConcurrent_)
-    workers_.emplace_back([this] { workerLoop(); });
-}
-
-void OperationQueue::workerLoop() {
-  std::unique_lock lock(mutex_);
+void OperationQueue::workerLoop(std::shared_ptr<State> s) {
+  std::unique_lock lock(s->mutex);
   for (;;) {
-    ++idleWorkers_;
-    cv_.wait(lock, [&] {
-      return stopping_ || (!suspended_ && !waiting_.empty() && running_.size() < maxConcurrent_);
+    ++s->idleWorkers;
+    s->cv.wait(lock, [&] {
+      return s->stopping || (!s->suspended && !s->waiting.empty() && s->running.size() < s->maxConcurrent);
     });
-    --idleWorkers_;
-    if (stopping_) return;
-    Op op = std::move(waiting_.front());
-    waiting_.pop_front();
-    running_.push_back(op.name);
+    --s->idleWorkers;
+    if (s->stopping) return;
+    State::Op op = std::move(s->waiting.front());
+    s->waiting.pop_front();
+    s->running.push_back(op.name);
     lock.unlock();
     try {
       if (op.block) op.block();
@@ -74,46 +95,47 @@ void OperationQueue::workerLoop() {
     } catch (...) {
       report("unknown exception");
     }
+    op.block = nullptr;  // what the block held goes now, outside the lock
     lock.lock();
-    running_.erase(std::find(running_.begin(), running_.end(), op.name));
-    idle_.notify_all();
-    cv_.notify_one();
+    s->running.erase(std::find(s->running.begin(), s->running.end(), op.name));
+    s->idle.notify_all();
+    s->cv.notify_one();
   }
 }
 
 size_t OperationQueue::operationCount() const {
-  std::lock_guard lock(mutex_);
-  return waiting_.size() + running_.size();
+  std::lock_guard lock(state_->mutex);
+  return state_->waiting.size() + state_->running.size();
 }
 
 bool OperationQueue::hasOperationNamed(const std::string& name) const {
-  std::lock_guard lock(mutex_);
-  if (std::find(running_.begin(), running_.end(), name) != running_.end()) return true;
-  return std::any_of(waiting_.begin(), waiting_.end(), [&](const Op& o) { return o.name == name; });
+  std::lock_guard lock(state_->mutex);
+  if (std::find(state_->running.begin(), state_->running.end(), name) != state_->running.end()) return true;
+  return std::any_of(state_->waiting.begin(), state_->waiting.end(), [&](const State::Op& o) { return o.name == name; });
 }
 
 void OperationQueue::cancelAllOperations() {
-  std::lock_guard lock(mutex_);
-  waiting_.clear();
-  idle_.notify_all();
+  std::lock_guard lock(state_->mutex);
+  state_->waiting.clear();
+  state_->idle.notify_all();
 }
 
 void OperationQueue::setSuspended(bool suspended) {
   {
-    std::lock_guard lock(mutex_);
-    suspended_ = suspended;
+    std::lock_guard lock(state_->mutex);
+    state_->suspended = suspended;
   }
-  cv_.notify_all();
+  state_->cv.notify_all();
 }
 
 bool OperationQueue::isSuspended() const {
-  std::lock_guard lock(mutex_);
-  return suspended_;
+  std::lock_guard lock(state_->mutex);
+  return state_->suspended;
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-  std::unique_lock lock(mutex_);
-  idle_.wait(lock, [&] { return waiting_.empty() && running_.empty(); });
+  std::unique_lock lock(state_->mutex);
+  state_->idle.wait(lock, [&] { return state_->waiting.empty() && state_->running.empty(); });
 }
 
 }  // namespace foundation

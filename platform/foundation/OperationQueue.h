@@ -7,13 +7,15 @@
 //
 // Thread-safe; blocks run on the queue's threads, never on the caller's. An exception that
 // escapes a block is caught and handed to `setExceptionHandler`'s handler (or dropped), so
-// it never takes the process down. The destructor waits for running blocks and drops the
-// rest.
+// it never takes the process down. The destructor drops what waits and waits for running
+// blocks, except when it runs on one of the queue's own threads (the last owner let go
+// inside a block): that thread finishes its block and ends on its own.
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -45,23 +47,10 @@ class OperationQueue {
   static void setExceptionHandler(std::function<void(const std::string& what)> handler);
 
  private:
-  struct Op {
-    Block block;
-    std::string name;
-  };
-  void workerLoop();
-  void startWorkersLocked();
+  struct State;
+  static void workerLoop(std::shared_ptr<State> state);
 
-  const size_t maxConcurrent_;
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  std::condition_variable idle_;
-  std::deque<Op> waiting_;
-  std::vector<std::string> running_;  // names of running operations
-  std::vector<std::thread> workers_;
-  size_t idleWorkers_ = 0;
-  bool suspended_ = false;
-  bool stopping_ = false;
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace foundation

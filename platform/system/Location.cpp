@@ -1,6 +1,8 @@
 #include "platform/system/Location.h"
 
 #include <array>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -38,10 +40,14 @@ std::optional<std::string> objectPath(const std::string& text) {
 }
 
 std::optional<double> number(const std::string& text, const char* name) {
-  std::smatch m;
-  const std::regex re(std::string("'") + name + "': <(-?[0-9.eE+-]+)>");
-  if (std::regex_search(text, m, re)) return std::stod(m[1].str());
-  return std::nullopt;
+  const std::string key = std::string("'") + name + "': <";
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  const char* start = text.c_str() + at + key.size();
+  char* end = nullptr;
+  const double v = std::strtod(start, &end);
+  if (end == start || *end != '>' || !std::isfinite(v)) return std::nullopt;
+  return v;
 }
 
 // One fix from GeoClue, waiting at most about 30 s for it.
@@ -60,19 +66,7 @@ std::optional<LocationFix> geoClueFix() {
     if (locPath && *locPath != "/") {
       auto all = gdbus(std::string(kDest) + *locPath +
                        " --method org.freedesktop.DBus.Properties.GetAll org.freedesktop.GeoClue2.Location");
-      if (all) {
-        auto lat = number(*all, "Latitude");
-        auto lon = number(*all, "Longitude");
-        if (lat && lon) {
-          LocationFix f;
-          f.latitude = *lat;
-          f.longitude = *lon;
-          f.altitude = number(*all, "Altitude").value_or(0);
-          f.horizontalAccuracy = number(*all, "Accuracy").value_or(0);
-          f.timestamp = std::chrono::system_clock::now();
-          fix = f;
-        }
-      }
+      if (all) fix = parseGeoClueLocation(*all);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -82,6 +76,20 @@ std::optional<LocationFix> geoClueFix() {
 }
 
 }  // namespace
+
+std::optional<LocationFix> parseGeoClueLocation(std::string_view view) {
+  const std::string text(view);
+  auto lat = number(text, "Latitude");
+  auto lon = number(text, "Longitude");
+  if (!lat || !lon || *lat < -90 || *lat > 90 || *lon < -180 || *lon > 180) return std::nullopt;
+  LocationFix f;
+  f.latitude = *lat;
+  f.longitude = *lon;
+  f.altitude = number(text, "Altitude").value_or(0);
+  f.horizontalAccuracy = number(text, "Accuracy").value_or(0);
+  f.timestamp = std::chrono::system_clock::now();
+  return f;
+}
 
 std::shared_ptr<LocationProvider> LocationProvider::shared() {
   std::lock_guard lock(gSharedMutex);

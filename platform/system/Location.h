@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -30,6 +31,10 @@ struct LocationFix {
 };
 
 enum class LocationAuthorization { NotDetermined, Restricted, Denied, Always, WhenInUse };
+
+// A fix from the text `gdbus` prints for GeoClue's Location properties ("({'Latitude':
+// <51.5>, 'Longitude': <-0.12>, ...},)"); nothing without both coordinates in range.
+std::optional<LocationFix> parseGeoClueLocation(std::string_view text);
 
 class LocationProvider {
  public:

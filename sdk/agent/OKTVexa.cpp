@@ -77,11 +77,7 @@ OKTVexa::OKTVexa(std::shared_ptr<VexaDevices> devices, VexaLocator* locator)
 
 OKTVexa::~OKTVexa() {
   foundation::NotificationCenter::defaultCenter().removeObserver(this);
-  {
-    std::lock_guard lock(sleepMutex_);
-    stopping_ = true;
-  }
-  sleepCv_.notify_all();
+  sleeper_->stop();
   {
     std::lock_guard lock(timerMutex_);
     for (auto* t : {&timerCheckin_, &timerConfigCheckin_, &timerLocationUpload_})
@@ -92,9 +88,18 @@ OKTVexa::~OKTVexa() {
     q->cancelAllOperations();
 }
 
-void OKTVexa::sleepFor(foundation::Duration d) {
-  std::unique_lock lock(sleepMutex_);
-  foundation::Clock::current().waitFor(lock, sleepCv_, d, [&] { return stopping_; });
+bool OKTVexa::Sleeper::sleep(foundation::Duration d) {
+  std::unique_lock lock(mutex);
+  foundation::Clock::current().waitFor(lock, cv, d, [&] { return stopping; });
+  return !stopping;
+}
+
+void OKTVexa::Sleeper::stop() {
+  {
+    std::lock_guard lock(mutex);
+    stopping = true;
+  }
+  cv.notify_all();
 }
 
 void OKTVexa::setup() {

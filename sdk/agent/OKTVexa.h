@@ -204,6 +204,7 @@ class OKTVexa final : public KXDeviceDelegate,
   VexaDevices& device();
   VexaLocator& vexaLocator();
   void refuseCheckIn(const Completion& completion);
+  // The check-in after its wait for a location fix.
   void checkInOperation(Completion completion);
   void processCheckinResponse(const Completion& completion, const VexaPostResult& result);
   void processConfigResponse(const Completion& completion, const VexaPostResult& result);
@@ -252,11 +253,17 @@ class OKTVexa final : public KXDeviceDelegate,
   foundation::OperationQueue payloadCustomDevicesQueue_{1};
   foundation::OperationQueue payloadMobileQueue_{100};
   foundation::OperationQueue networkQueue_{100};
-  // Waits of the agent's operations end early when the agent goes away.
-  void sleepFor(foundation::Duration d);
-  std::mutex sleepMutex_;
-  std::condition_variable sleepCv_;
-  bool stopping_ = false;
+  // The waits of the agent's operations (on the clock). Operations hold this, not the agent,
+  // while they wait, so the agent can go away meanwhile; the wait then ends at once.
+  struct Sleeper {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool stopping = false;
+    // False when the agent went away.
+    bool sleep(foundation::Duration d);
+    void stop();
+  };
+  std::shared_ptr<Sleeper> sleeper_ = std::make_shared<Sleeper>();
 };
 
 }  // namespace kestra

@@ -226,7 +226,15 @@ void OKTVexa::checkInWithCompletionBlock(Completion completion) {
   }
   if (!isCheckingIn() && !isPause_ && checkInEnabled() && checkInQueue_.operationCount() == 0 && shouldCheckIn()) {
     std::weak_ptr<OKTVexa> weak = weak_from_this();
-    checkInQueue_.addOperation([weak, completion = std::move(completion)]() mutable {
+    checkInQueue_.addOperation([weak, sleeper = sleeper_, completion = std::move(completion)]() mutable {
+      bool waitForLocation = false;
+      if (auto self = weak.lock()) {
+        self->setCheckingIn(true);
+        waitForLocation = self->locationEnabled();
+        // A fresh fix, if one comes in time, is uploaded with this check-in.
+        if (waitForLocation) self->requestNewLocation();
+      }
+      if (waitForLocation && !sleeper->sleep(kLocationWait)) return;
       if (auto self = weak.lock()) self->checkInOperation(std::move(completion));
     });
     return;
@@ -237,11 +245,6 @@ void OKTVexa::checkInWithCompletionBlock(Completion completion) {
 // ---- The operation ---------------------------------------------------------------------------------
 
 void OKTVexa::checkInOperation(Completion completion) {
-  setCheckingIn(true);
-  if (locationEnabled()) {
-    requestNewLocation();
-    sleepFor(kLocationWait);
-  }
   status("Reading configuration");
   const json checkin = getCheckinJSON();
   const json serials = extractCheckinDeviceSerialsPayloadFrom(checkin);
@@ -297,11 +300,10 @@ void OKTVexa::checkInOperation(Completion completion) {
   if (configCheckinQueue_.hasOperationNamed(kConfigSchedule)) return;
   std::weak_ptr<OKTVexa> weak = weak_from_this();
   configCheckinQueue_.addOperation(
-      [weak] {
+      [weak, sleeper = sleeper_] {
+        if (!sleeper->sleep(kConfigDelay)) return;
         auto self = weak.lock();
         if (!self) return;
-        self->sleepFor(kConfigDelay);
-        if (self->stopping_) return;
         keychain().removeItemForKey(std::string(kLastConfigCheckInTimeKey));
         self->configCheckinWithCompletion(nullptr);
       },
@@ -330,22 +332,16 @@ void OKTVexa::processCheckinResponse(const Completion& completion, const VexaPos
     status("Unable to check in");
   } else {
     kestra::VexaLog("<OKTVexa> Check-in complete");
-    auto body = foundation::parseJson(r.data.value_or(""));
-    std::optional<std::string> message;
-    if (body && body->is_object() && body->contains("message")) {
-      const json& m = (*body)["message"];
-      message = m.is_null() ? std::string() : foundation::textValue(m);
-    }
-    if (!message || message->find("Error") != std::string::npos) {
-      std::string detail = message ? *message : body ? "Unknown response" : "Response code: " + std::to_string(r.statusCode());
+    const VexaCheckInAnswer answer = readCheckInAnswer(r.data.value_or(""), r.statusCode());
+    if (!answer.accepted) {
       if (completion) {
         VexaPostResult failed = r;
         failed.success = false;
         failed.error.reset();
         completion(failed);
       }
-      kestra::VexaLog("<OKTVexa> Error: %s\nMessage: %s", detail.c_str(), message.value_or("(null)").c_str());
-      status(detail);
+      kestra::VexaLog("<OKTVexa> Error: %s\nMessage: %s", answer.detail.c_str(), answer.message.value_or("(null)").c_str());
+      status(answer.detail);
     } else {
       defaults().removeObjectForKey(kPayloadCacheKey);
       defaults().synchronize();
@@ -413,9 +409,9 @@ void OKTVexa::processConfigResponse(const Completion& completion, const VexaPost
     VexaBackgroundTaskManager::sharedTask().endTaskWithKey(0);
     return;
   }
-  auto body = foundation::parseJson(r.data.value_or(""));
-  kestra::VexaLog("<OKTVexa> Config response: %s", body ? body->dump().c_str() : "(null)");
-  if (body && body->is_array()) {
+  auto body = readConfigAnswer(r.data.value_or(""));
+  kestra::VexaLog("<OKTVexa> Config response: %s", body ? body->dump().c_str() : "(not a job list)");
+  if (body) {
     std::function<void(const json&)> handler;
     bool fresh = false;
     {

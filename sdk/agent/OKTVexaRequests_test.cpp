@@ -202,7 +202,8 @@ TEST_F(AgentTest, BecomingActiveChecksInFiveSecondsLaterAndRecordsTheState) {
   foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
   EXPECT_EQ(server_->count(), 0u);
   clock_->advance(std::chrono::seconds(5));
-  ASSERT_TRUE(runMainUntil([&] { return server_->service("check_in").size() == 1; }));
+  ASSERT_TRUE(runMainUntil([&] { return server_->service("check_in").size() == 1; }))
+      << server_->service("check_in").size() << ::testing::PrintToString(recorder_->statuses());
   foundation::NotificationCenter::defaultCenter().post(kVexaApplicationDidEnterBackgroundNotification);
   EXPECT_EQ(UICKeyChainStore::sharedStore().stringForKey(std::string("OKTVEXA_APPLICATION_STATE")), "Background");
 }

@@ -139,3 +139,46 @@ TEST_F(LocatorTest, NoRequestWithoutPermission) {
 
 }  // namespace
 }  // namespace kestra::agenttest
+
+namespace kestra::agenttest {
+namespace {
+
+TEST(VexaAnswers, CheckInAndConfigurationAnswersAreReadAsTheServerMeantThem) {
+  struct Case {
+    const char* body;
+    bool accepted;
+    const char* detail;
+  };
+  const Case cases[] = {{R"({"message":"Success"})", true, ""},
+                        {R"({"message":null})", true, ""},
+                        {R"({"message":"Fatal Error"})", false, "Fatal Error"},
+                        {R"({"message":"error, lower case"})", true, ""},
+                        {R"({"message":12})", true, ""},
+                        {R"({})", false, "Unknown response"},
+                        {R"("Success")", false, "Unknown response"},
+                        {"<html>", false, "Response code: 200"},
+                        {"", false, "Response code: 200"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    auto a = readCheckInAnswer(c.body, 200);
+    EXPECT_EQ(a.accepted, c.accepted);
+    EXPECT_EQ(a.detail, c.detail);
+  }
+  EXPECT_TRUE(readConfigAnswer(R"([{"key":"a_b","value":1}])").has_value());
+  EXPECT_FALSE(readConfigAnswer(R"({"key":"a_b"})").has_value());
+  EXPECT_FALSE(readConfigAnswer("not json").has_value());
+}
+
+TEST(GeoClue, LocationPropertiesAreReadOrRefused) {
+  auto fix = system_info::parseGeoClueLocation(
+      "({'Latitude': <51.5>, 'Longitude': <-0.125>, 'Accuracy': <20.0>, 'Altitude': <-1.7976931348623157e+308>},)");
+  ASSERT_TRUE(fix.has_value());
+  EXPECT_EQ(fix->latitude, 51.5);
+  EXPECT_EQ(fix->longitude, -0.125);
+  for (const char* bad : {"", "({'Latitude': <91.0>, 'Longitude': <0.0>},)", "({'Latitude': <nan>, 'Longitude': <1>},)",
+                          "({'Longitude': <1.0>},)"})
+    EXPECT_FALSE(system_info::parseGeoClueLocation(bad).has_value()) << bad;
+}
+
+}  // namespace
+}  // namespace kestra::agenttest

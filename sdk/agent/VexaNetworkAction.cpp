@@ -4,7 +4,9 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/Json.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/Values.h"
 #include "sdk/agent/UICKeyChainStore.h"
 
 namespace kestra {
@@ -44,6 +46,25 @@ void send(net::HttpRequest request, VexaPostCompletion completion) {
 }
 
 }  // namespace
+
+VexaCheckInAnswer readCheckInAnswer(std::string_view body, int statusCode) {
+  VexaCheckInAnswer a;
+  auto parsed = foundation::parseJson(body);
+  if (parsed && parsed->is_object() && parsed->contains("message")) {
+    const nlohmann::json& m = (*parsed)["message"];
+    a.message = m.is_null() ? std::string() : foundation::textValue(m);
+  }
+  a.accepted = a.message && a.message->find("Error") == std::string::npos;
+  if (!a.accepted)
+    a.detail = a.message ? *a.message : parsed ? "Unknown response" : "Response code: " + std::to_string(statusCode);
+  return a;
+}
+
+std::optional<nlohmann::json> readConfigAnswer(std::string_view body) {
+  auto parsed = foundation::parseJson(body);
+  if (!parsed || !parsed->is_array()) return std::nullopt;
+  return parsed;
+}
 
 VexaNetworkAction& VexaNetworkAction::sharedNetworkAction() {
   static VexaNetworkAction action;

@@ -18,6 +18,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Error.h"
 #include "platform/net/HttpClient.h"
@@ -57,6 +58,17 @@ struct VexaPostResult {
   int statusCode() const { return response ? response->status : 0; }
 };
 using VexaPostCompletion = std::function<void(const VexaPostResult&)>;
+
+// What a check-in answer (status 200) says: accepted unless its "message" is missing or
+// holds "Error"; `detail` is the text to report when it is not accepted.
+struct VexaCheckInAnswer {
+  bool accepted = false;
+  std::optional<std::string> message;  // JSON null reads as ""
+  std::string detail;
+};
+VexaCheckInAnswer readCheckInAnswer(std::string_view body, int statusCode);
+// The job list of a configuration answer: a JSON array, or nothing.
+std::optional<nlohmann::json> readConfigAnswer(std::string_view body);
 
 class VexaNetworkAction {
  public:
