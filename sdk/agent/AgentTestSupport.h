@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -35,6 +36,11 @@ inline fs::path testHome() {
     ::setenv("XDG_DATA_HOME", (p / "data").c_str(), 1);
     ::setenv("KESTRA_KEYCHAIN_FILE", (p / "keychain" / "login.keychain.json").c_str(), 1);
     ::setenv("KESTRA_BUNDLE_ID", "com.orvo.OrvoMobile", 1);
+    static std::string folder = p.string();
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(folder, ec);
+    });
     return p;
   }();
   return home;

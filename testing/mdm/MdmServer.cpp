@@ -163,11 +163,14 @@ void MdmServer::install() {
         } catch (const std::exception&) {
         }
       }
+      std::function<void(const Request&)> observer;
       {
         std::lock_guard lock(mutex_);
-        requests_.push_back(std::move(rec));
+        requests_.push_back(rec);
+        observer = observer_;
       }
       cv_.notify_all();
+      if (observer) observer(rec);
       Answer a = next(p);
       if (a.delay.count() > 0) std::this_thread::sleep_for(a.delay);
       res.status = a.status;
@@ -220,6 +223,11 @@ void MdmServer::stop() {
 }
 
 std::string MdmServer::origin() const { return "https://127.0.0.1:" + std::to_string(port_); }
+
+void MdmServer::setRequestObserver(std::function<void(const Request&)> observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
 
 void MdmServer::setDefault(const std::string& path, Answer answer) {
   std::lock_guard lock(mutex_);

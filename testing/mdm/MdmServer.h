@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -93,6 +94,8 @@ class MdmServer {
   const CertificateFiles& certificates() const { return certs_; }
   bool ready() const { return ready_; }
 
+  // Called on the server's thread with each request as it is recorded (the program prints).
+  void setRequestObserver(std::function<void(const Request&)> observer);
   void setDefault(const std::string& path, Answer answer);
   void script(const std::string& path, Answer answer);
 
@@ -119,6 +122,7 @@ class MdmServer {
   std::map<std::string, Answer> defaults_;
   std::map<std::string, std::vector<Answer>> scripts_;
   std::vector<Request> requests_;
+  std::function<void(const Request&)> observer_;
 };
 
 }  // namespace mdm

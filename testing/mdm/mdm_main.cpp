@@ -35,6 +35,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mdm: cannot make certificates in %s\n", dir.c_str());
     return 1;
   }
+  server.setRequestObserver([](const mdm::Request& r) {
+    std::printf("%s %s %s\n", r.method.c_str(), r.path.c_str(),
+                r.json ? r.json->dump().c_str() : (std::to_string(r.parts ? r.parts->size() : 0) + " form parts").c_str());
+    std::fflush(stdout);
+  });
   gServer = &server;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
@@ -44,7 +49,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mdm: cannot listen on 127.0.0.1:%d\n", port);
     return 1;
   }
-  for (const auto& r : server.requests())
-    std::printf("%s %s %s\n", r.method.c_str(), r.path.c_str(), r.json ? r.json->dump().c_str() : "");
   return 0;
 }
