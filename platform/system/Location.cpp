@@ -19,8 +19,8 @@ std::shared_ptr<LocationProvider> gShared;
 
 // Runs a fixed gdbus command line (no outside text is ever put into it) and returns its
 // output, or nothing when it failed.
-std::optional<std::string> gdbus(const std::string& arguments) {
-  const std::string command = "timeout 10 gdbus " + arguments + " 2>/dev/null";
+std::optional<std::string> gdbus(const std::string& arguments, int seconds = 10) {
+  const std::string command = "timeout " + std::to_string(seconds) + " gdbus " + arguments + " 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return std::nullopt;
   std::string out;
@@ -108,7 +108,8 @@ bool GeoClueLocationProvider::locationServicesEnabled() {
   std::lock_guard lock(mutex_);
   if (!available_)
     available_ = gdbus(std::string(kDest) +
-                       "/org/freedesktop/GeoClue2/Manager --method org.freedesktop.DBus.Peer.Ping")
+                       "/org/freedesktop/GeoClue2/Manager --method org.freedesktop.DBus.Peer.Ping",
+                   2)
                      .has_value();
   return *available_;
 }
