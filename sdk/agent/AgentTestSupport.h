@@ -59,6 +59,17 @@ inline bool runMainUntil(const std::function<bool()>& condition) {
   return foundation::RunLoop::main().runUntil(condition, std::chrono::milliseconds(30000));
 }
 
+// Does what the main queue has ready now, without waiting for more.
+inline void drainMain() {
+  while (foundation::RunLoop::main().runOnce(foundation::Duration::zero())) {
+  }
+}
+
+// Runs the main queue until every post the agent sent has been answered and handled.
+inline bool settlePosts() {
+  return runMainUntil([] { return VexaNetworkAction::postsInFlight() == 0; });
+}
+
 // The facade as the agent sees it, with devices the test lists.
 class FakeDevices final : public VexaDevices {
  public:
@@ -186,7 +197,7 @@ class AgentTest : public ::testing::Test {
     agent_.reset();
     // Let answers still on their way reach the main queue and find the agent gone.
     server_->stop();
-    foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(1));
+    drainMain();
     locator_.reset();
     system_info::setPhoneFactsOverride(std::nullopt);
     foundation::Clock::setCurrent(nullptr);

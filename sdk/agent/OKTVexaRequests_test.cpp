@@ -45,14 +45,13 @@ TEST_F(AgentTest, ALocationIsUploadedOncePerIntervalAndAFailedUploadDoesNotCount
   server_->script(mdm::kCheckInPath, {500, "{}"});
   agent_->didUpdateLocation(fix);
   ASSERT_TRUE(server_->waitFor(mdm::kCheckInPath, 1));
-  if (server_->service("device_gps").empty())
-    for (const auto& r : server_->requests()) ADD_FAILURE() << r.path << " " << r.body;
   const json gps = *server_->service("device_gps").at(0).json;
   EXPECT_TRUE(gps["companyCode"].is_null());
   EXPECT_EQ(gps["payload"]["lat"], "51.500000");
   EXPECT_EQ(gps["payload"]["long"], "-0.125000");
   EXPECT_EQ(gps["payload"]["serials"], VexaIdentifier::getUUID() + ",P-1,V-2");
-  foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(settlePosts());
+  EXPECT_FALSE(UICKeyChainStore::sharedStore().contains(std::string("OKTVEXA_LAST_LOCATION_UPLOAD")));
 
   // The failed upload left no time behind: the next fix goes out, and then the interval holds.
   agent_->didUpdateLocation(fix);
@@ -90,7 +89,7 @@ TEST_F(AgentTest, APluginHeaderIsSentForANewVersionAndRecordedOnlyOnceTaken) {
   server_->script(mdm::kCheckInPath, {500, "{}"});
   agent_->sendPluginHeaders(header("1.9"));
   ASSERT_TRUE(server_->waitFor(mdm::kCheckInPath, 1));
-  foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(settlePosts());
   EXPECT_TRUE(d.objectForKey("pellanPro_version").is_null());
 
   agent_->sendPluginHeaders(header("1.9"));
@@ -183,7 +182,7 @@ TEST_F(AgentTest, AConnectionCollectsTheDevicesFourSecondsLater) {
   devices_->devices = {{"PellanPro", "P-1", 0}};
   agent_->connectionState(1);
   agent_->connectionState(2);
-  foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
+  drainMain();
   EXPECT_TRUE(foundation::UserDefaults::standard().objectForKey("OKTVEXA_DEVICES_CHECK_IN_PAYLOAD").is_null());
   clock_->advance(std::chrono::milliseconds(4000));
   ASSERT_TRUE(runMainUntil([&] {
@@ -199,7 +198,7 @@ TEST_F(AgentTest, BecomingActiveChecksInFiveSecondsLaterAndRecordsTheState) {
   foundation::NotificationCenter::defaultCenter().post(kApplicationDidBecomeActiveNotification);
   EXPECT_EQ(UICKeyChainStore::sharedStore().stringForKey(std::string("OKTVEXA_APPLICATION_STATE")), "Active");
   EXPECT_EQ(foundation::UserDefaults::standard().stringForKey("OKTVEXA_APPLICATION_STATE"), "Active");
-  foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
+  drainMain();
   EXPECT_EQ(server_->count(), 0u);
   clock_->advance(std::chrono::seconds(5));
   ASSERT_TRUE(runMainUntil([&] { return server_->service("check_in").size() == 1; }))

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <thread>
 
 #include "platform/foundation/Paths.h"
 #include "sdk/agent/AgentTestSupport.h"
@@ -162,6 +163,21 @@ TEST_F(KeychainTest, TheIdentifierIsReconciledBetweenTheTwoStores) {
   auto team = VexaIdentifier::bundleSeedID();
   ASSERT_TRUE(team.has_value());
   EXPECT_EQ(VexaIdentifier::bundleSeedID(), team);
+}
+
+}  // namespace
+}  // namespace kestra::agenttest
+
+namespace kestra::agenttest {
+namespace {
+
+TEST_F(KeychainTest, ConcurrentFirstReadsAgreeOnOneIdentifier) {
+  std::vector<std::string> ids(8);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < ids.size(); ++i) threads.emplace_back([&, i] { ids[i] = VexaIdentifier::getUUID(); });
+  for (auto& t : threads) t.join();
+  for (const auto& id : ids) EXPECT_EQ(id, ids[0]);
+  EXPECT_EQ(foundation::UserDefaults::standard().stringForKey("UUID"), ids[0]);
 }
 
 }  // namespace

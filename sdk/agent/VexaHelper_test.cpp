@@ -98,7 +98,7 @@ TEST_F(LocatorTest, WithLocationOffThePlaceholderIsUnknownAtZero) {
   foundation::UserDefaults::standard().setBool("locationEnabled", false);
   VexaLocator locator(provider);
   locator.requestNewLocation();
-  foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(20));
+  drainMain();
   EXPECT_EQ(provider->requestCount(), 0u);
   const LocationFix fix = locator.location();
   EXPECT_EQ(fix.latitude, 0);
@@ -130,7 +130,7 @@ TEST_F(LocatorTest, NoRequestWithoutPermission) {
     VexaAppSettings::setBundleInfo(bundle);
     VexaLocator locator(p);
     locator.startMonitoringLocation();
-    foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(10));
+    drainMain();
     EXPECT_EQ(p->requestCount(), 0u);
     bundle.hasLocationUsageDescription = true;
     VexaAppSettings::setBundleInfo(bundle);

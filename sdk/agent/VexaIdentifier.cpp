@@ -1,6 +1,7 @@
 #include "sdk/agent/VexaIdentifier.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/UserDefaults.h"
@@ -16,9 +17,17 @@ constexpr const char* kUUIDKey = "UUID";
 constexpr size_t kMinimumLength = 6;
 
 bool valid(const std::optional<std::string>& s) { return s && s->size() >= kMinimumLength; }
+
+// The agent's queues ask at the same time; one reconciliation at a time keeps them from
+// making two identifiers on a fresh installation.
+std::mutex& identityMutex() {
+  static std::mutex m;
+  return m;
+}
 }  // namespace
 
 std::string VexaIdentifier::getUUID() {
+  std::lock_guard lock(identityMutex());
   auto& defaults = foundation::UserDefaults::standard();
   auto& keychain = UICKeyChainStore::sharedStore();
   const std::optional<std::string> k = keychain.stringForKey(std::string(kUUIDKey));
@@ -47,6 +56,7 @@ std::string VexaIdentifier::getUUID() {
 }
 
 void VexaIdentifier::setUUID(const std::string& uuid) {
+  std::lock_guard lock(identityMutex());
   auto& defaults = foundation::UserDefaults::standard();
   defaults.setString(kUUIDKey, uuid);
   defaults.synchronize();

@@ -7,7 +7,8 @@
 // An identifier of fewer than 6 characters counts as missing. Store failures are not
 // reported: a failed read counts as missing, a failed write is dropped.
 //
-// Threads: any. No state of its own beyond the stores.
+// Threads: any; reconciliations run one at a time, so concurrent first calls agree on one
+// identifier.
 
 #include <optional>
 #include <string>

@@ -58,7 +58,7 @@ TEST_F(AgentTest, MetricsAreSubtractedOnlyAfterTheServerTookThem) {
   EXPECT_EQ(body["manufacturer"], "Apple");
   EXPECT_EQ(body["bundle"], "com.orvo.OrvoMobile");
   EXPECT_TRUE(foundation::parseIsoDate(body["dateTime"].get<std::string>()).has_value()) << body["dateTime"];
-  foundation::RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(settlePosts());
   EXPECT_EQ(scan.numeratorCount(), 5);
   EXPECT_EQ(scan.denominatorCount(), 7);
 

@@ -1,5 +1,6 @@
 #include "sdk/agent/VexaNetworkAction.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -30,8 +31,11 @@ void deliver(const VexaPostCompletion& completion, VexaPostResult result) {
   foundation::MainQueue::post([completion, result = std::move(result)] { completion(result); });
 }
 
+std::atomic<int> gInFlight{0};
+
 void send(net::HttpRequest request, VexaPostCompletion completion) {
   request.caFile = VexaNetworkAction::caFile();
+  ++gInFlight;
   net::HttpClient::shared().send(std::move(request), [completion](std::optional<net::HttpResponse> response, Error error) {
     VexaPostResult r;
     if (error.isError()) {
@@ -42,10 +46,13 @@ void send(net::HttpRequest request, VexaPostCompletion completion) {
       r.response = std::move(response);
     }
     if (completion) completion(r);
+    --gInFlight;
   });
 }
 
 }  // namespace
+
+int VexaNetworkAction::postsInFlight() { return gInFlight.load(); }
 
 VexaCheckInAnswer readCheckInAnswer(std::string_view body, int statusCode) {
   VexaCheckInAnswer a;

@@ -89,6 +89,8 @@ class VexaNetworkAction {
   // Posts a ready body with its content type to origin + `path`, with `timeout`.
   static void postMultipart(const std::string& path, std::string body, const std::string& contentType,
                             foundation::Duration timeout, VexaPostCompletion completion);
+  // Posts sent whose completion has not finished yet.
+  static int postsInFlight();
 };
 
 }  // namespace kestra
