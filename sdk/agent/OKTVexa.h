@@ -12,7 +12,8 @@
 //
 // Check-ins run one at a time on the agent's check-in queue and are refused (-1004 "Check-in
 // is not permitted!") while one runs, while paused, while disabled, and before the check-in
-// interval has passed (unless forced). Every check-in calls its completion exactly once.
+// interval has passed (unless forced). Every check-in calls its completion exactly once,
+// unless `pause` drops it before it starts.
 // Waits (the 5 s for a location fix, the 30 s before the configuration request) and timers
 // run on `foundation::Clock`, so tests drive them with the manual clock.
 //
