@@ -203,6 +203,16 @@ class AgentTest : public ::testing::Test {
     foundation::Clock::setCurrent(nullptr);
   }
 
+  // Moves the clock by `step` whenever no post is in flight (so no request times out) until
+  // `condition` holds: for waits of the agent's threads that may not have begun yet.
+  bool advanceUntil(const std::function<bool()>& condition, foundation::Duration step) {
+    return runMainUntil([&] {
+      if (condition()) return true;
+      if (VexaNetworkAction::postsInFlight() == 0) clock_->advance(step);
+      return condition();
+    });
+  }
+
   // Runs one check-in and waits for its completion.
   VexaPostResult checkIn(bool allow = true) {
     if (allow) agent_->setAllowCheckIn(true);

@@ -37,6 +37,7 @@ TEST_F(AgentTest, ASecondCheckInWithinTheIntervalIsRefusedAndAForcedOneIsSent) {
 
   // Once the interval has passed a check-in goes out on its own, after dropping the stored
   // serial list.
+  ASSERT_TRUE(settlePosts());
   clock_->advance(std::chrono::seconds(28800 + 60));
   auto third = checkIn(false);
   EXPECT_TRUE(third.success);
@@ -130,8 +131,7 @@ TEST_F(AgentTest, TheConfigurationRequestFollowsThirtySecondsLaterAndHandsNewJob
   server_->setDefault(mdm::kConfigurationPath, {200, jobs});
   ASSERT_TRUE(checkIn().success);
   EXPECT_EQ(server_->count(mdm::kConfigurationPath), 0u);
-  clock_->advance(std::chrono::seconds(31));
-  ASSERT_TRUE(server_->waitFor(mdm::kConfigurationPath, 1));
+  ASSERT_TRUE(advanceUntil([&] { return server_->count(mdm::kConfigurationPath) == 1; }, std::chrono::seconds(31)));
   const json body = *server_->requests(mdm::kConfigurationPath)[0].json;
   ASSERT_EQ(body["devices"].size(), 1u);
   EXPECT_EQ(body["devices"][0]["serial"], VexaIdentifier::getUUID());
@@ -195,6 +195,31 @@ TEST_F(AgentTest, AServerWhoseCertificateIsNotFromTheTrustedAuthorityIsRefused) 
   EXPECT_EQ(r.error->domain, "NSURLErrorDomain");
   EXPECT_EQ(server_->count(), 0u);
   ASSERT_TRUE(runMainUntil([&] { return recorder_->saw("Unable to check in"); }));
+}
+
+}  // namespace
+}  // namespace kestra::agenttest
+
+namespace kestra::agenttest {
+namespace {
+
+TEST_F(AgentTest, WithLocationOnTheCheckInWaitsFiveSecondsForAFix) {
+  agent_->setLocationEnabled(true);
+  agent_->setAllowCheckIn(true);
+  Outcome outcome;
+  agent_->checkInWithCompletionBlock(outcome.completion());
+  ASSERT_TRUE(runMainUntil([&] { return provider_->pendingRequests() == 1; }));
+  LocationFix fix;
+  fix.latitude = 40.4168;
+  fix.longitude = -3.7038;
+  provider_->deliver(fix);
+  ASSERT_TRUE(runMainUntil([&] { return server_->service("device_gps").size() == 1; }));
+  EXPECT_EQ(server_->service("check_in").size(), 0u);
+  // The clock moves a second at a time until the wait is over.
+  ASSERT_TRUE(advanceUntil([&] { return recorder_->saw("Reading configuration"); }, std::chrono::seconds(1)));
+  ASSERT_TRUE(runMainUntil([&] { return outcome.done.load(); }));
+  EXPECT_TRUE(outcome.result.success);
+  EXPECT_EQ(server_->service("check_in").size(), 1u);
 }
 
 }  // namespace

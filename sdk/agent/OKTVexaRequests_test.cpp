@@ -209,3 +209,53 @@ TEST_F(AgentTest, BecomingActiveChecksInFiveSecondsLaterAndRecordsTheState) {
 
 }  // namespace
 }  // namespace kestra::agenttest
+
+namespace kestra::agenttest {
+namespace {
+
+TEST_F(AgentTest, TheStoredCheckInAddressIsUsedWhenLongEnough) {
+  auto& keychain = UICKeyChainStore::sharedStore();
+  // 11 characters or more: the whole address of every default post.
+  keychain.setString(server_->origin() + mdm::kMetricPath, std::string("checkInServer"));
+  agent_->setDeviceTag("A");
+  ASSERT_TRUE(server_->waitFor(mdm::kMetricPath, 1));
+  EXPECT_EQ(server_->requests(mdm::kMetricPath)[0].json->at("serviceType"), "set_tags");
+  ASSERT_TRUE(settlePosts());
+
+  // Ten characters are ignored.
+  keychain.setString(std::string("https://ab"), std::string("checkInServer"));
+  VexaPostResult result;
+  bool done = false;
+  VexaNetworkAction::postJSON(nlohmann::json{{"serviceType", "probe"}}, std::nullopt, [&](const VexaPostResult& r) {
+    result = r;
+    done = true;
+  });
+  ASSERT_TRUE(runMainUntil([&] { return done; }));
+  EXPECT_TRUE(result.success);
+  EXPECT_EQ(server_->service("probe").size(), 1u);
+
+  // A given address that is no URL goes to the default address, not the stored one.
+  keychain.setString(server_->origin() + mdm::kMetricPath, std::string("checkInServer"));
+  done = false;
+  VexaNetworkAction::postJSON(nlohmann::json{{"serviceType", "probe"}}, std::string("not an address"),
+                              [&](const VexaPostResult& r) {
+                                result = r;
+                                done = true;
+                              });
+  ASSERT_TRUE(runMainUntil([&] { return done; }));
+  EXPECT_EQ(server_->service("probe").size(), 2u);
+
+  // Nothing to send: -1003, and the caller still hears of it.
+  done = false;
+  VexaNetworkAction::postJSON(std::nullopt, std::nullopt, [&](const VexaPostResult& r) {
+    result = r;
+    done = true;
+  });
+  ASSERT_TRUE(runMainUntil([&] { return done; }));
+  ASSERT_TRUE(result.error.has_value());
+  EXPECT_EQ(result.error->code, -1003);
+  EXPECT_EQ(result.error->text, "Data cannot be nil.");
+}
+
+}  // namespace
+}  // namespace kestra::agenttest
