@@ -203,14 +203,20 @@ class AgentTest : public ::testing::Test {
     foundation::Clock::setCurrent(nullptr);
   }
 
-  // Moves the clock by `step` whenever no post is in flight (so no request times out) until
-  // `condition` holds: for waits of the agent's threads that may not have begun yet.
+  // Until `condition` holds: whenever one of the agent's operations waits on the clock and no
+  // post is in flight (so no request times out), moves the clock by `step` once and lets the
+  // waiting operation see it before moving it again.
   bool advanceUntil(const std::function<bool()>& condition, foundation::Duration step) {
-    return runMainUntil([&] {
-      if (condition()) return true;
-      if (VexaNetworkAction::postsInFlight() == 0) clock_->advance(step);
-      return condition();
-    });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition() && std::chrono::steady_clock::now() < limit) {
+      if (agent_->sleepingOperations() > 0 && VexaNetworkAction::postsInFlight() == 0) {
+        clock_->advance(step);
+        runMainUntil([&] { return agent_->sleepingOperations() == 0 || condition(); });
+      } else {
+        foundation::RunLoop::main().runOnce(std::chrono::milliseconds(5));
+      }
+    }
+    return condition();
   }
 
   // Runs one check-in and waits for its completion.

@@ -90,8 +90,15 @@ OKTVexa::~OKTVexa() {
 
 bool OKTVexa::Sleeper::sleep(foundation::Duration d) {
   std::unique_lock lock(mutex);
+  ++sleeping;
   foundation::Clock::current().waitFor(lock, cv, d, [&] { return stopping; });
+  --sleeping;
   return !stopping;
+}
+
+int OKTVexa::sleepingOperations() const {
+  std::lock_guard lock(sleeper_->mutex);
+  return sleeper_->sleeping;
 }
 
 void OKTVexa::Sleeper::stop() {

@@ -116,6 +116,8 @@ class OKTVexa final : public KXDeviceDelegate,
   void setAllowCheckIn(bool allow);
   void setAllowLocationUpload(bool allow) { requestLocation_ = allow; }
   void setTestMode(bool on) { testMode_ = on; }
+  // How many of the agent's operations are waiting on the clock right now (diagnostics).
+  int sleepingOperations() const;
 
   void setCheckInEnabled(bool on);
   bool checkInEnabled() const;
@@ -260,6 +262,7 @@ class OKTVexa final : public KXDeviceDelegate,
     std::mutex mutex;
     std::condition_variable cv;
     bool stopping = false;
+    int sleeping = 0;
     // False when the agent went away.
     bool sleep(foundation::Duration d);
     void stop();
