@@ -30,7 +30,8 @@ std::optional<std::string> gdbus(const std::string& arguments, int seconds = 10)
   return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
 }
 
-const char kDest[] = "call --system --dest org.freedesktop.GeoClue2 --object-path ";
+// "call <bus> --dest org.freedesktop.GeoClue2 --object-path ".
+std::string dest(const std::string& bus) { return "call " + bus + " --dest org.freedesktop.GeoClue2 --object-path "; }
 
 std::optional<std::string> objectPath(const std::string& text) {
   std::smatch m;
@@ -51,11 +52,12 @@ std::optional<double> number(const std::string& text, const char* name) {
 }
 
 // One fix from GeoClue, waiting at most about 30 s for it.
-std::optional<LocationFix> geoClueFix() {
-  auto client = gdbus(std::string(kDest) + "/org/freedesktop/GeoClue2/Manager --method org.freedesktop.GeoClue2.Manager.GetClient");
+std::optional<LocationFix> geoClueFix(const std::string& bus) {
+  const std::string target = dest(bus);
+  auto client = gdbus(target + "/org/freedesktop/GeoClue2/Manager --method org.freedesktop.GeoClue2.Manager.GetClient");
   auto path = client ? objectPath(*client) : std::nullopt;
   if (!path) return std::nullopt;
-  const std::string on = std::string(kDest) + *path + " --method ";
+  const std::string on = target + *path + " --method ";
   gdbus(on + "org.freedesktop.DBus.Properties.Set org.freedesktop.GeoClue2.Client DesktopId \"<'kestra-agent'>\"");
   gdbus(on + "org.freedesktop.DBus.Properties.Set org.freedesktop.GeoClue2.Client RequestedAccuracyLevel \"<uint32 8>\"");
   if (!gdbus(on + "org.freedesktop.GeoClue2.Client.Start")) return std::nullopt;
@@ -64,7 +66,7 @@ std::optional<LocationFix> geoClueFix() {
     auto loc = gdbus(on + "org.freedesktop.DBus.Properties.Get org.freedesktop.GeoClue2.Client Location");
     auto locPath = loc ? objectPath(*loc) : std::nullopt;
     if (locPath && *locPath != "/") {
-      auto all = gdbus(std::string(kDest) + *locPath +
+      auto all = gdbus(target + *locPath +
                        " --method org.freedesktop.DBus.Properties.GetAll org.freedesktop.GeoClue2.Location");
       if (all) fix = parseGeoClueLocation(*all);
       break;
@@ -104,10 +106,19 @@ void LocationProvider::setShared(std::shared_ptr<LocationProvider> provider) {
 
 // ---- GeoClue ---------------------------------------------------------------------------------
 
+GeoClueLocationProvider::GeoClueLocationProvider(std::string busAddress) : bus_("--system") {
+  // Only a plain address goes on the command line; anything else leaves GeoClue unused.
+  if (!busAddress.empty())
+    bus_ = busAddress.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789=,/:_.-") ==
+                   std::string::npos
+               ? "--address " + busAddress
+               : "--address invalid:";
+}
+
 bool GeoClueLocationProvider::locationServicesEnabled() {
   std::lock_guard lock(mutex_);
   if (!available_)
-    available_ = gdbus(std::string(kDest) +
+    available_ = gdbus(dest(bus_) +
                        "/org/freedesktop/GeoClue2/Manager --method org.freedesktop.DBus.Peer.Ping",
                    2)
                      .has_value();
@@ -119,8 +130,8 @@ LocationAuthorization GeoClueLocationProvider::authorizationStatus() {
 }
 
 void GeoClueLocationProvider::requestLocation(Completion completion) {
-  std::thread([completion = std::move(completion)] {
-    auto fix = geoClueFix();
+  std::thread([bus = bus_, completion = std::move(completion)] {
+    auto fix = geoClueFix(bus);
     foundation::MainQueue::post([completion, fix] {
       if (fix)
         completion(fix, {});

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -54,11 +55,14 @@ class LocationProvider {
 
 class GeoClueLocationProvider final : public LocationProvider {
  public:
+  // `busAddress`: a D-Bus address to find GeoClue on; empty means the system bus.
+  explicit GeoClueLocationProvider(std::string busAddress = {});
   bool locationServicesEnabled() override;
   LocationAuthorization authorizationStatus() override;
   void requestLocation(Completion completion) override;
 
  private:
+  std::string bus_;  // the gdbus option that names the bus
   std::mutex mutex_;
   std::optional<bool> available_;
 };
