@@ -2,6 +2,9 @@
 
 #include "app/core/CoreScreens.h"
 #include "app/customers/CustomerViewController.h"
+#include "app/customers/ExistedCustomerViewController.h"
+#include "app/customers/ManualViewController.h"
+#include "app/customers/NewCustomerSelectorViewController.h"
 #include "app/customers/StoreViewController.h"
 
 namespace orvo {
@@ -10,8 +13,10 @@ void registerCustomerScreens() {
   auto& r = ui::ViewControllerRegistry::shared();
   r.add<CustomerViewController>("CustomerView");
   r.add<StoreViewController>("StoreView");
-  for (const char* name : {"NewCustomerSelectorViewController", "PickTicketViewController"})
-    if (!r.contains(name)) r.add<StandInViewController>(name);
+  r.add<NewCustomerSelectorViewController>("NewCustomerSelectorViewController");
+  r.add<ManualViewController>("ManualViewController");
+  r.add<ExistedCustomerViewController>("ExistedCustomerViewController");
+  if (!r.contains("PickTicketViewController")) r.add<StandInViewController>("PickTicketViewController");
 }
 
 }  // namespace orvo

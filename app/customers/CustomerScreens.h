@@ -3,8 +3,10 @@
 
 namespace orvo {
 
-// Registers "CustomerView" and "StoreView", and a stand-in for the new-customer menu
-// ("NewCustomerSelectorViewController") until it is registered.
+// Registers "CustomerView", "StoreView", the new-customer screens
+// ("NewCustomerSelectorViewController", "ManualViewController",
+// "ExistedCustomerViewController", "BusinessCardViewController"), and a stand-in for the
+// pick tickets ("PickTicketViewController") until they are registered.
 void registerCustomerScreens();
 
 }  // namespace orvo

@@ -1,5 +1,6 @@
 #include "testing/backoffice/Operations.h"
 
+#include "testing/backoffice/CustomerOperations.h"
 #include "testing/backoffice/OrderOperations.h"
 #include "testing/backoffice/PickingOperations.h"
 
@@ -106,6 +107,7 @@ const std::vector<Operation>& operationTable() {
     std::vector<Operation> t = table;
     for (auto& op : orderOperations()) t.push_back(std::move(op));
     for (auto& op : pickingOperations()) t.push_back(std::move(op));
+    for (auto& op : customerOperations()) t.push_back(std::move(op));
     return t;
   }();
   return all;
