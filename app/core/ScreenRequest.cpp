@@ -57,7 +57,12 @@ void activityStopped() {
   }
 }
 
-// Runs the answer method (catching what it throws) and then hides the viewer.
+// Requests sent so far; an answer method that sends the next request of its road leaves
+// the viewer to that request.
+unsigned requestsSent = 0;
+
+// Runs the answer method (catching what it throws) and then hides the viewer, unless the
+// answer method sent another request, whose end hides it.
 void deliver(const std::weak_ptr<ui::ViewController>& weakScreen, const Reading& reading,
              const AnswerHandler& onAnswer, const std::string& answerMethod) {
   auto screen = weakScreen.lock();
@@ -67,8 +72,9 @@ void deliver(const std::weak_ptr<ui::ViewController>& weakScreen, const Reading&
   }
   try {
     showReadingAlerts(reading);
+    const unsigned before = requestsSent;
     if (onAnswer) onAnswer(reading.answer);
-    activityStopped();
+    if (requestsSent == before) activityStopped();
   } catch (const std::exception& e) {
     activityStopped();
     AlertClass::exceptionAlert(screen, answerMethod, e);
@@ -138,6 +144,7 @@ std::shared_ptr<Service> sendScreenRequest(ui::ViewController& screen, ScreenReq
                            : soapEnvelope(shared->operation, shared->params, shared->lineFeedAfterEachChild);
       service->sendSoapRequestWithStringUrl(url, envelope, shared->operation);
     }
+    ++requestsSent;
     return service;
   } catch (const std::exception& e) {
     if (activity) activityStopped();

@@ -24,7 +24,8 @@
 // Promises:
 //  - Each request ends in exactly one of: the answer method, the failure handler, or an
 //    exception alert; the activity viewer and the status-bar indicator are hidden after
-//    any of them (also when the screen is gone and nothing is called back).
+//    any of them (also when the screen is gone and nothing is called back). An answer
+//    method that sends the next request of its road leaves the viewer up for it.
 //  - The answer method and the failure handler run on the main queue, only while the
 //    screen is alive. An exception thrown by the answer method shows the exception alert
 //    naming `answerMethod`; one thrown while building or sending shows it naming

@@ -46,10 +46,12 @@ void ExistedCustomerViewController::loadView() {
   root->setBackgroundColor(ui::Color::whiteColor());
   table_ = std::make_shared<ui::TableView>(ui::TableViewStyle::Plain);
   table_->setFrame({0, 0, ui::Window::kScreenWidth, ui::Window::kScreenHeight - 60});
+  table_->setAutoresizingMask(ui::FlexibleWidth | ui::FlexibleHeight);
   table_->setRowHeight(52);
   root->addSubview(table_);
   createButton_ = ui::Button::make(ui::localizedString("Create New Customer"),
                                    {20, ui::Window::kScreenHeight - 52, ui::Window::kScreenWidth - 40, 44});
+  createButton_->setAutoresizingMask(ui::FlexibleTopMargin);
   root->addSubview(createButton_);
   setView(root);
 }

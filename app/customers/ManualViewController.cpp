@@ -97,12 +97,12 @@ void ManualViewController::viewDidLoad() {
          ui::BarButtonItem::withTitle(ui::localizedString("Done"), ui::BarButtonItemStyle::Done,
                                       [this](ui::BarButtonItem&) { dismissKeyboard(); })});
   }
-  // The save control, below the last section.
-  saveButton_ = ui::Button::make(ui::localizedString("Save"), {20, 0, 280, 44});
+  // The save control, above the first section.
+  saveButton_ = ui::Button::make(ui::localizedString("Save"), {20, 8, 280, 36});
   saveButton_->addTarget(this, [this](ui::Control&) { btn_saveNewCustomer(); }, ui::TouchUpInside);
-  auto footer = ui::makeView<ui::View>({0, 0, ui::Window::kScreenWidth, 60});
-  footer->addSubview(saveButton_);
-  table_->setTableFooterView(footer);
+  auto header = ui::makeView<ui::View>({0, 0, ui::Window::kScreenWidth, 48});
+  header->addSubview(saveButton_);
+  table_->setTableHeaderView(header);
   table_->setDataSource(self<ui::TableViewDataSource>());
   table_->setDelegate(self<ui::TableViewDelegate>());
 }
