@@ -14,4 +14,10 @@ std::shared_ptr<ui::Image> imageFromBase64(std::string_view text) {
   return ui::Image::fromData(ui::ImageBytes(bytes.begin(), bytes.end()));
 }
 
+std::shared_ptr<ui::Image> resizeImage(const ui::Image& image, int width, int height) {
+  ui::ImageContext context({double(width), double(height)}, true, 1);
+  context.drawImage(image, {0, 0, double(width), double(height)});
+  return context.image();
+}
+
 }  // namespace orvo

@@ -16,4 +16,8 @@ std::string base64JpegString(const ui::Image& image, double quality);
 // nullptr when the bytes are not a picture.
 std::shared_ptr<ui::Image> imageFromBase64(std::string_view text);
 
+// A new opaque picture of exactly `width` x `height` pixels at scale 1, into which `image`
+// is drawn stretched over the whole area (its aspect ratio is not kept).
+std::shared_ptr<ui::Image> resizeImage(const ui::Image& image, int width, int height);
+
 }  // namespace orvo

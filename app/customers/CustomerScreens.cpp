@@ -1,6 +1,7 @@
 #include "app/customers/CustomerScreens.h"
 
 #include "app/core/CoreScreens.h"
+#include "app/customers/BusinessCardViewController.h"
 #include "app/customers/CustomerViewController.h"
 #include "app/customers/ExistedCustomerViewController.h"
 #include "app/customers/ManualViewController.h"
@@ -16,6 +17,7 @@ void registerCustomerScreens() {
   r.add<NewCustomerSelectorViewController>("NewCustomerSelectorViewController");
   r.add<ManualViewController>("ManualViewController");
   r.add<ExistedCustomerViewController>("ExistedCustomerViewController");
+  r.add<BusinessCardViewController>("BusinessCardViewController");
   if (!r.contains("PickTicketViewController")) r.add<StandInViewController>("PickTicketViewController");
 }
 
