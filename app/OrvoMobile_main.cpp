@@ -1,16 +1,19 @@
 // OrvoMobile: the order-entry application in a desktop window. It takes its settings from
 // the user defaults in the configuration folder ($XDG_CONFIG_HOME/OrvoMobile) and reaches
-// the sleeve through the KestraSDK device facade.
+// the sleeve through the KestraSDK device facade; pictures come from the photo album in the
+// data folder and from the camera (or the pictures named by KESTRA_CAMERA).
 #include "app/core/KestraDevices.h"
 #include "app/core/OrvoMobileApp.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/customers/CustomerScreens.h"
 #include "app/orders/OrderScreens.h"
 #include "app/picking/PickingScreens.h"
+#include "platform/media/PhotoLibrary.h"
 #include "platform/ui/qt/Host.h"
 
 int main(int argc, char** argv) {
   orvo::KestraDevices::install();
+  ui::ImagePickerController::setImageSource(std::make_shared<media::DevicePhotoSource>());
   orvo::registerOrderScreens();
   orvo::registerCustomerScreens();
   orvo::registerPickingScreens();

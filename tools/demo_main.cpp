@@ -50,6 +50,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/Capture.h"
+#include "platform/media/PhotoLibrary.h"
 #include "platform/system/NetworkInfo.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Application.h"
@@ -65,6 +66,7 @@
 #include "testing/devices/printer/SampleReceipt.h"
 #include "testing/devices/printer/SimulatedPrinter.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
+#include "tools/DemoNewCustomers.h"
 #include "tools/DemoOrderRoad.h"
 
 namespace fs = std::filesystem;
@@ -341,6 +343,11 @@ bool Walk::run() {
                        [this](const std::string& n) { shot(n); }, [this] { settle(); },
                        [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }});
 
+  demo::walkNewCustomers(app_, h_, sleeve_,
+                         {[this](const std::string& w, bool ok) { return step(w, ok); },
+                          [this](const std::string& n) { shot(n); }, [this] { settle(); },
+                          [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }});
+
   // A receipt printed through the SDK on a simulated printer; its picture goes with the
   // screenshots.
   {
@@ -482,6 +489,7 @@ int main(int argc, char** argv) {
   network->setWifi(system_info::WifiNetwork{"Showroom", "02:00:5e:10:00:01"});
   system_info::NetworkInfo::setShared(network);
   if (!std::getenv("KESTRA_CAMERA")) ::setenv("KESTRA_CAMERA", writeCameraPicture(data).c_str(), 1);
+  ui::ImagePickerController::setImageSource(std::make_shared<media::DevicePhotoSource>());
 
   // The back office is on loopback, which the reachability check never counts; a machine
   // without a default route must still reach it.

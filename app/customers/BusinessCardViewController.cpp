@@ -36,11 +36,11 @@ std::optional<std::string> answerText(const nlohmann::json& answer, const char* 
 void BusinessCardViewController::loadView() {
   auto root = ui::makeView<ui::View>({0, 0, ui::Window::kScreenWidth, ui::Window::kScreenHeight});
   root->setBackgroundColor(ui::Color::whiteColor());
-  code_ = ui::makeView<ui::TextField>({10, 74, 200, 32});
+  code_ = ui::makeView<ui::TextField>({10, 14, 200, 32});
   code_->setPlaceholder(ui::localizedString("Customer Code"));
   code_->setAutocapitalizationType(ui::AutocapitalizationType::AllCharacters);
   root->addSubview(code_);
-  check_ = ui::Button::make(ui::localizedString("Check"), {220, 74, 90, 32});
+  check_ = ui::Button::make(ui::localizedString("Check"), {220, 14, 90, 32});
   root->addSubview(check_);
   auto side = [&](const char* title, double y, std::shared_ptr<ui::ImageView>& image, std::shared_ptr<ui::Button>& take,
                   std::shared_ptr<ui::Button>& roll, int tag) {
@@ -58,9 +58,9 @@ void BusinessCardViewController::loadView() {
     root->addSubview(take);
     root->addSubview(roll);
   };
-  side("Front", 116, frontImage_, frontTake_, frontRoll_, 0);
-  side("Back", 266, backImage_, backTake_, backRoll_, 1);
-  next_ = ui::Button::make(ui::localizedString("Next"), {40, 430, 240, 44});
+  side("Front", 56, frontImage_, frontTake_, frontRoll_, 0);
+  side("Back", 206, backImage_, backTake_, backRoll_, 1);
+  next_ = ui::Button::make(ui::localizedString("Next"), {40, 370, 240, 44});
   root->addSubview(next_);
   setView(root);
 }
