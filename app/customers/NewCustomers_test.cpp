@@ -9,6 +9,7 @@
 #include "app/customers/ManualViewController.h"
 #include "app/customers/NewCustomerSelectorViewController.h"
 #include "app/customers/NewCustomerSupport.h"
+#include "app/customers/StatePickerKeyboard.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "testing/app/OrderRoadTestSupport.h"
@@ -458,6 +459,40 @@ TEST_F(NewCustomers, TakenCodeIsRefusedWithTheServersTextAndTheInputKept) {
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_NE(t.app.alerts()[0].message.find("Webservice Server Error"), std::string::npos);
   EXPECT_EQ(form->textField(F::Code).text(), "NEW600");
+}
+
+TEST_F(NewCustomers, StatePickerKeepsTheChoiceApartFromTheFieldAndReopensOnIt) {
+  auto field = ui::makeView<StatePickerKeyboard>({0, 0, 200, 30});
+  field->setText("typed");
+  auto first = field->inputView();
+  auto* picker = field->picker();
+  ASSERT_NE(picker, nullptr);
+  EXPECT_EQ(picker->numberOfRowsInComponent(0), 2);
+  picker->userSelectRow(1, 0);
+  EXPECT_EQ(field->selectedString(), "Vermont");
+  EXPECT_EQ(field->text(), "typed");
+  // A new picker each time, showing the last choice 0.2 s later.
+  auto second = field->inputView();
+  EXPECT_NE(second, first);
+  EXPECT_NE(field->picker(), picker);
+  t.h->advance(std::chrono::milliseconds(200));
+  EXPECT_EQ(field->picker()->selectedRowInComponent(0), 1);
+}
+
+TEST_F(NewCustomers, LogoutFromAFormResetsTheOrderAndClosesTheNavigation) {
+  auto* form = openForm();
+  ASSERT_NE(form, nullptr);
+  t.app.delegate->globalSO().customerID = "C1001";
+  askLogout(*form);
+  t.settle();
+  ASSERT_EQ(t.alertMessages(), std::vector<std::string>{"Do you wish to logout?"});
+  t.press("No");
+  EXPECT_EQ(t.top<ManualViewController>(), form);
+  askLogout(*form);
+  t.settle();
+  t.press("Yes");
+  EXPECT_EQ(t.app.delegate->globalSO().customerID, "");
+  EXPECT_TRUE(t.app.delegate->settings().logoutFlag);
 }
 
 }  // namespace
