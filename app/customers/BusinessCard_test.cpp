@@ -248,6 +248,9 @@ TEST_F(BusinessCard, RefusalShowsTheServersTextAndKeepsAllInput) {
   t.h->tap(card->btn_Next());
   t.waitForRequests();
   ASSERT_EQ(t.alertMessages(), std::vector<std::string>{"Customer code NEWBC3 already exists."});
+  auto sent = t.server.received("InsertNewCustomerForBusinessCard").back();
+  EXPECT_EQ(sent.param("imgFrontBase64String"), front);
+  EXPECT_EQ(sent.param("imgBackBase64String"), t.app.delegate->globalSO().bcBackImageBase64);
   t.press("OK");
   EXPECT_EQ(card->txt_customerCode()->text(), "NEWBC3");
   EXPECT_EQ(t.app.delegate->globalSO().bcFrontImageBase64, front);

@@ -186,10 +186,19 @@ TEST_F(NewCustomers, BadgeScanFillsTheFormAndAShortOneIsRefusedWithTheScannerRes
   for (const auto& [f, text] : expected) EXPECT_EQ(form->textField(f).text(), text) << int(f);
   EXPECT_TRUE(t.app.delegate->settings().newCustomerFlag);
 
-  // Back on the menu the scanner reads again; Back from the menu clears the flag.
+  // Back on the menu the scanner reads again; the built-in sample badge fills a form too.
   form->backFunc();
   t.settle();
   EXPECT_EQ(modes().back(), 1);
+  t.h->tap(menu->badgeButton());
+  t.settle();
+  form = t.top<ManualViewController>();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->title(), "2D Barcode");
+  EXPECT_EQ(form->textField(F::Name).text(), parseBadge(NewCustomerSelectorViewController::sampleBadge())->name);
+  form->backFunc();
+  t.settle();
+  // Back from the menu clears the flag.
   menu->backFunc();
   t.settle();
   EXPECT_FALSE(t.app.delegate->settings().newCustomerFlag);
