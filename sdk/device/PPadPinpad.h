@@ -51,6 +51,7 @@ class PPadPinpad final : public KXPinpadDriver {
   int displayWidth() override;
   int displayHeight() override;
   bool displayAtBottom() override;
+  PPad* securePad() override { return pad_.get(); }
 
  private:
   class Events;

@@ -409,6 +409,26 @@ class PPad final : public AccessoryManagerDelegate,
   int emvGetTags(int16_t* status, const Bytes& tagList, Bytes* resultData);
   int emvGetTagsEncrypted(int16_t* status, int keyID, uint32_t uniqueID, const Bytes& tagList, Bytes* resultData);
 
+  // ---- Pass-through channels ------------------------------------------------------------------------
+  // Each sends the caller's bytes unchanged as the whole request of one command.
+  int _rfWrite(const uint8_t* data, int length, Bytes* result);
+  int taCommand(const Bytes& request, Bytes* response);
+  int boricaCommand(int group, const Bytes& request, Bytes* response);
+  int secureReaderCommand(const Bytes& request, Bytes* response, double timeoutSeconds);
+  int vivaWalletCommand(const uint8_t* data, int length, Bytes* response, double timeoutSeconds);
+  int voltageCommand(const uint8_t* data, int length, Bytes* response);
+  // Group `group` with `data` (nothing: an empty request) and the caller's time-out.
+  int ppadCustomCommand(int group, double timeoutSeconds, const std::optional<Bytes>& data, Bytes* outData);
+  int pogCommand(int module, int command, const Bytes& data, Bytes* outData);
+  // The RF reader's transport: nothing to open or close; a write hands a non-empty answer
+  // to the RF data sink on a global-queue thread.
+  bool rfReaderInit(int readerType, Error* error = nullptr);
+  bool rfReaderClose(int readerType, Error* error = nullptr);
+  bool rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error = nullptr);
+  bool sysIsDevelopmentUnit() const;
+  // The encrypted head's firmware version as read when the link came up; 13 when none.
+  int emsrGetFirmwareVersion(int* version) const;
+
   // ---- Card, reader and display commands the link itself uses ---------------------------------
   int msStart();
   int msStop();
