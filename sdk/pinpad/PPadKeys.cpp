@@ -1,5 +1,6 @@
 #include "sdk/pinpad/PPadKeys.h"
 
+#include <algorithm>
 #include <string>
 
 namespace kestra::ppad {
@@ -91,11 +92,12 @@ std::optional<RSAPublicKeyParts> rsaKeyFromDER(const uint8_t* data, size_t lengt
     if (tag == 0x06 || tag == 0x26) {
       oid = oidText(contents, len);
     } else if ((tag == 0x02 || tag == 0x22) && oid == kRSAEncryption) {
-      if (len == 257 || (len == 256 && contents[0] != 0)) {
+      if ((len == 257 && contents[0] == 0 && contents[1] != 0) || (len == 256 && contents[0] != 0)) {
         std::copy(contents + (len - 256), contents + len, key.modulus.begin());
         haveModulus = true;
       } else {
-        if (len == 0 || len > 3) return std::nullopt;
+        if (len == 0 || len > 3 || std::all_of(contents, contents + len, [](uint8_t b) { return b == 0; }))
+          return std::nullopt;
         key.exponent.fill(0);
         std::copy(contents, contents + len, key.exponent.end() - long(len));
         haveExponent = true;

@@ -35,7 +35,7 @@ struct RSAPublicKeyParts {
 // rsaEncryption identifier 1.2.840.113549.1.1.1. Nothing when the input is empty, an element
 // runs past the input or is longer than 4096 bytes, a length takes more than 4 bytes, the
 // modulus is not 2048 bits (256 bytes, or 257 with a leading zero), the exponent is longer
-// than 3 bytes, or either is missing.
+// than 3 bytes or zero, or either is missing.
 std::optional<RSAPublicKeyParts> rsaKeyFromDER(const uint8_t* data, size_t length);
 
 // The fixed 16-character header of a TR-31 key block.
