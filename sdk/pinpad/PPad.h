@@ -428,6 +428,20 @@ class PPad final : public AccessoryManagerDelegate,
   bool sysIsDevelopmentUnit() const;
   // The encrypted head's firmware version as read when the link came up; 13 when none.
   int emsrGetFirmwareVersion(int* version) const;
+  // The encrypted head's library calls on this pinpad; their results are the library's.
+  int emsrIsTampered(bool* tampered);
+  int emsrGetKeyVersion(int keyID, uint32_t* version);
+  int emsrLoadInitialKey(const Bytes& data);
+  int emsrLoadKey(const Bytes& data);
+  int emsrUpdateFirmware(const Bytes& file);
+  int emsrGetDeviceModel(std::string* model);
+  int emsrGetDUKPTSerial(Bytes* ksn);
+  int emsrGetSerialNumber(Bytes* serial);
+  int emsrGetSupportedEncryptions(std::vector<int>* algorithms);
+  // "deviceModel", "firmwareRevision" and "firmwareRevisionNumber" of a head firmware file.
+  std::optional<nlohmann::json> emsrGetFirmwareInformation(const Bytes& file);
+  // `params` may give "keyID", which replaces `keyID`.
+  int emsrSetEncryption(int algorithm, int keyID, const nlohmann::json* params);
 
   // ---- Card, reader and display commands the link itself uses ---------------------------------
   int msStart();

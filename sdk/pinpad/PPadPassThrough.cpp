@@ -1,8 +1,12 @@
 // Pass-through channels: the encrypted head's transport, the EMV kernel's command channel,
 // the RF reader, the payment and service channels and free custom commands. Each copies the
 // caller's bytes unchanged as the whole request of one command.
+#include <cstdio>
 #include <cstring>
 
+#include <nlohmann/json.hpp>
+
+#include "sdk/foundation/Emsr.h"
 #include "sdk/pinpad/PPad.h"
 #include "sdk/pinpad/PPadImpl.h"
 #include "sdk/transport/GlobalQueue.h"
@@ -121,6 +125,80 @@ int PPad::emsrGetFirmwareVersion(int* version) const {
   if (v == 0) return ppad::kNotSupported;
   if (version) *version = v;
   return 0;
+}
+
+}  // namespace kestra
+
+// ---- The encrypted head's library, with this pinpad as its owner ---------------------------------
+
+namespace kestra {
+
+namespace {
+constexpr int kHeadDUKPTKey = 16;
+}  // namespace
+
+int PPad::emsrIsTampered(bool* tampered) { return ::kestra::emsrIsTampered(ppadEmsrOwner(), tampered); }
+
+int PPad::emsrGetKeyVersion(int keyID, uint32_t* version) {
+  return ::kestra::emsrGetKeyVersion(ppadEmsrOwner(), keyID, version);
+}
+
+int PPad::emsrLoadInitialKey(const Bytes& data) {
+  return ::kestra::emsrLoadInitialKey(ppadEmsrOwner(), data.data(), int(data.size()));
+}
+
+int PPad::emsrLoadKey(const Bytes& data) {
+  return ::kestra::emsrLoadKey(ppadEmsrOwner(), data.data(), int(data.size()));
+}
+
+int PPad::emsrUpdateFirmware(const Bytes& file) {
+  return ::kestra::emsrUpdateFirmware(ppadEmsrOwner(), file.data(), int(file.size()));
+}
+
+int PPad::emsrGetDeviceModel(std::string* model) {
+  char buf[17] = {};
+  const int r = ::kestra::emsrGetDeviceModel(ppadEmsrOwner(), buf);
+  if (r == 0 && model) model->assign(buf, strnlen(buf, sizeof buf));
+  return r;
+}
+
+int PPad::emsrGetDUKPTSerial(Bytes* ksn) {
+  Bytes out;
+  const int r = ::kestra::emsrGetDUKPTSerial(ppadEmsrOwner(), kHeadDUKPTKey, &out);
+  if (r >= 0 && ksn) *ksn = std::move(out);
+  return r;
+}
+
+int PPad::emsrGetSerialNumber(Bytes* serial) {
+  Bytes out;
+  const int r = ::kestra::emsrGetSerialNumber(ppadEmsrOwner(), &out);
+  if (r >= 0 && serial) *serial = std::move(out);
+  return r;
+}
+
+int PPad::emsrGetSupportedEncryptions(std::vector<int>* algorithms) {
+  Bytes out;
+  const int r = ::kestra::emsrGetSupportedEncryptions(ppadEmsrOwner(), &out);
+  if (r >= 0 && algorithms) algorithms->assign(out.begin(), out.end());
+  return r;
+}
+
+std::optional<nlohmann::json> PPad::emsrGetFirmwareInformation(const Bytes& file) {
+  char name[17] = {};
+  int version = 0;
+  if (::kestra::emsrGetFirmwareInformation(ppadEmsrOwner(), file.data(), int(file.size()), name, &version) != 0)
+    return std::nullopt;
+  char revision[32];
+  std::snprintf(revision, sizeof revision, "%d.%02d", version / 100, version % 100);
+  return nlohmann::json{{"deviceModel", std::string(name, strnlen(name, sizeof name))},
+                        {"firmwareRevision", revision},
+                        {"firmwareRevisionNumber", version}};
+}
+
+int PPad::emsrSetEncryption(int algorithm, int keyID, const nlohmann::json* params) {
+  if (params && params->is_object() && params->contains("keyID") && (*params)["keyID"].is_number())
+    keyID = (*params)["keyID"].get<int>();
+  return ::kestra::emsrSetEncryption(ppadEmsrOwner(), algorithm, keyID, nullptr, 0);
 }
 
 }  // namespace kestra

@@ -466,3 +466,43 @@ TEST_F(PPadEmv, ApplicationListsDataAndDetails) {
 
 }  // namespace
 }  // namespace kestra
+
+namespace kestra {
+namespace {
+
+// ---- Pass-through channels ----------------------------------------------------------------
+
+TEST(PPadPassThrough, ChannelsCarryTheCallersBytes) {
+  devices::PinpadTestBench b(devices::PinpadPersona::skyrik500(), "SKYRIK500");
+  ASSERT_TRUE(b.connect());
+  const uint8_t packet[] = {0x51, 0x00, 0x00, 0x01, 0x22};
+  uint8_t out[64];
+  int n = 0;
+  b.device->frames().clearHostFrames();
+  EXPECT_EQ(b.pad->emsrCommand(packet, 5, out, sizeof out, &n), 0);  // firmware 2.4.38.5 still carries the head
+  EXPECT_EQ(testsupport::sentData(*b.device, 0x3B).size(), 1u);
+
+  Bytes reply;
+  const uint8_t emv[] = {0x02, 0x00};
+  ASSERT_EQ(b.pad->emv2Command(emv, 2, &reply), 0);
+  EXPECT_EQ(reply, (Bytes{0x02, 0x00}));
+  ASSERT_EQ(b.pad->ppadCustomCommand(0x3F, 2.0, std::nullopt, &reply), 0);
+  EXPECT_EQ(testsupport::sentData(*b.device, 0x3F).back(), Bytes{});
+  ASSERT_EQ(b.pad->pogCommand(1, 2, {3}, &reply), 0);
+  EXPECT_EQ(reply, (Bytes{1, 2, 3}));
+  EXPECT_TRUE(b.pad->rfReaderInit(0));
+}
+
+TEST(PPadPassThrough, NewerFirmwareServesTheHeadItself) {
+  devices::PinpadTestBench b;  // identification firmware 2.4.39.64
+  ASSERT_TRUE(b.connect());
+  const uint8_t packet[] = {0x51, 0x00, 0x00, 0x01, 0x22};
+  uint8_t out[64];
+  int n = 0;
+  b.device->frames().clearHostFrames();
+  EXPECT_EQ(b.pad->emsrCommand(packet, 5, out, sizeof out, &n), 13);
+  EXPECT_TRUE(testsupport::sentData(*b.device, 0x3B).empty());
+}
+
+}  // namespace
+}  // namespace kestra

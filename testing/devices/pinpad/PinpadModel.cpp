@@ -174,6 +174,17 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
       return keysAndCertificates(d);
     case 0x37:
       return emv(d);
+    case 0x3C:
+    case 0x3E: {  // the EMV kernel's channel: its two leading bytes, then the request back
+      Bytes r = {group, 0x00};
+      r.insert(r.end(), d.begin(), d.end());
+      return ok(r);
+    }
+    case 0x3F:
+    case 0x43:
+    case 0x50:
+    case 0x60:
+      return ok(d);  // the payment channels echo their requests
     default:
       return status(kInvalidCommand);
   }
