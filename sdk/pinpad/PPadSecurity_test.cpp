@@ -483,6 +483,7 @@ TEST(PPadPassThrough, ChannelsCarryTheCallersBytes) {
   EXPECT_EQ(testsupport::sentData(*b.device, 0x3B).size(), 1u);
 
   Bytes reply;
+  b.device->withModel([](PinpadModel& m) { m.emv2Channel = true; });
   const uint8_t emv[] = {0x02, 0x00};
   ASSERT_EQ(b.pad->emv2Command(emv, 2, &reply), 0);
   EXPECT_EQ(reply, (Bytes{0x02, 0x00}));

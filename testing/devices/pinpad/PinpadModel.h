@@ -150,6 +150,8 @@ class PinpadModel {
   std::string maskedTrack2, cardholderName, loyaltyNumber;
   Bytes manualEntry;
   std::vector<Bytes> simulatedSwipes;
+  // The newer EMV kernel's channel (groups 0x3C / 0x3E) answers with the request.
+  bool emv2Channel = false;
   // Legacy EMV kernel.
   bool emvReady = false;
   std::vector<int> emvSteps;           // sub-commands in the order received
