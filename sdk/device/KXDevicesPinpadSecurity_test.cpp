@@ -98,7 +98,13 @@ TEST_F(Connected, TR31BlocksLoadTheKeyAndB080DeletesItFirst) {
   ASSERT_EQ(block.rfind("B0080P0TE00E0000", 0), 0u);
   f.bench.device->frames().clearHostFrames();
   Error e;
-  const auto check = f.facade->ppadCryptoTR31ExchangeKeyID(7, 1, block, &e);
+  std::optional<Bytes> check;
+  {
+    LogCapture log;
+    check = f.facade->ppadCryptoTR31ExchangeKeyID(7, 1, block, &e);
+    std::lock_guard<std::mutex> lock(log.mutex);
+    for (const auto& line : log.lines) EXPECT_EQ(line.find(block.substr(16, 16)), std::string::npos) << line;
+  }
   ASSERT_TRUE(check) << e.text;
   const Bytes zeros = *crypto::desEncrypt(key, Bytes(8, 0), crypto::Mode::ECB, crypto::Padding::None);
   EXPECT_EQ(*check, Bytes(zeros.begin(), zeros.begin() + 3));
@@ -127,6 +133,30 @@ TEST_F(Connected, TR31BlocksLoadTheKeyAndB080DeletesItFirst) {
   EXPECT_FALSE(f.facade->ppadCryptoTR31ExchangeKeyID(7, 1, "B080 not a key block", &e));
   EXPECT_EQ(e.code, -9);
   EXPECT_TRUE(sent(0x31).empty());
+}
+
+TEST_F(Connected, ManualCardEntryIsDeliveredOnTheMainQueueAndAnEmptyAnswerAsAFailedRead) {
+  auto entry = std::make_shared<RecordingDelegate>(
+      f.app, "entry",
+      std::vector<std::string_view>{kxsel::magneticCardData, kxsel::magneticCardEncryptedData,
+                                    kxsel::magneticCardReadFailed});
+  f.facade->addDelegate(entry);
+  auto heard = [&](const std::string& prefix) {
+    for (const auto& l : f.app->lines())
+      if (l.rfind(prefix, 0) == 0) return true;
+    return false;
+  };
+  model([](PinpadModel& m) { m.manualEntry = hex("02" "F2" "3B343131313D323730333F"); });
+  Error e;
+  ASSERT_TRUE(f.facade->ppadMagneticCardEntry(1, 30, &e)) << e.text;
+  EXPECT_EQ(sent(0x34).back(), hex("091E01"));
+  ASSERT_TRUE(f.bench.runUntil([&] { return heard("entry:magneticCardData") || heard("entry:encrypted3"); }));
+  EXPECT_FALSE(heard("entry:readFailed"));
+
+  // An answer without even the byte naming the tracks is reported as a failed read.
+  model([](PinpadModel& m) { m.manualEntry = Bytes{}; });
+  ASSERT_TRUE(f.facade->ppadMagneticCardEntry(1, 30, &e)) << e.text;
+  ASSERT_TRUE(f.bench.runUntil([&] { return heard("entry:readFailed:0"); }));
 }
 
 TEST_F(Connected, DeleteOrExchangeWhoseSaveFailsReportsTheSave) {

@@ -148,7 +148,7 @@ class PinpadModel {
   bool cardPowered = false;
   // Magnetic head: masked track 2, cardholder name, loyalty number, manual entry, swipes.
   std::string maskedTrack2, cardholderName, loyaltyNumber;
-  Bytes manualEntry;
+  std::optional<Bytes> manualEntry;  // nothing: "No Data"
   std::vector<Bytes> simulatedSwipes;
   // The newer EMV kernel's channel (groups 0x3C / 0x3E) answers with the request.
   bool emv2Channel = false;

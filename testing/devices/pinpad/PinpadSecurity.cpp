@@ -287,8 +287,8 @@ std::optional<PinpadModel::Answer> PinpadModel::magnetic(const Bytes& d) {
       rsaExponent.assign(d.begin() + 261, d.end());
       return ok();
     case 0x09:
-      if (manualEntry.empty()) return status(kNoData);
-      return ok(manualEntry);
+      if (!manualEntry) return status(kNoData);
+      return ok(*manualEntry);
     case 0x0B:
       if (maskedTrack2.empty()) return status(kNoData);
       return ok(Bytes(maskedTrack2.begin(), maskedTrack2.end()));
