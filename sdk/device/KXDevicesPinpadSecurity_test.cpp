@@ -159,6 +159,22 @@ TEST_F(Connected, ManualCardEntryIsDeliveredOnTheMainQueueAndAnEmptyAnswerAsAFai
   ASSERT_TRUE(f.bench.runUntil([&] { return heard("entry:readFailed:0"); }));
 }
 
+TEST_F(Connected, MagneticCardCallsReachThePinpad) {
+  Error e;
+  ASSERT_TRUE(f.facade->msSimulateCardDataTrack1(std::nullopt, std::string(";4111111111111111=2703101?"), std::nullopt, &e))
+      << e.text;
+  model([](PinpadModel& m) {
+    ASSERT_EQ(m.simulatedSwipes.size(), 1u);
+    EXPECT_EQ(m.simulatedSwipes[0][0], 0xF2);
+    m.loyaltyNumber = "778899";
+    m.maskedTrack2 = ";4111********1111=2703101?";
+  });
+  EXPECT_EQ(f.facade->msGetLoyaltyDataForID(2, &e), foundation::bytesOf("778899"));
+  const auto masked = f.facade->msGetLastCardMaskedData(&e);
+  ASSERT_TRUE(masked) << e.text;
+  EXPECT_EQ((*masked)["expirationYear"], "2027");
+}
+
 TEST_F(Connected, DeleteOrExchangeWhoseSaveFailsReportsTheSave) {
   model([&](PinpadModel& m) {
     m.keys[1] = {kek};
