@@ -175,6 +175,20 @@ TEST_F(Connected, MagneticCardCallsReachThePinpad) {
   EXPECT_EQ((*masked)["expirationYear"], "2027");
 }
 
+TEST_F(Connected, PublishedTR31BlockLoadsItsKey) {
+  // A version B block with its protection key, key and check value as published.
+  model([&](PinpadModel& m) { m.keys[2] = {hex("EFE0853B256B583D868F251CE99EA1D9")}; });
+  Error e;
+  const auto check = f.facade->ppadCryptoTR31ExchangeKeyID(
+      9, 2, "B0080K0TN00N00001C414014375212C24995E405B5EE052CB92B67F455EA2680F6751088F9F1C228", &e);
+  ASSERT_TRUE(check) << e.text;
+  EXPECT_EQ(*check, hex("5C9405"));
+  model([&](PinpadModel& m) {
+    EXPECT_EQ(m.keys[9].value, hex("5DB50B454F8389ADCE573BE50861F2BF"));
+    EXPECT_EQ(m.keys[9].usage, "K0");
+  });
+}
+
 TEST_F(Connected, DeleteOrExchangeWhoseSaveFailsReportsTheSave) {
   model([&](PinpadModel& m) {
     m.keys[1] = {kek};
