@@ -39,6 +39,7 @@ namespace kestra {
 
 class KXDevices;
 class EAManager;
+class PPad;
 class AccessoryManagerDelegate;
 struct KXBatteryInfo;
 
@@ -193,6 +194,10 @@ class KXPinpadDriver : public KXManagedDriver {
     return F;                                    \
   }
 #include "sdk/device/KXPrinterAPI.inc"
+
+  // The pinpad driver itself, for the device API's key, crypto and EMV calls (which pass
+  // its operations through one for one); nullptr without one.
+  virtual PPad* securePad() { return nullptr; }
 };
 
 // Drivers that are either attached and open or not: the serial adapter (`CarvikStream`),

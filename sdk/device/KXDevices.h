@@ -45,6 +45,7 @@
 #include "sdk/foundation/KXDelegateList.h"
 #include "sdk/foundation/KXDeviceInfo.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/pinpad/KXPinpadInfo.h"
 
 namespace kestra {
 
@@ -241,6 +242,9 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   // `capacity` is the size of `reply`.
   int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity);
 
+  // Cancels nothing: manual card entry runs on the pinpad until it ends. Always false.
+  bool ppadCancelMagneticCardEntry(Error* error = nullptr);
+
   // Drivers, for the parts of the SDK that talk to them directly.
   KXSleeveDriver& sleeve() const { return *sleeve_; }
   KXPinpadDriver& pinpad() const { return *pinpad_; }
@@ -258,6 +262,9 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   // The routing failure: -20 or -7 into `error`, logged. Always false.
   bool routeError(Error* error) const;
   bool ppadResult(int status, Error* error) const;
+  // The pinpad for its key, crypto and EMV calls, or nullptr with the routing error (logged
+  // only when the caller gave a place for it).
+  PPad* securePinpad(Error* error) const;
   std::optional<Kind> identityKind();
   std::optional<std::string> identityText(std::string (KXDriverBase::*getter)(), const char* hid,
                                           const char* msr);

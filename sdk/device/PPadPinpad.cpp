@@ -1,5 +1,7 @@
 #include "sdk/device/PPadPinpad.h"
 
+#include <nlohmann/json.hpp>
+
 #include "sdk/device/KXDevices.h"
 #include "sdk/pinpad/PPad.h"
 
@@ -96,6 +98,30 @@ int PPadPinpad::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, i
 
 int PPadPinpad::msStart() { return pad_->msStart(); }
 int PPadPinpad::msStop() { return pad_->msStop(); }
+int PPadPinpad::msSimulateCardData(const std::optional<std::string>& track1,
+                                   const std::optional<std::string>& track2,
+                                   const std::optional<std::string>& track3) {
+  return pad_->msSimulateCardDataTrack1(track1, track2, track3);
+}
+
+int PPadPinpad::msGetLoyaltyNumber(int id, Bytes* data) {
+  std::string number;
+  const int r = pad_->msGetLoyaltyNumber(id, &number);
+  if (r == 0 && data) *data = foundation::bytesOf(number);
+  return r;
+}
+
+std::optional<nlohmann::json> PPadPinpad::msGetLastCardMaskedData(Error* error) {
+  auto card = pad_->msGetLastCardMaskedData(error);
+  if (!card) return std::nullopt;
+  nlohmann::json out = nlohmann::json::object();
+  for (auto& [key, value] : *card) {
+    out[key] = value;
+    foundation::secureClear(value);
+  }
+  return out;
+}
+
 int PPadPinpad::barStart() { return pad_->barStart(); }
 int PPadPinpad::barStop() { return pad_->barStop(); }
 

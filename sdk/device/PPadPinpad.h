@@ -40,6 +40,10 @@ class PPadPinpad final : public KXPinpadDriver {
 
   int msStart() override;
   int msStop() override;
+  int msSimulateCardData(const std::optional<std::string>& track1, const std::optional<std::string>& track2,
+                         const std::optional<std::string>& track3) override;
+  int msGetLoyaltyNumber(int id, Bytes* data) override;
+  std::optional<nlohmann::json> msGetLastCardMaskedData(Error* error) override;
   int barStart() override;
   int barStop() override;
   int barGetScanMode(int* mode) override;
@@ -51,6 +55,7 @@ class PPadPinpad final : public KXPinpadDriver {
   int displayWidth() override;
   int displayHeight() override;
   bool displayAtBottom() override;
+  PPad* securePad() override { return pad_.get(); }
 
  private:
   class Events;

@@ -195,7 +195,7 @@ void PPad::setConnState(int state) {
   if (state == 2) {
     d_->msEncryption = 2;
     int version = 0;
-    d_->emsrFirmwareVersion = emsrGetFirmwareVersion(ppadEmsrOwner(), &version) >= 0 ? version : 0;
+    d_->emsrFirmwareVersion = ::kestra::emsrGetFirmwareVersion(ppadEmsrOwner(), &version) >= 0 ? version : 0;
     if (auto module = d_->module()) module->setEnabled(false);
   } else {
     d_->barcodeScanMode = 0;

@@ -25,6 +25,7 @@
 // PPadMifare.cpp, PPadBluetooth.cpp, and the card, display and printer commands the
 // link needs).
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -68,6 +69,14 @@ struct PPadLEDEntry {
   int period = 0;     // milliseconds
   int bitCount = 0;
   uint32_t pattern = 0;
+};
+
+// One application of the legacy EMV kernel's lists.
+struct PPadEMVApplication {
+  std::array<uint8_t, 16> aid{};
+  int32_t aidLength = 0;
+  std::array<char, 20> label{};  // text closed by a zero byte
+  int32_t matchCriteria = 0;
 };
 
 class PPad final : public AccessoryManagerDelegate,
@@ -280,6 +289,160 @@ class PPad final : public AccessoryManagerDelegate,
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override;
   bool clientsRespondToSelector(std::string_view selector) override;
 
+  // ---- Keys and cryptography (groups 0x02, 0x10, 0x11, 0x12, 0x31) ---------------------------
+  // Operation bytes and modes pass through unchanged; their meaning is the pinpad's. Key
+  // numbers are 1-255 (copying 1-49).
+  int getRandomData(Bytes* random);
+  // `number` is checked (1-255) but the pinpad takes the key block's own slot.
+  int loadTerminalMasterKey(int number, const Bytes& key, const std::string& cpuSerial,
+                            const Bytes& randomData, Bytes* keyCheck);
+  int AIKWriteKeysToFlash();
+  int AIKGetVersion(uint32_t* version);
+  // Mode 1-3; the pinpad takes the request empty.
+  int management(int mode);
+  int crypto3DESECB(int operation, int keyID, const Bytes& inData, Bytes* outData);
+  // Without `initVector` eight zero bytes are sent.
+  int crypto3DESCBC(int operation, int keyID, const std::optional<Bytes>& initVector, const Bytes& inData,
+                    Bytes* outData);
+  int cryptoHash(int type, const Bytes& inData, Bytes* digest);
+  int cryptoSaveKeysToFlash();
+  int crypto3DES(int mode, int keyID, const Bytes& initVector, const Bytes& keyVariant, const Bytes& inData,
+                 Bytes* outData);
+  int crypto3DESCBCMAK(int operation, int keyID, const Bytes& inData, Bytes* mac);
+  int cryptoCopyKey(int targetKeyID, int sourceKeyID);
+  int cryptoDeleteKey(int keyID);
+  int cryptoGetKeyInfo(int keyID, KXKeyInfo* info);
+  int crypto3DESCBCMACExtended(int operation, int keyID, const Bytes& initVector, const Bytes& keyVariant,
+                               const Bytes& inData, Bytes* mac);
+  // Sets key `keyID` from `inData` protected by key `kekID` (a TR-31 block is ASCII text
+  // closed by a zero byte).
+  int cryptoExchangeKey(int kekID, int keyID, int usage, int version, const Bytes& inData, bool cbc,
+                        Bytes* checkValue);
+  // Both inventory forms: the pinpad's list, or key by key (keys 0-9, DUKPT keys 0-7) when
+  // the pinpad does not know the list command.
+  int cryptoGetKeysInfo(std::vector<KXKeyInfo>* keys);
+
+  // ---- DUKPT, certificate-authority and RSA keys (groups 0x31, 0x32, 0x34) ----------------------
+  int cryptoDUKPTInitialKey(int keyType, int keyID, const Bytes& inData);
+  int caImportKey(int number, const Bytes& RIDI, const Bytes& modulus, const Bytes& exponent);
+  int caWriteKeysToFlash();
+  // 29 entries of 8 bytes; what the pinpad did not send is zero.
+  int caGetKeysData(std::array<uint8_t, 232>* table);
+  int caImportIssuerKey(int number, const Bytes& exponent, const Bytes& remainder, const Bytes& certificate,
+                        Bytes* extraData);
+  int caImportICCKey(int type, const Bytes& exponent, const Bytes& remainder, const Bytes& certificate,
+                     Bytes* extraData);
+  int caRSAVerify(int number, const Bytes& inData, Bytes* outData);
+  int dukptCalculateMACOnline(const Bytes& first, const Bytes& inData, Bytes* mac);
+  // Always 10 bytes (zero-filled when the pinpad sends fewer).
+  int cryptoGetDUKPTKSN(int keyID, Bytes* ksn);
+  int dukptGetCurrentSerialOnline(int keyID, Bytes* keySerial);
+  int cryptoDUKPTCopyKey(int keyID, int keyVariant);
+  // A 2048-bit RSA public key in DER for encrypted card data; -9 when the bytes hold none.
+  int loadRSAKeyDER(const Bytes& der, int version);
+  int loadRSAKey(const Bytes& der, int version) { return loadRSAKeyDER(der, version); }
+
+  // ---- Smart card (group 0x33) -------------------------------------------------------------------
+  int scCardPowerOn(int slot, Bytes* atr);
+  int scCardPowerOff(int slot);
+  int scCAPDU(int slot, const Bytes& apdu, Bytes* response);
+  // With encryption 0 a new DUKPT key of `keyID` protects the answer, whose key serial
+  // number follows the response.
+  int scEncryptedCAPDU(int slot, int encryption, int keyID, const Bytes& apdu, Bytes* response);
+  int scClose(int slot);
+  int smartCardSlot() const;
+
+  // ---- Magnetic card (group 0x34) ------------------------------------------------------------------
+  int msIsDataReady();
+  int msGetEncryptedCardData(int keyID, const Bytes& sessionKey, Bytes* cardData);
+  int msEnterMagneticCardData(int argument, int timeoutSeconds, Bytes* cardData);
+  int msSimulateCardDataTrack1(const OptText& track1, const OptText& track2, const OptText& track3);
+  int msGetLoyaltyNumber(int id, std::string* number);
+  int crypto3DESGeneratePANMACWithKeyID(int keyID, Bytes* mac);
+  void msSetEncryption(int algorithm, int keyID, bool includeSentinels, int includeTracks);
+  void msSet3DESParamsKeyID(int keyID, uint32_t uniqueID, uint32_t randomSeed);
+  bool msConfigMaskedData(int unmaskedDigitsAtStart, int unmaskedDigitsAtEnd, int unmaskedDigitsAfter,
+                          Error* error = nullptr);
+  void emsrSetTracks(int tracks);
+  // The masked tracks of the last card as a financial-card dictionary; -16 "Invalid card
+  // data" when there are none.
+  std::optional<KXFinancialCardDictionary> msGetLastCardMaskedData(Error* error = nullptr);
+
+  // ---- Legacy EMV kernel (group 0x37) --------------------------------------------------------------
+  // Each step receives the kernel's 16-bit status in `status` on 0 and first initialises
+  // the kernel when that has not been done. Tags are 16-bit numbers.
+  int emvInit(int16_t* status);
+  int emvDone(int16_t* status);
+  int emvGetInfo(int16_t* status, std::array<uint8_t, 16>* info);
+  int emvATRValidation(int16_t* status, bool warmReset, const Bytes& atr);
+  int emvLoadAppList(int16_t* status, int selectionMethod, bool includeBlockedAIDs,
+                     const PPadEMVApplication* apps, int count);
+  // `count` holds the capacity of `apps` on entry and the entries filled on return.
+  int emvGetCommonAppList(int16_t* status, bool* confirmationRequired, PPadEMVApplication* apps, int* count);
+  int emvInitialAppProcessing(int16_t* status, const Bytes& aid);
+  int emvReadAppData(int16_t* status, const std::vector<int>& tags);
+  int emvAuthentication(int16_t* status, bool checkAmount);
+  int emvProcessRestrictions(int16_t* status);
+  int emvTerminalRisk(int16_t* status, bool forceProcessing);
+  int emvGetAuthenticationMethod(int16_t* status);
+  int emvSetAuthenticationResult(int16_t* status, int result);
+  int emvVerifyPinOffline(int16_t* status);
+  int emvGenerateCertificate(int16_t* status, int type, int risk);
+  int emvMakeTransactionDecision(int16_t* status);
+  int emvMakeDefaultDecision(int16_t* status);
+  int emvAuthenticateIssuer(int16_t* status);
+  int emvScriptProcessing(int16_t* status, int type);
+  int emvUpdateTVR(int16_t* status, int byte, int bit, int value);
+  int emvUpdateTSI(int16_t* status, int byte, int bit, int value);
+  int emvCheckTVR(int16_t* status, int byte, int bit);
+  int emvCheckTSI(int16_t* status, int byte, int bit);
+  int emvLoadClearPublicKey(int16_t* status, const Bytes& RID, int caIndex, int hashMethod, int signatureMethod,
+                            const Bytes& modulus, const Bytes& exponent, const Bytes& hashData);
+  int emvRemovePublicKey(int16_t* status, const Bytes& RID, int caIndex);
+  int emvSetDataAsBinary(int16_t* status, int tagID, const Bytes& data);
+  int emvSetDataAsString(int16_t* status, int tagID, const std::string& data);
+  int emvGetDataAsBinary(int16_t* status, int tagID, Bytes* data);
+  int emvGetDataAsString(int16_t* status, int tagID, std::string* data);
+  int emvGetDataDetails(int16_t* status, int tagID, int* tagType, int* maxLen, int* currentLen);
+  int emvSetBypassMode(int16_t* status, int mode);
+  int emvSetTags(int16_t* status, const Bytes& tlv);
+  int emvGetTags(int16_t* status, const Bytes& tagList, Bytes* resultData);
+  int emvGetTagsEncrypted(int16_t* status, int keyID, uint32_t uniqueID, const Bytes& tagList, Bytes* resultData);
+
+  // ---- Pass-through channels ------------------------------------------------------------------------
+  // Each sends the caller's bytes unchanged as the whole request of one command.
+  int _rfWrite(const uint8_t* data, int length, Bytes* result);
+  int taCommand(const Bytes& request, Bytes* response);
+  int boricaCommand(int group, const Bytes& request, Bytes* response);
+  int secureReaderCommand(const Bytes& request, Bytes* response, double timeoutSeconds);
+  int vivaWalletCommand(const uint8_t* data, int length, Bytes* response, double timeoutSeconds);
+  int voltageCommand(const uint8_t* data, int length, Bytes* response);
+  // Group `group` with `data` (nothing: an empty request) and the caller's time-out.
+  int ppadCustomCommand(int group, double timeoutSeconds, const std::optional<Bytes>& data, Bytes* outData);
+  int pogCommand(int module, int command, const Bytes& data, Bytes* outData);
+  // The RF reader's transport: nothing to open or close; a write hands a non-empty answer
+  // to the RF data sink on a global-queue thread.
+  bool rfReaderInit(int readerType, Error* error = nullptr);
+  bool rfReaderClose(int readerType, Error* error = nullptr);
+  bool rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error = nullptr);
+  bool sysIsDevelopmentUnit() const;
+  // The encrypted head's firmware version as read when the link came up; 13 when none.
+  int emsrGetFirmwareVersion(int* version) const;
+  // The encrypted head's library calls on this pinpad; their results are the library's.
+  int emsrIsTampered(bool* tampered);
+  int emsrGetKeyVersion(int keyID, uint32_t* version);
+  int emsrLoadInitialKey(const Bytes& data);
+  int emsrLoadKey(const Bytes& data);
+  int emsrUpdateFirmware(const Bytes& file);
+  int emsrGetDeviceModel(std::string* model);
+  int emsrGetDUKPTSerial(Bytes* ksn);
+  int emsrGetSerialNumber(Bytes* serial);
+  int emsrGetSupportedEncryptions(std::vector<int>* algorithms);
+  // "deviceModel", "firmwareRevision" and "firmwareRevisionNumber" of a head firmware file.
+  std::optional<nlohmann::json> emsrGetFirmwareInformation(const Bytes& file);
+  // `params` may give "keyID", which replaces `keyID`.
+  int emsrSetEncryption(int algorithm, int keyID, const nlohmann::json* params);
+
   // ---- Card, reader and display commands the link itself uses ---------------------------------
   int msStart();
   int msStop();
@@ -323,7 +486,13 @@ class PPad final : public AccessoryManagerDelegate,
   // The encrypted read of a swiped card and its delegate calls (steps 2 and 3 of a card
   // event).
   void cardEncryptedEvent();
+  // The masked tracks of the last card: from the full masked read, else track 2 from the
+  // masked read with a track 1 built from it and the cardholder name. False when neither read
+  // succeeded.
+  bool lastCardMaskedTracks(OptText* track1, OptText* track2, OptText* track3);
   int mfCommand(const Bytes& data, Bytes* reply);
+  // One legacy EMV kernel command: the status word from reply bytes 0-1, the data after them.
+  int emvStep(int16_t* status, const Bytes& request, Bytes* data = nullptr);
 
   std::unique_ptr<Impl> d_;
 };

@@ -26,17 +26,6 @@ constexpr uint8_t kEventKeypad = 0x0D;
 constexpr uint8_t kEventSecureReader = 0x11;
 constexpr uint8_t kEventEncryptedCard = 0x6A;
 
-std::optional<std::string> text(const KXTrackDictionary& d, const char* key) {
-  auto it = d.texts.find(key);
-  if (it == d.texts.end()) return std::nullopt;
-  return it->second;
-}
-
-std::string field(const KXFinancialCardDictionary& d, const char* key) {
-  auto it = d.find(key);
-  return it == d.end() ? std::string() : it->second;
-}
-
 }  // namespace
 
 // The keypad's key byte as the code passed to the delegates.
@@ -182,28 +171,7 @@ void PPad::cardEncryptedEvent() {
       !block.empty()) {
     const int algorithm = block[0] >> 3, tracks = block[0] & 7;
     OptText t1, t2, t3;
-    if (algorithm != 0) {
-      Bytes full;
-      std::string masked2;
-      if (msGetMaskedDataFull(&full) == 0) {
-        auto tracksRead = KXUNISDKGlobals::msExtractTracks(full.data(), int(full.size()), false);
-        t1 = text(tracksRead, trackkey::track1);
-        t2 = text(tracksRead, trackkey::track2);
-        t3 = text(tracksRead, trackkey::track3);
-      } else if (msGetMaskedData(&masked2) == 0) {
-        t2 = masked2;
-        const auto card = KXUNISDKGlobals::msProcessFinancialCard(std::nullopt, masked2);
-        std::string name;
-        if (card && msGetCardholderName(&name) == 0) {
-          char expiry[16];
-          std::snprintf(expiry, sizeof expiry, "%02d%02d",
-                        foundation::intValue(std::string_view(field(*card, trackkey::expirationYear))) - 2000,
-                        foundation::intValue(std::string_view(field(*card, trackkey::expirationMonth))));
-          t1 = "%B" + field(*card, trackkey::accountNumber) + "^" + name + "^" + expiry +
-               field(*card, trackkey::serviceCode) + field(*card, trackkey::discretionaryData) + "?";
-        }
-      }
-    }
+    if (algorithm != 0) lastCardMaskedTracks(&t1, &t2, &t3);
     if (!d.pinThreadActive) {
       const Bytes payload(block.begin() + 1, block.end());
       const int taken = d.fanOut(ppsel::kxdev_magneticCardEncryptedData, [&](PPadDelegate& del) {

@@ -113,6 +113,23 @@ inline Bytes withArgs(std::initializer_list<uint8_t> head, const Bytes& tail) {
   return withArgs(head, tail.data(), tail.size());
 }
 
+// Runs one command and hands its reply to `out` only on success; the reply buffer, which may
+// have held card or key data, is cleared either way.
+inline int commandInto(PPad::Impl& d, uint8_t group, const Bytes& request, Bytes* out,
+                       foundation::Duration timeout = PPadTransport::kDefaultTimeout) {
+  Bytes reply;
+  const int r = d.command(group, request, &reply, false, timeout);
+  if (r == 0 && out) *out = reply;
+  foundation::secureClear(reply);
+  return r;
+}
+
+// `a` followed by `b`.
+inline Bytes joined(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // The owner under which the pinpad's calls of the encrypted-head library are made.
 void* ppadEmsrOwner();
 
@@ -121,6 +138,12 @@ void ppadPause(foundation::Duration d);
 
 namespace ppad {
 inline constexpr uint8_t kGroupIdentification = 0x01;
+inline constexpr uint8_t kGroupRandom = 0x02;
+inline constexpr uint8_t kGroupMasterKey = 0x10;
+inline constexpr uint8_t kGroupAIK = 0x11;
+inline constexpr uint8_t kGroupManagement = 0x12;
+inline constexpr uint8_t kGroupCrypto = 0x31;
+inline constexpr uint8_t kGroupEmv = 0x37;
 inline constexpr uint8_t kGroupDukpt = 0x32;
 inline constexpr uint8_t kGroupSmartCard = 0x33;
 inline constexpr uint8_t kGroupMagnetic = 0x34;

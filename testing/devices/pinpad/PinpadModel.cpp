@@ -137,26 +137,12 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
     case 0x3A:
       return bluetooth(d);
     case 0x34:
-      if (sub == 0x01) readerStarted = true;
-      if (sub == 0x04) readerStarted = false;
-      if (sub == 0x13) {
-        if (maskedTracks.empty()) return status(kNoData);
-        return ok(maskedTracks);
-      }
-      if (sub == 0x03) {
-        if (nextCard.empty()) return status(kNoData);
-        Bytes c = nextCard;
-        nextCard.clear();
-        return ok(c);
-      }
-      return ok();
+      return magnetic(d);
     case 0x35:
       if (sub == 0x06 && d.size() >= 2) keyboardEnabled = d[1] != 0;
       return ok();
     case 0x33:
-      if (sub == 0x01) ++smartCardInits;
-      if (sub == 0x04) return status(1);  // no card in the slot
-      return ok();
+      return smartCardCommand(d);
     case 0x42:
       if (!persona.printer) return status(kInvalidCommand);
       if (sub == 0x01 && d.size() >= 2) printerEnabled = d[1] != 0;
@@ -169,15 +155,37 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
     case 0x3B: {
       // An encrypted-head packet: [command][0][length BE][data]; the reply [0][status][length BE][data].
       if (d.size() >= 5 && d[0] == 0x51 && d[4] == 0x22 && !encryptedBlock.empty()) {
-        Bytes r = {0x00, 0x00, uint8_t(encryptedBlock.size() >> 8), uint8_t(encryptedBlock.size())};
-        r.insert(r.end(), encryptedBlock.begin(), encryptedBlock.end());
+        Bytes r(4 + encryptedBlock.size());
+        r[2] = uint8_t(encryptedBlock.size() >> 8);
+        r[3] = uint8_t(encryptedBlock.size());
+        std::copy(encryptedBlock.begin(), encryptedBlock.end(), r.begin() + 4);
         return ok(r);
       }
       return ok(Bytes{0x00, 0x01, 0x00, 0x00});
     }
+    case 0x02:
+      return ok(Bytes(16, 0x5A));
+    case 0x10:
+    case 0x11:
+    case 0x12:
+    case 0x31:
+      return crypto(group, d);
     case 0x32:
-      if (sub == 0x06) return ok(Bytes{0xFF, 0xFF, 0x98, 0x76, 0x54, 0x32, 0x10, 0xE0, 0x00, 0x01});
-      return status(kInvalidCommand);
+      return keysAndCertificates(d);
+    case 0x37:
+      return emv(d);
+    case 0x3C:
+    case 0x3E: {  // the EMV kernel's channel: its two leading bytes, then the request back
+      if (!emv2Channel) return status(kInvalidCommand);
+      Bytes r = {group, 0x00};
+      r.insert(r.end(), d.begin(), d.end());
+      return ok(r);
+    }
+    case 0x3F:
+    case 0x43:
+    case 0x50:
+    case 0x60:
+      return ok(d);  // the payment channels echo their requests
     default:
       return status(kInvalidCommand);
   }

@@ -114,6 +114,54 @@ class PinpadModel {
   // The encrypted head behind group 0x3B: the block it gives for an encrypted card read.
   Bytes encryptedBlock;
   Bytes hardwareInfo = {0x10, 0x01, 0x20};
+  // Keys (group 0x31): by key number, with the record the inventory reports.
+  struct Key {
+    Bytes value;  // 16 bytes: a two-key Triple-DES key
+    uint8_t type = 84;
+    std::string usage = "P0";
+    uint8_t mode = 'E';
+    uint8_t version = 1;
+  };
+  std::map<int, Key> keys;
+  bool keyListCommand = true;  // false: an older pinpad without the inventory command
+  int keySaves = 0;
+  // DUKPT keys by number: the initial key and the serial number of the current key.
+  struct DukptKey {
+    Bytes ipek;
+    Bytes ksn;      // 10 bytes
+    Bytes current;  // the transaction key of `ksn` once a key was generated
+  };
+  std::map<int, DukptKey> dukptKeys;
+  int onlineKey = -1;  // the DUKPT key whose transaction key "key 255" names
+  // Certificate-authority keys: RID and index (6 bytes) and modulus by slot.
+  std::array<std::optional<std::pair<Bytes, Bytes>>, 29> caKeys;
+  int caWrites = 0;
+  // RSA public key for card data.
+  Bytes rsaModulus, rsaExponent;
+  // Contact smart card in slot 0.
+  struct SmartCard {
+    Bytes atr = {0x3B, 0x02, 0x14, 0x50};
+    std::map<Bytes, Bytes> answers;  // command APDU -> response APDU (else 6D 00)
+    int powerOnFailures = 0;
+  };
+  std::optional<SmartCard> smartCard;
+  bool cardPowered = false;
+  // Magnetic head: masked track 2, cardholder name, loyalty number, manual entry, swipes.
+  std::string maskedTrack2, cardholderName, loyaltyNumber;
+  std::optional<Bytes> manualEntry;  // nothing: "No Data"
+  std::vector<Bytes> simulatedSwipes;
+  // The newer EMV kernel's channel (groups 0x3C / 0x3E) answers with the request.
+  bool emv2Channel = false;
+  // Legacy EMV kernel.
+  bool emvReady = false;
+  std::vector<int> emvSteps;           // sub-commands in the order received
+  std::map<int, Bytes> emvData;        // data elements by tag
+  std::array<uint8_t, 5> tvr{};
+  std::array<uint8_t, 2> tsi{};
+  Bytes emvAppList;                    // the last application list loaded (as sent)
+  Bytes emvCommonList;                 // reply data of the common application list
+  std::map<std::pair<Bytes, int>, Bytes> emvPublicKeys;  // (RID, index) -> modulus
+
   // Commands refused with a status, or never answered, by group and sub-command.
   std::map<std::pair<int, int>, uint8_t> refuse;
   std::vector<std::pair<int, int>> mute;
@@ -123,6 +171,12 @@ class PinpadModel {
   std::optional<Answer> barcode(const Bytes& d);
   std::optional<Answer> mifare(const Bytes& d);
   std::optional<Answer> bluetooth(const Bytes& d);
+  std::optional<Answer> crypto(uint8_t group, const Bytes& d);
+  std::optional<Answer> keysAndCertificates(const Bytes& d);
+  std::optional<Answer> smartCardCommand(const Bytes& d);
+  std::optional<Answer> magnetic(const Bytes& d);
+  std::optional<Answer> emv(const Bytes& d);
+  Bytes keyList() const;
   Bytes systemInfo() const;
   Bytes identification() const;
 };
