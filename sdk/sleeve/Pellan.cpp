@@ -187,6 +187,18 @@ Bytes Pellan::ppadPassThrough(const Bytes& packet) {
   return answer;
 }
 
+// ---- RF and iClass frames -----------------------------------------------------------------------
+
+void Pellan::setModuleSink(std::shared_ptr<PellanModuleSink> sink) {
+  std::lock_guard<std::mutex> lock(d_->moduleSinkMutex);
+  d_->moduleSink = std::move(sink);
+}
+
+std::shared_ptr<PellanModuleSink> Pellan::moduleSink() const {
+  std::lock_guard<std::mutex> lock(d_->moduleSinkMutex);
+  return d_->moduleSink;
+}
+
 // ---- Features -------------------------------------------------------------------------------
 
 int Pellan::getSupportedFeature(int feature, Error* error) {
@@ -238,11 +250,27 @@ class PellanSink final : public pellan::FrameSink {
         d_.fanOut(sel::handleEvent, [&](PellanDelegate& del) { del.handleEvent(payload); });
         break;
       }
-      case FrameKind::RfData:
-      case FrameKind::IClass:
-        // No RF or iClass reader stack is attached to this driver; the frame is consumed.
-        KXUNISDKGlobals::LOG("PN:Unhandled module data, code %02x", f.code);
+      case FrameKind::RfData: {
+        auto sink = pellan_.moduleSink();
+        if (!sink) {
+          KXUNISDKGlobals::LOG("PN:Unhandled module data, code %02x", f.code);
+          break;
+        }
+        Bytes data = f.dataLength >= 2 ? Bytes(f.data() + 2, f.data() + f.dataLength) : Bytes();
+        GlobalQueue::async([sink = std::move(sink), data = std::move(data)] { sink->rfDataAvailable(data); });
         break;
+      }
+      case FrameKind::IClass: {
+        if (f.dataLength < 1 || f.data()[0] != 5) break;
+        const int length = int(f.dataLength - 1);
+        if (length > Pellan::kIClassAnswerMax) {
+          KXUNISDKGlobals::LOG("PN:Oversized iClass answer dropped, length %d", length);
+          break;
+        }
+        KXUNISDKGlobals::LOG("PN:hidR<< %d bytes", length);
+        if (auto sink = pellan_.moduleSink()) sink->iClassDataAvailable(f.data() + 1, length);
+        break;
+      }
     }
   }
 

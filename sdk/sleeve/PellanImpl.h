@@ -45,6 +45,9 @@ struct Pellan::Impl {
 
   KXDelegateList<PellanDelegate> delegates{"PN"};
 
+  mutable std::mutex moduleSinkMutex;
+  std::shared_ptr<PellanModuleSink> moduleSink;
+
   // Calls `call` on every delegate that implements `selector`, last registered first; an
   // exception thrown by a delegate is dropped. Returns how many were called.
   int fanOut(std::string_view selector, const std::function<void(PellanDelegate&)>& call) {
