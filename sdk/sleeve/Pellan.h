@@ -242,7 +242,9 @@ class Pellan final : public AccessoryManagerDelegate,
   explicit Pellan(EAManager& manager);
   void setConnState(int state);
   // Stores a new state and runs the set-up of a connected sleeve; false when unchanged.
-  bool changeConnState(int state);
+  // The commands that prepare a newly connected sleeve; they stop once the state changed
+  // again (`generation` no longer current).
+  void setUpConnected(uint64_t generation);
   void notifyConnState();
   bool identify();
 

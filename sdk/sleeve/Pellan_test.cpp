@@ -53,6 +53,31 @@ class ClockPump {
   std::thread thread_;
 };
 
+TEST(PellanConnection, DisconnectOrALostLinkEndsTheSetUpOfASleeveThatDoesNotAnswer) {
+  // The sleeve answers nothing, so the first set-up command waits for its reply on a manual
+  // clock that never moves: only the state change can end it.
+  for (bool dropLink : {false, true}) {
+    SCOPED_TRACE(dropLink ? "link dropped" : "disconnect");
+    foundation::ScopedManualClock clock;
+    SleeveTestBench bench(sleeveOptions());
+    bench.sleeve->setSilent(true);
+    ASSERT_TRUE(bench.sleeve->attach());
+    bench.pellan->connect();
+    // The set-up's first command (the magnetic reader's) is out and waiting for its reply.
+    ASSERT_TRUE(bench.runUntil([&] { return bench.sleeve->received(1).size() >= 6; }));
+    ASSERT_EQ(bench.pellan->connstate(), 2);
+
+    if (dropLink)
+      bench.sleeve->dropLink();
+    else
+      bench.pellan->disconnect();
+    ASSERT_TRUE(bench.runUntil([&] { return !bench.manager->searchInProgress(); }));
+    EXPECT_EQ(bench.pellan->connstate(), dropLink ? 1 : 0);
+    // The connected state was never announced: the set-up did not finish.
+    for (const auto& c : bench.delegate->calls()) EXPECT_NE(c, "connectionState:2");
+  }
+}
+
 TEST(PellanConnection, AttachClaimIdentifyAndConnectedStateReachEveryDelegateOnMain) {
   std::vector<std::string> order;  // outlives the bench, whose teardown still reports
   SleeveTestBench bench(sleeveOptions());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <future>
 #include <thread>
 
 #include "platform/foundation/NotificationCenter.h"
@@ -197,6 +198,36 @@ std::vector<std::string> deviceNames(const EAManager& m) {
   std::vector<std::string> out;
   for (const auto& s : m.devices()) out.push_back(s->deviceName());
   return out;
+}
+
+TEST(EAManagerTest, AnAccessoryAttachedWhileAnotherIsBeingIdentifiedIsNotLost) {
+  AccessoryTestBench bench;
+  auto d = claimAll();
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> identifying{false};
+  d->whileConnecting = [&](const auto&) {
+    if (!identifying.exchange(true)) released.wait();
+  };
+  bench.manager->setDelegate(d);
+  bench.attach(sleeveIdentity("Pellan PX4"));
+  bench.manager->tryConnect();
+  ASSERT_TRUE(bench.pumpUntil([&] { return identifying.load(); }));
+
+  // The second accessory's attach notice reaches the manager while the search is busy.
+  std::atomic<bool> noticed{false};
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      &noticed, accessory::kAccessoryDidConnectNotification, nullptr,
+      [&](const foundation::Notification&) { noticed = true; });
+  bench.attach(sleeveIdentity("Printer DP-2"));
+  ASSERT_TRUE(bench.pumpUntil([&] { return noticed.load(); }));
+  foundation::NotificationCenter::defaultCenter().removeToken(token);
+  EXPECT_TRUE(bench.manager->searchInProgress());
+
+  release.set_value();
+  ASSERT_TRUE(d->waitFor([&] { return d->connectedCount == 2; }));
+  ASSERT_TRUE(bench.pumpUntil([&] { return !bench.manager->searchInProgress(); }));
+  EXPECT_EQ(bench.manager->devices().size(), 2u);
 }
 
 TEST(EAManagerTest, DisabledAccessoryIsSkippedUntilSomethingResetsIt) {
