@@ -226,7 +226,7 @@ int emsrGenerateRandom(void* owner, Bytes* random) { return query(owner, {0x13},
 int emsrSetKeyOld(void* owner, int keyID, const Bytes& keyBlock, uint32_t version) {
   if (keyBlock.size() != 48) return kBadArgument;
   Bytes data = {0x21, uint8_t(keyID)};
-  data.insert(data.end(), keyBlock.begin(), keyBlock.end());
+  foundation::append(data, keyBlock);
   foundation::appendBE32(data, version);
   const int r = send(owner, 0x51, data, nullptr);
   foundation::secureClear(data);

@@ -39,14 +39,14 @@ SleeveProtocol::Output SleeveProtocol::frameFor(int channel, uint8_t code,
 SleeveProtocol::Output SleeveProtocol::event(int channel, uint8_t code,
                                              const Bytes& payload) const {
   Bytes data = {0x00, 0x00};
-  data.insert(data.end(), payload.begin(), payload.end());
+  foundation::append(data, payload);
   return frameFor(channel, code, data);
 }
 
 SleeveProtocol::Output SleeveProtocol::barcodeEvent(uint8_t engineCode,
                                                     const std::string& text) const {
   Bytes p = {engineCode};
-  p.insert(p.end(), text.begin(), text.end());
+  foundation::append(p, text);
   return event(0, 0x05, p);
 }
 
@@ -61,7 +61,7 @@ SleeveProtocol::Output SleeveProtocol::magneticEvent(const std::optional<std::st
   auto add = [&](uint8_t marker, const std::optional<std::string>& t) {
     if (!t) return;
     p.push_back(marker);
-    p.insert(p.end(), t->begin(), t->end());
+    foundation::append(p, *t);
   };
   add(0xF1, t1);
   add(0xF2, t2);
