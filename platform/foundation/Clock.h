@@ -43,14 +43,15 @@ class Clock {
       }
       return true;
     }
-    beginWait(&cv);
     struct End {
       const Clock& clock;
-      std::condition_variable* cv;
-      ~End() { clock.endWait(cv); }
-    } end{*this, &cv};
+      ~End() { clock.endWait(this); }
+    } end{*this};
+    beginWait(&end, &cv);
     while (!pred()) {
-      if (now() >= deadline) return pred();
+      const MonoTime t = now();
+      if (t >= deadline) return pred();
+      waitGoesOn(&end, t);
       // An advance notifies `cv`; the short real-time bound covers one that lands between
       // the check above and the wait.
       cv.wait_for(lock, std::chrono::milliseconds(2));
@@ -65,9 +66,12 @@ class Clock {
   static void setCurrent(std::shared_ptr<Clock> clock);
 
  protected:
-  // A wait on this clock with its deadline fixed begins or ends (manual clocks only).
-  virtual void beginWait(std::condition_variable* /*cv*/) const {}
-  virtual void endWait(std::condition_variable* /*cv*/) const {}
+  // A wait (`id`, on `cv`) on this clock with its deadline fixed begins or ends (manual
+  // clocks only).
+  virtual void beginWait(const void* /*id*/, std::condition_variable* /*cv*/) const {}
+  virtual void endWait(const void* /*id*/) const {}
+  // The wait saw the clock at `seen`, short of its deadline, and goes on.
+  virtual void waitGoesOn(const void* /*id*/, MonoTime /*seen*/) const {}
 };
 
 class SystemClock final : public Clock {
@@ -93,15 +97,25 @@ class ManualClock final : public Clock {
   // time (a safety net); true when they do. A test calls it before it advances the clock past
   // a deadline that another thread is about to fix.
   bool waitForWaiters(size_t count, std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000)) const;
+  // Blocks until every thread waiting on this clock has looked at the time as it is now and
+  // gone on waiting (short of its deadline), at most `realTimeout` of real time. After an
+  // advance, a test uses it to see that the advance ended no wait it should not have.
+  bool waitUntilWaitersSawNow(std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000)) const;
 
  protected:
-  void beginWait(std::condition_variable* cv) const override;
-  void endWait(std::condition_variable* cv) const override;
+  void beginWait(const void* id, std::condition_variable* cv) const override;
+  void endWait(const void* id) const override;
+  void waitGoesOn(const void* id, MonoTime seen) const override;
 
  private:
+  struct Waiter {
+    const void* id;
+    std::condition_variable* cv;
+    MonoTime seen;
+  };
   mutable std::mutex mutex_;
   mutable std::condition_variable waitersChanged_;
-  mutable std::vector<std::condition_variable*> waiting_;
+  mutable std::vector<Waiter> waiting_;
   MonoTime mono_;
   WallTime wall_;
 };
