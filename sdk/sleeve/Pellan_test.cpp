@@ -68,7 +68,7 @@ TEST(PellanConnection, DisconnectOrALostLinkEndsTheSetUpOfASleeveThatDoesNotAnsw
     ASSERT_EQ(bench.pellan->connstate(), 2);
 
     if (dropLink)
-      bench.sleeve->dropLink();
+      bench.sleeve->detach();  // (a link dropped with the accessory still there is claimed again)
     else
       bench.pellan->disconnect();
     ASSERT_TRUE(bench.runUntil([&] { return !bench.manager->searchInProgress(); }));
@@ -268,7 +268,7 @@ TEST_F(ConnectedPellan, WrongEchoAndOversizedRepliesFailAtOnceAndTheLinkRecovers
   EXPECT_EQ(e.code, -6);
   EXPECT_EQ(e.text, "Wrong packet length received: channel=0, command=0a");
   // The rest of the oversized frame is dropped as it arrives; the next command works.
-  bench.runUntil([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(bench.sleeve->waitUntilHostRead(0));
   EXPECT_TRUE(bench.pellan->barcodeGetScanButtonMode(&mode, &e)) << e.text;
   EXPECT_EQ(mode, 1);
 }
@@ -287,9 +287,11 @@ TEST_F(ConnectedPellan, MissingReplyIsLostAfterSevenSecondsOfTheClock) {
       },
       [&] { clock->advance(std::chrono::minutes(1)); });
   ASSERT_TRUE(bench.sleeve->waitForReceived(0, 6));  // the command's frame went out
+  ASSERT_TRUE(clock->waitForWaiters(1));             // and it waits for the reply
   // Short of seven seconds the command still waits...
   clock->advance(std::chrono::seconds(7) - std::chrono::milliseconds(1));
-  EXPECT_FALSE(bench.runUntil([&] { return done.load(); }, std::chrono::milliseconds(50)));
+  ASSERT_TRUE(clock->waitUntilWaitersSawNow());
+  EXPECT_FALSE(done.load());
   // ...and past them it is lost (a command that began its wait only after the clock first
   // moved is carried past its own seven seconds as well).
   ASSERT_TRUE(bench.advanceUntil(*clock, [&] { return done.load(); }));

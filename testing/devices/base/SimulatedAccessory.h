@@ -97,6 +97,9 @@ class SimulatedAccessory {
   // Waits (real time, bounded) until at least `count` bytes were received on `channel`.
   bool waitForReceived(int channel, size_t count,
                        std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
+  // Waits (real time, bounded) until everything sent so far on `channel` has been read by the
+  // host: the sends queued before the call went out and the link holds nothing unread.
+  bool waitUntilHostRead(int channel, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   // Whether the host has `channel` open now, and waiting for it.
   bool channelOpen(int channel) const;
   bool waitForChannel(int channel, bool open = true,
