@@ -273,6 +273,19 @@ TEST_F(ConnectedPellan, WrongEchoAndOversizedRepliesFailAtOnceAndTheLinkRecovers
   EXPECT_EQ(mode, 1);
 }
 
+TEST_F(ConnectedPellan, RepliesSplitOrPrecededByNoiseStillAnswerTheCommand) {
+  using devices::ScriptedFault;
+  const ScriptedFault faults[] = {ScriptedFault::split(), ScriptedFault::split({1, 6, 7}),
+                                  ScriptedFault::garbageBefore({0x55, 0x00, 0x01})};
+  for (const auto& fault : faults) {
+    bench.sleeve->frames().script(0x0A, fault);
+    Error e;
+    int mode = -1;
+    EXPECT_TRUE(bench.pellan->barcodeGetScanButtonMode(&mode, &e)) << e.text;
+    EXPECT_EQ(mode, 1);
+  }
+}
+
 TEST_F(ConnectedPellan, MissingReplyIsLostAfterSevenSecondsOfTheClock) {
   foundation::ScopedManualClock clock;
   sleeve([](SleeveProtocol& p) { p.unanswered.insert(9); });
