@@ -182,17 +182,25 @@ class FdInputStream final : public InputStream {
 
  private:
   void becomeOpenLocked();
+  // The descriptor is watched one report at a time (EPOLLONESHOT): a report disarms it in
+  // the kernel, and the next read re-arms it with one call, so a stream nobody reads reports
+  // once and a stream that is read costs no re-registration.
   void armLocked() {
     if (!s_.loop || armed_ || s_.released) return;
+    if (registered_) {
+      s_.loop->modifyFd(link_->fd(), EPOLLIN | EPOLLONESHOT);
+      armed_ = true;
+      return;
+    }
     std::weak_ptr<FdInputStream> weak =
         std::static_pointer_cast<FdInputStream>(shared_from_this());
-    armed_ = s_.loop->addFd(link_->fd(), EPOLLIN, [weak](int, uint32_t) {
+    registered_ = armed_ = s_.loop->addFd(link_->fd(), EPOLLIN | EPOLLONESHOT, [weak](int, uint32_t) {
       if (auto self = weak.lock()) self->onReadable();
     });
   }
   void disarmLocked() {
-    if (armed_ && s_.loop) s_.loop->removeFd(link_->fd());
-    armed_ = false;
+    if (registered_ && s_.loop) s_.loop->removeFd(link_->fd());
+    registered_ = armed_ = false;
   }
   void postLocked(StreamEvent event) {
     if (!s_.loop) {
@@ -217,7 +225,8 @@ class FdInputStream final : public InputStream {
   std::shared_ptr<FdLink> link_;
   mutable std::mutex mutex_;
   SideState s_;
-  bool armed_ = false;
+  bool registered_ = false;  // known to the loop
+  bool armed_ = false;       // and enabled for one report
 };
 
 class FdOutputStream final : public OutputStream {
@@ -322,7 +331,7 @@ void FdInputStream::becomeOpenLocked() {
 
 void FdInputStream::onReadable() {
   std::unique_lock<std::mutex> lock(mutex_);
-  disarmLocked();  // re-armed by the next read, so an unread stream reports once
+  armed_ = false;  // the report disarmed it; re-armed by the next read
   if (s_.released) return;
   if (s_.status == StreamStatus::Opening) {
     // Waiting for the acceptance byte of the handshake.

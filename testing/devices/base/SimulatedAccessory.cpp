@@ -313,6 +313,14 @@ void SimulatedAccessory::sendWith(int channel, const Bytes& bytes, const SendFau
     loop_->perform(std::move(block));
 }
 
+bool SimulatedAccessory::writeNow(int channel, const Bytes& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);  // the device thread does not close it meanwhile
+  auto it = channelFds_.find(channel);
+  if (it == channelFds_.end()) return false;
+  writeToLink(it->second, bytes.data(), bytes.size(), false);
+  return true;
+}
+
 bool SimulatedAccessory::waitUntilHostRead(int channel, std::chrono::milliseconds timeout) {
   // A block queued behind the sends marks when they have all been written.
   auto written = std::make_shared<std::atomic<bool>>(false);

@@ -89,6 +89,10 @@ class SimulatedAccessory {
     long dropAfter = -1;  // >= 0: deliver this many bytes, then close every channel
   };
   void sendWith(int channel, const Bytes& bytes, const SendFaults& faults);
+  // Writes `bytes` on the calling thread at once, past every knob and queued send (for
+  // benchmarks that time the host from the moment the bytes are on the link). False when the
+  // channel is not open.
+  bool writeNow(int channel, const Bytes& bytes);
 
   // What the host sent on `channel` so far.
   Bytes received(int channel) const;
