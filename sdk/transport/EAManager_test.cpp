@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "testing/devices/base/AccessoryTestBench.h"
 #include "testing/devices/base/EchoAccessory.h"
@@ -21,6 +22,22 @@ using namespace std::chrono_literals;
 accessory::AccessoryIdentity sleeveIdentity(const std::string& name = "Pellan PX4") {
   return {name, "Sabrel", "PX4", "SN0001", "2.63", "1.0",
           {"com.sabrel.pellan.pro.bar", "com.sabrel.pellan.pro.msr"}};
+}
+
+// Runs the main queue until what was queued on it so far has run (a search that it starts
+// included), then until no search runs.
+void settle(AccessoryTestBench& bench) {
+  bool drained = false;
+  foundation::MainQueue::post([&] { drained = true; });
+  ASSERT_TRUE(bench.pumpUntil([&] { return drained; }));
+  ASSERT_TRUE(bench.pumpUntil([&] { return !bench.manager->searchInProgress(); }));
+}
+
+// Runs the main queue until every timer due by the clock's present time has fired.
+void fireDueTimers(AccessoryTestBench& bench) {
+  bool fired = false;
+  foundation::MainQueue::postAfter(foundation::Duration::zero(), [&] { fired = true; });
+  ASSERT_TRUE(bench.pumpUntil([&] { return fired; }));
 }
 
 TEST(EAManagerTest, DriversAreAskedInRegistrationOrderAndTheFirstClaimWins) {
@@ -53,7 +70,7 @@ TEST(EAManagerTest, DriversAreAskedInRegistrationOrderAndTheFirstClaimWins) {
 
   // An accessory already served is not claimed again.
   bench.manager->tryConnect();
-  bench.pumpUntil([&] { return !bench.manager->searchInProgress(); }, 200ms);
+  settle(bench);
   EXPECT_EQ(b->connectedCount, 1);
   EXPECT_EQ(askLog.size(), 2u);
 }
@@ -265,8 +282,7 @@ TEST(EAManagerTest, DisabledAccessoryIsSkippedUntilSomethingResetsIt) {
     EXPECT_EQ(bench.manager->disabledAccessory(), k.reset ? "" : kName);
     // A search that the act started (tryConnect) may claim it first; either way it is
     // claimed once.
-    bench.pumpUntil([] { return false; }, 50ms);
-    ASSERT_TRUE(bench.pumpUntil([&] { return !bench.manager->searchInProgress(); }));
+    settle(bench);
     bench.manager->findAccessory();
     EXPECT_EQ(bench.manager->devices().size(), k.reset ? 2u : 1u);
   }
@@ -327,6 +343,10 @@ TEST(EAManagerTest, EaCleanDisconnectsStreamsWhoseAccessoryIsNoLongerPresent) {
 
   // The registry drops the accessory at once; its notices wait on the main queue, which
   // this thread does not run yet, so the stream is still listed and open.
+  std::atomic<bool> noticed{false};
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      &noticed, accessory::kAccessoryDidDisconnectNotification, nullptr,
+      [&](const foundation::Notification&) { noticed = true; });
   std::filesystem::remove(printer.descriptorPath());
   for (int i = 0; i < 5000 && bench.manager->isAccessoryPresent("Printer"); ++i)
     std::this_thread::sleep_for(1ms);
@@ -339,10 +359,11 @@ TEST(EAManagerTest, EaCleanDisconnectsStreamsWhoseAccessoryIsNoLongerPresent) {
   EXPECT_FALSE(printerStream->isOpen());
   EXPECT_EQ(d->disconnectedCount, 1);
 
-  // The registry's late notices change nothing more.
-  bench.pumpUntil([] { return false; }, 100ms);
+  // The registry's late notice changes nothing more.
+  ASSERT_TRUE(bench.pumpUntil([&] { return noticed.load(); }));
   EXPECT_EQ(d->disconnectedCount, 1);
   EXPECT_EQ(deviceNames(*bench.manager), std::vector<std::string>{"Pellan PX4"});
+  foundation::NotificationCenter::defaultCenter().removeToken(token);
 }
 
 TEST(EAManagerTest, ReturningToTheForegroundRegistersAndSearchesAfterOneSecond) {
@@ -363,9 +384,8 @@ TEST(EAManagerTest, ReturningToTheForegroundRegistersAndSearchesAfterOneSecond) 
     if (!connectEnabled) bench.manager->disconnect();
 
     center.post(kApplicationWillEnterForegroundNotification);
-    bench.pumpUntil([] { return false; }, 20ms);
     clock->advance(EAManager::kForegroundDelay - 1ms);
-    bench.pumpUntil([] { return false; }, 20ms);
+    fireDueTimers(bench);
     EXPECT_FALSE(bench.registry->notificationsRegistered());
     EXPECT_FALSE(bench.manager->searchInProgress());
     EXPECT_EQ(d->connectedCount, 1);
@@ -376,7 +396,8 @@ TEST(EAManagerTest, ReturningToTheForegroundRegistersAndSearchesAfterOneSecond) 
       EXPECT_TRUE(bench.registry->notificationsRegistered());
       EXPECT_TRUE(bench.manager->connected());
     } else {
-      bench.pumpUntil([] { return false; }, 50ms);
+      fireDueTimers(bench);
+      settle(bench);
       EXPECT_FALSE(bench.registry->notificationsRegistered());
       EXPECT_EQ(d->connectedCount, 1);
     }
