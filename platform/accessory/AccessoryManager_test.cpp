@@ -37,7 +37,10 @@ int listenAt(const fs::path& p) {
 }
 
 void writeFile(const fs::path& p, const std::string& text) {
-  fs::path tmp = p.parent_path() / ("." + p.filename().string() + ".tmp");
+  std::string name = ".";
+  name += p.filename().string();
+  name += ".tmp";
+  fs::path tmp = p.parent_path() / name;
   std::ofstream(tmp) << text;
   fs::rename(tmp, p);
 }

@@ -26,7 +26,7 @@ class EmsrTest : public ::testing::Test {
   Bytes packet(uint8_t command, const Bytes& data) {
     Bytes p = {command, 0};
     foundation::appendBE16(p, uint16_t(data.size()));
-    p.insert(p.end(), data.begin(), data.end());
+    foundation::append(p, data);
     return p;
   }
   Bytes firmwareFile(int dataBytes) {
