@@ -141,6 +141,7 @@ class FdInputStream final : public InputStream {
     }
     ssize_t n = ::read(link_->fd(), buffer, maxLength);
     if (n > 0) {
+      readSinceReport_ = true;
       armLocked();
       return n;
     }
@@ -151,6 +152,7 @@ class FdInputStream final : public InputStream {
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
       int saved = errno;
+      readSinceReport_ = true;
       armLocked();
       errno = saved;
       return -1;
@@ -182,25 +184,20 @@ class FdInputStream final : public InputStream {
 
  private:
   void becomeOpenLocked();
-  // The descriptor is watched one report at a time (EPOLLONESHOT): a report disarms it in
-  // the kernel, and the next read re-arms it with one call, so a stream nobody reads reports
-  // once and a stream that is read costs no re-registration.
+  // The descriptor stays watched while the stream's owner reads it when told, so a stream
+  // that is read costs no call to the loop per report; one whose report went unread (or that
+  // ended) is unwatched until the next read, so it reports once instead of spinning.
   void armLocked() {
     if (!s_.loop || armed_ || s_.released) return;
-    if (registered_) {
-      s_.loop->modifyFd(link_->fd(), EPOLLIN | EPOLLONESHOT);
-      armed_ = true;
-      return;
-    }
     std::weak_ptr<FdInputStream> weak =
         std::static_pointer_cast<FdInputStream>(shared_from_this());
-    registered_ = armed_ = s_.loop->addFd(link_->fd(), EPOLLIN | EPOLLONESHOT, [weak](int, uint32_t) {
+    armed_ = s_.loop->addFd(link_->fd(), EPOLLIN, [weak](int, uint32_t) {
       if (auto self = weak.lock()) self->onReadable();
     });
   }
   void disarmLocked() {
-    if (registered_ && s_.loop) s_.loop->removeFd(link_->fd());
-    registered_ = armed_ = false;
+    if (armed_ && s_.loop) s_.loop->removeFd(link_->fd());
+    armed_ = false;
   }
   void postLocked(StreamEvent event) {
     if (!s_.loop) {
@@ -225,8 +222,8 @@ class FdInputStream final : public InputStream {
   std::shared_ptr<FdLink> link_;
   mutable std::mutex mutex_;
   SideState s_;
-  bool registered_ = false;  // known to the loop
-  bool armed_ = false;       // and enabled for one report
+  bool armed_ = false;
+  bool readSinceReport_ = false;
 };
 
 class FdOutputStream final : public OutputStream {
@@ -331,7 +328,6 @@ void FdInputStream::becomeOpenLocked() {
 
 void FdInputStream::onReadable() {
   std::unique_lock<std::mutex> lock(mutex_);
-  armed_ = false;  // the report disarmed it; re-armed by the next read
   if (s_.released) return;
   if (s_.status == StreamStatus::Opening) {
     // Waiting for the acceptance byte of the handshake.
@@ -348,9 +344,15 @@ void FdInputStream::onReadable() {
     if (auto out = link_->output.lock()) out->linkOpened(ok);
     return;
   }
-  if (s_.status != StreamStatus::Open) return;
+  if (s_.status != StreamStatus::Open) {
+    disarmLocked();
+    return;
+  }
+  readSinceReport_ = false;
   lock.unlock();
   notify(StreamEvent::HasBytesAvailable);
+  lock.lock();
+  if (!readSinceReport_ || s_.status != StreamStatus::Open) disarmLocked();
 }
 
 FdStreamPair makeFdStreamPair(int fd, std::optional<uint8_t> ackByte) {
