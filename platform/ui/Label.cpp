@@ -39,7 +39,10 @@ std::string Label::describe() const {
       out += '"';
       out += runs_[i].text;
       out += '"';
-      if (runs_[i].color) out += ":" + runs_[i].color->text();
+      if (runs_[i].color) {
+        out += ':';
+        out += runs_[i].color->text();
+      }
       if (runs_[i].strikethrough) out += ":struck";
     }
     out += "]";
