@@ -101,7 +101,10 @@ TEST(EAManagerTest, ClaimWhoseSessionsFailIsNotPassedOnAndIsRetriedByTheNextSear
     ASSERT_TRUE(AccessoryTestBench::advanceUntil(
         *clock, [&] { return !bench.manager->searchInProgress(); }));
     EXPECT_EQ(b->connectedCount, 0);
-    EXPECT_EQ(b->asked.size(), 1u);
+    // Asked once per search: the attach notice may have started one of its own, which the
+    // request of `tryConnect` then runs once more.
+    EXPECT_GE(b->asked.size(), 1u);
+    EXPECT_LE(b->asked.size(), 2u);
     EXPECT_TRUE(c->asked.empty());
     EXPECT_FALSE(bench.manager->connected());
     EXPECT_EQ(bench.comm->requestCounter(), 0);  // the failed stream did not stay registered
