@@ -13,7 +13,7 @@ namespace {
 const uint8_t* gReply = nullptr;
 size_t gReplySize = 0;
 
-int fuzzTransport(void*, const uint8_t*, int, uint8_t* reply, int) {
+int fuzzTransport(void*, const uint8_t*, int, uint8_t* reply, int, int) {
   if (gReplySize == 0) return -1;
   // Replies are consumed in slices so that multi-command functions see several answers.
   size_t n = gReply[0] % 64 + 4;

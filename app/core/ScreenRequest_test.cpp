@@ -111,7 +111,9 @@ TEST_F(ScreenRequestTest, ExceptionsOfTheAnswerMethodAndOfSendingAreReported) {
 TEST_F(ScreenRequestTest, ALargeAnswerIsReadOffTheMainThreadAndArrivesWhole) {
   nlohmann::json rows = nlohmann::json::array();
   for (size_t i = 0; i < 2 * kOffMainThreadAnswerSize / 50; ++i)
-    rows.push_back({{"Code", "W" + std::to_string(i)}, {"Name", "Warehouse & <yard>"}, {"Response", "True"}});
+    rows.push_back({{"Code", std::string(1, 'W').append(std::to_string(i))},
+                    {"Name", "Warehouse & <yard>"},
+                    {"Response", "True"}});
   server.setFault("GetWarehouse", backoffice::Fault::result(rows.dump()));
   send("GetWarehouse");
   ASSERT_TRUE(viewerGone());

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -49,9 +50,14 @@ std::string inodeOf(const fs::path& p) {
 bool processGone(const nlohmann::json& j) {
   auto it = j.find("pid");
   if (it == j.end() || !it->is_number_integer()) return false;
-  long pid = it->get<long>();
-  if (pid <= 0) return false;
-  return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+  // A process id that no process can have is not a live process. (Narrowed to pid_t, 4294967295
+  // would become -1, and kill(-1, 0) asks about every process.)
+  const bool possible = it->is_number_unsigned()
+                            ? it->get<uint64_t>() - 1 < uint64_t(std::numeric_limits<pid_t>::max())
+                            : it->get<int64_t>() > 0 && it->get<int64_t>() <= std::numeric_limits<pid_t>::max();
+  if (!possible) return true;
+  const auto pid = pid_t(it->get<int64_t>());
+  return ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
 constexpr uint32_t kFolderEvents =

@@ -37,7 +37,10 @@ int listenAt(const fs::path& p) {
 }
 
 void writeFile(const fs::path& p, const std::string& text) {
-  fs::path tmp = p.parent_path() / ("." + p.filename().string() + ".tmp");
+  std::string name = ".";
+  name += p.filename().string();
+  name += ".tmp";
+  fs::path tmp = p.parent_path() / name;
   std::ofstream(tmp) << text;
   fs::rename(tmp, p);
 }
@@ -97,9 +100,16 @@ TEST(AccessoryManagerTest, SocketAccessoriesComeAndGoWithTheirDescriptors) {
   ASSERT_GT(::read(conn, request, sizeof request), 0);
   EXPECT_STREQ(request, "com.sabrel.pellan.pro.msr\n");
 
-  // A descriptor of a process that has gone is ignored (a pid above any pid_max).
+  // A descriptor of a process that has gone is ignored (a pid above any pid_max), and so is
+  // one whose pid no process can have.
   int ghost = listenAt(dir / "ghost.sock");
   writeFile(dir / "ghost.json", R"({"name":"Ghost","protocolStrings":["p"],"pid":2147483000})");
+  std::vector<int> impossible;
+  for (const char* pid : {"4294967295", "0", "-1", "18446744073709551615"}) {
+    const std::string id = std::string("impossible") + std::to_string(impossible.size());
+    impossible.push_back(listenAt(dir / (id + ".sock")));
+    writeFile(dir / (id + ".json"), std::string(R"({"name":"Impossible","protocolStrings":["p"],"pid":)") + pid + "}");
+  }
 
   fs::remove(dir / "sleeve.json");
   ASSERT_TRUE(pumpUntil([&] { return watcher->disconnected.size() == 1; }));
@@ -118,6 +128,7 @@ TEST(AccessoryManagerTest, SocketAccessoriesComeAndGoWithTheirDescriptors) {
   EXPECT_NE(again[0]->connectionID(), a->connectionID());
 
   for (int fd : {good, other, ghost, conn}) ::close(fd);
+  for (int fd : impossible) ::close(fd);
   fs::remove_all(dir);
 }
 

@@ -141,6 +141,7 @@ class FdInputStream final : public InputStream {
     }
     ssize_t n = ::read(link_->fd(), buffer, maxLength);
     if (n > 0) {
+      readSinceReport_ = true;
       armLocked();
       return n;
     }
@@ -151,6 +152,7 @@ class FdInputStream final : public InputStream {
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
       int saved = errno;
+      readSinceReport_ = true;
       armLocked();
       errno = saved;
       return -1;
@@ -182,6 +184,9 @@ class FdInputStream final : public InputStream {
 
  private:
   void becomeOpenLocked();
+  // The descriptor stays watched while the stream's owner reads it when told, so a stream
+  // that is read costs no call to the loop per report; one whose report went unread (or that
+  // ended) is unwatched until the next read, so it reports once instead of spinning.
   void armLocked() {
     if (!s_.loop || armed_ || s_.released) return;
     std::weak_ptr<FdInputStream> weak =
@@ -218,6 +223,7 @@ class FdInputStream final : public InputStream {
   mutable std::mutex mutex_;
   SideState s_;
   bool armed_ = false;
+  bool readSinceReport_ = false;
 };
 
 class FdOutputStream final : public OutputStream {
@@ -322,7 +328,6 @@ void FdInputStream::becomeOpenLocked() {
 
 void FdInputStream::onReadable() {
   std::unique_lock<std::mutex> lock(mutex_);
-  disarmLocked();  // re-armed by the next read, so an unread stream reports once
   if (s_.released) return;
   if (s_.status == StreamStatus::Opening) {
     // Waiting for the acceptance byte of the handshake.
@@ -339,9 +344,15 @@ void FdInputStream::onReadable() {
     if (auto out = link_->output.lock()) out->linkOpened(ok);
     return;
   }
-  if (s_.status != StreamStatus::Open) return;
+  if (s_.status != StreamStatus::Open) {
+    disarmLocked();
+    return;
+  }
+  readSinceReport_ = false;
   lock.unlock();
   notify(StreamEvent::HasBytesAvailable);
+  lock.lock();
+  if (!readSinceReport_ || s_.status != StreamStatus::Open) disarmLocked();
 }
 
 FdStreamPair makeFdStreamPair(int fd, std::optional<uint8_t> ackByte) {

@@ -91,7 +91,7 @@ std::optional<Bytes> des(const Bytes& key, const Bytes& data, Mode mode, Padding
   Bytes k3;
   switch (key.size()) {
     case 8: k3.reserve(24); for (int i = 0; i < 3; ++i) k3.insert(k3.end(), key.begin(), key.end()); break;
-    case 16: k3 = key; k3.insert(k3.end(), key.begin(), key.begin() + 8); break;
+    case 16: k3 = key; foundation::append(k3, key.data(), 8); break;
     case 24: k3 = key; break;
     default:
       failWith(error, kParamError,

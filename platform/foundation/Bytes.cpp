@@ -45,6 +45,18 @@ std::optional<Bytes> fromHex(std::string_view hex) {
   return out;
 }
 
+void append(Bytes& to, const uint8_t* data, size_t length) {
+  if (length == 0) return;
+  const auto* begin = to.data();
+  if (data >= begin && data < begin + to.size()) {  // a part of `to` itself
+    const size_t offset = size_t(data - begin);
+    to.reserve(to.size() + length);
+    for (size_t i = 0; i < length; ++i) to.push_back(to[offset + i]);
+    return;
+  }
+  to.insert(to.end(), data, data + length);
+}
+
 void secureClear(Bytes& b) {
   volatile uint8_t* p = b.data();
   for (size_t i = 0; i < b.size(); ++i) p[i] = 0;

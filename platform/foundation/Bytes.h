@@ -43,6 +43,15 @@ inline void appendLE32(Bytes& b, uint32_t v) {
   for (int s = 0; s <= 24; s += 8) b.push_back(uint8_t(v >> s));
 }
 
+// Appends `length` bytes (which may lie inside `to` itself). Out of line on purpose: GCC 12 at
+// -O3 reports bogus array-bounds and restrict errors for a vector range insert inlined right
+// after the vector was built from a short brace list; a call it cannot see into has none.
+void append(Bytes& to, const uint8_t* data, size_t length);
+inline void append(Bytes& to, const Bytes& from) { append(to, from.data(), from.size()); }
+inline void append(Bytes& to, std::string_view text) {
+  append(to, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
 // Overwrites a buffer that held secrets (card tracks, keys) before it is released.
 void secureClear(Bytes& b);
 void secureClear(std::string& s);

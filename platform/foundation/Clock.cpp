@@ -1,5 +1,6 @@
 #include "platform/foundation/Clock.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/foundation/RunLoop.h"
@@ -53,8 +54,47 @@ void ManualClock::advance(Duration d) {
     std::lock_guard<std::mutex> lock(mutex_);
     mono_ += d;
     wall_ += std::chrono::duration_cast<WallTime::duration>(d);
+    // Under the clock's lock, so that no waiter can end (and free its condition) meanwhile.
+    for (auto& w : waiting_) w.cv->notify_all();
   }
   RunLoop::wakeAll();
+}
+
+void ManualClock::beginWait(const void* id, std::condition_variable* cv) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  waiting_.push_back({id, cv, MonoTime::min()});
+  waitersChanged_.notify_all();
+}
+
+void ManualClock::endWait(const void* id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiter& w) { return w.id == id; });
+  if (it != waiting_.end()) waiting_.erase(it);
+  waitersChanged_.notify_all();
+}
+
+void ManualClock::waitGoesOn(const void* id, MonoTime seen) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& w : waiting_)
+    if (w.id == id && w.seen < seen) w.seen = seen;
+  waitersChanged_.notify_all();
+}
+
+bool ManualClock::waitUntilWaitersSawNow(std::chrono::milliseconds realTimeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return waitersChanged_.wait_for(lock, realTimeout, [&] {
+    return std::all_of(waiting_.begin(), waiting_.end(), [&](const Waiter& w) { return w.seen >= mono_; });
+  });
+}
+
+size_t ManualClock::waiters() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waiting_.size();
+}
+
+bool ManualClock::waitForWaiters(size_t count, std::chrono::milliseconds realTimeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return waitersChanged_.wait_for(lock, realTimeout, [&] { return waiting_.size() >= count; });
 }
 
 void ManualClock::setWallTime(WallTime t) {

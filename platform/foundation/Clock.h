@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace foundation {
 
@@ -28,18 +29,32 @@ class Clock {
   // Waits on `cv` (with `lock` held) until `pred()` holds or `timeout` of this clock's time
   // has passed. Returns `pred()`. Spurious wake-ups never end the wait early. Under a
   // manual clock the wait ends only when the predicate holds or the clock is advanced past
-  // the deadline.
+  // the deadline; the clock learns of the wait once its deadline is fixed (a test that
+  // means to move the clock past it waits for that with `ManualClock::waitForWaiters`), and
+  // an advance wakes it at once.
   template <class Pred>
   bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Duration timeout,
                Pred pred) const {
     const MonoTime deadline = now() + timeout;
-    while (!pred()) {
-      MonoTime t = now();
-      if (t >= deadline) return pred();
-      if (isManual())
-        cv.wait_for(lock, std::chrono::milliseconds(2));
-      else
+    if (!isManual()) {
+      while (!pred()) {
+        if (now() >= deadline) return pred();
         cv.wait_until(lock, deadline);
+      }
+      return true;
+    }
+    struct End {
+      const Clock& clock;
+      ~End() { clock.endWait(this); }
+    } end{*this};
+    beginWait(&end, &cv);
+    while (!pred()) {
+      const MonoTime t = now();
+      if (t >= deadline) return pred();
+      waitGoesOn(&end, t);
+      // An advance notifies `cv`; the short real-time bound covers one that lands between
+      // the check above and the wait.
+      cv.wait_for(lock, std::chrono::milliseconds(2));
     }
     return true;
   }
@@ -49,6 +64,14 @@ class Clock {
   // Installs `clock` (nullptr restores the system clock). Clocks that were in force stay
   // alive until the process ends, so a thread still reading one is never left dangling.
   static void setCurrent(std::shared_ptr<Clock> clock);
+
+ protected:
+  // A wait (`id`, on `cv`) on this clock with its deadline fixed begins or ends (manual
+  // clocks only).
+  virtual void beginWait(const void* /*id*/, std::condition_variable* /*cv*/) const {}
+  virtual void endWait(const void* /*id*/) const {}
+  // The wait saw the clock at `seen`, short of its deadline, and goes on.
+  virtual void waitGoesOn(const void* /*id*/, MonoTime /*seen*/) const {}
 };
 
 class SystemClock final : public Clock {
@@ -68,8 +91,31 @@ class ManualClock final : public Clock {
   void advance(Duration d);
   void setWallTime(WallTime t);
 
+  // Threads in `waitFor` on this clock now (each with its deadline fixed).
+  size_t waiters() const;
+  // Blocks until at least `count` threads wait on this clock, at most `realTimeout` of real
+  // time (a safety net); true when they do. A test calls it before it advances the clock past
+  // a deadline that another thread is about to fix.
+  bool waitForWaiters(size_t count, std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000)) const;
+  // Blocks until every thread waiting on this clock has looked at the time as it is now and
+  // gone on waiting (short of its deadline), at most `realTimeout` of real time. After an
+  // advance, a test uses it to see that the advance ended no wait it should not have.
+  bool waitUntilWaitersSawNow(std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000)) const;
+
+ protected:
+  void beginWait(const void* id, std::condition_variable* cv) const override;
+  void endWait(const void* id) const override;
+  void waitGoesOn(const void* id, MonoTime seen) const override;
+
  private:
+  struct Waiter {
+    const void* id;
+    std::condition_variable* cv;
+    MonoTime seen;
+  };
   mutable std::mutex mutex_;
+  mutable std::condition_variable waitersChanged_;
+  mutable std::vector<Waiter> waiting_;
   MonoTime mono_;
   WallTime wall_;
 };

@@ -126,32 +126,32 @@ TEST(Clock, WaitForEndsOnlyWhenManualClockPassesTheDeadline) {
   ScopedManualClock clock;
   std::mutex m;
   std::condition_variable cv;
+  std::atomic<int> checks{0};
   std::atomic<bool> finished{false};
   bool result = true;
-  int asked = 0;  // how often the waiter checked its condition; guarded by m
   std::thread waiter([&] {
     std::unique_lock<std::mutex> lock(m);
     result = Clock::current().waitFor(lock, cv, 5s, [&] {
-      ++asked;
+      ++checks;
       return false;
     });
     finished = true;
   });
-  // Runs until the waiter has checked its condition more than `n` times.
-  auto askedMoreThan = [&](int n) {
-    for (;;) {
-      {
-        std::lock_guard<std::mutex> lock(m);
-        if (asked > n) return asked;
-      }
-      std::this_thread::yield();
-    }
-  };
-  const int first = askedMoreThan(0);  // the waiter has taken its deadline
-  cv.notify_all();                     // a spurious wake-up must not end the wait
-  askedMoreThan(first);
+  // Moving the clock before the waiter fixed its deadline would move the deadline too: wait
+  // until it has.
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  // A spurious wake-up must not end the wait: the waiter checks again and keeps waiting.
+  const int before = checks.load();
+  cv.notify_all();
+  while (checks.load() < before + 3) std::this_thread::yield();
   EXPECT_FALSE(finished);
-  clock->advance(5s);
+  EXPECT_EQ(clock->waiters(), 1u);
+  clock->advance(4999ms);
+  const int afterShortAdvance = checks.load();
+  while (checks.load() < afterShortAdvance + 3) std::this_thread::yield();
+  EXPECT_FALSE(finished);
+  clock->advance(1ms);
   waiter.join();
   EXPECT_FALSE(result);
+  EXPECT_EQ(clock->waiters(), 0u);
 }

@@ -36,8 +36,13 @@ std::string Label::describe() const {
     out += " runs=[";
     for (size_t i = 0; i < runs_.size(); ++i) {
       if (i) out += " ";
-      out += "\"" + runs_[i].text + "\"";
-      if (runs_[i].color) out += ":" + runs_[i].color->text();
+      out += '"';
+      out += runs_[i].text;
+      out += '"';
+      if (runs_[i].color) {
+        out += ':';
+        out += runs_[i].color->text();
+      }
       if (runs_[i].strikethrough) out += ":struck";
     }
     out += "]";

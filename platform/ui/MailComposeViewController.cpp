@@ -128,7 +128,11 @@ void MailComposeViewController::refresh() {
   double bodyTop = Window::kStatusBarHeight + Toolbar::kHeight + 3 * 32;
   if (auto* l = dynamic_cast<Label*>(v.viewWithTag(kAttachmentsTag))) {
     std::string text;
-    for (auto& a : message_.attachments) text += (text.empty() ? "" : "\n") + ("\U0001F4CE " + a.fileName);
+    for (auto& a : message_.attachments) {
+      if (!text.empty()) text += '\n';
+      text += "\U0001F4CE ";
+      text += a.fileName;
+    }
     l->setText(text);
     const double h = 18.0 * static_cast<double>(message_.attachments.size());
     l->setFrame({15, bodyTop, l->frame().width(), h});

@@ -71,7 +71,9 @@ std::string PickerView::describe() const {
   std::string out = " [";
   for (int c = 0; c < numberOfComponents(); ++c) {
     if (c) out += "|";
-    out += "\"" + titleForRow(selectedRowInComponent(c), c) + "\"";
+    out += '"';
+    out += titleForRow(selectedRowInComponent(c), c);
+    out += '"';
   }
   return out + "]" + View::describe();
 }

@@ -19,7 +19,10 @@ constexpr double kRowSwipeDistance = 30;
 
 std::string countsText(const std::vector<int>& v) {
   std::string out;
-  for (size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + std::to_string(v[i]);
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i) out += ',';
+    out += std::to_string(v[i]);
+  }
   return out;
 }
 

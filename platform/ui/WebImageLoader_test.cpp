@@ -149,6 +149,8 @@ TEST_F(WebImageLoaderTest, ASlowServerTimesOutOnTheClockWithoutHoldingTheMainThr
   });
   const int port = silent.bind_to_any_port("127.0.0.1");
   std::thread t([&] { silent.listen_after_bind(); });
+  // A stop() before the server runs is lost, and the join below would wait for ever.
+  while (!silent.is_running()) std::this_thread::yield();
   WebImageLoader loader(folder);
   loader.setTimeouts(15s, 60s);
   Result r;

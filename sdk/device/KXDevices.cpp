@@ -24,17 +24,13 @@ namespace {
 constexpr const char* kNoDeviceText = "No device connected";
 constexpr const char* kNotSupportedText = "Function not supported on the connected device";
 
-// The encrypted-head library keeps a small table of transports keyed by owner. The device
-// API registers one transport for all its objects, under this token; the device API that
-// issues a head command names itself for the length of the call (the library calls the
-// transport synchronously on the caller's thread).
-const int kEmsrOwnerToken = 0;
-thread_local KXDevices* tlsEmsrDevices = nullptr;
-
-int emsrTransport(void* /*owner*/, const uint8_t* request, int length, uint8_t* reply,
+// The encrypted-head library keeps a small table of transports keyed by owner. Each device
+// API registers itself as an owner while it lives, and names itself as the owner of its head
+// commands, so the library hands the command back to the device API that issued it.
+int emsrTransport(void* owner, const uint8_t* request, int length, uint8_t* reply, int capacity,
                   int /*timeoutMs*/) {
-  if (!tlsEmsrDevices) return -7;
-  return tlsEmsrDevices->emsrCommand(request, length, reply, kEmsrPacketSize);
+  if (!owner) return -7;
+  return static_cast<KXDevices*>(owner)->emsrCommand(request, length, reply, capacity);
 }
 
 }  // namespace
@@ -84,14 +80,12 @@ void KXDevices::init() {
            keyboardHID_.get(), magtek_.get(), adapter_.get(), hub_.get()})
     d->attach(self);
   ble_->attach(self);
-  static std::once_flag emsrRegistered;
-  std::call_once(emsrRegistered, [] {
-    emsrSetCallbacks(const_cast<int*>(&kEmsrOwnerToken), &emsrTransport);
-  });
+  emsrSetCallbacks(this, &emsrTransport);
   observeApplication();
 }
 
 KXDevices::~KXDevices() {
+  emsrRemoveCallbacks(this);
   if (backgroundObserver_) foundation::NotificationCenter::defaultCenter().removeToken(backgroundObserver_);
 }
 
@@ -615,7 +609,9 @@ void KXDevices::deviceFeatureSupported(int /*feature*/, int /*value*/) {
 // ---- Encrypted head ---------------------------------------------------------------------------
 
 int KXDevices::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) {
-  KXUNISDKGlobals::LOGDATA("EMSR command", packet, uint64_t(length > 0 ? length : 0), false);
+  // Only the command byte and the size: the data may be a key block or card data.
+  if (packet && length >= 4)
+    KXUNISDKGlobals::LOG("EMSR command %02X, %d data bytes", packet[0], foundation::readBE16(packet + 2));
   const int type = activeDeviceType_.load();
   const bool automatic = type == DEVICE_TYPE_AUTOMATIC;
   if (type == DEVICE_TYPE_SLEEVE || (automatic && kindConnected(Kind::Sleeve)))
@@ -628,12 +624,6 @@ int KXDevices::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, in
 }
 
 // Runs an encrypted-head library call on behalf of `api` (see emsrTransport).
-int emsrCall(KXDevices* api, const std::function<int(void*)>& call) {
-  KXDevices* previous = tlsEmsrDevices;
-  tlsEmsrDevices = api;
-  const int r = call(const_cast<int*>(&kEmsrOwnerToken));
-  tlsEmsrDevices = previous;
-  return r;
-}
+int emsrCall(KXDevices* api, const std::function<int(void*)>& call) { return call(api); }
 
 }  // namespace kestra

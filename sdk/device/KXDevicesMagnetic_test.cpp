@@ -47,7 +47,7 @@ Bytes concat(Bytes a, const std::string& text) {
 // padded to whole blocks.
 Bytes aesBlock(const Bytes& tracks, bool goodCrc) {
   Bytes b(20, 0x11);
-  b.insert(b.end(), tracks.begin(), tracks.end());
+  foundation::append(b, tracks);
   b.push_back(0x00);
   uint16_t crc = crc16(b, 0);
   if (!goodCrc) crc ^= 1;

@@ -72,7 +72,7 @@ int send(void* owner, uint8_t command, const uint8_t* data, int dataLength, Byte
   l.packet[2] = uint8_t(dataLength >> 8);
   l.packet[3] = uint8_t(dataLength);
   if (dataLength) std::memmove(l.packet + 4, data, size_t(dataLength));
-  const int n = entry.transport(entry.owner, l.packet, 4 + dataLength, l.packet, kEmsrTimeoutMs);
+  const int n = entry.transport(entry.owner, l.packet, 4 + dataLength, l.packet, kEmsrPacketSize, kEmsrTimeoutMs);
   if (n < 4) return kNoReply;
   const int replyData = foundation::readBE16(l.packet + 2);
   if (n > kEmsrPacketSize || n < replyData + 4) return kShortReply;
@@ -108,6 +108,16 @@ void copyBytes(void* to, const uint8_t* from, size_t n) {
 }
 
 }  // namespace
+
+void emsrRemoveCallbacks(void* owner) {
+  Library& l = lib();
+  std::lock_guard<std::mutex> lock(l.tableMutex);
+  int kept = 0;
+  for (int i = 0; i < l.count; ++i)
+    if (l.table[i].owner != owner) l.table[kept++] = l.table[i];
+  for (int i = kept; i < l.count; ++i) l.table[i] = Entry{};
+  l.count = kept;
+}
 
 void emsrSetCallbacks(void* owner, EmsrTransport transport) {
   Library& l = lib();
@@ -216,7 +226,7 @@ int emsrGenerateRandom(void* owner, Bytes* random) { return query(owner, {0x13},
 int emsrSetKeyOld(void* owner, int keyID, const Bytes& keyBlock, uint32_t version) {
   if (keyBlock.size() != 48) return kBadArgument;
   Bytes data = {0x21, uint8_t(keyID)};
-  data.insert(data.end(), keyBlock.begin(), keyBlock.end());
+  foundation::append(data, keyBlock);
   foundation::appendBE32(data, version);
   const int r = send(owner, 0x51, data, nullptr);
   foundation::secureClear(data);

@@ -35,10 +35,11 @@ inline constexpr int kEmsrTimeoutMs = 1000;
 inline constexpr int kEmsrMaxCallbacks = 10;
 
 // A driver's transport: sends `request` to its head, waits at most `timeoutMs`, writes the
-// head's reply packet (at most kEmsrPacketSize bytes) into `reply` and returns its length, or
-// a negative value when nothing arrived.
+// head's reply packet into `reply` - never more than `replyCapacity` bytes - and returns its
+// length, or a negative value when nothing arrived (a reply longer than the capacity is a
+// failed exchange, -6). `request` and `reply` may be the same buffer.
 using EmsrTransport = int (*)(void* owner, const uint8_t* request, int requestLength,
-                              uint8_t* reply, int timeoutMs);
+                              uint8_t* reply, int replyCapacity, int timeoutMs);
 
 // The head's identity and versions (versions hundreds-coded: 214 is 2.14).
 struct EMSRInfo {
@@ -63,6 +64,9 @@ struct EMSRKeyInfo {
 // Registers `transport` for `owner`. An owner that never registered is served by the first
 // registered transport.
 void emsrSetCallbacks(void* owner, EmsrTransport transport);
+// Removes `owner`'s registrations; an owner that goes away calls it, so that no later command
+// reaches a transport with a dangling owner.
+void emsrRemoveCallbacks(void* owner);
 // Empties the callback table and forgets the remembered firmware version. For tests and
 // simulators; drivers never call it.
 void emsrResetState();

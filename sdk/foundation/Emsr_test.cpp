@@ -26,7 +26,7 @@ class EmsrTest : public ::testing::Test {
   Bytes packet(uint8_t command, const Bytes& data) {
     Bytes p = {command, 0};
     foundation::appendBE16(p, uint16_t(data.size()));
-    p.insert(p.end(), data.begin(), data.end());
+    foundation::append(p, data);
     return p;
   }
   Bytes firmwareFile(int dataBytes) {
@@ -115,9 +115,12 @@ TEST_F(EmsrTest, ReplyFaultsMapToTheirCodes) {
   EXPECT_STREQ(KXErrors::getErrorDescription(-11021), "Encrypted magnetic head is tampered");
 }
 
-// A transport that answers with whatever length the test sets.
+// A transport that answers with whatever length the test sets, and notes the capacity it was
+// told.
 int gFixedReplyLength = 0;
-int fixedLengthTransport(void*, const uint8_t*, int, uint8_t* reply, int) {
+int gToldCapacity = -1;
+int fixedLengthTransport(void*, const uint8_t*, int, uint8_t* reply, int capacity, int) {
+  gToldCapacity = capacity;
   std::memset(reply, 0, 4);
   return gFixedReplyLength;
 }
@@ -134,6 +137,20 @@ TEST_F(EmsrTest, RepliesShorterThanAHeaderOrLongerThanTheBufferAreRefused) {
   EXPECT_EQ(emsrCheckCardRead(&owner), 0);
   gFixedReplyLength = kEmsrPacketSize + 1;
   EXPECT_EQ(emsrCheckCardRead(&owner), -6);
+  EXPECT_EQ(gToldCapacity, kEmsrPacketSize);
+}
+
+TEST_F(EmsrTest, ARemovedOwnerIsNoLongerServed) {
+  SimulatedEmsrHead second;
+  emsrSetCallbacks(&second, SimulatedEmsrHead::transport);
+  emsrRemoveCallbacks(&head);
+  // The first registration is now `second`'s: a stranger is served by it.
+  int stranger = 0;
+  EXPECT_EQ(emsrEnable(&stranger, 1), 0);
+  EXPECT_TRUE(second.enabled());
+  EXPECT_FALSE(head.enabled());
+  emsrRemoveCallbacks(&second);
+  EXPECT_EQ(emsrEnable(&stranger, 1), -11005);
 }
 
 TEST_F(EmsrTest, UnregisteredOwnerUsesTheFirstTransportAndNoTransportMeansNoReply) {
@@ -302,10 +319,10 @@ TEST_F(EmsrTest, FirmwareInformationTrimsTheNameAndReadsTheVersion) {
 // Counts overlapping transport calls: commands of several owners must never interleave.
 std::atomic<int> gInside{0};
 std::atomic<int> gOverlaps{0};
-int slowTransport(void* owner, const uint8_t* req, int len, uint8_t* reply, int timeout) {
+int slowTransport(void* owner, const uint8_t* req, int len, uint8_t* reply, int capacity, int timeout) {
   if (gInside.fetch_add(1) != 0) ++gOverlaps;
   std::this_thread::yield();
-  const int r = SimulatedEmsrHead::transport(owner, req, len, reply, timeout);
+  const int r = SimulatedEmsrHead::transport(owner, req, len, reply, capacity, timeout);
   --gInside;
   return r;
 }

@@ -158,7 +158,7 @@ TEST_F(BarcodeTest, NoDuplicatesModeDropsRepeatsUntilReset) {
   EXPECT_EQ(deliver("A1"), 1u);
 
   // 49 codes are remembered; the 50th is delivered but not remembered.
-  for (int i = 2; i <= 49; ++i) EXPECT_EQ(deliver("A" + std::to_string(i)), 1u);
+  for (int i = 2; i <= 49; ++i) EXPECT_EQ(deliver(std::string(1, 'A').append(std::to_string(i))), 1u);
   EXPECT_EQ(deliver("A50"), 1u);
   EXPECT_EQ(deliver("A50"), 1u);
   EXPECT_EQ(deliver("A49"), 0u);

@@ -58,7 +58,7 @@ const int kEmsrOwnerToken = 0;
 std::mutex gHeadMutex;
 std::weak_ptr<PPad> gHeadPad;
 
-int emsrTransport(void*, const uint8_t* request, int requestLength, uint8_t* reply, int) {
+int emsrTransport(void*, const uint8_t* request, int requestLength, uint8_t* reply, int replyCapacity, int) {
   std::shared_ptr<PPad> pad;
   {
     std::lock_guard<std::mutex> lock(gHeadMutex);
@@ -66,7 +66,7 @@ int emsrTransport(void*, const uint8_t* request, int requestLength, uint8_t* rep
   }
   if (!pad) return -6;
   int length = 0;
-  const int r = pad->emsrCommand(request, requestLength, reply, kEmsrPacketSize, &length);
+  const int r = pad->emsrCommand(request, requestLength, reply, replyCapacity, &length);
   return r == 0 ? length : -6;
 }
 

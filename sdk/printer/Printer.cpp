@@ -55,7 +55,7 @@ int gEmsrTokens[kPrinterSlots];
 std::mutex gRegistryMutex;
 std::weak_ptr<Printer> gRegistry[kPrinterSlots];
 
-int emsrTransport(void* owner, const uint8_t* request, int requestLength, uint8_t* reply,
+int emsrTransport(void* owner, const uint8_t* request, int requestLength, uint8_t* reply, int replyCapacity,
                   int timeoutMs) {
   const int slot = int(static_cast<int*>(owner) - gEmsrTokens);
   if (slot < 0 || slot >= kPrinterSlots) return -7;
@@ -65,7 +65,7 @@ int emsrTransport(void* owner, const uint8_t* request, int requestLength, uint8_
     p = gRegistry[slot].lock();
   }
   if (!p) return -7;
-  return p->emsrCommand(request, requestLength, reply, kEmsrPacketSize, timeoutMs);
+  return p->emsrCommand(request, requestLength, reply, replyCapacity, timeoutMs);
 }
 
 }  // namespace

@@ -187,6 +187,18 @@ Bytes Pellan::ppadPassThrough(const Bytes& packet) {
   return answer;
 }
 
+// ---- RF and iClass frames -----------------------------------------------------------------------
+
+void Pellan::setModuleSink(std::shared_ptr<PellanModuleSink> sink) {
+  std::lock_guard<std::mutex> lock(d_->moduleSinkMutex);
+  d_->moduleSink = std::move(sink);
+}
+
+std::shared_ptr<PellanModuleSink> Pellan::moduleSink() const {
+  std::lock_guard<std::mutex> lock(d_->moduleSinkMutex);
+  return d_->moduleSink;
+}
+
 // ---- Features -------------------------------------------------------------------------------
 
 int Pellan::getSupportedFeature(int feature, Error* error) {
@@ -238,11 +250,27 @@ class PellanSink final : public pellan::FrameSink {
         d_.fanOut(sel::handleEvent, [&](PellanDelegate& del) { del.handleEvent(payload); });
         break;
       }
-      case FrameKind::RfData:
-      case FrameKind::IClass:
-        // No RF or iClass reader stack is attached to this driver; the frame is consumed.
-        KXUNISDKGlobals::LOG("PN:Unhandled module data, code %02x", f.code);
+      case FrameKind::RfData: {
+        auto sink = pellan_.moduleSink();
+        if (!sink) {
+          KXUNISDKGlobals::LOG("PN:Unhandled module data, code %02x", f.code);
+          break;
+        }
+        Bytes data = f.dataLength >= 2 ? Bytes(f.data() + 2, f.data() + f.dataLength) : Bytes();
+        GlobalQueue::async([sink = std::move(sink), data = std::move(data)] { sink->rfDataAvailable(data); });
         break;
+      }
+      case FrameKind::IClass: {
+        if (f.dataLength < 1 || f.data()[0] != 5) break;
+        const int length = int(f.dataLength - 1);
+        if (length > Pellan::kIClassAnswerMax) {
+          KXUNISDKGlobals::LOG("PN:Oversized iClass answer dropped, length %d", length);
+          break;
+        }
+        KXUNISDKGlobals::LOG("PN:hidR<< %d bytes", length);
+        if (auto sink = pellan_.moduleSink()) sink->iClassDataAvailable(f.data() + 1, length);
+        break;
+      }
     }
   }
 
@@ -399,10 +427,18 @@ bool Pellan::identify() {
   t.setResponseTimeout(kIdentResponseTimeout);
   auto ident = sysGetIdent(nullptr);
   static const Bytes kWake = foundation::bytesOf("KX@\r");
+  // A link that went away ends the identification at once.
+  auto gone = [&] {
+    if (t.link() && connstate() != 0) return false;
+    t.inConnection = false;
+    return true;
+  };
   for (int k = 1; k <= 6 && !ident; ++k) {
+    if (gone()) return false;
     pellanPause(std::chrono::milliseconds(500));
     if (auto l = t.link()) l->write(0, kWake.data(), kWake.size());
     pellanPause(std::chrono::milliseconds(500));
+    if (gone()) return false;
     t.resetReply();
     ident = sysGetIdent(nullptr);
     t.setResponseTimeout(saved);
@@ -413,6 +449,7 @@ bool Pellan::identify() {
       return false;
     }
     pellanPause(std::chrono::seconds(1));
+    if (gone()) return false;
     KXUNISDKGlobals::LOG("PN:TRELMO CONNECT TRY: %d", k);
     t.setResponseTimeout(kIdentResponseTimeout);
     ident = sysGetIdent(nullptr);
@@ -432,61 +469,70 @@ bool Pellan::identify() {
 }
 
 void Pellan::setConnState(int state) {
+  uint64_t generation;
   {
     std::lock_guard<std::mutex> lock(d_->connStateMutex);
-    if (!changeConnState(state)) return;
+    const int old = d_->transport.connState;
+    KXUNISDKGlobals::LOG("PN:Pellan setConnState %d old %d", state, old);
+    if (state == old) return;
+    d_->btFeature = false;
+    d_->transport.connState = state;
+    generation = ++d_->stateGeneration;
   }
-  // Outside the lock: on the main thread the delegates are called from here, and one may
-  // connect or disconnect again in its callback.
+  // A sleeve that stops being connected ends a command waiting on it now.
+  if (state != 2) d_->transport.abortWait();
+  // The set-up of a connected sleeve runs without the lock, so that a disconnect (which
+  // takes it, on the main thread) never waits for the sleeve's replies; the state change
+  // ends the set-up instead, and only the latest state is announced.
+  if (state == 2) {
+    setUpConnected(generation);
+    if (d_->stateGeneration.load() != generation) return;
+  }
+  // On the main thread the delegates are called from here, and one may connect or
+  // disconnect again in its callback.
   notifyConnState();
 }
 
-bool Pellan::changeConnState(int state) {
-  const int old = d_->transport.connState;
-  KXUNISDKGlobals::LOG("PN:Pellan setConnState %d old %d", state, old);
-  if (state == old) return false;
-  d_->btFeature = false;
-  d_->transport.connState = state;
-  if (state == 2) {
-    // Set-up of a newly connected sleeve; a failing step is skipped.
-    const int magnetic = d_->feature(0);
-    if (magnetic) {
-      msSetCardDataMode(0, nullptr);
-      msEnable(nullptr);
-    }
-    d_->fwVerEmsr = 0;
-    const int engine = d_->feature(1);
-    if (engine) {
-      {
-        // Engine power on with a 30-minute limit (the limit needs firmware 2.64).
-        std::lock_guard<std::mutex> bt(d_->btLock);
-        Bytes power = {1};
-        if (d_->fwVer >= 2064) foundation::appendBE16(power, 30);
-        d_->command(0, 24, power, nullptr);
-      }
-      _barcodeSetTypeMode(engine == 1 || (engine == 4 && d_->fwVer >= 563) || engine == 5 ? 1 : 2,
-                          nullptr);
-      if (engine == 5) barcodeSetScanMode(0, nullptr);
-    }
-    if ((magnetic & 0x08) || d_->feature(10) == 2) rtcSetDate(std::nullopt, nullptr);
-    if (d_->transport.nChannels == 1) {
-      double idle = 0;
-      if (getAutoOffWhenIdle(&idle, static_cast<Error*>(nullptr))) d_->idleTimeout = idle;
-    }
-    d_->barcodeTypeMode = 1;
-    d_->barScanMode = -1;
-    // The Bluetooth check: its answer reaches the delegates on the main queue.
-    std::weak_ptr<Pellan> weak = weak_from_this();
-    foundation::MainQueue::post([weak] {
-      auto p = weak.lock();
-      if (!p || p->connstate() != 2) return;
-      p->d_->btFeature = p->featCheck("BL");
-      const int value = p->d_->btFeature ? 3 : 0;
-      p->d_->fanOut(sel::deviceFeatureSupported,
-                    [&](PellanDelegate& del) { del.deviceFeatureSupported(2, value); });
-    });
+void Pellan::setUpConnected(uint64_t generation) {
+  // Each step is skipped once the state has moved on; a failing step is skipped too.
+  auto current = [&] { return d_->stateGeneration.load() == generation; };
+  const int magnetic = d_->feature(0);
+  if (magnetic && current()) {
+    msSetCardDataMode(0, nullptr);
+    if (current()) msEnable(nullptr);
   }
-  return true;
+  d_->fwVerEmsr = 0;
+  const int engine = d_->feature(1);
+  if (engine && current()) {
+    {
+      // Engine power on with a 30-minute limit (the limit needs firmware 2.64).
+      std::lock_guard<std::mutex> bt(d_->btLock);
+      Bytes power = {1};
+      if (d_->fwVer >= 2064) foundation::appendBE16(power, 30);
+      d_->command(0, 24, power, nullptr);
+    }
+    if (current())
+      _barcodeSetTypeMode(engine == 1 || (engine == 4 && d_->fwVer >= 563) || engine == 5 ? 1 : 2, nullptr);
+    if (engine == 5 && current()) barcodeSetScanMode(0, nullptr);
+  }
+  if (((magnetic & 0x08) || d_->feature(10) == 2) && current()) rtcSetDate(std::nullopt, nullptr);
+  if (d_->transport.nChannels == 1 && current()) {
+    double idle = 0;
+    if (getAutoOffWhenIdle(&idle, static_cast<Error*>(nullptr))) d_->idleTimeout = idle;
+  }
+  d_->barcodeTypeMode = 1;
+  d_->barScanMode = -1;
+  if (!current()) return;
+  // The Bluetooth check: its answer reaches the delegates on the main queue.
+  std::weak_ptr<Pellan> weak = weak_from_this();
+  foundation::MainQueue::post([weak] {
+    auto p = weak.lock();
+    if (!p || p->connstate() != 2) return;
+    p->d_->btFeature = p->featCheck("BL");
+    const int value = p->d_->btFeature ? 3 : 0;
+    p->d_->fanOut(sel::deviceFeatureSupported,
+                  [&](PellanDelegate& del) { del.deviceFeatureSupported(2, value); });
+  });
 }
 
 void Pellan::notifyConnState() {

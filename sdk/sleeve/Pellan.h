@@ -51,6 +51,20 @@ inline constexpr int BARCODE_TYPE_DEFAULT = 0;
 inline constexpr int BARCODE_TYPE_EXTENDED = 1;
 inline constexpr int BARCODE_TYPE_ISO15424 = 2;
 
+// Where the sleeve's RF reader and iClass SAM frames go. The RF reader stack installs one
+// with `Pellan::setModuleSink`; without one the frames are consumed and dropped.
+class PellanModuleSink {
+ public:
+  virtual ~PellanModuleSink() = default;
+  // RF reader data (events 0x1F and 0x26: the data after the two status bytes), on a
+  // global-queue thread, in the order the frames arrived for each frame's thread.
+  virtual void rfDataAvailable(const Bytes& data) { (void)data; }
+  // An iClass answer (event 0x3D whose first data byte is 5: the bytes after it, at most
+  // `Pellan::kIClassAnswerMax`), on the thread that delivered the sleeve's bytes. It must not
+  // block.
+  virtual void iClassDataAvailable(const uint8_t* data, int length) { (void)data; (void)length; }
+};
+
 class Pellan final : public AccessoryManagerDelegate,
                      public CommStreamDelegate,
                      public std::enable_shared_from_this<Pellan> {
@@ -98,6 +112,13 @@ class Pellan final : public AccessoryManagerDelegate,
   bool clientsRespondToSelector(std::string_view selector);
   // Passes a Bluetooth module's pass-key notice on to every delegate that takes it.
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey);
+
+  // ---- RF and iClass frames -------------------------------------------------------------------
+  // Longest iClass answer taken; a longer one is dropped.
+  static constexpr int kIClassAnswerMax = 515;
+  // Installs (or with nullptr removes) the receiver of RF and iClass frames. Any thread.
+  void setModuleSink(std::shared_ptr<PellanModuleSink> sink);
+  std::shared_ptr<PellanModuleSink> moduleSink() const;
 
   // ---- Command transport -------------------------------------------------------------------
   std::optional<Bytes> sendCommand(int channel, int command, const uint8_t* data,
@@ -221,7 +242,9 @@ class Pellan final : public AccessoryManagerDelegate,
   explicit Pellan(EAManager& manager);
   void setConnState(int state);
   // Stores a new state and runs the set-up of a connected sleeve; false when unchanged.
-  bool changeConnState(int state);
+  // The commands that prepare a newly connected sleeve; they stop once the state changed
+  // again (`generation` no longer current).
+  void setUpConnected(uint64_t generation);
   void notifyConnState();
   bool identify();
 

@@ -113,3 +113,80 @@ TEST(PellanDelegates, AddRemoveAndSetKeepTheListInOrder) {
 
 }  // namespace
 }  // namespace kestra
+
+namespace kestra {
+namespace {
+
+class RecordingModuleSink final : public PellanModuleSink {
+ public:
+  void rfDataAvailable(const Bytes& data) override { add("rf:" + foundation::toHex(data)); }
+  void iClassDataAvailable(const uint8_t* data, int length) override {
+    add("iclass:" + foundation::toHex(Bytes(data, data + length)));
+  }
+  std::vector<std::string> calls() {
+    std::lock_guard lock(m_);
+    return calls_;
+  }
+  bool waitFor(size_t n) {
+    std::unique_lock lock(m_);
+    return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return calls_.size() >= n; });
+  }
+
+ private:
+  void add(std::string s) {
+    std::lock_guard lock(m_);
+    calls_.push_back(std::move(s));
+    cv_.notify_all();
+  }
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<std::string> calls_;
+};
+
+// A device-to-host frame on channel 0.
+Bytes frame(uint8_t code, const Bytes& data) {
+  Bytes f;
+  f.push_back(0x00);
+  foundation::appendBE16(f, uint16_t(data.size()));
+  for (uint8_t b : {code, uint8_t(0x02), uint8_t(0x00)}) f.push_back(b);
+  for (uint8_t b : data) f.push_back(b);
+  return f;
+}
+
+TEST(PellanModuleFrames, RfAndIClassFramesReachTheSinkAndNothingElse) {
+  SleeveTestBench bench;
+  Pellan& pellan = *bench.pellan;
+  auto deliver = [&](const Bytes& f) { return pellan.accessoryData(0, f.data(), int(f.size())); };
+
+  // Without a sink the frames are consumed and dropped.
+  const Bytes rf = frame(0x1F, {0x00, 0x00, 0xAB, 0xCD});
+  EXPECT_EQ(deliver(rf), int(rf.size()));
+
+  auto sink = std::make_shared<RecordingModuleSink>();
+  pellan.setModuleSink(sink);
+  EXPECT_EQ(deliver(rf), int(rf.size()));
+  ASSERT_TRUE(sink->waitFor(1));
+  EXPECT_EQ(deliver(frame(0x26, {0x00, 0x00, 0x01})), 9);
+  ASSERT_TRUE(sink->waitFor(2));
+
+  deliver(frame(0x3D, {0x05, 0x11, 0x22}));
+  deliver(frame(0x3D, {0x04, 0x99}));  // not an answer
+  Bytes oversize(1 + Pellan::kIClassAnswerMax + 1, 0x33);
+  oversize[0] = 0x05;
+  deliver(frame(0x3D, oversize));  // longer than an answer can be: dropped
+  Bytes largest(1 + Pellan::kIClassAnswerMax, 0x44);
+  largest[0] = 0x05;
+  deliver(frame(0x3D, largest));
+  ASSERT_TRUE(sink->waitFor(4));
+  const auto calls = sink->calls();
+  ASSERT_EQ(calls.size(), 4u);
+  std::vector<std::string> rfCalls(calls.begin(), calls.begin() + 2);
+  std::sort(rfCalls.begin(), rfCalls.end());  // each on a global-queue thread of its own
+  EXPECT_EQ(rfCalls, (std::vector<std::string>{"rf:01", "rf:ABCD"}));
+  EXPECT_EQ(calls[2], "iclass:1122");
+  EXPECT_EQ(calls[3].size(), std::string("iclass:").size() + 2 * size_t(Pellan::kIClassAnswerMax));
+  EXPECT_TRUE(bench.delegate->calls().empty());  // no event reached the delegates
+}
+
+}  // namespace
+}  // namespace kestra

@@ -40,10 +40,14 @@ struct Pellan::Impl {
   std::atomic<int> buttonState{0};
   std::atomic<double> idleTimeout{30.0};
 
-  std::mutex connStateMutex;  // one state change (and its set-up) at a time
+  std::mutex connStateMutex;  // one state change at a time (never held during the set-up)
+  std::atomic<uint64_t> stateGeneration{0};  // counts state changes
   std::mutex btLock;          // start and stop scan do not interleave
 
   KXDelegateList<PellanDelegate> delegates{"PN"};
+
+  mutable std::mutex moduleSinkMutex;
+  std::shared_ptr<PellanModuleSink> moduleSink;
 
   // Calls `call` on every delegate that implements `selector`, last registered first; an
   // exception thrown by a delegate is dropped. Returns how many were called.

@@ -40,11 +40,12 @@ class FakeLink : public PellanLink {
   std::mutex mutex;
   std::vector<Write> writes;
   std::atomic<size_t> count{0};
-  // Waits until `n` writes were made, and a little longer so that the writer is inside its
-  // reply wait before the test moves the clock.
-  void awaitWrites(size_t n) {
+  // Waits until `n` writes were made and `waiters` threads wait on the manual clock (the
+  // writer is inside its reply wait, its deadline fixed, before the test moves the clock).
+  void awaitWrites(size_t n, size_t waiters = 1) {
     while (count < n) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto& clock = dynamic_cast<foundation::ManualClock&>(foundation::Clock::current());
+    EXPECT_TRUE(clock.waitForWaiters(waiters));
   }
   std::function<void(int, const Bytes&)> answer;
   bool failWrites = false;
@@ -68,15 +69,18 @@ class PellanTransportTest : public ::testing::Test {
     transport.nChannels = 2;
   }
   // Moves the clock on by `step` at a time until `done` holds or `limit` of clock time has
-  // passed. A writer that began its wait only after the clock last moved (a slow thread)
-  // is carried past its own time-out all the same.
+  // passed; after each step the waiters look at the new time before the next.
   bool advanceUntil(const std::atomic<bool>& done, foundation::Duration step,
                     foundation::Duration limit = std::chrono::minutes(2)) {
     for (foundation::Duration passed{};; passed += step) {
-      for (int i = 0; i < 5 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      // The worker either finishes or waits on the clock (again).
+      const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!done && clock->waiters() == 0 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::yield();
       if (done) return true;
       if (passed >= limit) return false;
       clock->advance(step);
+      clock->waitUntilWaitersSawNow();
     }
   }
   // Frees a command thread that a failed assertion leaves behind.
@@ -258,7 +262,8 @@ TEST_F(PellanTransportTest, NoReplyIsLostAfterTheResponseTimeout) {
       release());
   link->awaitWrites(1);
   clock->advance(std::chrono::milliseconds(6900));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(clock->waitUntilWaitersSawNow());
+  EXPECT_EQ(clock->waiters(), 1u);  // still waiting
   EXPECT_FALSE(done);
   ASSERT_TRUE(advanceUntil(done, std::chrono::milliseconds(200)));
   t.join();
@@ -274,7 +279,10 @@ TEST_F(PellanTransportTest, AWakeUpWithoutAFullReplyKeepsWaiting) {
   // Three bytes of a reply wake the waiter but are not a reply yet.
   const Bytes reply = replyFrame(0x3A, 0, 0, {0x42});
   transport.storeReply(reply.data(), 3);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Once the waiter has looked at a later time, it has seen the partial reply and waits on.
+  clock->advance(std::chrono::milliseconds(1));
+  ASSERT_TRUE(clock->waitUntilWaitersSawNow());
+  EXPECT_EQ(clock->waiters(), 1u);
   transport.storeReply(reply.data(), reply.size());
   t.join();
   ASSERT_TRUE(r) << e.text;
@@ -309,12 +317,8 @@ TEST_F(PellanTransportTest, ALinkLostWhileTheFrameIsWrittenEndsTheWaitAtOnce) {
       },
       release());
   // No time passes on the clock; a wait that missed the abort would last until it does.
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done && std::chrono::steady_clock::now() < giveUp)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_TRUE(done);
-  clock->advance(std::chrono::seconds(8));  // frees a waiter that missed it
   t.join();
+  EXPECT_TRUE(done);
   EXPECT_EQ(e.text, "Command response lost: channel=0, command=3a");
 }
 
@@ -335,9 +339,9 @@ TEST_F(PellanTransportTest, ASecondCommandGivesUpOnTheLockAfterThirtySeconds) {
         secondDone = true;
       },
       release());
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(clock->waitForWaiters(2));  // the second waits for the command lock
   clock->advance(std::chrono::milliseconds(29900));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(clock->waitUntilWaitersSawNow());
   EXPECT_FALSE(secondDone);
   ASSERT_TRUE(advanceUntil(secondDone, std::chrono::milliseconds(200)));
   second.join();
@@ -354,10 +358,11 @@ TEST_F(PellanTransportTest, UpdaterLinkWritesInPiecesOf127Bytes) {
   transport.updaterLink = true;
   answerWith([](uint8_t code) { return replyFrame(code, 0, 0, {}); });
   std::atomic<bool> stop{false};
-  JoiningThread pump([&] {  // moves time on so the pauses between pieces end
+  JoiningThread pump([&] {  // moves time on whenever the sender waits, so its pauses end
     while (!stop) {
-      clock->advance(std::chrono::milliseconds(10));
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (!clock->waitForWaiters(1, std::chrono::milliseconds(100))) continue;
+      clock->advance(std::chrono::milliseconds(50));
+      clock->waitUntilWaitersSawNow(std::chrono::milliseconds(100));
     }
   }, [&] { stop = true; });
   link->answer = nullptr;

@@ -53,6 +53,31 @@ class ClockPump {
   std::thread thread_;
 };
 
+TEST(PellanConnection, DisconnectOrALostLinkEndsTheSetUpOfASleeveThatDoesNotAnswer) {
+  // The sleeve answers nothing, so the first set-up command waits for its reply on a manual
+  // clock that never moves: only the state change can end it.
+  for (bool dropLink : {false, true}) {
+    SCOPED_TRACE(dropLink ? "link dropped" : "disconnect");
+    foundation::ScopedManualClock clock;
+    SleeveTestBench bench(sleeveOptions());
+    bench.sleeve->setSilent(true);
+    ASSERT_TRUE(bench.sleeve->attach());
+    bench.pellan->connect();
+    // The set-up's first command (the magnetic reader's) is out and waiting for its reply.
+    ASSERT_TRUE(bench.runUntil([&] { return bench.sleeve->received(1).size() >= 6; }));
+    ASSERT_EQ(bench.pellan->connstate(), 2);
+
+    if (dropLink)
+      bench.sleeve->detach();  // (a link dropped with the accessory still there is claimed again)
+    else
+      bench.pellan->disconnect();
+    ASSERT_TRUE(bench.runUntil([&] { return !bench.manager->searchInProgress(); }));
+    EXPECT_EQ(bench.pellan->connstate(), dropLink ? 1 : 0);
+    // The connected state was never announced: the set-up did not finish.
+    for (const auto& c : bench.delegate->calls()) EXPECT_NE(c, "connectionState:2");
+  }
+}
+
 TEST(PellanConnection, AttachClaimIdentifyAndConnectedStateReachEveryDelegateOnMain) {
   std::vector<std::string> order;  // outlives the bench, whose teardown still reports
   SleeveTestBench bench(sleeveOptions());
@@ -243,9 +268,22 @@ TEST_F(ConnectedPellan, WrongEchoAndOversizedRepliesFailAtOnceAndTheLinkRecovers
   EXPECT_EQ(e.code, -6);
   EXPECT_EQ(e.text, "Wrong packet length received: channel=0, command=0a");
   // The rest of the oversized frame is dropped as it arrives; the next command works.
-  bench.runUntil([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(bench.sleeve->waitUntilHostRead(0));
   EXPECT_TRUE(bench.pellan->barcodeGetScanButtonMode(&mode, &e)) << e.text;
   EXPECT_EQ(mode, 1);
+}
+
+TEST_F(ConnectedPellan, RepliesSplitOrPrecededByNoiseStillAnswerTheCommand) {
+  using devices::ScriptedFault;
+  const ScriptedFault faults[] = {ScriptedFault::split(), ScriptedFault::split({1, 6, 7}),
+                                  ScriptedFault::garbageBefore({0x55, 0x00, 0x01})};
+  for (const auto& fault : faults) {
+    bench.sleeve->frames().script(0x0A, fault);
+    Error e;
+    int mode = -1;
+    EXPECT_TRUE(bench.pellan->barcodeGetScanButtonMode(&mode, &e)) << e.text;
+    EXPECT_EQ(mode, 1);
+  }
 }
 
 TEST_F(ConnectedPellan, MissingReplyIsLostAfterSevenSecondsOfTheClock) {
@@ -262,9 +300,11 @@ TEST_F(ConnectedPellan, MissingReplyIsLostAfterSevenSecondsOfTheClock) {
       },
       [&] { clock->advance(std::chrono::minutes(1)); });
   ASSERT_TRUE(bench.sleeve->waitForReceived(0, 6));  // the command's frame went out
+  ASSERT_TRUE(clock->waitForWaiters(1));             // and it waits for the reply
   // Short of seven seconds the command still waits...
   clock->advance(std::chrono::seconds(7) - std::chrono::milliseconds(1));
-  EXPECT_FALSE(bench.runUntil([&] { return done.load(); }, std::chrono::milliseconds(50)));
+  ASSERT_TRUE(clock->waitUntilWaitersSawNow());
+  EXPECT_FALSE(done.load());
   // ...and past them it is lost (a command that began its wait only after the clock first
   // moved is carried past its own seven seconds as well).
   ASSERT_TRUE(bench.advanceUntil(*clock, [&] { return done.load(); }));

@@ -107,12 +107,17 @@ bool EAManager::isAccessoryPresent(const std::string& text) const {
 
 void EAManager::EAAccessoryDidConnect(const foundation::Notification*) {
   if (disabled_ || !connectEnabled_) return;
-  // An attach that arrives during a search is dropped (the running search may see it).
+  // An attach that arrives during a search (which may be busy identifying another
+  // accessory) makes that search run once more when it ends, so the accessory is not lost.
+  searchAgain_ = true;
   if (searchInProgress_.exchange(true)) return;
   std::shared_ptr<EAManager> self = shared_from_this();
   GlobalQueue::async([self] {
-    self->findAccessory();
-    self->searchInProgress_ = false;
+    do {
+      self->searchAgain_ = false;
+      self->findAccessory();
+      self->searchInProgress_ = false;
+    } while (self->searchAgain_.load() && !self->searchInProgress_.exchange(true));
   });
 }
 

@@ -141,6 +141,7 @@ class EAManager final : public EAStreamManagerDelegate,
   std::atomic<bool> connectEnabled_{false};
   std::atomic<bool> backgroundApp_{false};
   std::atomic<bool> searchInProgress_{false};
+  std::atomic<bool> searchAgain_{false};
   std::atomic<bool> registered_{false};
 };
 

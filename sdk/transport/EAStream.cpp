@@ -225,7 +225,8 @@ void EAStream::receive(int channel) {
   bool repeating = false;
   for (;;) {
     if (in.status() != StreamStatus::Open) return;
-    ssize_t n = in.read(ch.buffer.data() + ch.held, size_t(kReceiveBufferSize - ch.held));
+    const size_t room = size_t(kReceiveBufferSize - ch.held);
+    ssize_t n = in.read(ch.buffer.data() + ch.held, room);
     if (n < 1) return;
     ch.held += int(n);
     int consumed = 0;
@@ -237,7 +238,9 @@ void EAStream::receive(int channel) {
     } else if (!repeating) {
       return;
     }
-    if (!in.hasBytesAvailable()) return;
+    // A read that did not fill the buffer drained the link; bytes that come later are
+    // reported again.
+    if (size_t(n) < room || !in.hasBytesAvailable()) return;
     repeating = true;
   }
 }

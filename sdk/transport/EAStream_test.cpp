@@ -41,7 +41,7 @@ struct Connected {
 
 Bytes frame(std::initializer_list<uint8_t> payload) {
   Bytes f{0x00, uint8_t(payload.size())};
-  f.insert(f.end(), payload);
+  foundation::append(f, payload.begin(), payload.size());
   return f;
 }
 

@@ -64,6 +64,7 @@ class RecordingDriver : public kestra::AccessoryManagerDelegate {
   }
 
   void accessoryConnected(const std::shared_ptr<kestra::EAStream>& s) override {
+    if (whileConnecting) whileConnecting(s);  // without the driver's lock
     std::lock_guard<std::mutex> lock(mutex_);
     stream = s;
     ++connectedCount;
@@ -124,6 +125,9 @@ class RecordingDriver : public kestra::AccessoryManagerDelegate {
   std::vector<std::pair<int, foundation::Bytes>> offers;
   std::map<int, foundation::Bytes> consumed;
   Consume consume;
+  // Runs (without the driver's lock, on the search thread) before each `accessoryConnected`
+  // is recorded: a driver busy identifying its device. Set it before the first search.
+  std::function<void(const std::shared_ptr<kestra::EAStream>&)> whileConnecting;
   // Runs (without the driver's lock) after each `accessoryDisconnected` was recorded.
   std::function<void(const std::shared_ptr<kestra::EAStream>&)> onDisconnected;
 

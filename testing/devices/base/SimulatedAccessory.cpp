@@ -313,6 +313,39 @@ void SimulatedAccessory::sendWith(int channel, const Bytes& bytes, const SendFau
     loop_->perform(std::move(block));
 }
 
+bool SimulatedAccessory::writeNow(int channel, const Bytes& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);  // the device thread does not close it meanwhile
+  auto it = channelFds_.find(channel);
+  if (it == channelFds_.end()) return false;
+  writeToLink(it->second, bytes.data(), bytes.size(), false);
+  return true;
+}
+
+bool SimulatedAccessory::waitUntilHostRead(int channel, std::chrono::milliseconds timeout) {
+  // A block queued behind the sends marks when they have all been written.
+  auto written = std::make_shared<std::atomic<bool>>(false);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!attached_ || !loop_) return false;
+    loop_->perform([written] { *written = true; });
+  }
+  const auto giveUp = std::chrono::steady_clock::now() + timeout;
+  while (!*written)
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    else std::this_thread::yield();
+  for (;;) {
+    int queued = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = channelFds_.find(channel);
+      if (it == channelFds_.end() || ::ioctl(it->second, SIOCOUTQ, &queued) != 0) return true;
+    }
+    if (queued == 0) return true;
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::yield();
+  }
+}
+
 void SimulatedAccessory::deliver(int channel, Bytes bytes, std::vector<size_t> boundaries) {
   int fd;
   {

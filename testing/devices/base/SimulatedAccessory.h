@@ -89,6 +89,10 @@ class SimulatedAccessory {
     long dropAfter = -1;  // >= 0: deliver this many bytes, then close every channel
   };
   void sendWith(int channel, const Bytes& bytes, const SendFaults& faults);
+  // Writes `bytes` on the calling thread at once, past every knob and queued send (for
+  // benchmarks that time the host from the moment the bytes are on the link). False when the
+  // channel is not open.
+  bool writeNow(int channel, const Bytes& bytes);
 
   // What the host sent on `channel` so far.
   Bytes received(int channel) const;
@@ -97,6 +101,9 @@ class SimulatedAccessory {
   // Waits (real time, bounded) until at least `count` bytes were received on `channel`.
   bool waitForReceived(int channel, size_t count,
                        std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
+  // Waits (real time, bounded) until everything sent so far on `channel` has been read by the
+  // host: the sends queued before the call went out and the link holds nothing unread.
+  bool waitUntilHostRead(int channel, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   // Whether the host has `channel` open now, and waiting for it.
   bool channelOpen(int channel) const;
   bool waitForChannel(int channel, bool open = true,

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "sdk/device/ChargingCaseFrames.h"
 
 namespace devices {
@@ -108,8 +110,9 @@ void SimulatedChargingCase::registerHandlers() {
   f.on(kBootTargetInformation, [this](const HostFrame&) {
     std::lock_guard lock(mutex_);
     // Firmware id 0x00C0FFEE, version 1.2.3, one unused byte.
-    Bytes info{0xEE, 0xFF, 0xC0, 0x00, 3, 2, 1, 0};
-    info.resize(faults_.targetInfoLength, 0);
+    Bytes info(faults_.targetInfoLength, 0);
+    const uint8_t known[] = {0xEE, 0xFF, 0xC0, 0x00, 3, 2, 1, 0};
+    std::copy_n(known, std::min(info.size(), sizeof known), info.begin());
     return reply(bootloaderFrame(kBootTargetInformation, info));
   });
   f.on(kBootCreateStore, [this](const HostFrame& frame) {

@@ -16,16 +16,17 @@ SimulatedEmsrHead::SimulatedEmsrHead() {
 }
 
 int SimulatedEmsrHead::transport(void* owner, const uint8_t* request, int requestLength,
-                                 uint8_t* reply, int timeoutMs) {
+                                 uint8_t* reply, int replyCapacity, int timeoutMs) {
   (void)timeoutMs;
   auto* head = static_cast<SimulatedEmsrHead*>(owner);
   if (!head || !request || requestLength < 0) return -1;
   // The request and reply areas may be the same buffer: read the request first.
   const Bytes answer = head->handle(Bytes(request, request + requestLength));
   if (answer.empty()) return -1;
-  const size_t n = std::min<size_t>(answer.size(), size_t(kestra::kEmsrPacketSize));
-  std::memcpy(reply, answer.data(), n);
-  return int(n);
+  // An answer longer than the reply area is a failed exchange; nothing is written past it.
+  if (replyCapacity < 0 || answer.size() > size_t(replyCapacity)) return -6;
+  std::memcpy(reply, answer.data(), answer.size());
+  return int(answer.size());
 }
 
 Bytes SimulatedEmsrHead::reply(uint8_t status, const Bytes& data) {

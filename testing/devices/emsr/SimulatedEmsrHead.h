@@ -44,7 +44,7 @@ class SimulatedEmsrHead {
   SimulatedEmsrHead();
 
   // The transport the command library calls; `owner` is the head.
-  static int transport(void* owner, const uint8_t* request, int requestLength, uint8_t* reply,
+  static int transport(void* owner, const uint8_t* request, int requestLength, uint8_t* reply, int replyCapacity,
                        int timeoutMs);
 
   // One request packet in, the reply packet out (empty when the head stays silent).

@@ -18,17 +18,21 @@ accessory::AccessoryIdentity SimulatedSleeve::identityFor(const Options& o) {
 }
 
 SimulatedSleeve::SimulatedSleeve(Options options)
-    : SimulatedAccessory(identityFor(options), options.folder), protocol_(options.config) {}
+    : FrameCommandSimulator(identityFor(options), options.folder, &SleeveProtocol::scanHostFrame),
+      protocol_(options.config) {
+  frames().onOther([this](const HostFrame& f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<FrameCommandDevice::Reply> replies;
+    if (auto out = protocol_.answer(f.channel, f.bytes)) replies.push_back({std::move(out->frame), out->channel});
+    return replies;
+  });
+}
 
 SimulatedSleeve::~SimulatedSleeve() { detach(); }
 
-void SimulatedSleeve::onReceive(int channel, const uint8_t* data, size_t length) {
-  std::vector<SleeveProtocol::Output> out;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    out = protocol_.feed(channel, data, length);
-  }
-  for (const auto& o : out) send(o.channel, o.frame);
+void SimulatedSleeve::onBytes(int channel, const uint8_t* data, size_t length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  protocol_.noteBytes(channel, data, length);
 }
 
 void SimulatedSleeve::emit(const SleeveProtocol::Output& out,

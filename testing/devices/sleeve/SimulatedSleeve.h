@@ -1,7 +1,9 @@
 #pragma once
 // A simulated sleeve behind the accessory layer: the sleeve protocol (SleeveProtocol.h) on
-// the device thread of a `SimulatedAccessory`, with the base's fault knobs (silence,
-// delays, split delivery, garbage, a link dropped mid-frame).
+// the frame-and-command helper (testing/devices/base/FrameCommandSimulator.h), so tests
+// also script per-command faults through `frames()` (unanswered, late, split, garbage,
+// dropped), keyed by the command byte as the host wrote it, besides the base's knobs
+// (silence, delays, split delivery, garbage, a link dropped mid-frame).
 //
 // Its identity announces the sleeve's protocol strings: two channels (barcode and magnetic
 // reader) by default, or one. `announceFirmware` false leaves the accessory's firmware
@@ -15,12 +17,12 @@
 #include <optional>
 #include <string>
 
-#include "testing/devices/base/SimulatedAccessory.h"
+#include "testing/devices/base/FrameCommandSimulator.h"
 #include "testing/devices/sleeve/SleeveProtocol.h"
 
 namespace devices {
 
-class SimulatedSleeve : public SimulatedAccessory {
+class SimulatedSleeve : public FrameCommandSimulator {
  public:
   struct Options {
     SleeveProtocol::Config config;
@@ -52,7 +54,7 @@ class SimulatedSleeve : public SimulatedAccessory {
   static accessory::AccessoryIdentity identityFor(const Options& options);
 
  protected:
-  void onReceive(int channel, const uint8_t* data, size_t length) override;
+  void onBytes(int channel, const uint8_t* data, size_t length) override;
 
  private:
   mutable std::mutex mutex_;

@@ -39,14 +39,14 @@ SleeveProtocol::Output SleeveProtocol::frameFor(int channel, uint8_t code,
 SleeveProtocol::Output SleeveProtocol::event(int channel, uint8_t code,
                                              const Bytes& payload) const {
   Bytes data = {0x00, 0x00};
-  data.insert(data.end(), payload.begin(), payload.end());
+  foundation::append(data, payload);
   return frameFor(channel, code, data);
 }
 
 SleeveProtocol::Output SleeveProtocol::barcodeEvent(uint8_t engineCode,
                                                     const std::string& text) const {
   Bytes p = {engineCode};
-  p.insert(p.end(), text.begin(), text.end());
+  foundation::append(p, text);
   return event(0, 0x05, p);
 }
 
@@ -61,7 +61,7 @@ SleeveProtocol::Output SleeveProtocol::magneticEvent(const std::optional<std::st
   auto add = [&](uint8_t marker, const std::optional<std::string>& t) {
     if (!t) return;
     p.push_back(marker);
-    p.insert(p.end(), t->begin(), t->end());
+    foundation::append(p, *t);
   };
   add(0xF1, t1);
   add(0xF2, t2);
@@ -92,29 +92,47 @@ std::optional<Bytes> SleeveProtocol::lastCommand(int channel, uint8_t code) cons
   return std::nullopt;
 }
 
+FrameScan SleeveProtocol::scanHostFrame(const uint8_t* p, size_t n) {
+  // Resynchronise on the marker: wake bytes and noise are skipped.
+  if (p[0] != 0x00) return FrameScan::skip(1);
+  if (n < 6) return FrameScan::needMore();
+  const size_t length = size_t(p[1]) << 8 | p[2];
+  if (p[4] != 0x01 || length > 2042) return FrameScan::skip(1);
+  if (n < length + 6) return FrameScan::needMore();
+  return FrameScan::frame(length + 6, p[3]);
+}
+
+void SleeveProtocol::noteBytes(int channel, const uint8_t* data, size_t length) {
+  if (woken) return;
+  // The wake bytes may arrive split over several reads: keep the last few bytes seen.
+  Bytes& tail = wakeTail_[channel];
+  tail.insert(tail.end(), data, data + length);
+  if (std::search(tail.begin(), tail.end(), kWake.begin(), kWake.end()) != tail.end()) woken = true;
+  if (tail.size() > kWake.size()) tail.erase(tail.begin(), tail.end() - long(kWake.size() - 1));
+}
+
+std::optional<SleeveProtocol::Output> SleeveProtocol::answer(int channel, const Bytes& frame) {
+  if (frame.size() < 6) return std::nullopt;
+  const uint8_t code = frame[3], id = frame[5];
+  Bytes body(frame.begin() + 6, frame.end());
+  hostFrames_.push_back({channel, code, id, body});
+  return handle(channel, code, id, body);
+}
+
 std::vector<SleeveProtocol::Output> SleeveProtocol::feed(int channel, const uint8_t* data,
                                                          size_t length) {
   std::vector<Output> out;
+  noteBytes(channel, data, length);
   Bytes& buf = pending_[channel];
   buf.insert(buf.end(), data, data + length);
-  if (!woken && std::search(buf.begin(), buf.end(), kWake.begin(), kWake.end()) != buf.end())
-    woken = true;
   size_t pos = 0;
-  for (;;) {
-    // Resynchronise on the marker: wake bytes and noise are skipped.
-    while (pos < buf.size() && buf[pos] != 0x00) ++pos;
-    if (buf.size() - pos < 6) break;
-    const size_t n = size_t(buf[pos + 1]) << 8 | buf[pos + 2];
-    if (buf[pos + 4] != 0x01 || n > 2042) {
-      ++pos;
-      continue;
-    }
-    if (buf.size() - pos < n + 6) break;
-    const uint8_t code = buf[pos + 3], id = buf[pos + 5];
-    Bytes body(buf.begin() + long(pos + 6), buf.begin() + long(pos + 6 + n));
-    hostFrames_.push_back({channel, code, id, body});
-    pos += n + 6;
-    if (auto r = handle(channel, code, id, body)) out.push_back(std::move(*r));
+  while (pos < buf.size()) {
+    const FrameScan scan = scanHostFrame(buf.data() + pos, buf.size() - pos);
+    if (scan.kind == FrameScan::NeedMore) break;
+    if (scan.kind == FrameScan::Frame)
+      if (auto r = answer(channel, Bytes(buf.begin() + long(pos), buf.begin() + long(pos + scan.length))))
+        out.push_back(std::move(*r));
+    pos += scan.length;
   }
   buf.erase(buf.begin(), buf.begin() + long(pos));
   return out;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
+#include "testing/devices/base/FrameCommandDevice.h"
 
 namespace devices {
 
@@ -55,8 +56,15 @@ class SleeveProtocol {
 
   explicit SleeveProtocol(Config config);
 
-  // Host bytes on `channel`; returns the replies to send, in order.
+  // Host bytes on `channel`; returns the replies to send, in order. (The simulated sleeve
+  // cuts frames with the frame-and-command helper instead, through the three below.)
   std::vector<Output> feed(int channel, const uint8_t* data, size_t length);
+  // What a host frame looks like at the front of `data`: noise and wake bytes are skipped.
+  static FrameScan scanHostFrame(const uint8_t* data, size_t length);
+  // Every byte the host sent, as it arrived (it notices the wake bytes).
+  void noteBytes(int channel, const uint8_t* data, size_t length);
+  // One whole host frame: recorded, and answered unless the sleeve stays silent.
+  std::optional<Output> answer(int channel, const Bytes& frame);
 
   // ---- Events -----------------------------------------------------------------------------
   // A scan: the engine's symbology code followed by the text.
@@ -111,6 +119,7 @@ class SleeveProtocol {
   Output frameFor(int channel, uint8_t code, const Bytes& data) const;
 
   std::map<int, Bytes> pending_;
+  std::map<int, Bytes> wakeTail_;
   std::vector<HostFrame> hostFrames_;
 };
 
