@@ -12,6 +12,7 @@
 #include "app/orders/OrderSaveItems.h"
 #include "app/orders/OrderScreens.h"
 #include "app/orders/PriceClass.h"
+#include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Values.h"
@@ -273,9 +274,16 @@ void OrderInfoViewController::EditOrderInfoResponseData(const RequestAnswer& a) 
 void OrderInfoViewController::checkOrderProcessingResponseData(const RequestAnswer& a) {
   orvoDelegate_->hideActivityViewer();
   orvoDelegate_->networkActivityStopped();
+  // The follow-up request starts on the next turn, after this answer's viewer has gone.
+  std::weak_ptr<OrderInfoViewController> weak = self<OrderInfoViewController>();
+  auto then = [weak](void (OrderInfoViewController::*request)()) {
+    foundation::MainQueue::post([weak, request] {
+      if (auto s = weak.lock()) (s.get()->*request)();
+    });
+  };
   const std::string text = a.text.value_or("");
   if (text == "FALSE") {
-    insertOrder();
+    then(&OrderInfoViewController::insertOrder);
     return;
   }
   if (!a.text) return;
@@ -284,7 +292,7 @@ void OrderInfoViewController::checkOrderProcessingResponseData(const RequestAnsw
   GlobalSO& so = orvoDelegate_->globalSO();
   if (numbers->size() == 1) {
     so.orderNumber = foundation::textValue((*numbers)[0]);
-    editOrder();
+    then(&OrderInfoViewController::editOrder);
     return;
   }
   for (const auto& n : *numbers) {

@@ -48,10 +48,11 @@ void OrderInfoViewController::loadView() {
   auto root = std::make_shared<ui::View>();
   root->setFrame({0, 0, ui::Window::kScreenWidth, ui::Window::kScreenHeight});
   root->setBackgroundColor(ui::Color::whiteColor());
+  // Save sits above the table, where the keyboard and the wheels never cover it.
   table_ = std::make_shared<ui::TableView>(ui::TableViewStyle::Plain);
-  table_->setFrame({0, 0, ui::Window::kScreenWidth, ui::Window::kScreenHeight - 64 - 60});
+  table_->setFrame({0, 48, ui::Window::kScreenWidth, ui::Window::kScreenHeight - 64 - 48});
   root->addSubview(table_);
-  btn_Save_ = ui::Button::make("Save", {20, ui::Window::kScreenHeight - 64 - 54, 280, 44});
+  btn_Save_ = ui::Button::make("Save", {20, 2, 280, 44});
   btn_Save_->setAccessibilityLabel("Save");
   root->addSubview(btn_Save_);
   setView(root);
