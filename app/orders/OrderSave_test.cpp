@@ -27,52 +27,15 @@ class OrderSave : public ::testing::Test {
     t.launch();
   }
 
-  void scan(const std::string& code) {
-    t.app.devices->raiseBarcode(code);
-    t.waitForRequests();
-  }
-
-  // Item list with the given codes scanned, then NEXT and the header, loaded.
   OrderInfoViewController* walkToHeader(const std::vector<std::string>& codes = {"400000000002", "400000000002"},
                                         const std::string& orderNumber = "") {
-    auto* list = t.walkToItemList("maple", {0, 0}, 1);
-    if (!list) return nullptr;
-    for (const auto& code : codes) scan(code);
-    list->nextBarButtonItem()->trigger();
-    t.settle();
-    if (!orderNumber.empty()) t.app.delegate->globalSO().orderNumber = orderNumber;
-    t.h->tap(list->btn_NextToGoToOrderInfoViewButton());
-    t.settle();
-    auto* header = t.top<OrderInfoViewController>();
-    if (!header) return nullptr;
-    EXPECT_TRUE(header->saveButton()->isHidden());  // nothing to save before the header is in
-    t.h->advance(100ms);
-    t.waitForRequests();
-    return header;
+    return t.walkToHeader(codes, orderNumber);
   }
-
-  // Save → "Yes" → the answer.
   void save(OrderInfoViewController* header) {
-    ASSERT_FALSE(header->saveButton()->isHidden());
-    ASSERT_TRUE(t.h->tap(header->saveButton()));
-    t.settle();
-    ASSERT_TRUE(t.waitForAlert("Are you sure you want to save?")) << ::testing::PrintToString(t.alertMessages()) << t.h->dump();
-    t.press("Yes");
-    t.waitForRequests();
-    t.waitForRequests();  // a request that the answer starts on its next turn
+    ASSERT_TRUE(t.saveHeader(*header)) << ::testing::PrintToString(t.alertMessages()) << t.h->dump();
   }
-
-  std::optional<test_support::ShownAlert> alertTitled(const std::string& prefix) {
-    for (auto& a : t.app.alerts())
-      if (a.title.rfind(prefix, 0) == 0) return a;
-    return std::nullopt;
-  }
-
-  json serverOrders() {
-    json out;
-    t.server.withState([&](backoffice::State& s) { out = s.salesOrders; });
-    return out;
-  }
+  std::optional<test_support::ShownAlert> alertTitled(const std::string& prefix) { return t.alertTitled(prefix); }
+  json serverOrders() { return t.serverOrders(); }
   void seedOrder(const std::string& number, json header, json items) {
     t.server.withState([&](backoffice::State& s) {
       s.salesOrders[number] = {{"OrderNumber", number}, {"CustomerId", "C1002"}, {"StoreId", "C1002-2"},
