@@ -10,6 +10,7 @@
 #include "app/core/ScreenRequest.h"
 #include "app/core/Util.h"
 #include "app/orders/LastSelectorViewController.h"
+#include "app/orders/ServerPdfPrint.h"
 #include "platform/foundation/Values.h"
 #include "platform/ui/PrintInteractionController.h"
 #include "platform/ui/Text.h"
@@ -216,31 +217,34 @@ void LastSelectorViewController::emailAnswer(const std::string& operation, const
 std::vector<std::string> LastSelectorViewController::documentUrls(int kind) const {
   const std::string folder = Util::getPdfUrl();
   const std::string card = folder + "/CC" + orvoDelegate_->globalSO().orderNumber + ".pdf";
-  std::vector<std::string> out;
   if (kind == kPrintKindCC) return {card};
+  std::vector<std::string> orders;
   for (const auto& so : sOrderNumberArray_) {
+    // An SO whose file name the server did not give has no document to print.
     auto name = printFileNameDic_.find(so);
-    if (name != printFileNameDic_.end()) out.push_back(folder + "/SO" + name->second + ".pdf");
+    if (name == printFileNameDic_.end()) return {};
+    orders.push_back(folder + "/SO" + name->second + ".pdf");
   }
+  std::vector<std::string> out = orders;
+  if (orvoDelegate_->settings().print2CopiesFlag) out.insert(out.end(), orders.begin(), orders.end());
   if (kind == kPrintKindAll) out.push_back(card);
   return out;
 }
 
-// Printing on the device needs a print service and the documents; without them the user
-// hears so and neither print-and-e-mail flag outlives the attempt.
+// The device print of a kind, on the next turn after the viewer is shown. However it ends,
+// neither print-and-e-mail flag outlives it; a finished print is counted on the server, and
+// the print-and-e-mail road goes on to the e-mail after a print or a cancel.
 void LastSelectorViewController::startDevicePrint(int kind) {
   if (kind == kPrintKindAll) printAllandEmailFlag_ = false;
-  if (!ui::PrintInteractionController::isPrintingAvailable() || documentUrls(kind).empty()) {
-    printSoAndEmailFlag_ = printAllandEmailFlag_ = false;
-    orvoDelegate_->networkActivityStopped();
-    orvoDelegate_->hideActivityViewer();
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                             "Printer is not available.\n Check your iPod and Printer.");
-    return;
-  }
-  printSoAndEmailFlag_ = printAllandEmailFlag_ = false;
-  AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                           "Printing on this device is not available in this version.");
+  std::weak_ptr<LastSelectorViewController> weak = self<LastSelectorViewController>();
+  printServerDocuments(*this, documentUrls(kind), ui::localizedString("Print SO"), [weak](PrintOutcome outcome) {
+    auto s = weak.lock();
+    if (!s) return;
+    const bool thenEmail = s->printSoAndEmailFlag_;
+    s->printSoAndEmailFlag_ = s->printAllandEmailFlag_ = false;
+    if (outcome == PrintOutcome::Printed) s->setPrintCountInSOH();
+    if (thenEmail && (outcome == PrintOutcome::Printed || outcome == PrintOutcome::Cancelled)) s->btn_eMailFunc();
+  });
 }
 
 }  // namespace orvo

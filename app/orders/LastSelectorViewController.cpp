@@ -150,24 +150,31 @@ std::string LastSelectorViewController::soTitle() const { return "SO# " + orvoDe
 // ----- Buttons
 
 void LastSelectorViewController::btn_PrintFunc() {
-  if (orvoDelegate_->settings().printUsingServerFlag)
+  if (orvoDelegate_->settings().printUsingServerFlag) {
     printSObyServer();
-  else
-    startDevicePrint(kPrintKindSO);
+    return;
+  }
+  orvoDelegate_->networkActivityStarted();
+  orvoDelegate_->showActivityViewer("PrintSO");
+  startDevicePrint(kPrintKindSO);
 }
 
 void LastSelectorViewController::btn_printCcFunc() {
-  if (orvoDelegate_->settings().printUsingServerFlag)
+  if (orvoDelegate_->settings().printUsingServerFlag) {
     printCCbyServer();
-  else
-    startDevicePrint(kPrintKindCC);
+    return;
+  }
+  orvoDelegate_->networkActivityStarted();
+  orvoDelegate_->showActivityViewer("PrintCC");
+  startDevicePrint(kPrintKindCC);
 }
 
 void LastSelectorViewController::btn_eMailFunc() {
   if (orvoDelegate_->settings().printUsingServerFlag)
     emailGate(871);
   else
-    startDevicePrint(0);
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
+                             "E-mail from this device is not available yet; turn on printing through the server.");
 }
 
 void LastSelectorViewController::btn_printAndEmail() {
@@ -176,6 +183,8 @@ void LastSelectorViewController::btn_printAndEmail() {
     return;
   }
   printSoAndEmailFlag_ = true;
+  orvoDelegate_->networkActivityStarted();
+  orvoDelegate_->showActivityViewer("Print & Email");
   startDevicePrint(printAllandEmailFlag_ ? kPrintKindAll : kPrintKindSO);
 }
 

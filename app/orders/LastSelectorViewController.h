@@ -5,7 +5,7 @@
 // printer, e-mail the SO through the server, print and e-mail, print all and e-mail,
 // capture a card, create the customer in the web shop, open the line sheets, duplicate the
 // order, go back to the order selector, log out. Without server printing, the print
-// buttons are for printing on the device. The server operations live in
+// buttons print the fetched PDFs on the device. The server operations live in
 // LastSelectorDocuments.cpp. Main thread.
 
 #include <map>
@@ -63,8 +63,9 @@ class LastSelectorViewController : public ui::ViewController {
   void printALLandEmailbyServer();
   void setPrintCountInSOH();
   void createMgtNewCustomer();
-  // The documents of a device print of a kind, in print order (each SO once; copies are
-  // the job's, never repeated bytes).
+  // The documents of a device print of a kind, in print order: each SO's PDF (the series
+  // twice for two copies), then for 865 the card form; each a document of its own. Empty
+  // when an SO's file name is not known.
   std::vector<std::string> documentUrls(int kind) const;
 
   // For tests and the demo.

@@ -11,6 +11,8 @@
 #include "app/orders/LastSelectorViewController.h"
 #include "app/orders/OrderInfoViewController.h"
 #include "platform/foundation/Clock.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/PrintInteractionController.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace orvo {
@@ -19,6 +21,17 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 using test_support::OrderRoadHarness;
+
+// A printer that keeps the jobs it is given.
+class FakePrinter : public ui::PrintService {
+ public:
+  std::vector<ui::PrintJob> jobs;
+  bool isAvailable() override { return true; }
+  void submit(const ui::PrintJob& job, std::function<void(std::optional<foundation::Error>)> done) override {
+    jobs.push_back(job);
+    done(std::nullopt);
+  }
+};
 
 class LastScreen : public ::testing::Test {
  protected:
@@ -241,6 +254,57 @@ TEST_F(LastScreen, WebShopCustomerAndTheWayBackToTheSelector) {
   t.settle();
   EXPECT_EQ(t.topScreen()->nibName(), "SoSelectorViewController");
   EXPECT_FALSE(t.app.delegate->isActivityViewerShown());  // the selector takes it down
+}
+
+TEST_F(LastScreen, DevicePrintGivesEachOrderAndCopyItsOwnDocumentAndCountsThePrint) {
+  auto printer = std::make_shared<FakePrinter>();
+  ui::PrintInteractionController::setPrintService(printer);
+  auto* header = t.walkToHeader({"400000000002", "400000000014"});
+  ASSERT_NE(header, nullptr) << t.h->dump();
+  Settings& settings = t.app.delegate->settings();
+  settings.multiSoFlag = true;
+  ASSERT_TRUE(t.saveHeader(*header));
+  t.press("OK");
+  t.waitForRequests();
+  auto* last = t.top<LastSelectorViewController>();
+  ASSERT_NE(last, nullptr) << t.h->dump();
+  settings.print2CopiesFlag = true;
+  auto& sheet = ui::PrintInteractionController::shared();
+
+  ASSERT_TRUE(t.h->tap(last->button("PRINT SO")));
+  ASSERT_TRUE(t.app.runUntil([&] { return sheet.isPresented(); }));
+  std::vector<std::string> names;
+  for (const auto& item : sheet.printingItems) {
+    names.push_back(item.name);
+    EXPECT_EQ(std::string(item.data.begin(), item.data.begin() + 5), "%PDF-");
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"SO10001.pdf", "SO10002.pdf", "SO10001.pdf", "SO10002.pdf"}));
+  EXPECT_FALSE(t.app.delegate->isActivityViewerShown());
+  ASSERT_TRUE(sheet.sheet()->pressAction("Print"));
+  ASSERT_TRUE(t.app.runUntil([&] { return t.calls("setPrintCountInSOH") == 1; }));
+  t.waitForRequests();
+  ASSERT_EQ(printer->jobs.size(), 1u);
+  EXPECT_EQ(printer->jobs[0].items.size(), 4u);
+  EXPECT_EQ(t.server.received("setPrintCountInSOH")[0].param("copyMode"), "1");
+  EXPECT_EQ(t.serverOrders()["10002"]["PrintCount"], 2);
+
+  // Cancelling the sheet counts nothing; a document the server no longer has opens no
+  // sheet, says so, and leaves no print-and-e-mail road behind.
+  ASSERT_TRUE(t.h->tap(last->button("PRINT SO")));
+  ASSERT_TRUE(t.app.runUntil([&] { return sheet.isPresented(); }));
+  ASSERT_TRUE(sheet.sheet()->pressAction("Cancel"));
+  t.waitForRequests();
+  EXPECT_EQ(t.calls("setPrintCountInSOH"), 1);
+  t.server.withState([](backoffice::State& s) { s.documents.clear(); });
+  ASSERT_TRUE(t.h->tap(last->button("PRINT SO & E-MAIL")));
+  ASSERT_TRUE(t.app.runUntil([&] { return !t.app.alerts().empty(); }));
+  t.waitForRequests();
+  EXPECT_FALSE(sheet.isPresented());
+  EXPECT_EQ(t.app.alerts()[0].message.rfind("The document could not be fetched.", 0), 0u);
+  EXPECT_FALSE(last->printSoAndEmailFlag());
+  EXPECT_FALSE(last->printAllandEmailFlag());
+  EXPECT_EQ(printer->jobs.size(), 1u);
+  ui::PrintInteractionController::setPrintService(nullptr);
 }
 
 }  // namespace
