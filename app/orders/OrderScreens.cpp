@@ -2,6 +2,7 @@
 
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/orders/LastSelectorViewController.h"
+#include "app/orders/LoadOrderListViewController.h"
 #include "app/orders/OrderImages.h"
 #include "app/orders/OrderInfoViewController.h"
 #include "app/orders/OrderListViewController.h"
@@ -26,10 +27,11 @@ void registerOrderScreens() {
   r.add<StyleCodeEntryViewController>("StyleInfoTableViewController");
   r.add<OrderInfoViewController>("OrderInfoViewController");
   r.add<LastSelectorViewController>("LastSelectorViewController");
+  r.add<LoadOrderListViewController>("LoadOrderListViewController");
   if (!r.contains("CcSignatureViewController"))
     r.add<SignatureStandInViewController>("CcSignatureViewController");
   for (const char* name : {"CcViewController", "LineSheetViewController", "SubtotalViewController", "AtsViewController",
-                           "MultiColorTableView", "StyleLookupViewController", "LoadOrderListViewController"})
+                           "MultiColorTableView", "StyleLookupViewController"})
     if (!r.contains(name)) r.add<StandInViewController>(name);
 }
 

@@ -6,6 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app/core/UserDefaultsKeys.h"
+#include "app/customers/CustomerViewController.h"
+#include "app/customers/StoreViewController.h"
+#include "app/orders/LoadOrderListViewController.h"
 #include "app/orders/SoSelectorViewController.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/AlertController.h"
@@ -46,6 +49,27 @@ class SoSelector : public ::testing::Test {
     t.h->chooseRow(*types->tableView(), {0, 1});
     t.settle();
     return t.top<SoSelectorViewController>();
+  }
+  // Edit by customer: the saved orders of the chosen customer and store.
+  LoadOrderListViewController* openSavedOrders(int storeRow) {
+    auto* selector = openSelector();
+    if (!selector) return nullptr;
+    t.h->tap(selector->editButton());
+    t.settle();
+    auto* customers = t.top<CustomerViewController>();
+    if (!customers) return nullptr;
+    t.h->typeText("maple");
+    t.h->pressReturn();
+    t.waitForRequests();
+    t.h->chooseRow(*customers->tableView(), {0, 0});
+    t.settle();
+    t.press("OK");
+    t.waitForRequests();
+    auto* stores = t.top<StoreViewController>();
+    if (!stores) return nullptr;
+    t.h->chooseRow(*stores->tableView(), {0, storeRow});
+    t.waitForRequests();
+    return t.top<LoadOrderListViewController>();
   }
 
   foundation::ScopedManualClock clock;
@@ -139,6 +163,53 @@ TEST_F(SoSelector, WithoutLineSheetsTheFieldTakesTheButtonsRoom) {
   selector->motionEnded(ui::MotionType::Shake);  // camera scanning is off: nothing opens
   t.settle();
   EXPECT_EQ(t.top<SoSelectorViewController>(), selector);
+}
+
+TEST_F(SoSelector, SavedOrdersOfACustomerAreListedOpenedAndPrinted) {
+  t.server.withState([](backoffice::State& s) {
+    s.salesOrders["20001"]["OrderDate"] = "12/01/2026 10:00:00";
+    s.salesOrders["20001"]["UpdateDate"] = "12/01/2026 10:00:00";
+    s.salesOrders["20002"] = {{"OrderNumber", "20002"}, {"CustomerId", "C1002"}, {"StoreId", "C1002-2"},
+                              {"Header", json::object()}, {"Items", json::array()},
+                              {"OrderDate", "12/02/2026 09:00:00"}, {"UpdateDate", "12/03/2026 17:30:00"}};
+  });
+  t.defaults().setBool(defaults::PrintUsingServer, true);
+  auto* saved = openSavedOrders(1);
+  ASSERT_NE(saved, nullptr) << t.h->dump();
+  EXPECT_EQ(t.server.received("GetBeforeOrderNumberList")[0].param("customerID"), "C1002");
+  EXPECT_EQ(t.server.received("GetBeforeOrderNumberList")[0].param("storeID"), "C1002-2");
+  ASSERT_EQ(saved->listContent().size(), 2u);
+  EXPECT_EQ(LoadOrderListViewController::rowTexts(saved->listContent()[0]),
+            (std::vector<std::string>{"20001", "12/01/2026", ""}));
+  EXPECT_EQ(LoadOrderListViewController::rowTexts(saved->listContent()[1]),
+            (std::vector<std::string>{"20002", "12/02/2026", "12/03/2026 17:30:00"}));
+
+  // A swipe prints on the server printer; the row stays.
+  saved->commitEditingStyle(*saved->tableView(), ui::EditingStyle::Delete, {0, 1});
+  t.waitForRequests();
+  EXPECT_EQ(t.server.received("PrintSOdirectly")[0].param("orderNumber"), "20002");
+  ASSERT_TRUE(t.waitForAlert("SO#20002 has been printed successfully."));
+  t.press("OK");
+  EXPECT_EQ(t.calls("CreateSOpdf"), 0);
+  EXPECT_EQ(saved->listContent().size(), 2u);
+
+  // A tap opens the order on the item list.
+  t.h->chooseRow(*saved->tableView(), {0, 1});
+  t.settle();
+  EXPECT_EQ(t.app.delegate->globalSO().orderNumber, "20002");
+  EXPECT_EQ(t.topScreen()->nibName(), "OrderListView");
+}
+
+TEST_F(SoSelector, ACustomerWithoutOrdersIsToldOnceAndGoesBackToTheCustomerList) {
+  auto* saved = openSavedOrders(0);
+  ASSERT_NE(saved, nullptr) << t.h->dump();
+  ASSERT_TRUE(t.waitForAlert("You don't have any order list."));
+  EXPECT_EQ(saved->listContent().size(), 0u);  // nothing to tap or print
+  saved->tableView()->reloadData();
+  t.settle();
+  EXPECT_EQ(t.app.alerts().size(), 1u);
+  t.press("OK");
+  EXPECT_EQ(t.topScreen()->nibName(), "CustomerView");
 }
 
 }  // namespace
