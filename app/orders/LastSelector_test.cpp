@@ -139,6 +139,7 @@ TEST_F(LastScreen, AnEmailThatTimesOutAfterReachingTheServerIsReportedScheduled)
   EXPECT_EQ(t.app.delegate->globalSO().currSoapFuncName, "");
   EXPECT_FALSE(last->setEmailFlag());
   t.server.releaseHeld();
+  ASSERT_TRUE(t.app.runUntil([&] { return t.server.heldCount() == 0; }));
   t.app.dismissAlerts();
   // A print is not an e-mail: its time-out is a plain failure.
   t.server.setFault("PrintSObyServer", backoffice::Fault::held());
