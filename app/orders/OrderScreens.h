@@ -1,7 +1,7 @@
 #pragma once
 // The order screens by interface-file name, and the hand-over points to order screens that
-// other parts of the application build (order header, subtotal, stock pop-up, multi-colour
-// grid, style look-up, style search). Main thread.
+// other parts of the application build (subtotal, stock pop-up, multi-colour grid, style
+// look-up, style search, signature pad, line sheets). Main thread.
 
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
