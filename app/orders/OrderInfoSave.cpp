@@ -84,6 +84,8 @@ void OrderInfoViewController::backupOrderProcessingFlag(bool flag) {
 }
 
 void OrderInfoViewController::backupSOmemo() {
+  // Before the header has loaded there is no memo on screen: the stored one stays.
+  if (!txt_Memo_) return;
   auto& d = foundation::UserDefaults::standard();
   d.setString(defaults::backupSOmemo, getMemoForWS());
   d.synchronize();
@@ -215,6 +217,9 @@ void OrderInfoViewController::saveAnswer(const RequestAnswer& a, bool insert) {
       error = &missing;
     else if (!it->is_null())
       error = &*it;
+    // A success without the order's number is no save the order can go on from.
+    else if (auto n = answer->find("OrderNumber"); n == answer->end() || n->is_null() || foundation::textValue(*n).empty())
+      error = &missing;
     if (error) {
       AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, insert ? "Insert Order Items Error" : "Insert Order Error",
                                error->is_null() ? std::string() : foundation::textValue(*error));

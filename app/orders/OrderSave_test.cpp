@@ -254,7 +254,13 @@ TEST_F(OrderSave, ServerRefusalsLeaveTheOrderOnTheDevice) {
   EXPECT_TRUE(defaults().boolForKey(defaults::OrderProcessingFlag));
   EXPECT_EQ(t.top<OrderInfoViewController>(), header);
   t.app.dismissAlerts();
-  // An answer that cannot be read is not a save either.
+  // Nor is an answer without the order's number, or one that cannot be read.
+  t.server.setFault("CheckOrderProcessing", backoffice::Fault::result("FALSE"));
+  t.server.setFault("InsertOrder", backoffice::Fault::result(R"({"Error":null,"Id":"1"})"));
+  save(header);
+  EXPECT_TRUE(alertTitled("Insert Order Items Error"));
+  EXPECT_EQ(t.app.delegate->globalSO().orderNumber, "");
+  t.app.dismissAlerts();
   t.server.setFault("CheckOrderProcessing", backoffice::Fault::result("FALSE"));
   t.server.setFault("InsertOrder", backoffice::Fault::badJson());
   save(header);
@@ -425,6 +431,17 @@ TEST_F(OrderSave, HeaderRowsFollowTheOptionsAndTheWheelsPutCodes) {
   t.press("OK");
   EXPECT_TRUE(header->field(kTagEmail)->isFirstResponder());
   EXPECT_EQ(t.calls("InsertOrder"), 0);
+
+  // Leaving a header before it has loaded keeps the memo stored before.
+  defaults().setString(defaults::backupSOmemo, "stored");
+  auto early = std::make_shared<OrderInfoViewController>();
+  nav->pushViewController(early, false);
+  t.settle();
+  early->backFunc();
+  t.settle();
+  EXPECT_EQ(defaults().stringForKey(defaults::backupSOmemo), "stored");
+  t.h->advance(100ms);  // its header request, had it been sent, would find no screen
+  t.waitForRequests();
 
   // Back keeps the memo for the next header of this new order.
   header->memoView()->setText("fragile");
