@@ -150,6 +150,8 @@ std::shared_ptr<ui::TableViewCell> OrderInfoViewController::cellForRowAtIndexPat
     cell = std::make_shared<ui::TableViewCell>(ui::CellStyle::Default, "Cell");
     cell->setAccessoryType(ui::AccessoryType::None);
     cell->setSelectionStyle(ui::SelectionStyle::None);
+    cell->textLabel().setFont(ui::Font::systemFont(15));
+    cell->textLabel().setAdjustsFontSizeToFitWidth(true);
   }
   const int row = ReturnIndexRow(ip.row);
   cell->textLabel().setTextAlignment(row == 9 ? ui::TextAlignment::Left : ui::TextAlignment::Right);
