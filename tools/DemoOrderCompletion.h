@@ -59,6 +59,7 @@ inline bool walkOrderCompletion(orvo::OrvoMobileAppDelegate& app, ui::harness::H
   s.step("the order's PDF made by the server", !last->printFileNameDic().empty());
   s.shot("last-screen");
   // As with the settings switch "Print using server" on.
+  const bool printUsingServer = app.settings().printUsingServerFlag;
   app.settings().printUsingServerFlag = true;
   for (const char* button : {"PRINT SO", "E-MAIL SO"}) {
     h.tap(last->button(button));
@@ -70,6 +71,9 @@ inline bool walkOrderCompletion(orvo::OrvoMobileAppDelegate& app, ui::harness::H
     h.pressAlertButton("OK");
     s.settle();
   }
+  // The walks that follow start new orders, as "New" on the selector does.
+  app.settings().printUsingServerFlag = printUsingServer;
+  app.globalSO().orderNumber.clear();
   return true;
 }
 
