@@ -67,6 +67,7 @@
 #include "testing/devices/printer/SimulatedPrinter.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
 #include "tools/DemoNewCustomers.h"
+#include "tools/DemoOrderCompletion.h"
 #include "tools/DemoOrderRoad.h"
 
 namespace fs = std::filesystem;
@@ -338,10 +339,11 @@ bool Walk::run() {
   shot("order-type");
 
   // The order road: customer, store and the item list with two scanned codes.
-  demo::walkOrderRoad(app_, h_, sleeve_,
-                      {[this](const std::string& w, bool ok) { return step(w, ok); },
-                       [this](const std::string& n) { shot(n); }, [this] { settle(); },
-                       [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }});
+  const demo::WalkSteps steps{[this](const std::string& w, bool ok) { return step(w, ok); },
+                              [this](const std::string& n) { shot(n); }, [this] { settle(); },
+                              [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }};
+  // Then the order header, the save and the last screen.
+  if (demo::walkOrderRoad(app_, h_, sleeve_, steps)) demo::walkOrderCompletion(app_, h_, steps);
 
   demo::walkNewCustomers(app_, h_, sleeve_,
                          {[this](const std::string& w, bool ok) { return step(w, ok); },

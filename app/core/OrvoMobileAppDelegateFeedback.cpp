@@ -98,7 +98,11 @@ void OrvoMobileAppDelegate::errorResponseData(const ServiceFailure& failure) {
         message = e.text + "\nPlease check your Server IP.";
         break;
       case net::kUrlErrorTimedOut:
-        if (func == "SendSOEmail")
+        // The e-mail operations are given a short wait on purpose: a server that took the
+        // request and is still working has scheduled the job. One never reached has not.
+        if (!failure.requestSent)
+          message = e.text + "\nPlease try it again.";
+        else if (func == "SendSOEmail")
           message = "The email job has been scheduled in the server.";
         else if (func == "PrintSOandEmailbyServer")
           message = "'Print SO & E-mail' has been done successfully.\n(email job has been scheduled in the server)";

@@ -104,6 +104,11 @@ void Service::sendRequestWithStringUrl(const std::string& url) {
 
 void Service::start(net::HttpRequest request) {
   auto self = shared_from_this();
+  sent_ = false;
+  std::weak_ptr<Service> weak = self;
+  request.sent = [weak] {
+    if (auto s = weak.lock()) s->sent_ = true;
+  };
   connection_ = net::HttpClient::shared().send(
       std::move(request), [self](std::optional<net::HttpResponse> response, foundation::Error error) {
         self->onComplete(std::move(response), std::move(error));
@@ -136,7 +141,9 @@ void Service::onComplete(std::optional<net::HttpResponse> response, foundation::
     return;
   }
   if (!response) {
-    if (targetAlive() && didFail_) didFail_(ServiceFailure::ofError(std::move(error)));
+    ServiceFailure failure = ServiceFailure::ofError(std::move(error));
+    failure.requestSent = sent_;
+    if (targetAlive() && didFail_) didFail_(failure);
     return;
   }
   if (response->status < 200 || response->status >= 300) {

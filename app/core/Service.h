@@ -42,6 +42,9 @@ struct ServiceFailure {
   // so already ("Network is disconnected ..."). A connection that fails with the same
   // error code after it was sent is not this.
   bool notSent = false;
+  // The whole request had reached the server before the failure: a time-out then means
+  // the server took the request and did not answer in time (not that it was never reached).
+  bool requestSent = false;
 
   static ServiceFailure ofError(foundation::Error e) { return {std::move(e), 0, false}; }
   static ServiceFailure ofStatus(int status) { return {std::nullopt, status, false}; }
@@ -109,6 +112,7 @@ class Service : public std::enable_shared_from_this<Service> {
   bool isStopped_ = true;
   std::optional<foundation::MonoTime> start_;
   std::optional<net::HttpClient::RequestId> connection_;
+  bool sent_ = false;
 };
 
 }  // namespace orvo

@@ -358,16 +358,26 @@ TEST_F(ErrorWordingTest, WordsEachFailure) {
   EXPECT_TRUE(app.alerts().empty());
   EXPECT_FALSE(app.delegate->isActivityViewerShown());
 
+  // A time-out of an e-mail operation after the request reached the server reads as a
+  // scheduled job; one while connecting or sending does not.
+  auto sentThenTimedOut = [&] {
+    auto f = err(net::kUrlErrorTimedOut);
+    f.requestSent = true;
+    return f;
+  };
   auto& func = app.delegate->globalSO().currSoapFuncName;
   func = "SendSOEmail";
-  EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)), "The email job has been scheduled in the server.");
+  EXPECT_EQ(wording(sentThenTimedOut()), "The email job has been scheduled in the server.");
   EXPECT_EQ(func, "");
+  EXPECT_EQ(wording(sentThenTimedOut()), timedOut + "\nPlease try it again.");
+  func = "SendSOEmail";
   EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)), timedOut + "\nPlease try it again.");
+  EXPECT_EQ(func, "");
   func = "PrintSOandEmailbyServer";
-  EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)),
+  EXPECT_EQ(wording(sentThenTimedOut()),
             "'Print SO & E-mail' has been done successfully.\n(email job has been scheduled in the server)");
   func = "PrintALLandEmailbyServer";
-  EXPECT_EQ(wording(err(net::kUrlErrorTimedOut)),
+  EXPECT_EQ(wording(sentThenTimedOut()),
             "'Print ALL & E-mail' has been done successfully.\n(email job has been scheduled in the server)");
 }
 

@@ -1,7 +1,10 @@
 #include "app/orders/OrderScreens.h"
 
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/orders/LastSelectorViewController.h"
+#include "app/orders/LoadOrderListViewController.h"
 #include "app/orders/OrderImages.h"
+#include "app/orders/OrderInfoViewController.h"
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/PrinterViewController.h"
 #include "app/orders/SoOrderTypeViewController.h"
@@ -10,6 +13,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NumberPad.h"
+#include "platform/foundation/NotificationCenter.h"
 
 namespace orvo {
 
@@ -21,8 +25,13 @@ void registerOrderScreens() {
   r.add<OrderListViewController>("OrderListView");
   r.add<PrinterViewController>("PrinterViewController");
   r.add<StyleCodeEntryViewController>("StyleInfoTableViewController");
-  for (const char* name : {"OrderInfoViewController", "SubtotalViewController", "AtsViewController",
-                           "MultiColorTableView", "StyleLookupViewController", "LoadOrderListViewController"})
+  r.add<OrderInfoViewController>("OrderInfoViewController");
+  r.add<LastSelectorViewController>("LastSelectorViewController");
+  r.add<LoadOrderListViewController>("LoadOrderListViewController");
+  if (!r.contains("CcSignatureViewController"))
+    r.add<SignatureStandInViewController>("CcSignatureViewController");
+  for (const char* name : {"CcViewController", "LineSheetViewController", "SubtotalViewController", "AtsViewController",
+                           "MultiColorTableView", "StyleLookupViewController"})
     if (!r.contains(name)) r.add<StandInViewController>(name);
 }
 
@@ -40,6 +49,23 @@ void StyleCodeEntryViewController::viewDidLoad() {
   view().addSubview(done);
   navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
       "Back", ui::BarButtonItemStyle::Plain, [this](ui::BarButtonItem&) { dismissViewControllerAnimated(true); }));
+}
+
+void SignatureStandInViewController::viewDidLoad() {
+  StandInViewController::viewDidLoad();
+  setTitle("Signature");
+  auto next = ui::Button::make("Next", {20, 110, 280, 44});
+  next->addTarget(this, [this](ui::Control&) { finish(true); }, ui::TouchUpInside);
+  view().addSubview(next);
+  auto cancel = ui::Button::make("Cancel", {20, 170, 280, 44});
+  cancel->addTarget(this, [this](ui::Control&) { finish(false); }, ui::TouchUpInside);
+  view().addSubview(cancel);
+}
+
+void SignatureStandInViewController::finish(bool signedOrder) {
+  foundation::NotificationCenter::defaultCenter().post("getSignatureForSo", nullptr,
+                                                       {{"isClear", signedOrder ? "false" : "true"}});
+  dismissViewControllerAnimated(true);
 }
 
 void StyleCodeEntryViewController::done() {

@@ -1,7 +1,7 @@
 #pragma once
 // The order screens by interface-file name, and the hand-over points to order screens that
-// other parts of the application build (order header, subtotal, stock pop-up, multi-colour
-// grid, style look-up, style search). Main thread.
+// other parts of the application build (subtotal, stock pop-up, multi-colour grid, style
+// look-up, style search, signature pad, line sheets). Main thread.
 
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
@@ -34,6 +34,30 @@ class StockPopupReceiver {
   virtual void setOrderedQty(const std::string&) = 0;
   virtual void setBundle(const std::string&) = 0;
   virtual void setBundle_lbl(const std::string&) = 0;
+};
+
+// The signature pad opened after a save: told that it signs the sales order. When done it
+// posts "getSignatureForSo" with "isClear" "false" (signed) or "true" (cancelled).
+class SignaturePad {
+ public:
+  virtual ~SignaturePad() = default;
+  virtual void setSoSignFlag(bool) = 0;
+};
+
+// The line sheets of an order: told the order's SO number before they are shown.
+class LineSheetReceiver {
+ public:
+  virtual ~LineSheetReceiver() = default;
+  virtual void setLinesheetSOnumber(const std::string&) = 0;
+};
+
+// Until the signature pad exists: "Next" signs, "Cancel" does not, as the pad reports them.
+class SignatureStandInViewController : public StandInViewController, public SignaturePad {
+ public:
+  explicit SignatureStandInViewController(std::string nibName) : StandInViewController(std::move(nibName)) {}
+  void viewDidLoad() override;
+  void setSoSignFlag(bool) override {}
+  void finish(bool signedOrder);
 };
 
 // Registers "SoOrderTypeViewController", "SoSelectorViewController", "OrderListView" and

@@ -6,7 +6,10 @@
 // the road to the item list and read the screens. Header-only; test code. The test
 // executable links app_orders and app_customers.
 
+#include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "app/core/ScreenNavigation.h"
 #include "app/customers/CustomerViewController.h"
 #include "app/customers/StoreViewController.h"
+#include "app/orders/OrderInfoViewController.h"
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/SoOrderTypeViewController.h"
 #include "app/orders/SoSelectorViewController.h"
@@ -149,6 +153,48 @@ class OrderRoadHarness {
   }
 
   int calls(const std::string& operation) { return int(server.received(operation).size()); }
+
+  // The item list with `codes` scanned, NEXT, then the order header loaded; with an
+  // `orderNumber` the header is that saved order's. nullptr when a step does not lead there.
+  OrderInfoViewController* walkToHeader(const std::vector<std::string>& codes, const std::string& orderNumber = "") {
+    auto* list = walkToItemList("maple", {0, 0}, 1);
+    if (!list) return nullptr;
+    for (const auto& code : codes) {
+      app.devices->raiseBarcode(code);
+      waitForRequests();
+    }
+    list->nextBarButtonItem()->trigger();
+    settle();
+    if (!orderNumber.empty()) app.delegate->globalSO().orderNumber = orderNumber;
+    h->tap(list->btn_NextToGoToOrderInfoViewButton());
+    settle();
+    auto* header = top<OrderInfoViewController>();
+    if (!header || !header->saveButton()->isHidden()) return nullptr;  // Save waits for the header
+    h->advance(std::chrono::milliseconds(100));
+    waitForRequests();
+    return header;
+  }
+  // Save → "Yes" → the answer (and a request that the answer starts). False when the
+  // question did not come.
+  bool saveHeader(OrderInfoViewController& header) {
+    if (header.saveButton()->isHidden() || !h->tap(header.saveButton())) return false;
+    settle();
+    if (!waitForAlert("Are you sure you want to save?")) return false;
+    press("Yes");
+    waitForRequests();
+    waitForRequests();
+    return true;
+  }
+  std::optional<ShownAlert> alertTitled(const std::string& prefix) {
+    for (auto& a : app.alerts())
+      if (a.title.rfind(prefix, 0) == 0) return a;
+    return std::nullopt;
+  }
+  nlohmann::json serverOrders() {
+    nlohmann::json out;
+    server.withState([&](backoffice::State& s) { out = s.salesOrders; });
+    return out;
+  }
 
   AppHarness app;
   backoffice::BackOfficeServer server;

@@ -78,6 +78,15 @@ void BackOfficeServer::serveImage(const std::string& path, int& status, std::str
     at = slash + 1;
   }
   if (segments.size() == 2 && segments[0] == "resizeImages") segments.erase(segments.begin());
+  {
+    std::lock_guard l(mutex_);
+    if (auto made = state_.documents.find(path); made != state_.documents.end()) {
+      body = made->second;
+      status = 200;
+      type = "application/pdf";
+      return;
+    }
+  }
   std::filesystem::path file = imageFolder_;
   for (const auto& segment : segments) file /= segment;
   std::error_code ec;
@@ -267,6 +276,11 @@ BackOfficeServer::Reply BackOfficeServer::handle(ServiceKind service, const std:
     std::lock_guard l(mutex_);
     state_.received[opName].push_back(*call);
     answer = op->handler(*call, state_);
+  }
+  if (f.holdAnswer) {
+    Fault hold;
+    hold.hold = true;
+    waitWhileHeld(hold);
   }
   if (f.http500) return finish({500, "text/html; charset=utf-8", errorPage(opName)}, "error page");
   std::string text;

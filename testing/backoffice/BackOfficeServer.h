@@ -46,6 +46,7 @@ struct Fault {
   bool malformedJson = false;              // result text that is not JSON
   std::optional<std::string> response;     // "Response" value in place of the operation's
   std::optional<std::string> resultText;   // result element's text in place of the operation's
+  bool holdAnswer = false;                 // handle the request, then hold its answer until released
 
   static Fault slow(std::chrono::milliseconds d) { Fault f; f.delay = d; return f; }
   static Fault held() { Fault f; f.hold = true; return f; }
@@ -54,6 +55,8 @@ struct Fault {
   static Fault badJson() { Fault f; f.malformedJson = true; return f; }
   static Fault responseValue(std::string v) { Fault f; f.response = std::move(v); return f; }
   static Fault result(std::string text) { Fault f; f.resultText = std::move(text); return f; }
+  // The request takes effect on the server, but its answer is lost to the client.
+  static Fault answerHeld() { Fault f; f.holdAnswer = true; return f; }
 };
 
 struct RecordedRequest {

@@ -3,6 +3,7 @@
 #include "testing/backoffice/CustomerOperations.h"
 #include "testing/backoffice/OrderOperations.h"
 #include "testing/backoffice/PickingOperations.h"
+#include "testing/backoffice/OrderSaveOperations.h"
 
 namespace backoffice {
 
@@ -108,6 +109,7 @@ const std::vector<Operation>& operationTable() {
     for (auto& op : orderOperations()) t.push_back(std::move(op));
     for (auto& op : pickingOperations()) t.push_back(std::move(op));
     for (auto& op : customerOperations()) t.push_back(std::move(op));
+    for (auto& op : orderSaveOperations()) t.push_back(std::move(op));
     return t;
   }();
   return all;

@@ -41,6 +41,11 @@ struct State {
   std::vector<std::string> serverLog;                 // messages sent with "SetServerLog"
   int nextLogo = 1;
   int nextOrder = 1;  // order numbers handed out for new real-time orders
+  // Saved sales orders by SO number, and the files made for them (path below
+  // "/styleimages" to bytes); see OrderSaveOperations.h.
+  nlohmann::json salesOrders = nlohmann::json::object();
+  std::map<std::string, std::string> documents;
+  int nextSalesOrder = 10001;
 };
 
 using Answer = std::variant<nlohmann::json, std::string>;
