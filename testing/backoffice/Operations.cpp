@@ -1,6 +1,7 @@
 #include "testing/backoffice/Operations.h"
 
 #include "testing/backoffice/OrderOperations.h"
+#include "testing/backoffice/PaymentOperations.h"
 #include "testing/backoffice/PickingOperations.h"
 
 namespace backoffice {
@@ -106,6 +107,7 @@ const std::vector<Operation>& operationTable() {
     std::vector<Operation> t = table;
     for (auto& op : orderOperations()) t.push_back(std::move(op));
     for (auto& op : pickingOperations()) t.push_back(std::move(op));
+    for (auto& op : paymentOperations()) t.push_back(std::move(op));
     return t;
   }();
   return all;

@@ -41,6 +41,7 @@ struct State {
   std::vector<std::string> serverLog;                 // messages sent with "SetServerLog"
   int nextLogo = 1;
   int nextOrder = 1;  // order numbers handed out for new real-time orders
+  nlohmann::json payments = nlohmann::json::object();  // cards and signatures (PaymentOperations.h)
 };
 
 using Answer = std::variant<nlohmann::json, std::string>;
