@@ -44,6 +44,7 @@
 #include "app/orders/OrderScreens.h"
 #include "app/picking/PickTicketViewController.h"
 #include "app/picking/PickUpViewController.h"
+#include "app/payments/PaymentScreens.h"
 #include "app/picking/PickingScreens.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -65,6 +66,7 @@
 #include "testing/devices/printer/SampleReceipt.h"
 #include "testing/devices/printer/SimulatedPrinter.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
+#include "tools/DemoCardCapture.h"
 #include "tools/DemoOrderRoad.h"
 
 namespace fs = std::filesystem;
@@ -336,10 +338,12 @@ bool Walk::run() {
   shot("order-type");
 
   // The order road: customer, store and the item list with two scanned codes.
-  demo::walkOrderRoad(app_, h_, sleeve_,
-                      {[this](const std::string& w, bool ok) { return step(w, ok); },
-                       [this](const std::string& n) { shot(n); }, [this] { settle(); },
-                       [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }});
+  const demo::WalkSteps steps{[this](const std::string& w, bool ok) { return step(w, ok); },
+                              [this](const std::string& n) { shot(n); }, [this] { settle(); },
+                              [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }};
+  demo::walkOrderRoad(app_, h_, sleeve_, steps);
+  // Card capture for the order: a test card swiped on the sleeve, signed for and stored.
+  demo::walkCardCapture(app_, h_, sleeve_, steps);
 
   // A receipt printed through the SDK on a simulated printer; its picture goes with the
   // screenshots.
@@ -499,6 +503,7 @@ int main(int argc, char** argv) {
   orvo::registerOrderScreens();
   orvo::registerCustomerScreens();
   orvo::registerPickingScreens();
+  orvo::registerPaymentScreens();
   auto delegate = orvo::makeOrvoMobileApplication();
   int status = 0;
   if (!options.headless) {

@@ -101,11 +101,12 @@ void CcViewController::viewDidLoad() {
   v.setBackgroundColor(ui::Color::whiteColor());
   double y = 80;
   auto row = [&](const char* caption, std::shared_ptr<ui::Label>* captionOut = nullptr) {
-    auto c = ui::makeView<ui::Label>(ui::Rect{10, y, 110, 24});
+    auto c = ui::makeView<ui::Label>(ui::Rect{10, y, 100, 24});
     c->setText(ui::localizedString(caption));
     v.addSubview(c);
     if (captionOut) *captionOut = c;
-    auto l = ui::makeView<ui::Label>(ui::Rect{125, y, 185, 24});
+    auto l = ui::makeView<ui::Label>(ui::Rect{110, y, 200, 24});
+    l->setAdjustsFontSizeToFitWidth(true);
     l->setText("-");
     v.addSubview(l);
     y += 32;
