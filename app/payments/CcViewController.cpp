@@ -362,7 +362,7 @@ void CcViewController::OpenCcManualAndCameraView(bool camera) {
   centre().addUniqueObserver(this, kSetCCdata, nullptr, [weak](const foundation::Notification& n) {
     if (auto s = weak.lock()) s->scanedMagneticCardData(n.userInfo, true);
   });
-  auto entry = makeScreen("CcManualAndCameraTableViewController");
+  auto entry = makeScreen(kCcManualAndCameraTableViewController);
   entry->setTitle(camera ? "Camera" : "Manual");
   presentInNewNavigation(*this, entry);
 }
@@ -372,7 +372,7 @@ void CcViewController::btn_CcList() {
   centre().addUniqueObserver(this, kSetDefaultCcDone, nullptr, [weak](const foundation::Notification& n) {
     if (auto s = weak.lock()) s->closeCcView(n.userInfo);
   });
-  presentInNewNavigation(*this, makeScreen("CcListTableViewController"), true, ui::ModalTransitionStyle::CoverVertical);
+  presentInNewNavigation(*this, makeScreen(kCcListTableViewController), true, ui::ModalTransitionStyle::CoverVertical);
 }
 
 void CcViewController::closeCcView(const json& info) {

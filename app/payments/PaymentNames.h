@@ -18,5 +18,7 @@ inline constexpr const char* kIsDone = "isDone";
 // Interface-file names under which the screens are registered.
 inline constexpr const char* kCcViewController = "CcViewController";
 inline constexpr const char* kCcSignatureViewController = "CcSignatureViewController";
+inline constexpr const char* kCcListTableViewController = "CcListTableViewController";
+inline constexpr const char* kCcManualAndCameraTableViewController = "CcManualAndCameraTableViewController";
 
 }  // namespace orvo

@@ -1,6 +1,7 @@
 #include "app/payments/PaymentScreens.h"
 
 #include "app/core/CoreScreens.h"
+#include "app/payments/CcListTableViewController.h"
 #include "app/payments/CcSignatureViewController.h"
 #include "app/payments/CcViewController.h"
 #include "app/payments/PaymentNames.h"
@@ -11,8 +12,9 @@ void registerPaymentScreens() {
   auto& r = ui::ViewControllerRegistry::shared();
   r.add<CcViewController>(kCcViewController);
   r.add<CcSignatureViewController>(kCcSignatureViewController);
-  for (const char* name : {"CcManualAndCameraTableViewController", "CcListTableViewController"})
-    if (!r.contains(name)) r.add<StandInViewController>(name);
+  r.add<CcListTableViewController>(kCcListTableViewController);
+  if (!r.contains(kCcManualAndCameraTableViewController))
+    r.add<StandInViewController>(kCcManualAndCameraTableViewController);
 }
 
 }  // namespace orvo
