@@ -13,6 +13,7 @@
 #include "app/core/Util.h"
 #include "app/orders/PriceClass.h"
 #include "app/payments/AESExtention.h"
+#include "app/payments/CcManualAndCameraTableViewController.h"
 #include "app/payments/CcSignatureViewController.h"
 #include "app/payments/PaymentNames.h"
 #include "platform/foundation/MainQueue.h"
@@ -78,6 +79,7 @@ CcViewController::~CcViewController() {
 void CcViewController::viewDidLoad() {
   ui::ViewController::viewDidLoad();
   setTitle(ui::localizedString("Swipe Credit Card"));
+  setCanBecomeFirstResponder(true);
   orvoDelegate_ = OrvoMobileAppDelegate::shared();
   std::weak_ptr<CcViewController> weak = self<CcViewController>();
   auto guarded = [weak](void (CcViewController::*action)()) {
@@ -169,6 +171,10 @@ void CcViewController::viewDidDisappear(bool animated) {
     centre().removeObserver(this);
     wipeCard();
   }
+}
+
+void CcViewController::motionEnded(ui::MotionType motion) {
+  if (motion == ui::MotionType::Shake && orvoDelegate_->settings().isCameraScannerMode) OpenCcManualAndCameraView(true);
 }
 
 void CcViewController::scannerStatus(const json& info) {
@@ -363,7 +369,7 @@ void CcViewController::OpenCcManualAndCameraView(bool camera) {
     if (auto s = weak.lock()) s->scanedMagneticCardData(n.userInfo, true);
   });
   auto entry = makeScreen(kCcManualAndCameraTableViewController);
-  entry->setTitle(camera ? "Camera" : "Manual");
+  if (auto* form = dynamic_cast<CcManualAndCameraTableViewController*>(entry.get())) form->isCcCameraMode = camera;
   presentInNewNavigation(*this, entry);
 }
 

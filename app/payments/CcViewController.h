@@ -37,6 +37,8 @@ class CcViewController : public ui::ViewController {
   void viewWillAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
   void viewDidDisappear(bool animated) override;
+  // A shake opens the camera card reader when the server offers camera scanning.
+  void motionEnded(ui::MotionType motion) override;
 
   void scannerStatus(const nlohmann::json& userInfo);
   void btn_reconnectCardReader();

@@ -1,7 +1,7 @@
 #include "app/payments/PaymentScreens.h"
 
-#include "app/core/CoreScreens.h"
 #include "app/payments/CcListTableViewController.h"
+#include "app/payments/CcManualAndCameraTableViewController.h"
 #include "app/payments/CcSignatureViewController.h"
 #include "app/payments/CcViewController.h"
 #include "app/payments/PaymentNames.h"
@@ -13,8 +13,7 @@ void registerPaymentScreens() {
   r.add<CcViewController>(kCcViewController);
   r.add<CcSignatureViewController>(kCcSignatureViewController);
   r.add<CcListTableViewController>(kCcListTableViewController);
-  if (!r.contains(kCcManualAndCameraTableViewController))
-    r.add<StandInViewController>(kCcManualAndCameraTableViewController);
+  r.add<CcManualAndCameraTableViewController>(kCcManualAndCameraTableViewController);
 }
 
 }  // namespace orvo
