@@ -7,6 +7,7 @@
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/customers/CustomerScreens.h"
 #include "app/orders/OrderScreens.h"
+#include "app/payments/PaymentScreens.h"
 #include "app/picking/PickingScreens.h"
 #include "platform/media/PhotoLibrary.h"
 #include "platform/ui/qt/Host.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   orvo::registerOrderScreens();
   orvo::registerCustomerScreens();
   orvo::registerPickingScreens();
+  orvo::registerPaymentScreens();
   auto delegate = orvo::makeOrvoMobileApplication();
   return ui::qt::runApplication(argc, argv, delegate);
 }

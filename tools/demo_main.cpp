@@ -44,6 +44,7 @@
 #include "app/orders/OrderScreens.h"
 #include "app/picking/PickTicketViewController.h"
 #include "app/picking/PickUpViewController.h"
+#include "app/payments/PaymentScreens.h"
 #include "app/picking/PickingScreens.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -68,6 +69,7 @@
 #include "testing/devices/sleeve/SimulatedSleeve.h"
 #include "tools/DemoNewCustomers.h"
 #include "tools/DemoOrderCompletion.h"
+#include "tools/DemoCardCapture.h"
 #include "tools/DemoOrderRoad.h"
 
 namespace fs = std::filesystem;
@@ -342,8 +344,9 @@ bool Walk::run() {
   const demo::WalkSteps steps{[this](const std::string& w, bool ok) { return step(w, ok); },
                               [this](const std::string& n) { shot(n); }, [this] { settle(); },
                               [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }};
-  // Then the order header, the save and the last screen.
-  if (demo::walkOrderRoad(app_, h_, sleeve_, steps)) demo::walkOrderCompletion(app_, h_, steps);
+  // Then the order header, the save and the last screen, and card capture from there.
+  if (demo::walkOrderRoad(app_, h_, sleeve_, steps) && demo::walkOrderCompletion(app_, h_, steps))
+    demo::walkCardCapture(app_, h_, sleeve_, steps);
 
   demo::walkNewCustomers(app_, h_, sleeve_,
                          {[this](const std::string& w, bool ok) { return step(w, ok); },
@@ -509,6 +512,7 @@ int main(int argc, char** argv) {
   orvo::registerOrderScreens();
   orvo::registerCustomerScreens();
   orvo::registerPickingScreens();
+  orvo::registerPaymentScreens();
   auto delegate = orvo::makeOrvoMobileApplication();
   int status = 0;
   if (!options.headless) {

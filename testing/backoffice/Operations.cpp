@@ -2,6 +2,7 @@
 
 #include "testing/backoffice/CustomerOperations.h"
 #include "testing/backoffice/OrderOperations.h"
+#include "testing/backoffice/PaymentOperations.h"
 #include "testing/backoffice/PickingOperations.h"
 #include "testing/backoffice/OrderSaveOperations.h"
 
@@ -110,6 +111,7 @@ const std::vector<Operation>& operationTable() {
     for (auto& op : pickingOperations()) t.push_back(std::move(op));
     for (auto& op : customerOperations()) t.push_back(std::move(op));
     for (auto& op : orderSaveOperations()) t.push_back(std::move(op));
+    for (auto& op : paymentOperations()) t.push_back(std::move(op));
     return t;
   }();
   return all;

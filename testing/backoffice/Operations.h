@@ -46,6 +46,7 @@ struct State {
   nlohmann::json salesOrders = nlohmann::json::object();
   std::map<std::string, std::string> documents;
   int nextSalesOrder = 10001;
+  nlohmann::json payments = nlohmann::json::object();  // cards and signatures (PaymentOperations.h)
 };
 
 using Answer = std::variant<nlohmann::json, std::string>;

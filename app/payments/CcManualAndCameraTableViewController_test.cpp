@@ -1,0 +1,192 @@
+// The typed and camera card entry: grouping and logo while typing, the checks of "Next" and
+// what it posts, "Close", and the camera card reader (a scripted test reader).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+
+#include "app/core/ScreenNavigation.h"
+#include "app/payments/CcManualAndCameraTableViewController.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "testing/app/PaymentTestSupport.h"
+
+namespace orvo {
+namespace {
+
+using nlohmann::json;
+using test_support::PaymentHarness;
+
+int thisYear() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  return utc.tm_year + 1900;
+}
+
+class ScriptedReader : public CardIOReader {
+ public:
+  bool canReadCardWithCamera() override { return true; }
+  void startReading(CardIOView& view) override { pending = &view; }
+  CardIOView* pending = nullptr;
+};
+
+class CardEntry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(t.started);
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, kSetCCdata, nullptr, [this](const foundation::Notification& n) { posts.push_back(n.userInfo); });
+  }
+  void TearDown() override {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    CardIOUtilities::setReader(nullptr);
+  }
+  CcManualAndCameraTableViewController* open(bool camera) {
+    auto form = ui::viewControllerFromInterface<CcManualAndCameraTableViewController>(
+        kCcManualAndCameraTableViewController);
+    form->isCcCameraMode = camera;
+    presentInNewNavigation(*t.app.delegate->navigationController, form, false);
+    t.app.drain();
+    return form.get();
+  }
+  void typeInto(ui::TextField& field, const std::string& text) {
+    field.becomeFirstResponder();
+    t.h->typeText(text);
+  }
+  bool closed() { return t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; }); }
+
+  PaymentHarness t;
+  std::vector<json> posts;
+};
+
+TEST_F(CardEntry, NumberGroupsByBrandAndStopsAtItsLength) {
+  struct Case { const char* name; const char* typed; const char* shown; const char* logo; bool jumped; };
+  const std::vector<Case> cases = {
+      {"16 digits from 4", "4111111111111111", "4111 1111 1111 1111", "icon_cc_visa.png", true},
+      {"17th digit refused", "41111111111111112", "4111 1111 1111 1111", "icon_cc_visa.png", true},
+      {"15 digits from 3", "371449635398431", "3714 496353 98431", "icon_cc_amex.png", true},
+      {"16th AMEX digit refused", "3714496353984312", "3714 496353 98431", "icon_cc_amex.png", true},
+      {"partial MASTERCARD", "55000", "5500 0", "icon_cc_master.png", false},
+      {"other first digit", "7", "7", "icon_cc_list.png", false},
+  };
+  auto* form = open(false);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    form->tf_ccnum().setText("");
+    typeInto(form->tf_ccnum(), c.typed);
+    EXPECT_EQ(form->tf_ccnum().text(), c.shown);
+    EXPECT_EQ(form->headerImageName(), c.logo);
+    EXPECT_EQ(form->tf_expDate().isFirstResponder(), c.jumped);
+    form->dismissKeyboard();
+  }
+  // Pasted digits with blanks are taken; anything with a letter is refused whole.
+  form->tf_ccnum().setText("");
+  EXPECT_FALSE(form->setCCformat(form->tf_ccnum(), {0, 0}, "4111 1111"));
+  EXPECT_EQ(form->tf_ccnum().text(), "4111 1111");
+  form->setCCformat(form->tf_ccnum(), {9, 0}, "12a4");
+  EXPECT_EQ(form->tf_ccnum().text(), "4111 1111");
+  // Deleting re-groups.
+  form->setCCformat(form->tf_ccnum(), {5, 4}, "");
+  EXPECT_EQ(form->tf_ccnum().text(), "4111");
+}
+
+TEST_F(CardEntry, NextChecksTheFormThenPostsTheCard) {
+  t.app.delegate->settings().ccZipcodeFlag = false;
+  auto* form = open(false);
+  EXPECT_EQ(form->numberOfSectionsInTableView(*form->tableView()), 4);
+  form->btn_next();
+  EXPECT_TRUE(form->tf_ccnum().isFirstResponder()) << "an empty field gets the focus, without a message";
+  EXPECT_TRUE(t.app.alerts().empty());
+  typeInto(form->tf_ccnum(), "4111111111111111");
+  form->pv_expDate().selectRow(2, 0, false);
+  form->didSelectRow(form->pv_expDate(), 2, 0);
+  EXPECT_EQ(form->tf_expDate().text(), "03/" + std::to_string(thisYear()) + "\n");
+  form->tf_name().setText("JOHN <DOE>");  // pasted, never typed
+  typeInto(form->tf_cvv(), "12");
+  form->btn_next();
+  ASSERT_EQ(t.app.alerts().size(), 1u);
+  EXPECT_EQ(t.app.alerts()[0].message, "Please enter a valid CVV #.");
+  t.h->pressAlertButton("OK");
+  t.app.drain();
+  EXPECT_EQ(form->tf_cvv().text(), "");
+  typeInto(form->tf_cvv(), "123");
+  form->btn_next();
+  ASSERT_EQ(t.app.alerts().size(), 1u);
+  EXPECT_EQ(t.app.alerts()[0].message, "The cardholder name contains invalid characters.");
+  t.app.dismissAlerts();
+  t.app.drain();
+  EXPECT_TRUE(posts.empty());
+  form->tf_name().setText("");
+  typeInto(form->tf_name(), "JOHN DOE");
+  form->btn_next();
+  ASSERT_TRUE(closed());
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0], (json{{"track1", ""}, {"track2", ""}, {"lastCardName", "JOHN DOE"},
+                            {"lastCardNumber", "4111111111111111"},
+                            {"lastExpDate", "03/" + std::to_string(thisYear()) + "\n"}, {"cvv", "123"},
+                            {"zipcode", ""}}));
+}
+
+TEST_F(CardEntry, ShortNumberAndCloseSendNothing) {
+  auto* form = open(false);
+  typeInto(form->tf_ccnum(), "411111111111");
+  form->tf_expDate().setText("01/2030\n");
+  form->tf_name().setText("A");
+  form->tf_cvv().setText("123");
+  form->btn_next();
+  ASSERT_EQ(t.app.alerts().size(), 1u);
+  EXPECT_EQ(t.app.alerts()[0].message, "Please enter a valid credit card #.");
+  t.h->pressAlertButton("OK");
+  t.app.drain();
+  form->closeFunc();
+  ASSERT_TRUE(closed());
+  EXPECT_TRUE(posts.empty());
+}
+
+TEST_F(CardEntry, CameraReadFillsNumberAndExpiry) {
+  auto* plain = open(true);
+  EXPECT_EQ(plain->navigationItem().rightBarButtonItem(), nullptr) << "no reader: no camera button";
+  plain->closeFunc();
+  ASSERT_TRUE(closed());
+
+  auto reader = std::make_shared<ScriptedReader>();
+  CardIOUtilities::setReader(reader);
+  struct Case { const char* name; unsigned month; int yearsAhead; const char* number; const char* shown; int yearRow; };
+  const std::vector<Case> cases = {
+      {"two years ahead", 3, 2, "4111111111111111", "4111 1111 1111 1111", 2},
+      {"past year", 7, -1, "371449635398431", "3714 496353 98431", 0},
+      {"beyond the wheel", 12, 20, "5500000000000004", "5500 0000 0000 0004", 9},
+      {"too long stays ungrouped", 0, 0, "41111111111111112", "41111111111111112", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* form = open(true);
+    ASSERT_NE(reader->pending, nullptr);
+    EXPECT_NE(form->cardView()->superview(), nullptr);
+    CardIOCreditCardInfo info{c.number, c.month, unsigned(thisYear() + c.yearsAhead), nullptr};
+    reader->pending->deliver(info);
+    reader->pending = nullptr;
+    EXPECT_EQ(form->cardView()->superview(), nullptr);
+    EXPECT_EQ(form->tf_ccnum().text(), c.shown);
+    if (c.month) {
+      char expiry[16];
+      std::snprintf(expiry, sizeof expiry, "%02u/%d\n", c.month, thisYear() + c.yearsAhead);
+      EXPECT_EQ(form->tf_expDate().text(), expiry);
+      EXPECT_EQ(form->pv_expDate().selectedRowInComponent(0), int(c.month) - 1);
+      EXPECT_EQ(form->pv_expDate().selectedRowInComponent(1), c.yearRow);
+    } else {
+      EXPECT_EQ(form->tf_expDate().text(), "");
+    }
+    form->closeFunc();
+    ASSERT_TRUE(closed());
+  }
+  // Nothing read: the panel closes on an empty form.
+  auto* form = open(true);
+  reader->pending->deliver(std::nullopt);
+  EXPECT_EQ(form->cardView()->superview(), nullptr);
+  EXPECT_EQ(form->tf_ccnum().text(), "");
+  EXPECT_TRUE(posts.empty());
+}
+
+}  // namespace
+}  // namespace orvo
