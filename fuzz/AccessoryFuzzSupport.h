@@ -47,7 +47,14 @@ struct AccessoryFolder {
   }
 
   static AccessoryFolder& get() {
-    static AccessoryFolder* f = new AccessoryFolder();  // lives as long as the process
+    static AccessoryFolder* f = [] {
+      auto* made = new AccessoryFolder();  // lives as long as the process
+      std::atexit([] {
+        std::error_code ec;
+        fs::remove_all(get().folder.parent_path(), ec);
+      });
+      return made;
+    }();
     return *f;
   }
 

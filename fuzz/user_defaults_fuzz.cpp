@@ -21,6 +21,14 @@ const fs::path& folder() {
     if (!mkdtemp(tmpl.data())) std::abort();
     return fs::path(tmpl);
   }();
+  // Registered once the path exists, so it runs before the path is destroyed.
+  static const bool removedAtExit = [] {
+    return std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }) == 0;
+  }();
+  (void)removedAtExit;
   return dir;
 }
 
