@@ -3,9 +3,61 @@
 #   kestra_sdk_library(<name> [DEPS ...])   objects of this folder go into libKestraSDK.so
 #   kestra_library(<name> [DEPS ...])       a static library of this folder (links KestraSDK)
 #   kestra_tests(<name> [DEPS ...])         one test executable from the folder's *_test.cpp files
+#   kestra_program(<name> <main> [DEPS ...]), kestra_bench(...), kestra_fuzz(...)
 #
 # Sources are the folder's *.cpp files; files ending in _test.cpp, _fuzz.cpp, _bench.cpp or
 # _main.cpp are left out of the library.
+#
+# The build-time measures live here, so a folder declared with these functions gets them
+# without a line of its own (docs/architecture.md, "Build"):
+# - Precompiled headers, compiled once and reused by every target of a kind: nlohmann-json
+#   and common standard headers for libraries and programs, the same plus GoogleTest for test
+#   executables. GCC takes a precompiled header only with the same -fPIC/-fPIE and the same
+#   macros that its headers read, so executables are compiled with -fPIC too (Qt's targets
+#   ask for it anyway) and GoogleTest's macros stay with the tests. A library that links Qt
+#   gets a header set of its own with Qt's.
+# - Unity builds per folder (KESTRA_UNITY, in batches of KESTRA_UNITY_BATCH files).
+
+set(KESTRA_PCH_COMMON <nlohmann/json.hpp> <string> <vector> <map> <memory> <functional>
+  <optional> <mutex> <chrono> <string_view>)
+set(KESTRA_PCH_QT <QApplication> <QWidget> <QPainter> <QImage> <QTimer> <QKeyEvent> <QMouseEvent>)
+
+# The two shared precompiled headers, each built by a small object library.
+function(_kestra_pch_hosts)
+  if(TARGET kestra_pch_common)
+    return()
+  endif()
+  set(stub ${CMAKE_BINARY_DIR}/kestra_pch_stub.cpp)
+  file(CONFIGURE OUTPUT ${stub} CONTENT "int kestraPchStub() { return 0; }\n")
+  add_library(kestra_pch_common OBJECT ${stub})
+  target_link_libraries(kestra_pch_common PRIVATE nlohmann_json::nlohmann_json Threads::Threads)
+  target_precompile_headers(kestra_pch_common PRIVATE ${KESTRA_PCH_COMMON})
+  add_library(kestra_pch_test OBJECT ${stub})
+  target_link_libraries(kestra_pch_test PRIVATE nlohmann_json::nlohmann_json Threads::Threads GTest::gtest)
+  target_precompile_headers(kestra_pch_test PRIVATE <gtest/gtest.h> ${KESTRA_PCH_COMMON})
+  set_target_properties(kestra_pch_common kestra_pch_test PROPERTIES UNITY_BUILD OFF)
+endfunction()
+
+# Applies the build-time measures to a target of `kind` (lib, program or test).
+function(_kestra_speed target kind)
+  if(NOT kind STREQUAL "lib")
+    target_compile_options(${target} PRIVATE -fPIC)
+  endif()
+  if(KESTRA_PCH)
+    _kestra_pch_hosts()
+    get_target_property(deps ${target} LINK_LIBRARIES)
+    if(kind STREQUAL "lib" AND deps MATCHES "Qt6::")
+      target_precompile_headers(${target} PRIVATE ${KESTRA_PCH_COMMON} ${KESTRA_PCH_QT})
+    elseif(kind STREQUAL "test")
+      target_precompile_headers(${target} REUSE_FROM kestra_pch_test)
+    else()
+      target_precompile_headers(${target} REUSE_FROM kestra_pch_common)
+    endif()
+  endif()
+  if(KESTRA_UNITY)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${KESTRA_UNITY_BATCH})
+  endif()
+endfunction()
 
 function(kestra_add_folder folder)
   if(KESTRA_ONLY AND NOT folder IN_LIST KESTRA_ONLY)
@@ -29,6 +81,7 @@ function(kestra_sdk_library name)
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE KESTRA_BUILDING_SDK)
   target_link_libraries(${name} PUBLIC nlohmann_json::nlohmann_json Threads::Threads ${K_DEPS})
+  _kestra_speed(${name} lib)
   set_property(GLOBAL APPEND PROPERTY KESTRA_SDK_OBJECTS ${name})
 endfunction()
 
@@ -55,6 +108,7 @@ function(kestra_library name)
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC KestraSDK ${K_DEPS})
+  _kestra_speed(${name} lib)
 endfunction()
 
 function(kestra_tests name)
@@ -64,8 +118,8 @@ function(kestra_tests name)
     return()
   endif()
   add_executable(${name}_test ${tests})
-  target_link_libraries(${name}_test PRIVATE KestraSDK ${K_DEPS} GTest::gmock GTest::gtest_main)
-  target_precompile_headers(${name}_test PRIVATE <gtest/gtest.h> <nlohmann/json.hpp>)
+  target_link_libraries(${name}_test PRIVATE KestraSDK ${K_DEPS} GTest::gtest_main)
+  _kestra_speed(${name}_test test)
   # Each test carries its folder as a label: `ctest -L app/core` runs that area's tests.
   file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   gtest_discover_tests(${name}_test DISCOVERY_TIMEOUT 60
@@ -77,6 +131,7 @@ function(kestra_program name main)
   cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
   add_executable(${name} ${main})
   target_link_libraries(${name} PRIVATE KestraSDK ${K_DEPS})
+  _kestra_speed(${name} program)
 endfunction()
 
 # A Google Benchmark program. CI builds every one and runs it once as a quick smoke.
@@ -84,16 +139,42 @@ function(kestra_bench name file)
   cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
   add_executable(${name} ${file})
   target_link_libraries(${name} PRIVATE KestraSDK ${K_DEPS} benchmark::benchmark)
+  _kestra_speed(${name} program)
   set_property(GLOBAL APPEND PROPERTY KESTRA_BENCHES ${name})
 endfunction()
 
-# A libFuzzer target; only built with -DKESTRA_FUZZ=ON (clang).
+# A fuzz target: <file> defines LLVMFuzzerTestOneInput. Every build makes <name>_replay (the
+# target with a plain main, FuzzReplay.cpp) and registers it with CTest over the seed corpus
+# corpus/<name>/ and the saved crash inputs crashes/<name>/, so each run re-checks them.
+# With -DKESTRA_FUZZ=ON (clang) it also makes the libFuzzer program <name>. The target's
+# libFuzzer options (max_len, ...) are in <name>.options beside it. A target whose DEPS are
+# not built (KESTRA_ONLY, KESTRA_BUILD_APP=OFF) is left out.
 function(kestra_fuzz name file)
-  if(NOT KESTRA_FUZZ)
-    return()
-  endif()
   cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
-  add_executable(${name} ${file})
-  target_link_libraries(${name} PRIVATE KestraSDK ${K_DEPS})
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  foreach(dep IN LISTS K_DEPS)
+    if(NOT TARGET ${dep})
+      return()
+    endif()
+  endforeach()
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(needed corpus/${name} ${name}.options)
+    if(NOT EXISTS ${dir}/${needed})
+      message(FATAL_ERROR "Fuzz target ${name} needs ${dir}/${needed}")
+    endif()
+  endforeach()
+  if(NOT TARGET kestra_fuzz_replay_main)
+    add_library(kestra_fuzz_replay_main OBJECT ${dir}/FuzzReplay.cpp)
+  endif()
+  add_executable(${name}_replay ${file} $<TARGET_OBJECTS:kestra_fuzz_replay_main>)
+  target_link_libraries(${name}_replay PRIVATE KestraSDK ${K_DEPS})
+  _kestra_speed(${name}_replay program)
+  add_test(NAME fuzz.${name}.replay COMMAND ${name}_replay ${dir}/corpus/${name} ${dir}/crashes/${name})
+  set_tests_properties(fuzz.${name}.replay PROPERTIES ENVIRONMENT "KESTRA_TEST=1" TIMEOUT 300 LABELS fuzz)
+  set_property(GLOBAL APPEND PROPERTY KESTRA_FUZZ_TARGETS ${name})
+  if(KESTRA_FUZZ)
+    add_executable(${name} ${file})
+    target_link_libraries(${name} PRIVATE KestraSDK ${K_DEPS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    _kestra_speed(${name} program)
+  endif()
 endfunction()

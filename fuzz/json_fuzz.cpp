@@ -1,5 +1,8 @@
 // Feeds arbitrary bytes to the JSON reader (server answers, stored settings): it must give a
 // value or an error, never crash, and a value it gives must equal the library's own reading.
+// (Comparing two values walks them recursively, so text nested deeper than kCompareDepth is
+// only read by both, not compared; reading itself must cope with any depth.)
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,12 +10,38 @@
 
 #include "platform/foundation/Json.h"
 
+namespace {
+
+constexpr size_t kCompareDepth = 1000;
+
+// The deepest nesting of arrays and objects (brackets inside strings do not count).
+size_t nesting(std::string_view text) {
+  size_t depth = 0, deepest = 0;
+  bool inString = false, escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   foundation::Error error;
   auto value = foundation::parseJson(text, &error);
   auto reference = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
   if (value.has_value() != !reference.is_discarded()) std::abort();
-  if (value && *value != reference) std::abort();
+  if (value && nesting(text) <= kCompareDepth && *value != reference) std::abort();
   return 0;
 }

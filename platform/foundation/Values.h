@@ -25,6 +25,17 @@ long long longLongValue(const nlohmann::json& v);
 double doubleValue(const nlohmann::json& v);
 bool boolValue(const nlohmann::json& v);
 
+// Text arguments take the text forms even where the full JSON header is visible (text
+// converts to both std::string_view and nlohmann::json, which would be ambiguous).
+inline int intValue(const std::string& t) { return intValue(std::string_view(t)); }
+inline long long longLongValue(const std::string& t) { return longLongValue(std::string_view(t)); }
+inline double doubleValue(const std::string& t) { return doubleValue(std::string_view(t)); }
+inline bool boolValue(const std::string& t) { return boolValue(std::string_view(t)); }
+inline int intValue(const char* t) { return intValue(std::string_view(t)); }
+inline long long longLongValue(const char* t) { return longLongValue(std::string_view(t)); }
+inline double doubleValue(const char* t) { return doubleValue(std::string_view(t)); }
+inline bool boolValue(const char* t) { return boolValue(std::string_view(t)); }
+
 // The text form: text as it is, integers in decimal, other numbers in the shortest form
 // that reads back the same ("1.5", "0.1"), Booleans "1"/"0", null "(null)", arrays and
 // objects as compact JSON.
