@@ -100,4 +100,17 @@ KXDriverSet KXDriverFactory::makeDrivers() {
   return set;
 }
 
+bool KXSleeveDriver::rfReaderInit(int, Error* error) { return noDevice(error); }
+bool KXSleeveDriver::rfReaderClose(int, Error* error) { return noDevice(error); }
+std::optional<Bytes> KXSleeveDriver::rfReaderWrite(int, const uint8_t*, int, Error* error) {
+  noDevice(error);
+  return std::nullopt;
+}
+bool KXPinpadDriver::rfReaderInit(int, Error* error) { return noDevice(error); }
+bool KXPinpadDriver::rfReaderClose(int, Error* error) { return noDevice(error); }
+std::optional<Bytes> KXPinpadDriver::rfReaderWrite(int, const uint8_t*, int, Error* error) {
+  noDevice(error);
+  return std::nullopt;
+}
+
 }  // namespace kestra

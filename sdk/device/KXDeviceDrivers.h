@@ -117,6 +117,11 @@ class KXSleeveDriver : public KXManagedDriver {
   virtual bool getUSBChargeCurrent(int* current, Error* error);
   virtual bool setUSBChargeCurrent(int current, Error* error);
   virtual bool uiControlLEDsWithBitMask(uint32_t mask, Error* error);
+  // The contactless reader inside the device: power, close and one frame for the reader.
+  // Answers of the reader reach the RF stack on their own (`RFWrapper::dataAvaiable`).
+  virtual bool rfReaderInit(int readerType, Error* error);
+  virtual bool rfReaderClose(int readerType, Error* error);
+  virtual std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error);
 };
 
 // A receipt printer (`Printer`, one of two).
@@ -182,6 +187,10 @@ class KXPinpadDriver : public KXManagedDriver {
   virtual int sysPlaySound(const int* /*beepData*/, int /*length*/, int /*volume*/) {
     return kNotConnected;
   }
+  // The contactless reader inside the pinpad, as the sleeve's above.
+  virtual bool rfReaderInit(int readerType, Error* error);
+  virtual bool rfReaderClose(int readerType, Error* error);
+  virtual std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error);
   virtual int displayWidth() { return 0; }
   virtual int displayHeight() { return 0; }
   virtual bool displayAtBottom() { return false; }

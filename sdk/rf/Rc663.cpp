@@ -384,8 +384,9 @@ void rc663DataAvailable(const uint8_t* data, int length) {
     if (same) {
       _rc663ResumeLoop(0, 0);
     } else {
-      rfCardDetected(index);
+      // The next card goes to the next entry, also when it is reported while this one is.
       rfSetNextCardIndex(index + 1);
+      rfCardDetected(index);
     }
     lock.lock();
   }

@@ -97,6 +97,7 @@ std::shared_ptr<RfCard> RfCard::desfire(Bytes uid) {
       *versionFrames = 0;
       return {0x00, 0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0xBA, 0x34, 0x14, 0x01, 0x02, 0x03};
     }
+    if (inf.size() == 4 && inf[0] == 0x5A) return {0x00};  // native SelectApplication
     if (inf.size() >= 4 && inf[1] == 0xCA) {
       // GET DATA: a long answer, so it comes back in chained blocks.
       Bytes out(300);
