@@ -6,6 +6,7 @@
 #include "sdk/rf/Iso14.h"
 #include "sdk/rf/RFTestSupport.h"
 #include "sdk/rf/Rc663.h"
+#include "platform/foundation/RunLoop.h"
 
 namespace kestra {
 namespace {
@@ -203,6 +204,39 @@ TEST(RFReader, ASilentModuleTimesOutAndUnknownReadersAreRefused) {
   EXPECT_FALSE(RFWrapper::init(1, 300, &error));
   EXPECT_EQ(error.code, -16);
   EXPECT_FALSE(RFWrapper::fieldControl(1, true) && false);
+}
+
+}  // namespace
+}  // namespace kestra
+
+namespace kestra {
+namespace {
+
+// Older modules leave it to the host to keep a card lying on the reader from being
+// reported again: the same UID within half a second of its last sighting is not reported,
+// and each sighting renews that time.
+TEST(RFReader, ACardLyingOnAnOlderReaderIsReportedOnceUntilItHasBeenAway) {
+  foundation::ScopedManualClock clock;
+  rftest::RfBench bench;
+  bench.module->version = 0x0100;
+  ASSERT_TRUE(bench.init());
+  auto card = devices::RfCard::mifareClassic1K(*foundation::fromHex("DEADBEEF"));
+  const int index = bench.present(card);
+  ASSERT_GE(index, 0);
+  foundation::Error error;
+  EXPECT_FALSE(RFWrapper::resumeCardDetection(index, &error));  // remembered; still waiting
+  EXPECT_EQ(error.code, -21);
+  const int resumes = bench.module->commandsOf(kRc663ResumeLoop);
+  // The module sees the card again 400 ms later: not reported, sighting renewed.
+  clock->advance(std::chrono::milliseconds(400));
+  bench.module->place(card);
+  ASSERT_TRUE(foundation::RunLoop::main().runUntil(
+      [&] { return bench.module->commandsOf(kRc663ResumeLoop) > resumes; }));
+  EXPECT_EQ(bench.cards->log.size(), 1u);
+  // 501 ms after the last sighting the card counts as new.
+  clock->advance(std::chrono::milliseconds(501));
+  EXPECT_GE(bench.present(card), 0);
+  EXPECT_EQ(bench.cards->log.size(), 2u);
 }
 
 }  // namespace
