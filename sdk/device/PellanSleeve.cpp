@@ -1,5 +1,7 @@
 #include "sdk/device/PellanSleeve.h"
 
+#include "sdk/rf/RFWrapper.h"
+
 #include "sdk/device/KXDevices.h"
 #include "sdk/device/PPadPinpad.h"
 #include "sdk/device/PrinterDevice.h"
@@ -171,6 +173,27 @@ std::shared_ptr<KXDriverFactory> KXDriverFactory::standard() {
   Pellan& pellan = Pellan::sharedDevice();
   return makePellanDriverFactory(pellan.shared_from_this(), &EAManager::sharedManager(),
                                  PPad::sharedDevice().shared_from_this());
+}
+
+// ---- Contactless reader ---------------------------------------------------------------------
+
+namespace {
+// The sleeve's reader bytes (answers and card events) go to the contactless stack.
+class RFStackSink final : public PellanModuleSink {
+ public:
+  void rfDataAvailable(const Bytes& data) override { RFWrapper::dataAvaiable(data); }
+};
+}  // namespace
+
+bool PellanSleeve::rfReaderInit(int readerType, Error* error) {
+  if (!pellan_->moduleSink()) pellan_->setModuleSink(std::make_shared<RFStackSink>());
+  return pellan_->rfReaderInit(readerType, error);
+}
+
+bool PellanSleeve::rfReaderClose(int readerType, Error* error) { return pellan_->rfReaderClose(readerType, error); }
+
+std::optional<Bytes> PellanSleeve::rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error) {
+  return pellan_->rfReaderWrite(readerType, data, length, error);
 }
 
 }  // namespace kestra

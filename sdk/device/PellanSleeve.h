@@ -59,6 +59,9 @@ class PellanSleeve final : public KXSleeveDriver {
   bool getSyncButtonMode(int* mode, Error* error) override;
   bool setSyncButtonMode(int mode, Error* error) override;
   bool getKioskMode(bool* on, Error* error) override;
+  bool rfReaderInit(int readerType, Error* error) override;
+  bool rfReaderClose(int readerType, Error* error) override;
+  std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error) override;
   bool getBatteryCapacity(int* percent, float* volts, Error* error) override;
   std::shared_ptr<KXBatteryInfo> getBatteryInfo(Error* error) override;
   bool getUSBChargeCurrent(int* current, Error* error) override;

@@ -120,6 +120,13 @@ class Pellan final : public AccessoryManagerDelegate,
   void setModuleSink(std::shared_ptr<PellanModuleSink> sink);
   std::shared_ptr<PellanModuleSink> moduleSink() const;
 
+  // ---- Contactless reader inside the sleeve ------------------------------------------------
+  // Reader types: 1 pn544, 2 rc663, 4 omniKey. The reader's answers of three bytes or more go
+  // to the module sink on the global queue; the write itself answers empty data.
+  bool rfReaderInit(int readerType, Error* error = nullptr);
+  bool rfReaderClose(int readerType, Error* error = nullptr);
+  std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error = nullptr);
+
   // ---- Command transport -------------------------------------------------------------------
   std::optional<Bytes> sendCommand(int channel, int command, const uint8_t* data,
                                    uint64_t length, bool forced, Error* error = nullptr);
@@ -239,6 +246,7 @@ class Pellan final : public AccessoryManagerDelegate,
   struct Impl;
 
  private:
+  int rfCloseCommand() const;
   explicit Pellan(EAManager& manager);
   void setConnState(int state);
   // Stores a new state and runs the set-up of a connected sleeve; false when unchanged.

@@ -4,6 +4,11 @@
 
 namespace devices {
 
+namespace {
+// The sleeve event that carries the contactless reader's bytes.
+constexpr uint8_t kRfEvent = 0x1F;
+}  // namespace
+
 accessory::AccessoryIdentity SimulatedSleeve::identityFor(const Options& o) {
   accessory::AccessoryIdentity id;
   id.name = o.config.name;
@@ -24,6 +29,12 @@ SimulatedSleeve::SimulatedSleeve(Options options)
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<FrameCommandDevice::Reply> replies;
     if (auto out = protocol_.answer(f.channel, f.bytes)) replies.push_back({std::move(out->frame), out->channel});
+    // What the reader module said while the command ran follows the command's reply.
+    for (const auto& bytes : rfPending_) {
+      const auto event = protocol_.event(0, kRfEvent, bytes);
+      replies.push_back({event.frame, event.channel});
+    }
+    rfPending_.clear();
     return replies;
   });
 }
@@ -63,6 +74,29 @@ void SimulatedSleeve::sendRawCard(const Bytes& data) {
 
 void SimulatedSleeve::sendEvent(int channel, uint8_t code, const Bytes& payload) {
   emit(withProtocol([&](SleeveProtocol& p) { return p.event(channel, code, payload); }));
+}
+
+namespace {
+// Set on the device thread while a command frame is being answered.
+thread_local bool answeringCommand = false;
+}  // namespace
+
+void SimulatedSleeve::attachRfReader(std::shared_ptr<SimulatedRc663> module) {
+  rfModule_ = module;
+  module->onReply = [this](const Bytes& bytes) {
+    if (answeringCommand) {
+      rfPending_.push_back(bytes);  // the handler holds the lock and sends it after the reply
+      return;
+    }
+    sendEvent(0, kRfEvent, bytes);
+  };
+  std::lock_guard<std::mutex> lock(mutex_);
+  protocol_.rfReader = [module](uint8_t, const Bytes& data) -> std::optional<Bytes> {
+    answeringCommand = true;
+    module->receive(data);
+    answeringCommand = false;
+    return Bytes{};
+  };
 }
 
 }  // namespace devices

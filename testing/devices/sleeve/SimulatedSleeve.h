@@ -18,6 +18,7 @@
 #include <string>
 
 #include "testing/devices/base/FrameCommandSimulator.h"
+#include "testing/devices/rf/SimulatedRc663.h"
 #include "testing/devices/sleeve/SleeveProtocol.h"
 
 namespace devices {
@@ -53,12 +54,18 @@ class SimulatedSleeve : public FrameCommandSimulator {
 
   static accessory::AccessoryIdentity identityFor(const Options& options);
 
+  // Puts an rc663 reader module inside the sleeve: reader frames of commands 32, 34 and 57
+  // go to it, and everything it sends comes to the host as RF events (0x1F).
+  void attachRfReader(std::shared_ptr<SimulatedRc663> module);
+
  protected:
   void onBytes(int channel, const uint8_t* data, size_t length) override;
 
  private:
   mutable std::mutex mutex_;
   SleeveProtocol protocol_;
+  std::shared_ptr<SimulatedRc663> rfModule_;
+  std::vector<Bytes> rfPending_;  // module output made while a command is handled
 };
 
 }  // namespace devices

@@ -214,6 +214,9 @@ std::optional<Bytes> SleeveProtocol::system(uint8_t code, const Bytes& data, uin
   };
   const bool read = !data.empty() && data[0] == 0x01;
   const bool write = data.size() >= 2 && data[0] == 0x00;
+  // The commands that carry a contactless reader's frames, when the sleeve holds one.
+  if (rfReader && (code == 32 || code == 34 || code == 57))
+    if (auto answer = rfReader(code, data)) return answer;
   switch (code) {
     case 1: {  // system
       if (data.empty()) return bad();

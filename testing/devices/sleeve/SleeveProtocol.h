@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -55,6 +56,10 @@ class SleeveProtocol {
   };
 
   explicit SleeveProtocol(Config config);
+
+  // The contactless reader inside the sleeve: given each frame of commands 32, 34 and 57,
+  // it answers the command's result (nothing: the command is handled as without a reader).
+  std::function<std::optional<Bytes>(uint8_t code, const Bytes& data)> rfReader;
 
   // Host bytes on `channel`; returns the replies to send, in order. (The simulated sleeve
   // cuts frames with the frame-and-command helper instead, through the three below.)
