@@ -28,6 +28,9 @@
 
 namespace kestra {
 
+using foundation::Bytes;
+using foundation::Error;
+
 class USBManager;
 
 class USBStream final : public EAStream {

@@ -32,6 +32,9 @@
 
 namespace kestra {
 
+using foundation::Bytes;
+using foundation::Error;
+
 using OptTrack = std::optional<std::string>;
 
 class HubReaderDelegate {

@@ -39,6 +39,9 @@
 
 namespace kestra {
 
+using foundation::Bytes;
+using foundation::Error;
+
 class USBStream;
 class TrelmoDevice;
 

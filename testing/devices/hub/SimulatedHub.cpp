@@ -109,12 +109,16 @@ void SimulatedHub::typeText(int port, const std::string& text, bool enter) {
   const Bytes release(8, 0);
   std::string all = text;
   if (enter) all.push_back('\r');
+  Bytes frames;  // one write: the host sees the reports merged
   for (char c : all) {
     if (auto r = keyReport(c)) {
-      portData(port, *r, true);
-      portData(port, release, true);
+      for (const Bytes* b : {&*r, &release}) {
+        const Bytes f = eventFrame(5, port, *b);
+        frames.insert(frames.end(), f.begin(), f.end());
+      }
     }
   }
+  send(0, frames);
 }
 
 void SimulatedHub::swipeCard(int port, const std::string& t1, const std::string& t2, const std::string& t3) {

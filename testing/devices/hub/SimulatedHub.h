@@ -61,7 +61,8 @@ class SimulatedHub : public SimulatedAccessory {
   // Data from a port: event 3 (bulk) or 5 (interrupt).
   void portData(int port, const Bytes& data, bool interrupt = false);
   // A keyboard-mode scanner types `text` (shift where needed), one key report and one
-  // release report per character, then Enter when `enter`.
+  // release report per character, then Enter when `enter`, all
+  // in one write.
   void typeText(int port, const std::string& text, bool enter);
   // A magnetic-stripe reader reports a swipe in one report: a 7-byte header with the
   // track lengths in bytes 3 to 5, the track characters, then zero padding.
