@@ -9,7 +9,7 @@ namespace {
 
 Bytes frame(uint8_t cmd, uint8_t code, uint8_t slave, Bytes data) {
   Bytes f{0x3E, cmd, code, uint8_t(data.size() >> 8), uint8_t(data.size()), slave};
-  f.insert(f.end(), data.begin(), data.end());
+  for (uint8_t b : data) f.push_back(b);
   return f;
 }
 

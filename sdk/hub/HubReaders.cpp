@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "platform/foundation/MainQueue.h"
-#include "platform/foundation/RunLoop.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/hub/HubPort.h"
 
@@ -84,8 +83,7 @@ bool BarcodeHID::claims(const std::string& protocol) {
 }
 
 void BarcodeHID::resetReading() {
-  // Runs on the dispatch thread before the port's first report; the run-loop thread is not
-  // reading this port yet.
+  std::lock_guard lock(barLock_);
   typed_.clear();
   timerArmed_ = false;
   ++generation_;
@@ -101,6 +99,7 @@ int BarcodeHID::accessoryData(int /*channel*/, const uint8_t* buffer, int length
 }
 
 void BarcodeHID::keyboardReport(const uint8_t* r, int length) {
+  std::lock_guard lock(barLock_);
   if (length != 8 || r[1] != 0 || r[2] == 0 || int(typed_.size()) > kMaxBarcode) return;
   for (char c : processHIDData(r, length)) {
     if (c == '\r' || c == '\n') {
@@ -117,22 +116,20 @@ void BarcodeHID::armQuietTimer() {
   lastBarTime_ = foundation::Clock::current().now();
   if (timerArmed_) return;
   timerArmed_ = true;
-  std::weak_ptr<HubReader> weak = weak_from_this();
-  const uint64_t gen = generation_;
-  auto& loop = foundation::RunLoop::current();
-  struct Tick {
-    static void arm(foundation::RunLoop& loop, std::weak_ptr<HubReader> weak, uint64_t gen) {
-      loop.addTimer(foundation::Clock::current().now() + kQuietTick, [&loop, weak, gen] {
-        auto self = std::static_pointer_cast<BarcodeHID>(weak.lock());
-        if (!self || self->generation_ != gen || !self->timerArmed_) return;
-        if (foundation::Clock::current().now() - self->lastBarTime_ >= kQuietTime)
-          self->sendBarcode();
-        else
-          arm(loop, weak, gen);
-      });
-    }
-  };
-  Tick::arm(loop, weak, gen);
+  quietCheck(std::static_pointer_cast<BarcodeHID>(shared_from_this()), generation_);
+}
+
+void BarcodeHID::quietCheck(std::weak_ptr<BarcodeHID> weak, uint64_t generation) {
+  foundation::MainQueue::postAfter(kQuietTick, [weak, generation] {
+    auto self = weak.lock();
+    if (!self) return;
+    std::lock_guard lock(self->barLock_);
+    if (self->generation_ != generation || !self->timerArmed_) return;
+    if (foundation::Clock::current().now() - self->lastBarTime_ >= kQuietTime)
+      self->sendBarcode();
+    else
+      quietCheck(weak, generation);
+  });
 }
 
 void BarcodeHID::sendBarcode() {

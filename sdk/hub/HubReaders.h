@@ -8,9 +8,9 @@
 // API) on the main queue: connection changes (2 attached, 1 removed), barcodes (a type
 // byte, 0 when the scanner gives none, then the code) and card tracks.
 //
-// Threads: reports arrive on the common run-loop thread, which also runs the keyboard-mode
-// barcode's quiet timer; the reading state is touched only there. Delegate calls carry
-// copies and run on the main queue.
+// Threads: reports arrive on the common run-loop thread; the keyboard-mode barcode's quiet
+// check runs on the main queue under the barcode's own lock. Delegate calls carry copies
+// and run on the main queue.
 //
 // Bad input is consumed without a report: reports of the wrong size, serial lines without
 // an end, a card whose announced track lengths exceed the track buffer or are all zero.
@@ -97,10 +97,13 @@ class BarcodeHID final : public HubReader {
   void resetReading() override;
   void keyboardReport(const uint8_t* buffer, int length);
   void serialData(const uint8_t* buffer, int length);
+  // With `barLock_` held.
   void sendBarcode();
   void armQuietTimer();
+  static void quietCheck(std::weak_ptr<BarcodeHID> weak, uint64_t generation);
 
   std::atomic<int> hid_{0};
+  std::mutex barLock_;  // the typed barcode: reports add to it, the quiet check ends it
   std::string typed_;
   foundation::MonoTime lastBarTime_{};
   bool timerArmed_ = false;

@@ -51,8 +51,9 @@ struct HubFixture {
     sim = std::make_unique<SimulatedHub>(SimulatedHub::identity(), bench.folder, ports);
     if (setup) setup(*sim);
     sim->attach();
+    bench.pumpUntil([&] { return !bench.registry->connectedAccessories().empty(); });
     bench.manager->tryConnect();
-    EXPECT_TRUE(control->log->waitForLine("connected"));
+    EXPECT_TRUE(control->log->waitForLine("connected")) << sim->commands().size() << " commands";
   }
   ~HubFixture() {
     sim->detach();
@@ -242,7 +243,8 @@ TEST(USBManager, TypedBarcodeWithoutEnterEndsAfterQuiet) {
   ASSERT_TRUE(f.readers->log->waitForLine("state:2"));
   f.sim->typeText(2, "777", false);
   EXPECT_TRUE(devices::AccessoryTestBench::advanceUntil(
-      *clock, [&] { return f.readers->log->count("barcode:00373737") == 1; }, std::chrono::milliseconds(20)));
+      *clock, [&] { return f.readers->log->count("barcode:00373737") == 1; }, std::chrono::milliseconds(20)))
+      << ::testing::PrintToString(f.readers->log->lines());
 }
 
 }  // namespace

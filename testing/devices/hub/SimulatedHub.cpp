@@ -112,7 +112,7 @@ void SimulatedHub::typeText(int port, const std::string& text, bool enter) {
   Bytes frames;  // one write: the host sees the reports merged
   for (char c : all) {
     if (auto r = keyReport(c)) {
-      for (const Bytes* b : {&*r, &release}) {
+      for (const Bytes* b : {static_cast<const Bytes*>(&*r), &release}) {
         const Bytes f = eventFrame(5, port, *b);
         frames.insert(frames.end(), f.begin(), f.end());
       }
@@ -155,7 +155,11 @@ void SimulatedHub::reply(int command, int status, int port, const Bytes& data) {
 void SimulatedHub::handle(int command, int port, const Bytes& data) {
   std::unique_lock lock(mutex_);
   commands_.emplace_back(command, port);
-  if (port >= portCount_) return;  // no such port: no answer
+  if (port >= portCount_) {  // no such port: the hub refuses the value
+    lock.unlock();
+    reply(command, 3, port);
+    return;
+  }
   if (auto it = forced_.find(command); it != forced_.end()) {
     const int status = it->second;
     lock.unlock();

@@ -6,7 +6,7 @@
 //
 // Each port is a `Port` record (type, attached, configuration text, USB descriptor and
 // strings, charging, what the host wrote to it, serial settings). Ports at or beyond
-// `portCount` do not answer, which ends the host's port scan.
+// `portCount` answer with status 3 (invalid value), which ends the host's port scan.
 //
 // Knobs: `forceStatus(command, status)` answers a command with that status; `setWriteAccept`
 // limits how many bytes a port write accepts (0: the hub is full). The base's link faults
