@@ -24,6 +24,9 @@ class HubEvents final : public HubControlDelegate {
   void TrelmoDeviceDisconnected(const std::shared_ptr<TrelmoDevice>& device) override {
     if (auto a = api.lock()) a->TrelmoDeviceDisconnected(device);
   }
+  void firmwareUpdateProgress(int phase, int percent) override {
+    if (auto a = api.lock()) a->firmwareUpdateProgress(phase, percent);
+  }
 };
 
 class HubDriver final : public KXStreamDriver {

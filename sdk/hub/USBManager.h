@@ -55,6 +55,9 @@ class HubControlDelegate {
   virtual void TrelmoDisconnected() {}
   virtual void TrelmoDeviceConnected(const std::shared_ptr<TrelmoDevice>& /*device*/) {}
   virtual void TrelmoDeviceDisconnected(const std::shared_ptr<TrelmoDevice>& /*device*/) {}
+  // A hub firmware update's progress, on the updating thread: phase 0 an attempt begins, 1
+  // before its start command, 2 writing (percent of the file), 3 finished.
+  virtual void firmwareUpdateProgress(int /*phase*/, int /*percent*/) {}
 };
 
 // One port of the hub as `getPortsInfo` lists it.
@@ -153,8 +156,25 @@ class USBManager final : public AccessoryManagerDelegate,
   // Offers an attached port to the drivers (global queue).
   void slaveConnected(const std::shared_ptr<USBStream>& stream);
 
+  // ---- Firmware (HubFirmware.cpp) ----
+  static constexpr int kFirmwareMinSize = 512;
+  static constexpr int kFirmwarePage = 2038;
+  static constexpr int kFirmwareAttempts = 3;
+  static constexpr foundation::Duration kFirmwareAttemptPause = std::chrono::milliseconds(1500);
+  struct FirmwareInfo {
+    std::string deviceModel, deviceName, firmwareRevision;
+    int firmwareRevisionNumber = 0;  // the version's parts folded as value * 256 + part
+  };
+  // The identity in a firmware file's header; -21 for a short file or a bad header.
+  std::optional<FirmwareInfo> getFirmwareFileInformation(const Bytes& file, Error* error = nullptr) const;
+  // Sends the file to the hub (blocking the caller for the whole transfer). The file is
+  // checked first, and with `validate` also that it is made for this hub: a file that fails
+  // is refused before any firmware command goes out.
+  bool updateFirmwareData(const Bytes& file, bool validate, Error* error = nullptr);
+
  private:
   USBManager() = default;
+  void updateNotify(int phase, int percent);
   void scanPorts();
   void dropPorts();
   foundation::Clock& clock() const { return foundation::Clock::current(); }

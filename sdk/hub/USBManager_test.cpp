@@ -25,7 +25,23 @@ struct Control final : HubControlDelegate {
   void TrelmoDeviceDisconnected(const std::shared_ptr<TrelmoDevice>& d) override {
     log->add("gone:" + std::to_string(d->portIndex), true);
   }
+  void firmwareUpdateProgress(int phase, int percent) override {
+    log->add("progress:" + std::to_string(phase) + ":" + std::to_string(percent));
+  }
 };
+
+Bytes firmwareFile(size_t size, const std::string& magic, const std::string& model, const std::string& name,
+                   const std::string& version) {
+  Bytes f(size, 0x11);
+  auto put = [&](size_t at, const std::string& text) {
+    for (size_t i = 0; i < 16 && at + i < size; ++i) f[at + i] = i < text.size() ? uint8_t(text[i]) : 0;
+  };
+  put(0x100, magic);
+  put(0x110, model);
+  put(0x120, name);
+  put(0x130, version);
+  return f;
+}
 
 struct Readers final : HubReaderDelegate {
   std::shared_ptr<devices::CallRecorder> log = std::make_shared<devices::CallRecorder>();
@@ -245,6 +261,110 @@ TEST(USBManager, TypedBarcodeWithoutEnterEndsAfterQuiet) {
   EXPECT_TRUE(devices::AccessoryTestBench::advanceUntil(
       *clock, [&] { return f.readers->log->count("barcode:00373737") == 1; }, std::chrono::milliseconds(20)))
       << ::testing::PrintToString(f.readers->log->lines());
+}
+
+TEST(USBManagerFirmware, FileInformation) {
+  auto hub = USBManager::create();
+  struct Case {
+    const char* what;
+    Bytes file;
+    int code;
+    std::string text;
+  } bad[] = {
+      {"short", firmwareFile(511, "SABREL", "HUB-AM", "Trelmo Hub", "1.23"), -21, "Data is nil or invalid"},
+      {"magic", firmwareFile(512, "SABRELX", "HUB-AM", "Trelmo Hub", "1.23"), -21, "Data is invalid"},
+      {"no name", firmwareFile(512, "SABREL", "HUB-AM", "", "1.23"), -21, "Data is invalid"},
+      {"no model", firmwareFile(512, "SABREL", "", "Trelmo Hub", "1.23"), -21, "Data is invalid"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.what);
+    Error e;
+    EXPECT_FALSE(hub->getFirmwareFileInformation(c.file, &e));
+    EXPECT_EQ(e.code, c.code);
+    EXPECT_EQ(e.text, c.text);
+  }
+  auto info = hub->getFirmwareFileInformation(firmwareFile(512, "SABREL", "HUB-AM", "Trelmo Hub", "1.23"));
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->deviceModel, "HUB-AM");
+  EXPECT_EQ(info->deviceName, "Trelmo Hub");
+  EXPECT_EQ(info->firmwareRevision, "1.23");
+  EXPECT_EQ(info->firmwareRevisionNumber, 0x117);
+  EXPECT_EQ(hub->getFirmwareFileInformation(firmwareFile(512, "SABREL", "M", "N", "2.1.5"))->firmwareRevisionNumber,
+            0x20105);
+}
+
+// Runs an update on its own thread while the test advances the clock through its pauses.
+bool runUpdate(HubFixture& f, foundation::ManualClock& clock, const Bytes& file, bool validate, Error* e) {
+  std::atomic<bool> done{false};
+  bool ok = false;
+  std::thread t([&] {
+    ok = f.hub->updateFirmwareData(file, validate, e);
+    done = true;
+  });
+  devices::AccessoryTestBench::advanceUntil(clock, [&] { return done.load(); }, std::chrono::milliseconds(500));
+  t.join();
+  return ok;
+}
+
+TEST(USBManagerFirmware, PagesGoOutWithProgressAndBlankPagesAreSkipped) {
+  HubFixture f(1);
+  foundation::ScopedManualClock clock;
+  Bytes file = firmwareFile(5000, "SABREL", "HUB-AM", "Trelmo Hub", "1.23");
+  std::fill(file.begin() + 2038, file.begin() + 4076, 0xFF);
+  Error e;
+  ASSERT_TRUE(runUpdate(f, *clock, file, true, &e)) << e.text;
+  EXPECT_EQ(f.sim->firmwareCommands(), (std::vector<int>{0xF0, 0xF1, 0xF2, 0xF2, 0xF3}));
+  const auto pages = f.sim->firmwarePages();
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages.at(0), Bytes(file.begin(), file.begin() + 2038));
+  EXPECT_EQ(pages.at(4076), Bytes(file.begin() + 4076, file.end()));
+  std::vector<std::string> progress;
+  for (const auto& l : f.control->log->lines())
+    if (l.rfind("progress:", 0) == 0) progress.push_back(l);
+  EXPECT_EQ(progress, (std::vector<std::string>{"progress:0:0", "progress:1:0", "progress:2:0", "progress:2:40",
+                                                "progress:2:81", "progress:3:100"}));
+  EXPECT_FALSE(f.hub->firmwareUpdate());
+}
+
+TEST(USBManagerFirmware, FileForAnotherDeviceIsRefusedBeforeAnythingIsSent) {
+  HubFixture f(1);
+  struct Case {
+    Bytes file;
+    bool validate;
+    int code;
+    std::string text;
+  } cases[] = {
+      {firmwareFile(600, "SABREL", "PRN-1", "Trelmo Hub", "1.0"), true, -9,
+       "Invalid device model in the firmware file, expected HUB-PM, got PRN-1"},
+      {firmwareFile(600, "SABREL", "HUB-AM", "Other", "1.0"), true, -9,
+       "Invalid device name in the firmware file, expected Trelmo Hub, got Other"},
+      {firmwareFile(100, "SABREL", "HUB-AM", "Trelmo Hub", "1.0"), false, -21, "Data is nil or invalid"},
+      {firmwareFile(600, "XABREL", "HUB-AM", "Trelmo Hub", "1.0"), false, -21, "Data is invalid"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Error e;
+    EXPECT_FALSE(f.hub->updateFirmwareData(c.file, c.validate, &e));
+    EXPECT_EQ(e.code, c.code);
+    EXPECT_EQ(e.text, c.text);
+  }
+  EXPECT_TRUE(f.sim->firmwareCommands().empty());
+}
+
+TEST(USBManagerFirmware, ThreeFailedAttemptsFailTheUpdateAndStillClose) {
+  HubFixture f(1);
+  foundation::ScopedManualClock clock;
+  f.sim->forceStatus(0xF2, 13);
+  Error e;
+  EXPECT_FALSE(runUpdate(f, *clock, firmwareFile(600, "SABREL", "HUB-AM", "Trelmo Hub", "1.0"), true, &e));
+  EXPECT_EQ(e.code, -20);
+  EXPECT_EQ(e.text, "Firmware update failed");
+  EXPECT_EQ(f.sim->firmwareCommands(),
+            (std::vector<int>{0xF0, 0xF1, 0xF2, 0xF1, 0xF2, 0xF1, 0xF2, 0xF3}));
+
+  // One failed page costs one attempt; the second attempt succeeds.
+  f.sim->forceStatus(0xF2, 13, 1);
+  EXPECT_TRUE(runUpdate(f, *clock, firmwareFile(600, "SABREL", "HUB-AM", "Trelmo Hub", "1.0"), true, &e));
 }
 
 }  // namespace

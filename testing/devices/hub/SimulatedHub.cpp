@@ -62,9 +62,22 @@ std::vector<std::pair<int, int>> SimulatedHub::commands() const {
   return commands_;
 }
 
-void SimulatedHub::forceStatus(int command, int status) {
+void SimulatedHub::forceStatus(int command, int status, int times) {
   std::lock_guard lock(mutex_);
-  forced_[command] = status;
+  if (times == 0)
+    forced_.erase(command);
+  else
+    forced_[command] = {status, times};
+}
+
+std::map<uint32_t, Bytes> SimulatedHub::firmwarePages() const {
+  std::lock_guard lock(mutex_);
+  return firmware_;
+}
+
+std::vector<int> SimulatedHub::firmwareCommands() const {
+  std::lock_guard lock(mutex_);
+  return firmwareCommands_;
 }
 
 void SimulatedHub::setWriteAccept(std::optional<int> bytes) {
@@ -155,13 +168,15 @@ void SimulatedHub::reply(int command, int status, int port, const Bytes& data) {
 void SimulatedHub::handle(int command, int port, const Bytes& data) {
   std::unique_lock lock(mutex_);
   commands_.emplace_back(command, port);
+  if (command >= 0xF0) firmwareCommands_.push_back(command);
   if (port >= portCount_) {  // no such port: the hub refuses the value
     lock.unlock();
     reply(command, 3, port);
     return;
   }
   if (auto it = forced_.find(command); it != forced_.end()) {
-    const int status = it->second;
+    const int status = it->second.first;
+    if (it->second.second > 0 && --it->second.second == 0) forced_.erase(it);
     lock.unlock();
     reply(command, status, port);
     return;
@@ -195,6 +210,17 @@ void SimulatedHub::handle(int command, int port, const Bytes& data) {
       break;
     case 0x13: p.charging = !data.empty() && data[0] == 1; break;
     case 0x20: p.serialSettings = data; break;
+    case 0xF0:
+    case 0xF3: break;
+    case 0xF1: firmware_.clear(); break;
+    case 0xF2:
+      if (data.size() < 4) {
+        lock.unlock();
+        reply(command, 2, port);
+        return;
+      }
+      firmware_[uint32_t(data[0] << 24 | data[1] << 16 | data[2] << 8 | data[3])] = Bytes(data.begin() + 4, data.end());
+      break;
     default:
       lock.unlock();
       reply(command, 4, port);

@@ -52,7 +52,12 @@ class SimulatedHub : public SimulatedAccessory {
   // Commands the host sent, in order (command byte, port).
   std::vector<std::pair<int, int>> commands() const;
 
-  void forceStatus(int command, int status);
+  // Answers `command` with `status`, the next `times` times (-1: always; 0 stops it).
+  void forceStatus(int command, int status, int times = -1);
+  // The firmware image the host wrote with 0xF2 (offset -> bytes), and the firmware
+  // commands in order.
+  std::map<uint32_t, Bytes> firmwarePages() const;
+  std::vector<int> firmwareCommands() const;
   void setWriteAccept(std::optional<int> bytes);
 
   // A device arrives on / leaves a port (attach and remove events).
@@ -84,7 +89,9 @@ class SimulatedHub : public SimulatedAccessory {
   const int portCount_;
   std::array<Port, kPorts> ports_;
   Bytes rx_;
-  std::map<int, int> forced_;
+  std::map<int, std::pair<int, int>> forced_;  // command -> status, times left
+  std::map<uint32_t, Bytes> firmware_;
+  std::vector<int> firmwareCommands_;
   std::optional<int> writeAccept_;
   int appleCharge_ = 0;
   std::string serial_;
