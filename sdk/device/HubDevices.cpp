@@ -1,6 +1,7 @@
 #include "sdk/device/HubDevices.h"
 
 #include "sdk/device/KXDevices.h"
+#include "sdk/hub/CarvikStream.h"
 #include "sdk/hub/HubPort.h"
 #include "sdk/hub/HubReaders.h"
 #include "sdk/hub/USBManager.h"
@@ -83,7 +84,52 @@ class ReaderDriver final : public KXStreamDriver {
   std::shared_ptr<ReaderEvents> events_;
 };
 
+class AdapterEvents final : public CarvikControlDelegate {
+ public:
+  std::weak_ptr<KXDevices> api;
+  void carvikConnected() override {
+    if (auto a = api.lock()) a->carvikConnected();
+  }
+  void carvikDisconnected() override {
+    if (auto a = api.lock()) a->carvikDisconnected();
+  }
+  void firmwareUpdateProgress(int phase, int percent) override {
+    if (auto a = api.lock()) a->firmwareUpdateProgress(phase, percent);
+  }
+};
+
+class AdapterDriver final : public KXSerialAdapterDriver {
+ public:
+  explicit AdapterDriver(std::shared_ptr<CarvikStream> s) : stream_(std::move(s)), events_(std::make_shared<AdapterEvents>()) {
+    stream_->setControlDelegate(events_);
+  }
+  void attach(std::weak_ptr<KXDevices> api) override { events_->api = std::move(api); }
+  std::shared_ptr<AccessoryManagerDelegate> accessoryDriver() override { return stream_; }
+  std::string deviceName() override { return stream_->deviceName(); }
+  std::string deviceModel() override { return stream_->deviceModel(); }
+  std::string firmwareRevision() override { return stream_->firmwareRevision(); }
+  std::string hardwareRevision() override { return stream_->hardwareRevision(); }
+  std::string serialNumber() override { return stream_->serialNumber(); }
+  int getSupportedFeature(int feature, Error* error) override { return stream_->getSupportedFeature(feature, error); }
+  bool connected() override { return stream_->connected(); }
+  void disconnect() override { stream_->disconnect(); }
+  bool isPresent() override { return stream_->connected(); }
+  bool serialSupported() override { return stream_->serialSupported(); }
+  bool serialSetSettings(int baud, int parity, int dataBits, int stopBits, int flowControl, Error* error) override {
+    return stream_->serialSetSettings(baud, parity, dataBits, stopBits, flowControl, error);
+  }
+  bool serialConnect(Error* error) override { return stream_->serialConnect(error); }
+
+ private:
+  std::shared_ptr<CarvikStream> stream_;
+  std::shared_ptr<AdapterEvents> events_;
+};
+
 }  // namespace
+
+std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapterDriver(std::shared_ptr<CarvikStream> stream) {
+  return std::make_shared<AdapterDriver>(std::move(stream));
+}
 
 std::shared_ptr<KXStreamDriver> makeHubDriver(std::shared_ptr<USBManager> manager) {
   return std::make_shared<HubDriver>(std::move(manager));

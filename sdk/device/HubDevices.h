@@ -1,5 +1,6 @@
 #pragma once
-// The hub (`USBManager`) and the HID readers on its ports as the device API sees them.
+// The hub (`USBManager`), the HID readers on its ports and the serial adapter
+// (`CarvikStream`) as the device API sees them.
 //
 // `makeHubDriver` wraps a hub manager: the device API becomes its control delegate and
 // hears of the hub's connection and of port devices no driver took. `makeHubReaderDriver`
@@ -16,9 +17,12 @@ namespace kestra {
 
 class USBManager;
 class HubReader;
+class CarvikStream;
 
 std::shared_ptr<KXStreamDriver> makeHubDriver(std::shared_ptr<USBManager> manager);
 std::shared_ptr<KXStreamDriver> makeHubReaderDriver(std::shared_ptr<HubReader> reader,
                                                     const std::shared_ptr<USBManager>& manager);
+// The serial adapter; the device API becomes its control delegate.
+std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapterDriver(std::shared_ptr<CarvikStream> stream);
 
 }  // namespace kestra

@@ -1,6 +1,7 @@
 #include "sdk/device/PellanSleeve.h"
 
 #include "sdk/device/HubDevices.h"
+#include "sdk/hub/CarvikStream.h"
 #include "sdk/hub/HubReaders.h"
 #include "sdk/hub/USBManager.h"
 
@@ -152,6 +153,9 @@ class PellanDriverFactory final : public KXDriverFactory {
   std::shared_ptr<KXPrinterDriver> makePrinter(int index) override {
     if (!manager_) return KXDriverFactory::makePrinter(index);
     return std::make_shared<PrinterDevice>(Printer::create(index, *manager_));
+  }
+  std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter() override {
+    return manager_ ? makeSerialAdapterDriver(CarvikStream::create()) : KXDriverFactory::makeSerialAdapter();
   }
   std::shared_ptr<KXStreamDriver> makeHub() override {
     return manager_ ? makeHubDriver(hub()) : KXDriverFactory::makeHub();

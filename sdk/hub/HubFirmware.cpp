@@ -4,6 +4,7 @@
 
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/hub/HubFrame.h"
+#include "sdk/hub/PagedFirmware.h"
 #include "sdk/hub/USBManager.h"
 
 namespace kestra {
@@ -24,14 +25,6 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
   return s;
 }
 
-void pause(foundation::Duration d) {
-  auto& clock = foundation::Clock::current();
-  std::mutex m;
-  std::condition_variable cv;
-  std::unique_lock lock(m);
-  const auto until = clock.now() + d;
-  clock.waitFor(lock, cv, d, [&] { return clock.now() >= until; });
-}
 }  // namespace
 
 std::optional<USBManager::FirmwareInfo> USBManager::getFirmwareFileInformation(const Bytes& file,
@@ -91,32 +84,18 @@ bool USBManager::updateFirmwareData(const Bytes& file, bool validate, Error* err
   }
   if (!sendCommand(hub::kCmdFwStart, 0, {}, error)) return false;
   firmwareUpdate_ = true;
-  bool done = false;
-  try {
-    for (int attempt = 0; attempt < kFirmwareAttempts && !done; ++attempt) {
-      updateNotify(0, 0);
-      pause(kFirmwareAttemptPause);
-      updateNotify(1, 0);
-      if (!sendCommand(hub::kCmdFwErase, 0)) continue;
-      bool failed = false;
-      for (size_t offset = 0; offset < file.size();) {
-        updateNotify(2, int(offset * 100 / file.size()));
-        const size_t len = std::min(file.size() - offset, size_t(kFirmwarePage));
-        const auto page = file.begin() + long(offset);
-        if (!std::all_of(page, page + long(len), [](uint8_t b) { return b == 0xFF; })) {
-          Bytes data{uint8_t(offset >> 24), uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset)};
-          data.insert(data.end(), page, page + long(len));
-          if (!sendCommand(hub::kCmdFwWrite, 0, data)) {
-            failed = true;
-            break;
-          }
-        }
-        offset += len;
-      }
-      done = !failed;
-    }
-  } catch (...) {
-  }
+  PagedFirmwareSteps steps;
+  steps.pageSize = kFirmwarePage;
+  steps.attempts = kFirmwareAttempts;
+  steps.attemptPause = kFirmwareAttemptPause;
+  steps.start = [&] { return sendCommand(hub::kCmdFwErase, 0).has_value(); };
+  steps.writePage = [&](size_t offset, const uint8_t* page, size_t len) {
+    Bytes data{uint8_t(offset >> 24), uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset)};
+    data.insert(data.end(), page, page + len);
+    return sendCommand(hub::kCmdFwWrite, 0, data).has_value();
+  };
+  steps.progress = [&](int phase, int percent) { updateNotify(phase, percent); };
+  const bool done = sendFirmwarePages(file, steps);
   firmwareUpdate_ = false;
   updateNotify(3, 100);
   sendCommand(hub::kCmdFwFinish, 0);

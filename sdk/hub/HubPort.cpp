@@ -3,22 +3,11 @@
 #include "sdk/hub/HubPort.h"
 
 #include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/hub/PagedFirmware.h"
 #include "sdk/hub/HubFrame.h"
 #include "sdk/hub/USBManager.h"
 
 namespace kestra {
-
-namespace {
-// Waits `d` of the clock without any condition to end it early.
-void pause(foundation::Duration d) {
-  auto& clock = foundation::Clock::current();
-  std::mutex m;
-  std::condition_variable cv;
-  std::unique_lock lock(m);
-  const auto until = clock.now() + d;
-  clock.waitFor(lock, cv, d, [&] { return clock.now() >= until; });
-}
-}  // namespace
 
 USBStream::USBStream(int slaveID, int portType, int connectionState, std::weak_ptr<USBManager> manager)
     : slaveID_(slaveID), portType_(portType), connectionState_(connectionState), manager_(std::move(manager)) {}
@@ -43,7 +32,7 @@ int USBStream::write(int /*channel*/, const uint8_t* data, size_t length, founda
     size_t accepted = chunk;
     if (reply->size() >= 2) {
       accepted = std::min(chunk, size_t(((*reply)[0] << 8) | (*reply)[1]));
-      if (accepted == 0) pause(kFullPause);
+      if (accepted == 0) pauseOnClock(kFullPause);
     }
     sent += accepted;
   }
