@@ -78,6 +78,7 @@ bool CarvikStream::updateFirmwareData(const Bytes& file, Error* error) {
   };
   PagedFirmwareSteps steps;
   steps.pageSize = kFirmwarePage;
+  steps.attemptPause = kFirmwareAttemptPause;
   // A command counts as accepted when the adapter answered it without an error.
   steps.start = [&] { return sendCommand(0, kCmdFwErase, {}).has_value(); };
   steps.writePage = [&](size_t offset, const uint8_t* page, size_t len) {

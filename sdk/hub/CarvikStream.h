@@ -137,6 +137,7 @@ class CarvikStream final : public AccessoryManagerDelegate, public std::enable_s
   // Firmware (CarvikFirmware.cpp).
   static constexpr int kFirmwareMinSize = 512;
   static constexpr int kFirmwarePage = 128;
+  static constexpr foundation::Duration kFirmwareAttemptPause = std::chrono::milliseconds(1500);
   struct FirmwareInfo {
     std::string deviceModel, deviceName, firmwareRevision;  // revision "major.minor.0"
     int firmwareRevisionNumber = 0;                          // major * 100 + minor

@@ -30,6 +30,9 @@ struct Control final : CarvikControlDelegate, CarvikStreamDelegate {
   void bluetoothDiscoverComplete(bool ok) override { log->add(std::string("complete:") + (ok ? "yes" : "no"), true); }
   void bluetoothDeviceDisconnected() override { log->add("btDisconnected"); }
   void handleEvent(int event) override { log->add("event:" + std::to_string(event)); }
+  void firmwareUpdateProgress(int phase, int percent) override {
+    log->add("progress:" + std::to_string(phase) + ":" + std::to_string(percent));
+  }
 };
 
 struct AdapterFixture {
@@ -251,10 +254,14 @@ TEST(CarvikStreamFirmware, UpdateSendsEveryNonBlankPageWithProgress) {
     ok = f.adapter->updateFirmwareData(file, &e);
     done = true;
   });
-  AdapterFixture::pump([&] {
-    clock->advance(std::chrono::milliseconds(100));
-    return done.load();
-  });
+  // Only the pause before each attempt needs the clock: it is moved on once per attempt.
+  for (size_t attempts = 0; !done;) {
+    AdapterFixture::pump([&] { return done || f.control->log->count("progress:0:0") > attempts; });
+    if (f.control->log->count("progress:0:0") > attempts) {
+      ++attempts;
+      clock->advance(CarvikStream::kFirmwareAttemptPause);
+    }
+  }
   t.join();
   ASSERT_TRUE(ok) << e.text;
   EXPECT_EQ(f.sim.firmwareCommands(), (std::vector<int>{240, 241, 242, 242, 242, 242, 243}));
