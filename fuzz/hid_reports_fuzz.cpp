@@ -1,11 +1,13 @@
 // Feeds arbitrary bytes to the HID report decoders and to the hub readers' report parsers
-// (serial barcode lines, magnetic-stripe reports), as one report and cut into reports. No
+// (serial barcode lines, magnetic-stripe reports), as one report and cut into reports, and
+// the hidraw identity reader (a sysfs uevent text). No
 // parser may read outside its input or grow its text past its bound.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "sdk/hub/HidDecode.h"
+#include "sdk/hub/HidrawReader.h"
 #include "sdk/hub/HubReaders.h"
 
 namespace {
@@ -38,5 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     msr->accessoryData(1, report.data(), int(report.size()));
     pos += piece;
   }
+  kestra::HidrawDevice device;
+  (void)kestra::parseHidUevent(std::string(copy.begin(), copy.end()), device);
   return 0;
 }
