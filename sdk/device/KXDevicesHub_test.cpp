@@ -4,6 +4,8 @@
 
 #include "sdk/device/KXDevicesTestSupport.h"
 #include "sdk/device/PellanSleeve.h"
+#include "sdk/hub/CarvikStream.h"
+#include "sdk/hub/USBManager.h"
 #include "sdk/transport/GlobalQueue.h"
 #include "testing/devices/hub/SimulatedHub.h"
 #include "testing/devices/sleeve/SleeveTestBench.h"
@@ -56,6 +58,16 @@ TEST(KXDevicesHub, ReadersOnHubPortsReachTheDelegates) {
   hub.detach();
   EXPECT_TRUE(bench.runUntil([&] { return !listed(*api, DEVICE_TYPE_HUB); }));
   bench.runUntil([] { return GlobalQueue::running() == 0; });
+}
+
+TEST(KXDevicesHub, AdapterAndHubAreAskedLastInThatOrder) {
+  devices::SleeveTestBench bench;
+  auto api = KXDevices::create(makePellanDriverFactory(bench.pellan, bench.manager.get()));
+  const auto drivers = bench.manager->delegates();
+  ASSERT_GE(drivers.size(), 2u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<CarvikStream>(drivers[drivers.size() - 2]));
+  EXPECT_TRUE(std::dynamic_pointer_cast<USBManager>(drivers.back()));
+  EXPECT_EQ(drivers.front(), bench.pellan);
 }
 
 }  // namespace

@@ -41,11 +41,9 @@ std::optional<HubPortConfig> parsePortConfig(const std::string& text) {
 }
 
 USBManager& USBManager::sharedManager() {
-  static std::shared_ptr<USBManager> shared = [] {
-    auto m = create();
-    EAManager::sharedManager().setDelegate(m);
-    return m;
-  }();
+  // Registered with the accessory manager by the device API's driver factory, in its place
+  // in the fixed order, not here.
+  static std::shared_ptr<USBManager> shared = create();
   return *shared;
 }
 
