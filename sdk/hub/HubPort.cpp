@@ -2,6 +2,8 @@
 
 #include "sdk/hub/HubPort.h"
 
+#include <algorithm>
+
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/hub/PagedFirmware.h"
 #include "sdk/hub/HubFrame.h"
@@ -40,6 +42,82 @@ int USBStream::write(int /*channel*/, const uint8_t* data, size_t length, founda
   return sent < length ? -1 : int(sent);
 }
 
+// ---- Port byte stream ------------------------------------------------------------------------
+
+void TrelmoStream::setDelegate(std::weak_ptr<TrelmoStreamDelegate> d) {
+  std::lock_guard lock(mutex_);
+  delegate_ = std::move(d);
+}
+
+void TrelmoStream::send(int event) {
+  std::shared_ptr<TrelmoStreamDelegate> d;
+  {
+    std::lock_guard lock(mutex_);
+    d = delegate_.lock();
+  }
+  if (d) d->handleEvent(event);
+}
+
+void TrelmoStream::open() {
+  status_ = 2;
+  clear();
+  if (notificationsEnabled_) send(kTrelmoOpenCompleted);
+}
+
+void TrelmoStream::close() {
+  const int was = status_.exchange(6);
+  if (was == 2) send(kTrelmoEndEncountered);
+}
+
+int TrelmoStream::read(uint8_t* buffer, int maxLength) {
+  std::lock_guard lock(mutex_);
+  const int n = std::min(maxLength, int(streamData_.size()));
+  if (n <= 0) return 0;
+  std::copy(streamData_.begin(), streamData_.begin() + n, buffer);
+  streamData_.erase(streamData_.begin(), streamData_.begin() + n);
+  return n;
+}
+
+bool TrelmoStream::hasBytesAvailable() const {
+  std::lock_guard lock(mutex_);
+  return !streamData_.empty();
+}
+
+int TrelmoStream::write(const uint8_t* data, int length) {
+  auto port = port_.lock();
+  return port ? port->write(0, data, size_t(std::max(length, 0)), USBStream::kWriteTimeout, nullptr) : -1;
+}
+
+void TrelmoStream::clear() {
+  std::lock_guard lock(mutex_);
+  streamData_.clear();
+}
+
+void TrelmoStream::setDataNotification(foundation::Duration maxTime, int maxLength, const Bytes& sequence) {
+  std::lock_guard lock(mutex_);
+  maxTime_ = maxTime;
+  maxLength_ = maxLength;
+  sequence_ = sequence;
+}
+
+void TrelmoStream::streamAppendData(const uint8_t* data, int length) {
+  std::lock_guard lock(mutex_);
+  streamData_.insert(streamData_.end(), data, data + length);
+}
+
+void TrelmoStream::streamNotify() {
+  if (!notificationsEnabled_) return;
+  bool announce;
+  {
+    std::lock_guard lock(mutex_);
+    if (maxLength_ > 0)
+      announce = int(streamData_.size()) >= maxLength_;
+    else
+      announce = maxTime_ == foundation::Duration::zero() && sequence_.empty();
+  }
+  if (announce) send(kTrelmoHasBytesAvailable);
+}
+
 // ---- Port device --------------------------------------------------------------------------
 
 std::shared_ptr<TrelmoDevice> TrelmoDevice::create(std::shared_ptr<USBStream> stream, bool rs232) {
@@ -49,7 +127,11 @@ std::shared_ptr<TrelmoDevice> TrelmoDevice::create(std::shared_ptr<USBStream> st
   return d;
 }
 
-TrelmoDevice::TrelmoDevice(std::shared_ptr<USBStream> stream, bool rs232) : stream_(std::move(stream)), rs232_(rs232) {}
+TrelmoDevice::TrelmoDevice(std::shared_ptr<USBStream> stream, bool rs232)
+    : stream_(std::move(stream)), rs232_(rs232), istream_(stream_) {
+  istream_.setNotificationsEnabled(true);
+  istream_.open();
+}
 
 std::optional<Bytes> TrelmoDevice::sendCommand(int command, const Bytes& data, Error* error) {
   auto m = stream_->manager();
@@ -107,6 +189,8 @@ int TrelmoDevice::accessoryData(int channel, const uint8_t* buffer, int length) 
     if (d) {
       d->TrelmoDataReceivedForDevice(*this, bytes);
     } else {
+      istream_.streamAppendData(bytes.data(), int(bytes.size()));
+      istream_.streamNotify();
       std::lock_guard lock(mutex_);
       rxBuf_.insert(rxBuf_.end(), bytes.begin(), bytes.end());
       rxCv_.notify_all();

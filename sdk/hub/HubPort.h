@@ -14,6 +14,7 @@
 // Lifetime: the hub manager owns both from a hub connection until the next one replaces
 // them; the stream holds its manager weakly.
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,52 @@ class USBStream final : public EAStream {
 
 class TrelmoDevice;
 
+// A port device's data as a platform-style byte stream (used as both its input and its
+// output stream). Received bytes wait in the stream until read; the delegate hears
+// `kTrelmoHasBytesAvailable` when data arrives: at once with no condition set, or once the
+// unread bytes reach the length set with `setDataNotification`. A time or byte-sequence
+// condition alone never announces (the stream has no thread to watch the time). Writes go
+// straight to the port.
+// Threads: data is appended on the run-loop thread; everything else on any thread.
+enum TrelmoStreamEvent { kTrelmoOpenCompleted = 1, kTrelmoHasBytesAvailable = 2, kTrelmoEndEncountered = 16 };
+
+class TrelmoStreamDelegate {
+ public:
+  virtual ~TrelmoStreamDelegate() = default;
+  virtual void handleEvent(int event) = 0;
+};
+
+class TrelmoStream {
+ public:
+  explicit TrelmoStream(std::weak_ptr<USBStream> port) : port_(std::move(port)) {}
+  void setDelegate(std::weak_ptr<TrelmoStreamDelegate> d);
+  int streamStatus() const { return status_.load(); }  // 0 not open, 2 open, 6 closed
+  void open();
+  void close();
+  int read(uint8_t* buffer, int maxLength);
+  bool hasBytesAvailable() const;
+  // The bytes the port accepted, 0 or -1 (see `USBStream::write`).
+  int write(const uint8_t* data, int length);
+  void clear();
+  void setDataNotification(foundation::Duration maxTime, int maxLength, const Bytes& sequence);
+  void setNotificationsEnabled(bool on) { notificationsEnabled_ = on; }
+  bool notificationsEnabled() const { return notificationsEnabled_.load(); }
+  void streamAppendData(const uint8_t* data, int length);
+  void streamNotify();
+
+ private:
+  void send(int event);
+  std::weak_ptr<USBStream> port_;
+  mutable std::mutex mutex_;  // guards the fields below
+  std::weak_ptr<TrelmoStreamDelegate> delegate_;
+  Bytes streamData_;
+  foundation::Duration maxTime_{};
+  int maxLength_ = 0;
+  Bytes sequence_;
+  std::atomic<int> status_{0};
+  std::atomic<bool> notificationsEnabled_{false};
+};
+
 // The application's side of a generic port device. Run-loop thread.
 class TrelmoDeviceDelegate {
  public:
@@ -98,6 +145,9 @@ class TrelmoDevice : public AccessoryManagerDelegate {
   void accessoryDisconnected(const std::shared_ptr<EAStream>& stream) override;
 
   const std::shared_ptr<USBStream>& stream() const { return stream_; }
+  // The port's byte stream (input and output alike).
+  TrelmoStream& inputStream() { return istream_; }
+  TrelmoStream& outputStream() { return istream_; }
   void setDelegate(std::weak_ptr<TrelmoDeviceDelegate> d);
   bool isRS232() const { return rs232_; }
 
@@ -119,6 +169,7 @@ class TrelmoDevice : public AccessoryManagerDelegate {
  private:
   const std::shared_ptr<USBStream> stream_;
   const bool rs232_;
+  TrelmoStream istream_;
   mutable std::mutex mutex_;  // guards delegate_, portConfig_, rxBuf_
   std::condition_variable rxCv_;
   std::weak_ptr<TrelmoDeviceDelegate> delegate_;

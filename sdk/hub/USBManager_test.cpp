@@ -229,8 +229,38 @@ TEST(USBManager, PortDataReachesAGenericDeviceReader) {
   auto got = device->readData(0, std::chrono::seconds(20));
   ASSERT_TRUE(got);
   EXPECT_EQ(*got, (Bytes{1, 2, 3}));
+  uint8_t buf[8];
+  EXPECT_EQ(device->inputStream().read(buf, sizeof buf), 3);  // the stream face holds them too
   f.sim->unplug(1);
   EXPECT_TRUE(f.control->log->waitForLine("gone:1"));
+}
+
+TEST(TrelmoStream, AnnouncesDataByItsLengthConditionAndEndsOnce) {
+  struct Events final : TrelmoStreamDelegate {
+    std::vector<int> seen;
+    void handleEvent(int e) override { seen.push_back(e); }
+  };
+  auto events = std::make_shared<Events>();
+  TrelmoStream s{std::weak_ptr<USBStream>()};
+  s.setDelegate(events);
+  s.setNotificationsEnabled(true);
+  s.open();
+  const Bytes nine(9, 0x41);
+  s.setDataNotification({}, 10, {});
+  s.streamAppendData(nine.data(), 9);
+  s.streamNotify();
+  EXPECT_EQ(events->seen, std::vector<int>{kTrelmoOpenCompleted});
+  s.streamAppendData(nine.data(), 1);
+  s.streamNotify();
+  EXPECT_EQ(events->seen, (std::vector<int>{kTrelmoOpenCompleted, kTrelmoHasBytesAvailable}));
+  // A time condition alone never announces.
+  s.setDataNotification(std::chrono::milliseconds(50), 0, {});
+  s.streamNotify();
+  EXPECT_EQ(events->seen.size(), 2u);
+  s.close();
+  s.close();
+  EXPECT_EQ(std::count(events->seen.begin(), events->seen.end(), kTrelmoEndEncountered), 1);
+  EXPECT_EQ(s.write(nine.data(), 9), -1);  // no port behind it
 }
 
 TEST(USBManager, KeyboardBarcodeAndCardOnTheirPorts) {
