@@ -1,5 +1,9 @@
 #include "sdk/device/PellanSleeve.h"
 
+#include "sdk/device/HubDevices.h"
+#include "sdk/hub/CarvikStream.h"
+#include "sdk/hub/HubReaders.h"
+#include "sdk/hub/USBManager.h"
 #include "sdk/rf/RFWrapper.h"
 
 #include "sdk/device/KXDevices.h"
@@ -151,6 +155,21 @@ class PellanDriverFactory final : public KXDriverFactory {
     if (!manager_) return KXDriverFactory::makePrinter(index);
     return std::make_shared<PrinterDevice>(Printer::create(index, *manager_));
   }
+  std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter() override {
+    return manager_ ? makeSerialAdapterDriver(CarvikStream::create()) : KXDriverFactory::makeSerialAdapter();
+  }
+  std::shared_ptr<KXStreamDriver> makeHub() override {
+    return manager_ ? makeHubDriver(hub()) : KXDriverFactory::makeHub();
+  }
+  std::shared_ptr<KXStreamDriver> makeBarcodeHID() override {
+    return manager_ ? makeHubReaderDriver(BarcodeHID::create(), hub()) : KXDriverFactory::makeBarcodeHID();
+  }
+  std::shared_ptr<KXStreamDriver> makeKeyboardHID() override {
+    return manager_ ? makeHubReaderDriver(KeyboardHID::create(), hub()) : KXDriverFactory::makeKeyboardHID();
+  }
+  std::shared_ptr<KXStreamDriver> makeMagtek() override {
+    return manager_ ? makeHubReaderDriver(Magtek::create(), hub()) : KXDriverFactory::makeMagtek();
+  }
   EAManager* accessoryManager() override { return manager_; }
   void tryConnect() override {
     if (manager_) manager_->tryConnect();
@@ -160,6 +179,15 @@ class PellanDriverFactory final : public KXDriverFactory {
   std::shared_ptr<Pellan> pellan_;
   EAManager* manager_;
   std::shared_ptr<PPad> pad_;
+  // The hub of this factory's drivers: the process-wide one over the shared accessory
+  // manager, a hub of its own over any other.
+  std::shared_ptr<USBManager> hub() {
+    if (!hub_)
+      hub_ = manager_ == &EAManager::sharedManager() ? USBManager::sharedManager().shared_from_this()
+                                                     : USBManager::create();
+    return hub_;
+  }
+  std::shared_ptr<USBManager> hub_;
 };
 
 }  // namespace
