@@ -24,7 +24,11 @@ using F = CustomerField;
 // A badge record of `count` TAB-separated fields, field i reading "f<i>".
 std::string badgeFields(size_t count) {
   std::string s;
-  for (size_t i = 0; i < count; ++i) s += (i ? "\t" : "") + std::string("f") + std::to_string(i);
+  for (size_t i = 0; i < count; ++i) {
+    if (i) s += '\t';
+    s += 'f';
+    s += std::to_string(i);
+  }
   return s;
 }
 

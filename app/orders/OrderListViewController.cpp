@@ -396,7 +396,9 @@ void OrderListViewController::didSelectRowAtIndexPath(ui::TableView&, ui::IndexP
   lbl_ots_->setText(field(*line, "Ots"));
   lbl_cancelDate_->setText(field(*line, "EtaForPrint"));
   txt_Qty_->setText(field(*line, "Qty"));
-  lbl_price_->setText("$" + field(*line, "Price"));
+  std::string price = "$";
+  price += field(*line, "Price");
+  lbl_price_->setText(price);
   PriceClass::SetStyledDiscountPrice(*lbl_price_, field(*line, "Price"), field(*line, "OrgPrice"));
 
   SetStockColorStyle();

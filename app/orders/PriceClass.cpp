@@ -29,7 +29,7 @@ std::optional<Decimal> roundDecimal(const std::string& text, size_t decimals) {
     while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) fraction += t[i++];
   }
   if (i != t.size() || (whole.empty() && fraction.empty())) return std::nullopt;
-  if (whole.empty()) whole = "0";
+  if (whole.empty()) whole.push_back('0');
   // Round: digits kept, then the first dropped digit and whether anything follows it.
   std::string digits = whole + fraction.substr(0, std::min(decimals, fraction.size()));
   digits.append(decimals - std::min(decimals, fraction.size()), '0');
@@ -83,7 +83,15 @@ std::string PriceClass::stringToComma(const std::string& number) {
   if (!d) return "NaN";
   std::string fraction = d->fraction;
   while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-  return (d->negative ? "-" : "") + grouped(d->whole) + (fraction.empty() ? "" : "." + fraction);
+  // Built piece by piece: GCC 12 reports false overlaps for literal + temporary at -O3.
+  std::string out;
+  if (d->negative) out += '-';
+  out += grouped(d->whole);
+  if (!fraction.empty()) {
+    out += '.';
+    out += fraction;
+  }
+  return out;
 }
 
 void PriceClass::SetStyledDiscountPrice(ui::Label& label, const std::string& price, const std::string& orgPrice) {

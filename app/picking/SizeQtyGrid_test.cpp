@@ -15,7 +15,14 @@ using nlohmann::json;
 
 json sizes(int n) {
   json a = json::array();
-  for (int i = 0; i < 15; ++i) a.push_back(i < n ? "S" + std::to_string(i + 1) : "");
+  for (int i = 0; i < 15; ++i) {
+    std::string size;
+    if (i < n) {
+      size = "S";
+      size += std::to_string(i + 1);
+    }
+    a.push_back(size);
+  }
   return a;
 }
 

@@ -54,13 +54,16 @@ constexpr std::string_view kRSAEncryption = "1.2.840.113549.1.1.1";
 
 std::string oidText(const uint8_t* p, size_t n) {
   if (n == 0) return {};
-  std::string text = std::to_string(p[0] / 40) + "." + std::to_string(p[0] % 40);
+  std::string text = std::to_string(p[0] / 40);
+  text += '.';
+  text += std::to_string(p[0] % 40);
   uint64_t value = 0;
   for (size_t i = 1; i < n; ++i) {
     value = (value << 7) | (p[i] & 0x7F);
     if (value > 0xFFFFFFFFull) return {};  // no arc of a known identifier is this long
     if (!(p[i] & 0x80)) {
-      text += "." + std::to_string(value);
+      text += '.';
+      text += std::to_string(value);
       value = 0;
     }
   }
