@@ -4,6 +4,7 @@
 // the last screen with the order's documents, a server print and an e-mail through the
 // server. A screenshot is taken of each screen. Demo code (tools/).
 
+#include "app/payments/CcSignatureViewController.h"
 #include <functional>
 #include <string>
 
@@ -47,7 +48,21 @@ inline bool walkOrderCompletion(orvo::OrvoMobileAppDelegate& app, ui::harness::H
   h.pressAlertButton("OK");
   s.settle();
   // A division whose orders are signed after saving opens the signature pad.
-  if (s.top() && s.top()->nibName() == "CcSignatureViewController") {
+  if (auto* pad = dynamic_cast<orvo::CcSignatureViewController*>(s.top())) {
+    // The customer signs for the order: two strokes, then Next.
+    auto stroke = [&](std::vector<ui::Point> points) {
+      pad->touchBegan(points.front());
+      for (size_t i = 1; i < points.size(); ++i) pad->touchMoved(points[i]);
+      pad->touchEnded();
+    };
+    stroke({{60, 150}, {90, 110}, {120, 170}, {150, 105}, {180, 160}});
+    stroke({{200, 150}, {230, 115}, {260, 155}, {290, 125}});
+    s.shot("order-signature");
+    pad->btn_Next();
+    s.settle();
+    waitFor([&] { return dynamic_cast<orvo::LastSelectorViewController*>(s.top()) != nullptr || !s.alertText().empty(); });
+    s.waitIdle();
+  } else if (s.top() && s.top()->nibName() == "CcSignatureViewController") {
     s.shot("order-signature");
     h.tapText("Next");
     s.settle();

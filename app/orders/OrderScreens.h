@@ -3,6 +3,7 @@
 // other parts of the application build (subtotal, stock pop-up, multi-colour grid, style
 // look-up, style search, signature pad, line sheets). Main thread.
 
+#include "app/core/SignaturePad.h"
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
@@ -34,14 +35,6 @@ class StockPopupReceiver {
   virtual void setOrderedQty(const std::string&) = 0;
   virtual void setBundle(const std::string&) = 0;
   virtual void setBundle_lbl(const std::string&) = 0;
-};
-
-// The signature pad opened after a save: told that it signs the sales order. When done it
-// posts "getSignatureForSo" with "isClear" "false" (signed) or "true" (cancelled).
-class SignaturePad {
- public:
-  virtual ~SignaturePad() = default;
-  virtual void setSoSignFlag(bool) = 0;
 };
 
 // The line sheets of an order: told the order's SO number before they are shown.

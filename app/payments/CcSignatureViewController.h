@@ -11,6 +11,7 @@
 // order's signature) before the pad posts and goes; an answer without a result keeps the
 // pad open and posts nothing, so "Next" may be pressed again. Main thread.
 
+#include "app/core/SignaturePad.h"
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,13 +25,13 @@ namespace orvo {
 class OrvoMobileAppDelegate;
 struct RequestAnswer;
 
-class CcSignatureViewController : public ui::ViewController {
+class CcSignatureViewController : public ui::ViewController, public SignaturePad {
  public:
   CcSignatureViewController() : CcSignatureViewController("CcSignatureViewController") {}
   explicit CcSignatureViewController(std::string nibName) : ui::ViewController(std::move(nibName)) {}
 
   bool soSignFlag() const { return soSignFlag_; }
-  void setSoSignFlag(bool on) { soSignFlag_ = on; }
+  void setSoSignFlag(bool on) override { soSignFlag_ = on; }
   ui::DrawingView* imageView() const { return imageView_.get(); }
   ui::Button* cancelButton() const { return btnCancel_.get(); }
   ui::Button* nextButton() const { return btnNext_.get(); }
