@@ -50,19 +50,24 @@ bool boolValue(const std::string& text) {
 
 long long integerValue(const std::string& text) { return std::atoll(text.c_str()); }
 
-// Switches the facade to `type` for a job and back to what it was.
+// Switches the facade to `type` for a job and back to what it was. Automatic routing (-1)
+// is left alone: it already reaches the connected device, and the device API cannot be put
+// back into it once a type was chosen.
 class ActiveTypeScope {
  public:
   ActiveTypeScope(OKTKXDevices& facade, int type) : facade_(facade), previous_(facade.devices().activeDeviceType()) {
-    facade_.setActiveDeviceType(type);
+    if (previous_ != -1 && previous_ != type) switched_ = facade_.setActiveDeviceType(type);
   }
-  ~ActiveTypeScope() { facade_.setActiveDeviceType(previous_); }
+  ~ActiveTypeScope() {
+    if (switched_) facade_.setActiveDeviceType(previous_);
+  }
   ActiveTypeScope(const ActiveTypeScope&) = delete;
   ActiveTypeScope& operator=(const ActiveTypeScope&) = delete;
 
  private:
   OKTKXDevices& facade_;
   const int previous_;
+  bool switched_ = false;
 };
 
 }  // namespace

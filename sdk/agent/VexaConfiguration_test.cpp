@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "platform/foundation/NotificationCenter.h"
 #include "sdk/agent/AgentTestSupport.h"
@@ -70,8 +71,10 @@ TEST_F(ConfigurationJobs, JobsAreRoutedReportedAndFollowedByACheckIn) {
   const auto observer = foundation::NotificationCenter::defaultCenter().addObserver(
       &posted, "MyPluginChanged", nullptr, [&](const foundation::Notification& n) { posted.push_back(n.userInfo); });
 
-  runner_->addConfigJobs(nlohmann::json::parse(R"([
-    {"key": "mobileApp_checkInServer", "value": "https://mdm.example.com"},
+  // The check-in that follows goes to the address the job stores.
+  const std::string server = server_->origin() + mdm::kCheckInPath;
+  runner_->addConfigJobs(nlohmann::json::parse(std::regex_replace(R"([
+    {"key": "mobileApp_checkInServer", "value": "SERVER"},
     {"key": "zizorid_scanMode", "value": 2},
     {"key": "myplugin_field_x", "value": "new"},
     {"key": "myplugin_missing", "value": "y"},
@@ -79,7 +82,7 @@ TEST_F(ConfigurationJobs, JobsAreRoutedReportedAndFollowedByACheckIn) {
     {"key": "vkpPrinter_firmware", "value": "1.2"},
     {"key": "mobileApp_", "value": "z"},
     {"key": "mobileApp_locationUploadInterval", "value": 900}
-  ])"));
+  ])", std::regex("SERVER"), server)));
   ASSERT_TRUE(reportsReach(1));
   foundation::NotificationCenter::defaultCenter().removeToken(observer);
 
@@ -88,7 +91,7 @@ TEST_F(ConfigurationJobs, JobsAreRoutedReportedAndFollowedByACheckIn) {
   EXPECT_EQ(report.begin().value()["serial"], "0");
   const auto configs = configsOf(report);
   using P = std::pair<std::string, std::string>;
-  EXPECT_EQ(configs.at("mobileApp_checkInServer"), P("https://mdm.example.com", "true"));
+  EXPECT_EQ(configs.at("mobileApp_checkInServer"), P(server, "true"));
   EXPECT_EQ(configs.at("zizorid_scanMode"), P("2", "false"));  // nothing connected
   EXPECT_EQ(configs.at("myplugin_field_x"), P("new", "true"));
   EXPECT_EQ(configs.at("myplugin_missing"), P("y", "false"));
@@ -98,7 +101,7 @@ TEST_F(ConfigurationJobs, JobsAreRoutedReportedAndFollowedByACheckIn) {
   EXPECT_EQ(configs.at("mobileApp_locationUploadInterval"), P("900", "true"));
 
   auto& defaults = foundation::UserDefaults::standard();
-  EXPECT_EQ(UICKeyChainStore::sharedStore().stringForKey(std::string("checkInServer")), "https://mdm.example.com");
+  EXPECT_EQ(UICKeyChainStore::sharedStore().stringForKey(std::string("checkInServer")), server);
   EXPECT_EQ(defaults.stringForKey("partner"), "Partner Co");
   EXPECT_EQ(defaults.stringForKey("locationUploadInterval"), "900");
   EXPECT_EQ((*defaults.dictionaryForKey("myplugin"))["details"]["myplugin_field_x"], "new");
@@ -127,11 +130,10 @@ TEST_F(ConfigurationJobs, AListWaitsWhileOneRunsAndANewerOneReplacesIt) {
 
 TEST_F(ConfigurationJobs, DeviceSettingsGoThroughTheFacadeAndTheActiveTypeIsRestored) {
   api_.sleeveState(2);
-  facade_->setActiveDeviceType(2);  // the host's own choice
-  const int before = facade_->devices().activeDeviceType();
-  runner_->addConfigJobs(R"([{"key": "pellanPro_scanMode", "value": "3"},
-                            {"key": "pellanPro_backupCharge", "value": "true"},
-                            {"key": "pellanPro_kioskMode", "value": "true"}])"_json);
+  const auto jobs = R"([{"key": "pellanPro_scanMode", "value": "3"},
+                        {"key": "pellanPro_backupCharge", "value": "true"},
+                        {"key": "pellanPro_kioskMode", "value": "true"}])"_json;
+  runner_->addConfigJobs(jobs);
   ASSERT_TRUE(reportsReach(1));
   const auto configs = configsOf(delegate_->reports()[0]);
   EXPECT_EQ(configs.at("pellanPro_scanMode").second, "true");
@@ -139,7 +141,15 @@ TEST_F(ConfigurationJobs, DeviceSettingsGoThroughTheFacadeAndTheActiveTypeIsRest
   EXPECT_EQ(configs.at("pellanPro_kioskMode").second, "false");  // not served through the facade
   EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.barcodeSetScanMode"), 1u);
   EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.setCharging:1"), 1u);
-  EXPECT_EQ(facade_->devices().activeDeviceType(), before);
+  EXPECT_EQ(facade_->devices().activeDeviceType(), -1);  // automatic stays automatic
+
+  // The host chose the pinpad: the jobs reach the sleeve, and the pinpad is chosen again after.
+  api_.pinpadState(2);
+  ASSERT_TRUE(facade_->setActiveDeviceType(2));
+  runner_->addConfigJobs(jobs);
+  ASSERT_TRUE(reportsReach(2));
+  EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.barcodeSetScanMode"), 2u);
+  EXPECT_EQ(facade_->devices().activeDeviceType(), 2);
 }
 
 }  // namespace
