@@ -50,6 +50,13 @@ class ConfigurationJobs : public AgentTest {
     runner_->setDelegate(delegate_);
   }
   void TearDown() override {
+    // Every batch ends with a check-in; let them all finish before the stores go away.
+    EXPECT_TRUE(advanceUntil(
+        [&] {
+          return server_->count(mdm::kCheckInPath) >= 1 && !agent_->isCheckingIn() &&
+                 VexaNetworkAction::postsInFlight() == 0;
+        },
+        std::chrono::seconds(1)));
     runner_.reset();
     AgentTest::TearDown();
   }
@@ -107,8 +114,7 @@ TEST_F(ConfigurationJobs, JobsAreRoutedReportedAndFollowedByACheckIn) {
   EXPECT_EQ((*defaults.dictionaryForKey("myplugin"))["details"]["myplugin_field_x"], "new");
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0], nlohmann::json({{"extension", "MyPluginChanged"}, {"field", "x"}, {"value", "new"}}));
-
-  ASSERT_TRUE(advanceUntil([&] { return server_->count(mdm::kCheckInPath) >= 1; }, std::chrono::seconds(1)));
+  // The check-in that follows is awaited by the fixture.
 }
 
 TEST_F(ConfigurationJobs, AListWaitsWhileOneRunsAndANewerOneReplacesIt) {
