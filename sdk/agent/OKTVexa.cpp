@@ -9,9 +9,12 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "sdk/agent/UICKeyChainStore.h"
+#include "sdk/agent/VexaConfiguration.h"
+#include "sdk/agent/VexaDevicePlugin.h"
 #include "sdk/agent/VexaHelper.h"
 #include "sdk/agent/VexaIdentifier.h"
 #include "sdk/agent/VexaLog.h"
+#include "sdk/agent/VexaPhonePlugins.h"
 #include "sdk/device/OKTKXDevices.h"
 
 namespace kestra {
@@ -59,6 +62,13 @@ std::shared_ptr<OKTVexa> OKTVexa::registerOKTVexa() {
   static std::shared_ptr<OKTVexa> agent = [] {
     std::shared_ptr<OKTVexa> a(new OKTVexa(VexaDevices::facade(), nullptr));
     a->setup();
+    VexaDevicePlugins plugins;
+    plugins.pellanDevice = std::make_shared<VexaPellanProDevice>();
+    plugins.toravelDevice = std::make_shared<VexaToravelDevice>();
+    a->setDevicePlugins(plugins);
+    a->setPhonePlugins({std::make_shared<VexaMobileDevice>(), std::make_shared<VexaMobileSystem>(),
+                        std::make_shared<VexaMobileApp>(), std::make_shared<VexaMobileNetwork>()});
+    a->setConfigJobsHandler([](const json& jobs) { VexaConfiguration::sharedConfiguration().addConfigJobs(jobs); });
     return a;
   }();
   return agent;

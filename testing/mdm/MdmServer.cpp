@@ -183,6 +183,21 @@ void MdmServer::install() {
       res.set_content(a.body, a.contentType.c_str());
     });
   }
+  // The public-address lookup the phone asks with a GET; answered from the same scripts.
+  http_->Get(kPublicAddressPath, [this](const httplib::Request& req, httplib::Response& res) {
+    Request rec;
+    rec.method = req.method;
+    rec.path = req.path;
+    for (const auto& [k, v] : req.headers) rec.headers.emplace_back(k, v);
+    {
+      std::lock_guard lock(mutex_);
+      requests_.push_back(rec);
+    }
+    cv_.notify_all();
+    const Answer a = next(kPublicAddressPath);
+    res.status = a.status;
+    res.set_content(a.body, a.contentType.c_str());
+  });
 }
 
 Answer MdmServer::next(const std::string& path) {

@@ -40,6 +40,7 @@ inline constexpr const char* kConfigurationPath = "/api/v1/device/configuration"
 inline constexpr const char* kMetricPath = "/api/v1/device/metric/upload";
 inline constexpr const char* kLogPath = "/api/v1/device/log/upload";
 inline constexpr const char* kFirmwarePath = "/api/v1/device/firmware";
+inline constexpr const char* kPublicAddressPath = "/";
 
 struct Answer {
   int status = 200;

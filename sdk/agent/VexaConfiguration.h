@@ -1,0 +1,78 @@
+#pragma once
+// VexaConfiguration: the runner of the configuration jobs that the management server sends
+// after a configuration check-in. A job {"key": "<plug-in>_<command>", "value": ...} goes to
+// the handler of its plug-in word (the accessories, the printer, the pinpad, the phone app,
+// the managed configuration, or the host's extension plug-ins); handlers run one at a time on
+// the runner's queue. Every job ends with exactly one result; when the list is done the
+// report {batch: {"total", "serial": "0", "configs": [{"key", "value", "success": "true" or
+// "false"}]}} goes to the delegate and the agent checks in at once. A list that arrives while
+// one runs waits; a newer one replaces a waiting one.
+//
+// Device settings go through the facade, which is switched to the device's type for the job
+// and then back to the type it had before (so the host's own choice of device survives).
+//
+// Threads: public calls from any thread; the job list and the report are kept under one lock.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/OperationQueue.h"
+
+namespace kestra {
+
+class OKTKXDevices;
+class OKTVexa;
+
+class VexaConfigDelegate {
+ public:
+  virtual ~VexaConfigDelegate() = default;
+  virtual void didFinishAllConfigJobsWithReport(const nlohmann::json& report) = 0;
+};
+
+class VexaConfiguration {
+ public:
+  // The runner of the process, over the process's agent and facade.
+  static VexaConfiguration& sharedConfiguration();
+  // A runner of its own (tests, embedding); `facade` answers the facade to use.
+  VexaConfiguration(std::weak_ptr<OKTVexa> agent, std::function<OKTKXDevices*()> facade);
+  ~VexaConfiguration();
+
+  void setDelegate(std::weak_ptr<VexaConfigDelegate> delegate);
+  void addConfigJobs(const nlohmann::json& jobs);
+  void pauseConfig() { queue_.setSuspended(true); }
+  void resumeConfig() { queue_.setSuspended(false); }
+  // How many jobs of the running batch have no result yet.
+  size_t pendingJobs() const;
+
+  void didFinishJob(const std::string& jobID, const std::string& command, const std::string& value, bool result,
+                    size_t total, const std::string& serial);
+
+ private:
+  struct Job {
+    std::string key, value;
+  };
+  void prepareJobQueue();
+  void processNewConfigurations(std::vector<Job> jobs);
+  void sendJobReport();
+  void handleDevice(const std::string& id, const std::string& command, const Job& job, size_t total);
+  void handlePinpad(const std::string& id, const std::string& command, const Job& job, size_t total);
+  void handleMobileApp(const std::string& id, const std::string& command, const Job& job, size_t total);
+  void handleMobileMDM(const std::string& id, const std::string& command, const Job& job, size_t total);
+  void handleExtension(const std::string& id, const Job& job, size_t total);
+
+  std::weak_ptr<OKTVexa> agent_;
+  std::function<OKTKXDevices*()> facade_;
+  mutable std::mutex mutex_;  // the lists, the report and the delegate
+  std::weak_ptr<VexaConfigDelegate> delegate_;
+  std::vector<Job> configJobs_;
+  std::optional<std::vector<Job>> incomingJobs_;
+  std::shared_ptr<nlohmann::json> completeJobs_;
+  foundation::OperationQueue queue_{1};
+};
+
+}  // namespace kestra

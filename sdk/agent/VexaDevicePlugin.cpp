@@ -1,0 +1,364 @@
+#include "sdk/agent/VexaDevicePlugin.h"
+
+#include <cstdio>
+#include <exception>
+#include <nlohmann/json.hpp>
+
+#include "sdk/agent/VexaLocator.h"
+#include "sdk/device/OKTKXDevices.h"
+
+namespace kestra {
+
+namespace {
+
+std::string format(const char* pattern, auto... args) {
+  char text[128];
+  std::snprintf(text, sizeof text, pattern, args...);
+  return text;
+}
+
+// The facade as the plug-ins ask it; the facade's own errors are not looked at.
+class FacadePluginDevice final : public VexaPluginDevice {
+ public:
+  explicit FacadePluginDevice(OKTKXDevices& facade) : f_(facade) {}
+  int connstate() override { return f_.connstate(); }
+  std::optional<std::string> sdkVersionString() override { return f_.sdkVersionString(); }
+  std::optional<std::string> serialNumber() override { return f_.serialNumber(); }
+  std::optional<std::string> deviceName() override { return f_.deviceName(); }
+  std::optional<std::string> deviceModel() override { return f_.deviceModel(); }
+  std::optional<std::string> firmwareRevision() override { return f_.firmwareRevision(); }
+  std::optional<std::string> hardwareRevision() override { return f_.hardwareRevision(); }
+  std::shared_ptr<KXBatteryInfo> getBatteryInfo() override { return f_.getBatteryInfo(); }
+  bool getUSBChargeCurrent(int* current) override { return f_.getUSBChargeCurrent(current); }
+  bool getCharging(bool* charging) override { return f_.getCharging(charging); }
+  bool getPassThroughSync(bool* enabled) override { return f_.getPassThroughSync(enabled); }
+  bool barcodeGetScanMode(int* mode) override { return f_.barcodeGetScanMode(mode); }
+  int getSupportedFeature(int feature) override { return f_.getSupportedFeature(feature); }
+
+ private:
+  OKTKXDevices& f_;
+};
+
+}  // namespace
+
+std::shared_ptr<VexaPluginDevice> VexaPluginDevice::overFacade(OKTKXDevices& facade) {
+  return std::make_shared<FacadePluginDevice>(facade);
+}
+
+VexaDeviceMember::VexaDeviceMember(std::string plugin, std::string name, std::string version, std::vector<Key> keys,
+                                   std::vector<PlainKey> plainKeys, VexaLocator* locator)
+    : plugin_(std::move(plugin)),
+      name_(std::move(name)),
+      version_(std::move(version)),
+      keys_(std::move(keys)),
+      plainKeys_(std::move(plainKeys)),
+      locator_(locator) {}
+
+void VexaDeviceMember::setKxDevice(std::shared_ptr<VexaPluginDevice> device) {
+  std::lock_guard lock(mutex_);
+  device_ = std::move(device);
+}
+
+std::shared_ptr<VexaPluginDevice> VexaDeviceMember::device() {
+  {
+    std::lock_guard lock(mutex_);
+    if (device_) return device_;
+  }
+  return VexaPluginDevice::overFacade(OKTKXDevices::sharedDevice());
+}
+
+nlohmann::json VexaDeviceMember::getKXDeviceDetails() {
+  Values values;
+  for (const auto& k : keys_) values[k.key] = k.start;
+  const auto dev = device();
+  if (dev->connstate() == 2) {
+    try {
+      readValues(*dev, values);
+    } catch (const std::exception&) {
+      // The reading stops here; what was read stays.
+    }
+  }
+  nlohmann::json details = nlohmann::json::object();
+  for (const auto& k : keys_) {
+    const auto& value = values[k.key];
+    details[keyForCheckIn(k.key)] = value ? *value : k.fallback;
+  }
+  for (const auto& p : plainKeys_) {
+    const auto& value = values[p.source];
+    details[p.key] = value ? *value : p.fallback;
+  }
+  VexaLocator& locator = locator_ ? *locator_ : VexaLocator::sharedLocator();
+  details["lat"] = format("%f", locator.lastLatitude());
+  details["lng"] = format("%f", locator.lastLongitude());
+  std::lock_guard lock(mutex_);
+  details_ = std::make_shared<const nlohmann::json>(details);
+  return details;
+}
+
+nlohmann::json VexaDeviceMember::getKXDevicePluginData() {
+  nlohmann::json payload = {{"type", "device_plugin"},
+                            {"version", version()},
+                            {"plugin", plugin()},
+                            {"name", name()},
+                            {"fields", getKXDeviceFields()}};
+  {
+    std::lock_guard lock(mutex_);
+    fields_ = std::make_shared<const nlohmann::json>(payload["fields"]);
+  }
+  return {{"serviceType", "device_plugin"}, {"payload", std::move(payload)}};
+}
+
+std::optional<nlohmann::json> VexaDeviceMember::deviceInfo() {
+  std::lock_guard lock(mutex_);
+  nlohmann::json info = nlohmann::json::object();
+  if (details_) info["details"] = *details_;
+  if (fields_) info["fields"] = *fields_;
+  return info;
+}
+
+nlohmann::json VexaDeviceMember::createField(const std::string& field, const std::string& name,
+                                             const std::string& displayType, int64_t order) const {
+  return {{"field", keyForCheckIn(field)},
+          {"name", name},
+          {"displayType", displayType},
+          {"order", std::to_string(order)}};
+}
+
+nlohmann::json VexaDeviceMember::createField(const std::string& field, const std::string& name,
+                                             const std::string& displayType, int64_t order, bool configurable,
+                                             const std::optional<std::string>& type,
+                                             const std::optional<std::string>& regEx,
+                                             const std::optional<std::string>& values,
+                                             const std::optional<std::string>& min,
+                                             const std::optional<std::string>& max) const {
+  nlohmann::json record = createField(field, name, displayType, order);
+  record["configurable"] = configurable ? "true" : "false";
+  if (type) record["type"] = *type;
+  if (regEx) record["regEx"] = *regEx;
+  if (values) record["values"] = *values;
+  if (min) record["min"] = *min;
+  if (max) record["max"] = *max;
+  return record;
+}
+
+std::string VexaDeviceMember::barcodeScanMode(int mode) {
+  switch (mode) {
+    case 0: return "Single Scan";
+    case 1: return "Multi Scan";
+    case 3: return "Single Scan Release";
+    case 4: return "Multi Scan No Duplicates";
+    default: return "Motion Detect";
+  }
+}
+
+void VexaDeviceMember::readIdentity(VexaPluginDevice& device, Values& values) {
+  values["sdk"] = device.sdkVersionString();
+  values["serial"] = device.serialNumber();
+  values["name"] = device.deviceName();
+  values["model"] = device.deviceModel();
+  values["firmware"] = device.firmwareRevision();
+  values["revision"] = device.hardwareRevision();
+}
+
+std::shared_ptr<KXBatteryInfo> VexaDeviceMember::readBattery(VexaPluginDevice& device, Values& values) {
+  auto battery = device.getBatteryInfo();
+  if (!battery) return nullptr;
+  values["batteryLevel"] = format("%i%%", battery->capacity);
+  values["batteryVoltage"] = format("%0.2fv", double(battery->voltage));
+  values["batteryHealth"] = format("%i%%", battery->health);
+  values["batteryMaxCapacity"] = format("%imAH", battery->maximumCapacity);
+  return battery;
+}
+
+// ---- The sleeve ------------------------------------------------------------------------------
+
+namespace {
+constexpr const char* kSupportKeys[] = {"barcodeSupported", "msrSupported", "rfSupported", "uhfSupported",
+                                        "hidSupported"};
+constexpr int kSupportFeatures[] = {1, 0, 5, 6, 14};
+}  // namespace
+
+VexaPellanProDevice::VexaPellanProDevice(VexaLocator* locator)
+    : VexaDeviceMember("pellanPro", "Pellan Pro", "1.0.6",
+                       {{"emsrFirmware", "", "n/a"},    {"firmware", "", "n/a"},
+                        {"keyVersion", "", "n/a"},      {"model", "", "n/a"},
+                        {"name", "", "n/a"},            {"revision", "", "n/a"},
+                        {"sdk", "", "n/a"},             {"serial", "", "n/a"},
+                        {"tampered", "", "n/a"},        {"batteryLevel", "", "N/A"},
+                        {"batteryVoltage", "", "N/A"},  {"batteryHealth", "", "n/a"},
+                        {"batteryMaxCapacity", "", "n/a"}, {"passThruSync", "", "N/A"},
+                        {"usbCurrent", "", "N/A"},      {"backupCharge", "", "N/A"},
+                        {"scanMode", "", "N/A"},        {"autoTimeOff", "", "N/A"},
+                        {"barcodeInfo", "", "N/A"},     {"barcodeSetting", "", "N/A"},
+                        {"barcodeSupported", "False", "N/A"}, {"msrSupported", "False", "N/A"},
+                        {"rfSupported", "False", "N/A"}, {"uhfSupported", "False", "N/A"},
+                        {"hidSupported", "False", "N/A"}},
+                       {{"battery", "batteryLevel", "N/A"}, {"firmware", "firmware", "N/A"},
+                        {"tampered", "tampered", "N/A"}},
+                       locator) {}
+
+void VexaPellanProDevice::readValues(VexaPluginDevice& device, Values& values) {
+  readIdentity(device, values);
+  if (const auto emsr = device.emsrGetDeviceInfo()) {
+    bool tampered = false;
+    device.emsrIsTampered(&tampered);
+    values["tampered"] = yesNo(tampered);
+    values["emsrFirmware"] = emsr->firmwareVersionString;
+    std::string keyVersion;
+    if (const auto keys = device.emsrGetKeysInfo()) {
+      for (const auto& key : keys->keys) {
+        if (key.keyVersion != 0) keyVersion += "-" + key.keyName + " ver: " + std::to_string(key.keyVersion);
+      }
+    }
+    values["keyVersion"] = keyVersion;
+  }
+  readBattery(device, values);
+  bool passThru = false, charging = false;
+  int current = 0, scanMode = 0;
+  double idle = 0;
+  device.getPassThroughSync(&passThru);
+  values["passThruSync"] = yesNo(passThru);
+  device.getUSBChargeCurrent(&current);
+  values["usbCurrent"] = format("%imA", current);
+  device.getCharging(&charging);
+  values["backupCharge"] = yesNo(charging);
+  device.barcodeGetScanMode(&scanMode);
+  values["scanMode"] = barcodeScanMode(scanMode);
+  device.getAutoOffWhenIdle(&idle);
+  values["autoTimeOff"] = format("%0.0f", idle);
+  values["barcodeInfo"] = barcodeEngineInfo(device);
+  for (size_t i = 0; i < std::size(kSupportKeys); ++i) {
+    values[kSupportKeys[i]] = yesNo(device.getSupportedFeature(kSupportFeatures[i]) != 0);
+  }
+}
+
+std::string VexaPellanProDevice::barcodeEngineInfo(VexaPluginDevice& device) {
+  const auto orNull = [](const std::optional<std::string>& text) { return text ? *text : std::string("(null)"); };
+  if (device.getSupportedFeature(1) == 5) return "ZEBRA - " + orNull(device.barcodeZebraGetVersion());
+  if (device.getSupportedFeature(1) == 4) {
+    const auto answer = device.barcodeIntermecQuery({0x43, 0x30, 0xC0});
+    // A reply shorter than the length it states is no reply.
+    if (!answer || answer->size() < 5) return "";
+    const size_t length = size_t((*answer)[3]) << 8 | (*answer)[4];
+    if (answer->size() < 5 + length) return "";
+    return "INTERMEC - " + std::string(answer->begin() + 5, answer->begin() + 5 + std::ptrdiff_t(length));
+  }
+  if (device.getSupportedFeature(1) == 3) {
+    const auto version = device.barcodeNewlandQuery({'3', 'G'});
+    if (!version) return "";
+    const auto engine = device.barcodeNewlandQuery({'3', 'H', '0', '3', '0'});
+    if (!engine) return "";
+    std::string text(engine->begin(), engine->end());
+    static const std::pair<const char*, const char*> kModels[] = {
+        {"EB", "EM3070"}, {"ES", "EM3096"}, {"E3", "EM3000"}, {"0300", "EM3000"}, {"EW", "EM3090"}};
+    for (const auto& [mark, model] : kModels) {
+      if (text.find(mark) != std::string::npos) {
+        text = model;
+        break;
+      }
+    }
+    return "NEWLAND - Engine: " + text + "\nVersion: " + std::string(version->begin(), version->end()) + "\n";
+  }
+  if (device.getSupportedFeature(1) == 1) return "OPTICON - " + orNull(device.barcodeOpticonGetIdent());
+  if (device.getSupportedFeature(1) == 2) return "CODE - " + orNull(device.barcodeCodeGetInformation());
+  return "";
+}
+
+nlohmann::json VexaPellanProDevice::getKXDeviceFields() {
+  const std::nullopt_t none = std::nullopt;
+  nlohmann::json f = nlohmann::json::array();
+  f.push_back(createField("batteryLevel", "Battery Level", "string", 0));
+  f.push_back(createField("batteryVoltage", "Battery Voltage", "string", 1));
+  f.push_back(createField("batteryHealth", "Battery Health", "string", 2));
+  f.push_back(createField("batteryMaxCapacity", "Battery Max Capacity", "string", 3));
+  f.push_back(createField("firmware", "Device Firmware", "firmware", 4, true, "firmware", none, none, none, none));
+  f.push_back(createField("keyVersion", "Key Version", "string", 5));
+  f.push_back(createField("model", "Model", "string", 6));
+  f.push_back(createField("name", "Name", "string", 7));
+  f.push_back(createField("revision", "Device Revision", "string", 8));
+  f.push_back(createField("sdk", "SDK Version", "string", 9));
+  f.push_back(createField("serial", "Serial", "string", 10));
+  f.push_back(createField("tampered", "Tampered", "bool", 11));
+  f.push_back(createField("emsrFirmware", "EMSR Firmware", "string", 12));
+  f.push_back(createField("passThruSync", "Pass Through Sync", "bool", 13, true, "bool", none, none, none, none));
+  f.push_back(createField("usbCurrent", "USB Current", "list", 14, true, "list", none, "500,1000", none, none));
+  f.push_back(createField("backupCharge", "Backup Charge", "bool", 15, true, "bool", none, none, none, none));
+  f.push_back(createField("scanMode", "Scan Mode", "list", 16, true, "list", none, "0,1,2,3,4", none, none));
+  f.push_back(createField("autoTimeOff", "Auto Time Off", "int", 17, true, "int", none, none, "0", "-1"));
+  f.push_back(createField("barcodeInfo", "Barcode Information", "string", 18));
+  f.push_back(createField("barcodeSupported", "Barcode Supported", "string", 19));
+  f.push_back(createField("msrSupported", "MSR Supported", "string", 20));
+  f.push_back(createField("rfSupported", "RF Reader Supported", "string", 21));
+  f.push_back(createField("uhfSupported", "UHF Supported", "string", 22));
+  f.push_back(createField("hidSupported", "HID Supported", "string", 23));
+  f.push_back(createField("barcodeSetting", "Barcode Setting", "hidden", 25, true, "string", none, none, none, none));
+  return f;
+}
+
+// ---- The charging case ----------------------------------------------------------------------
+
+VexaToravelDevice::VexaToravelDevice(VexaLocator* locator)
+    : VexaDeviceMember("toravel", "Toravel", "1.0.3",
+                       {{"firmware", "", "n/a"},
+                        {"model", "", "n/a"},
+                        {"name", "", "n/a"},
+                        {"revision", "", "n/a"},
+                        {"sdk", "", "n/a"},
+                        {"serial", "", "n/a"},
+                        {"batteryLevel", "", "n/a"},
+                        {"batteryVoltage", "", "n/a"},
+                        {"batteryHealth", "", "n/a"},
+                        {"batteryMaxCapacity", "", "n/a"},
+                        {"batteryCycle", "", "n/a"},
+                        {"batteryExternalCharging", "", "n/a"},
+                        {"batteryFirmware", "", "n/a"},
+                        {"batterySerial", "", "n/a"},
+                        {"usbCurrent", "", "n/a"},
+                        {"backupCharge", "", "n/a"}},
+                       {{"battery", "batteryLevel", "n/a"}, {"firmware", "firmware", "n/a"}}, locator) {}
+
+void VexaToravelDevice::readValues(VexaPluginDevice& device, Values& values) {
+  readIdentity(device, values);
+  const auto battery = readBattery(device, values);
+  int current = 0;
+  bool charging = false;
+  device.getUSBChargeCurrent(&current);
+  values["usbCurrent"] = format("%imA", current);
+  device.getCharging(&charging);
+  values["backupCharge"] = yesNo(charging);
+  if (battery && battery->extendedInfo.is_object()) {
+    const auto entry = [&](const char* key) -> std::string {
+      const auto it = battery->extendedInfo.find(key);
+      if (it == battery->extendedInfo.end() || it->is_null()) return "(null)";
+      return it->is_string() ? it->get<std::string>() : it->dump();
+    };
+    values["batteryCycle"] = entry("Cycle");
+    values["batteryExternalCharging"] = entry("Source");
+    values["batteryFirmware"] = entry("Firmware Version");
+    values["batterySerial"] = entry("Serial");
+  }
+}
+
+nlohmann::json VexaToravelDevice::getKXDeviceFields() {
+  const std::nullopt_t none = std::nullopt;
+  nlohmann::json f = nlohmann::json::array();
+  f.push_back(createField("batteryLevel", "Battery Level", "string", 0));
+  f.push_back(createField("batteryVoltage", "Battery Voltage", "string", 1));
+  f.push_back(createField("batteryHealth", "Battery Health", "string", 2));
+  f.push_back(createField("batteryMaxCapacity", "Battery Max Capacity", "string", 3));
+  f.push_back(createField("batteryCycle", "Battery Cycle", "string", 4));
+  f.push_back(createField("batteryExternalCharging", "Battery External Charging", "string", 5));
+  f.push_back(createField("batteryFirmware", "Battery Firmware", "string", 6));
+  f.push_back(createField("batterySerial", "Battery Serial", "string", 7));
+  f.push_back(createField("firmware", "Device Firmware", "firmware", 8, true, "firmware", none, none, none, none));
+  f.push_back(createField("model", "Model", "string", 9));
+  f.push_back(createField("name", "Name", "string", 10));
+  f.push_back(createField("revision", "Device Revision", "string", 11));
+  f.push_back(createField("sdk", "SDK Version", "string", 12));
+  f.push_back(createField("serial", "Serial", "string", 13));
+  f.push_back(createField("usbCurrent", "USB Current", "list", 14, true, "list", none, "500,1000,1500", none, none));
+  f.push_back(createField("backupCharge", "Backup Charge", "bool", 15, true, "bool", none, none, none, none));
+  return f;
+}
+
+}  // namespace kestra
