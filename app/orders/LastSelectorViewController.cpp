@@ -52,12 +52,12 @@ void LastSelectorViewController::viewDidLoad() {
     lbl_so_->setTextAlignment(ui::TextAlignment::Center);
   }
 
-  struct Spec {
+  struct ButtonLayout {
     const char* title;
     void (LastSelectorViewController::*action)();
     std::shared_ptr<ui::Button>* outlet;
   };
-  const Spec specs[] = {
+  const ButtonLayout buttons[] = {
       {"PRINT SO", &LastSelectorViewController::btn_PrintFunc, nullptr},
       {"PRINT CC FORM", &LastSelectorViewController::btn_printCcFunc, &btn_cc_},
       {"E-MAIL SO", &LastSelectorViewController::btn_eMailFunc, nullptr},
@@ -70,15 +70,15 @@ void LastSelectorViewController::viewDidLoad() {
       {"MAIN", &LastSelectorViewController::btn_mainFunc, nullptr},
   };
   double y = 50;
-  for (const auto& spec : specs) {
+  for (const auto& button : buttons) {
     // "PRINT ALL & E-MAIL" takes the place of "PRINT SO & E-MAIL" once a card is on file.
-    if (spec.outlet == &btn_printAllAndEmail_) y -= 42;
-    auto b = ui::Button::make(spec.title, {20, y, 280, 36});
-    auto action = spec.action;
+    if (button.outlet == &btn_printAllAndEmail_) y -= 42;
+    auto b = ui::Button::make(button.title, {20, y, 280, 36});
+    auto action = button.action;
     b->addTarget(this, [this, action](ui::Control&) { (this->*action)(); }, ui::TouchUpInside);
     view().addSubview(b);
     buttons_.push_back(b);
-    if (spec.outlet) *spec.outlet = b;
+    if (button.outlet) *button.outlet = b;
     y += 42;
   }
   if (!settings.isLineSheetMode) btn_linesheet_->setHidden(true);

@@ -86,13 +86,13 @@ void CcManualAndCameraTableViewController::viewDidLoad() {
                                     })});
 
   // The five fields, in section order.
-  struct Spec { const char* placeholder; int tag; ui::KeyboardType keyboard; };
-  const Spec specs[] = {{"Enter a new credit card #", 100, ui::KeyboardType::DecimalPad},
+  struct FieldLayout { const char* placeholder; int tag; ui::KeyboardType keyboard; };
+  const FieldLayout fields[] = {{"Enter a new credit card #", 100, ui::KeyboardType::DecimalPad},
                         {"Select expiration date", 0, ui::KeyboardType::Default},
                         {"Enter cardholder name", 101, ui::KeyboardType::ASCIICapable},
                         {"Enter CVV #", 102, ui::KeyboardType::DecimalPad},
                         {"Enter Billing Zipcode", 103, ui::KeyboardType::DecimalPad}};
-  for (const Spec& s : specs) {
+  for (const FieldLayout& s : fields) {
     auto f = ui::makeView<ui::TextField>(ui::Rect{0, 0, 260, 21});
     f->setPlaceholder(ui::localizedString(s.placeholder));
     f->setInputAccessoryView(accessoryToolbar_);
