@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/Bytes.h"
@@ -84,8 +86,9 @@ TEST(ChargingCaseFrames, BootloaderFramesSkipNoiseAndImpossibleHeaders) {
   EXPECT_EQ(toHex(bootloaderFramePayload(reply, 9)), "01");
 }
 
+// A case firmware file of `size` bytes; a short one is the start of a whole one.
 Bytes caseFile(const std::string& name, uint8_t patch, uint8_t minor, uint8_t major, size_t size = 300) {
-  Bytes file(size, 0x5C);
+  Bytes file(std::max<size_t>(size, 32), 0x5C);
   const Bytes id{0x78, 0x56, 0x34, 0x12};
   std::copy(id.begin(), id.end(), file.begin() + 4);
   file[8] = patch;
@@ -93,6 +96,7 @@ Bytes caseFile(const std::string& name, uint8_t patch, uint8_t minor, uint8_t ma
   file[10] = major;
   const Bytes packed = packCaseName(name);
   std::copy(packed.begin(), packed.end(), file.begin() + 12);
+  file.resize(size);
   return file;
 }
 
