@@ -14,25 +14,6 @@ namespace {
 
 constexpr size_t kCompareDepth = 1000;
 
-// The deepest nesting of arrays and objects (brackets inside strings do not count).
-size_t nesting(std::string_view text) {
-  size_t depth = 0, deepest = 0;
-  bool inString = false, escaped = false;
-  for (char c : text) {
-    if (inString) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
-    }
-  }
-  return deepest;
-}
 
 }  // namespace
 
@@ -42,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto value = foundation::parseJson(text, &error);
   auto reference = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
   if (value.has_value() != !reference.is_discarded()) std::abort();
-  if (value && nesting(text) <= kCompareDepth && *value != reference) std::abort();
+  if (value && foundation::jsonNestingDepth(text) <= kCompareDepth && *value != reference) std::abort();
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "platform/foundation/Json.h"
 
+#include <algorithm>
+
 namespace foundation {
 
 namespace {
@@ -125,6 +127,25 @@ std::string compactJson(const nlohmann::json& v) {
 }
 std::string compactJson(const nlohmann::ordered_json& v) {
   return v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+size_t jsonNestingDepth(std::string_view text) {
+  size_t depth = 0, deepest = 0;
+  bool inString = false, escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
 }
 
 }  // namespace foundation

@@ -18,6 +18,10 @@ std::optional<nlohmann::ordered_json> parseOrderedJson(std::string_view text,
 
 // Pretty-printed text with two-space indentation. Invalid UTF-8 in strings is replaced,
 // never thrown.
+// The deepest nesting of arrays and objects in JSON text (brackets inside strings do not
+// count); linear and without recursion, so a caller can refuse text too deep to walk.
+size_t jsonNestingDepth(std::string_view text);
+
 std::string prettyJson(const nlohmann::json& value);
 std::string prettyJson(const nlohmann::ordered_json& value);
 // Compact text.

@@ -89,28 +89,7 @@ void UserDefaults::resetStandard() {
 
 namespace {
 
-// The deepest nesting of arrays and objects in JSON text (brackets inside strings do not
-// count). Linear, without recursion.
-size_t textNestingDepth(std::string_view text) {
-  size_t depth = 0, deepest = 0;
-  bool inString = false, escaped = false;
-  for (char c : text) {
-    if (inString) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
-    }
-  }
-  return deepest;
-}
-
-// The same for a value, without recursion.
+// The deepest nesting of a value, without recursion.
 size_t nestingDepth(const nlohmann::json& value) {
   size_t deepest = 0;
   std::vector<std::pair<const nlohmann::json*, size_t>> pending{{&value, 1}};
@@ -139,7 +118,7 @@ fs::path asideName(const fs::path& file) {
 void UserDefaults::load() {
   auto text = readFile(file_);
   if (!text) return;
-  if (textNestingDepth(*text) <= kMaxDepth) {
+  if (jsonNestingDepth(*text) <= kMaxDepth) {
     auto parsed = parseJson(*text);
     if (parsed && parsed->is_object()) {
       values_ = std::move(*parsed);
