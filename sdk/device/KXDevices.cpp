@@ -40,10 +40,6 @@ Error ppadError(int status) {
   return KXUNISDKGlobals::makeError(code, std::string(KXErrors::getErrorDescription(code)));
 }
 
-Error emsrError(int code) {
-  return KXUNISDKGlobals::makeError(code, std::string(KXErrors::getErrorDescription(code)));
-}
-
 // ---- Life cycle -------------------------------------------------------------------------
 
 KXDevices& KXDevices::sharedDevice() {

@@ -6,7 +6,7 @@
 
 #include "sdk/device/KXDevices.h"
 #include "sdk/device/KXDevicesInternal.h"
-#include "sdk/foundation/AESCrypto.h"
+#include "sdk/foundation/DemoCardData.h"
 #include "sdk/foundation/Emsr.h"
 #include "sdk/foundation/KXBase64.h"
 #include "platform/foundation/MainQueue.h"
@@ -25,10 +25,7 @@ void wipe(Bytes& b) { std::fill(b.begin(), b.end(), uint8_t(0)); }
 
 }  // namespace
 
-const Bytes& KXDevices::dummyAESKey() {
-  static const Bytes key = *foundation::fromHex("8c1f4e07b2d95a63e0f71c48a9b236d5f04e8a17c3b95d62a7e01f4c8b3d9265");
-  return key;
-}
+const Bytes& KXDevices::dummyAESKey() { return KEY_AES256_DUMMY(); }
 
 const Bytes& KXDevices::dummy3DESKey() {
   static const Bytes key(16, 0x5A);
@@ -92,21 +89,7 @@ void KXDevices::processPlainCardData(const uint8_t* data, int length, int source
 }
 
 std::optional<Bytes> KXDevices::decryptDummyData(int encryption, const Bytes& data, const Bytes& key) {
-  if (encryption == 0 || encryption == 2) {
-    auto plain = AESCrypto::cryptoWithKey(key).AESOperation(1, data);
-    if (!plain || plain->empty()) return std::nullopt;
-    const Bytes& b = *plain;
-    std::optional<Bytes> result;
-    for (size_t p = 0; p + 2 < b.size(); ++p) {
-      if (p <= 20 || b[p] != 0x00) continue;
-      if (KXUNISDKGlobals::crc16ccit(b.data(), uint32_t(p + 1), 0) == foundation::readBE16(&b[p + 1])) {
-        result = Bytes(b.begin() + 20, b.begin() + long(p));
-        break;
-      }
-    }
-    wipe(*plain);
-    return result;
-  }
+  if (encryption == 0 || encryption == 2) return decryptDemoTrackBlock(data, key);
   if (encryption == 7) {
     auto plain = KXUNISDKGlobals::desDecrypt(data, dummy3DESKey(), true);
     if (!plain || plain->size() < 10) return std::nullopt;

@@ -24,7 +24,7 @@ class PellanSleeve::Events final : public PellanDelegate {
                 sel::pellanButtonReleased, sel::kxdev_debug, sel::kxdev_barcodeData, sel::kxdev_uhfCard,
                 sel::kxdev_magneticPassbookData, sel::kxdev_magneticCTDOTData, sel::magneticCardData,
                 sel::magneticJISCardData, sel::magneticF2FCardData, sel::magneticCardRawData,
-                sel::bluetoothDevicePassKeySent});
+                sel::bluetoothDevicePassKeySent, sel::kxdev_emv2Event, sel::kxdev_magneticCardEncryptedData});
   }
   std::weak_ptr<KXDevices> api;
 
@@ -71,6 +71,16 @@ class PellanSleeve::Events final : public PellanDelegate {
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override {
     if (auto a = api.lock()) a->bluetoothDevicePassKeySent(address, passKey);
   }
+  void kxdev_emv2Event(const foundation::Bytes& event) override {
+    if (auto a = api.lock()) a->kxdev_emv2Event(event);
+  }
+  void kxdev_magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data,
+                                       const std::optional<std::string>& track1masked,
+                                       const std::optional<std::string>& track2masked,
+                                       const std::optional<std::string>& track3, int source) override {
+    if (auto a = api.lock())
+      a->kxdev_magneticCardEncryptedData(encryption, tracks, data, track1masked, track2masked, track3, source);
+  }
   bool clientsRespondToSelector(std::string_view selector) override {
     auto a = api.lock();
     return a && a->clientsRespondToSelector(selector);
@@ -100,6 +110,9 @@ void PellanSleeve::managedConnect() { pellan_->managedConnect(); }
 void PellanSleeve::disconnect() { pellan_->disconnect(); }
 bool PellanSleeve::isPresent() { return pellan_->isPresent(); }
 int PellanSleeve::connectionType() { return pellan_->connectionType(); }
+int PellanSleeve::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) {
+  return pellan_->emsrCommand(packet, length, reply, capacity);
+}
 
 bool PellanSleeve::msEnable(Error* error) { return pellan_->msEnable(error); }
 bool PellanSleeve::msDisable(Error* error) { return pellan_->msDisable(error); }

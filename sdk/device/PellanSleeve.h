@@ -38,6 +38,7 @@ class PellanSleeve final : public KXSleeveDriver {
   void disconnect() override;
   bool isPresent() override;
   int connectionType() override;
+  int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) override;
 
   bool msEnable(Error* error) override;
   bool msDisable(Error* error) override;

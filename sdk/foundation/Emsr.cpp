@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <mutex>
 
+#include "sdk/foundation/KXErrors.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 
 namespace kestra {
@@ -108,6 +109,10 @@ void copyBytes(void* to, const uint8_t* from, size_t n) {
 }
 
 }  // namespace
+
+foundation::Error emsrError(int code) {
+  return KXUNISDKGlobals::makeError(code, std::string(KXErrors::getErrorDescription(code)));
+}
 
 void emsrRemoveCallbacks(void* owner) {
   Library& l = lib();

@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/Error.h"
 
 namespace kestra {
 
@@ -60,6 +61,9 @@ struct EMSRKeyInfo {
   uint32_t count = 0;
   EMSRKeyInfoEntry keys[20];
 };
+
+// The SDK error for a negative result of this library (the text from KXErrors).
+foundation::Error emsrError(int code);
 
 // Registers `transport` for `owner`. An owner that never registered is served by the first
 // registered transport.

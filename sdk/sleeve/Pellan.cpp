@@ -61,6 +61,7 @@ std::shared_ptr<Pellan> Pellan::create(EAManager& manager) {
   std::shared_ptr<Pellan> p(new Pellan(manager));
   p->d_->comm = CommStream::initWithName(pellan::kDriverName);
   p->d_->comm->setDelegate(std::weak_ptr<CommStreamDelegate>(p));
+  pellanRegisterEmsrOwner(p);
   return p;
 }
 
@@ -73,6 +74,7 @@ Pellan& Pellan::sharedDevice() {
 }
 
 Pellan::~Pellan() {
+  pellanUnregisterEmsrOwner(this);
   if (d_->comm) d_->comm->setDelegate({});
 }
 
@@ -501,7 +503,10 @@ void Pellan::setUpConnected(uint64_t generation) {
     msSetCardDataMode(0, nullptr);
     if (current()) msEnable(nullptr);
   }
-  d_->fwVerEmsr = 0;
+  // The encrypted head's firmware (0 without a head, or when it does not answer).
+  int head = 0;
+  if ((magnetic & 0x04) && current() && !emsrGetFirmwareVersion(&head, nullptr)) head = 0;
+  d_->fwVerEmsr = head;
   const int engine = d_->feature(1);
   if (engine && current()) {
     {

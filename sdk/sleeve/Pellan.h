@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Error.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
@@ -38,6 +40,7 @@
 namespace kestra {
 
 struct KXBatteryInfo;
+struct KXEMV2Info;
 
 // Scan modes and scan-button modes of the sleeve.
 inline constexpr int MODE_SINGLE_SCAN = 0;
@@ -222,6 +225,104 @@ class Pellan final : public AccessoryManagerDelegate,
   std::optional<KXFinancialCardDictionary> msProcessFinancialCard(
       std::optional<std::string_view> track1, std::optional<std::string_view> track2) const;
 
+  // ---- Encrypted magnetic head (PellanEmsr.cpp) ----------------------------------------------
+  // The head's command library reaches the head through this driver (the driver registers
+  // itself as a library owner): one library packet is sent unchanged as the data of sleeve
+  // command 33 (the real head) or 62 (the head emulated by the sleeve, `emsrSetActiveHead`
+  // 1). The answer is copied into `out` and its length returned; -1 when the sleeve did not
+  // answer, -6 when the answer does not fit `outCapacity` (nothing is written past it).
+  int emsrCommand(const uint8_t* in, int inLength, uint8_t* out, int outCapacity);
+  // 0 the real head, 1 the emulated head (needs bit 16 of feature 0). Nothing is sent.
+  bool emsrSetActiveHead(int head, Error* error = nullptr);
+  // The library's calls with this driver as owner; a negative library result becomes the
+  // SDK error of that code.
+  bool emsrIsTampered(bool* tampered, Error* error = nullptr);
+  bool emsrGetKeyVersion(int keyID, int* keyVersion, Error* error = nullptr);
+  bool emsrLoadInitialKey(const Bytes& keyData, Error* error = nullptr);
+  bool emsrLoadKey(const Bytes& keyData, Error* error = nullptr);
+  std::optional<Bytes> emsrGetDUKPTSerialForKeyID(int keyID, Error* error = nullptr);
+  // Of key 32.
+  std::optional<Bytes> emsrGetDUKPTSerial(Error* error = nullptr);
+  std::optional<std::string> emsrGetDeviceModel(Error* error = nullptr);
+  bool emsrGetFirmwareVersion(int* version, Error* error = nullptr);
+  bool emsrGetSecurityVersion(int* version, Error* error = nullptr);
+  std::optional<Bytes> emsrGetSerialNumber(Error* error = nullptr);
+  // "deviceModel", "firmwareRevision" ("%d.%02d") and "firmwareRevisionNumber" of a head
+  // firmware file; nothing is sent.
+  std::optional<nlohmann::json> emsrGetFirmwareInformation(const Bytes& file, Error* error = nullptr);
+  bool emsrUpdateFirmware(const Bytes& file, Error* error = nullptr);
+  // One number per algorithm, in the head's order.
+  std::optional<std::vector<int>> emsrGetSupportedEncryptions(Error* error = nullptr);
+  // `params` may hold "keyID", which replaces `keyID`; nothing else of it is sent.
+  bool emsrSetEncryption(int algorithm, int keyID, const nlohmann::json* params, Error* error = nullptr);
+  bool emsrSetEncryption(int algorithm, const nlohmann::json* params, Error* error = nullptr);
+  bool emsrConfigMaskedDataShowExpiration(bool showExpiration, int unmaskedDigitsAtStart,
+                                          int unmaskedDigitsAtEnd, Error* error = nullptr);
+  // The masked tracks of the last card: [x][L1][L2][L3][track 1][track 2][track 3].
+  std::optional<Bytes> emsrGetMaskedData(Error* error = nullptr);
+  // Card data under the demonstration key (`key`, 32 bytes) as a plain track event record
+  // [01][02][00][00][track buffer]; nothing when it does not decrypt to a track block.
+  static std::optional<Bytes> decryptDummyData(const Bytes& data, const Bytes& key);
+
+  // ---- Crypto keys and authentication (PellanCrypto.cpp) -----------------------------------
+  // The sleeve's two 32-byte AES keys: 0 authentication, 1 encryption.
+  static constexpr int KEY_AUTHENTICATION = 0;
+  static constexpr int KEY_ENCRYPTION = 1;
+  // 16 random bytes from the sleeve.
+  std::optional<Bytes> cryptoRawGenerateRandomData(Error* error = nullptr);
+  // Version 0 for a key that is not set. Needs firmware 2.43.
+  bool cryptoGetKeyVersion(int keyID, uint32_t* keyVersion, Error* error = nullptr);
+  bool cryptoDeleteKey(int keyID, Error* error = nullptr);
+  // `encryptedData`: the 48-byte key-load block (16 random bytes from the sleeve and the
+  // key, encrypted under the previous key when there is one).
+  bool cryptoRawSetKey(int keyID, const Bytes& encryptedData, uint32_t keyVersion, uint32_t keyFlags,
+                       Error* error = nullptr);
+  // Loads a 32-byte key; `oldKey` is the key it replaces (nothing when none is set).
+  bool cryptoSetKey(int keyID, const Bytes& key, const std::optional<Bytes>& oldKey, uint32_t keyVersion,
+                    uint32_t keyFlags, Error* error = nullptr);
+  // The sleeve's answer to a 16-byte challenge (the challenge encrypted with its key).
+  std::optional<Bytes> cryptoRawAuthenticateDevice(const Bytes& randomData, Error* error = nullptr);
+  bool cryptoRawAuthenticateHost(const Bytes& encryptedData, Error* error = nullptr);
+  // The sleeve proves that it holds `key`.
+  bool cryptoAuthenticateDevice(const Bytes& key, Error* error = nullptr);
+  // The host proves to the sleeve that it holds `key`.
+  bool cryptoAuthenticateHost(const Bytes& key, Error* error = nullptr);
+
+  // ---- EMV kernel and contactless passes (PellanEmv2.cpp) -----------------------------------
+  // One kernel packet [sub-command][00][payload] through the sleeve (command 55, or the
+  // pinpad pass-through 0x3E on sleeves whose feature 10 has bit 4); the answer without its
+  // first two bytes.
+  std::optional<Bytes> emv2Command(const uint8_t* data, int length, Error* error = nullptr);
+  bool emv2LoadContactlessConfiguration(const Bytes& configuration, Error* error = nullptr);
+  std::shared_ptr<KXEMV2Info> emv2GetInfo(Error* error = nullptr);
+  // Stored for the next start; nothing is sent.
+  bool emv2SetTransactionType(int type, int amount, int currencyCode, Error* error = nullptr);
+  // With `enabled` the card read of a transaction is delivered as encrypted magnetic card
+  // data (source 1), in `encryption` under key `keyID`. Nothing is sent.
+  bool emv2SetCardEmulationMode(bool enabled, int encryption, int keyID, Error* error = nullptr);
+  bool emv2SelectApplication(int application, Error* error = nullptr);
+  // `flags` is not used.
+  bool emv2StartTransactionWithFlags(int flags, const std::optional<Bytes>& initData, Error* error = nullptr);
+  bool emv2SetOnlineResult(const Bytes& result, Error* error = nullptr);
+  bool emv2CancelTransaction(Error* error = nullptr);
+  std::optional<Bytes> emv2GetCardTracksEncryptedWithFormat(int format, int keyID, Error* error = nullptr);
+  std::optional<Bytes> emv2GetTagsEncrypted(const Bytes& tagList, int format, int keyType, int keyIndex,
+                                            uint32_t packetID, Error* error = nullptr);
+  std::optional<Bytes> emv2GetTagsPlain(const Bytes& tagList, Error* error = nullptr);
+  bool emv2Initialise(Error* error = nullptr);
+  bool emv2Deinitialise(Error* error = nullptr);
+  // The current transaction's TLV data (empty before the first start).
+  Bytes emvTags() const;
+
+  // Contactless passes (command 72 on sleeves with "GV" in their model, else 70).
+  bool vasInitWIthData(const Bytes& data, Error* error = nullptr);
+  bool vasClose(Error* error = nullptr);
+  bool vasGoogleGenerateVASKeys(Error* error = nullptr);
+  bool vasLoadECCPrivateKeyAtSlot(int slot, const Bytes& keyData, uint32_t version, Error* error = nullptr);
+  bool vasGetECCPrivateKeyVersionAtSlot(int slot, uint32_t* version, Error* error = nullptr);
+  bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error = nullptr);
+  bool vasSetCollectorID(uint32_t collectorID, Error* error = nullptr);
+
   // ---- Events -----------------------------------------------------------------------------
   // Main queue. One event record [channel][code][st1][st2][payload...] to the delegates.
   void processData(Bytes record);
@@ -255,6 +356,18 @@ class Pellan final : public AccessoryManagerDelegate,
   void setUpConnected(uint64_t generation);
   void notifyConnState();
   bool identify();
+  // Handlers of the events that need further sleeve commands (PellanSecureEvents.cpp);
+  // main queue, with the record's payload.
+  void processVASEvent(uint8_t code, const uint8_t* payload, size_t n);
+  void processEncryptedHeadEvent(const uint8_t* payload, size_t n);
+  void processEMVEvent(const uint8_t* payload, size_t n);
+  void emulateMagneticCard();
+  // Sends encrypted card data to the delegates: the device API's form (first taker only for
+  // the head, every taker for emulated data), then the older forms. True when the device
+  // API's form had a taker.
+  bool deliverEncryptedCard(int algorithm, int tracks, const Bytes& data, const std::optional<std::string>& t1,
+                            const std::optional<std::string>& t2, const std::optional<std::string>& t3,
+                            int source, bool firstTakerOnly);
 
   std::unique_ptr<Impl> d_;
 };

@@ -37,6 +37,19 @@ inline constexpr std::string_view magneticF2FCardData = "magneticF2FCardData:";
 inline constexpr std::string_view magneticCardRawData = "magneticCardRawData:";
 inline constexpr std::string_view handleEvent = "handleEvent:";
 inline constexpr std::string_view bluetoothDevicePassKeySent = "bluetoothDevicePassKeySent:passKey:";
+// Encrypted head, EMV kernel and contactless pass results.
+inline constexpr std::string_view kxdev_emv2Event = "kxdev_emv2Event:";
+inline constexpr std::string_view kxdev_magneticCardEncryptedData =
+    "kxdev_magneticCardEncryptedData:tracks:data:track1masked:track2masked:track3:source:";
+inline constexpr std::string_view magneticCardEncryptedData_masked_source =
+    "magneticCardEncryptedData:tracks:data:track1masked:track2masked:track3:source:";
+inline constexpr std::string_view magneticCardEncryptedData_masked =
+    "magneticCardEncryptedData:tracks:data:track1masked:track2masked:track3:";
+inline constexpr std::string_view magneticCardEncryptedData_tracks = "magneticCardEncryptedData:tracks:data:";
+inline constexpr std::string_view magneticCardEncryptedData_data = "magneticCardEncryptedData:data:";
+inline constexpr std::string_view emv2OnOnlineProcessing = "emv2OnOnlineProcessing:";
+inline constexpr std::string_view emv2OnUserInterfaceCode = "emv2OnUserInterfaceCode:status:holdTime:";
+inline constexpr std::string_view emv2OnTransactionFinished = "emv2OnTransactionFinished:";
 }  // namespace sel
 
 class PellanDelegate : public KXBarcodeDelegate {
@@ -68,6 +81,52 @@ class PellanDelegate : public KXBarcodeDelegate {
   virtual void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) {
     (void)address; (void)passKey;
   }
+  // ---- Encrypted head, EMV kernel and contactless passes (main queue) ----------------------
+  // An EMV kernel event: [event code][reserved][TLV data...]; contactless pass results come
+  // as 0x88/0x89 records followed by a 0x83 (transaction finished) record.
+  virtual void kxdev_emv2Event(const foundation::Bytes& event) { (void)event; }
+  // Card data from the encrypted head (source 0) or emulated from an EMV card read
+  // (source 1). `encryption` is the head's algorithm, `tracks` the mask of tracks read;
+  // the masked texts show only what the head lets through. The device API takes this form;
+  // a delegate that takes it stops the older forms below.
+  virtual void kxdev_magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data,
+                                               const std::optional<std::string>& track1masked,
+                                               const std::optional<std::string>& track2masked,
+                                               const std::optional<std::string>& track3, int source) {
+    (void)encryption; (void)tracks; (void)data; (void)track1masked; (void)track2masked; (void)track3;
+    (void)source;
+  }
+  // The older forms, most specific first; only the first form that has a taker is sent.
+  virtual void magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data,
+                                         const std::optional<std::string>& track1masked,
+                                         const std::optional<std::string>& track2masked,
+                                         const std::optional<std::string>& track3, int source) {
+    (void)encryption; (void)tracks; (void)data; (void)track1masked; (void)track2masked; (void)track3;
+    (void)source;
+  }
+  virtual void magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data,
+                                         const std::optional<std::string>& track1masked,
+                                         const std::optional<std::string>& track2masked,
+                                         const std::optional<std::string>& track3) {
+    (void)encryption; (void)tracks; (void)data; (void)track1masked; (void)track2masked; (void)track3;
+  }
+  virtual void magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data) {
+    (void)encryption; (void)tracks; (void)data;
+  }
+  virtual void magneticCardEncryptedData(int encryption, const foundation::Bytes& data) {
+    (void)encryption; (void)data;
+  }
+  // The kernel asks for online authorisation: the TLV data of the request. When nobody takes
+  // it and the magnetic-card emulation is on, the driver approves the request itself.
+  virtual void emv2OnOnlineProcessing(const foundation::Bytes& data) { (void)data; }
+  // A user-interface message of the kernel; status and hold time -1 when not given.
+  virtual void emv2OnUserInterfaceCode(int code, int status, double holdTime) {
+    (void)code; (void)status; (void)holdTime;
+  }
+  // The transaction's collected TLV data, or nothing (a transaction ended by the kernel's
+  // "card removed" message, or an emulation that read no card).
+  virtual void emv2OnTransactionFinished(const std::optional<foundation::Bytes>& data) { (void)data; }
+
   // The device API answers whether one of its own delegates implements `selector`.
   virtual bool clientsRespondToSelector(std::string_view selector) {
     (void)selector;

@@ -1,5 +1,6 @@
 // The sleeve's unsolicited events: barcodes, scan buttons, magnetic cards, UHF tags and
-// debug text, turned into delegate calls on the main queue.
+// debug text, turned into delegate calls on the main queue. Encrypted-head, EMV kernel and
+// contactless-pass events go on to PellanSecureEvents.cpp.
 
 #include "platform/foundation/MainQueue.h"
 #include "sdk/sleeve/Pellan.h"
@@ -32,7 +33,8 @@ void Pellan::processData(Bytes r) {
       const size_t n = r.size() - 4;
 
       if (channel == 0 && (code == 0x47 || code == 0x49)) {
-        KXUNISDKGlobals::LOG("PN:WAAA (contactless result not handled by this driver)");
+        KXUNISDKGlobals::LOG("PN:WAAA (%zu bytes)", n);
+        processVASEvent(code, p, n);
       } else if (channel == 0 && code == 0x25) {
         if (n >= 1 && p[0] == 1) {
           const std::string text(reinterpret_cast<const char*>(p + 1), n - 1);
@@ -137,6 +139,7 @@ void Pellan::processData(Bytes r) {
       } else if (channel == 1 && code == 0x05) {
         KXUNISDKGlobals::LOG(
             "PN:processData: cmd_scanner_cs_encryptedMSRData received, st1:%d, st2:%d", st1, st2);
+        processEncryptedHeadEvent(p, n);
       } else if (channel == 0 && code == 0x45) {
         KXUNISDKGlobals::LOG("PN:processData: cmd_scanner_cs_uhf_event received, st1:%d, st2:%d",
                              st1, st2);
@@ -148,6 +151,7 @@ void Pellan::processData(Bytes r) {
       } else if (channel == 0 && code == 0x38) {
         KXUNISDKGlobals::LOG("PN:processData: cmd_scanner_cs_emv_data received, st1:%d, st2:%d",
                              st1, st2);
+        processEMVEvent(p, n);
       }
     }
   } catch (const std::exception& e) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,20 @@ struct Pellan::Impl {
 
   KXDelegateList<PellanDelegate> delegates{"PN"};
 
+  // Encrypted head: 0 the real head (command 33), 1 the emulated one (command 62).
+  std::atomic<int> activeHead{0};
+  // EMV kernel: the next transaction's parameters, the magnetic-card emulation and the
+  // current transaction's TLV data (guarded by emvMutex; it holds card data and is cleared
+  // when replaced).
+  std::atomic<int> transactionType{0};
+  std::atomic<int> transactionAmount{0};
+  std::atomic<int> transactionCurrency{0};
+  std::atomic<bool> emvMSEmulation{false};
+  std::atomic<int> emvAlgorithm{2};
+  std::atomic<int> emvKeyID{1};
+  mutable std::mutex emvMutex;
+  std::optional<Bytes> emvTags;
+
   mutable std::mutex moduleSinkMutex;
   std::shared_ptr<PellanModuleSink> moduleSink;
 
@@ -75,6 +90,11 @@ struct Pellan::Impl {
                                  data.size(), false, error);
   }
 };
+
+// Makes `pellan` an owner of the encrypted head's command library, so that library calls
+// with it as owner reach its head; the destructor undoes it.
+void pellanRegisterEmsrOwner(const std::shared_ptr<Pellan>& pellan);
+void pellanUnregisterEmsrOwner(const Pellan* pellan);
 
 // Reads one answer byte; an empty answer is "Invalid data length received".
 bool pellanFirstByte(const std::optional<Bytes>& answer, uint8_t* out, Error* error);

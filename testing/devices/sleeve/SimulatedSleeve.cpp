@@ -35,6 +35,8 @@ SimulatedSleeve::SimulatedSleeve(Options options)
       replies.push_back({event.frame, event.channel});
     }
     rfPending_.clear();
+    for (auto& event : protocol_.afterReply) replies.push_back({std::move(event.frame), event.channel});
+    protocol_.afterReply.clear();
     return replies;
   });
 }

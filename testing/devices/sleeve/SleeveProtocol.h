@@ -61,6 +61,15 @@ class SleeveProtocol {
   // it answers the command's result (nothing: the command is handled as without a reader).
   std::function<std::optional<Bytes>(uint8_t code, const Bytes& data)> rfReader;
 
+  // Modules inside the sleeve (encrypted head, key store, EMV kernel, ...), by channel-0
+  // command code, checked before the built-in commands: given the command's data, a module
+  // answers its result (nothing: no answer) and may set a non-zero `status`.
+  using Module = std::function<std::optional<Bytes>(const Bytes& data, uint8_t* status)>;
+  std::map<uint8_t, Module> modules;
+  // Events a module raised while answering: the simulated sleeve sends them right after the
+  // command's reply.
+  std::vector<Output> afterReply;
+
   // Host bytes on `channel`; returns the replies to send, in order. (The simulated sleeve
   // cuts frames with the frame-and-command helper instead, through the three below.)
   std::vector<Output> feed(int channel, const uint8_t* data, size_t length);
