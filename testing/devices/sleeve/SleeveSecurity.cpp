@@ -33,7 +33,63 @@ void tlv(Bytes& out, std::initializer_list<uint8_t> tag, const Bytes& value) {
 
 Bytes be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 
+constexpr uint8_t kModuleCommands[] = {kCmdKeys, kCmdRandom, kCmdAuthDevice, kCmdAuthHost, kCmdHead,
+                                       kCmdEmv,  kCmdEmulatedHead, kCmdPinpad, kCmdVas, kCmdVasGV};
+
+std::string hex(const Bytes& b) { return foundation::toHex(b); }
+std::string opt(const std::optional<std::string>& s) { return s ? *s : "(null)"; }
+
 }  // namespace
+
+// ---- Recording delegate ---------------------------------------------------------------------------
+
+RecordingSecureDelegate::RecordingSecureDelegate(std::vector<std::string_view> selectors, std::string tag)
+    : RecordingPellanDelegate({kestra::sel::connectionState}, std::move(tag)) {
+  using namespace kestra;
+  if (selectors.empty())
+    selectors = {sel::kxdev_emv2Event,
+                 sel::emv2OnOnlineProcessing,
+                 sel::emv2OnUserInterfaceCode,
+                 sel::emv2OnTransactionFinished};
+  for (auto s : selectors) declare({s});
+}
+
+void RecordingSecureDelegate::kxdev_emv2Event(const Bytes& e) { record("kxdev_emv2Event:" + hex(e)); }
+void RecordingSecureDelegate::kxdev_magneticCardEncryptedData(int enc, int tracks, const Bytes& data,
+                                                              const std::optional<std::string>& t1,
+                                                              const std::optional<std::string>& t2,
+                                                              const std::optional<std::string>& t3, int source) {
+  record("kxdev_magneticCardEncryptedData:" + std::to_string(enc) + "," + std::to_string(tracks) + "," + hex(data) +
+         "," + opt(t1) + "," + opt(t2) + "," + opt(t3) + "," + std::to_string(source));
+}
+void RecordingSecureDelegate::magneticCardEncryptedData(int enc, int tracks, const Bytes& data,
+                                                        const std::optional<std::string>& t1,
+                                                        const std::optional<std::string>& t2,
+                                                        const std::optional<std::string>& t3, int source) {
+  record("magneticCardEncryptedData7:" + std::to_string(enc) + "," + std::to_string(tracks) + "," + hex(data) +
+         "," + opt(t1) + "," + opt(t2) + "," + opt(t3) + "," + std::to_string(source));
+}
+void RecordingSecureDelegate::magneticCardEncryptedData(int enc, int tracks, const Bytes& data,
+                                                        const std::optional<std::string>& t1,
+                                                        const std::optional<std::string>& t2,
+                                                        const std::optional<std::string>& t3) {
+  record("magneticCardEncryptedData6:" + std::to_string(enc) + "," + std::to_string(tracks) + "," + hex(data) +
+         "," + opt(t1) + "," + opt(t2) + "," + opt(t3));
+}
+void RecordingSecureDelegate::magneticCardEncryptedData(int enc, int tracks, const Bytes& data) {
+  record("magneticCardEncryptedData3:" + std::to_string(enc) + "," + std::to_string(tracks) + "," + hex(data));
+}
+void RecordingSecureDelegate::magneticCardEncryptedData(int enc, const Bytes& data) {
+  record("magneticCardEncryptedData2:" + std::to_string(enc) + "," + hex(data));
+}
+void RecordingSecureDelegate::emv2OnOnlineProcessing(const Bytes& d) { record("emv2OnOnlineProcessing:" + hex(d)); }
+void RecordingSecureDelegate::emv2OnUserInterfaceCode(int code, int status, double hold) {
+  record("emv2OnUserInterfaceCode:" + std::to_string(code) + "," + std::to_string(status) + "," +
+         std::to_string(int(hold)));
+}
+void RecordingSecureDelegate::emv2OnTransactionFinished(const std::optional<Bytes>& d) {
+  record("emv2OnTransactionFinished:" + (d ? hex(*d) : std::string("(null)")));
+}
 
 Bytes SleeveSecurity::aes(const Bytes& key, const Bytes& data, bool encrypt) {
   const EVP_CIPHER* cipher = key.size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
@@ -104,6 +160,12 @@ SleeveSecurity::SleeveSecurity(SimulatedSleeve& sleeve) : sleeve_(sleeve) {
     };
     p.modules[kCmdVas] = [this](const Bytes& d, uint8_t* s) { return vas(kCmdVas, d, s); };
     p.modules[kCmdVasGV] = [this](const Bytes& d, uint8_t* s) { return vas(kCmdVasGV, d, s); };
+  });
+}
+
+SleeveSecurity::~SleeveSecurity() {
+  sleeve_.withProtocol([](SleeveProtocol& p) {
+    for (uint8_t code : kModuleCommands) p.modules.erase(code);
   });
 }
 

@@ -29,13 +29,42 @@
 #include "platform/foundation/Bytes.h"
 #include "testing/devices/emsr/SimulatedEmsrHead.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
+#include "testing/devices/sleeve/SleeveTestBench.h"
 
 namespace devices {
+
+// Records the encrypted-card, EMV kernel and pass callbacks of the sleeve driver as lines
+// ("kxdev_emv2Event:8300C1021000", "magneticCardEncryptedData6:2,3,<hex>,t1,t2,(null)"),
+// besides what RecordingPellanDelegate records. `selectors` empty: only the secure ones.
+class RecordingSecureDelegate : public RecordingPellanDelegate {
+ public:
+  explicit RecordingSecureDelegate(std::vector<std::string_view> selectors = {}, std::string tag = {});
+
+  void kxdev_emv2Event(const foundation::Bytes& event) override;
+  void kxdev_magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data,
+                                       const std::optional<std::string>& t1, const std::optional<std::string>& t2,
+                                       const std::optional<std::string>& t3, int source) override;
+  void magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data,
+                                 const std::optional<std::string>& t1, const std::optional<std::string>& t2,
+                                 const std::optional<std::string>& t3, int source) override;
+  void magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data,
+                                 const std::optional<std::string>& t1, const std::optional<std::string>& t2,
+                                 const std::optional<std::string>& t3) override;
+  void magneticCardEncryptedData(int encryption, int tracks, const foundation::Bytes& data) override;
+  void magneticCardEncryptedData(int encryption, const foundation::Bytes& data) override;
+  void emv2OnOnlineProcessing(const foundation::Bytes& data) override;
+  void emv2OnUserInterfaceCode(int code, int status, double holdTime) override;
+  void emv2OnTransactionFinished(const std::optional<foundation::Bytes>& data) override;
+};
 
 class SleeveSecurity {
  public:
   // Installs the modules into `sleeve`, which must outlive this object's use.
   explicit SleeveSecurity(SimulatedSleeve& sleeve);
+  // Takes the modules out of the sleeve again.
+  ~SleeveSecurity();
+  SleeveSecurity(const SleeveSecurity&) = delete;
+  SleeveSecurity& operator=(const SleeveSecurity&) = delete;
 
   // ---- Heads (thread-safe themselves) -------------------------------------------------------
   sim::SimulatedEmsrHead head;          // command 33
