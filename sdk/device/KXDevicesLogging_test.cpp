@@ -10,10 +10,13 @@
 #include "sdk/device/PellanSleeve.h"
 #include "sdk/foundation/Emsr.h"
 #include "testing/devices/emsr/SimulatedEmsrHead.h"
+#include "testing/devices/sleeve/SleeveSecurity.h"
 #include "testing/devices/sleeve/SleeveTestBench.h"
 
 namespace kestra::testing {
 namespace {
+
+using devices::SimulatedSleeve;
 
 class LogCapture {
  public:
@@ -121,6 +124,54 @@ TEST(KXDevicesLogging, SwipedCardsNeverReachTheLog) {
                              "35343133333330303839"})  // the number's text in hex
     EXPECT_EQ(log.linesWith(secret), std::vector<std::string>{}) << secret;
   EXPECT_FALSE(log.lines().empty());
+}
+
+
+TEST(KXDevicesLogging, EncryptedEmulatedAndPlainCardsNeverReachTheLog) {
+  LogCapture log;
+  const std::string pan = "4999887766554433";
+  const std::string t1 = "%B" + pan + "^CANARYNAME/SECRET^2512101000000000?";
+  const std::string t2 = ";" + pan + "=25121010000000000000?";
+  auto events = std::make_shared<CallLog>();
+  {
+    SimulatedSleeve::Options options;
+    options.config.model = "XBCMEV";
+    devices::SleeveTestBench bench(options);
+    devices::SleeveSecurity security(*bench.sleeve);
+    security.head.setVersions(2001, 301);  // a head that may send demonstration-key data
+    security.head.setTracksRead(3);
+    security.head.setMaskedData(std::string("\x00\x10\x00\x00", 4) + "4999********4433");
+    security.setCard({t1, t2, "%B4999********4433^CANARYNAME/SECRET^", ";4999********4433="});
+    ASSERT_TRUE(bench.connect());
+    Bytes encrypted = {0x13};
+    foundation::append(encrypted, devices::SleeveSecurity::demoEncrypted(t1, t2));
+    {
+      // Through the device API: the head's data (decrypted there), the emulated card read,
+      // a plain swipe.
+      auto api = KXDevices::create(makePellanDriverFactory(bench.pellan, bench.manager.get()));
+      auto app = std::make_shared<RecordingDelegate>(events, "app",
+                                                     std::vector<std::string_view>{kxsel::magneticCardData_source});
+      api->addDelegate(app);
+      bench.sleeve->sendEvent(1, 0x05, encrypted);
+      ASSERT_TRUE(bench.runUntil([&] { return events->size() == 1; }));
+      ASSERT_TRUE(bench.pellan->emv2SetCardEmulationMode(true, 2, 1));
+      ASSERT_TRUE(bench.pellan->emv2StartTransactionWithFlags(0, std::nullopt));
+      ASSERT_TRUE(bench.runUntil([&] { return events->size() == 2; }));
+      bench.sleeve->swipe(t1, t2);
+      ASSERT_TRUE(bench.runUntil([&] { return events->size() == 3; }));
+      EXPECT_EQ(events->lines(), (std::vector<std::string>{"app:magneticCardData+source:" + t1 + "|" + t2 + "|nil|0",
+                                                           "app:magneticCardData+source:" + t1 + "|" + t2 + "|nil|1",
+                                                           "app:magneticCardData+source:" + t1 + "|" + t2 + "|nil|0"}));
+    }
+    // The sleeve on its own decrypts the head's demonstration-key data.
+    bench.delegate->clear();
+    bench.sleeve->sendEvent(1, 0x05, encrypted);
+    ASSERT_TRUE(bench.delegate->log().waitForLine("magneticCardData:" + t1 + "," + t2 + ",(null)"));
+  }
+  for (const std::string& secret : {pan, std::string("CANARYNAME"), foundation::toHex(foundation::bytesOf(pan)),
+                                    foundation::toHex(foundation::bytesOf("CANARYNAME"))})
+    EXPECT_EQ(log.linesWith(secret), std::vector<std::string>{}) << secret;
+  EXPECT_FALSE(log.linesWith("emv_event_transaction_finished").empty());
 }
 
 }  // namespace
