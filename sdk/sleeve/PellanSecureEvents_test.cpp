@@ -335,6 +335,8 @@ TEST_F(SecureEvents, EmulationTurnsAnApprovedCardReadIntoEncryptedCardDataForEve
   for (const auto& p : security.kernelPackets()) subs.push_back(foundation::toHex(Bytes(p.begin(), p.begin() + 1)));
   EXPECT_EQ(subs, (std::vector<std::string>{"03", "04", "06", "08", "62"}));
   EXPECT_FALSE(security.kernelInitialised());
+  EXPECT_TRUE(first->allOnMainThread());
+  EXPECT_TRUE(second->allOnMainThread());
 }
 
 TEST_F(SecureEvents, EmulationDropsATransactionThatWasNotApproved) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "testing/devices/sleeve/SimulatedSleeve.h"
+#include "testing/devices/sleeve/SleeveSecurity.h"
 
 namespace {
 // The button number of "!press N"; nullopt (and a note) when N is not a number 0-127.
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     }
   }
   devices::SimulatedSleeve sleeve(options);
+  devices::SleeveSecurity security(sleeve);  // encrypted head, key store, EMV kernel
   if (!sleeve.attach()) {
     std::fprintf(stderr, "could not attach the simulated sleeve\n");
     return 1;
