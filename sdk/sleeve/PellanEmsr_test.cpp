@@ -159,6 +159,32 @@ TEST_F(PellanEmsr, AnswersThatDoNotFitAreFailedExchangesNotCutOnes) {
   EXPECT_EQ(p.emsrGetDeviceModel(&error), "PELLAN HEAD");
 }
 
+TEST_F(PellanEmsr, KeysAndFirmwareReachTheHeadAndARefusedBlockFailsTheUpdate) {
+  Pellan& p = *bench.pellan;
+  Error error;
+  // Key loads travel as the caller's head packet, unchanged.
+  Bytes load = {0x21, 0x02};
+  load.resize(54, 0x3C);
+  security.head.clearRequests();
+  ASSERT_TRUE(p.emsrLoadKey(load, &error)) << error.text;
+  ASSERT_EQ(security.head.requests().size(), 1u);
+  const Bytes sent = security.head.requests()[0];
+  EXPECT_EQ(sent[0], 0x51);
+  EXPECT_EQ(Bytes(sent.begin() + 4, sent.end()), load);
+
+  Bytes file(52 + 600, 0x00);
+  file[0] = 0x70;  // the head's own header sub-command
+  ASSERT_TRUE(p.emsrUpdateFirmware(file, &error)) << error.text;
+  EXPECT_TRUE(security.head.firmwareCommitted());
+  EXPECT_EQ(security.head.firmwareBlocks().size(), 3u);
+
+  security.head.failFirmwareBlock(1, 3);
+  EXPECT_FALSE(p.emsrUpdateFirmware(file, &error));
+  EXPECT_EQ(error.code, -(11000 + sim::SimulatedEmsrHead::kInvalidDataLength));
+  EXPECT_EQ(security.head.blockAttempts(1), 3);
+  EXPECT_FALSE(security.head.firmwareCommitted());
+}
+
 TEST_F(PellanEmsr, ConcurrentOwnersAreServedOneCommandAtATime) {
   // Another owner with its own head, and the sleeve, asked from three threads at once.
   sim::SimulatedEmsrHead other;
