@@ -117,6 +117,14 @@ class KXSleeveDriver : public KXManagedDriver {
   virtual bool getUSBChargeCurrent(int* current, Error* error);
   virtual bool setUSBChargeCurrent(int current, Error* error);
   virtual bool uiControlLEDsWithBitMask(uint32_t mask, Error* error);
+  // Vibration and the speaker, which only the sleeve has.
+  virtual bool uiEnableVibrationForTime(float /*seconds*/, Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool uiEnableSpeaker(bool /*on*/, Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool uiIsSpeakerEnabled(bool* /*on*/, Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool uiEnableSpeakerButton(bool /*on*/, Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool uiIsSpeakerButtonEnabled(bool* /*on*/, Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool uiEnableSpeakerAutoControl(bool /*on*/, Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool uiIsSpeakerAutoControlEnabled(bool* /*on*/, Error* error) { return foundation::fail(error, noDeviceError()); }
   // The contactless reader inside the device: power, close and one frame for the reader.
   // Answers of the reader reach the RF stack on their own (`RFWrapper::dataAvaiable`).
   virtual bool rfReaderInit(int readerType, Error* error);
@@ -131,6 +139,10 @@ class KXPrinterDriver : public KXManagedDriver {
   // One scan of the printer's engine within `timeoutSeconds`: the code and its type, or
   // nothing.
   virtual std::optional<std::string> scanBarcode(double timeoutSeconds, int* type, Error* error);
+  // Stores `image` as the printer's logo.
+  virtual bool loadLogo(const KXImage& /*image*/, int /*align*/, Error* error) {
+    return foundation::fail(error, noDeviceError());
+  }
 
   // The printing calls (KXPrinterAPI.inc), under the printer's own names.
 #define KX_PRN(R, API, DRV, P, A, F) \

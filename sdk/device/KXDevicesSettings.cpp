@@ -40,11 +40,6 @@ bool KXDevices::setUSBChargeCurrent(int current, Error* error) {
   return routeError(error);
 }
 
-bool KXDevices::uiControlLEDsWithBitMask(uint32_t mask, Error* error) {
-  if (route({Kind::Sleeve})) return sleeve_->uiControlLEDsWithBitMask(mask, error);
-  return routeError(error);
-}
-
 bool KXDevices::playSound(int volume, const int* beepData, int length, Error* error) {
   const auto kind = route({Kind::Sleeve, Kind::Printer, Kind::Pinpad});
   if (!kind) return routeError(error);

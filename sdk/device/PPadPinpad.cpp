@@ -15,7 +15,7 @@ class PPadPinpad::Events final : public PPadDelegate {
                 ppsel::kxdev_debug, ppsel::kxdev_pogdata, ppsel::kxdev_barcodeData, ppsel::magneticCardData,
                 ppsel::kxdev_magneticCardEncryptedData, ppsel::kxdev_magneticCardDetected,
                 ppsel::smartCardInserted_slot, ppsel::smartCardRemoved_slot, ppsel::kxdev_emv2Event,
-                ppsel::firmwareUpdateProgress, btsel::bluetoothDevicePassKeySent});
+                ppsel::firmwareUpdateProgress, ppsel::PINEntryComplete, btsel::bluetoothDevicePassKeySent});
   }
   std::weak_ptr<KXDevices> api;
 
@@ -59,6 +59,9 @@ class PPadPinpad::Events final : public PPadDelegate {
   }
   void firmwareUpdateProgress(int phase, int percent) override {
     if (auto a = api.lock()) a->firmwareUpdateProgress(phase, percent);
+  }
+  void PINEntryComplete(int status) override {
+    if (auto a = api.lock()) a->PINEntryComplete(status);
   }
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override {
     if (auto a = api.lock()) a->bluetoothDevicePassKeySent(address, passKey);
@@ -143,5 +146,11 @@ int PPadPinpad::sysPlaySound(const int* beepData, int length, int volume) {
 int PPadPinpad::displayWidth() { return pad_->displayWidth(); }
 int PPadPinpad::displayHeight() { return pad_->displayHeight(); }
 bool PPadPinpad::displayAtBottom() { return pad_->displayAtBottom(); }
+
+// The printer channel of pinpads with a printer.
+#define KXDEF
+#define KX_PRN_SHARED(R, API, DRV, PIN, P, A, F) \
+  R PPadPinpad::PIN P { return pad_->PIN A; }
+#include "sdk/device/KXPrinterAPI.inc"
 
 }  // namespace kestra

@@ -56,6 +56,8 @@ class PPadPinpad final : public KXPinpadDriver {
   int displayHeight() override;
   bool displayAtBottom() override;
   PPad* securePad() override { return pad_.get(); }
+#define KX_PRN_SHARED(R, API, DRV, PIN, P, A, F) R PIN P override;
+#include "sdk/device/KXPrinterAPI.inc"
 
  private:
   class Events;

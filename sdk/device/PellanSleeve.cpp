@@ -151,6 +151,21 @@ bool PellanSleeve::setUSBChargeCurrent(int current, Error* error) { return pella
 bool PellanSleeve::uiControlLEDsWithBitMask(uint32_t mask, Error* error) {
   return pellan_->uiControlLEDsWithBitMask(mask, error);
 }
+bool PellanSleeve::uiEnableVibrationForTime(float seconds, Error* error) {
+  return pellan_->uiEnableVibrationForTime(seconds, error);
+}
+bool PellanSleeve::uiEnableSpeaker(bool on, Error* error) { return pellan_->uiEnableSpeaker(on, error); }
+bool PellanSleeve::uiIsSpeakerEnabled(bool* on, Error* error) { return pellan_->uiIsSpeakerEnabled(on, error); }
+bool PellanSleeve::uiEnableSpeakerButton(bool on, Error* error) { return pellan_->uiEnableSpeakerButton(on, error); }
+bool PellanSleeve::uiIsSpeakerButtonEnabled(bool* on, Error* error) {
+  return pellan_->uiIsSpeakerButtonEnabled(on, error);
+}
+bool PellanSleeve::uiEnableSpeakerAutoControl(bool on, Error* error) {
+  return pellan_->uiEnableSpeakerAutoControl(on, error);
+}
+bool PellanSleeve::uiIsSpeakerAutoControlEnabled(bool* on, Error* error) {
+  return pellan_->uiIsSpeakerAutoControlEnabled(on, error);
+}
 
 // ---- Factories ---------------------------------------------------------------------------------
 

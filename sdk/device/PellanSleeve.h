@@ -68,6 +68,13 @@ class PellanSleeve final : public KXSleeveDriver {
   bool getUSBChargeCurrent(int* current, Error* error) override;
   bool setUSBChargeCurrent(int current, Error* error) override;
   bool uiControlLEDsWithBitMask(uint32_t mask, Error* error) override;
+  bool uiEnableVibrationForTime(float seconds, Error* error) override;
+  bool uiEnableSpeaker(bool on, Error* error) override;
+  bool uiIsSpeakerEnabled(bool* on, Error* error) override;
+  bool uiEnableSpeakerButton(bool on, Error* error) override;
+  bool uiIsSpeakerButtonEnabled(bool* on, Error* error) override;
+  bool uiEnableSpeakerAutoControl(bool on, Error* error) override;
+  bool uiIsSpeakerAutoControlEnabled(bool* on, Error* error) override;
 
  private:
   class Events;

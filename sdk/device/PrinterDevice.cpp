@@ -67,6 +67,10 @@ std::optional<std::string> PrinterDevice::scanBarcode(double timeoutSeconds, int
   return printer_->scanBarcode(timeoutSeconds, type, error);
 }
 
+bool PrinterDevice::loadLogo(const KXImage& image, int align, Error* error) {
+  return printer_->loadLogo(image, align, error);
+}
+
 #define KXDEF
 #define KX_PRN(R, API, DRV, P, A, F) \
   R PrinterDevice::DRV P { return printer_->DRV A; }

@@ -40,6 +40,7 @@ class PrinterDevice final : public KXPrinterDriver {
 
   bool beep(Error* error) override;
   std::optional<std::string> scanBarcode(double timeoutSeconds, int* type, Error* error) override;
+  bool loadLogo(const KXImage& image, int align, Error* error) override;
 #define KX_PRN(R, API, DRV, P, A, F) R DRV P override;
 #define KX_PRN_SHARED(R, API, DRV, PIN, P, A, F) R DRV P override;
 #include "sdk/device/KXPrinterAPI.inc"

@@ -106,6 +106,7 @@ PPad& PPad::sharedDevice() {
 }
 
 PPad::~PPad() {
+  prnStopWriteThread();
   d_->transport.stopCacheWriteThread();
   if (d_->comm) d_->comm->setDelegate({});
 }
@@ -197,11 +198,13 @@ void PPad::setConnState(int state) {
     int version = 0;
     d_->emsrFirmwareVersion = ::kestra::emsrGetFirmwareVersion(ppadEmsrOwner(), &version) >= 0 ? version : 0;
     if (auto module = d_->module()) module->setEnabled(false);
+    if (getSupportedFeature(7) != 0) prnStartWriteThread();
   } else {
     d_->barcodeScanMode = 0;
     // Commands no longer go out on a link that is not up; a waiting one gives up now.
     d_->transport.fakeConnected = false;
     d_->transport.abortWait();
+    prnStopWriteThread();
   }
   notifyConnState();
 }

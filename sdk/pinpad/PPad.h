@@ -39,6 +39,9 @@
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
+#include "sdk/foundation/KXColor.h"
+#include "sdk/foundation/KXImage.h"
+#include "sdk/foundation/KXDeviceInfo.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/pinpad/KXPinpadInfo.h"
 #include "sdk/pinpad/PPadBluetooth.h"
@@ -466,6 +469,117 @@ class PPad final : public AccessoryManagerDelegate,
   int emv2Command(const uint8_t* data, int length, Bytes* result);
   int prnEnable(bool enabled);
   bool prnGetCapability(int capability, int* value, Error* error = nullptr);
+
+  // ---- PIN entry (group 0x35) ----------------------------------------------------------------
+  // The PIN never reaches the host: these start, poll, cancel and conclude entries on the
+  // pinpad's keypad and ask for encrypted results. A message (prompt) goes out as UTF-8 when
+  // the last text window used font 3, 4 or 6, else in the single-byte form.
+  int uiEnterPIN(int x, int y, int timeout, int echo, const OptText& message);
+  // With 1 <= minPin <= maxPin the limits go to the pinpad; otherwise it uses its own.
+  int uiEnterPINAsyncStart(int x, int y, int timeout, int echo, int minPin, int maxPin, const OptText& message);
+  int uiEnterPINAsyncStart(int x, int y, int timeout, int echo, const OptText& message);
+  // 8 while entry goes on, 0 once a PIN was entered, else the error.
+  int uiEnterPINAsyncCheck();
+  int uiEnterPINAsyncCancel();
+  // A background entry: returns at once (1 when one runs already); its result reaches the
+  // delegates through `PINEntryComplete` on the main queue, after which the magnetic reader
+  // is started again. Card, barcode and smart-card events are held back while it runs.
+  int uiEnterPINStart(int x, int y, int timeout, int echo, int minPin, int maxPin, const OptText& message);
+  int uiEnterPINStart(int x, int y, int timeout, int echo, const OptText& message);
+  // Ends the background entry and waits until it has; always 0.
+  int uiEnterPINCancel();
+  bool pinEntryRunning() const;
+  int uiVerifyPINOffline(bool encrypted, uint16_t* cardStatus);
+  // Key type 0 takes a new DUKPT key of `keyID` and appends its key serial number.
+  int uiVerifyPINOfflinePlainAndEncryptResponse(int keyType, int keyID, Bytes* outData);
+  int uiVerifyPINOfflineEncryptedAndEncryptResponse(int keyType, int keyID, Bytes* outData);
+  // Kept for the next PIN block in format 4 or 13; always 0.
+  int pinSetPAN(const OptText& pan);
+  // Key type 1-4, format 4-13, a 16-byte key variant (nothing: zeros).
+  int pinGetPINBlock(int keyType, int pinFormat, const std::optional<Bytes>& keyVariant, int keyID,
+                     Bytes* encryptedPIN);
+  int uiVerifyPINOnline(int keyType, int pinFormat, const std::optional<Bytes>& keyVariant, int keyID,
+                        const std::string& pan, Bytes* encryptedPIN);
+  int pinGetPINBlockFixedKey(int keyID, const std::optional<Bytes>& keyVariant, int pinFormat, Bytes* encryptedPIN);
+  int pinGetPINBlockMasterSession(const Bytes& workingKey, int keyID, int pinFormat, Bytes* encryptedPIN);
+  // The PIN block followed by the key serial number of the DUKPT key made for it.
+  int pinGetPINBlockDUKPT(int keyID, const std::optional<Bytes>& keyVariant, int pinFormat, Bytes* encryptedPIN);
+
+  // ---- Display and keypad (groups 0x35, 0x36) -------------------------------------------------
+  // Coordinates are display pixels; y is shifted below the pinpad's status area where the
+  // pinpad expects it. Fonts 0-6.
+  int uiReadKey(uint8_t* key);
+  int uiEnableNumericMode(int x, int y, int language, const std::string& message);
+  int uiDisableNumericMode();
+  int _uiOpenTextWindow(int x, int y, int widthChars, int heightChars, int font, int codePage);
+  int uiOpenTextWindow(int x, int y, int widthChars, int heightChars, int font, int codePage);
+  int uiSetKeyTone(uint16_t tone, uint16_t time, int volume);
+  int uiFillRectangle(int x, int y, int width, int height, int mode);
+  int uiSetContrast(int contrast);
+  int uiPutPixel(int x, int y, const std::optional<KXColor>& color);
+  int uiDisplayImage(int x, int y, int width, int height, const Bytes& bitmap);
+  int uiDisplayImage(int x, int y, const KXImage& image);
+  int uiStartAnimation(int index, int x, int y, bool animated);
+  // -1 stops every animation.
+  int uiStopAnimation(int index);
+  int uiSetButtonCaption(int button, const std::string& caption);
+  int uiShowInitScreen();
+  int loadLogo(const KXImage& image, int align);
+  int uiEnablePowerButton(bool enabled);
+  int uiEnableCancelButton(bool enabled);
+  int uiGetSettingsMenuMode(int* mode);
+  int uiSetSettingsMenuMode(int mode);
+  int uiGetSettingsBacklightEnabled(bool* enabled);
+  int uiSetSettingsBacklightEnabled(bool enabled);
+  int uiGetSettingsInvertDisplay(bool* inverted);
+  int uiSetSettingsInvertDisplay(bool inverted);
+  int uiDrawText(const std::string& text, int x, int y, int font);
+  // The font of the last text window opened.
+  int lastFont() const;
+  bool extendedDisplay() const;
+  bool colorDisplay() const;
+  int topMargin() const;
+
+  // ---- Styled text, menus and data prompts (extended displays) ---------------------------------
+  // Text with inline tags ({=f6}, {=c}, {=cf255,0,0}, {=cb=d}, ...); the runs' colours are
+  // drawn, the whole text in `font`. 1 for an empty text.
+  int uiDrawTextEx(const std::string& text, int x, int y, int font);
+  int uiDisplayMenu(const std::string& title, const std::vector<std::string>& choices, int font, double timeout);
+  // 8 while the menu is open; 0 with the choice.
+  int uiCheckMenu(int* choice);
+  int uiCancelMenu();
+  int uiDisplayDataPromptWithID(int promptID, int language, int maxLength, const std::string& initialValue,
+                                int font, double timeout);
+  // 8 while the prompt is open; 0 with the text typed.
+  int uiCheckDataPrompt(std::string* value);
+  int uiCancelDataPrompt();
+
+  // ---- Printer channel (group 0x42; models with a printer) --------------------------------------
+  // Print bytes are gathered in a host cache and sent in commands of at most 512 bytes by
+  // the "PPadPrinter BT Write Thread" (or `prnFlushCache`).
+  bool prnWrite(const uint8_t* data, int length, Error* error = nullptr);
+  bool prnAddToCache(const uint8_t* data, int length, Error* error = nullptr);
+  bool prnFlushCache(Error* error = nullptr);
+  bool prnWriteDataToChannel(int channel, const Bytes& data, Error* error = nullptr);
+  bool printText(const std::string& text, int encoding, Error* error = nullptr);
+  bool printText(const std::string& text, Error* error = nullptr);
+  bool prnPrintText(const std::string& text, int encoding, Error* error = nullptr) {
+    return printText(text, encoding, error);
+  }
+  bool prnPrintText(const std::string& text, Error* error = nullptr);
+  bool printDelimiter(int character, Error* error = nullptr);
+  bool prnSetLineSpace(int space, Error* error = nullptr);
+  bool prnFeedPaper(int lines, Error* error = nullptr);
+  bool prnWaitPrintJob(double timeoutSeconds, Error* error = nullptr);
+  std::optional<KXPrinterInfo> prnGetPrinterInfo(Error* error = nullptr);
+  bool prnPrintImage(const KXImage& image, int align, Error* error = nullptr);
+  bool prnPrintImageOld(const KXImage& image, int align, Error* error = nullptr);
+  // The packed raster of `image` on the printer's width; `linesize` receives the bytes per row.
+  std::optional<Bytes> getImageData(const KXImage& image, int align, bool reversed, int* linesize);
+  void prnStartWriteThread();
+  void prnStopWriteThread();
+  int printerPageWidth() const;
+  int printerCacheLength() const;
 
   // ---- Accessory manager and stream-pair contracts ----------------------------------------------
   std::optional<std::vector<std::string>> accessoryShouldConnect(

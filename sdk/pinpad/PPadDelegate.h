@@ -44,6 +44,7 @@ inline constexpr std::string_view smartCardRemoved = "smartCardRemoved";
 inline constexpr std::string_view kxdev_emv2Event = "kxdev_emv2Event:";
 inline constexpr std::string_view kxdev_srEvent = "kxdev_srEvent:status:data:";
 inline constexpr std::string_view firmwareUpdateProgress = "firmwareUpdateProgress:percent:";
+inline constexpr std::string_view PINEntryComplete = "PINEntryComplete:";
 }  // namespace ppsel
 
 using OptText = std::optional<std::string>;
@@ -82,6 +83,8 @@ class PPadDelegate : public KXBarcodeDelegate, public BTModuleEvents {
   virtual void kxdev_srEvent(int /*event*/, int /*status*/, const std::string& /*data*/) {}
   // Phase 0 start, 2 writing (percent), 3 end.
   virtual void firmwareUpdateProgress(int /*phase*/, int /*percent*/) {}
+  // A background PIN entry ended with this result (0: a PIN was entered); main queue.
+  virtual void PINEntryComplete(int /*status*/) {}
 };
 
 }  // namespace kestra

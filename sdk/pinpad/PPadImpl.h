@@ -7,7 +7,10 @@
 #include <initializer_list>
 #include <functional>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "sdk/pinpad/PPad.h"
 #include "sdk/pinpad/PPadIdentity.h"
 #include "sdk/pinpad/PPadTransport.h"
+#include "sdk/printer/PrinterText.h"
 
 namespace kestra {
 
@@ -58,7 +62,15 @@ struct PPad::Impl {
   std::atomic<bool> emvInitDone{false};
 
   // Events and readers.
+  // A background PIN entry runs (set by the start call itself, so two quick starts cannot
+  // both run); its mode (asynchronous commands or the blocking one) and a cancel request.
   std::atomic<bool> pinThreadActive{false};
+  std::atomic<bool> pinThreadCancelled{false};
+  std::atomic<bool> pinModeAsync{false};
+  std::mutex panMutex;
+  std::optional<std::string> pinPan;
+  // The font of the last text window opened; decides how prompt text is encoded.
+  std::atomic<int> lastFont{1};
   std::atomic<bool> smartCardPresent{false};
   std::atomic<int> smartCardSlot{0};
   std::atomic<int> msEncryption{2};
@@ -75,6 +87,18 @@ struct PPad::Impl {
   std::atomic<uint32_t> events{0};
   std::atomic<uint32_t> mifareSerial{0};
   std::atomic<int> emsrFirmwareVersion{0};
+
+  // Printer channel: the print cache, its write thread and the pinpad's own text state.
+  static constexpr size_t kPrintCacheSize = 16384;
+  mutable std::mutex printCacheMutex;  // the cache, shared by writers and the write thread
+  std::vector<uint8_t> printCache;
+  std::mutex printTextMutex;
+  printer::TextState printText;
+  std::mutex writeThreadMutex;
+  std::condition_variable writeThreadWake;
+  std::thread writeThread;
+  std::atomic<bool> writeThreadStop{false};
+  std::atomic<bool> writeThreadStarted{false};
 
   KXDelegateList<PPadDelegate> delegates{"PPad"};
 

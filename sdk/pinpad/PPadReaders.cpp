@@ -10,7 +10,12 @@ int PPad::uiKeyboardControl(bool enabled) {
 }
 
 int PPad::prnEnable(bool enabled) {
-  return d_->command(ppad::kGroupPrinter, {0x01, uint8_t(enabled ? 1 : 0)});
+  const int r = d_->command(ppad::kGroupPrinter, {0x01, uint8_t(enabled ? 1 : 0)});
+  if (r == 0) {
+    std::lock_guard<std::mutex> lock(d_->printCacheMutex);
+    d_->printCache.clear();
+  }
+  return r;
 }
 
 bool PPad::prnGetCapability(int capability, int* value, Error* error) {
