@@ -69,8 +69,8 @@ PinpadPersona PinpadPersona::ppad2() {
   return p;
 }
 
-PinpadModel::PinpadModel(PinpadPersona p) : persona(std::move(p)) {
-  display.assign(size_t(persona.displayWidth) * size_t(persona.displayHeight), 0xFFFFFF);
+PinpadModel::PinpadModel(PinpadPersona p)
+    : persona(std::move(p)), screen(persona.displayWidth, persona.displayHeight, persona.colourDisplay) {
   settings[0x02] = {20};
   settings[0x03] = {5, 0};
   settings[0x06] = {1};
@@ -139,19 +139,12 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
     case 0x34:
       return magnetic(d);
     case 0x35:
-      if (sub == 0x06 && d.size() >= 2) keyboardEnabled = d[1] != 0;
-      return ok();
+      return userInterface(d);
     case 0x33:
       return smartCardCommand(d);
     case 0x42:
       if (!persona.printer) return status(kInvalidCommand);
-      if (sub == 0x01 && d.size() >= 2) printerEnabled = d[1] != 0;
-      if (sub == 0x04) {
-        Bytes v(4, 0);
-        putLE32(v, 0, uint32_t(paperWidth));
-        return ok(v);
-      }
-      return ok();
+      return printerChannel(d);
     case 0x3B: {
       // An encrypted-head packet: [command][0][length BE][data]; the reply [0][status][length BE][data].
       if (d.size() >= 5 && d[0] == 0x51 && d[4] == 0x22 && !encryptedBlock.empty()) {

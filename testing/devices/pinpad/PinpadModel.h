@@ -1,7 +1,9 @@
 #pragma once
 // The state of a simulated pinpad and its answer to each command, as plain data: the
 // identification and system information of a persona, settings, clock, event mask,
-// firmware pages received, a display of the persona's size, a barcode engine, a Mifare
+// firmware pages received, a screen of the persona's size (PinpadScreen) with a scripted
+// keypad, PIN entry, menus and data prompts, a printer whose data feeds the receipt
+// simulator's print head, a barcode engine, a Mifare
 // Classic reader with one card, a Bluetooth module byte pipe, and a magnetic head holding
 // the next swipe.
 //
@@ -11,12 +13,15 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
+#include "testing/devices/pinpad/PinpadScreen.h"
+#include "testing/devices/printer/ReceiptRenderer.h"
 
 namespace devices {
 
@@ -44,6 +49,17 @@ struct MifareCard {
   uint8_t atq1 = 0x04, atq2 = 0x00, sak = 0x08;
   std::array<std::array<uint8_t, 16>, 64> blocks{};
 };
+
+// The keys of the simulated keypad as the pinpad reports them: the digits are the bytes 0-9.
+namespace pinpadkey {
+inline constexpr uint8_t kF1 = 'a';
+inline constexpr uint8_t kF2 = 'b';
+inline constexpr uint8_t kEnter = 'A';
+inline constexpr uint8_t kCancel = 'C';
+inline constexpr uint8_t kClear = 'c';
+// Not a key: the cardholder's time runs out.
+inline constexpr uint8_t kTimeout = 0xFF;
+}  // namespace pinpadkey
 
 class PinpadModel {
  public:
@@ -81,8 +97,6 @@ class PinpadModel {
   std::string btFirmware = "BT301 1.02";
   Bytes btUpdateData;
   bool btUpdated = false;
-  // Display of the persona's size: one RGB value per pixel.
-  std::vector<uint32_t> display;
   // Barcode engine.
   int scanWireMode = 1;
   bool scanning = false;
@@ -162,12 +176,55 @@ class PinpadModel {
   Bytes emvCommonList;                 // reply data of the common application list
   std::map<std::pair<Bytes, int>, Bytes> emvPublicKeys;  // (RID, index) -> modulus
 
+  // Screen: what the display commands drew.
+  PinpadScreen screen;
+  // Keypad: the keys the cardholder presses next. Each PIN, menu or prompt check (and each
+  // key read) takes one; with none left the entry goes on (status 8).
+  std::deque<uint8_t> keypad;
+  bool asyncPinCommands = true;  // false: an older pinpad that refuses 20 and 26
+  struct PinEntry {
+    bool active = false;
+    int digits = 0;
+    int minPin = 4, maxPin = 12;
+    Bytes start;  // the start command as received
+  };
+  PinEntry pin;
+  int pinsEntered = 0;
+  int pinChecks = 0;
+  struct Menu {
+    bool open = false;
+    int timeout = 0;
+    std::string title;
+    std::vector<std::string> choices;
+  };
+  Menu menu;
+  int menuChecks = 0;
+  struct Prompt {
+    bool open = false;
+    int id = 0, language = 0, maxLength = 0, timeout = 0;
+    std::string value;
+  };
+  Prompt prompt;
+  int promptCancels = 0;
+  // Printer channel: the print head the data commands feed, the sizes of the data commands
+  // received, and how many capability-3 queries report the job still printing.
+  ReceiptRenderer receipt{384};
+  std::vector<size_t> printSlices;
+  int busyChecks = 0;
+
   // Commands refused with a status, or never answered, by group and sub-command.
   std::map<std::pair<int, int>, uint8_t> refuse;
   std::vector<std::pair<int, int>> mute;
 
  private:
   std::optional<Answer> system(const Bytes& d);
+  std::optional<Answer> userInterface(const Bytes& d);
+  std::optional<Answer> pinCommand(const Bytes& d);
+  std::optional<Answer> menuOrPrompt(const Bytes& d);
+  std::optional<Answer> printerChannel(const Bytes& d);
+  uint8_t pinKey(uint8_t key);
+  Bytes bandRows;
+  int bandHeight = 0;
   std::optional<Answer> barcode(const Bytes& d);
   std::optional<Answer> mifare(const Bytes& d);
   std::optional<Answer> bluetooth(const Bytes& d);
