@@ -260,4 +260,17 @@ bool PinpadScreen::savePng(const std::filesystem::path& path, int scale) const {
   return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), w * 3, nullptr) != 0;
 }
 
+std::optional<PinpadScreen::Picture> PinpadScreen::readPng(const std::filesystem::path& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return std::nullopt;
+  image.format = PNG_FORMAT_RGB;
+  Picture p;
+  p.width = int(image.width);
+  p.height = int(image.height);
+  p.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return std::nullopt;
+  return p;
+}
+
 }  // namespace devices

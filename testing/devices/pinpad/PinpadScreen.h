@@ -34,6 +34,12 @@ class PinpadScreen {
   uint32_t pixel(int x, int y) const;
   const std::vector<uint32_t>& pixels() const { return pixels_; }
   bool savePng(const std::filesystem::path& path, int scale = 2) const;
+  // An RGB picture read back from a PNG (any 8-bit PNG, converted).
+  struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+  };
+  static std::optional<Picture> readPng(const std::filesystem::path& path);
 
   struct Window {
     int x = 0, y = 0, columns = 0, rows = 0, font = 1, codePage = 0;

@@ -18,7 +18,7 @@ std::vector<std::string_view> RecordingPPadDelegate::allSelectors() {
           ps::magneticCardData, ps::kxdev_magneticCardEncryptedData, ps::magneticCardEncryptedData,
           ps::kxdev_magneticCardDetected, ps::smartCardInserted_slot, ps::smartCardInserted,
           ps::smartCardRemoved_slot, ps::smartCardRemoved, ps::kxdev_emv2Event, ps::kxdev_srEvent,
-          ps::firmwareUpdateProgress, bs::bluetoothDiscoverComplete, bs::bluetoothDeviceDiscovered,
+          ps::firmwareUpdateProgress, ps::PINEntryComplete, bs::bluetoothDiscoverComplete, bs::bluetoothDeviceDiscovered,
           bs::bluetoothDeviceConnected, bs::bluetoothDeviceDisconnected,
           bs::bluetoothDeviceRequestedConnection, bs::bluetoothDevicePINCodeRequired,
           bs::bluetoothDevicePassKeySent};
@@ -78,6 +78,7 @@ void RecordingPPadDelegate::kxdev_srEvent(int event, int status, const std::stri
 void RecordingPPadDelegate::firmwareUpdateProgress(int phase, int percent) {
   record("firmwareUpdateProgress:" + std::to_string(phase) + ":" + std::to_string(percent), false);
 }
+void RecordingPPadDelegate::PINEntryComplete(int status) { record("PINEntryComplete:" + std::to_string(status)); }
 void RecordingPPadDelegate::bluetoothDiscoverComplete(bool success) {
   record("bluetoothDiscoverComplete:" + std::to_string(success), false);
 }

@@ -54,6 +54,7 @@ class RecordingPPadDelegate : public RecordingDelegate<kestra::PPadDelegate> {
   void kxdev_emv2Event(const foundation::Bytes& event) override;
   void kxdev_srEvent(int event, int status, const std::string& data) override;
   void firmwareUpdateProgress(int phase, int percent) override;
+  void PINEntryComplete(int status) override;
   void bluetoothDiscoverComplete(bool success) override;
   void bluetoothDeviceDiscovered(const std::string& address, const std::string& name) override;
   void bluetoothDeviceConnected(const std::string& address) override;
