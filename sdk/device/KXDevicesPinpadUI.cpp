@@ -33,14 +33,14 @@ foundation::MonoTime pollDeadline(double timeout) {
          std::chrono::duration_cast<foundation::Duration>(std::chrono::duration<double>(seconds)) + kPollMargin;
 }
 
-// Asks `check` while it answers "still open" and the host's limit has not passed; the
-// limit gives the time-out status.
+// Asks `check` while it answers "still open": its last answer, or nothing once the host's
+// limit has passed.
 template <class Check>
-int pollUntilClosed(double timeout, Check check) {
+std::optional<int> pollUntilClosed(double timeout, Check check) {
   const auto deadline = pollDeadline(timeout);
   int r = check();
   while (r == kStillOpen) {
-    if (foundation::Clock::current().now() >= deadline) return kTimeout;
+    if (foundation::Clock::current().now() >= deadline) return std::nullopt;
     pause(kPollPause);
     r = check();
   }
@@ -74,9 +74,9 @@ int KXDevices::uiDisplayMenu(const std::string& title, const std::vector<std::st
   if (!pad) return -1;
   if (!ppadResult(pad->uiDisplayMenu(title, choices, font, timeout), error)) return -1;
   int choice = 0;
-  const int r = pollUntilClosed(timeout, [&] { return pad->uiCheckMenu(&choice); });
-  if (r == kTimeout) pad->uiCancelMenu();  // a pinpad that never closes it
-  if (!ppadResult(r, error)) return -1;
+  const auto r = pollUntilClosed(timeout, [&] { return pad->uiCheckMenu(&choice); });
+  if (!r) pad->uiCancelMenu();  // a pinpad that never closes it
+  if (!ppadResult(r.value_or(kTimeout), error)) return -1;
   return choice;
 }
 
@@ -91,7 +91,7 @@ std::optional<std::string> KXDevices::uiDisplayDataPromptWithID(int promptID, in
                   error))
     return std::nullopt;
   std::string value;
-  const int r = pollUntilClosed(timeout, [&] { return pad->uiCheckDataPrompt(&value); });
+  const int r = pollUntilClosed(timeout, [&] { return pad->uiCheckDataPrompt(&value); }).value_or(kTimeout);
   if (r != 0) {
     pad->uiCancelDataPrompt();
     ppadResult(r, error);
