@@ -55,6 +55,19 @@ TEST_F(PinpadUI, ScreenCallsReachThePinpad) {
   });
 }
 
+TEST_F(PinpadUI, WithoutAReceiptPrinterPrintingGoesToThePinpadsPrinter) {
+  Error e;
+  ASSERT_TRUE(f.facade->prnPrintText("{=C}{+B}RECEIPT{-B}\nTotal {=R}9.99\n", &e)) << e.text;
+  ASSERT_TRUE(f.facade->prnFeedPaper(0, &e)) << e.text;
+  ASSERT_TRUE(f.facade->prnFlushCache(&e)) << e.text;
+  const auto info = f.facade->prnGetPrinterInfo(&e);
+  ASSERT_TRUE(info) << e.text;
+  EXPECT_EQ(info->paperWidthPx, 384);
+  f.bench.device->withModel([](PinpadModel& m) {
+    EXPECT_EQ(m.receipt.lines(), (std::vector<std::string>{"RECEIPT", "Total 9.99", ""}));  // the feed ends a line
+  });
+}
+
 TEST_F(PinpadUI, AMenuIsAnsweredByAKeyAndAPromptByTypedDigits) {
   press({2});
   Error e;
