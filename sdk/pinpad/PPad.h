@@ -22,8 +22,8 @@
 //
 // The class is split by area over several source files (PPad.cpp link and delegates,
 // PPadEvents.cpp, PPadIdentification.cpp, PPadSystem.cpp, PPadBarcode.cpp,
-// PPadMifare.cpp, PPadBluetooth.cpp, and the card, display and printer commands the
-// link needs).
+// PPadMifare.cpp, PPadBluetooth.cpp, PPadPinEntry.cpp, PPadDisplay.cpp, PPadMenus.cpp,
+// PPadPrinter.cpp, and the card commands the link needs).
 
 #include <array>
 #include <chrono>
