@@ -137,9 +137,10 @@ bool ledsRefused(bool emvInit, Error* error) {
 }  // namespace
 
 bool KXDevices::uiControlLEDsEx(const uint32_t* leds, int numLeds, Error* error) {
+  if (!route({Kind::Pinpad})) return error ? routeError(error) : false;
+  if (ledsRefused(emvInit(), error)) return false;
   PPad* pad = securePinpad(error);
   if (!pad) return false;
-  if (ledsRefused(emvInit(), error)) return false;
   std::vector<PPadLEDEntry> entries;
   for (int i = 0; leds && i < numLeds; ++i) {
     const uint32_t* r = leds + size_t(i) * 4;
@@ -150,9 +151,10 @@ bool KXDevices::uiControlLEDsEx(const uint32_t* leds, int numLeds, Error* error)
 
 bool KXDevices::uiControlLEDsWithBitMask(uint32_t mask, Error* error) {
   if (route({Kind::Sleeve})) return sleeve_->uiControlLEDsWithBitMask(mask, error);
+  if (!route({Kind::Pinpad})) return error ? routeError(error) : false;
+  if (ledsRefused(emvInit(), error)) return false;
   PPad* pad = securePinpad(error);
   if (!pad) return false;
-  if (ledsRefused(emvInit(), error)) return false;
   return ppadResult(pad->sysBitmaskLEDControl2(mask), error);
 }
 

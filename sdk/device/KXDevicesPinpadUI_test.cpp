@@ -150,6 +150,28 @@ TEST_F(PinpadUI, KeypadCardAndPinEventsReachTheApplication) {
   ASSERT_TRUE(f.bench.runUntil([&] { return !testsupport::linesStarting(*f.app, "ui:PINEntryComplete:-16518").empty(); }));
 }
 
+// Routing of the calls that go to the sleeve or a receipt printer first.
+TEST(PinpadUIRouting, SleeveAndPrinterFirst) {
+  ApiFixture f;
+  f.sleeveState(2);
+  f.pinpadState(2);
+  f.printerState(0, 2);
+  f.api->setEmvInit(true);  // the sleeve's LEDs have nothing to do with the kernel
+  Error e;
+  EXPECT_TRUE(f.api->uiControlLEDsWithBitMask(0x03, &e)) << e.text;
+  EXPECT_TRUE(f.api->uiEnableVibrationForTime(0.5f, &e)) << e.text;
+  EXPECT_TRUE(f.api->uiLoadLogo(KXImage::grey(24, 8, 0), 2, &e)) << e.text;
+  EXPECT_EQ(f.drivers.log->lines(), (std::vector<std::string>{"sleeve.uiControlLEDsWithBitMask",
+                                                              "sleeve.uiEnableVibrationForTime",
+                                                              "printer0.loadLogo:24:2"}));
+  // With the pinpad chosen the LEDs are the pinpad's, and refused while the kernel runs.
+  ASSERT_TRUE(f.api->setActiveDeviceType(2, &e)) << e.text;
+  EXPECT_FALSE(f.api->uiControlLEDsWithBitMask(0x03, &e));
+  EXPECT_EQ(e.code, -20);
+  EXPECT_FALSE(f.api->uiEnableVibrationForTime(0.5f, &e));
+  EXPECT_EQ(e.code, -7);
+}
+
 TEST(PinpadUIHostLimit, AMenuThePinpadNeverClosesEndsAtTheHostsLimit) {
   foundation::ScopedManualClock clock;
   PinpadFixture f;

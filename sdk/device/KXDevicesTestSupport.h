@@ -136,6 +136,7 @@ class FakeSleeve final : public FakeManaged<KXSleeveDriver> {
   }
   bool setUSBChargeCurrent(int, Error* e) override { return cmd("setUSBChargeCurrent", e); }
   bool uiControlLEDsWithBitMask(uint32_t, Error* e) override { return cmd("uiControlLEDsWithBitMask", e); }
+  bool uiEnableVibrationForTime(float, Error* e) override { return cmd("uiEnableVibrationForTime", e); }
   int syncMode = 0;
   bool kiosk = false;
 };
@@ -164,6 +165,10 @@ class FakePrinter final : public FakeManaged<KXPrinterDriver> {
     return true;
   }
   void prnStartTransaction() override { log->add(name_ + ".prnStartTransaction"); }
+  bool loadLogo(const KXImage& image, int align, Error*) override {
+    log->add(name_ + ".loadLogo:" + std::to_string(image.width) + ":" + std::to_string(align));
+    return true;
+  }
   // Scripted scan answers, taken one per call; the loop blocks while `hold` is set.
   std::vector<std::string> scans;
   std::atomic<bool> hold{false};
