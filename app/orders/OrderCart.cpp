@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+
+#include "app/orders/PriceClass.h"
 #include "platform/foundation/Values.h"
 
 namespace orvo::cart {
@@ -70,16 +73,21 @@ long long lineUnits(const json& line) {
   return qty;
 }
 
-std::string extPrice(const std::string& kind, double price, int sum, int n) {
-  double v = kind == "bundle" ? price * sum * n : price * n;
-  return foundation::formatDouble(v, 2);
+long long centsOf(const std::string& text) {
+  if (auto c = decimalToCents(text)) return *c;
+  return std::llround(doubleOf(text) * 100);
+}
+
+std::string extPrice(const std::string& kind, const std::string& price, int sum, int n) {
+  const long long units = kind == "bundle" ? static_cast<long long>(sum) * n : n;
+  return centsToDecimal(centsOf(price) * units);
 }
 
 Totals totals(const json& cart) {
   Totals t;
   for (const auto& line : cart) {
     t.units += lineUnits(line);
-    t.amount += doubleOf(field(line, "extPrice"));
+    t.cents += centsOf(field(line, "extPrice"));
   }
   return t;
 }

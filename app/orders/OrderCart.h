@@ -47,14 +47,17 @@ std::vector<nlohmann::json> linesOfStyle(const nlohmann::json& cart, const std::
 
 // Units of a line: Qty × Sum for "bundle", Qty otherwise.
 long long lineUnits(const nlohmann::json& line);
-// "%0.2f" of price × sum × n for a "bundle", price × n otherwise.
-std::string extPrice(const std::string& kind, double price, int sum, int n);
+// Money of a text in cents: the decimal text rounded at the cent; a text the platform reads
+// only in part ("12.5x") by the number it starts with.
+long long centsOf(const std::string& text);
+// "%0.2f" of price × sum × n for a "bundle", price × n otherwise, computed in cents.
+std::string extPrice(const std::string& kind, const std::string& price, int sum, int n);
 
 struct Totals {
   long long units = 0;
-  double amount = 0;
+  long long cents = 0;
 };
-// Units and the sum of the lines' extended prices.
+// Units and the sum of the lines' extended prices (in cents).
 Totals totals(const nlohmann::json& cart);
 
 // The over-booking rule for a quantity change from `q` to `n` under the limit text

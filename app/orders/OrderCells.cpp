@@ -77,7 +77,10 @@ void CustomCellForSubtotal::prepareForReuse() {
 void CustomCellForSubtotal::fill(const nlohmann::json& row) {
   cancelDate_->setText(field(row, "EtaForPrint"));
   const long long qty = cart::intOf(field(row, "Qty"));
-  unitQty_->setText(PriceClass::stringToComma(std::to_string(qty * cart::intOf(field(row, "Sum")))));
+  // A row of several lines carries its pieces counted line by line.
+  const std::string units = row.contains("Units") ? field(row, "Units")
+                                                  : std::to_string(qty * cart::intOf(field(row, "Sum")));
+  unitQty_->setText(PriceClass::stringToComma(units));
   packQty_->setText(PriceClass::stringToComma(field(row, "Qty")));
   subtotal_->setText(PriceClass::stringToCurrency(field(row, "extPrice")));
 }

@@ -54,12 +54,21 @@ bool OrderListViewController::shouldChangeCharactersInRange(ui::TextField& field
   const std::string proposed = ui::replacingUtf16Range(field.text(), range, replacement);
   for (char c : proposed)
     if (c < '0' || c > '9') return false;  // a quantity is digits only
-  return checkOverBookingLimit(proposed.empty() ? 0 : cart::intOf(proposed));
+  // While a quantity is typed only the device's line follows it; the line reaches a
+  // real-time order's server when it is saved (an emptied field is no deletion).
+  typingQty_ = true;
+  const bool accepted = checkOverBookingLimit(proposed.empty() ? 0 : cart::intOf(proposed));
+  typingQty_ = false;
+  return accepted;
 }
 
 void OrderListViewController::updateQtyAndOverbookingLimit() {
   updateItemInfo(itemText(scannedItem_.Qty), std::nullopt, itemText(scannedItem_.OverBookingLimit));
   if (!orvoDelegate_->settings().realtimeSoFlag) return;
+  if (typingQty_) {
+    realTimeOutOfStep_ = true;
+    return;
+  }
   const std::string& number = orvoDelegate_->globalSO().orderNumber;
   if (cart::intOf(itemText(scannedItem_.Qty)) < 1)
     deleteItemForRealTime(number, itemText(scannedItem_.Code));
