@@ -45,7 +45,8 @@ json rowFromAnswer(const json& element) {
                           "BeforeTime", "BeforeTotal"})
     row[key] = textOf(require(element, key));
   const json& overBooking = require(element, "OverBooking");
-  auto ob = JsonClass::getJSONobj(overBooking.is_string() ? std::optional(overBooking.get<std::string>()) : std::nullopt);
+  std::optional<json> ob;
+  if (overBooking.is_string()) ob = JsonClass::readJSON(overBooking.get<std::string>());
   if (!ob || !ob->is_object()) throw std::runtime_error("the row's over-booking text is no dictionary");
   row["OverBookingMsg"] = textOf(foundation::valueForKey(*ob, "OverBookingMsg"));
   const json& limit = foundation::valueForKey(*ob, "OverBookingLimit");
