@@ -48,7 +48,7 @@ CustomCellForMultiColor::CustomCellForMultiColor() : ui::TableViewCell(ui::CellS
   qty_->setAccessibilityLabel("Quantity");
   c.addSubview(qty_);
   stepper_ = std::make_shared<ui::Stepper>();
-  stepper_->setFrame({225, 62, ui::Stepper::kWidth, ui::Stepper::kHeight});
+  stepper_->setFrame({222, 56, ui::Stepper::kWidth, ui::Stepper::kHeight});
   stepper_->setMaximumValue(9999);
   stepper_->addTarget(this, [this](ui::Control&) { stepperQtyFunc(); }, ui::ValueChanged);
   c.addSubview(stepper_);

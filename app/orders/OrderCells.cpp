@@ -63,6 +63,7 @@ void CustomCellForOrderList::fill(const nlohmann::json& line) {
 
 CustomCellForSubtotal::CustomCellForSubtotal() : ui::TableViewCell(ui::CellStyle::Default, "SubtotalCell") {
   cancelDate_ = addLabel(contentView(), {10, 10, 130, 24}, 14);
+  cancelDate_->setAdjustsFontSizeToFitWidth(true);  // "MM/dd/yyyy (Immediate)" whole
   unitQty_ = addLabel(contentView(), {140, 10, 50, 24}, 14);
   packQty_ = addLabel(contentView(), {190, 10, 40, 24}, 14);
   subtotal_ = addLabel(contentView(), {230, 10, 85, 24}, 14);
