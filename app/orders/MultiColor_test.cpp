@@ -145,6 +145,12 @@ TEST_F(MultiColor, BookingLimitsOfTheRowsHoldThroughRedrawsAndBothWaysOfEntry) {
                                                    {"Price", "8.50"}, {"Qty", "1"}}}));
     ASSERT_NE(g, nullptr) << t.h->dump();
     ASSERT_EQ(g->listContent().size(), 4u);
+    // In real-time mode the server is told the cart's lines of the style.
+    const std::string orderList = t.server.received("GetMultiColorList").back().param("OrderList");
+    if (realTime)
+      EXPECT_EQ(json::parse(orderList)[0]["MULTICOLOR"][0]["Qty"], "1");
+    else
+      EXPECT_EQ(orderList, "");
     // Normal mode: the server's 5 includes the cart's 1; real time: 5 beyond it.
     const int largestM = realTime ? 6 : 5;
     for (int redraw = 0; redraw < 3; ++redraw) {
