@@ -285,3 +285,64 @@ TEST_F(RealTimeOrder, NextToTheHeaderWaitsUntilTheServerHoldsEveryLine) {
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// A prepack the customer already has on an open order, taken again in a real-time order.
+class RealTimeDuplicateItem : public RealTimeOrder {
+ protected:
+  void SetUp() override {
+    t.defaults().setBool("DupItemStatus", true);
+    t.server.withState([](backoffice::State& s) {
+      s.catalogue.pricing["history"]["C1001"]["500000000000"] = {
+          {"BeforeTotal", 4}, {"BeforeTime", 2}, {"BeforeOrderNum", "SO10042"}, {"InvDateAndQty", json::array()}};
+    });
+    RealTimeOrder::SetUp();
+  }
+  // Scans the prepack and answers Yes to the open-order question.
+  void takeAgain() {
+    t.app.devices->raiseBarcode("500000000000");
+    t.waitForRequests();
+    ASSERT_TRUE(t.waitForAlert("The customer has open Sales Order(2) for the same Style/Color.\n[Qty:4]\n Do you "
+                               "want to change your quantity for the Style/Color?"));
+  }
+};
+
+TEST_F(RealTimeDuplicateItem, TheLineGoesWithItsOpenOrderAndAtLeastItsQuantity) {
+  takeAgain();
+  const std::string number = so().orderNumber;
+  ASSERT_FALSE(number.empty());
+  t.press("Yes");
+  t.waitForRequests();
+  ASSERT_EQ(t.calls("UpdateDupItemHandlingForRealTime"), 1);
+  const auto call = t.server.received("UpdateDupItemHandlingForRealTime")[0];
+  EXPECT_EQ(call.param("OrderNumber"), number);
+  EXPECT_EQ(call.param("Qty"), "4");  // raised to what the open order holds
+  EXPECT_EQ(call.param("PrevOrderNum"), "SO10042");
+  EXPECT_EQ(call.param("NewSOinfo"), "");
+  expectInStep("duplicate item");
+  next();
+  // The whole cart carries the duplicate handling and each line's open order.
+  const json items = json::parse(t.server.received("UpdateAllItemsForRealTime").back().param("JsonItemsForRealtime"));
+  EXPECT_EQ(items[0][number]["DupItemHandling"], "true");
+  EXPECT_EQ(items[0][number]["BeforeOrderNum"], "SO10042");
+  expectInStep("saved");
+}
+
+TEST_F(RealTimeDuplicateItem, WithoutAnOrderTheHeadGoesAlongAndTheServersNumberIsTaken) {
+  takeAgain();
+  t.server.withState([&](backoffice::State& s) { s.salesOrders.erase(so().orderNumber); });
+  so().orderNumber.clear();
+  t.press("Yes");
+  t.waitForRequests();
+  const auto call = t.server.received("UpdateDupItemHandlingForRealTime").at(0);
+  const json head = json::parse(call.param("NewSOinfo"));
+  EXPECT_EQ(head["NEWSO"]["CustomerCode"], "C1001");
+  EXPECT_EQ(head["NEWSO"]["PriceLevel"], "1");
+  ASSERT_FALSE(so().orderNumber.empty());
+  expectInStep("order made with the line");
+}
+
+}  // namespace
+}  // namespace orvo
