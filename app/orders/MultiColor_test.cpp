@@ -259,3 +259,33 @@ TEST_F(MultiColor, ASizeItemInSizeModeChoosesItsColourFirst) {
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST_F(MultiColor, RowsTellOfEarlierOrdersAndBookingMessages) {
+  t.server.withState([](backoffice::State& s) {
+    s.catalogue.pricing["history"]["C1001"]["400000000007"] = {
+        {"BeforeTotal", 4}, {"BeforeTime", 2}, {"BeforeOrderNum", "SO10042"}, {"InvDateAndQty", json::array()}};
+  });
+  settings().previousOrderFlag = true;
+  settings().overBookingFlag = true;
+  auto* g = openGrid("upc", "WHT", json::array());
+  ASSERT_NE(g, nullptr);
+  auto* table = g->multiColorTableView();
+  // WHT L: an earlier order and a booking message; WHT M: neither.
+  EXPECT_EQ(g->heightForRowAtIndexPath(*table, {0, 2}), 89 + 14 + 14);
+  EXPECT_EQ(g->heightForRowAtIndexPath(*table, {0, 1}), 89);
+  auto* l = cell(*g, 2);
+  ASSERT_NE(l, nullptr);
+  EXPECT_FALSE(l->lbl_warning1().isHidden());
+  EXPECT_EQ(l->lbl_warning1().text(), "Existing Sales Order : 2 \n Total Qty : 4");
+  EXPECT_EQ(l->lbl_warning1().backgroundColor(), ui::Color::blue());
+  EXPECT_EQ(l->lbl_warning2().text(), "TS100 WHT L: only 2 more can be booked.");
+  auto* m = cell(*g, 1);
+  EXPECT_TRUE(m->lbl_warning1().isHidden());
+  EXPECT_TRUE(m->lbl_warning2().isHidden());
+}
+
+}  // namespace
+}  // namespace orvo
