@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the readings of the item list's answers and texts: a grid row
-// from a "GetMultiColorList" element (the bytes read as JSON), the booking rule on what it
-// holds, money texts in cents and cancel dates as sort keys. Each must give a value or a
+// from a "GetMultiColorList" element and a cart line from a "GetPrevOrderList" item (the
+// bytes read as JSON), the booking rule on what a row holds, money texts in cents and cancel
+// dates as sort keys. Each must give a value or a
 // clean std::exception, never crash.
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (answer.is_discarded()) return 0;
   const nlohmann::json elements = answer.is_array() ? answer : nlohmann::json::array({answer});
   for (const auto& element : elements) {
+    (void)orvo::cart::lineOfOrderItem(element);
     try {
       nlohmann::json row = orvo::multicolor::rowFromAnswer(element);
       row["Qty"] = "3";

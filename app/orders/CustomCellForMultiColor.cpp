@@ -106,7 +106,7 @@ void CustomCellForMultiColor::updateItemInfo() {
   const long long units = static_cast<long long>(info_.unitSum) * qty;
   qty_->setText(std::to_string(qty));
   unitQty_->setText(units == qty ? std::string() : std::to_string(units));
-  extPrice_->setText(PriceClass::stringToCurrency(centsToDecimal(cart::centsOf(info_.price) * units)));
+  extPrice_->setText(PriceClass::stringToCurrency(centsToDecimal(cart::centsTimes(cart::centsOf(info_.price), units))));
   const ui::Color blue = ui::Color::blue(), red = ui::Color::red();
   atsStatus_->setTextColor(info_.ats_status ? blue : red);
   otsStatus_->setTextColor(info_.ots_status ? blue : red);

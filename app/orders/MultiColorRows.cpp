@@ -106,7 +106,7 @@ void updateQty(json& row, const std::optional<std::string>& qty, const std::opti
     row["Qty"] = *qty;
     if (price) row["Price"] = *price;
     const long long pieces = static_cast<long long>(cart::intOf(field(row, "Sum"))) * cart::intOf(*qty);
-    row["extPrice"] = centsToDecimal(cart::centsOf(field(row, "Price")) * pieces);
+    row["extPrice"] = centsToDecimal(cart::centsTimes(cart::centsOf(field(row, "Price")), pieces));
   }
   if (limit) row["OverBookingLimit"] = *limit;
 }
@@ -117,7 +117,7 @@ Totals totals(const json& rows) {
     long long q = cart::intOf(field(row, "Qty"));
     if (field(row, "Kind") == "bundle") q *= cart::intOf(field(row, "Sum"));
     t.qty += q;
-    t.cents += cart::centsOf(field(row, "extPrice"));
+    t.cents = cart::centsPlus(t.cents, cart::centsOf(field(row, "extPrice")));
   }
   return t;
 }

@@ -50,6 +50,9 @@ long long lineUnits(const nlohmann::json& line);
 // Money of a text in cents: the decimal text rounded at the cent; a text the platform reads
 // only in part ("12.5x") by the number it starts with.
 long long centsOf(const std::string& text);
+// Cents multiplied and added, held at the largest amount instead of overflowing.
+long long centsTimes(long long cents, long long n);
+long long centsPlus(long long a, long long b);
 // "%0.2f" of price × sum × n for a "bundle", price × n otherwise, computed in cents.
 std::string extPrice(const std::string& kind, const std::string& price, int sum, int n);
 
@@ -77,5 +80,11 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
 // The limit text after a line's quantity moved from `oldQty` to `newQty` by other means
 // than the rule above, so that quantity plus limit stays what the server allowed.
 std::string limitAfterQuantityChange(const std::string& limit, int oldQty, int newQty);
+
+// The cart line of an item object of an existing order's answer ("GetPrevOrderList"): the
+// 23 keys of a loaded line (no "BeforeOrderNum"), the price with two decimals, the extended
+// price in cents, the cancel date as "Eta" and "EtaForPrint", and the two values of the
+// "OverBooking" JSON text ("False" when it has no limit). Missing values read as "".
+nlohmann::json lineOfOrderItem(const nlohmann::json& item);
 
 }  // namespace orvo::cart

@@ -80,7 +80,8 @@ TEST(CartMoney, ExtendedPricesAndTotalsAreExactToTheCent) {
   } cases[] = {{"upc", "19.99", 1, 3, "59.97"},         {"upc", "0.1", 1, 3, "0.30"},
                {"bundle", "2.675", 6, 1, "16.08"},     {"upc", "99999.99", 1, 999, "99899990.01"},
                {"upc", "12.5x", 1, 2, "25.00"},        {"upc", "", 1, 5, "0.00"},
-               {"bundle", "-1.25", 2, 3, "-7.50"}};
+               {"bundle", "-1.25", 2, 3, "-7.50"},    {"upc", "1e300", 1, 1, "92233720368547758.07"},
+               {"upc", "99999999999999.99", 1, 2147483647, "92233720368547758.07"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.price);
     EXPECT_EQ(extPrice(c.kind, c.price, c.sum, c.n), c.ext);

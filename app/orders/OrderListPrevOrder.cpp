@@ -1,6 +1,5 @@
 // The order item list: the lines of an existing order loaded for editing or duplicating
 // ("GetPrevOrderList"), and the server copy of a duplicate in real-time mode ("InsertDupSO").
-#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "app/core/AlertClass.h"
@@ -17,41 +16,6 @@ namespace orvo {
 using nlohmann::json;
 using cart::field;
 
-namespace {
-
-// A cart line of an item object of an existing order (23 keys, in their order).
-json lineOfPrevOrderItem(const json& item) {
-  auto text = [&](const char* key) { return cart::lineText(foundation::valueForKey(item, key)); };
-  json line = json::object();
-  line["Barcode"] = text("Code");
-  for (const char* key : {"Id", "Kind", "Descript", "Ats", "AtsStatus", "Ots", "OtsStatus", "Sum"}) line[key] = text(key);
-  const int qty = cart::intOf(foundation::valueForKey(item, "Qty"));
-  line["Qty"] = std::to_string(qty);
-  // The price as the line keeps it, in cents from the answer's decimal.
-  const json& p = foundation::valueForKey(item, "Price");
-  const std::string price = centsToDecimal(p.is_number() ? std::llround(p.get<double>() * 100) : cart::centsOf(text("Price")));
-  line["Price"] = price;
-  line["OrgPrice"] = text("OrgPrice");
-  line["MinPrice"] = text("MinPrice");
-  line["extPrice"] = cart::extPrice(text("Kind"), price, cart::intOf(text("Sum")), qty);
-  for (const char* key : {"Color", "MultiColor", "Bundle", "Style"}) line[key] = text(key);
-  line["Eta"] = text("CancelDate");
-  line["EtaForPrint"] = text("CancelDate");
-  line["SizeCode"] = text("SizeCode");
-  std::string limit = "False", message;
-  const json& ob = foundation::valueForKey(item, "OverBooking");
-  if (ob.is_string())
-    if (auto o = JsonClass::readJSON(ob.get<std::string>()); o && o->is_object()) {
-      const json& l = foundation::valueForKey(*o, "OverBookingLimit");
-      if (!l.is_null()) limit = cart::lineText(l);
-      message = cart::lineText(foundation::valueForKey(*o, "OverBookingMsg"));
-    }
-  line["OverBookingLimit"] = limit;
-  line["OverBookingMsg"] = message;
-  return line;
-}
-
-}  // namespace
 
 void OrderListViewController::GetPrevOrderList() {
   getPrevOrderListSoapFlag_ = true;
@@ -94,7 +58,7 @@ void OrderListViewController::GetPrevOrderListResponseData(const RequestAnswer& 
       const json& items = foundation::valueForKey(r, "EditOrderItemList");
       std::vector<json> lines;
       if (items.is_array())
-        for (const auto& item : items) lines.push_back(lineOfPrevOrderItem(item));
+        for (const auto& item : items) lines.push_back(cart::lineOfOrderItem(item));
       for (auto& line : lines) {
         // Prices are compared as the texts they are: "12.50" is no edit of "12.50", of "12.5" it is.
         if (field(line, "Price") != field(line, "OrgPrice"))

@@ -94,7 +94,7 @@ void SubtotalViewController::setSubtotalData() {
     const long long units = packs * cart::intOf(field(line, "Sum"));
     const long long cents = cart::centsOf(field(line, "extPrice"));
     totalUnits += units;
-    totalCents += cents;
+    totalCents = cart::centsPlus(totalCents, cents);
     json entry{{"CancelDateForSort", getSortCancelDate(date)},
                {"Eta", field(line, "Eta")},
                {"EtaForPrint", date},
@@ -108,7 +108,7 @@ void SubtotalViewController::setSubtotalData() {
     } else {
       const json& old = listContent_[size_t(at)];
       entry["Qty"] = std::to_string(cart::intOf(field(old, "Qty")) + packs);
-      entry["extPrice"] = centsToDecimal(cart::centsOf(field(old, "extPrice")) + cents);
+      entry["extPrice"] = centsToDecimal(cart::centsPlus(cart::centsOf(field(old, "extPrice")), cents));
       entry["Units"] = std::to_string(cart::intOf(field(old, "Units")) + units);
       listContent_[size_t(at)] = std::move(entry);
     }
