@@ -289,3 +289,64 @@ TEST_F(MultiColor, RowsTellOfEarlierOrdersAndBookingMessages) {
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST(MultiColorCell, StepsStopAtTheLimitAndTheTextsFollowTheQuantity) {
+  struct Case {
+    const char* name;
+    bool limited;
+    int limit;
+    const char* start;
+    int ups;
+    const char* shown;
+    int warnings;
+  } cases[] = {{"limit 5 from 4", true, 5, "4", 2, "5", 1},
+               {"limit 0", true, 0, "0", 3, "0", 3},
+               {"no limit", false, 0, "4", 3, "7", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int warnings = 0;
+    int token = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(&token, kShowOverbookedWarning, nullptr,
+                                                                [&](const foundation::Notification&) { ++warnings; });
+    CustomCellForMultiColor cell;
+    MultiColorCellInfo info;
+    info.overbookingLimitFlag = c.limited;
+    info.overbookingLimit = c.limit;
+    cell.setCellItemInfo(info);
+    cell.txt_packQty().setText(c.start);
+    cell.layoutSubviews();
+    for (int i = 0; i < c.ups; ++i) cell.stepper_qty().press(true);
+    foundation::NotificationCenter::defaultCenter().removeObserver(&token);
+    EXPECT_EQ(cell.txt_packQty().text(), c.shown);
+    EXPECT_EQ(warnings, c.warnings);
+  }
+}
+
+TEST(MultiColorCell, PiecesExtendedPriceAndStockColours) {
+  CustomCellForMultiColor cell;
+  MultiColorCellInfo info;
+  info.unitSum = 6;
+  info.price = "2.5";
+  info.ats_status = false;
+  info.ots_status = true;
+  cell.setCellItemInfo(info);
+  cell.txt_packQty().setText("007");
+  cell.updateItemInfo();
+  EXPECT_EQ(cell.txt_packQty().text(), "7");
+  EXPECT_EQ(cell.lbl_unitQty().text(), "42");
+  EXPECT_EQ(cell.lbl_extPrice().text(), "$105.00");
+  EXPECT_EQ(cell.lbl_ats_status().textColor(), ui::Color::red());
+  EXPECT_EQ(cell.lbl_ots_status().textColor(), ui::Color::blue());
+  info.unitSum = 1;
+  cell.setCellItemInfo(info);
+  cell.txt_packQty().setText("");
+  cell.updateItemInfo();
+  EXPECT_EQ(cell.txt_packQty().text(), "0");
+  EXPECT_EQ(cell.lbl_unitQty().text(), "");  // pieces equal to the quantity are not repeated
+}
+
+}  // namespace
+}  // namespace orvo
