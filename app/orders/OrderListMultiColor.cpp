@@ -174,6 +174,7 @@ void OrderListViewController::mergeMultiColorRows(const json& rows) {
           field(line, codeKey) != field(row, codeKey))
         continue;
       if (cart::intOf(field(row, "Qty")) == 0 && !current) remove[i] = true;
+      if (orderListArray_[i] != row) cartChanged();
       orderListArray_[i] = row;
       found = true;
     }
@@ -184,7 +185,10 @@ void OrderListViewController::mergeMultiColorRows(const json& rows) {
     scannedItem_.Qty = "0";
   }
   for (size_t i = remove.size(); i-- > 0;)
-    if (remove[i]) orderListArray_.erase(orderListArray_.begin() + long(i));
+    if (remove[i]) {
+      cartChanged();
+      orderListArray_.erase(orderListArray_.begin() + long(i));
+    }
   for (const auto& row : newRows) InsertNewItemDicIntoOrderListArray(row);
   btn_NextForSaveItem();
 }

@@ -144,6 +144,7 @@ void OrderListViewController::setEditPriceOrderListArray() {
     const std::string style = field(e, "Style"), color = field(e, "Color"), price = field(e, "EditedPrice");
     for (auto& line : orderListArray_) {
       if (field(line, "Style") != style || field(line, "Color") != color) continue;
+      if (field(line, "Price") != price) cartChanged();
       line["Price"] = price;
       line["extPrice"] = cart::extPrice(field(line, "Kind"), price, cart::intOf(field(line, "Sum")),
                                         cart::intOf(field(line, "Qty")));

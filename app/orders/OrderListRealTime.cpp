@@ -39,6 +39,10 @@ json objectOfText(const json& v) {
 
 }  // namespace
 
+void OrderListViewController::cartChanged() {
+  if (orvoDelegate_->settings().realtimeSoFlag) realTimeOutOfStep_ = true;
+}
+
 void OrderListViewController::realTimeFailed(const ServiceFailure& failure) {
   realTimeOutOfStep_ = true;
   pushHeaderAfterSend_ = false;

@@ -90,6 +90,7 @@ void OrderListViewController::updateItemInfo(const std::optional<std::string>& q
                                              const std::optional<std::string>& overBookingLimit) {
   replaceLineOfCurrentItem([&](json& line) {
     if (qty) {
+      if (line["Qty"] != *qty) cartChanged();
       line["Qty"] = *qty;
       line["extPrice"] = getExtPrice(cart::intOf(*qty));
     }
@@ -147,6 +148,7 @@ bool OrderListViewController::AddNewItemIntoOrderListArray() {
 }
 
 void OrderListViewController::InsertNewItemDicIntoOrderListArray(json line) {
+  cartChanged();
   cart::insertAfterStyle(orderListArray_, std::move(line));
 }
 
@@ -172,7 +174,10 @@ void OrderListViewController::SaveTempItem() {
 void OrderListViewController::RemoveCurrentItemFromOrderListArray() {
   editPriceArrayDelete(itemText(scannedItem_.Style), itemText(scannedItem_.Color));
   int i = getItemIdxByBarcode(itemText(scannedItem_.Code));
-  if (i >= 0) orderListArray_.erase(orderListArray_.begin() + i);
+  if (i >= 0) {
+    cartChanged();
+    orderListArray_.erase(orderListArray_.begin() + i);
+  }
 }
 
 void OrderListViewController::btn_NextForSaveItem() {

@@ -368,6 +368,7 @@ void OrderListViewController::saveDupNewItemInOrderListArray() {
   json line = newLineFromScannedItem();
   line["extPrice"] = getExtPrice(cart::intOf(itemText(scannedItem_.Qty)));
   orderListArray_.push_back(std::move(line));
+  cartChanged();
 }
 
 void OrderListViewController::yesPrevOrderAlert() {

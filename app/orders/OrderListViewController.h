@@ -277,6 +277,9 @@ class OrderListViewController : public ui::ViewController,
   nlohmann::json newLineFromScannedItem() const;
   std::string jsonItemsForRealtime() const;
   bool usesUpcColourEntry() const;
+  // In real-time mode: the cart changed on the device, so the server may be behind it
+  // until the next whole-cart send.
+  void cartChanged();
   // A real-time request's failure: the server is behind the device until the next
   // whole-cart send succeeds.
   void realTimeFailed(const ServiceFailure& failure);

@@ -239,6 +239,17 @@ TEST_F(RealTimeOrder, ABrokenConnectionAtAnyStepLosesNothing) {
   }
 }
 
+TEST_F(RealTimeOrder, ALineAddedOnTheDeviceReachesTheServerBeforeTheHeader) {
+  firstLine();
+  scan("500000000000");  // a new line, put into the cart on the device only
+  ASSERT_TRUE(list->realTimeOutOfStep());
+  ASSERT_NE(serverLines(so().orderNumber), deviceLines());
+  list->btn_NextToGoToOrderInfoView();  // straight on to the header
+  t.waitForRequests();
+  ASSERT_NE(t.top<OrderInfoViewController>(), nullptr);
+  expectInStep("header");
+}
+
 TEST_F(RealTimeOrder, NextToTheHeaderWaitsUntilTheServerHoldsEveryLine) {
   firstLine();
   t.server.setFault("UpdateItemInfoForRealTime", backoffice::Fault::responseValue("False"));
