@@ -10,8 +10,9 @@
 // Pushed (interface file "OrderListView") by the store choice or the order selector after
 // `GlobalSO` holds the customer, store and price level. The cart lives as long as the
 // screen; next hands copies of it to `GlobalSO`. Prompts are alert controllers presented by
-// this screen; at most one of its requests is in flight at a time (the activity viewer
-// blocks the screen meanwhile).
+// this screen; the activity viewer blocks the screen while a request is in flight (in
+// real-time mode a line's request and the whole cart's may overlap; each answer applies
+// its own figures).
 //
 // Bad answers lose nothing: an answer without the item's code, kind, style, colour, price
 // or pack size is refused with the exception alert, and a failed request leaves the cart
