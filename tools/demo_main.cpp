@@ -71,6 +71,7 @@
 #include "tools/DemoOrderCompletion.h"
 #include "tools/DemoCardCapture.h"
 #include "tools/DemoOrderRoad.h"
+#include "tools/DemoOrderDepth.h"
 
 namespace fs = std::filesystem;
 
@@ -345,7 +346,8 @@ bool Walk::run() {
                               [this](const std::string& n) { shot(n); }, [this] { settle(); },
                               [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }};
   // Then the order header, the save and the last screen, and card capture from there.
-  if (demo::walkOrderRoad(app_, h_, sleeve_, steps) && demo::walkOrderCompletion(app_, h_, steps))
+  if (demo::walkOrderRoad(app_, h_, sleeve_, steps) && demo::walkOrderDepth(app_, h_, steps) &&
+      demo::walkOrderCompletion(app_, h_, steps))
     demo::walkCardCapture(app_, h_, sleeve_, steps);
 
   demo::walkNewCustomers(app_, h_, sleeve_,

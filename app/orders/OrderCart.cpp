@@ -2,6 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <limits>
+
+#include "app/core/JsonClass.h"
+#include "app/orders/PriceClass.h"
 #include "platform/foundation/Values.h"
 
 namespace orvo::cart {
@@ -70,16 +75,45 @@ long long lineUnits(const json& line) {
   return qty;
 }
 
-std::string extPrice(const std::string& kind, double price, int sum, int n) {
-  double v = kind == "bundle" ? price * sum * n : price * n;
-  return foundation::formatDouble(v, 2);
+namespace {
+
+long long clampedCents(double v) {
+  constexpr double kLimit = 9.0e18;
+  if (!std::isfinite(v)) return 0;
+  if (v >= kLimit) return std::numeric_limits<long long>::max();
+  if (v <= -kLimit) return std::numeric_limits<long long>::min();
+  return std::llround(v);
+}
+
+}  // namespace
+
+long long centsOf(const std::string& text) {
+  if (auto c = decimalToCents(text)) return *c;
+  return clampedCents(doubleOf(text) * 100);
+}
+
+long long centsTimes(long long cents, long long n) {
+  long long out;
+  if (!__builtin_mul_overflow(cents, n, &out)) return out;
+  return (cents < 0) != (n < 0) ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
+}
+
+long long centsPlus(long long a, long long b) {
+  long long out;
+  if (!__builtin_add_overflow(a, b, &out)) return out;
+  return a < 0 ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
+}
+
+std::string extPrice(const std::string& kind, const std::string& price, int sum, int n) {
+  const long long units = kind == "bundle" ? static_cast<long long>(sum) * n : n;
+  return centsToDecimal(centsTimes(centsOf(price), units));
 }
 
 Totals totals(const json& cart) {
   Totals t;
   for (const auto& line : cart) {
     t.units += lineUnits(line);
-    t.amount += doubleOf(field(line, "extPrice"));
+    t.cents = centsPlus(t.cents, centsOf(field(line, "extPrice")));
   }
   return t;
 }
@@ -119,5 +153,38 @@ std::string limitAfterQuantityChange(const std::string& limit, int oldQty, int n
   if (limit == "False" || limit.empty() || newQty == oldQty) return limit;
   return std::to_string(intOf(limit) - (newQty - oldQty));
 }
+
+// A cart line of an item object of an existing order (23 keys, in their order).
+json lineOfOrderItem(const json& item) {
+  auto text = [&](const char* key) { return lineText(foundation::valueForKey(item, key)); };
+  json line = json::object();
+  line["Barcode"] = text("Code");
+  for (const char* key : {"Id", "Kind", "Descript", "Ats", "AtsStatus", "Ots", "OtsStatus", "Sum"}) line[key] = text(key);
+  const int qty = intOf(foundation::valueForKey(item, "Qty"));
+  line["Qty"] = std::to_string(qty);
+  // The price as the line keeps it, in cents from the answer's decimal.
+  const json& p = foundation::valueForKey(item, "Price");
+  const std::string price = centsToDecimal(p.is_number() ? clampedCents(p.get<double>() * 100) : centsOf(text("Price")));
+  line["Price"] = price;
+  line["OrgPrice"] = text("OrgPrice");
+  line["MinPrice"] = text("MinPrice");
+  line["extPrice"] = extPrice(text("Kind"), price, intOf(text("Sum")), qty);
+  for (const char* key : {"Color", "MultiColor", "Bundle", "Style"}) line[key] = text(key);
+  line["Eta"] = text("CancelDate");
+  line["EtaForPrint"] = text("CancelDate");
+  line["SizeCode"] = text("SizeCode");
+  std::string limit = "False", message;
+  const json& ob = foundation::valueForKey(item, "OverBooking");
+  if (ob.is_string())
+    if (auto o = JsonClass::readJSON(ob.get<std::string>()); o && o->is_object()) {
+      const json& l = foundation::valueForKey(*o, "OverBookingLimit");
+      if (!l.is_null()) limit = lineText(l);
+      message = lineText(foundation::valueForKey(*o, "OverBookingMsg"));
+    }
+  line["OverBookingLimit"] = limit;
+  line["OverBookingMsg"] = message;
+  return line;
+}
+
 
 }  // namespace orvo::cart

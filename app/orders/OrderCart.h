@@ -47,14 +47,20 @@ std::vector<nlohmann::json> linesOfStyle(const nlohmann::json& cart, const std::
 
 // Units of a line: Qty × Sum for "bundle", Qty otherwise.
 long long lineUnits(const nlohmann::json& line);
-// "%0.2f" of price × sum × n for a "bundle", price × n otherwise.
-std::string extPrice(const std::string& kind, double price, int sum, int n);
+// Money of a text in cents: the decimal text rounded at the cent; a text the platform reads
+// only in part ("12.5x") by the number it starts with.
+long long centsOf(const std::string& text);
+// Cents multiplied and added, held at the largest amount instead of overflowing.
+long long centsTimes(long long cents, long long n);
+long long centsPlus(long long a, long long b);
+// "%0.2f" of price × sum × n for a "bundle", price × n otherwise, computed in cents.
+std::string extPrice(const std::string& kind, const std::string& price, int sum, int n);
 
 struct Totals {
   long long units = 0;
-  double amount = 0;
+  long long cents = 0;
 };
-// Units and the sum of the lines' extended prices.
+// Units and the sum of the lines' extended prices (in cents).
 Totals totals(const nlohmann::json& cart);
 
 // The over-booking rule for a quantity change from `q` to `n` under the limit text
@@ -74,5 +80,11 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
 // The limit text after a line's quantity moved from `oldQty` to `newQty` by other means
 // than the rule above, so that quantity plus limit stays what the server allowed.
 std::string limitAfterQuantityChange(const std::string& limit, int oldQty, int newQty);
+
+// The cart line of an item object of an existing order's answer ("GetPrevOrderList"): the
+// 23 keys of a loaded line (no "BeforeOrderNum"), the price with two decimals, the extended
+// price in cents, the cancel date as "Eta" and "EtaForPrint", and the two values of the
+// "OverBooking" JSON text ("False" when it has no limit). Missing values read as "".
+nlohmann::json lineOfOrderItem(const nlohmann::json& item);
 
 }  // namespace orvo::cart

@@ -71,15 +71,34 @@ TEST(CartLines, NewLineFollowsItsStyleAndLookUpsAreLiteral) {
   EXPECT_EQ(itemDicByBarcode(cart, "9"), (json{{"NewItem", "True"}}));
 }
 
-TEST(CartMoney, ExtendedPricesAndTotalsInDouble) {
-  EXPECT_EQ(extPrice("upc", 1234.56, 1, 100), "123456.00");
-  EXPECT_EQ(extPrice("upc", 1234.56, 1, 144), "177776.64");
-  EXPECT_EQ(extPrice("bundle", 10.00, 6, 2), "120.00");
+TEST(CartMoney, ExtendedPricesAndTotalsAreExactToTheCent) {
+  struct Case {
+    const char* kind;
+    const char* price;
+    int sum, n;
+    const char* ext;
+  } cases[] = {{"upc", "19.99", 1, 3, "59.97"},         {"upc", "0.1", 1, 3, "0.30"},
+               {"bundle", "2.675", 6, 1, "16.08"},     {"upc", "99999.99", 1, 999, "99899990.01"},
+               {"upc", "12.5x", 1, 2, "25.00"},        {"upc", "", 1, 5, "0.00"},
+               {"bundle", "-1.25", 2, 3, "-7.50"},    {"upc", "1e300", 1, 1, "92233720368547758.07"},
+               {"upc", "99999999999999.99", 1, 2147483647, "92233720368547758.07"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.price);
+    EXPECT_EQ(extPrice(c.kind, c.price, c.sum, c.n), c.ext);
+  }
+  // Ten lines of ten cents make a dollar, not 0.9999999.
+  json dimes = json::array();
+  for (int i = 0; i < 10; ++i) dimes.push_back({{"Kind", "upc"}, {"Qty", "1"}, {"extPrice", "0.10"}});
+  EXPECT_EQ(totals(dimes).cents, 100);
+
+  EXPECT_EQ(extPrice("upc", "1234.56", 1, 100), "123456.00");
+  EXPECT_EQ(extPrice("upc", "1234.56", 1, 144), "177776.64");
+  EXPECT_EQ(extPrice("bundle", "10.00", 6, 2), "120.00");
   json cart = json::array({{{"Kind", "bundle"}, {"Qty", "2"}, {"Sum", "6"}, {"extPrice", "120.00"}},
                            {{"Kind", "upc"}, {"Qty", "3"}, {"Sum", "1"}, {"extPrice", "25.50"}}});
   Totals t = totals(cart);
   EXPECT_EQ(t.units, 15);
-  EXPECT_DOUBLE_EQ(t.amount, 145.5);
+  EXPECT_EQ(t.cents, 14550);
   EXPECT_EQ(totals(json::array()).units, 0);
 }
 

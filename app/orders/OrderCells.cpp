@@ -63,6 +63,7 @@ void CustomCellForOrderList::fill(const nlohmann::json& line) {
 
 CustomCellForSubtotal::CustomCellForSubtotal() : ui::TableViewCell(ui::CellStyle::Default, "SubtotalCell") {
   cancelDate_ = addLabel(contentView(), {10, 10, 130, 24}, 14);
+  cancelDate_->setAdjustsFontSizeToFitWidth(true);  // "MM/dd/yyyy (Immediate)" whole
   unitQty_ = addLabel(contentView(), {140, 10, 50, 24}, 14);
   packQty_ = addLabel(contentView(), {190, 10, 40, 24}, 14);
   subtotal_ = addLabel(contentView(), {230, 10, 85, 24}, 14);
@@ -77,7 +78,10 @@ void CustomCellForSubtotal::prepareForReuse() {
 void CustomCellForSubtotal::fill(const nlohmann::json& row) {
   cancelDate_->setText(field(row, "EtaForPrint"));
   const long long qty = cart::intOf(field(row, "Qty"));
-  unitQty_->setText(PriceClass::stringToComma(std::to_string(qty * cart::intOf(field(row, "Sum")))));
+  // A row of several lines carries its pieces counted line by line.
+  const std::string units = row.contains("Units") ? field(row, "Units")
+                                                  : std::to_string(qty * cart::intOf(field(row, "Sum")));
+  unitQty_->setText(PriceClass::stringToComma(units));
   packQty_->setText(PriceClass::stringToComma(field(row, "Qty")));
   subtotal_->setText(PriceClass::stringToCurrency(field(row, "extPrice")));
 }

@@ -39,7 +39,8 @@ class CustomCellForSubtotal : public ui::TableViewCell {
   ui::Label& lbl_subtotal() { return *subtotal_; }
   void prepareForReuse() override;
 
-  // Cancel date, pieces (Qty × Sum), packs and the subtotal in currency.
+  // Cancel date, pieces ("Units" when the row has them, else Qty × Sum), packs and the
+  // subtotal in currency.
   void fill(const nlohmann::json& row);
 
  private:

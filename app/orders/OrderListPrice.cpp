@@ -19,7 +19,7 @@ using nlohmann::json;
 using cart::field;
 
 std::string OrderListViewController::getExtPrice(int qty) const {
-  return cart::extPrice(itemText(scannedItem_.Kind), cart::doubleOf(itemText(scannedItem_.Price)),
+  return cart::extPrice(itemText(scannedItem_.Kind), itemText(scannedItem_.Price),
                         cart::intOf(itemText(scannedItem_.Sum)), qty);
 }
 
@@ -142,11 +142,11 @@ void OrderListViewController::closeEditPriceView() {
 void OrderListViewController::setEditPriceOrderListArray() {
   for (const auto& e : editedPriceArray_) {
     const std::string style = field(e, "Style"), color = field(e, "Color"), price = field(e, "EditedPrice");
-    const double p = cart::doubleOf(price);
     for (auto& line : orderListArray_) {
       if (field(line, "Style") != style || field(line, "Color") != color) continue;
+      if (field(line, "Price") != price) cartChanged();
       line["Price"] = price;
-      line["extPrice"] = cart::extPrice(field(line, "Kind"), p, cart::intOf(field(line, "Sum")),
+      line["extPrice"] = cart::extPrice(field(line, "Kind"), price, cart::intOf(field(line, "Sum")),
                                         cart::intOf(field(line, "Qty")));
     }
   }
@@ -165,7 +165,7 @@ void OrderListViewController::getTotal() {
   const cart::Totals t = cart::totals(orderListArray_);
   GlobalSO& so = orvoDelegate_->globalSO();
   so.orderTotalQty = std::to_string(t.units);
-  so.orderTotalExtPrice = foundation::formatDouble(t.amount, 2);
+  so.orderTotalExtPrice = centsToDecimal(t.cents);
   lbl_tUnites_->setText(PriceClass::stringToComma(so.orderTotalQty));
   lbl_tPrice_->setText(PriceClass::stringToCurrency(so.orderTotalExtPrice));
   AutoSaveFuncDataSave();

@@ -54,12 +54,21 @@ bool OrderListViewController::shouldChangeCharactersInRange(ui::TextField& field
   const std::string proposed = ui::replacingUtf16Range(field.text(), range, replacement);
   for (char c : proposed)
     if (c < '0' || c > '9') return false;  // a quantity is digits only
-  return checkOverBookingLimit(proposed.empty() ? 0 : cart::intOf(proposed));
+  // While a quantity is typed only the device's line follows it; the line reaches a
+  // real-time order's server when it is saved (an emptied field is no deletion).
+  typingQty_ = true;
+  const bool accepted = checkOverBookingLimit(proposed.empty() ? 0 : cart::intOf(proposed));
+  typingQty_ = false;
+  return accepted;
 }
 
 void OrderListViewController::updateQtyAndOverbookingLimit() {
   updateItemInfo(itemText(scannedItem_.Qty), std::nullopt, itemText(scannedItem_.OverBookingLimit));
   if (!orvoDelegate_->settings().realtimeSoFlag) return;
+  if (typingQty_) {
+    realTimeOutOfStep_ = true;
+    return;
+  }
   const std::string& number = orvoDelegate_->globalSO().orderNumber;
   if (cart::intOf(itemText(scannedItem_.Qty)) < 1)
     deleteItemForRealTime(number, itemText(scannedItem_.Code));
@@ -81,6 +90,7 @@ void OrderListViewController::updateItemInfo(const std::optional<std::string>& q
                                              const std::optional<std::string>& overBookingLimit) {
   replaceLineOfCurrentItem([&](json& line) {
     if (qty) {
+      if (line["Qty"] != *qty) cartChanged();
       line["Qty"] = *qty;
       line["extPrice"] = getExtPrice(cart::intOf(*qty));
     }
@@ -138,6 +148,7 @@ bool OrderListViewController::AddNewItemIntoOrderListArray() {
 }
 
 void OrderListViewController::InsertNewItemDicIntoOrderListArray(json line) {
+  cartChanged();
   cart::insertAfterStyle(orderListArray_, std::move(line));
 }
 
@@ -163,7 +174,10 @@ void OrderListViewController::SaveTempItem() {
 void OrderListViewController::RemoveCurrentItemFromOrderListArray() {
   editPriceArrayDelete(itemText(scannedItem_.Style), itemText(scannedItem_.Color));
   int i = getItemIdxByBarcode(itemText(scannedItem_.Code));
-  if (i >= 0) orderListArray_.erase(orderListArray_.begin() + i);
+  if (i >= 0) {
+    cartChanged();
+    orderListArray_.erase(orderListArray_.begin() + i);
+  }
 }
 
 void OrderListViewController::btn_NextForSaveItem() {

@@ -43,6 +43,12 @@ void OrderListViewController::scanedCode(const std::string& code) {
       NavItemDeleteNext();
       if (!settings.isUpcSizeMode) txt_Qty_->becomeFirstResponder();
     }
+    if (usesUpcColourEntry()) {
+      // A size item in size mode: its colour and sizes are entered on the grid.
+      showQty(itemText(scannedItem_.Qty));
+      btn_multiColorFunc();
+      return;
+    }
     // One more unit or pack of the item on display, without asking the server.
     updateDisplayQtyInOrderView();
     checkAlarmThenSaveItem();
@@ -227,6 +233,7 @@ void OrderListViewController::getPriceResponseData(const RequestAnswer& a) {
         PriceClass::SetStyledDiscountPrice(*lbl_price_, itemText(scannedItem_.Price), itemText(scannedItem_.OrgPrice));
 
         OrderDetailView_->setHidden(false);
+        ShowMultiColorBtn();
         NavItemDeleteNext();
         updateDisplayQtyInOrderView();
         upcColourEntry = usesUpcColourEntry();
@@ -243,12 +250,12 @@ void OrderListViewController::getPriceResponseData(const RequestAnswer& a) {
     startBarcode();
   }
   if (settings.realtimeSoFlag) AutoSaveFuncDataSave();
+  // The colour entry saves the item itself.
+  if (upcColourEntry) btn_multiColorFunc();
 }
 
 bool OrderListViewController::usesUpcColourEntry() const {
-  // The colour entry of UPC-size mode comes with the multi-colour screens; until then a
-  // "upc" item takes the quantity road of every other item, so it is always saved.
-  return false;
+  return orvoDelegate_->settings().isUpcSizeMode && itemText(scannedItem_.Kind) == "upc";
 }
 
 void OrderListViewController::updateDisplayQtyInOrderView() {
@@ -334,15 +341,34 @@ void OrderListViewController::yesDupItemHandlingAlert() {
     showQty(std::to_string(scannedItem_.BeforeTotal));
     scannedItem_.Qty = txt_Qty_->text();
   }
-  if (field(getItemDicByBarcode(itemText(scannedItem_.Code)), "NewItem") == "True") {
-    json line = newLineFromScannedItem();
-    line["extPrice"] = getExtPrice(cart::intOf(itemText(scannedItem_.Qty)));
-    orderListArray_.push_back(std::move(line));
+  saveDupNewItemInOrderListArray();
+  const GlobalSO& so = orvoDelegate_->globalSO();
+  if (!orvoDelegate_->settings().realtimeSoFlag) {
+    saveItem(true);
+  } else {
+    // The server takes the line with the open order that already holds it; a new order's
+    // head goes with it when the order has no number yet.
+    std::string head;
+    if (so.orderNumber.empty()) {
+      nlohmann::ordered_json info;
+      info["NEWSO"] = {{"DivisionCode", so.divisionCode}, {"WarehouseCode", so.warehouseCode},
+                       {"LoginUser", so.loginID},         {"CustomerCode", so.customerID},
+                       {"StoreCode", so.storeID},         {"OrderType", so.orderTypeCode},
+                       {"PriceLevel", so.priceLevel}};
+      head = foundation::prettyJson(info);
+    }
+    updateDupItemHandlingForRealTime(so.orderNumber, itemText(scannedItem_.Code), itemText(scannedItem_.Qty),
+                                     itemText(scannedItem_.Price), itemText(scannedItem_.BeforeOrderNum), head);
   }
-  // A real-time order sends the line with its earlier order to the server; that road comes
-  // with the real-time order screens.
-  if (!orvoDelegate_->settings().realtimeSoFlag) saveItem(true);
   startBarcode();
+}
+
+void OrderListViewController::saveDupNewItemInOrderListArray() {
+  if (field(getItemDicByBarcode(itemText(scannedItem_.Code)), "NewItem") != "True") return;
+  json line = newLineFromScannedItem();
+  line["extPrice"] = getExtPrice(cart::intOf(itemText(scannedItem_.Qty)));
+  orderListArray_.push_back(std::move(line));
+  cartChanged();
 }
 
 void OrderListViewController::yesPrevOrderAlert() {

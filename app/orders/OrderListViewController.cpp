@@ -45,6 +45,7 @@ OrderListViewController::OrderListViewController(std::string nibName) : ui::View
 
 OrderListViewController::~OrderListViewController() {
   foundation::NotificationCenter::defaultCenter().removeObserver(&observerToken_);
+  foundation::NotificationCenter::defaultCenter().removeObserver(&multiColorToken_);
 }
 
 // ----- Set-up
@@ -117,6 +118,7 @@ void OrderListViewController::buildViews() {
   d.addSubview(btn_EditPrice_);
   btn_multiColor_ = ui::Button::make("Colors", {220, 170, 90, 40});
   btn_multiColor_->setHidden(true);
+  btn_multiColor_->addTarget(this, [this](ui::Control&) { btn_multiColorFunc(); }, ui::TouchUpInside);
   d.addSubview(btn_multiColor_);
 
   // Edit-price panel.
@@ -194,6 +196,7 @@ void OrderListViewController::initAdditionalView() {
   editPriceView_->setHidden(true);
   view().addSubview(OrderDetailView_);
   view().addSubview(editPriceView_);
+  setPickerView();
   setRefreshControl();
   setFooterTotal();
   SetTopOrderInfoMsg();
@@ -244,7 +247,12 @@ void OrderListViewController::viewWillAppear(bool) {
     startBarcode();
     setNavColor(ui::Color::blue());
   }
-  if (isDetailShowing()) txt_Qty_->becomeFirstResponder();
+  if (isDetailShowing()) {
+    if (orvoDelegate_->settings().isUpcSizeMode && itemText(scannedItem_.Kind) == "upc" && !IsRowEditMode_)
+      btn_multiColorFunc();
+    else
+      txt_Qty_->becomeFirstResponder();
+  }
   if (!orvoDelegate_->globalSO().manualBarcode.empty())
     foundation::MainQueue::postAfter(200ms, [weak] {
       if (auto s = weak.lock()) s->callManualBarcode();
@@ -412,6 +420,7 @@ void OrderListViewController::didSelectRowAtIndexPath(ui::TableView&, ui::IndexP
   if (orvoDelegate_->settings().isCameraScannerMode)
     txt_Qty_ = CustomKeyboardClass::SetNumberPadWithCameraScan(self<CameraScanTarget>(), txt_Qty_, false);
   OrderDetailView_->setHidden(false);
+  ShowMultiColorBtn();
   NavItemDeleteNextForEdit();
   txt_Qty_->becomeFirstResponder();
   stopBarcode();
@@ -488,6 +497,12 @@ void OrderListViewController::btn_BackOrDeleteFunc() {
 
 void OrderListViewController::btn_NextToGoToOrderInfoView() {
   GlobalSO& so = orvoDelegate_->globalSO();
+  if (orvoDelegate_->settings().realtimeSoFlag && realTimeOutOfStep_ && !so.orderNumber.empty()) {
+    // The server is behind the device: the header follows once it holds every line.
+    pushHeaderAfterSend_ = true;
+    updateAllItemsForRealTime();
+    return;
+  }
   so.lastOrderListArray = orderListArray_;
   so.lastEditedPriceArray = editedPriceArray_;
   if (auto* nav = navigationController()) nav->pushViewController(makeScreen("OrderInfoViewController"), true);

@@ -10,8 +10,9 @@
 // Pushed (interface file "OrderListView") by the store choice or the order selector after
 // `GlobalSO` holds the customer, store and price level. The cart lives as long as the
 // screen; next hands copies of it to `GlobalSO`. Prompts are alert controllers presented by
-// this screen; at most one of its requests is in flight at a time (the activity viewer
-// blocks the screen meanwhile).
+// this screen; the activity viewer blocks the screen while a request is in flight (in
+// real-time mode a line's request and the whole cart's may overlap; each answer applies
+// its own figures).
 //
 // Bad answers lose nothing: an answer without the item's code, kind, style, colour, price
 // or pack size is refused with the exception alert, and a failed request leaves the cart
@@ -21,7 +22,14 @@
 // leaving), OrderListScan.cpp (a code arrives, pricing, warnings and questions),
 // OrderListSave.cpp (saving a line, the booking limit), OrderListPrice.cpp (extended
 // price, edit price, stock pop-up, totals), OrderListBackup.cpp (the backup) and
-// OrderListNavigation.cpp (navigation-bar states, prompt answers).
+// OrderListNavigation.cpp (navigation-bar states, prompt answers), OrderListMultiColor.cpp
+// (the multi-colour grid and the colour picker of size items), OrderListPrevOrder.cpp
+// (loading an existing order, duplicate copies and duplicate items) and
+// OrderListRealTime.cpp (the real-time order the server keeps line by line).
+//
+// Real-time orders lose nothing: a per-line call that fails or times out leaves the line on
+// the device and marks the server as behind; the next whole-cart send, or "Next" to the
+// header, sends every line again (which replaces the server's lines) before going on.
 
 #include <functional>
 #include <memory>
@@ -36,6 +44,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/PickerView.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
@@ -49,6 +58,8 @@ class OrderListViewController : public ui::ViewController,
                                 public ui::TableViewDataSource,
                                 public ui::TableViewDelegate,
                                 public ui::TextFieldDelegate,
+                                public ui::PickerViewDataSource,
+                                public ui::PickerViewDelegate,
                                 public CameraScanTarget {
  public:
   OrderListViewController() : OrderListViewController("OrderListView") {}
@@ -168,13 +179,53 @@ class OrderListViewController : public ui::ViewController,
   void yesGetPrice();
   void yesOverbookingStartBarcode();
 
-  // ----- Real-time order: the server keeps the order line by line. These are the points
-  // where the cart is sent; the sending itself comes with the real-time order screens.
-  void updateAllItemsForRealTime() {}
-  void updateItemInfoForRealTime(const std::string&, const std::string&, const std::string&, const std::string&) {}
-  void deleteItemForRealTime(const std::string&, const std::string&) {}
-  void DeleteSoForRealTime(const std::string&) {}
-  void GetPrevOrderList() {}
+  // ----- Multi-colour entry
+  void ShowMultiColorBtn();
+  void btn_multiColorFunc();
+  void setPickerView();
+  void showUpcColorPicker();
+  void hideUpcColorPicker();
+  std::string getSelectedUpcColor() const;
+  void cancelTouched();
+  void doneTouched();
+  void showMultiColor(const std::string& color, const nlohmann::json& rows);
+  // Merges the grid's rows (the notification's object: a `const nlohmann::json*` to an
+  // array; an array in the user info is taken as well) into the cart.
+  void updateMultiColorItems(const foundation::Notification& note);
+  void mergeMultiColorRows(const nlohmann::json& rows);
+  int numberOfComponentsInPickerView(ui::PickerView&) override { return 1; }
+  int numberOfRowsInComponent(ui::PickerView&, int) override { return int(multiColorUpcArray_.size()); }
+  std::string titleForRow(ui::PickerView&, int row, int) override;
+
+  // ----- Existing orders and duplicates
+  void GetPrevOrderList();
+  void GetPrevOrderListResponseData(const RequestAnswer& answer);
+  void InsertDupSO();
+  void InsertDupSOResponseData(const RequestAnswer& answer);
+  void saveDupNewItemInOrderListArray();
+
+  // ----- Real-time order: the server keeps the order line by line.
+  void updateAllItemsForRealTime();
+  void updateAllItemsForRealTimeResponseData(const RequestAnswer& answer);
+  void GetNewSOnumberWithSOH();
+  void GetNewSOnumberWithSOHResponseData(const RequestAnswer& answer);
+  void updateItemInfoForRealTime(const std::string& orderNumber, const std::string& barcode, const std::string& price,
+                                 const std::string& qty);
+  void updateItemInfoForRealTimeResponseData(const RequestAnswer& answer, const std::string& barcode);
+  void deleteItemForRealTime(const std::string& orderNumber, const std::string& barcode);
+  void deleteItemForRealTimeResponseData(const RequestAnswer& answer);
+  void updateDupItemHandlingForRealTime(const std::string& orderNumber, const std::string& barcode,
+                                        const std::string& qty, const std::string& price,
+                                        const std::string& prevOrderNum, const std::string& newSOinfo);
+  void updateDupItemHandlingForRealTimeResponseData(const RequestAnswer& answer, const std::string& barcode);
+  void updateStockInfo(const std::string& barcode, const std::string& ats, const std::string& atsStatus,
+                       const std::string& ots, const std::string& otsStatus, const std::string& overBookingMsg,
+                       const std::string& overBookingLimit);
+  void DeleteSoForRealTime(const std::string& orderNumber);
+  void DeleteSoForRealTimeResponseData(const RequestAnswer& answer);
+  void deleteSoFinalAction();
+  // Whether the server may hold other lines than the device (a real-time call failed).
+  bool realTimeOutOfStep() const { return realTimeOutOfStep_; }
 
   // ----- State (read by tests and the demo)
   const nlohmann::json& orderListArray() const { return orderListArray_; }
@@ -207,6 +258,9 @@ class OrderListViewController : public ui::ViewController,
   ui::Button* btn_EditPriceButton() const { return btn_EditPrice_.get(); }
   ui::Button* btn_ATSButton() const { return btn_ATS_.get(); }
   ui::Button* btn_editPriceSaveButton() const { return btn_editPriceSave_.get(); }
+  ui::Button* btn_multiColorButton() const { return btn_multiColor_.get(); }
+  ui::PickerView* colorPickerView() const { return colorPickerView_.get(); }
+  const std::vector<std::string>& multiColorUpcArray() const { return multiColorUpcArray_; }
   std::shared_ptr<ui::BarButtonItem> backBarButtonItem() const { return backBarButtonItem_; }
   std::shared_ptr<ui::BarButtonItem> nextBarButtonItem() const { return nextBarButtonItem_; }
 
@@ -224,6 +278,15 @@ class OrderListViewController : public ui::ViewController,
   nlohmann::json newLineFromScannedItem() const;
   std::string jsonItemsForRealtime() const;
   bool usesUpcColourEntry() const;
+  // In real-time mode: the cart changed on the device, so the server may be behind it
+  // until the next whole-cart send.
+  void cartChanged();
+  // A real-time request's failure: the server is behind the device until the next
+  // whole-cart send succeeds.
+  void realTimeFailed(const ServiceFailure& failure);
+  // A real-time answer that is no dictionary or says "False": the alert, and the server is
+  // behind. True when the answer was a success.
+  bool realTimeAnswerOk(const RequestAnswer& answer);
 
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;
   nlohmann::json orderListArray_ = nlohmann::json::array();
@@ -242,6 +305,10 @@ class OrderListViewController : public ui::ViewController,
   bool negativeStocksAlarmFlag_ = false;
   bool otsWarningFlag_ = false;
   bool editPriceNewFlag_ = false;
+  bool typingQty_ = false;           // a quantity is being typed: the line is sent when saved
+  bool realTimeOutOfStep_ = false;   // the server may hold other lines than the device
+  bool newNumberPending_ = false;    // "GetNewSOnumberWithSOH" is on its way
+  bool pushHeaderAfterSend_ = false;  // "Next" waits for the whole cart to reach the server
 
   std::shared_ptr<ui::TableView> orderListTableView_;
   std::shared_ptr<ui::Label> lbl_topOrderInfo_;
@@ -260,7 +327,10 @@ class OrderListViewController : public ui::ViewController,
   std::shared_ptr<ui::ImageView> iv_footer_;
   std::shared_ptr<ui::Label> lbl_tUnites_, lbl_tPrice_;
   std::shared_ptr<ui::BarButtonItem> nextBarButtonItem_, backBarButtonItem_;
+  std::shared_ptr<ui::TextField> pickerViewTextField_;
+  std::shared_ptr<ui::PickerView> colorPickerView_;
   int observerToken_ = 0;
+  int multiColorToken_ = 0;
 };
 
 }  // namespace orvo

@@ -3,12 +3,14 @@
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/orders/LastSelectorViewController.h"
 #include "app/orders/LoadOrderListViewController.h"
+#include "app/orders/MultiColorTableView.h"
 #include "app/orders/OrderImages.h"
 #include "app/orders/OrderInfoViewController.h"
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/PrinterViewController.h"
 #include "app/orders/SoOrderTypeViewController.h"
 #include "app/orders/SoSelectorViewController.h"
+#include "app/orders/SubtotalViewController.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
@@ -28,10 +30,12 @@ void registerOrderScreens() {
   r.add<OrderInfoViewController>("OrderInfoViewController");
   r.add<LastSelectorViewController>("LastSelectorViewController");
   r.add<LoadOrderListViewController>("LoadOrderListViewController");
+  r.add<SubtotalViewController>("SubtotalViewController");
+  r.add<MultiColorTableView>("MultiColorTableView");
   if (!r.contains("CcSignatureViewController"))
     r.add<SignatureStandInViewController>("CcSignatureViewController");
-  for (const char* name : {"CcViewController", "LineSheetViewController", "SubtotalViewController", "AtsViewController",
-                           "MultiColorTableView", "StyleLookupViewController"})
+  for (const char* name : {"CcViewController", "LineSheetViewController", "AtsViewController",
+                           "StyleLookupViewController"})
     if (!r.contains(name)) r.add<StandInViewController>(name);
 }
 

@@ -24,6 +24,19 @@ class OrderLinesReceiver {
   virtual void setIsOrderScanMode(bool) {}
 };
 
+// The multi-colour grid of one style: told, in this order, the item kind ("bundle", or
+// "upc" for sizes), the colour, the style and the cart lines of that style (reduced to
+// "Barcode", "Color", "Bundle" or "SizeCode", "Price", "Qty") before it is shown. Its
+// "NEXT" posts "multiColorNextBtn" with the rows that carry a quantity.
+class MultiColorReceiver : public OrderLinesReceiver {
+ public:
+  virtual void setKind(const std::string&) = 0;
+  virtual void setColor(const std::string&) = 0;
+  virtual void setStyle(const std::string&) = 0;
+  // Pushed by the style search (its "Back" pops) rather than presented (dismissed).
+  virtual void setIsFromStyleInfoView(bool) {}
+};
+
 // The stock pop-up: the item on display and what the cart holds of it.
 class StockPopupReceiver {
  public:

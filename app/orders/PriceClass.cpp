@@ -72,6 +72,26 @@ std::string grouped(const std::string& whole) {
 
 }  // namespace
 
+std::optional<long long> decimalToCents(const std::string& number) {
+  auto d = roundDecimal(number, 2);
+  if (!d || d->whole.size() > 15) return std::nullopt;
+  const long long cents = std::stoll(d->whole) * 100 + std::stoll(d->fraction);
+  return d->negative ? -cents : cents;
+}
+
+std::string centsToDecimal(long long cents) {
+  const bool negative = cents < 0;
+  const unsigned long long a = negative ? 0ULL - static_cast<unsigned long long>(cents) : static_cast<unsigned long long>(cents);
+  std::string fraction = std::to_string(a % 100);
+  if (fraction.size() < 2) fraction.insert(fraction.begin(), '0');
+  std::string out;
+  if (negative) out += '-';
+  out += std::to_string(a / 100);
+  out += '.';
+  out += fraction;
+  return out;
+}
+
 std::string PriceClass::stringToCurrency(const std::string& number) {
   auto d = roundDecimal(number, 2);
   if (!d) return "NaN";

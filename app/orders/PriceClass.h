@@ -21,6 +21,13 @@
 
 namespace orvo {
 
+// A decimal text as integer cents (rounded half to even at the cent, as the display texts
+// are); nothing when the text is not a decimal number. Money is added and multiplied in
+// cents so that no binary fraction creeps into a figure the server or a total compares.
+std::optional<long long> decimalToCents(const std::string& number);
+// Cents as a decimal text with two places ("-1234.50"), the form "%0.2f" gives.
+std::string centsToDecimal(long long cents);
+
 class PriceClass {
  public:
   static std::string stringToCurrency(const std::string& number);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "testing/backoffice/OrderDepthOperations.h"
+
 namespace backoffice {
 
 namespace {
@@ -116,6 +118,13 @@ Answer getStoreForCustomer(const Call& c, State& s) {
   return rows;
 }
 
+// The colours of a style as JSON text (["BLK","WHT"]).
+std::string styleColors(const json& st) {
+  json colors = json::array();
+  for (const auto& co : st.value("Colors", json::array())) colors.push_back(text(co, "Color"));
+  return colors.dump();
+}
+
 // An item code of the catalogue: one size of one colour ("upc"), or a prepack ("bundle").
 struct Item {
   const json* style = nullptr;
@@ -136,7 +145,8 @@ bool findItem(const State& s, const std::string& code, Item& out) {
       if (text(pp, "Barcode") == code) {
         const std::string bundle = text(pp, "Bundle");
         const json& colors = s.catalogue.pricing.value("bundleColors", json::object());
-        std::string color = colors.value(bundle, std::string());
+        // A prepack made in another colour than its bundle's names that colour itself.
+        std::string color = pp.contains("Color") ? text(pp, "Color") : colors.value(bundle, std::string());
         // Packs available: the fewest packs that the stock of each size allows.
         long ats = 1L << 30, ots = 1L << 30;
         const json ratio = pp.value("Ratio", json::array());
@@ -178,7 +188,7 @@ Answer getPrice(const Call& c, State& s) {
 
   std::string realTime = c.param("EditOrderNum");
   const std::string& items = c.param("JsonItemsForRealtime");
-  if (items.find("\"NEWSO\"") != std::string::npos) realTime = "RT" + std::to_string(70000 + s.nextOrder++);
+  if (items.find("\"NEWSO\"") != std::string::npos) realTime = beginRealTimeOrder(s, c, items);
 
   json overBooking{{"OverBookingMsg", ""}, {"OverBookingLimit", "False"}};
   const json& limits = pricing.value("overBooking", json::object());
@@ -204,7 +214,7 @@ Answer getPrice(const Call& c, State& s) {
          {"Kind", item.kind},
          {"Style", text(st, "Style")},
          {"Color", item.color},
-         {"MultiColor", ""},
+         {"MultiColor", styleColors(st)},
          {"Sum", num(item.sum, false)},
          {"Price", num(price, true)},
          {"OrgPrice", num(levelPrice, true)},

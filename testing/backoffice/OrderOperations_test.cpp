@@ -107,3 +107,62 @@ TEST_F(OrderOperationsTest, OrderTypesPrintersAndTestPage) {
 
 }  // namespace
 }  // namespace backoffice
+
+namespace backoffice {
+namespace {
+
+// The operations behind the item list in depth, called as the application calls them.
+TEST(OrderDepthOperations, GridRowsAndARealTimeOrderKeptLineByLine) {
+  State s;
+  std::string error;
+  ASSERT_TRUE(s.catalogue.load(defaultDataFolder(), &error)) << error;
+  auto call = [&](const char* op, std::vector<std::pair<std::string, std::string>> params) {
+    const Operation* o = findOperation(ServiceKind::Mobile, op);
+    EXPECT_NE(o, nullptr) << op;
+    Call c{op, std::move(params)};
+    EXPECT_TRUE(paramsInOrder(*o, c)) << op;
+    return o->handler(c, s);
+  };
+  auto grid = [&](const char* type, const char* color) {
+    return std::get<nlohmann::json>(call("GetMultiColorList", {{"Type", type}, {"Color", color}, {"Style", "TS100"},
+                                                               {"CustomerCode", "C1001"}, {"StoreCode", "C1001-1"},
+                                                               {"PriceEditLevel", "0"}, {"PriceLevel", "1"},
+                                                               {"OrderDiscountRate", "0.000000"}, {"DupItemMode", "0"},
+                                                               {"EditOrderNum", ""}, {"OrderList", ""}, {"WH", ""}}));
+  };
+  const auto packs = grid("bundle", "BLK");
+  ASSERT_EQ(packs.size(), 3u);  // the prepack in each colour
+  EXPECT_EQ(packs[1]["Color"], "WHT");
+  const auto sizes = grid("upc", "WHT");
+  ASSERT_EQ(sizes.size(), 4u);
+  EXPECT_EQ(nlohmann::json::parse(sizes[0]["PrepackInfo"].get<std::string>()),
+            (nlohmann::json{{"S", 1}, {"M", 2}, {"L", 2}, {"XL", 1}}));
+  EXPECT_EQ(nlohmann::json::parse(sizes[1]["OverBooking"].get<std::string>())["OverBookingLimit"], "5");
+
+  const std::string number = std::get<std::string>(call(
+      "GetNewSOnumberWithSOH", {{"JsonSOHinfo", R"({"CustomerCode":"C1001","StoreCode":"C1001-1","PriceLevel":"1"})"}}));
+  ASSERT_NE(number, "0");
+  EXPECT_EQ(std::get<std::string>(call("GetNewSOnumberWithSOH", {{"JsonSOHinfo", R"({"CustomerCode":"NOPE"})"}})), "0");
+  call("UpdateItemInfoForRealTime", {{"OrderNumber", number}, {"Barcode", "400000000002"}, {"Price", "8.50"}, {"Qty", "2"}, {"WH", ""}});
+  call("UpdateItemInfoForRealTime", {{"OrderNumber", number}, {"Barcode", "400000000006"}, {"Price", "8.50"}, {"Qty", "1"}, {"WH", ""}});
+  call("DeleteItemForRealTime", {{"OrderNumber", number}, {"Barcode", "400000000002"}});
+  ASSERT_EQ(s.salesOrders[number]["Items"].size(), 1u);
+  // The whole cart replaces the lines.
+  const auto all = std::get<nlohmann::json>(call(
+      "UpdateAllItemsForRealTime",
+      {{"OrderNum", number},
+       {"JsonItemsForRealtime", R"([{")" + number + R"(":{"Barcode":"500000000000","Qty":"3","Price":"8.50"}}])"},
+       {"WH", ""}}));
+  EXPECT_EQ(all["Response"], "True");
+  EXPECT_TRUE(nlohmann::json::parse(all["Stocks"].get<std::string>()).contains("500000000000"));
+  ASSERT_EQ(s.salesOrders[number]["Items"].size(), 1u);
+  EXPECT_EQ(s.salesOrders[number]["Items"][0]["Prepack"], "TS100-PP1");
+  const auto prev = std::get<nlohmann::json>(call("GetPrevOrderList", {{"OrderNumber", number}, {"PriceEditLevel", "0"}, {"WH", ""}}));
+  EXPECT_TRUE(prev["Error"].is_null());
+  EXPECT_EQ(prev["EditOrderItemList"][0]["Qty"], "3");
+  EXPECT_EQ(std::get<nlohmann::json>(call("DeleteSoForRealTime", {{"OrderNumber", number}}))["Response"], "True");
+  EXPECT_EQ(std::get<nlohmann::json>(call("DeleteSoForRealTime", {{"OrderNumber", number}}))["Response"], "False");
+}
+
+}  // namespace
+}  // namespace backoffice
