@@ -24,6 +24,19 @@ class OrderLinesReceiver {
   virtual void setIsOrderScanMode(bool) {}
 };
 
+// The multi-colour grid of one style: told, in this order, the item kind ("bundle", or
+// "upc" for sizes), the colour, the style and the cart lines of that style (reduced to
+// "Barcode", "Color", "Bundle" or "SizeCode", "Price", "Qty") before it is shown. Its
+// "NEXT" posts "multiColorNextBtn" with the rows that carry a quantity.
+class MultiColorReceiver : public OrderLinesReceiver {
+ public:
+  virtual void setKind(const std::string&) = 0;
+  virtual void setColor(const std::string&) = 0;
+  virtual void setStyle(const std::string&) = 0;
+  // Pushed by the style search (its "Back" pops) rather than presented (dismissed).
+  virtual void setIsFromStyleInfoView(bool) {}
+};
+
 // The stock pop-up: the item on display and what the cart holds of it.
 class StockPopupReceiver {
  public:
@@ -53,26 +66,14 @@ class SignatureStandInViewController : public StandInViewController, public Sign
   void finish(bool signedOrder);
 };
 
-// Registers "SoOrderTypeViewController", "SoSelectorViewController", "OrderListView" and
-// "PrinterViewController", the code-entry stand-in under "StyleInfoTableViewController",
-// and stand-ins for the order screens not built yet (a screen registered later under the
-// same name replaces its stand-in).
+// Registers "SoOrderTypeViewController", "SoSelectorViewController", "OrderListView",
+// "PrinterViewController", the style screens (`registerStyleScreens`) and stand-ins for the
+// order screens not built yet (a screen registered later under the same name replaces its
+// stand-in).
 void registerOrderScreens();
 
-// Until the typed style search exists: a code typed on a number pad is handed back in
-// `GlobalSO::manualBarcode`, as the search does with the code of the chosen style.
-class StyleCodeEntryViewController : public StandInViewController, public OrderLinesReceiver {
- public:
-  explicit StyleCodeEntryViewController(std::string nibName) : StandInViewController(std::move(nibName)) {}
-  void viewDidLoad() override;
-  void setOrderListArray(const nlohmann::json&) override {}
-  void setIsOrderScanMode(bool) override {}
-  // "Done": the typed code into `manualBarcode`, then dismissed. "Back": dismissed.
-  void done();
-  ui::TextField* codeField() const { return code_.get(); }
-
- private:
-  std::shared_ptr<ui::TextField> code_;
-};
+// Registers "StyleLookupViewController", "StyleInfoTableViewController" and
+// "AtsViewController", and draws the stock grid's arrows.
+void registerStyleScreens();
 
 }  // namespace orvo
