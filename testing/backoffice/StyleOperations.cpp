@@ -150,22 +150,22 @@ Answer getStyleLookup(const Call& c, State& s) {
 // Parameters: Barcode, Style, Color, SizeCode, OrderedQty, WH. The stock of the style and
 // colour (found by their codes, else through the item code).
 Answer getAts(const Call& c, State& s) {
-  const json* color = nullptr;
+  json color;  // null until found
   auto findColor = [&](const json& st, const std::string& name) {
     for (const auto& co : st.value("Colors", json::array()))
-      if (str(co, "Color") == name) color = &co;
+      if (str(co, "Color") == name) color = co;
   };
   for (const auto& st : s.catalogue.styles)
     if (str(st, "Style") == c.param("Style")) findColor(st, c.param("Color"));
-  if (!color) {
+  if (color.is_null()) {
     const Found f = findCode(s, c.param("Barcode"));
     if (f.style && !f.color.empty()) findColor(*f.style, f.color);
   }
-  if (!color)
+  if (color.is_null())
     return json{{"Response", "False"},
                 {"Error", "No stock was found for " + c.param("Style") + " " + c.param("Color") + "."}};
   json a{{"Response", "True"}, {"Error", nullptr}};
-  putStock(a, *color);
+  putStock(a, color);
   return a;
 }
 
