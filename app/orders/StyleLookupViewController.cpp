@@ -103,12 +103,13 @@ void StyleLookupViewController::buildContent() {
     return l;
   };
   add("lbl_content_style", {10, 4, 140, 22}, 17, true);
-  add("lbl_content_color", {150, 4, 90, 22}, 17, true);
-  lbl_more_ = ui::makeView<ui::Label>({240, 4, 36, 22});
+  add("lbl_content_color", {150, 4, 76, 22}, 17, true);
+  lbl_more_ = ui::makeView<ui::Label>({226, 4, 40, 22});
   lbl_more_->setFont(ui::Font::systemFont(13));
   lbl_more_->setTextAlignment(ui::TextAlignment::Right);
   view().addSubview(lbl_more_);
-  btn_more_ = ui::Button::make("More", {276, 2, 40, 26});
+  btn_more_ = ui::Button::make("More", {268, 2, 50, 26});
+  btn_more_->setTitleFont(ui::Font::systemFont(15));
   btn_more_->addTarget(this, [this](ui::Control&) { btn_moreFunc(); }, ui::TouchUpInside);
   view().addSubview(btn_more_);
   add("lbl_content_descript", {10, 28, 300, 18});

@@ -8,9 +8,11 @@
 namespace orvo {
 
 namespace {
-// The strip starts this far below the top of the screen's view; the counter sits this far
-// above its bottom.
-constexpr double kSliderTop = 44;
+// The strip starts this far below the top of the screen's view: at once, since the view
+// already starts below the navigation bar (the platform's translucent bar covered the
+// view's top, so the strip there began 44 points down). The counter sits this far above
+// the view's bottom.
+constexpr double kSliderTop = 0;
 constexpr double kLabelBottomMargin = 5;
 }  // namespace
 

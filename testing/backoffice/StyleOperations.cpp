@@ -17,6 +17,14 @@ std::string str(const json& row, const char* key) {
   return it->is_string() ? it->get<std::string>() : it->dump();
 }
 
+// The list under `key` of a catalogue record, by reference (an empty one when absent), so
+// that pointers into it stay valid.
+const json& listOf(const json& record, const char* key) {
+  static const json empty = json::array();
+  auto it = record.find(key);
+  return it != record.end() && it->is_array() ? *it : empty;
+}
+
 std::string folded(std::string s) {
   for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -56,7 +64,7 @@ SizeStock stockOf(const json& size) {
 void putStock(json& out, const json& color) {
   std::string sizes, oh, orders, po, ats, ots, ata;
   long tOh = 0, tOrders = 0, tPo = 0, tAts = 0, tOts = 0, tAta = 0;
-  for (const auto& z : color.value("Sizes", json::array())) {
+  for (const auto& z : listOf(color, "Sizes")) {
     const SizeStock s = stockOf(z);
     sizes += stockColumn(s.size);
     oh += stockColumn(std::to_string(s.oh));
@@ -93,10 +101,10 @@ Found findCode(const State& s, const std::string& code) {
   Found f;
   for (const auto& st : s.catalogue.styles) {
     if (folded(str(st, "Style")) == folded(code)) return {&st, nullptr, {}};
-    for (const auto& co : st.value("Colors", json::array()))
-      for (const auto& z : co.value("Sizes", json::array()))
+    for (const auto& co : listOf(st, "Colors"))
+      for (const auto& z : listOf(co, "Sizes"))
         if (str(z, "Barcode") == code) return {&st, nullptr, str(co, "Color")};
-    for (const auto& pp : st.value("Prepacks", json::array()))
+    for (const auto& pp : listOf(st, "Prepacks"))
       if (str(pp, "Barcode") == code) return {&st, &pp, {}};
   }
   return f;
@@ -114,7 +122,7 @@ Answer getStyleLookup(const Call& c, State& s) {
   const Found f = findCode(s, code);
   if (!f.style) return json::array({{{"Error", "No style information was found for " + code + "."}}});
   const json& st = *f.style;
-  json colors = st.value("Colors", json::array());
+  json colors = listOf(st, "Colors");
   for (size_t i = 0; i < colors.size(); ++i)
     if (!f.color.empty() && str(colors[i], "Color") == f.color && i > 0) {
       json first = colors[i];
@@ -152,7 +160,7 @@ Answer getStyleLookup(const Call& c, State& s) {
 Answer getAts(const Call& c, State& s) {
   json color;  // null until found
   auto findColor = [&](const json& st, const std::string& name) {
-    for (const auto& co : st.value("Colors", json::array()))
+    for (const auto& co : listOf(st, "Colors"))
       if (str(co, "Color") == name) color = co;
   };
   for (const auto& st : s.catalogue.styles)
@@ -191,8 +199,8 @@ Answer getStylesInfo(const Call& c, State& s) {
               {"OrgPrice", twoDecimals(levelPrice)},
               {"Eta", monthDayYear(str(st, "Eta"))}};
     if (sizes) {
-      for (const auto& co : st.value("Colors", json::array()))
-        for (const auto& z : co.value("Sizes", json::array())) {
+      for (const auto& co : listOf(st, "Colors"))
+        for (const auto& z : listOf(co, "Sizes")) {
           json row = base;
           const long ats = z.value("Ats", 0L);
           row.update({{"Code", str(z, "Barcode")}, {"Color", str(co, "Color")}, {"SizeCode", str(z, "Size")},
@@ -201,7 +209,7 @@ Answer getStylesInfo(const Call& c, State& s) {
           rows.push_back(std::move(row));
         }
     } else {
-      for (const auto& pp : st.value("Prepacks", json::array())) {
+      for (const auto& pp : listOf(st, "Prepacks")) {
         json row = base;
         const std::string bundle = str(pp, "Bundle");
         row.update({{"Code", str(pp, "Barcode")}, {"Color", bundleColors.value(bundle, std::string())},
@@ -209,10 +217,10 @@ Answer getStylesInfo(const Call& c, State& s) {
                     {"AtsStatus", "False"}});
         // Packs available: the fewest packs the stock of each size of the pack's colour allows.
         const json ratio = pp.value("Ratio", json::array());
-        for (const auto& co : st.value("Colors", json::array())) {
+        for (const auto& co : listOf(st, "Colors")) {
           if (str(co, "Color") != row["Color"]) continue;
           long packs = -1;
-          const json& zs = co.value("Sizes", json::array());
+          const json& zs = listOf(co, "Sizes");
           for (size_t i = 0; i < zs.size() && i < ratio.size(); ++i) {
             const long n = zs[i].value("Ats", 0L) / std::max(1L, ratio[i].get<long>());
             packs = packs < 0 ? n : std::min(packs, n);
