@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "app/orders/ImageViewClass.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "testing/app/LoginTestSupport.h"
+#include "testing/net/HttpTestServers.h"
 
 namespace orvo {
 namespace {
@@ -31,6 +34,41 @@ TEST(StyleImages, CandidatesComeInTheirProbingOrderWithSafeEscapedNames) {
     SCOPED_TRACE(std::string(c.style) + " " + c.color);
     EXPECT_EQ(ImageViewClass::candidateUrls(c.style, c.color, c.back, c.resized), c.urls);
   }
+}
+
+TEST(StyleImages, ASilentPictureServerIsGivenFiveSecondsPerCandidateOffTheMainThread) {
+  using namespace std::chrono_literals;
+  foundation::ScopedManualClock clock;
+  test_support::FreshDefaults fresh;
+  net::testing::RawHttpServer silent("");  // reads each request, never answers
+  fresh.defaults().setString("serverIP", "127.0.0.1");
+  fresh.defaults().setString("serverPort", std::to_string(silent.port()));
+  bool done = false;
+  std::optional<std::string> found = "unset";
+  ImageViewClass::getProductImageUrlString("S1", "RED", false, false, [&](std::optional<std::string> url) {
+    done = true;
+    found = url;
+  });
+  EXPECT_FALSE(done);  // returned at once: nothing waits on this thread
+  for (size_t asked = 1; asked <= 4; ++asked) {
+    ASSERT_TRUE(silent.waitFor([&](net::testing::RawHttpServer& s) { return s.requestCountLocked() == asked; }));
+    // Four seconds in, the candidate is still waited for.
+    clock->advance(4s);
+    foundation::RunLoop::main().runUntil([&] { return done; }, std::chrono::milliseconds(30));
+    EXPECT_EQ(silent.requests().size(), asked);
+    for (int step = 0; step < 20 && !done && silent.requests().size() == asked; ++step) {
+      clock->advance(1s);
+      foundation::RunLoop::main().runUntil([&] { return done || silent.requests().size() > asked; },
+                                           std::chrono::milliseconds(50));
+    }
+  }
+  ASSERT_TRUE(foundation::RunLoop::main().runUntil([&] { return done; }, std::chrono::seconds(20)));
+  EXPECT_FALSE(found.has_value());
+  const auto requests = silent.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  const char* names[] = {"S1_RED_front.jpg", "S1_RED.jpg", "S1_front.jpg", "S1.jpg"};
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(requests[i].rfind(std::string("GET /styleimages/") + names[i], 0), 0u) << requests[i];
 }
 
 TEST(StyleImages, ResizingGivesExactPixelsAndScalingKeepsTheImagesScale) {
