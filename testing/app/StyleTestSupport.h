@@ -25,7 +25,12 @@ class StyleHarness {
     loader.installForImageViews();
     t.launch();
   }
-  ~StyleHarness() { ui::ImageView::setImageLoader(nullptr); }
+  // Pictures still loading end here (their decoding and disk writes run on workers), not
+  // while the test's folders are being removed.
+  ~StyleHarness() {
+    t.app.runUntil([&] { return loader.loadsInFlight() == 0; });
+    ui::ImageView::setImageLoader(nullptr);
+  }
 
   // The order selector, then its style look-up button.
   StyleLookupViewController* openLookup() {
