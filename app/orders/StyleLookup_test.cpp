@@ -80,6 +80,15 @@ TEST(StyleLookup, ThreeColoursArePagedBySwipesWithoutWrapping) {
   EXPECT_EQ(lookup->lbl_more()->text(), "1/3");
   EXPECT_TRUE(lookup->gestureFlag());
   EXPECT_EQ(f.t.app.devices->scanButtonModes().back(), 1);
+  EXPECT_EQ(ui::AnimationLog::shared().records().back().subject, "animateOpacity");
+  // Done on the colour already shown only closes the picker.
+  lookup->btn_moreFunc();
+  f.t.settle();
+  ui::AnimationLog::shared().clear();
+  lookup->doneTouched();
+  f.t.settle();
+  EXPECT_EQ(lookup->itemIdx(), 0);
+  for (const auto& r : ui::AnimationLog::shared().records()) EXPECT_NE(r.subject, "animateOpacity");
 
   // A style of one colour: no counter, no More, swipes do nothing.
   f.scan("HD400");
@@ -288,6 +297,14 @@ TEST(StyleLookup, ACodeChosenOnTheStyleSearchIsLookedUpWhenTheScreenReturns) {
   lookup->motionEnded(ui::MotionType::Shake);
   f.t.settle();
   EXPECT_EQ(f.t.topScreen(), lookup);
+  // In camera-scanner mode a shake opens the camera scanner.
+  f.t.app.delegate->settings().isCameraScannerMode = true;
+  lookup->motionEnded(ui::MotionType::Shake);
+  f.t.settle();
+  EXPECT_EQ(f.t.topScreen()->nibName(), "CameraScanViewController");
+  f.t.topScreen()->dismissViewControllerAnimated(false);
+  f.t.settle();
+  ASSERT_EQ(f.t.topScreen(), lookup);
   f.t.app.delegate->settings().newCustomerFlag = true;
   lookup->backFunc();
   f.t.settle();
