@@ -72,6 +72,7 @@
 #include "tools/DemoCardCapture.h"
 #include "tools/DemoOrderRoad.h"
 #include "tools/DemoOrderDepth.h"
+#include "tools/DemoStyleLookup.h"
 
 namespace fs = std::filesystem;
 
@@ -345,8 +346,10 @@ bool Walk::run() {
   const demo::WalkSteps steps{[this](const std::string& w, bool ok) { return step(w, ok); },
                               [this](const std::string& n) { shot(n); }, [this] { settle(); },
                               [this] { return waitIdle(); }, [this] { return top(); }, [this] { return alertText(); }};
+  demo::walkStyleLookup(app_, h_, sleeve_, steps);
   // Then the order header, the save and the last screen, and card capture from there.
   if (demo::walkOrderRoad(app_, h_, sleeve_, steps) && demo::walkOrderDepth(app_, h_, steps) &&
+      demo::walkItemListAids(app_, h_, steps) &&
       demo::walkOrderCompletion(app_, h_, steps))
     demo::walkCardCapture(app_, h_, sleeve_, steps);
 

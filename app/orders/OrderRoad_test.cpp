@@ -8,6 +8,7 @@
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/SoOrderTypeViewController.h"
 #include "app/orders/SoSelectorViewController.h"
+#include "app/orders/StyleInfoTableViewController.h"
 #include "platform/foundation/Clock.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
@@ -79,14 +80,20 @@ TEST_F(OrderRoad, FromOrderTypeToTheItemListWithAScannedAndATypedCodePricedSaved
   EXPECT_EQ(field(list->orderListArray()[0], "Qty"), "2");
   EXPECT_EQ(field(list->orderListArray()[0], "extPrice"), "15.74");
 
-  // A prepack typed by hand in the code entry comes back as a scan.
+  // A prepack found on the style search by hand comes back as a scan.
   list->btn_Manual();
   t.settle();
-  auto* entry = t.top<StyleCodeEntryViewController>();
-  ASSERT_NE(entry, nullptr);
-  ASSERT_TRUE(t.h->type(entry->codeField(), "500000000000"));
-  entry->done();
+  auto* search = t.top<StyleInfoTableViewController>();
+  ASSERT_NE(search, nullptr);
+  EXPECT_TRUE(search->isOrderScanMode());
+  t.h->typeText("ts100");
+  t.h->pressReturn();
+  t.waitForRequests();
+  ASSERT_EQ(search->indexTitle(), std::vector<std::string>{"TS100"});
+  ASSERT_TRUE(t.h->chooseRow(*search->tableView(), {0, 0}));
   t.settle();
+  EXPECT_EQ(so.manualBarcode, "500000000000");
+  EXPECT_EQ(t.topScreen(), list);
   t.h->advance(200ms);  // the code is replayed a moment after the list reappears
   t.waitForRequests();
   EXPECT_EQ(t.calls("GetPrice"), 2);

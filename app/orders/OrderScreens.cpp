@@ -14,7 +14,6 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
-#include "platform/ui/NumberPad.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace orvo {
@@ -26,7 +25,6 @@ void registerOrderScreens() {
   r.add<SoSelectorViewController>("SoSelectorViewController");
   r.add<OrderListViewController>("OrderListView");
   r.add<PrinterViewController>("PrinterViewController");
-  r.add<StyleCodeEntryViewController>("StyleInfoTableViewController");
   r.add<OrderInfoViewController>("OrderInfoViewController");
   r.add<LastSelectorViewController>("LastSelectorViewController");
   r.add<LoadOrderListViewController>("LoadOrderListViewController");
@@ -37,22 +35,7 @@ void registerOrderScreens() {
   for (const char* name : {"CcViewController", "LineSheetViewController", "AtsViewController",
                            "StyleLookupViewController"})
     if (!r.contains(name)) r.add<StandInViewController>(name);
-}
-
-void StyleCodeEntryViewController::viewDidLoad() {
-  StandInViewController::viewDidLoad();
-  setTitle("Add a Style Manually");
-  code_ = ui::makeView<ui::TextField>({20, 60, 280, 40});
-  code_->setPlaceholder("Item code");
-  code_->setAccessibilityLabel("Item code");
-  code_->setBorderStyle(ui::BorderStyle::RoundedRect);
-  code_->setInputView(std::make_shared<ui::NumberPad>());
-  view().addSubview(code_);
-  auto done = ui::Button::make("Done", {20, 110, 280, 44});
-  done->addTarget(this, [this](ui::Control&) { this->done(); }, ui::TouchUpInside);
-  view().addSubview(done);
-  navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
-      "Back", ui::BarButtonItemStyle::Plain, [this](ui::BarButtonItem&) { dismissViewControllerAnimated(true); }));
+  registerStyleScreens();
 }
 
 void SignatureStandInViewController::viewDidLoad() {
@@ -69,13 +52,6 @@ void SignatureStandInViewController::viewDidLoad() {
 void SignatureStandInViewController::finish(bool signedOrder) {
   foundation::NotificationCenter::defaultCenter().post("getSignatureForSo", nullptr,
                                                        {{"isClear", signedOrder ? "false" : "true"}});
-  dismissViewControllerAnimated(true);
-}
-
-void StyleCodeEntryViewController::done() {
-  if (auto* app = OrvoMobileAppDelegate::shared(); app && !code_->text().empty())
-    app->globalSO().manualBarcode = code_->text();
-  code_->resignFirstResponder();
   dismissViewControllerAnimated(true);
 }
 

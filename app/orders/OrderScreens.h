@@ -66,26 +66,14 @@ class SignatureStandInViewController : public StandInViewController, public Sign
   void finish(bool signedOrder);
 };
 
-// Registers "SoOrderTypeViewController", "SoSelectorViewController", "OrderListView" and
-// "PrinterViewController", the code-entry stand-in under "StyleInfoTableViewController",
-// and stand-ins for the order screens not built yet (a screen registered later under the
-// same name replaces its stand-in).
+// Registers "SoOrderTypeViewController", "SoSelectorViewController", "OrderListView",
+// "PrinterViewController", the style screens (`registerStyleScreens`) and stand-ins for the
+// order screens not built yet (a screen registered later under the same name replaces its
+// stand-in).
 void registerOrderScreens();
 
-// Until the typed style search exists: a code typed on a number pad is handed back in
-// `GlobalSO::manualBarcode`, as the search does with the code of the chosen style.
-class StyleCodeEntryViewController : public StandInViewController, public OrderLinesReceiver {
- public:
-  explicit StyleCodeEntryViewController(std::string nibName) : StandInViewController(std::move(nibName)) {}
-  void viewDidLoad() override;
-  void setOrderListArray(const nlohmann::json&) override {}
-  void setIsOrderScanMode(bool) override {}
-  // "Done": the typed code into `manualBarcode`, then dismissed. "Back": dismissed.
-  void done();
-  ui::TextField* codeField() const { return code_.get(); }
-
- private:
-  std::shared_ptr<ui::TextField> code_;
-};
+// Registers "StyleLookupViewController", "StyleInfoTableViewController" and
+// "AtsViewController", and draws the stock grid's arrows.
+void registerStyleScreens();
 
 }  // namespace orvo

@@ -15,7 +15,7 @@ void ImageView::setImageLoader(ImageLoader l) { loader() = std::move(l); }
 void ImageView::setImageWithURL(const std::string& url, std::shared_ptr<Image> placeholder, Completion completion) {
   url_ = url;
   image_ = std::move(placeholder);
-  if (!loader()) {
+  if (!loader() || url.empty()) {
     if (completion) completion(nullptr);
     return;
   }

@@ -25,7 +25,7 @@ class ImageView : public View {
   // Loading by address. The application installs the loader (HTTP with a cache); it calls
   // `done` on the main queue with the image or nullptr. Without a loader the placeholder
   // stays and the completion gets nullptr. A later address (a reused cell) wins over an
-  // earlier one still loading.
+  // earlier one still loading; an empty address only drops the one loading.
   using Completion = std::function<void(std::shared_ptr<Image>)>;
   using ImageLoader = std::function<void(const std::string& url, Completion done)>;
   static void setImageLoader(ImageLoader loader);

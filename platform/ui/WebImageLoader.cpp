@@ -179,6 +179,8 @@ void WebImageLoader::installForImageViews() {
   });
 }
 
+size_t WebImageLoader::loadsInFlight() const { return state_->inFlight.size(); }
+
 void WebImageLoader::setTimeouts(foundation::Duration idle, foundation::Duration total) {
   state_->idleTimeout = idle;
   state_->totalTimeout = total;

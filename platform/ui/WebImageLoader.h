@@ -54,6 +54,10 @@ class WebImageLoader {
   // Makes `ImageView::setImageWithURL` load through this loader.
   void installForImageViews();
 
+  // How many addresses are being read from disk, fetched or decoded now. When it is 0, no
+  // work of this loader is left on its worker threads.
+  size_t loadsInFlight() const;
+
   // The longest a fetch may wait for the server, and take in all.
   void setTimeouts(foundation::Duration idle, foundation::Duration total);
   const std::filesystem::path& diskFolder() const;

@@ -83,7 +83,7 @@ void BackOfficeServer::serveImage(const std::string& path, int& status, std::str
     if (auto made = state_.documents.find(path); made != state_.documents.end()) {
       body = made->second;
       status = 200;
-      type = "application/pdf";
+      type = path.ends_with(".jpg") ? "image/jpeg" : "application/pdf";
       return;
     }
   }

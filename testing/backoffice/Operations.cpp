@@ -6,6 +6,7 @@
 #include "testing/backoffice/PickingOperations.h"
 #include "testing/backoffice/OrderSaveOperations.h"
 #include "testing/backoffice/OrderDepthOperations.h"
+#include "testing/backoffice/StyleOperations.h"
 
 namespace backoffice {
 
@@ -114,6 +115,7 @@ const std::vector<Operation>& operationTable() {
     for (auto& op : orderSaveOperations()) t.push_back(std::move(op));
     for (auto& op : paymentOperations()) t.push_back(std::move(op));
     for (auto& op : orderDepthOperations()) t.push_back(std::move(op));
+    for (auto& op : styleOperations()) t.push_back(std::move(op));
     return t;
   }();
   return all;

@@ -42,7 +42,8 @@ struct State {
   int nextLogo = 1;
   int nextOrder = 1;  // order numbers handed out for new real-time orders
   // Saved sales orders by SO number, and the files made for them (path below
-  // "/styleimages" to bytes); see OrderSaveOperations.h.
+  // "/styleimages" to bytes; ".jpg" paths are served as pictures, so tests can add
+  // pictures made at test time); see OrderSaveOperations.h.
   nlohmann::json salesOrders = nlohmann::json::object();
   std::map<std::string, std::string> documents;
   int nextSalesOrder = 10001;

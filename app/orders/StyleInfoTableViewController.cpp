@@ -1,0 +1,273 @@
+#include "app/orders/StyleInfoTableViewController.h"
+
+#include "app/core/AlertClass.h"
+#include "app/core/AppException.h"
+#include "app/core/AppNames.h"
+#include "app/core/CoreScreens.h"
+#include "app/core/OrvoMobileAppDelegate.h"
+#include "app/core/ScreenRequest.h"
+#include "app/core/UserDefaultsKeys.h"
+#include "app/orders/PriceClass.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Values.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Text.h"
+#include "platform/ui/Window.h"
+
+namespace orvo {
+
+using nlohmann::json;
+
+namespace {
+
+// The least number of characters the search key searches with.
+constexpr size_t kMinimumSearchLength = 3;
+
+std::string text(const json& row, const char* key) {
+  const json& v = foundation::valueForKey(row, key);
+  return v.is_null() ? std::string() : foundation::textValue(v);
+}
+
+bool isDataRow(const json& row) { return row.is_object() && text(row, "Response") == "True"; }
+
+}  // namespace
+
+// ----- Cell
+
+CustomCellForStyleInfo::CustomCellForStyleInfo()
+    : ui::TableViewCell(ui::CellStyle::Default, kReuseIdentifier) {
+  auto label = [this](ui::Rect frame, double size, bool bold = false) {
+    auto l = ui::makeView<ui::Label>(frame);
+    l->setFont(bold ? ui::Font::boldSystemFont(size) : ui::Font::systemFont(size));
+    contentView().addSubview(l);
+    return l;
+  };
+  barcode_ = label({10, 4, 150, 18}, 13, true);
+  price_ = label({160, 4, 130, 18}, 13);
+  style_ = label({10, 24, 100, 18}, 13);
+  style_->setAdjustsFontSizeToFitWidth(true);
+  color_ = label({110, 24, 70, 18}, 13, true);
+  color_->setTextColor(ui::Color::whiteColor());
+  color_->setTextAlignment(ui::TextAlignment::Center);
+  color_->setAdjustsFontSizeToFitWidth(true);
+  sizecode_ = label({185, 24, 50, 18}, 13);
+  bundle_ = label({10, 44, 120, 18}, 12);
+  eta_ = label({130, 44, 90, 18}, 12);
+  ats_ = label({225, 44, 45, 18}, 12, true);
+  ats_->setAdjustsFontSizeToFitWidth(true);
+  atsStatus_ = label({272, 46, 12, 12}, 12);
+  setAccessoryType(ui::AccessoryType::DisclosureIndicator);
+}
+
+// ----- Screen
+
+void StyleInfoTableViewController::loadView() {
+  table_ = std::make_shared<ui::TableView>(ui::TableViewStyle::Plain);
+  table_->setFrame({0, 0, ui::Window::kScreenWidth, ui::Window::kScreenHeight});
+  table_->setRowHeight(66);
+  table_->registerCellFactory(CustomCellForStyleInfo::kReuseIdentifier,
+                              [] { return std::make_shared<CustomCellForStyleInfo>(); });
+  setView(table_);
+}
+
+void StyleInfoTableViewController::viewDidLoad() {
+  orvoDelegate_ = OrvoMobileAppDelegate::shared();
+  setTitle(ui::localizedString("Add a Style Manually"));
+  listContent_ = json::array();
+  indexTitle_.clear();
+  navigationItem().setRightBarButtonItem(
+      ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Search, [this](ui::BarButtonItem&) { searchBar(); }));
+  navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
+      ui::localizedString("Back"), ui::BarButtonItemStyle::Plain, [this](ui::BarButtonItem&) { backFunc(); }));
+  searchBar_ = ui::makeView<ui::SearchBar>({0, 0, ui::Window::kScreenWidth, 44});
+  searchBar_->setPlaceholder("Style");
+  // The scope is sent as the search's kind: 0 prepacks, 1 sizes (UPC).
+  searchBar_->setScopeButtonTitles({"Prepack", "UPC"});
+  searchBar_->setShowsScopeBar(true);
+  searchBar_->searchField().setAutocorrection(false);
+  searchBar_->setDelegate(self<ui::SearchBarDelegate>());
+  table_->setTableHeaderView(searchBar_);
+  searchBar_->setContentInset({5, 0, 5, 70});
+  if (orvoDelegate_->settings().isUpcSizeMode) searchBar_->setSelectedScopeButtonIndex(1);
+  table_->setDataSource(self<ui::TableViewDataSource>());
+  table_->setDelegate(self<ui::TableViewDelegate>());
+}
+
+void StyleInfoTableViewController::viewWillAppear(bool animated) {
+  ui::ViewController::viewWillAppear(animated);
+  if (foundation::UserDefaults::standard().boolForKey(defaults::timeOutFunc)) orvoDelegate_->timeOutInit();
+  setOV();
+}
+
+void StyleInfoTableViewController::viewDidAppear(bool animated) {
+  ui::ViewController::viewDidAppear(animated);
+  searchBar();
+}
+
+void StyleInfoTableViewController::viewDidDisappear(bool animated) {
+  ui::ViewController::viewDidDisappear(animated);
+  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
+  ovController_.reset();
+}
+
+void StyleInfoTableViewController::searchBar() {
+  table_->scrollRectToVisible({0, 0, 1, 1}, false);
+  if (auto selected = table_->indexPathForSelectedRow()) table_->deselectRowAtIndexPath(*selected, false);
+  searchBar_->becomeFirstResponder();
+}
+
+void StyleInfoTableViewController::setOV() {
+  if (ovController_) return;
+  ovController_ = std::make_shared<OverlayViewController>();
+  ui::View& v = ovController_->view();
+  v.setFrame({0, searchBar_->frame().size.height, view().frame().size.width, view().frame().size.height});
+  v.setBackgroundColor(ui::Color::black());
+  v.setAlpha(0.7);
+  ovController_->setViewController(self<ui::ViewController>());
+}
+
+void StyleInfoTableViewController::searchBarTextDidBeginEditing(ui::SearchBar&) {
+  if (!ovController_) setOV();
+  table_->addSubview(ovController_->viewPtr());
+  table_->setScrollEnabled(false);
+}
+
+void StyleInfoTableViewController::delOv() {
+  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
+  table_->setScrollEnabled(true);
+  if (searchBar_->searchField().isFirstResponder()) searchBar_->resignFirstResponder();
+}
+
+void StyleInfoTableViewController::searchBarSearchButtonClicked(ui::SearchBar& bar) {
+  bar.resignFirstResponder();
+  if (bar.text().size() < kMinimumSearchLength) {
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle, kTooShortMessage);
+    return;
+  }
+  getStylesInfo(bar.text(), bar.selectedScopeButtonIndex());
+}
+
+void StyleInfoTableViewController::selectedScopeButton(int index) {
+  const std::string t = searchBar_->text();
+  if (!t.empty()) getStylesInfo(t, index);
+}
+
+void StyleInfoTableViewController::getStylesInfo(const std::string& searchText, int option) {
+  const GlobalSO& so = orvoDelegate_->globalSO();
+  const Settings& settings = orvoDelegate_->settings();
+  ScreenRequest r;
+  r.operation = "GetStylesInfo";
+  r.requestMethod = "-[StyleInfoTableViewController getStylesInfo:Option:]";
+  r.answerMethod = "-[StyleInfoTableViewController getStylesInfoResponseData:]";
+  r.params = {{"Style", searchText},
+              SoapParam::integer("Bundle", option),
+              {"PriceLevel", so.priceLevel},
+              SoapParam::rate("OrderDiscountRate", so.orderDiscountRate),
+              SoapParam::integer("IsOrderScanMode", isOrderScanMode_ ? 1 : 0),
+              {"WH", settings.isStockWHMode ? so.warehouseCode : std::string()}};
+  sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { getStylesInfoResponseData(a); });
+}
+
+void StyleInfoTableViewController::getStylesInfoResponseData(const RequestAnswer& a) {
+  listContent_ = json::array();
+  indexTitle_.clear();
+  // Text that is not JSON (its alert shown by the reading) empties the list; an answer
+  // that is not a list of rows shows the exception alert with an empty list.
+  const auto& rows = a.object;
+  if (rows && !rows->is_array()) {
+    table_->reloadData();
+    throw AppException("NSInvalidArgumentException", "GetStylesInfo answer is not a list");
+  }
+  if (rows) listContent_ = *rows;
+  for (const auto& row : listContent_) {
+    if (!isDataRow(row)) continue;
+    const std::string style = text(row, "Style");
+    if (std::find(indexTitle_.begin(), indexTitle_.end(), style) == indexTitle_.end()) indexTitle_.push_back(style);
+  }
+  delOv();
+  table_->reloadData();
+}
+
+std::vector<json> StyleInfoTableViewController::rowsOfSection(int section) const {
+  std::vector<json> out;
+  if (section < 0 || section >= int(indexTitle_.size())) return out;
+  const std::string& style = indexTitle_[size_t(section)];
+  for (const auto& row : listContent_)
+    if (isDataRow(row) && text(row, "Style") == style) out.push_back(row);
+  return out;
+}
+
+std::optional<std::string> StyleInfoTableViewController::titleForHeaderInSection(ui::TableView&, int section) {
+  if (section < 0 || section >= int(indexTitle_.size())) return std::nullopt;
+  return indexTitle_[size_t(section)];
+}
+
+std::shared_ptr<ui::TableViewCell> StyleInfoTableViewController::cellForRowAtIndexPath(ui::TableView& table,
+                                                                                      ui::IndexPath ip) {
+  auto cell = std::dynamic_pointer_cast<CustomCellForStyleInfo>(
+      table.dequeueReusableCellWithIdentifier(CustomCellForStyleInfo::kReuseIdentifier));
+  if (!cell) cell = std::make_shared<CustomCellForStyleInfo>();
+  const auto rows = rowsOfSection(ip.section);
+  if (ip.row < 0 || ip.row >= int(rows.size())) return cell;
+  const json& row = rows[size_t(ip.row)];
+  const bool upc = text(row, "Kind") == "UPC";
+  cell->lbl_barcode().setText(text(row, "Code"));
+  cell->lbl_style().setText(text(row, "Style"));
+  cell->lbl_color().setText(text(row, "Color"));
+  cell->lbl_color().setBackgroundColor(upc ? ui::Color::gray() : ui::Color::black());
+  cell->lbl_price().setText(text(row, "Price"));
+  PriceClass::SetStyledDiscountPrice(cell->lbl_price(), text(row, "Price"), text(row, "OrgPrice"));
+  cell->lbl_sizecode().setText(text(row, "SizeCode"));
+  cell->lbl_eta().setText(text(row, "Eta"));
+  cell->lbl_ats().setText(text(row, "Ats"));
+  cell->lbl_bundle().setText(upc ? "-" : text(row, "Bundle"));
+  cell->lbl_atsStatus().setText("");
+  cell->lbl_atsStatus().setBackgroundColor(text(row, "AtsStatus") == "True" ? ui::Color::blue() : ui::Color::red());
+  return cell;
+}
+
+void StyleInfoTableViewController::didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath ip) {
+  const auto rows = rowsOfSection(ip.section);
+  if (ip.row < 0 || ip.row >= int(rows.size())) return;
+  const json& row = rows[size_t(ip.row)];
+  if (isOrderScanMode_ && text(row, "Kind") == "UPC") {
+    showUpcSizeView(row);
+    return;
+  }
+  orvoDelegate_->globalSO().manualBarcode = text(row, "Code");
+  backFunc();
+}
+
+void StyleInfoTableViewController::showUpcSizeView(const json& row) {
+  json lines = json::array();
+  if (orderListArray_.is_array())
+    for (const auto& line : orderListArray_)
+      if (text(line, "Style") == text(row, "Style") && text(line, "Color") == text(row, "Color"))
+        lines.push_back({{"Barcode", text(line, "Barcode")},
+                         {"Color", text(line, "Color")},
+                         {"SizeCode", text(line, "SizeCode")},
+                         {"Price", text(line, "Price")},
+                         {"Qty", text(line, "Qty")}});
+  showUpcSizeView(row, lines);
+}
+
+void StyleInfoTableViewController::showUpcSizeView(const json& row, const json& colorInfo) {
+  auto grid = makeScreen("MultiColorTableView");
+  if (auto* receiver = dynamic_cast<MultiColorReceiver*>(grid.get())) {
+    receiver->setKind(text(row, "Kind"));
+    receiver->setColor(text(row, "Color"));
+    receiver->setStyle(text(row, "Style"));
+    receiver->setOrderListArray(colorInfo);
+    receiver->setIsFromStyleInfoView(true);
+  }
+  if (auto* nav = navigationController()) nav->pushViewController(grid, true);
+}
+
+void StyleInfoTableViewController::backFunc() {
+  if (auto* nav = navigationController())
+    nav->dismissViewControllerAnimated(true);
+  else
+    dismissViewControllerAnimated(true);
+}
+
+}  // namespace orvo
