@@ -16,7 +16,9 @@ class FakePrinter : public PrintService {
   bool available = true;
   std::optional<foundation::Error> failure;
   std::vector<PrintJob> jobs;
+  std::vector<PrintDestination> printers;
   bool isAvailable() override { return available; }
+  std::vector<PrintDestination> destinations() override { return printers; }
   void submit(const PrintJob& job, std::function<void(std::optional<foundation::Error>)> done) override {
     jobs.push_back(job);
     done(failure);
@@ -136,6 +138,33 @@ TEST_F(SheetsTest, PrintSheetCancelsAndRefusesWhatCannotPrint) {
   PrintInteractionController::setPrintService(nullptr);
   EXPECT_FALSE(PrintInteractionController::isPrintingAvailable());
   EXPECT_EQ(o.calls, 1);
+}
+
+TEST_F(SheetsTest, PrintSheetOffersTheServicesPrintersWithTheDefaultChosen) {
+  printer->printers = {{"Office", "Front office", false}, {"Backroom", "Warehouse", true}};
+  struct Case {
+    const char* typed;  // nullptr: leave the default
+    bool sent;
+    const char* expected;
+  };
+  const Case cases[] = {{nullptr, true, "Backroom"}, {"Office", true, "Office"}, {"Lobby", false, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed ? c.typed : "default");
+    printer->jobs.clear();
+    Outcome o;
+    ASSERT_TRUE(present(o));
+    AlertController* sheet = PrintInteractionController::shared().sheet();
+    ASSERT_EQ(sheet->textFields().size(), 3u);
+    EXPECT_EQ(sheet->message(), "Printer Options\nPrinters: Office, Backroom");
+    TextField& choice = *sheet->textFields()[2];
+    EXPECT_EQ(choice.text(), "Backroom");
+    if (c.typed) choice.setText(c.typed);
+    EXPECT_TRUE(sheet->pressAction("Print"));
+    EXPECT_EQ(o.completed, c.sent);
+    ASSERT_EQ(printer->jobs.size(), c.sent ? 1u : 0u);
+    if (c.sent) EXPECT_EQ(printer->jobs[0].printer, c.expected);
+    else EXPECT_EQ(o.error->text, "There is no printer named \"Lobby\"");
+  }
 }
 
 // Records what the mail composer reports.
