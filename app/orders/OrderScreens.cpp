@@ -2,6 +2,7 @@
 
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/orders/LastSelectorViewController.h"
+#include "app/orders/LineSheetViewController.h"
 #include "app/orders/LoadOrderListViewController.h"
 #include "app/orders/OrderImages.h"
 #include "app/orders/OrderInfoViewController.h"
@@ -28,9 +29,10 @@ void registerOrderScreens() {
   r.add<OrderInfoViewController>("OrderInfoViewController");
   r.add<LastSelectorViewController>("LastSelectorViewController");
   r.add<LoadOrderListViewController>("LoadOrderListViewController");
+  r.add<LineSheetViewController>("LineSheetViewController");
   if (!r.contains("CcSignatureViewController"))
     r.add<SignatureStandInViewController>("CcSignatureViewController");
-  for (const char* name : {"CcViewController", "LineSheetViewController", "SubtotalViewController", "AtsViewController",
+  for (const char* name : {"CcViewController", "SubtotalViewController", "AtsViewController",
                            "MultiColorTableView", "StyleLookupViewController"})
     if (!r.contains(name)) r.add<StandInViewController>(name);
 }

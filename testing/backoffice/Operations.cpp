@@ -4,6 +4,7 @@
 #include "testing/backoffice/OrderOperations.h"
 #include "testing/backoffice/PaymentOperations.h"
 #include "testing/backoffice/PickingOperations.h"
+#include "testing/backoffice/DocumentOperations.h"
 #include "testing/backoffice/OrderSaveOperations.h"
 
 namespace backoffice {
@@ -112,6 +113,7 @@ const std::vector<Operation>& operationTable() {
     for (auto& op : customerOperations()) t.push_back(std::move(op));
     for (auto& op : orderSaveOperations()) t.push_back(std::move(op));
     for (auto& op : paymentOperations()) t.push_back(std::move(op));
+    for (auto& op : documentOperations()) t.push_back(std::move(op));
     return t;
   }();
   return all;
