@@ -226,7 +226,7 @@ TEST_F(SheetsTest, MailComposerSendsCancelsOrSavesAndTellsTheDelegateOnce) {
     composer->setMailComposeDelegate(recorder);
     composer->setToRecipients({"buyer@example.com"});
     composer->setSubject("Order SO1001");
-    composer->setMessageBody("<p>Thank you &amp; welcome</p>", true);
+    composer->setMessageBody("<p>Thank you   &amp;\n welcome</p>          <p>Bye</p>", true);
     composer->addAttachmentData({'%', 'P', 'D', 'F'}, "application/pdf", "SO1001.pdf");
     ASSERT_TRUE(screen->presentViewController(composer, true));
     // The screen shows what will be sent.
@@ -237,7 +237,7 @@ TEST_F(SheetsTest, MailComposerSendsCancelsOrSavesAndTellsTheDelegateOnce) {
     };
     window->layoutIfNeeded();
     collect(composer->view());
-    for (const char* want : {"To: buyer@example.com", "Subject: Order SO1001", "Thank you & welcome\n"})
+    for (const char* want : {"To: buyer@example.com", "Subject: Order SO1001", "Thank you & welcome\nBye\n"})
       EXPECT_NE(std::find(shown.begin(), shown.end(), want), shown.end()) << want;
     if (c.act == Act::Send || c.act == Act::SendFailing) {
       composer->userSend();
