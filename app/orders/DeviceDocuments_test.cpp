@@ -11,6 +11,7 @@
 #include "app/orders/LastSelectorViewController.h"
 #include "app/orders/LineSheetViewController.h"
 #include "app/orders/OrderInfoViewController.h"
+#include "app/orders/SoapPrint.h"
 #include "platform/foundation/Clock.h"
 #include "platform/mail/SmtpMailTransport.h"
 #include "platform/print/CupsPrintService.h"
@@ -287,6 +288,13 @@ TEST_F(DeviceDocuments, LineSheetsAreMadeOneAfterTheOtherThenPrintedAndMailed) {
   auto* sheets = t.top<LineSheetViewController>();
   ASSERT_NE(sheets, nullptr) << t.h->dump();
   EXPECT_EQ(sheets->lbl_LineSheetSO()->text(), "LINE SHEET SO# 10001");
+  EXPECT_EQ(sheets->sv_background()->contentSize(), (ui::Size{320, 500}));
+  sheets->txt_ToEmail()->becomeFirstResponder();
+  const ui::Rect field = sheets->txt_ToEmail()->frame();
+  EXPECT_EQ(sheets->sv_background()->contentOffset(), (ui::Point{0, field.y() + field.height() / 2 - 140}));
+  sheets->txt_ToEmail()->resignFirstResponder();
+  sheets->textFieldShouldReturn(*sheets->txt_ToEmail());
+  EXPECT_EQ(sheets->sv_background()->contentOffset(), (ui::Point{0, 0}));
   // Pressed before the file is known: the user is told, nothing is sent.
   sheets->btn_PrintLineSheetDefaultForm();
   ASSERT_TRUE(t.waitForAlert("The default line sheet of SO# 10001 is not ready. Open the line sheets again to have it made."));
@@ -379,6 +387,40 @@ TEST_F(DeviceDocuments, ALineSheetRefusalClosesTheScreenAndATransportFailureEnds
   t.waitForRequests();
   EXPECT_EQ(t.calls("CreateLineSheetPdf"), 3);
   EXPECT_TRUE(sheets->printFileNameDic().empty());
+}
+
+TEST_F(DeviceDocuments, AServerPdfPrintsFromItsFolderAndOneThatCannotBeFetchedOpensNoSheet) {
+  auto* last = saveTwoOrders();
+  ASSERT_NE(last, nullptr) << t.h->dump();
+  const std::string folder = "http://127.0.0.1:" + std::to_string(t.server.port()) + "/styleimages/pdf/";
+  EXPECT_EQ(SoapPrint::documentUrl("1234"), folder + "SO1234.pdf");
+  EXPECT_EQ(SoapPrint::documentUrl("LINESHEET-DETAIL9"), folder + "LINESHEET-DETAIL9.pdf");
+  EXPECT_EQ(SoapPrint::documentUrl("linesheet 9"), folder + "SOlinesheet%209.pdf");
+
+  struct Stub : ui::PrintService {
+    bool isAvailable() override { return true; }
+    void submit(const ui::PrintJob&, std::function<void(std::optional<foundation::Error>)> done) override {
+      done(std::nullopt);
+    }
+  };
+  ui::PrintInteractionController::setPrintService(std::make_shared<Stub>());
+  auto print = std::make_shared<SoapPrint>(*last);
+  print->setAfterBarcodeFlag(true);
+  // No file name from the server, or a file the server does not have: the user is told,
+  // no sheet opens, nothing is counted, and the scan button comes back.
+  for (const char* name : {"", "LINESHEET-DEFAULT99"}) {
+    SCOPED_TRACE(name);
+    const size_t modes = t.app.devices->scanButtonModes().size();
+    print->airPrintFunc(name);
+    ASSERT_TRUE(t.app.runUntil([&] { return !t.app.alerts().empty(); }));
+    EXPECT_EQ(t.app.alerts()[0].message.rfind("The document could not be fetched.", 0), 0u);
+    EXPECT_FALSE(ui::PrintInteractionController::shared().isPresented());
+    ASSERT_EQ(t.app.devices->scanButtonModes().size(), modes + 1);
+    EXPECT_EQ(t.app.devices->scanButtonModes().back(), 1);
+    t.app.dismissAlerts();
+  }
+  t.waitForRequests();
+  EXPECT_EQ(t.calls("setPrintCountInSOH"), 0);
 }
 
 }  // namespace
