@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/RunLoop.h"
+#include "testing/net/HttpTestServers.h"
 #include "testing/services/SmtpFixture.h"
 
 namespace mail {
@@ -108,6 +109,37 @@ TEST_F(SmtpSending, FailuresComeBackAndNothingIsSentHalfway) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0]["envelopeTo"], (nlohmann::json{"buyer@example.com"}));
   EXPECT_EQ(got[0]["subject"], "LineBcc: intruder@example.com");
+}
+
+TEST_F(SmtpSending, TlsProtectsTheLoginAndAStartTlsAccountNeverLogsInInTheClear) {
+  services::TempFolder keys("smtp-keys");
+  const std::string cert = (keys.path() / "cert.pem").string(), key = (keys.path() / "key.pem").string();
+  ASSERT_TRUE(net::testing::makeSelfSignedCertificate(cert, key));
+  ui::MailMessage m;
+  m.toRecipients = {"buyer@example.com"};
+  m.subject = "Order";
+  m.body = "text";
+  for (auto [tls, security] : {std::pair{services::SmtpTls::StartTls, MailSecurity::StartTls},
+                               std::pair{services::SmtpTls::Implicit, MailSecurity::Tls}}) {
+    SCOPED_TRACE(static_cast<int>(security));
+    services::SmtpFixture server;
+    ASSERT_TRUE(server.start("rep", "secret", tls, cert, key)) << server.error();
+    MailAccount a = account(server.port(), "rep", "secret");
+    a.security = security;
+    a.caFile = cert;
+    SmtpMailTransport t([&] { return std::optional<MailAccount>(a); });
+    auto error = send(t, m);
+    ASSERT_FALSE(error) << error->text;
+    EXPECT_EQ(server.waitForMessages(1), 1u);
+  }
+  // A server that offers no STARTTLS: the account asks for it, so nothing is sent.
+  services::SmtpFixture plain;
+  ASSERT_TRUE(plain.start("rep", "secret")) << plain.error();
+  MailAccount a = account(plain.port(), "rep", "secret");
+  a.security = MailSecurity::StartTls;
+  SmtpMailTransport t([&] { return std::optional<MailAccount>(a); });
+  ASSERT_TRUE(send(t, m));
+  EXPECT_TRUE(plain.messages().empty());
 }
 
 }  // namespace

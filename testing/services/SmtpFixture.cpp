@@ -12,12 +12,13 @@ constexpr const char* kPython = "/usr/bin/python3";
 
 // The server: aiosmtpd's controller with its Mailbox (Maildir) handler, until SIGTERM.
 constexpr const char* kServerScript = R"PY(
-import signal, sys
+import signal, ssl, sys
 from aiosmtpd.controller import Controller
 from aiosmtpd.handlers import Mailbox
 from aiosmtpd.smtp import AuthResult, LoginPassword
 
 port, maildir, user, password = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+tls, certificate, key = sys.argv[5], sys.argv[6], sys.argv[7]
 
 def authenticator(server, session, envelope, mechanism, auth_data):
     ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == user
@@ -26,7 +27,14 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 
 options = {}
 if user:
-    options = dict(authenticator=authenticator, auth_require_tls=False, auth_required=True)
+    options = dict(authenticator=authenticator, auth_require_tls=tls == "starttls", auth_required=True)
+if tls != "none":
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(certificate, key)
+    if tls == "starttls":
+        options.update(tls_context=context, require_starttls=True)
+    else:
+        options.update(ssl_context=context)
 signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM, signal.SIGINT})
 controller = Controller(Mailbox(maildir), hostname="127.0.0.1", port=port, **options)
 controller.start()
@@ -81,7 +89,8 @@ std::string decodeBase64(const std::string& in) {
 
 }  // namespace
 
-bool SmtpFixture::start(const std::string& user, const std::string& password) {
+bool SmtpFixture::start(const std::string& user, const std::string& password, SmtpTls tls,
+                        const std::string& certificate, const std::string& key) {
   const auto root = folder_.path();
   if (root.empty()) {
     error_ = "no temporary folder for the SMTP server";
@@ -91,8 +100,9 @@ bool SmtpFixture::start(const std::string& user, const std::string& password) {
   writeFile(root / "server.py", kServerScript);
   writeFile(root / "read.py", kReadScript);
   port_ = freeLoopbackPort();
+  const char* mode = tls == SmtpTls::StartTls ? "starttls" : tls == SmtpTls::Implicit ? "tls" : "none";
   if (!server_.start({kPython, (root / "server.py").string(), std::to_string(port_), (root / "mail").string(), user,
-                      password},
+                      password, mode, certificate, key},
                      root / "server.log", port_)) {
     error_ = server_.error();
     if (error_.find("No module named 'aiosmtpd'") != std::string::npos)

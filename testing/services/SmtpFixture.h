@@ -13,11 +13,16 @@
 
 namespace services {
 
+// How the server protects its connections: not at all, STARTTLS required before anything
+// else, or TLS from the start. TLS uses `certificate` and `key` (PEM files).
+enum class SmtpTls { None, StartTls, Implicit };
+
 class SmtpFixture {
  public:
-  // Starts the server; with a `user`, a login with `password` is required (no TLS). False,
-  // with `error()` saying why, when python3 or aiosmtpd is missing or it does not come up.
-  bool start(const std::string& user = {}, const std::string& password = {});
+  // Starts the server; with a `user`, a login with `password` is required. False, with
+  // `error()` saying why, when python3 or aiosmtpd is missing or it does not come up.
+  bool start(const std::string& user = {}, const std::string& password = {}, SmtpTls tls = SmtpTls::None,
+             const std::string& certificate = {}, const std::string& key = {});
   void stop() { server_.stop(); }
   const std::string& error() const { return error_; }
   int port() const { return port_; }
