@@ -175,12 +175,18 @@ TEST_F(DeviceDocuments, WithoutAnAccountNothingOpensAndAFailedSendIsReported) {
   EXPECT_FALSE(t.app.delegate->isActivityViewerShown());
   t.app.dismissAlerts();
 
-  // A server that cannot be reached: "Can not send mail".
+  // A server that cannot be reached: "Can not send mail". An order's PDF the server no
+  // longer has does not stop the mail; the user is told it is missing.
   useMail(account(services::freeLoopbackPort()));
   t.app.delegate->globalSO().orderEmail1 = "buyer@example.com";
+  t.server.withState([](backoffice::State& s) { s.documents.erase("pdf/SO10002.pdf"); });
   ASSERT_TRUE(t.h->tap(last->button("E-MAIL SO")));
   ASSERT_TRUE(t.app.runUntil([&] { return composer() != nullptr; }));
-  EXPECT_EQ(composer()->message().attachments.size(), 2u);
+  ASSERT_EQ(composer()->message().attachments.size(), 1u);
+  EXPECT_EQ(composer()->message().attachments[0].fileName, std::string("SO#10001_from_") + kCompany + ".pdf");
+  ASSERT_TRUE(t.waitForAlert(std::string("These documents could not be fetched and are not attached:\nSO#10002_from_") +
+                             kCompany + ".pdf"));
+  t.app.dismissAlerts();
   t.h->advance(300ms);
   composer()->userSend();
   ASSERT_TRUE(t.waitForAlert("Can not send mail"));
