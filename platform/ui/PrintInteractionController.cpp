@@ -125,7 +125,7 @@ void PrintInteractionController::print() {
   }
   if (!destinations_.empty()) {
     job.printer = trimmed(fields.back()->text());
-    bool known = false;
+    bool known = job.printer.empty();  // the service's default
     for (const auto& d : destinations_) known = known || d.name == job.printer;
     if (!known)
       return finish(false, foundation::Error(kPrintErrorDomain, kPrintJobFailedError,

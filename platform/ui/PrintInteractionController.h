@@ -2,8 +2,8 @@
 // The print sheet. A screen fills in the shared controller (job name, output type, duplex,
 // whether a page range may be chosen, the items: document bytes such as PDF files) and
 // presents it; the sheet shows over the screen on top with the number of copies, the pages
-// (when offered), the printer (when the service lists several to choose from, the default
-// one filled in), "Cancel" and "Print". The user, or a test, answers it:
+// (when offered), the printer (when the service lists printers to choose from; the default
+// one filled in, emptied for the service's default), "Cancel" and "Print". The user, or a test, answers it:
 //   - "Cancel" ends with completed = false and no error;
 //   - "Print" hands one job to the print service and ends with completed = true once the
 //     service took it, or completed = false and its error;

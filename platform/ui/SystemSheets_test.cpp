@@ -147,7 +147,8 @@ TEST_F(SheetsTest, PrintSheetOffersTheServicesPrintersWithTheDefaultChosen) {
     bool sent;
     const char* expected;
   };
-  const Case cases[] = {{nullptr, true, "Backroom"}, {"Office", true, "Office"}, {"Lobby", false, ""}};
+  const Case cases[] = {
+      {nullptr, true, "Backroom"}, {"Office", true, "Office"}, {"", true, ""}, {"Lobby", false, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed ? c.typed : "default");
     printer->jobs.clear();
