@@ -14,6 +14,7 @@
 #include "app/orders/OrderListViewController.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/harness/Harness.h"
+#include "tools/DemoDeviceDocuments.h"
 #include "tools/DemoOrderRoad.h"
 
 namespace demo {
@@ -86,8 +87,9 @@ inline bool walkOrderCompletion(orvo::OrvoMobileAppDelegate& app, ui::harness::H
     h.pressAlertButton("OK");
     s.settle();
   }
-  // The walks that follow start new orders, as "New" on the selector does.
   app.settings().printUsingServerFlag = printUsingServer;
+  walkDeviceDocuments(app, h, s, *last);
+  // The walks that follow start new orders, as "New" on the selector does.
   app.globalSO().orderNumber.clear();
   return true;
 }

@@ -70,6 +70,7 @@
 #include "tools/DemoNewCustomers.h"
 #include "tools/DemoOrderCompletion.h"
 #include "tools/DemoCardCapture.h"
+#include "tools/DemoDeviceDocuments.h"
 #include "tools/DemoOrderRoad.h"
 #include "tools/DemoOrderDepth.h"
 #include "tools/DemoStyleLookup.h"
@@ -500,6 +501,7 @@ int main(int argc, char** argv) {
   system_info::NetworkInfo::setShared(network);
   if (!std::getenv("KESTRA_CAMERA")) ::setenv("KESTRA_CAMERA", writeCameraPicture(data).c_str(), 1);
   ui::ImagePickerController::setImageSource(std::make_shared<media::DevicePhotoSource>());
+  demo::installDemoDocumentServices(data);
 
   // The back office is on loopback, which the reachability check never counts; a machine
   // without a default route must still reach it.

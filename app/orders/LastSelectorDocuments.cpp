@@ -11,6 +11,7 @@
 #include "app/core/Util.h"
 #include "app/orders/LastSelectorViewController.h"
 #include "app/orders/ServerPdfPrint.h"
+#include "app/orders/SoapPrint.h"
 #include "platform/foundation/Values.h"
 #include "platform/ui/PrintInteractionController.h"
 #include "platform/ui/Text.h"
@@ -110,15 +111,7 @@ void LastSelectorViewController::printALLandEmailbyServer() {
 }
 
 void LastSelectorViewController::setPrintCountInSOH() {
-  ScreenRequest r;
-  r.operation = "setPrintCountInSOH";
-  r.params = {{"orderNumber", orvoDelegate_->globalSO().orderNumber},
-              SoapParam::integer("copyMode", orvoDelegate_->settings().print2CopiesFlag ? 1 : 0)};
-  r.showActivity = false;
-  r.requestMethod = "-[LastSelectorViewController setPrintCountInSOH]";
-  r.answerMethod = "-[LastSelectorViewController setPrintCountInSOHResponseData:]";
-  orvoDelegate_->networkActivityStarted();
-  sendScreenRequest(*this, std::move(r), [this](const RequestAnswer&) { orvoDelegate_->networkActivityStopped(); });
+  SoapPrint::sendPrintCount(*this, orvoDelegate_->globalSO().orderNumber, "LastSelectorViewController");
 }
 
 void LastSelectorViewController::createMgtNewCustomer() {
@@ -135,14 +128,12 @@ void LastSelectorViewController::createMgtNewCustomer() {
   });
 }
 
-// The address on file goes with the request as it is; an address typed at a prompt would
-// set `setEmailFlag`.
 void LastSelectorViewController::emailGate(int tag) {
   switch (tag) {
-    case 871: sendSOEmail(); break;
-    case 872: printSOandEmailbyServer(); break;
-    case 873: printALLandEmailbyServer(); break;
-    case 874: createMgtNewCustomer(); break;
+    case kEmailGateSendSOEmail: sendSOEmail(); break;
+    case kEmailGatePrintSOandEmail: printSOandEmailbyServer(); break;
+    case kEmailGatePrintALLandEmail: printALLandEmailbyServer(); break;
+    case kEmailGateWebShopCustomer: createMgtNewCustomer(); break;
     default: break;
   }
 }

@@ -9,6 +9,7 @@
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
 #include "app/orders/OrderScreens.h"
+#include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Text.h"
@@ -170,16 +171,21 @@ void LastSelectorViewController::btn_printCcFunc() {
 }
 
 void LastSelectorViewController::btn_eMailFunc() {
-  if (orvoDelegate_->settings().printUsingServerFlag)
-    emailGate(871);
-  else
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                             "E-mail from this device is not available yet; turn on printing through the server.");
+  if (orvoDelegate_->settings().printUsingServerFlag) {
+    checkEmail(kEmailGateSendSOEmail, false);
+    return;
+  }
+  orvoDelegate_->networkActivityStarted();
+  orvoDelegate_->showActivityViewer("E-Mail");
+  std::weak_ptr<LastSelectorViewController> weak = self<LastSelectorViewController>();
+  foundation::MainQueue::post([weak] {
+    if (auto s = weak.lock()) s->eMailFunc();
+  });
 }
 
 void LastSelectorViewController::btn_printAndEmail() {
   if (orvoDelegate_->settings().printUsingServerFlag) {
-    emailGate(872);
+    checkEmail(kEmailGatePrintSOandEmail, false);
     return;
   }
   printSoAndEmailFlag_ = true;
@@ -190,7 +196,7 @@ void LastSelectorViewController::btn_printAndEmail() {
 
 void LastSelectorViewController::btn_printAllandEmail() {
   if (orvoDelegate_->settings().printUsingServerFlag) {
-    emailGate(873);
+    checkEmail(kEmailGatePrintALLandEmail, false);
     return;
   }
   printAllandEmailFlag_ = true;
@@ -205,7 +211,7 @@ void LastSelectorViewController::btn_ccFunc() {
   if (auto* nav = navigationController()) nav->pushViewController(makeScreen("CcViewController"), true);
 }
 
-void LastSelectorViewController::btn_wwwFunc() { emailGate(874); }
+void LastSelectorViewController::btn_wwwFunc() { checkEmail(kEmailGateWebShopCustomer, false); }
 
 void LastSelectorViewController::btn_linesheetFunc() {
   auto sheets = makeScreen("LineSheetViewController");

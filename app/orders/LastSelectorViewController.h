@@ -5,16 +5,19 @@
 // printer, e-mail the SO through the server, print and e-mail, print all and e-mail,
 // capture a card, create the customer in the web shop, open the line sheets, duplicate the
 // order, go back to the order selector, log out. Without server printing, the print
-// buttons print the fetched PDFs on the device. The server operations live in
-// LastSelectorDocuments.cpp. Main thread.
+// buttons print the fetched PDFs on the device and the e-mail is composed on the device.
+// The server operations live in LastSelectorDocuments.cpp, the e-mail address prompt and
+// the device e-mail in LastSelectorEmail.cpp. Main thread.
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/MailComposeViewController.h"
 #include "platform/ui/ViewController.h"
 
 namespace orvo {
@@ -27,7 +30,15 @@ inline constexpr int kPrintKindSO = 850;
 inline constexpr int kPrintKindCC = 860;
 inline constexpr int kPrintKindAll = 865;
 
-class LastSelectorViewController : public ui::ViewController {
+// Tags of the e-mail address prompt, each naming the operation it leads to.
+inline constexpr int kEmailGateSendSOEmail = 871;
+inline constexpr int kEmailGatePrintSOandEmail = 872;
+inline constexpr int kEmailGatePrintALLandEmail = 873;
+inline constexpr int kEmailGateWebShopCustomer = 874;
+
+class LastSelectorViewController : public ui::ViewController,
+                                   public ui::AlertViewDelegate,
+                                   public ui::MailComposeViewControllerDelegate {
  public:
   LastSelectorViewController() : LastSelectorViewController("LastSelectorViewController") {}
   explicit LastSelectorViewController(std::string nibName) : ui::ViewController(std::move(nibName)) {}
@@ -63,6 +74,19 @@ class LastSelectorViewController : public ui::ViewController {
   void printALLandEmailbyServer();
   void setPrintCountInSOH();
   void createMgtNewCustomer();
+  // The e-mail gate: with an address on file the tag's operation is sent at once, else the
+  // address is asked for ("Ok" / "Cancel"); a valid one is kept in `GlobalSO::orderEmail1`.
+  void checkEmail(int tag, bool reEnterEmailFlag);
+  void clickedButtonAtIndex(ui::AlertView& alert, int buttonIndex) override;
+  // The device e-mail: each SO's PDF and, with the image option, its archives and pictures.
+  void eMailFunc();
+  void mailComposeControllerDidFinishWithResult(ui::MailComposeViewController& controller,
+                                                ui::MailComposeResult result,
+                                                const std::optional<foundation::Error>& error) override;
+  void dealyForWaitView();
+  // What `eMailFunc` sends.
+  struct DeviceMail deviceMail() const;
+
   // The documents of a device print of a kind, in print order: each SO's PDF (the series
   // twice for two copies), then for 865 the card form; each a document of its own. Empty
   // when an SO's file name is not known.
@@ -85,7 +109,7 @@ class LastSelectorViewController : public ui::ViewController {
   bool printAllandEmailFlag() const { return printAllandEmailFlag_; }
 
  private:
-  // The e-mail operations: the address on file is sent as it is.
+  // Sends the operation of an e-mail gate tag.
   void emailGate(int tag);
   void serverOperation(const std::string& operation, std::vector<struct SoapParam> params,
                        void (LastSelectorViewController::*answer)(const std::string& operation, const RequestAnswer&));

@@ -9,7 +9,7 @@
 #include "app/core/ScreenSupport.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
-#include "app/orders/ServerPdfPrint.h"
+#include "app/orders/SoapPrint.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Values.h"
 #include "platform/ui/Label.h"
@@ -29,6 +29,7 @@ void LoadOrderListViewController::loadView() {
 
 void LoadOrderListViewController::viewDidLoad() {
   orvoDelegate_ = OrvoMobileAppDelegate::shared();
+  soapPrint_ = std::make_shared<SoapPrint>(*this);
   listContent_ = json::array();
   tempPrintSO_.clear();
   setTitle("Previous Order#");
@@ -160,9 +161,7 @@ void LoadOrderListViewController::CreateSOpdfResponseData(const RequestAnswer& a
   std::string fileName;
   if (auto names = JsonClass::getJSONobj(foundation::textForKey(*answer, "PrintFileName")); names && names->is_object())
     if (auto it = names->find(tempPrintSO_); it != names->end() && !it->is_null()) fileName = foundation::textValue(*it);
-  std::vector<std::string> urls;
-  if (!fileName.empty()) urls.push_back(Util::getPdfUrl() + "/SO" + fileName + ".pdf");
-  printServerDocuments(*this, urls, ui::localizedString("Print SO"), nullptr);
+  soapPrint_->airPrintFunc(fileName);
 }
 
 void LoadOrderListViewController::logoutButtonClicked() {

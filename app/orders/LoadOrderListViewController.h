@@ -15,6 +15,8 @@
 
 namespace orvo {
 
+class SoapPrint;
+
 class OrvoMobileAppDelegate;
 struct RequestAnswer;
 
@@ -59,6 +61,7 @@ class LoadOrderListViewController : public ui::ViewController,
 
  private:
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;
+  std::shared_ptr<SoapPrint> soapPrint_;
   std::shared_ptr<ui::TableView> table_;
   nlohmann::json listContent_ = nlohmann::json::array();
   std::string tempPrintSO_;

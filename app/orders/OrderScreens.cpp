@@ -2,6 +2,7 @@
 
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/orders/LastSelectorViewController.h"
+#include "app/orders/LineSheetViewController.h"
 #include "app/orders/LoadOrderListViewController.h"
 #include "app/orders/MultiColorTableView.h"
 #include "app/orders/OrderImages.h"
@@ -30,10 +31,10 @@ void registerOrderScreens() {
   r.add<LoadOrderListViewController>("LoadOrderListViewController");
   r.add<SubtotalViewController>("SubtotalViewController");
   r.add<MultiColorTableView>("MultiColorTableView");
+  r.add<LineSheetViewController>("LineSheetViewController");
   if (!r.contains("CcSignatureViewController"))
     r.add<SignatureStandInViewController>("CcSignatureViewController");
-  for (const char* name : {"CcViewController", "LineSheetViewController", "AtsViewController",
-                           "StyleLookupViewController"})
+  for (const char* name : {"CcViewController", "AtsViewController", "StyleLookupViewController"})
     if (!r.contains(name)) r.add<StandInViewController>(name);
   registerStyleScreens();
 }

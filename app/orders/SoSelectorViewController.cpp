@@ -14,7 +14,7 @@
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
 #include "app/orders/OrderScreens.h"
-#include "app/orders/ServerPdfPrint.h"
+#include "app/orders/SoapPrint.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
@@ -31,6 +31,7 @@ SoSelectorViewController::~SoSelectorViewController() {
 void SoSelectorViewController::viewDidLoad() {
   setTitle(ui::localizedString("SO Selector"));
   orvoDelegate_ = OrvoMobileAppDelegate::shared();
+  soapPrint_ = std::make_shared<SoapPrint>(*this);
   const Settings& settings = orvoDelegate_->settings();
   view().setBackgroundColor(ui::Color::whiteColor());
   navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
@@ -269,12 +270,8 @@ void SoSelectorViewController::CreateSOpdfResponseData(const RequestAnswer& a, c
   std::string fileName;
   if (auto names = JsonClass::getJSONobj(foundation::textForKey(*answer, "PrintFileName")); names && names->is_object())
     if (auto it = names->find(number); it != names->end() && !it->is_null()) fileName = foundation::textValue(*it);
-  std::vector<std::string> urls;
-  if (!fileName.empty()) urls.push_back(Util::getPdfUrl() + "/SO" + fileName + ".pdf");
-  std::weak_ptr<SoSelectorViewController> weak = self<SoSelectorViewController>();
-  printServerDocuments(*this, urls, ui::localizedString("Print SO"), [weak](PrintOutcome) {
-    if (auto s = weak.lock()) s->orvoDelegate_->startBarcode();
-  });
+  soapPrint_->setAfterBarcodeFlag(true);
+  soapPrint_->airPrintFunc(fileName);
 }
 
 // ----- Line sheets

@@ -18,6 +18,8 @@
 
 namespace orvo {
 
+class SoapPrint;
+
 class OrvoMobileAppDelegate;
 struct RequestAnswer;
 
@@ -71,6 +73,7 @@ class SoSelectorViewController : public ui::ViewController, public CameraScanTar
   void requestEnded();
 
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;
+  std::shared_ptr<SoapPrint> soapPrint_;
   std::shared_ptr<ui::Button> new_, edit_, next_, print_, lineSheet_, styleLookup_;
   std::shared_ptr<ui::TextField> txt_beforeOrderNumber_;
   int observerToken_ = 0;

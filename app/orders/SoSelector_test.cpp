@@ -138,12 +138,18 @@ TEST_F(SoSelector, ReprintGoesToTheServerPrinterOrToTheDeviceByTheSetting) {
   ASSERT_TRUE(t.app.runUntil([&] { return sheet.isPresented(); }));
   ASSERT_EQ(t.calls("CreateSOpdf"), 1);
   EXPECT_EQ(t.server.received("CreateSOpdf")[0].params.size(), 1u);  // the one-element form
-  ASSERT_EQ(sheet.printingItems.size(), 1u);
+  // Two copies are the document twice.
+  const bool twoCopies = t.app.delegate->settings().print2CopiesFlag;
+  ASSERT_EQ(sheet.printingItems.size(), twoCopies ? 2u : 1u);
   EXPECT_EQ(sheet.printingItems[0].name, "SO20001.pdf");
   EXPECT_EQ(selector->orderNumberField()->text(), "20001");
   ASSERT_TRUE(sheet.sheet()->pressAction("Print"));
   t.settle();
   EXPECT_EQ(printer->jobs.size(), 1u);
+  // The finished print is counted under its file name.
+  ASSERT_TRUE(t.app.runUntil([&] { return t.calls("setPrintCountInSOH") == 1; }));
+  EXPECT_EQ(t.server.received("setPrintCountInSOH")[0].param("orderNumber"), "20001");
+  EXPECT_EQ(t.server.received("setPrintCountInSOH")[0].param("copyMode"), twoCopies ? "1" : "0");
   EXPECT_EQ(t.calls("PrintSOdirectly"), 1);
   // An order the server does not know: its error, and no sheet.
   selector->orderNumberField()->setText("77777");

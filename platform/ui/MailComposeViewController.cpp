@@ -22,18 +22,25 @@ std::string joined(const std::vector<std::string>& v) {
   return out;
 }
 
-// The body as it reads: HTML without its tags and with its common entities, lines at
-// breaks and paragraph ends.
+// The body as it reads: HTML without its tags and with its common entities, white space
+// run together as a browser does, lines at breaks and paragraph ends.
 std::string readable(const std::string& body, bool html) {
   if (!html) return body;
   std::string out;
   for (size_t i = 0; i < body.size(); ++i) {
+    if (body[i] == ' ' || body[i] == '\t' || body[i] == '\n' || body[i] == '\r') {
+      if (!out.empty() && out.back() != ' ' && out.back() != '\n') out += ' ';
+      continue;
+    }
     if (body[i] == '<') {
       size_t end = body.find('>', i);
       if (end == std::string::npos) break;
       std::string tag = body.substr(i + 1, end - i - 1);
       for (auto& c : tag) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (tag.rfind("br", 0) == 0 || tag == "/p" || tag == "/div" || tag == "/tr") out += '\n';
+      if (tag.rfind("br", 0) == 0 || tag == "/p" || tag == "/div" || tag == "/tr") {
+        if (!out.empty() && out.back() == ' ') out.pop_back();
+        out += '\n';
+      }
       i = end;
       continue;
     }

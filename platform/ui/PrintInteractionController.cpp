@@ -51,7 +51,18 @@ bool PrintInteractionController::presentAnimated(bool animated, Completion compl
   Window* window = Window::keyWindow();
   ViewController* top = window ? window->topViewController() : nullptr;
   if (!top) return false;
-  auto sheet = AlertController::make(printInfo.jobName.empty() ? "Print" : printInfo.jobName, "Printer Options");
+  destinations_ = service()->destinations();
+  std::string message = "Printer Options";
+  std::string chosen;
+  if (!destinations_.empty()) {
+    message += "\nPrinters:";
+    for (const auto& d : destinations_) {
+      message += (&d == &destinations_.front() ? " " : ", ") + d.name;
+      if (d.isDefault) chosen = d.name;
+    }
+    if (chosen.empty()) chosen = destinations_.front().name;
+  }
+  auto sheet = AlertController::make(printInfo.jobName.empty() ? "Print" : printInfo.jobName, message);
   sheet->addTextField([](TextField& f) {
     f.setPlaceholder("Copies");
     f.setAccessibilityLabel("Copies");
@@ -63,6 +74,12 @@ bool PrintInteractionController::presentAnimated(bool animated, Completion compl
       f.setPlaceholder("All pages");
       f.setAccessibilityLabel("Pages");
       f.setKeyboardType(KeyboardType::NumbersAndPunctuation);
+    });
+  if (!destinations_.empty())
+    sheet->addTextField([chosen](TextField& f) {
+      f.setPlaceholder("Printer");
+      f.setAccessibilityLabel("Printer");
+      f.setText(chosen);
     });
   sheet->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [this](AlertAction&) {
     sheet_.reset();
@@ -105,6 +122,14 @@ void PrintInteractionController::print() {
     if (!job.pageRanges.empty() && !validPageRanges(job.pageRanges))
       return finish(false, foundation::Error(kPrintErrorDomain, kPrintJobFailedError,
                                              "\"" + job.pageRanges + "\" is not a page range"));
+  }
+  if (!destinations_.empty()) {
+    job.printer = trimmed(fields.back()->text());
+    bool known = job.printer.empty();  // the service's default
+    for (const auto& d : destinations_) known = known || d.name == job.printer;
+    if (!known)
+      return finish(false, foundation::Error(kPrintErrorDomain, kPrintJobFailedError,
+                                             "There is no printer named \"" + job.printer + "\""));
   }
   auto s = service();
   if (!s || !s->isAvailable())

@@ -2,12 +2,13 @@
 // The print sheet. A screen fills in the shared controller (job name, output type, duplex,
 // whether a page range may be chosen, the items: document bytes such as PDF files) and
 // presents it; the sheet shows over the screen on top with the number of copies, the pages
-// (when offered), "Cancel" and "Print". The user, or a test, answers it:
+// (when offered), the printer (when the service lists printers to choose from; the default
+// one filled in, emptied for the service's default), "Cancel" and "Print". The user, or a test, answers it:
 //   - "Cancel" ends with completed = false and no error;
 //   - "Print" hands one job to the print service and ends with completed = true once the
 //     service took it, or completed = false and its error;
-//   - pages that are not a page range ("1-3,5") end with completed = false and an error,
-//     nothing is sent.
+//   - pages that are not a page range ("1-3,5"), or a printer the service does not list,
+//     end with completed = false and an error, nothing is sent.
 // The completion runs once per presentation, after the sheet is gone. Nothing prints
 // without a print service: `isPrintingAvailable` answers false and presenting fails. The
 // service (CUPS in the application, a fake in tests) is installed once at start-up. Main
@@ -48,6 +49,14 @@ struct PrintJob {
   std::vector<PrintItem> items;
   int copies = 1;
   std::string pageRanges;  // empty: every page; otherwise as typed, e.g. "1-3,5"
+  std::string printer;     // a destination's name; empty: the service's default
+};
+
+// A printer the service can send to.
+struct PrintDestination {
+  std::string name;
+  std::string info;  // what the printer's owner calls it
+  bool isDefault = false;
 };
 
 class PrintService {
@@ -55,6 +64,8 @@ class PrintService {
   virtual ~PrintService() = default;
   // Whether a printer can be reached now.
   virtual bool isAvailable() = 0;
+  // The printers to choose from (none: the service chooses).
+  virtual std::vector<PrintDestination> destinations() { return {}; }
   // Sends `job`; calls `done` once on the main queue with nullopt or the failure.
   virtual void submit(const PrintJob& job, std::function<void(std::optional<foundation::Error>)> done) = 0;
 };
@@ -85,7 +96,8 @@ class PrintInteractionController {
   // screen, or the sheet is already up.
   bool presentAnimated(bool animated, Completion completion);
   bool isPresented() const { return sheet_ != nullptr; }
-  // The sheet while it is up (its text fields are the copies and, when offered, the pages).
+  // The sheet while it is up (its text fields are the copies, when offered the pages, and
+  // when the service lists printers the printer).
   AlertController* sheet() const { return sheet_.get(); }
   // Takes the sheet away as a cancel would.
   void dismissAnimated(bool animated);
@@ -94,6 +106,7 @@ class PrintInteractionController {
   void finish(bool completed, std::optional<foundation::Error> error);
   void print();
   std::shared_ptr<AlertController> sheet_;
+  std::vector<PrintDestination> destinations_;
   Completion completion_;
 };
 

@@ -16,7 +16,9 @@ class FakePrinter : public PrintService {
   bool available = true;
   std::optional<foundation::Error> failure;
   std::vector<PrintJob> jobs;
+  std::vector<PrintDestination> printers;
   bool isAvailable() override { return available; }
+  std::vector<PrintDestination> destinations() override { return printers; }
   void submit(const PrintJob& job, std::function<void(std::optional<foundation::Error>)> done) override {
     jobs.push_back(job);
     done(failure);
@@ -138,6 +140,34 @@ TEST_F(SheetsTest, PrintSheetCancelsAndRefusesWhatCannotPrint) {
   EXPECT_EQ(o.calls, 1);
 }
 
+TEST_F(SheetsTest, PrintSheetOffersTheServicesPrintersWithTheDefaultChosen) {
+  printer->printers = {{"Office", "Front office", false}, {"Backroom", "Warehouse", true}};
+  struct Case {
+    const char* typed;  // nullptr: leave the default
+    bool sent;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {nullptr, true, "Backroom"}, {"Office", true, "Office"}, {"", true, ""}, {"Lobby", false, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed ? c.typed : "default");
+    printer->jobs.clear();
+    Outcome o;
+    ASSERT_TRUE(present(o));
+    AlertController* sheet = PrintInteractionController::shared().sheet();
+    ASSERT_EQ(sheet->textFields().size(), 3u);
+    EXPECT_EQ(sheet->message(), "Printer Options\nPrinters: Office, Backroom");
+    TextField& choice = *sheet->textFields()[2];
+    EXPECT_EQ(choice.text(), "Backroom");
+    if (c.typed) choice.setText(c.typed);
+    EXPECT_TRUE(sheet->pressAction("Print"));
+    EXPECT_EQ(o.completed, c.sent);
+    ASSERT_EQ(printer->jobs.size(), c.sent ? 1u : 0u);
+    if (c.sent) EXPECT_EQ(printer->jobs[0].printer, c.expected);
+    else EXPECT_EQ(o.error->text, "There is no printer named \"Lobby\"");
+  }
+}
+
 // Records what the mail composer reports.
 class MailRecorder : public MailComposeViewControllerDelegate {
  public:
@@ -197,7 +227,7 @@ TEST_F(SheetsTest, MailComposerSendsCancelsOrSavesAndTellsTheDelegateOnce) {
     composer->setMailComposeDelegate(recorder);
     composer->setToRecipients({"buyer@example.com"});
     composer->setSubject("Order SO1001");
-    composer->setMessageBody("<p>Thank you &amp; welcome</p>", true);
+    composer->setMessageBody("<p>Thank you   &amp;\n welcome</p>          <p>Bye</p>", true);
     composer->addAttachmentData({'%', 'P', 'D', 'F'}, "application/pdf", "SO1001.pdf");
     ASSERT_TRUE(screen->presentViewController(composer, true));
     // The screen shows what will be sent.
@@ -208,7 +238,7 @@ TEST_F(SheetsTest, MailComposerSendsCancelsOrSavesAndTellsTheDelegateOnce) {
     };
     window->layoutIfNeeded();
     collect(composer->view());
-    for (const char* want : {"To: buyer@example.com", "Subject: Order SO1001", "Thank you & welcome\n"})
+    for (const char* want : {"To: buyer@example.com", "Subject: Order SO1001", "Thank you & welcome\nBye\n"})
       EXPECT_NE(std::find(shown.begin(), shown.end(), want), shown.end()) << want;
     if (c.act == Act::Send || c.act == Act::SendFailing) {
       composer->userSend();

@@ -4,6 +4,7 @@
 #include "testing/backoffice/OrderOperations.h"
 #include "testing/backoffice/PaymentOperations.h"
 #include "testing/backoffice/PickingOperations.h"
+#include "testing/backoffice/DocumentOperations.h"
 #include "testing/backoffice/OrderSaveOperations.h"
 #include "testing/backoffice/OrderDepthOperations.h"
 #include "testing/backoffice/StyleOperations.h"
@@ -116,6 +117,7 @@ const std::vector<Operation>& operationTable() {
     for (auto& op : paymentOperations()) t.push_back(std::move(op));
     for (auto& op : orderDepthOperations()) t.push_back(std::move(op));
     for (auto& op : styleOperations()) t.push_back(std::move(op));
+    for (auto& op : documentOperations()) t.push_back(std::move(op));
     return t;
   }();
   return all;

@@ -1,5 +1,7 @@
 #include "testing/backoffice/OrderSaveOperations.h"
 
+#include "testing/backoffice/DocumentOperations.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -279,7 +281,7 @@ Answer createSOpdf(const Call& c, State& s) {
                       text(line, "Qty") + " @ " + text(line, "Price"));
     s.documents["pdf/SO" + n + ".pdf"] = simplePdf(lines);
     names[n] = n;
-    attachments[n] = json::array().dump();
+    attachments[n] = orderAttachmentNames(s, n).dump();
   }
   s.documents["pdf/CC" + c.param("orderNumber") + ".pdf"] =
       simplePdf({"Credit card authorization", "SO# " + c.param("orderNumber")});
@@ -312,7 +314,10 @@ Answer recordOn(const Call& c, State& s, const char* what, bool print, bool emai
 }
 
 Answer printSOdirectly(const Call& c, State& s) { return recordOn(c, s, "PrintSOdirectly", true, false); }
-Answer printSObyServer(const Call& c, State& s) { return recordOn(c, s, "PrintSObyServer", true, false); }
+Answer printSObyServer(const Call& c, State& s) {
+  if (auto lineSheet = printLineSheet(c, s)) return *lineSheet;
+  return recordOn(c, s, "PrintSObyServer", true, false);
+}
 Answer printCCbyServer(const Call& c, State& s) { return recordOn(c, s, "PrintCCbyServer", true, false); }
 Answer sendSOEmail(const Call& c, State& s) { return recordOn(c, s, "SendSOEmail", false, true); }
 Answer printSOandEmail(const Call& c, State& s) { return recordOn(c, s, "PrintSOandEmailbyServer", true, true); }

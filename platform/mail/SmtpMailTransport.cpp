@@ -1,0 +1,157 @@
+#include "platform/mail/SmtpMailTransport.h"
+
+#include <curl/curl.h>
+#include <openssl/evp.h>
+
+#include <ctime>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/MainQueue.h"
+
+namespace mail {
+namespace {
+
+using foundation::Error;
+
+struct CurlDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct MimeDeleter {
+  void operator()(curl_mime* m) const { curl_mime_free(m); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using List = std::unique_ptr<curl_slist, ListDeleter>;
+
+void append(List& list, const std::string& text) { list.reset(curl_slist_append(list.release(), text.c_str())); }
+
+std::string oneLine(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\r' && c != '\n') out += c;
+  return out;
+}
+
+std::string addressList(const std::vector<std::string>& addresses) {
+  std::string out;
+  for (const auto& a : addresses) {
+    const std::string clean = oneLine(a);
+    if (clean.empty()) continue;
+    out += (out.empty() ? "" : ", ") + clean;
+  }
+  return out;
+}
+
+std::string dateHeader() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char b[64];
+  std::strftime(b, sizeof b, "%a, %d %b %Y %H:%M:%S +0000", &tm);
+  return b;
+}
+
+std::optional<Error> sendNow(const MailAccount& account, const ui::MailMessage& message) {
+  std::vector<std::string> recipients;
+  for (const auto* list : {&message.toRecipients, &message.ccRecipients, &message.bccRecipients})
+    for (const auto& r : *list)
+      if (auto clean = oneLine(r); !clean.empty()) recipients.push_back(clean);
+  if (recipients.empty()) return Error(kSmtpErrorDomain, 1, "The message has no recipient");
+  if (account.from.empty()) return Error(kSmtpErrorDomain, 2, "The mail account has no sender address");
+
+  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  if (!curl) return Error(kSmtpErrorDomain, 3, "Mail cannot be sent now");
+  CURL* c = curl.get();
+  const std::string url = account.url();
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(kSmtpConnectTimeout.count()));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(kSmtpSendTimeout.count()));
+  curl_easy_setopt(c, CURLOPT_USE_SSL,
+                   account.security == MailSecurity::None ? static_cast<long>(CURLUSESSL_NONE)
+                                                          : static_cast<long>(CURLUSESSL_ALL));
+  if (!account.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, account.caFile.c_str());
+  if (!account.user.empty()) {
+    curl_easy_setopt(c, CURLOPT_USERNAME, account.user.c_str());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, account.password.c_str());
+  }
+  const std::string from = "<" + oneLine(account.from) + ">";
+  curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str());
+  List rcpt;
+  for (const auto& r : recipients) append(rcpt, "<" + r + ">");
+  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt.get());
+
+  List headers;
+  append(headers, "Date: " + dateHeader());
+  append(headers, "From: " + oneLine(account.from));
+  if (auto to = addressList(message.toRecipients); !to.empty()) append(headers, "To: " + to);
+  if (auto cc = addressList(message.ccRecipients); !cc.empty()) append(headers, "Cc: " + cc);
+  append(headers, "Subject: " + headerValue(message.subject));
+  append(headers, "MIME-Version: 1.0");
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+
+  std::unique_ptr<curl_mime, MimeDeleter> mime(curl_mime_init(c));
+  curl_mimepart* body = curl_mime_addpart(mime.get());
+  curl_mime_data(body, message.body.data(), message.body.size());
+  curl_mime_type(body, message.bodyIsHTML ? "text/html; charset=utf-8" : "text/plain; charset=utf-8");
+  curl_mime_encoder(body, "quoted-printable");
+  for (const auto& a : message.attachments) {
+    curl_mimepart* part = curl_mime_addpart(mime.get());
+    curl_mime_data(part, reinterpret_cast<const char*>(a.data.data()), a.data.size());
+    curl_mime_type(part, a.mimeType.empty() ? "application/octet-stream" : oneLine(a.mimeType).c_str());
+    curl_mime_filename(part, oneLine(a.fileName).c_str());
+    curl_mime_encoder(part, "base64");
+  }
+  curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
+
+  char detail[CURL_ERROR_SIZE] = {0};
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
+  const CURLcode rc = curl_easy_perform(c);
+  if (rc == CURLE_OK) return std::nullopt;
+  std::string text = detail[0] ? detail : curl_easy_strerror(rc);
+  long code = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+  if (code) text += " (server answered " + std::to_string(code) + ")";
+  return Error(kSmtpErrorDomain, static_cast<int>(rc), text);
+}
+
+}  // namespace
+
+std::string headerValue(const std::string& text) {
+  const std::string clean = oneLine(text);
+  bool ascii = true;
+  for (unsigned char ch : clean) ascii = ascii && ch < 0x80;
+  if (ascii) return clean;
+  std::vector<unsigned char> out(4 * ((clean.size() + 2) / 3) + 1);
+  const int n = EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char*>(clean.data()),
+                                static_cast<int>(clean.size()));
+  return "=?UTF-8?B?" + std::string(out.begin(), out.begin() + n) + "?=";
+}
+
+SmtpMailTransport::SmtpMailTransport(AccountSource account) : account_(std::move(account)) {}
+
+bool SmtpMailTransport::canSend() {
+  auto a = account_ ? account_() : std::nullopt;
+  return a && !a->server.empty();
+}
+
+void SmtpMailTransport::send(const ui::MailMessage& message, std::function<void(std::optional<foundation::Error>)> done) {
+  auto account = account_ ? account_() : std::nullopt;
+  std::thread([account = std::move(account), message, done = std::move(done)]() mutable {
+    std::optional<Error> error = account && !account->server.empty()
+                                     ? sendNow(*account, message)
+                                     : Error(kSmtpErrorDomain, 4, "No mail account is set up to send from");
+    foundation::MainQueue::post([done = std::move(done), error = std::move(error)] {
+      if (done) done(error);
+    });
+  }).detach();
+}
+
+std::optional<foundation::Error> SmtpMailTransport::saveDraft(const ui::MailMessage&) {
+  return Error(kSmtpErrorDomain, 5, "Drafts are not kept on this device");
+}
+
+}  // namespace mail
