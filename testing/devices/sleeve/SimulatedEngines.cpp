@@ -164,6 +164,8 @@ bool CodeEngine::parse(Bytes& p) {
         answer("mready");
         return true;
       }
+      // An uploaded file: taken, then stored.
+      answer("d");
       if (refuse) return answer("f"), true;
       installedFile = name;
       answer("d");
