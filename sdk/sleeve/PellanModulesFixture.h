@@ -56,7 +56,7 @@ struct PumpedSleeve {
 
   template <class F>
   auto modules(F f) {
-    return bench.sleeve->withProtocol([&](devices::SleeveProtocol& p) { return f(p.modules); });
+    return bench.sleeve->withProtocol([&](devices::SleeveProtocol& p) { return f(p.passThrough); });
   }
   template <class E, class F>
   auto engine(F f) {

@@ -20,7 +20,7 @@ accessory::AccessoryIdentity SimulatedSleeve::identityFor(const Options& o) {
   id.protocolStrings = {kestra::pellan::kProtocolBarcode};
   if (o.config.channels >= 2) id.protocolStrings.push_back(kestra::pellan::kProtocolMagnetic);
   if (o.config.firmware == kBootLoaderFirmware) {
-    id.protocolStrings = {kestra::pellan::kProtocolUpdater};
+    id.protocolStrings = {kestra::pellan::kProtocolBarcode, kestra::pellan::kProtocolUpdater};
     id.firmwareRevision.clear();
   }
   return id;
@@ -45,6 +45,11 @@ SimulatedSleeve::SimulatedSleeve(Options options)
       setIdentity(identityFor(o));
       attach();
     });
+  };
+  protocol_.passThrough.onPowerLoss = [this] {
+    std::lock_guard<std::mutex> lock(restartMutex_);
+    if (restartThread_.joinable()) restartThread_.join();
+    restartThread_ = std::thread([this] { detach(); });
   };
   frames().onOther([this](const HostFrame& f) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -71,9 +76,13 @@ SimulatedSleeve::~SimulatedSleeve() {
 }
 
 void SimulatedSleeve::restart(const std::string& firmware) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  protocol_.passThrough.bootLoader = firmware.empty();
-  protocol_.passThrough.onRestart(firmware);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    protocol_.passThrough.bootLoader = firmware.empty();
+    protocol_.passThrough.onRestart(firmware);
+  }
+  std::lock_guard<std::mutex> lock(restartMutex_);
+  if (restartThread_.joinable()) restartThread_.join();
 }
 
 void SimulatedSleeve::onBytes(int channel, const uint8_t* data, size_t length) {

@@ -59,8 +59,9 @@ class SimulatedSleeve : public FrameCommandSimulator {
 
   // Restarts the sleeve as a power cycle does (detach, then attach again): as `firmware`
   // (its version text), or into its boot loader when `firmware` is empty, where it offers
-  // only the updater protocol and answers only its identification and the loader's
-  // commands. The boot loader's F3 and a scripted power loss call it; any thread.
+  // one channel beside the updater protocol and answers only its identification and the
+  // loader's commands. The boot loader's F3 calls it; a test calls it after a scripted power
+  // loss, and it returns once the sleeve is attached again. Any thread but the device's.
   void restart(const std::string& firmware);
   // The text the boot loader identifies itself with.
   static constexpr const char* kBootLoaderFirmware = "0.00";

@@ -11,7 +11,7 @@ constexpr uint8_t kEnter = 0xF0, kErase = 0xF1, kPage = 0xF2, kRestart = 0xF3;
 }  // namespace
 
 std::optional<std::string> SleeveModules::imageVersion(const Bytes& image) {
-  if (image.size() < 512 || std::memcmp(image.data() + 0x100, "SABREL", 7) != 0) return std::nullopt;
+  if (image.size() < 0x134 || std::memcmp(image.data() + 0x100, "SABREL", 7) != 0) return std::nullopt;
   char text[16];
   std::snprintf(text, sizeof text, "%d.%02d", image[0x131], image[0x132]);
   return std::string(text);
@@ -59,12 +59,12 @@ bool SleeveModules::bootLoaderCommand(uint8_t code, const Bytes& data, std::opti
       std::copy(data.begin() + 4, data.end(), flash.begin() + offset);
       pageOffsets.push_back(offset);
       ++pagesWritten;
-      if (restartAfterPages >= 0 && pagesWritten >= restartAfterPages) {
-        // Power lost mid-way: no answer, and the sleeve comes back in its boot loader.
-        restartAfterPages = -1;
+      if (powerLossAfterPages >= 0 && pagesWritten >= powerLossAfterPages) {
+        // Power lost mid-way: no answer, and the loader stays in charge of the half-written flash.
+        powerLossAfterPages = -1;
         pageFailed_ = true;
         answer->reset();
-        if (onRestart) onRestart(std::string());
+        if (onPowerLoss) onPowerLoss();
       }
       return true;
     }

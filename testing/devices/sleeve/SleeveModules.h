@@ -10,8 +10,8 @@
 // header, else into the boot loader again.
 //
 // Fault knobs: refused erases and pages (a status byte), unanswered pages, a power loss
-// after a number of pages (`restartAfterPages`: the sleeve restarts into its boot loader
-// instead of answering), a busy engine (`engineBusyWrites`: writes answered status 9), busy
+// after a number of pages (`powerLossAfterPages`: the sleeve goes off without answering
+// and comes back in its boot loader when restarted), a busy engine (`engineBusyWrites`: writes answered status 9), busy
 // init data, and a serial port that takes fewer bytes than it is given.
 //
 // Not thread-safe: the simulated sleeve calls it under its lock.
@@ -41,10 +41,13 @@ class SleeveModules {
   int refuseErases = 0;      // the next erases answered status 1
   int refusePages = 0;       // the next pages answered status 1
   int unansweredPages = 0;   // the next pages not answered
-  int restartAfterPages = -1;  // power lost after this many pages (-1: never)
+  int powerLossAfterPages = -1;  // power lost after this many pages (-1: never)
   // Called (under the sleeve's lock) when the sleeve restarts; `firmware` is the version
   // text of the flashed image, or empty when it restarts into the boot loader.
   std::function<void(const std::string& firmware)> onRestart;
+  // Called (under the sleeve's lock) when the power goes: the sleeve detaches and stays off
+  // until it is restarted.
+  std::function<void()> onPowerLoss;
   // The version of a flash image with a valid header ("major.minor"), else nothing.
   static std::optional<std::string> imageVersion(const Bytes& image);
 
