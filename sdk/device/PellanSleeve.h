@@ -68,6 +68,8 @@ class PellanSleeve final : public KXSleeveDriver {
   bool getUSBChargeCurrent(int* current, Error* error) override;
   bool setUSBChargeCurrent(int current, Error* error) override;
   bool uiControlLEDsWithBitMask(uint32_t mask, Error* error) override;
+  std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error) override;
+  bool updateFirmwareData(const Bytes& data, bool validate, Error* error) override;
 
  private:
   class Events;
