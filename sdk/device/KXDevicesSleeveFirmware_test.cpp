@@ -86,7 +86,7 @@ TEST(KXDevicesSleeveFirmware, AFileIsFlashedThroughTheFacadeAndTheSleeveComesBac
             16);  // 2000 bytes in 128-byte pages
   EXPECT_EQ(lines.back(), "app:firmwareUpdateProgress:3:100");
   ASSERT_TRUE(bench.runUntil([&] { return api->connstate() == 2 && api->firmwareRevision() == "2.75.0"; }));
-  Bytes flash = bench.sleeve->withProtocol([](devices::SleeveProtocol& p) { return p.modules.flash; });
+  Bytes flash = bench.sleeve->withProtocol([](devices::SleeveProtocol& p) { return p.passThrough.flash; });
   flash.resize(file.size(), 0xFF);
   EXPECT_EQ(flash, file);
 }
