@@ -16,6 +16,8 @@ namespace {
 constexpr uint8_t kSOH = 0x01, kRS = 0x1E, kEOT = 0x04;
 // A Code answer never starts after more noise than the engine buffer holds.
 constexpr int kCodeMaxNoise = 4112;
+// How long a Newland engine has for each part of its answer.
+constexpr double kNewlandAnswerTimeout = 1.0;
 
 bool failWith(Error* error, int code, const char* text) {
   return foundation::fail(error, KXUNISDKGlobals::makeError(code, std::string(text)));
@@ -226,14 +228,14 @@ Bytes newlandFirmwareFrame(const Bytes& image, size_t offset) {
 
 std::optional<Bytes> readNewlandQueryAnswer(const EngineRead& read, Error* error) {
   static constexpr const char* kShort = "Invalid data length received";
-  auto header = readExactly(read, 5, 1.0, error, kShort);
+  auto header = readExactly(read, 5, kNewlandAnswerTimeout, error, kShort);
   if (!header) return std::nullopt;
   const int length = foundation::readBE16(header->data() + 2);
   if (length < 1) {
     failWith(error, -6, kShort);
     return std::nullopt;
   }
-  auto body = readExactly(read, length, 1.0, error, kShort);
+  auto body = readExactly(read, length, kNewlandAnswerTimeout, error, kShort);
   if (!body) return std::nullopt;
   body->pop_back();
   return body;
@@ -241,14 +243,14 @@ std::optional<Bytes> readNewlandQueryAnswer(const EngineRead& read, Error* error
 
 std::optional<std::string> readNewlandCommandAnswer(const EngineRead& read, Error* error) {
   static constexpr const char* kBad = "Invalid response received";
-  auto header = readExactly(read, 4, 1.0, error, kBad);
+  auto header = readExactly(read, 4, kNewlandAnswerTimeout, error, kBad);
   if (!header) return std::nullopt;
   const int length = foundation::readBE16(header->data() + 2);
   if ((*header)[0] != 0x02 || (*header)[1] != 0x05 || length < 1 || length > 16) {
     failWith(error, -6, kBad);
     return std::nullopt;
   }
-  auto body = readExactly(read, length + 4, 1.0, error, kBad);
+  auto body = readExactly(read, length + 4, kNewlandAnswerTimeout, error, kBad);
   if (!body) return std::nullopt;
   return std::string(body->begin(), body->begin() + length);
 }
