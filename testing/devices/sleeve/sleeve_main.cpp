@@ -9,8 +9,8 @@
 //
 // Options: --name NAME, --model CODES, --firmware X.Y (0.00: start in the boot loader),
 // --engine opticon|code|newland (the barcode engine behind the pass-through; its model code
-// takes the place of the model's engine code), --one-channel, --wake (identify only after the wake bytes; implies
-// an empty announced firmware revision), --folder DIR.
+// takes the place of the model's engine code), --one-channel, --wake (identify only after
+// the wake bytes; implies an empty announced firmware revision), --folder DIR.
 
 #include <cstdio>
 #include <cstdlib>
