@@ -18,6 +18,11 @@ bool noDevice(Error* error) { return foundation::fail(error, noDeviceError()); }
 }  // namespace
 
 bool KXSleeveDriver::msEnable(Error* error) { return noDevice(error); }
+std::optional<nlohmann::json> KXSleeveDriver::getFirmwareFileInformation(const Bytes&, Error* error) {
+  noDevice(error);
+  return std::nullopt;
+}
+bool KXSleeveDriver::updateFirmwareData(const Bytes&, bool, Error* error) { return noDevice(error); }
 bool KXSleeveDriver::msDisable(Error* error) { return noDevice(error); }
 bool KXSleeveDriver::msSetCardDataMode(int, Error* error) { return noDevice(error); }
 bool KXSleeveDriver::barcodeStartScan(Error* error) { return noDevice(error); }

@@ -130,6 +130,10 @@ class KXSleeveDriver : public KXManagedDriver {
   virtual bool rfReaderInit(int readerType, Error* error);
   virtual bool rfReaderClose(int readerType, Error* error);
   virtual std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error);
+  // The device's own firmware: a file's information (nothing for a file of another
+  // device), and the whole update (blocks the caller; progress through the callbacks).
+  virtual std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error);
+  virtual bool updateFirmwareData(const Bytes& data, bool validate, Error* error);
 };
 
 // A receipt printer (`Printer`, one of two).

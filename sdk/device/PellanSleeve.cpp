@@ -24,12 +24,16 @@ class PellanSleeve::Events final : public PellanDelegate {
                 sel::pellanButtonReleased, sel::kxdev_debug, sel::kxdev_barcodeData, sel::kxdev_uhfCard,
                 sel::kxdev_magneticPassbookData, sel::kxdev_magneticCTDOTData, sel::magneticCardData,
                 sel::magneticJISCardData, sel::magneticF2FCardData, sel::magneticCardRawData,
-                sel::bluetoothDevicePassKeySent, sel::kxdev_emv2Event, sel::kxdev_magneticCardEncryptedData});
+                sel::bluetoothDevicePassKeySent, sel::kxdev_emv2Event, sel::kxdev_magneticCardEncryptedData,
+                sel::firmwareUpdateProgress});
   }
   std::weak_ptr<KXDevices> api;
 
   void connectionState(int state) override {
     if (auto a = api.lock()) a->connectionState(state);
+  }
+  void firmwareUpdateProgress(int phase, int percent) override {
+    if (auto a = api.lock()) a->firmwareUpdateProgress(phase, percent);
   }
   void deviceFeatureSupported(int feature, int value) override {
     if (auto a = api.lock()) a->deviceFeatureSupported(feature, value);
@@ -142,6 +146,14 @@ bool PellanSleeve::setCharging(bool enabled, Error* error) { return pellan_->set
 bool PellanSleeve::getSyncButtonMode(int* mode, Error* error) { return pellan_->getSyncButtonMode(mode, error); }
 bool PellanSleeve::setSyncButtonMode(int mode, Error* error) { return pellan_->setSyncButtonMode(mode, error); }
 bool PellanSleeve::getKioskMode(bool* on, Error* error) { return pellan_->getKioskMode(on, error); }
+std::optional<nlohmann::json> PellanSleeve::getFirmwareFileInformation(const Bytes& data, Error* error) {
+  auto info = pellan_->getFirmwareFileInformation(data, error);
+  if (!info) return std::nullopt;
+  return info->toJson();
+}
+bool PellanSleeve::updateFirmwareData(const Bytes& data, bool validate, Error* error) {
+  return pellan_->updateFirmwareData(data, validate, error);
+}
 bool PellanSleeve::getBatteryCapacity(int* percent, float* volts, Error* error) {
   return pellan_->getBatteryCapacity(percent, volts, error);
 }

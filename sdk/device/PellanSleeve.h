@@ -75,6 +75,8 @@ class PellanSleeve final : public KXSleeveDriver {
   bool uiIsSpeakerButtonEnabled(bool* on, Error* error) override;
   bool uiEnableSpeakerAutoControl(bool on, Error* error) override;
   bool uiIsSpeakerAutoControlEnabled(bool* on, Error* error) override;
+  std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error) override;
+  bool updateFirmwareData(const Bytes& data, bool validate, Error* error) override;
 
  private:
   class Events;

@@ -383,6 +383,7 @@ void Pellan::accessoryConnected(const std::shared_ptr<EAStream>& stream) {
     d_->transport.setLink(std::make_shared<CommStreamLink>(d_->comm));
   }
   d_->transport.firmwareUpdate = false;
+  setBarReadLen(0);
   d_->fwVer = 0;
   d_->fwVerFull = 0;
 

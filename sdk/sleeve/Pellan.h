@@ -34,6 +34,8 @@
 #include "platform/foundation/Error.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/sleeve/PellanDelegate.h"
+#include "sdk/sleeve/PellanEngineCodec.h"
+#include "sdk/sleeve/PellanFirmwareFile.h"
 #include "sdk/transport/CommStream.h"
 #include "sdk/transport/EAManager.h"
 
@@ -322,6 +324,109 @@ class Pellan final : public AccessoryManagerDelegate,
   bool vasGetECCPrivateKeyVersionAtSlot(int slot, uint32_t* version, Error* error = nullptr);
   bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error = nullptr);
   bool vasSetCollectorID(uint32_t collectorID, Error* error = nullptr);
+
+  // ---- Firmware (PellanFirmware.cpp) ---------------------------------------------------------
+  // The header of a sleeve firmware file (-21 for a file that is none).
+  std::optional<pellan::FirmwareFileInfo> getFirmwareFileInformation(const Bytes& image,
+                                                                     Error* error = nullptr);
+  // Sends `image` to the sleeve's boot loader (F0, then up to three attempts of F1 and the
+  // F2 pages, then F3), checking first with `validate` that the file is for this sleeve
+  // (-9). Blocks the caller for the whole transfer; progress goes to the delegates'
+  // `firmwareUpdateProgress` on the caller's thread. While it runs only forced commands
+  // reach the sleeve; others fail with -20.
+  bool updateFirmwareData(const Bytes& image, bool validate, Error* error = nullptr);
+  bool updateFirmwareData(const Bytes& image, Error* error = nullptr) {
+    return updateFirmwareData(image, true, error);
+  }
+  bool isDeviceNameEqual(const std::string& name) const;
+  bool isDeviceModelEqual(const std::string& model) const;
+  // `firmwareUpdateProgress` to every delegate that takes it, last registered first.
+  void updateNotify(int phase, int percent);
+
+  // ---- Barcode engine, external serial port and UHF pass-through (PellanPassThrough.cpp) ----
+  // Waits of the pass-through: a write gives up 5 s after its last accepted chunk, an idle
+  // engine is polled every 50 ms, a busy one or a full serial port retried after 100 ms.
+  static constexpr std::chrono::seconds kEngineWriteTimeout{5};
+  static constexpr std::chrono::milliseconds kEnginePollPause{50};
+  static constexpr std::chrono::milliseconds kBusyPause{100};
+  static constexpr std::chrono::seconds kSerialWriteTimeout{5};
+  std::optional<Bytes> _barcodeEngineRead(Error* error = nullptr);
+  std::optional<Bytes> _barcodeEngineWrite(const uint8_t* data, int length, Error* error = nullptr);
+  bool barcodeEnginePowerControl(bool on, Error* error = nullptr);
+  bool barcodeEnginePowerControl(bool on, int maxTimeMinutes, Error* error = nullptr);
+  std::optional<Bytes> _barcodeEngineGetInitData(Error* error = nullptr);
+  bool _barcodeEngineSetInitData(const Bytes& data, Error* error = nullptr);
+  bool _barcodeEngineDownloadModeEnable(bool on, Error* error = nullptr);
+  std::optional<Bytes> _barcodeEngineSpecialWrite(const uint8_t* data, int length, Error* error = nullptr);
+  bool barcodeEngineResetToDefaults(Error* error = nullptr);
+  bool _barcodeEngineChangeBaudRate(int baud, Error* error = nullptr);
+  // Writes all bytes to the engine in 256-byte chunks.
+  bool barcodeEngineWrite(const uint8_t* data, int length, Error* error = nullptr);
+  // The text's ASCII bytes (at most 256), under the engine lock.
+  bool barcodeEngineWrite(const std::string& text, Error* error = nullptr);
+  // Reads what the engine sent: `length` bytes, or up to and including `stopByte` (-1:
+  // none), or with length 0 whatever arrived; after `timeoutSeconds` what there is, and
+  // -6 "Timeout waiting for engine" when nothing came.
+  std::optional<Bytes> barcodeEngineRead(int length, double timeoutSeconds, int stopByte,
+                                         Error* error = nullptr);
+  std::optional<Bytes> barcodeEngineRead(int length, double timeoutSeconds, Error* error = nullptr) {
+    return barcodeEngineRead(length, timeoutSeconds, -1, error);
+  }
+  // Engine bytes held and not yet read; setting 0 throws them away.
+  int barReadLen() const;
+  void setBarReadLen(int length);
+  bool extOpenSerialPort(int port, int baudRate, int parity, int dataBits, int stopBits,
+                         int flowControl, Error* error = nullptr);
+  bool extCloseSerialPort(int port, Error* error = nullptr);
+  bool extWriteSerialPort(int port, const Bytes& data, Error* error = nullptr);
+  // Up to `length` bytes; ends early when nothing arrived for `timeoutSeconds`.
+  std::optional<Bytes> extReadSerialPort(int port, int length, double timeoutSeconds,
+                                         Error* error = nullptr);
+  std::optional<Bytes> uhfCommand(const uint8_t* data, int length, Error* error = nullptr);
+  bool uhfInit(int value, Error* error = nullptr);
+  bool uhfClose(Error* error = nullptr);
+  bool uhfStartAutoReadForTagType(int tagType, int maxNumberOfTags, int maxTimeForTagging,
+                                  int repeatCycleCount, Error* error = nullptr);
+  bool uhfStopAutoRead(Error* error = nullptr);
+
+  // ---- Barcode engine configuration per family (PellanBarcodeEngine.cpp) -----------------
+  bool barcodeOpticonSetInitString(const std::string& text, Error* error = nullptr);
+  bool barcodeOpticonSetParams(const std::string& params, bool saveToFlash, Error* error = nullptr);
+  std::optional<std::string> barcodeOpticonGetIdent(Error* error = nullptr);
+  bool barcodeHoneywelSetParam(const std::string& params, bool saveToFlash, Error* error = nullptr);
+  bool barcodeIntermecSetInitData(const Bytes& data, Error* error = nullptr);
+  std::optional<Bytes> barcodeIntermecGetInitData(Error* error = nullptr);
+  bool barcodeZebraSetInitData(const Bytes& data, Error* error = nullptr);
+  std::optional<Bytes> barcodeZebraGetInitData(Error* error = nullptr);
+  bool barcodeHoneywellSetInitString(const Bytes& data, Error* error = nullptr);
+  std::optional<Bytes> barcodeHoneywellGetInitData(Error* error = nullptr);
+  bool barcodeNewlandSetInitString(const std::string& text, Error* error = nullptr);
+  std::optional<Bytes> barcodeNewlandQuery(const Bytes& query, Error* error = nullptr);
+  std::optional<std::string> newlandSendCommand(const std::string& command, bool response,
+                                                Error* error = nullptr);
+  bool newlandSendCommandAck(const std::string& command, Error* error = nullptr);
+  std::optional<std::string> codeCommand(char command, const Bytes& data, bool needResponse,
+                                         Error* error = nullptr);
+  std::optional<std::string> codeCommand(char command, std::string_view text, bool needResponse,
+                                         Error* error = nullptr);
+  std::optional<std::string> codeReadResponseWithTimeout(double seconds, Error* error = nullptr);
+  bool codeSendY(int sequence, Error* error = nullptr);
+  bool barcodeCodeGetParam(int param, uint64_t* value, Error* error = nullptr);
+  bool barcodeCodeSetParam(int param, uint64_t value, Error* error = nullptr);
+  std::optional<pellan::EngineInformation> barcodeCodeGetInformation(Error* error = nullptr);
+
+  // ---- Barcode engine firmware (PellanEngineFirmware.cpp) ---------------------------------
+  bool barcodeOpticonUpdateFirmware(const Bytes& image, bool bootLoader, Error* error = nullptr);
+  bool barcodeCodeUpdateFirmware(const std::string& fileName, const Bytes& image,
+                                 Error* error = nullptr);
+  bool _barcodeCodeUpdateFirmware(const std::string& fileName, const Bytes& image,
+                                  Error* error = nullptr);
+  // `length` when the engine took the image, 0 on failure.
+  int codeLoadFirmwareData(const uint8_t* data, int offset, int length, Error* error = nullptr);
+  bool codeUploadFile(const std::string& fileName, const uint8_t* data, int length,
+                      Error* error = nullptr);
+  bool barcodeNewlandUpdateFirmware(const Bytes& image, Error* error = nullptr);
+  bool newlandDownloadFirmware(const Bytes& image, Error* error = nullptr);
 
   // ---- Events -----------------------------------------------------------------------------
   // Main queue. One event record [channel][code][st1][st2][payload...] to the delegates.

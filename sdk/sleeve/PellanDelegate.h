@@ -50,6 +50,7 @@ inline constexpr std::string_view magneticCardEncryptedData_data = "magneticCard
 inline constexpr std::string_view emv2OnOnlineProcessing = "emv2OnOnlineProcessing:";
 inline constexpr std::string_view emv2OnUserInterfaceCode = "emv2OnUserInterfaceCode:status:holdTime:";
 inline constexpr std::string_view emv2OnTransactionFinished = "emv2OnTransactionFinished:";
+inline constexpr std::string_view firmwareUpdateProgress = "firmwareUpdateProgress:percent:";
 }  // namespace sel
 
 class PellanDelegate : public KXBarcodeDelegate {
@@ -127,6 +128,8 @@ class PellanDelegate : public KXBarcodeDelegate {
   // "card removed" message, or an emulation that read no card).
   virtual void emv2OnTransactionFinished(const std::optional<foundation::Bytes>& data) { (void)data; }
 
+  // A firmware update's progress (PellanFirmware.h), on the updating caller's thread.
+  virtual void firmwareUpdateProgress(int phase, int percent) { (void)phase; (void)percent; }
   // The device API answers whether one of its own delegates implements `selector`.
   virtual bool clientsRespondToSelector(std::string_view selector) {
     (void)selector;

@@ -13,6 +13,7 @@
 #include "sdk/foundation/KXDelegateList.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/sleeve/Pellan.h"
+#include "sdk/sleeve/PellanEngineCodec.h"
 #include "sdk/sleeve/PellanFeatures.h"
 #include "sdk/sleeve/PellanTransport.h"
 
@@ -60,6 +61,11 @@ struct Pellan::Impl {
   std::atomic<int> emvKeyID{1};
   mutable std::mutex emvMutex;
   std::optional<Bytes> emvTags;
+  // Bytes from the barcode engine and the external serial port not yet read (PellanPassThrough.cpp).
+  std::mutex passThroughMutex;
+  pellan::EngineBuffer barRead{4112};
+  pellan::EngineBuffer extSerial{512};
+  std::atomic<bool> codeConfirm{false};
 
   mutable std::mutex moduleSinkMutex;
   std::shared_ptr<PellanModuleSink> moduleSink;

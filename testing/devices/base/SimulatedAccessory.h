@@ -72,6 +72,9 @@ class SimulatedAccessory {
   bool attached() const;
 
   const accessory::AccessoryIdentity& identity() const { return identity_; }
+  // Replaces what the next `attach` announces (a device restarting as other firmware or as
+  // its boot loader). Only while detached.
+  void setIdentity(accessory::AccessoryIdentity identity) { identity_ = std::move(identity); }
   const std::string& id() const { return id_; }
   std::filesystem::path socketPath() const;
   std::filesystem::path descriptorPath() const;
@@ -142,7 +145,7 @@ class SimulatedAccessory {
   void writePiece(int fd, const uint8_t* data, size_t length, bool waitDrained);
   void closeAllChannels();
 
-  const accessory::AccessoryIdentity identity_;
+  accessory::AccessoryIdentity identity_;
   const std::filesystem::path folder_;
   const std::string id_;
 

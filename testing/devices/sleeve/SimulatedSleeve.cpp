@@ -19,12 +19,38 @@ accessory::AccessoryIdentity SimulatedSleeve::identityFor(const Options& o) {
   id.hardwareRevision = "1.0";
   id.protocolStrings = {kestra::pellan::kProtocolBarcode};
   if (o.config.channels >= 2) id.protocolStrings.push_back(kestra::pellan::kProtocolMagnetic);
+  if (o.config.firmware == kBootLoaderFirmware) {
+    id.protocolStrings = {kestra::pellan::kProtocolBarcode, kestra::pellan::kProtocolUpdater};
+    id.firmwareRevision.clear();
+  }
   return id;
 }
 
 SimulatedSleeve::SimulatedSleeve(Options options)
     : FrameCommandSimulator(identityFor(options), options.folder, &SleeveProtocol::scanHostFrame),
-      protocol_(options.config) {
+      protocol_(options.config),
+      options_(options) {
+  if (options.engine) protocol_.passThrough.engine = SimulatedEngine::make(*options.engine);
+  protocol_.passThrough.bootLoader = options.config.firmware == kBootLoaderFirmware;
+  // Called under `mutex_` from a command's handler: the power cycle runs on its own thread.
+  protocol_.passThrough.onRestart = [this](const std::string& firmware) {
+    protocol_.config.firmware = firmware.empty() ? kBootLoaderFirmware : firmware;
+    protocol_.woken = !protocol_.config.wakeRequired;
+    std::lock_guard<std::mutex> lock(restartMutex_);
+    if (restartThread_.joinable()) restartThread_.join();
+    Options o = options_;
+    o.config.firmware = protocol_.config.firmware;
+    restartThread_ = std::thread([this, o] {
+      detach();
+      setIdentity(identityFor(o));
+      attach();
+    });
+  };
+  protocol_.passThrough.onPowerLoss = [this] {
+    std::lock_guard<std::mutex> lock(restartMutex_);
+    if (restartThread_.joinable()) restartThread_.join();
+    restartThread_ = std::thread([this] { detach(); });
+  };
   frames().onOther([this](const HostFrame& f) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<FrameCommandDevice::Reply> replies;
@@ -41,7 +67,23 @@ SimulatedSleeve::SimulatedSleeve(Options options)
   });
 }
 
-SimulatedSleeve::~SimulatedSleeve() { detach(); }
+SimulatedSleeve::~SimulatedSleeve() {
+  {
+    std::lock_guard<std::mutex> lock(restartMutex_);
+    if (restartThread_.joinable()) restartThread_.join();
+  }
+  detach();
+}
+
+void SimulatedSleeve::restart(const std::string& firmware) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    protocol_.passThrough.bootLoader = firmware.empty();
+    protocol_.passThrough.onRestart(firmware);
+  }
+  std::lock_guard<std::mutex> lock(restartMutex_);
+  if (restartThread_.joinable()) restartThread_.join();
+}
 
 void SimulatedSleeve::onBytes(int channel, const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "testing/devices/base/FrameCommandSimulator.h"
 #include "testing/devices/rf/SimulatedRc663.h"
@@ -30,6 +31,8 @@ class SimulatedSleeve : public FrameCommandSimulator {
     bool announceFirmware = true;
     std::string manufacturer = "SABREL";
     std::filesystem::path folder;  // the SDK's accessory folder when empty
+    // The barcode engine behind the pass-through (none: commands 22 and 23 carry nothing).
+    std::optional<SimulatedEngine::Family> engine;
   };
 
   explicit SimulatedSleeve(Options options);
@@ -54,6 +57,15 @@ class SimulatedSleeve : public FrameCommandSimulator {
 
   static accessory::AccessoryIdentity identityFor(const Options& options);
 
+  // Restarts the sleeve as a power cycle does (detach, then attach again): as `firmware`
+  // (its version text), or into its boot loader when `firmware` is empty, where it offers
+  // one channel beside the updater protocol and answers only its identification and the
+  // loader's commands. The boot loader's F3 calls it; a test calls it after a scripted power
+  // loss, and it returns once the sleeve is attached again. Any thread but the device's.
+  void restart(const std::string& firmware);
+  // The text the boot loader identifies itself with.
+  static constexpr const char* kBootLoaderFirmware = "0.00";
+
   // Puts an rc663 reader module inside the sleeve: reader frames of commands 32, 34 and 57
   // go to it, and everything it sends comes to the host as RF events (0x1F).
   void attachRfReader(std::shared_ptr<SimulatedRc663> module);
@@ -66,6 +78,9 @@ class SimulatedSleeve : public FrameCommandSimulator {
   SleeveProtocol protocol_;
   std::shared_ptr<SimulatedRc663> rfModule_;
   std::vector<Bytes> rfPending_;  // module output made while a command is handled
+  Options options_;
+  std::mutex restartMutex_;
+  std::thread restartThread_;
 };
 
 }  // namespace devices

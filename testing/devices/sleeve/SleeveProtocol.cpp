@@ -217,6 +217,7 @@ std::optional<Bytes> SleeveProtocol::system(uint8_t code, const Bytes& data, uin
   // The commands that carry a contactless reader's frames, when the sleeve holds one.
   if (rfReader && (code == 32 || code == 34 || code == 57))
     if (auto answer = rfReader(code, data)) return answer;
+  if (std::optional<Bytes> answer; passThrough.handle(code, data, &answer, status)) return answer;
   if (auto module = modules.find(code); module != modules.end()) return module->second(data, status);
   switch (code) {
     case 1: {  // system

@@ -25,6 +25,7 @@
 
 #include "platform/foundation/Bytes.h"
 #include "testing/devices/base/FrameCommandDevice.h"
+#include "testing/devices/sleeve/SleeveModules.h"
 
 namespace devices {
 
@@ -110,6 +111,8 @@ class SleeveProtocol {
   bool magneticEnabled = false;
   uint8_t magneticMode = 0;
   uint8_t barcodeTypeMode = 0;
+  // Boot loader, barcode engine, external serial port and UHF reader (SleeveModules.h).
+  SleeveModules passThrough;
 
   // ---- Faults for the next reply ------------------------------------------------------------
   std::optional<std::pair<uint8_t, uint8_t>> nextStatus;

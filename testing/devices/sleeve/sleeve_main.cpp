@@ -3,10 +3,14 @@
 // lines starting with "!" drive the rest of the sleeve:
 //   !press N / !release N   scan button N (newer firmware form)
 //   !swipe TRACK1;TRACK2     a magnetic card (either track may be empty)
+//   !firmware                print the firmware the sleeve runs (it changes when a firmware
+//                            file is flashed into it through the SDK)
 //   !quit                    detach and end (end of input does the same)
 //
-// Options: --name NAME, --model CODES, --firmware X.Y, --one-channel, --wake (identify
-// only after the wake bytes; implies an empty announced firmware revision), --folder DIR.
+// Options: --name NAME, --model CODES, --firmware X.Y (0.00: start in the boot loader),
+// --engine opticon|code|newland (the barcode engine behind the pass-through; its model code
+// takes the place of the model's engine code), --one-channel, --wake (identify only after
+// the wake bytes; implies an empty announced firmware revision), --folder DIR.
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +43,17 @@ int main(int argc, char** argv) {
     else if (a == "--model") options.config.model = next();
     else if (a == "--firmware") options.config.firmware = next();
     else if (a == "--one-channel") options.config.channels = 1;
+    else if (a == "--engine") {
+      const std::string e = next();
+      using Family = devices::SimulatedEngine::Family;
+      if (e == "opticon") options.engine = Family::Opticon;
+      else if (e == "code") options.engine = Family::Code;
+      else if (e == "newland") options.engine = Family::Newland;
+      else {
+        std::fprintf(stderr, "unknown engine %s (opticon, code or newland)\n", e.c_str());
+        return 2;
+      }
+    }
     else if (a == "--wake") {
       options.config.wakeRequired = true;
       options.announceFirmware = false;
@@ -47,6 +62,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "unknown option %s\n", a.c_str());
       return 2;
     }
+  }
+  if (options.engine) {
+    const std::string code = devices::SimulatedEngine::make(*options.engine)->modelCode();
+    // The engine's code takes the place of the default model's Opticon code.
+    std::string& model = options.config.model;
+    if (const size_t at = model.find("XB"); at != std::string::npos) model.replace(at, 2, code);
+    else if (model.find(code) == std::string::npos) model = code + model;
   }
   devices::SimulatedSleeve sleeve(options);
   devices::SleeveSecurity security(sleeve);  // encrypted head, key store, EMV kernel
@@ -60,6 +82,11 @@ int main(int argc, char** argv) {
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line == "!quit") break;
+    if (line == "!firmware") {
+      std::printf("%s\n", sleeve.withProtocol([](devices::SleeveProtocol& p) { return p.config.firmware; }).c_str());
+      std::fflush(stdout);
+      continue;
+    }
     if (line.rfind("!press ", 0) == 0) {
       if (auto n = buttonNumber(line.substr(7))) sleeve.pressButton(uint8_t(*n << 1 | 1));
     } else if (line.rfind("!release ", 0) == 0) {

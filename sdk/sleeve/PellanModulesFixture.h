@@ -1,0 +1,89 @@
+#pragma once
+// Test fixture: a sleeve driver connected to a simulated sleeve (SleeveTestBench.h), after
+// which a manual clock is installed and moved on in the background, so the driver's
+// pauses, polls and time-outs (50 ms to 35 s) pass in a fraction of real time. Tests reach
+// the simulated modules behind the pass-through through `modules`.
+
+#include <atomic>
+#include <thread>
+
+#include "platform/foundation/Clock.h"
+#include "testing/devices/sleeve/SleeveTestBench.h"
+
+namespace kestra::testing {
+
+class ClockPump {
+ public:
+  explicit ClockPump(foundation::ManualClock& clock)
+      : clock_(clock), thread_([this] {
+          while (!stop_) {
+            clock_.advance(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
+  ~ClockPump() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  foundation::ManualClock& clock_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+inline devices::SimulatedSleeve::Options sleeveWith(std::optional<devices::SimulatedEngine::Family> engine,
+                                                   std::string model, std::string firmware = "2.64",
+                                                   int channels = 2) {
+  devices::SimulatedSleeve::Options o;
+  o.engine = engine;
+  o.config.model = std::move(model);
+  o.config.firmware = std::move(firmware);
+  o.config.channels = channels;
+  return o;
+}
+
+struct PumpedSleeve {
+  explicit PumpedSleeve(devices::SimulatedSleeve::Options options) : bench(std::move(options)) {
+    connected = bench.connect();
+    clock = std::make_unique<foundation::ScopedManualClock>();
+    pump = std::make_unique<ClockPump>(**clock);
+  }
+  ~PumpedSleeve() {
+    pump.reset();
+    clock.reset();
+  }
+
+  template <class F>
+  auto modules(F f) {
+    return bench.sleeve->withProtocol([&](devices::SleeveProtocol& p) { return f(p.passThrough); });
+  }
+  template <class E, class F>
+  auto engine(F f) {
+    return modules([&](devices::SleeveModules& m) { return f(static_cast<E&>(*m.engine)); });
+  }
+  // The data of every host frame with `code` on channel 0, in order.
+  std::vector<foundation::Bytes> sent(uint8_t code) {
+    return bench.sleeve->withProtocol([&](devices::SleeveProtocol& p) {
+      std::vector<foundation::Bytes> out;
+      for (const auto& f : p.hostFrames())
+        if (f.code == code) out.push_back(f.data);
+      return out;
+    });
+  }
+  std::vector<uint8_t> codes() {
+    return bench.sleeve->withProtocol([&](devices::SleeveProtocol& p) {
+      std::vector<uint8_t> out;
+      for (const auto& f : p.hostFrames()) out.push_back(f.code);
+      return out;
+    });
+  }
+  void forget() { bench.sleeve->withProtocol([](devices::SleeveProtocol& p) { p.clearHostFrames(); }); }
+
+  devices::SleeveTestBench bench;
+  bool connected = false;
+  std::unique_ptr<foundation::ScopedManualClock> clock;
+  std::unique_ptr<ClockPump> pump;
+};
+
+}  // namespace kestra::testing
