@@ -198,6 +198,17 @@ TEST(Pn544, FelicaAndIso15693CardsAreIdentifiedAndUsed) {
   EXPECT_EQ(pn544ResumeLoop(index), -21);
 }
 
+TEST(Pn544, TypeBCardBecomesAPlainIso14443BCard) {
+  Pn544Bench bench;
+  ASSERT_TRUE(RFWrapper::init(0x02, 300));
+  const int index = bench.present(RfCard::typeB(hex("0A0B0C0D")));
+  ASSERT_GE(index, 0);
+  const RFCardEntry e = *rfCard(index);
+  EXPECT_EQ(e.channel, kRFChannelIso14443B);
+  EXPECT_EQ(e.type, kCardIso14443B);
+  EXPECT_EQ(toHex(Bytes(e.UID, e.UID + e.uidLen)), "0A0B0C0D");
+}
+
 TEST(Pn544, ResponseCodesBecomeDriverCodes) {
   Pn544Bench bench;
   ASSERT_TRUE(RFWrapper::init(0x01, 300));
