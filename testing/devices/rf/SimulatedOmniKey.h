@@ -2,7 +2,7 @@
 // A simulated omniKey contactless reader: a USB CCID device that answers each
 // PC_to_RDR_XfrBlock (0x6F) with an RDR_to_PC_DataBlock (0x80) carrying the same slot and
 // sequence number, and announces cards with RDR_to_PC_NotifySlotChange (0x50) messages
-// (USB CCID specification 1.1). The APDUs it understands are those of PC/SC part 3 for
+// (USB CCID 1.1). The APDUs it understands are the PC/SC ones for
 // storage cards (READ BINARY FF B0, UPDATE BINARY FF D6, LOAD KEYS FF 82, GENERAL
 // AUTHENTICATE FF 86) and the reader's escape APDUs (FF 68 ...), which it records; any
 // other APDU goes to the card in the slot (ISO 14443-4 cards answer their APDUs).
