@@ -4,6 +4,7 @@
 #include "sdk/hub/CarvikStream.h"
 #include "sdk/hub/HubReaders.h"
 #include "sdk/hub/USBManager.h"
+#include "sdk/rf/IClassSam.h"
 #include "sdk/rf/RFWrapper.h"
 
 #include "sdk/device/KXDevices.h"
@@ -246,10 +247,12 @@ std::shared_ptr<KXDriverFactory> KXDriverFactory::standard() {
 // ---- Contactless reader ---------------------------------------------------------------------
 
 namespace {
-// The sleeve's reader bytes (answers and card events) go to the contactless stack.
+// The sleeve's reader bytes (answers and card events) go to the contactless stack, its SAM's
+// answers to the iClass SAM layer.
 class RFStackSink final : public PellanModuleSink {
  public:
   void rfDataAvailable(const Bytes& data) override { RFWrapper::dataAvaiable(data); }
+  void iClassDataAvailable(const uint8_t* data, int length) override { kestra::iClassDataAvailable(data, length); }
 };
 }  // namespace
 

@@ -1,13 +1,17 @@
 #include "sdk/rf/RFWrapper.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 
 #include "platform/foundation/Clock.h"
 #include "sdk/foundation/KXErrors.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/rf/Iso14.h"
+#include "sdk/rf/OmniKey.h"
+#include "sdk/rf/Pn544.h"
 #include "sdk/rf/Rc663.h"
+#include "sdk/transport/GlobalQueue.h"
 
 namespace kestra {
 
@@ -85,6 +89,12 @@ bool RFWrapper::init(int supportedCards, int sleepTimeoutMs, int fieldGain, foun
       std::lock_guard lock(front().mutex);
       front().rc663Version = version;
     }
+  } else if (getReaderType() == kRFReaderPn544) {
+    mfResetSelection();
+    code = pn544Init(1, supportedCards, sleepTimeoutMs);
+  } else if (getReaderType() == kRFReaderOmniKey) {
+    mfResetSelection();
+    code = omniKeyInit(1, supportedCards);
   } else {
     code = -16;
   }
@@ -95,12 +105,27 @@ bool RFWrapper::init(int supportedCards, int sleepTimeoutMs, int fieldGain, foun
 
 void RFWrapper::close() {
   KXUNISDKGlobals::LOG("RFWrapper: close");
-  if (getReaderType() == kRFReaderRc663) rc663Done();
+  switch (getReaderType()) {
+    case kRFReaderRc663: rc663Done(); break;
+    case kRFReaderPn544: pn544Close(); break;
+    case kRFReaderOmniKey: omniKeyClose(); break;
+    default: break;
+  }
   KXUNISDKGlobals::LOG("RFWrapper: close done");
 }
 
 void RFWrapper::dataAvaiable(const Bytes& data) {
-  if (getReaderType() == kRFReaderRc663) rc663DataAvailable(data.data(), int(data.size()));
+  const int type = getReaderType();
+  if (type == kRFReaderRc663) {
+    rc663DataAvailable(data.data(), int(data.size()));
+  } else if (type == kRFReaderPn544 || type == kRFReaderOmniKey) {
+    rfMemLock();
+    if (type == kRFReaderPn544)
+      pn544DataAvailable(data.data(), int(data.size()));
+    else
+      omniKeyDataAvailable(data.data(), int(data.size()));
+    rfMemUnlock();
+  }
 }
 
 void RFWrapper::rfMemLock() { front().memLock.lock(); }
@@ -126,7 +151,12 @@ bool RFWrapper::resumeCardDetection(int cardIndex, foundation::Error* error) {
   auto card = rfCard(cardIndex);
   if (!card) return failWith(error, -9);
   int r;
-  if (getReaderType() != kRFReaderRc663) {
+  const int type = getReaderType();
+  if (type == kRFReaderPn544) {
+    r = pn544ResumeLoop(cardIndex);
+  } else if (type == kRFReaderOmniKey) {
+    r = omniKeyResumeLoop(cardIndex);
+  } else if (type != kRFReaderRc663) {
     r = -16;
   } else if (rc663Version() >= 0x0101) {
     Bytes out;
@@ -145,9 +175,20 @@ bool RFWrapper::resumeCardDetection(int cardIndex, foundation::Error* error) {
   return true;
 }
 
-bool RFWrapper::initCard(int /*cardIndex*/) {
+bool RFWrapper::omniResumeCardDetection(int cardIndex, foundation::Error* error) {
+  const int r = omniKeyResumeLoop(cardIndex);
+  if (r != 0) return failWith(error, r);
+  return true;
+}
+
+bool RFWrapper::initCard(int cardIndex) {
   const int type = getReaderType();
-  return type == kRFReaderRc663 || type == kRFReaderOmniKey;
+  if (type == kRFReaderRc663 || type == kRFReaderOmniKey) return true;
+  if (type != kRFReaderPn544) return false;
+  if (pn544InitCard(cardIndex) != 0) return true;
+  // Not a card this reader can use: let the controller poll again.
+  GlobalQueue::async([cardIndex] { pn544ResumeLoopCommand(cardIndex); });
+  return false;
 }
 
 bool RFWrapper::fieldControl(int channel, bool enabled, foundation::Error* error) {
@@ -245,8 +286,45 @@ int rc663Write(const uint8_t* data, int length) {
   return error.code != 0 ? error.code : -1;
 }
 
+int pn544Write(const uint8_t* data, int length) { return rc663Write(data, length); }
+
+int omniKeyWrite(const uint8_t* data, int length, Bytes* answer) {
+  std::shared_ptr<RFReaderTransport> transport;
+  int type;
+  {
+    std::lock_guard lock(front().mutex);
+    transport = front().transport;
+    type = front().readerType;
+  }
+  if (!transport) return -7;
+  foundation::Error error;
+  auto result = transport->rfReaderWrite(type, data, length, &error);
+  if (!result) return error.code != 0 ? error.code : -1;
+  if (answer) *answer = std::move(*result);
+  return 0;
+}
+
 void rfCmdLock() { front().cmdLock.lock(); }
 void rfCmdUnlock() { front().cmdLock.unlock(); }
+
+void rfSleep(int ms) {
+  if (ms <= 0) return;
+  std::mutex m;
+  std::condition_variable cv;
+  std::unique_lock lock(m);
+  foundation::Clock::current().waitFor(lock, cv, std::chrono::milliseconds(ms), [] { return false; });
+}
+
+int64_t rfGetTickCount() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(foundation::Clock::current().now().time_since_epoch())
+      .count();
+}
+
+void rfDbg(const char* text) { KXUNISDKGlobals::LOG("%s", text ? text : ""); }
+
+void rfDbgData(const char* label, const uint8_t* data, int length) {
+  if (data && length > 0) KXUNISDKGlobals::LOGDATA(label, data, uint64_t(length), false);
+}
 
 std::optional<RFCardEntry> rfCard(int cardIndex) {
   if (cardIndex < 0 || cardIndex >= kRFMaxCards) return std::nullopt;

@@ -6,8 +6,8 @@
 // the reader drivers fill and the card commands address by index, the card-type names, and
 // the last answer of an exchange (`rfCmdBuf`).
 //
-// Reader types: 1 pn544, 2 rc663, 4 omniKey; only the rc663 reader module is driven here,
-// the others fail with -16 as an unknown type does.
+// Reader types: 1 pn544 (Pn544.h), 2 rc663 (Rc663.h), 4 omniKey (OmniKey.h); any other
+// type fails with -16.
 //
 // Threads: card operations run on the caller's thread and block until the reader answers;
 // reader input arrives on another thread (`dataAvaiable`). The table and the answer
@@ -125,6 +125,8 @@ class RFWrapper {
   static std::optional<Bytes> detectCard(int channel, const Bytes& additionalData, double timeoutSeconds,
                                          foundation::Error* error = nullptr);
   static bool resumeCardDetection(int cardIndex, foundation::Error* error = nullptr);
+  // The omniKey's removal check, whatever the reader type.
+  static bool omniResumeCardDetection(int cardIndex, foundation::Error* error = nullptr);
   static bool initCard(int cardIndex);
   static bool fieldControl(int channel, bool enabled, foundation::Error* error = nullptr);
   static bool setCustomSettings(int channel, const Bytes& settings, foundation::Error* error = nullptr);
@@ -144,8 +146,24 @@ int rfCardTransmit(int channel, const uint8_t* data, int length);
 const char* rfGetCardTypeName(int cardIndex);
 int rfCardDetected(int cardIndex);
 int rc663Write(const uint8_t* data, int length);
+int pn544Write(const uint8_t* data, int length);
+// Sends to the omniKey reader; its answer (the comm delegate's result) goes to `answer`.
+int omniKeyWrite(const uint8_t* data, int length, Bytes* answer);
 void rfCmdLock();
 void rfCmdUnlock();
+// Holds `rfCmdLock` for a scope: one card command at a time, for its whole exchange.
+struct RFCmdGuard {
+  RFCmdGuard() { rfCmdLock(); }
+  ~RFCmdGuard() { rfCmdUnlock(); }
+  RFCmdGuard(const RFCmdGuard&) = delete;
+  RFCmdGuard& operator=(const RFCmdGuard&) = delete;
+};
+// Sleeps the calling thread (on the `Clock`); the tick count in milliseconds.
+void rfSleep(int ms);
+int64_t rfGetTickCount();
+// Debug log lines of the RF layer.
+void rfDbg(const char* text);
+void rfDbgData(const char* label, const uint8_t* data, int length);
 
 // A copy of card entry `cardIndex` (nothing for an index outside the table) and a way to
 // change one in place under the table's lock.

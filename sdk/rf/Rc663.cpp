@@ -6,7 +6,9 @@
 #include <mutex>
 
 #include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/rf/Felica.h"
 #include "sdk/rf/Iso14.h"
+#include "sdk/rf/Iso15.h"
 #include "sdk/rf/RFWrapper.h"
 
 namespace kestra {
@@ -153,8 +155,14 @@ bool rc663ParseCard(int cardIndex, int channel, const uint8_t* rec, int length) 
     }
   });
   if (!ok) return false;
-  if (channel == kRFChannelIso14443A || channel == kRFChannelIso14443B) return iso14InitCard(cardIndex) == 1;
-  return true;
+  switch (channel) {
+    case kRFChannelIso14443A:
+    case kRFChannelIso14443B: return iso14InitCard(cardIndex) == 1;
+    case kRFChannelIso15693: return iso15InitCard(cardIndex) == 1;
+    case kRFChannelFelica: return felicaInitCard(cardIndex) == 1;
+    case kRFChannelStSri: return stInitCard(cardIndex) == 1;
+    default: return true;
+  }
 }
 
 int rc663Init(int supportedCards, int sleepTimeout, int fieldGain) {

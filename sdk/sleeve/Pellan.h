@@ -127,10 +127,33 @@ class Pellan final : public AccessoryManagerDelegate,
 
   // ---- Contactless reader inside the sleeve ------------------------------------------------
   // Reader types: 1 pn544, 2 rc663, 4 omniKey. The reader's answers of three bytes or more go
-  // to the module sink on the global queue; the write itself answers empty data.
+  // to the module sink on the global queue and the write itself answers empty data; the
+  // omniKey's answer is the write's result instead.
   bool rfReaderInit(int readerType, Error* error = nullptr);
   bool rfReaderClose(int readerType, Error* error = nullptr);
   std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error = nullptr);
+
+  // ---- SAM slot (command 60) and the iClass SAM --------------------------------------------------
+  // The slot as a smart-card slot: power, and APDUs answered with a status word
+  // (SW1 x 256 + SW2 to `status`; the result is the answer without it).
+  std::optional<Bytes> samPowerOn(Error* error = nullptr);
+  bool samPowerOff(Error* error = nullptr);
+  std::optional<Bytes> samRawAPDU(const Bytes& apdu, uint16_t* status, Error* error = nullptr);
+  // `data` absent sends Lc 00, empty sends no Lc; `outLength` -1 sends no Le. Data longer
+  // than 255 bytes is refused (-9).
+  std::optional<Bytes> samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& data,
+                                int outLength, uint16_t* status, Error* error = nullptr);
+  bool samAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& data, uint16_t* status,
+               Error* error = nullptr);
+  // Command 60 with `data` unchanged.
+  std::optional<Bytes> iClassCommand(const Bytes& data, Error* error = nullptr);
+  // iClass SAM message commands run through this sleeve (its SAM slot and its RF reader).
+  std::optional<Bytes> hidGetVersionInfo(Error* error = nullptr);
+  std::optional<Bytes> hidGetSerialNumber(Error* error = nullptr);
+  std::optional<Bytes> hidGetContentElement(int element, const std::optional<Bytes>& pin,
+                                            const std::optional<Bytes>& rootSoOID, Error* error = nullptr);
+  std::optional<Bytes> hidProcessKeyRollerCard(Error* error = nullptr);
+  std::optional<Bytes> hidProcessConfigCard(Error* error = nullptr);
 
   // ---- Command transport -------------------------------------------------------------------
   std::optional<Bytes> sendCommand(int channel, int command, const uint8_t* data,
@@ -453,6 +476,8 @@ class Pellan final : public AccessoryManagerDelegate,
 
  private:
   int rfCloseCommand() const;
+  // Makes this sleeve the transport of the iClass SAM message layer.
+  void useAsIClassTransport();
   explicit Pellan(EAManager& manager);
   void setConnState(int state);
   // Stores a new state and runs the set-up of a connected sleeve; false when unchanged.

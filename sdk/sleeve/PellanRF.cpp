@@ -70,6 +70,8 @@ std::optional<Bytes> Pellan::rfReaderWrite(int readerType, const uint8_t* data, 
     default: answer = sendCommand(0, 0, data, uint64_t(length), error); break;
   }
   if (!answer) return std::nullopt;
+  // The omniKey answers each request in the reply itself; its driver reads it from here.
+  if (readerType == kReaderOmniKey) return answer;
   if (answer->size() >= 3) {
     KXUNISDKGlobals::LOG("PN:RF write data received: %d", int(answer->size()));
     if (auto sink = moduleSink()) GlobalQueue::async([sink, bytes = *answer] { sink->rfDataAvailable(bytes); });

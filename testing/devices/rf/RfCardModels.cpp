@@ -147,6 +147,23 @@ void RfCard::setKeys(int sector, const Bytes& keyA, const Bytes& keyB) {
 }
 
 Bytes RfCard::detectionRecord() const {
+  if (family == Iso15693) {
+    Bytes r{0x00, dsfid};
+    r.insert(r.end(), uid.begin(), uid.end());
+    return r;
+  }
+  if (family == Felica) {
+    Bytes r{0x12, 0x01};
+    r.insert(r.end(), uid.begin(), uid.end());
+    r.insert(r.end(), pmm.begin(), pmm.end());
+    return r;
+  }
+  if (family == StSri) return uid;
+  if (family == IClass) {
+    Bytes r{0x03};
+    r.insert(r.end(), uid.begin(), uid.end());
+    return r;
+  }
   if (channel == 2) {
     Bytes r{0x50};
     r.insert(r.end(), uid.begin(), uid.begin() + 4);
@@ -192,6 +209,13 @@ std::optional<Bytes> RfCard::authenticate(uint8_t command, uint8_t block, const 
 std::optional<Bytes> RfCard::answer(const Bytes& f) {
   ++frames;
   if (f.empty()) return std::nullopt;
+  switch (family) {
+    case Iso15693: return answerIso15693(f);
+    case Felica: return answerFelica(f);
+    case StSri: return answerSri(f);
+    case IClass: return answerIClass(f);
+    default: break;
+  }
   const uint8_t cmd = f[0];
   const bool classic = family == MifareClassic;
   const bool pages = family == Ultralight || family == UltralightC;

@@ -7,13 +7,21 @@
 // a wrong key refuses the authentication), Mifare Ultralight and Ultralight C (pages of 4
 // bytes; Ultralight C authenticates with two-key Triple-DES), ISO 14443-4 cards that answer
 // APDUs (DESFire-style), and ISO 14443-B cards. Answers end with two CRC bytes as a reader
-// passes them on.
+// passes them on. The memory cards of RfMemoryCards.cpp: ISO 15693 tags (inventory data,
+// single blocks, block/AFI/DSFID locks; a locked block refuses writes with error 12),
+// FeliCa cards (polling, Read and Write Without Encryption over services, a read-only
+// service refusing writes) with the e-paper smart tag's command service, ST SRI memories
+// (4-byte blocks, a lock register at block 255) and iClass (PicoPass) credentials that
+// answer the reads a SAM asks for. Their answers carry no CRC; FeliCa answers start with
+// their length byte.
 //
 // Threads: a card is used by one reader at a time; tests read its memory afterwards.
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <optional>
 #include <vector>
 
@@ -24,7 +32,7 @@ namespace devices {
 using foundation::Bytes;
 
 struct RfCard {
-  enum Family { MifareClassic, Ultralight, UltralightC, Iso14443_4, Iso14443B };
+  enum Family { MifareClassic, Ultralight, UltralightC, Iso14443_4, Iso14443B, Iso15693, Felica, StSri, IClass };
   Family family = MifareClassic;
   int channel = 1;  // 1 type A, 2 type B
   Bytes uid;
@@ -45,6 +53,39 @@ struct RfCard {
   Bytes incoming;    // ISO 14443-4: a chained command being received
   Bytes pendingOut;  // ISO 14443-4: the rest of a chained answer
   int frames = 0;  // frames the card received
+
+  // ---- Memory cards (RfMemoryCards.cpp) ----
+  // ISO 15693: `blocks` of `blockSize` bytes; locks per block, AFI and DSFID.
+  std::vector<bool> lockedBlocks;
+  uint8_t afi = 0, dsfid = 0;
+  bool afiLocked = false, dsfidLocked = false;
+  bool systemInfoHasMemory = true;  // Get System Information tells the memory size
+  int systemInfoCut = 0;            // bytes left off the end of that answer
+  // FeliCa: the IDm is `uid`; services (as sent, high byte first) of 16-byte blocks.
+  Bytes pmm;
+  std::map<uint16_t, std::vector<Bytes>> services;
+  std::set<uint16_t> readOnlyServices;
+  int felicaSilentReads = 0;  // the next reads that get no answer
+  // The smart tag's state.
+  struct SmartTag {
+    uint8_t sequence = 0;
+    uint8_t battery = 0x03;
+    int busyReads = 0;         // status reads still answered busy
+    int busyAfterCommand = 1;  // busy reads after a drawing or memory command
+    Bytes memory = Bytes(4096, 0);
+    Bytes screen;                    // every image packet's data, in order
+    std::vector<Bytes> commandBlocks;  // every command block written
+    std::map<int, Bytes> layouts;      // saved layouts
+    int displayedLayout = -1;
+    Bytes readBack;  // the answer blocks of a read-memory command
+  };
+  bool smartTag = false;
+  SmartTag tag;
+
+  static std::shared_ptr<RfCard> iso15693(Bytes uid, int nBlocks = 28, int blockSize = 4);
+  static std::shared_ptr<RfCard> felica(Bytes idm, bool smartTag = false);
+  static std::shared_ptr<RfCard> stSri(Bytes uid, int nBlocks = 16);
+  static std::shared_ptr<RfCard> iClass(Bytes serial);
 
   static std::shared_ptr<RfCard> mifareClassic1K(Bytes uid);
   static std::shared_ptr<RfCard> ultralight(Bytes uid);
@@ -69,6 +110,11 @@ struct RfCard {
 
  private:
   std::optional<Bytes> nextBlock(uint8_t blockBit);
+  std::optional<Bytes> answerIso15693(const Bytes& frame);
+  std::optional<Bytes> answerFelica(const Bytes& frame);
+  std::optional<Bytes> answerSri(const Bytes& frame);
+  std::optional<Bytes> answerIClass(const Bytes& frame);
+  void smartTagCommand(const Bytes& commandBlock, const Bytes& data);
 };
 
 // CRC_A of ISO 14443-3 over `data`, appended as the card sends it (least significant first).

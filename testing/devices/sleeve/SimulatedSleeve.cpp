@@ -55,12 +55,9 @@ SimulatedSleeve::SimulatedSleeve(Options options)
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<FrameCommandDevice::Reply> replies;
     if (auto out = protocol_.answer(f.channel, f.bytes)) replies.push_back({std::move(out->frame), out->channel});
-    // What the reader module said while the command ran follows the command's reply.
-    for (const auto& bytes : rfPending_) {
-      const auto event = protocol_.event(0, kRfEvent, bytes);
-      replies.push_back({event.frame, event.channel});
-    }
-    rfPending_.clear();
+    // What the sleeve's modules said while the command ran follows the command's reply.
+    for (auto& frame : pendingEvents_) replies.push_back({std::move(frame), 0});
+    pendingEvents_.clear();
     for (auto& event : protocol_.afterReply) replies.push_back({std::move(event.frame), event.channel});
     protocol_.afterReply.clear();
     return replies;
@@ -120,25 +117,32 @@ void SimulatedSleeve::sendEvent(int channel, uint8_t code, const Bytes& payload)
   emit(withProtocol([&](SleeveProtocol& p) { return p.event(channel, code, payload); }));
 }
 
-namespace {
 // Set on the device thread while a command frame is being answered.
-thread_local bool answeringCommand = false;
-}  // namespace
+thread_local bool SimulatedSleeve::answeringCommand_ = false;
+
+void SimulatedSleeve::moduleEvent(uint8_t code, const Bytes& data) {
+  // Channel 0: [00][length BE 2][code][02][00][data].
+  Bytes frame{0x00, uint8_t(data.size() >> 8), uint8_t(data.size()), code, 0x02, 0x00};
+  frame.insert(frame.end(), data.begin(), data.end());
+  if (answeringCommand_) {
+    pendingEvents_.push_back(std::move(frame));  // the handler holds the lock and sends it after the reply
+    return;
+  }
+  send(0, frame);
+}
 
 void SimulatedSleeve::attachRfReader(std::shared_ptr<SimulatedRc663> module) {
   rfModule_ = module;
   module->onReply = [this](const Bytes& bytes) {
-    if (answeringCommand) {
-      rfPending_.push_back(bytes);  // the handler holds the lock and sends it after the reply
-      return;
-    }
-    sendEvent(0, kRfEvent, bytes);
+    Bytes data{0x00, 0x00};
+    data.insert(data.end(), bytes.begin(), bytes.end());
+    moduleEvent(kRfEvent, data);
   };
   std::lock_guard<std::mutex> lock(mutex_);
   protocol_.rfReader = [module](uint8_t, const Bytes& data) -> std::optional<Bytes> {
-    answeringCommand = true;
+    answeringCommand_ = true;
     module->receive(data);
-    answeringCommand = false;
+    answeringCommand_ = false;
     return Bytes{};
   };
 }

@@ -19,7 +19,10 @@
 #include <thread>
 
 #include "testing/devices/base/FrameCommandSimulator.h"
+#include "testing/devices/rf/SimulatedOmniKey.h"
+#include "testing/devices/rf/SimulatedPn544.h"
 #include "testing/devices/rf/SimulatedRc663.h"
+#include "testing/devices/sleeve/SimulatedSam.h"
 #include "testing/devices/sleeve/SleeveProtocol.h"
 
 namespace devices {
@@ -69,6 +72,14 @@ class SimulatedSleeve : public FrameCommandSimulator {
   // Puts an rc663 reader module inside the sleeve: reader frames of commands 32, 34 and 57
   // go to it, and everything it sends comes to the host as RF events (0x1F).
   void attachRfReader(std::shared_ptr<SimulatedRc663> module);
+  // A pn544 controller instead (SimulatedSleeveReaders.cpp): command 32's reader bytes after
+  // the prefix 02 go to it, its link frames come back as RF events.
+  void attachPn544(std::shared_ptr<SimulatedPn544> controller);
+  // An omniKey CCID reader: the CCID messages of commands 34 and 57 are answered in the
+  // command's reply; slot notifications come as RF events.
+  void attachOmniKey(std::shared_ptr<SimulatedOmniKey> reader);
+  // A SAM in the slot: command 60 goes to it; its iClass frames come as events 0x3D.
+  void attachSam(std::shared_ptr<SimulatedSam> sam);
 
  protected:
   void onBytes(int channel, const uint8_t* data, size_t length) override;
@@ -76,8 +87,13 @@ class SimulatedSleeve : public FrameCommandSimulator {
  private:
   mutable std::mutex mutex_;
   SleeveProtocol protocol_;
+  // Sends an event frame the sleeve's modules made, after the reply of the command being
+  // handled when there is one.
+  void moduleEvent(uint8_t code, const Bytes& data);
+
   std::shared_ptr<SimulatedRc663> rfModule_;
-  std::vector<Bytes> rfPending_;  // module output made while a command is handled
+  std::vector<Bytes> pendingEvents_;  // module events made while a command is handled
+  static thread_local bool answeringCommand_;
   Options options_;
   std::mutex restartMutex_;
   std::thread restartThread_;
