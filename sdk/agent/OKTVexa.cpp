@@ -10,6 +10,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "sdk/agent/UICKeyChainStore.h"
 #include "sdk/agent/VexaConfiguration.h"
+#include "sdk/agent/VexaMDMConfiguration.h"
 #include "sdk/agent/VexaDevicePlugin.h"
 #include "sdk/agent/VexaHelper.h"
 #include "sdk/agent/VexaIdentifier.h"
@@ -67,7 +68,8 @@ std::shared_ptr<OKTVexa> OKTVexa::registerOKTVexa() {
     plugins.toravelDevice = std::make_shared<VexaToravelDevice>();
     a->setDevicePlugins(plugins);
     a->setPhonePlugins({std::make_shared<VexaMobileDevice>(), std::make_shared<VexaMobileSystem>(),
-                        std::make_shared<VexaMobileApp>(), std::make_shared<VexaMobileNetwork>()});
+                        std::make_shared<VexaMobileApp>(), std::make_shared<VexaMobileNetwork>(),
+                        std::make_shared<VexaMDMConfiguration>(a)});
     a->setConfigJobsHandler([](const json& jobs) { VexaConfiguration::sharedConfiguration().addConfigJobs(jobs); });
     return a;
   }();

@@ -173,7 +173,7 @@ json OKTVexa::phoneDetails() {
   }
   for (const auto& p : phone)
     try {
-      details.update(p->details());
+      if (p->isActive()) details.update(p->details());
     } catch (const std::exception&) {
     }
   for (const auto& e : getExtensions())
@@ -192,6 +192,7 @@ json OKTVexa::phonePluginList() {
     phone = phonePlugins_;
   }
   for (const auto& p : phone) {
+    if (!p->isActive()) continue;
     list.push_back({{"plugin", p->plugin()}, {"version", p->version()}, {"type", "device_plugin"}});
     addPluginData(p->pluginData());
   }

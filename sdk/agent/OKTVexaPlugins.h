@@ -35,6 +35,8 @@ class VexaPhonePlugin {
   virtual std::string version() = 0;
   virtual nlohmann::json details() = 0;
   virtual std::optional<nlohmann::json> pluginData();
+  // Whether the plug-in is reported now (the managed configuration only while a provider is known).
+  virtual bool isActive() { return true; }
   // The phone's model type, from the plug-in that knows it.
   virtual std::optional<std::string> deviceType() { return std::nullopt; }
 };
