@@ -228,7 +228,7 @@ void OKTVexa::setEnableLogging(bool on) { VexaInternalLogger::shared().setIsEnab
 
 // ---- Registrations ---------------------------------------------------------------------------------
 
-void OKTVexa::addExtension(const std::shared_ptr<VexaExtension>& extension) {
+void OKTVexa::addExtension(const std::shared_ptr<VexaExtensionPlugin>& extension) {
   if (!extension) return;
   std::lock_guard lock(mutex_);
   for (const auto& e : arrayExtensions_)
@@ -236,19 +236,19 @@ void OKTVexa::addExtension(const std::shared_ptr<VexaExtension>& extension) {
   arrayExtensions_.push_back(extension);
 }
 
-void OKTVexa::removeExtension(const VexaExtension& extension) {
+void OKTVexa::removeExtension(const VexaExtensionPlugin& extension) {
   std::lock_guard lock(mutex_);
   std::erase_if(arrayExtensions_, [&](const auto& e) {
     return e->name() == extension.name() && e->pluginName() == extension.pluginName();
   });
 }
 
-std::vector<std::shared_ptr<VexaExtension>> OKTVexa::getExtensions() const {
+std::vector<std::shared_ptr<VexaExtensionPlugin>> OKTVexa::getExtensions() const {
   std::lock_guard lock(mutex_);
   return arrayExtensions_;
 }
 
-void OKTVexa::addCustomDevice(const std::shared_ptr<VexaCustomDevice>& device) {
+void OKTVexa::addCustomDevice(const std::shared_ptr<VexaCustomDevicePlugin>& device) {
   if (!device) return;
   std::lock_guard lock(mutex_);
   for (const auto& d : arrayCustomDevices_)
@@ -258,7 +258,7 @@ void OKTVexa::addCustomDevice(const std::shared_ptr<VexaCustomDevice>& device) {
   arrayCustomDevices_.push_back(device);
 }
 
-void OKTVexa::removeCustomDevice(const VexaCustomDevice& device) {
+void OKTVexa::removeCustomDevice(const VexaCustomDevicePlugin& device) {
   std::lock_guard lock(mutex_);
   std::erase_if(arrayCustomDevices_, [&](const auto& d) {
     return d->deviceName() == device.deviceName() && d->deviceModel() == device.deviceModel() &&
@@ -266,7 +266,7 @@ void OKTVexa::removeCustomDevice(const VexaCustomDevice& device) {
   });
 }
 
-std::vector<std::shared_ptr<VexaCustomDevice>> OKTVexa::customDevices() const {
+std::vector<std::shared_ptr<VexaCustomDevicePlugin>> OKTVexa::customDevices() const {
   std::lock_guard lock(mutex_);
   return arrayCustomDevices_;
 }

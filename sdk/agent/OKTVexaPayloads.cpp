@@ -248,7 +248,7 @@ json OKTVexa::getCheckinPayloadForOKTDeviceJSON() {
   }
 }
 
-json OKTVexa::getCheckinPayloadForCustomDeviceJSON(VexaCustomDevice& d) {
+json OKTVexa::getCheckinPayloadForCustomDeviceJSON(VexaCustomDevicePlugin& d) {
   try {
     json entry = {{"companyCode", companyCode()},
                   {"parent", getUUID()},

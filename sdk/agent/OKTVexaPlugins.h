@@ -41,10 +41,10 @@ class VexaPhonePlugin {
   virtual std::optional<std::string> deviceType() { return std::nullopt; }
 };
 
-// An extension plug-in of the host.
-class VexaExtension {
+// An extension plug-in of the host (`VexaExtension` keeps one in user defaults).
+class VexaExtensionPlugin {
  public:
-  virtual ~VexaExtension() = default;
+  virtual ~VexaExtensionPlugin() = default;
   virtual std::string name() const = 0;
   virtual std::string pluginName() const = 0;
   virtual std::string pluginVersion() const = 0;
@@ -53,10 +53,10 @@ class VexaExtension {
   virtual std::optional<nlohmann::json> getExtensionPluginData();
 };
 
-// A device the host describes itself.
-class VexaCustomDevice {
+// A device the host describes itself (`VexaCustomDevice` builds one from value functions).
+class VexaCustomDevicePlugin {
  public:
-  virtual ~VexaCustomDevice() = default;
+  virtual ~VexaCustomDevicePlugin() = default;
   virtual std::string deviceName() const = 0;
   virtual std::string deviceModel() const = 0;
   virtual std::string deviceSerial() const = 0;
