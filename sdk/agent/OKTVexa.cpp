@@ -66,6 +66,10 @@ std::shared_ptr<OKTVexa> OKTVexa::registerOKTVexa() {
     VexaDevicePlugins plugins;
     plugins.pellanDevice = std::make_shared<VexaPellanProDevice>();
     plugins.toravelDevice = std::make_shared<VexaToravelDevice>();
+    plugins.kestraTabDevice = std::make_shared<VexaKestraTabDevice>();
+    plugins.zizoriDDevice = std::make_shared<VexaZizoriDDevice>();
+    plugins.skyrigDevice = std::make_shared<VexaSkyrigDevice>();
+    plugins.printerDevice = std::make_shared<VexaVKPPrinterDevice>();
     a->setDevicePlugins(plugins);
     a->setPhonePlugins({std::make_shared<VexaMobileDevice>(), std::make_shared<VexaMobileSystem>(),
                         std::make_shared<VexaMobileApp>(), std::make_shared<VexaMobileNetwork>(),
