@@ -206,10 +206,14 @@ json OKTVexa::phonePluginList() {
 json OKTVexa::getCheckinPayloadForMobileDeviceJSON() {
   try {
     std::optional<std::string> subType;
+    std::optional<json> appConfig;
     {
       std::lock_guard lock(mutex_);
-      for (const auto& p : phonePlugins_)
+      for (const auto& p : phonePlugins_) {
         if (auto t = p->deviceType()) subType = t;
+        if (p->isActive())
+          if (auto c = p->appConfig()) appConfig = c;
+      }
     }
     json entry = {{"companyCode", companyCode()},
                   {"email", ""},
@@ -222,6 +226,7 @@ json OKTVexa::getCheckinPayloadForMobileDeviceJSON() {
                   {"plugins", phonePluginList()}};
     auto jobId = UICKeyChainStore::sharedStore().stringForKey(std::string("OKTVEXA_LAST_JOB_ID"));
     if (jobId && !jobId->empty()) entry["lastConfigID"] = *jobId;
+    if (appConfig) entry["appConfig"] = *appConfig;
     return entry;
   } catch (const std::exception&) {
     return json::object();

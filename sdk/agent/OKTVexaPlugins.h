@@ -37,6 +37,8 @@ class VexaPhonePlugin {
   virtual std::optional<nlohmann::json> pluginData();
   // Whether the plug-in is reported now (the managed configuration only while a provider is known).
   virtual bool isActive() { return true; }
+  // The app configuration the phone was given by its management provider, if any.
+  virtual std::optional<nlohmann::json> appConfig() { return std::nullopt; }
   // The phone's model type, from the plug-in that knows it.
   virtual std::optional<std::string> deviceType() { return std::nullopt; }
 };

@@ -61,6 +61,7 @@ class VexaMDMConfiguration final : public VexaPhonePlugin {
   bool isActive() override { return isMDM(); }
   nlohmann::json details() override { return getMobileMDMDetails(); }
   std::optional<nlohmann::json> pluginData() override { return getMobileMDMPluginData(); }
+  std::optional<nlohmann::json> appConfig() override { return getMDMAppConfig(); }
 
  private:
   std::weak_ptr<OKTVexa> agent_;

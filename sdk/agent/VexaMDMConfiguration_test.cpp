@@ -59,6 +59,13 @@ TEST_F(ManagedConfiguration, ADictionaryIsTakenAndAppliedOnceWhileCheckInIsOff) 
                                                {"mobileMDM_deviceID", "D-77"},
                                                {"mobileMDM_deviceSerial", "SERIAL-123"},
                                                {"mobileMDM_deviceUDID", "U-1"}}));
+  // The check-in carries the provider's plug-in, its details and the dictionary.
+  agent_->setPhonePlugins({std::shared_ptr<VexaPhonePlugin>(mdm_.get(), [](VexaPhonePlugin*) {})});
+  const json entry = agent_->getCheckinPayloadForMobileDeviceJSON();
+  EXPECT_EQ(entry["appConfig"], kManaged);
+  EXPECT_EQ(entry["details"]["mobileMDM_partner"], "Provider");
+  EXPECT_EQ(entry["plugins"], json::array({{{"plugin", "mobileMDM"}, {"version", "1.0.4"}, {"type", "device_plugin"}}}));
+  agent_->setPhonePlugins({});
   // A changed dictionary is read again.
   json changed = kManaged;
   changed["mobileApp_checkInInterval"] = 7200;
@@ -78,8 +85,12 @@ TEST_F(ManagedConfiguration, WithoutAProviderNothingIsAppliedButIdentifiersAreTa
   EXPECT_EQ(VexaIdentifier::getUUID(), before);
   EXPECT_EQ(UICKeyChainStore::sharedStore().stringForKey(std::string("phoneNumber")), "+1 555 0100");
   // Not reported to the server either.
+  agent_->setPhonePlugins({std::shared_ptr<VexaPhonePlugin>(mdm_.get(), [](VexaPhonePlugin*) {})});
   const json entry = agent_->getCheckinPayloadForMobileDeviceJSON();
+  agent_->setPhonePlugins({});
   EXPECT_FALSE(entry["details"].contains("mobileMDM_partner"));
+  EXPECT_FALSE(entry.contains("appConfig"));
+  EXPECT_EQ(entry["plugins"], json::array());
 }
 
 TEST_F(ManagedConfiguration, WhileCheckInIsOnTheServerDecidesUnlessOverwriteIsSet) {
