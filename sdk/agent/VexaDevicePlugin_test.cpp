@@ -388,6 +388,24 @@ TEST_F(DevicePlugins, PinpadReportsItsKeysAndFirmwares) {
             0);
 }
 
+TEST_F(DevicePlugins, PinpadThroughTheFacade) {
+  testing::ApiFixture api;
+  auto facade = OKTKXDevices::create(api.api, std::make_shared<KXChargingCaseStandIn>(),
+                                     std::make_shared<KXDeviceAgentStandIn>());
+  auto skyrig = member<VexaSkyrigDevice>(VexaPluginDevice::overFacade(*facade));
+  EXPECT_EQ(skyrig->getKXDeviceDetails()["skyrig_name"], "");
+  api.drivers.pinpad->features = {{1, 0}, {0, 1}};
+  api.pinpadState(2);
+  ASSERT_TRUE(facade->setActiveDeviceType(2));
+  const auto d = skyrig->getKXDeviceDetails();
+  EXPECT_EQ(d["skyrig_name"], "pinpad");
+  EXPECT_EQ(d["skyrig_model"], "pinpad model");
+  EXPECT_EQ(d["skyrig_appFirmware"], "1.25");
+  EXPECT_EQ(d["skyrig_msrSupported"], "True");
+  EXPECT_EQ(d["skyrig_barcodeSupported"], "False");
+  EXPECT_EQ(d.size(), 26u);
+}
+
 TEST_F(DevicePlugins, PrinterReportsBatteryAndNoTamperState) {
   auto device = std::make_shared<ScriptedDevice>();
   device->battery = battery(7.4f, 60, 0, 0);
