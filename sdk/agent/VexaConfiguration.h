@@ -19,6 +19,7 @@
 // Threads: public calls from any thread; the job list and the report are kept under one lock.
 // The view is called on the main queue.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -117,6 +118,7 @@ class VexaConfiguration {
   std::shared_ptr<nlohmann::json> completeJobs_;
   std::shared_ptr<VexaFirmwareProgressView> view_;
   std::shared_ptr<Life> life_;
+  std::atomic<int> firmwareJobs_{0};  // started and not yet recorded
   std::shared_ptr<ProgressRelay> relay_;
   foundation::OperationQueue queue_{1};
   foundation::OperationQueue firmwareQueue_{1};

@@ -79,6 +79,9 @@ void VexaConfiguration::stopFirmwareSupport() {
     life_->runner = nullptr;
   }
   firmwareQueue_.waitUntilAllOperationsAreFinished();
+  // A job whose answer will now be dropped must not leave the agent paused.
+  if (firmwareJobs_.exchange(0) > 0)
+    if (auto agent = agent_.lock()) agent->resume();
 }
 
 void VexaConfiguration::setProgressView(std::shared_ptr<VexaFirmwareProgressView> view) {
@@ -168,12 +171,14 @@ void VexaConfiguration::finishFirmwareJob(const std::string& id, const Job& job,
                                           const std::string& message) {
   // The agent goes on before the result is recorded, so that the check-in that ends the
   // batch is not refused as made while paused.
+  --firmwareJobs_;
   if (auto agent = agent_.lock()) agent->resume();
   didFinishJob(id, job.key, message, ok, total, "0");
   removeBlockView();
 }
 
 void VexaConfiguration::runFirmwareJob(const std::string& id, const Job& job, size_t total) {
+  ++firmwareJobs_;
   if (auto agent = agent_.lock()) agent->pause();
   if (isAddress(job.value)) {
     fetchAndUpdateFirmwareDataFromURL(job.value, [this, id, job, total](bool ok, const auto& error) {

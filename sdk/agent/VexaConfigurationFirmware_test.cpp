@@ -97,6 +97,7 @@ class FirmwareJobs : public AgentTest {
     advanceUntil([&] { return !agent_->isCheckingIn() && VexaNetworkAction::postsInFlight() == 0; },
                  std::chrono::seconds(1));
     runner_.reset();
+    settlePosts();
     if (sim_) sim_->detach();
     runMainUntil([&] { return registry_->connectedAccessories().empty(); });
     facade_.reset();
@@ -225,6 +226,21 @@ TEST_F(FirmwareJobs, AnUnreachableServerGivesTheFetchMessage) {
   const auto config = runJob("toravel_firmware", "3.0.0");
   EXPECT_EQ(config.value("value", "").rfind("Failed to fetch firmware version 3.0.0. Error: ", 0), 0u) << config;
   EXPECT_FALSE(agent_->isPause());
+}
+
+TEST_F(FirmwareJobs, ARunnerGoneMidFetchLeavesTheAgentRunning) {
+  attachCase();
+  mdm::Answer late{200, caseImage(1001), "application/octet-stream"};
+  late.delay = std::chrono::milliseconds(300);
+  server_->script(mdm::kFirmwarePath, late);
+  runner_->addConfigJobs(R"([{"key": "toravel_firmware", "value": "4.0.0"}])"_json);
+  ASSERT_TRUE(runMainUntil([&] { return agent_->isPause() && server_->count(mdm::kFirmwarePath) == 1; }));
+  runner_.reset();
+  EXPECT_FALSE(agent_->isPause());
+  // The answer finds no runner: nothing is flashed and no report is made.
+  ASSERT_TRUE(settlePosts());
+  EXPECT_TRUE(sim_->storedImage().empty());
+  EXPECT_TRUE(reports_->all().empty());
 }
 
 TEST(FirmwareProgress, PhasesHaveTheirTextsAndOthersNone) {
