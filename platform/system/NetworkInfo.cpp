@@ -142,7 +142,12 @@ std::vector<InterfaceAddress> LinuxNetworkInfo::ipv4Addresses() const {
     char text[INET_ADDRSTRLEN] = {};
     auto* sin = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
     if (!::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) continue;
-    out.push_back({a->ifa_name, text});
+    char mask[INET_ADDRSTRLEN] = {};
+    if (a->ifa_netmask && a->ifa_netmask->sa_family == AF_INET) {
+      auto* m = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask);
+      if (!::inet_ntop(AF_INET, &m->sin_addr, mask, sizeof mask)) mask[0] = 0;
+    }
+    out.push_back({a->ifa_name, text, mask});
   }
   ::freeifaddrs(list);
   return out;

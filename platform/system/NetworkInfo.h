@@ -33,10 +33,11 @@ struct WifiNetwork {
   bool operator==(const WifiNetwork&) const = default;
 };
 
-// One IPv4 address of one interface, in dotted form.
+// One IPv4 address of one interface, in dotted form, with its netmask ("" when unknown).
 struct InterfaceAddress {
   std::string interface;
   std::string address;
+  std::string netmask = {};
   bool operator==(const InterfaceAddress&) const = default;
 };
 

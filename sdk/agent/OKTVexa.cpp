@@ -10,6 +10,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "sdk/agent/UICKeyChainStore.h"
 #include "sdk/agent/VexaConfiguration.h"
+#include "sdk/agent/VexaMDMConfiguration.h"
 #include "sdk/agent/VexaDevicePlugin.h"
 #include "sdk/agent/VexaHelper.h"
 #include "sdk/agent/VexaIdentifier.h"
@@ -65,9 +66,14 @@ std::shared_ptr<OKTVexa> OKTVexa::registerOKTVexa() {
     VexaDevicePlugins plugins;
     plugins.pellanDevice = std::make_shared<VexaPellanProDevice>();
     plugins.toravelDevice = std::make_shared<VexaToravelDevice>();
+    plugins.kestraTabDevice = std::make_shared<VexaKestraTabDevice>();
+    plugins.zizoriDDevice = std::make_shared<VexaZizoriDDevice>();
+    plugins.skyrigDevice = std::make_shared<VexaSkyrigDevice>();
+    plugins.printerDevice = std::make_shared<VexaVKPPrinterDevice>();
     a->setDevicePlugins(plugins);
     a->setPhonePlugins({std::make_shared<VexaMobileDevice>(), std::make_shared<VexaMobileSystem>(),
-                        std::make_shared<VexaMobileApp>(), std::make_shared<VexaMobileNetwork>()});
+                        std::make_shared<VexaMobileApp>(), std::make_shared<VexaMobileNetwork>(),
+                        std::make_shared<VexaMDMConfiguration>(a)});
     a->setConfigJobsHandler([](const json& jobs) { VexaConfiguration::sharedConfiguration().addConfigJobs(jobs); });
     return a;
   }();
@@ -226,7 +232,7 @@ void OKTVexa::setEnableLogging(bool on) { VexaInternalLogger::shared().setIsEnab
 
 // ---- Registrations ---------------------------------------------------------------------------------
 
-void OKTVexa::addExtension(const std::shared_ptr<VexaExtension>& extension) {
+void OKTVexa::addExtension(const std::shared_ptr<VexaExtensionPlugin>& extension) {
   if (!extension) return;
   std::lock_guard lock(mutex_);
   for (const auto& e : arrayExtensions_)
@@ -234,19 +240,19 @@ void OKTVexa::addExtension(const std::shared_ptr<VexaExtension>& extension) {
   arrayExtensions_.push_back(extension);
 }
 
-void OKTVexa::removeExtension(const VexaExtension& extension) {
+void OKTVexa::removeExtension(const VexaExtensionPlugin& extension) {
   std::lock_guard lock(mutex_);
   std::erase_if(arrayExtensions_, [&](const auto& e) {
     return e->name() == extension.name() && e->pluginName() == extension.pluginName();
   });
 }
 
-std::vector<std::shared_ptr<VexaExtension>> OKTVexa::getExtensions() const {
+std::vector<std::shared_ptr<VexaExtensionPlugin>> OKTVexa::getExtensions() const {
   std::lock_guard lock(mutex_);
   return arrayExtensions_;
 }
 
-void OKTVexa::addCustomDevice(const std::shared_ptr<VexaCustomDevice>& device) {
+void OKTVexa::addCustomDevice(const std::shared_ptr<VexaCustomDevicePlugin>& device) {
   if (!device) return;
   std::lock_guard lock(mutex_);
   for (const auto& d : arrayCustomDevices_)
@@ -256,7 +262,7 @@ void OKTVexa::addCustomDevice(const std::shared_ptr<VexaCustomDevice>& device) {
   arrayCustomDevices_.push_back(device);
 }
 
-void OKTVexa::removeCustomDevice(const VexaCustomDevice& device) {
+void OKTVexa::removeCustomDevice(const VexaCustomDevicePlugin& device) {
   std::lock_guard lock(mutex_);
   std::erase_if(arrayCustomDevices_, [&](const auto& d) {
     return d->deviceName() == device.deviceName() && d->deviceModel() == device.deviceModel() &&
@@ -264,7 +270,7 @@ void OKTVexa::removeCustomDevice(const VexaCustomDevice& device) {
   });
 }
 
-std::vector<std::shared_ptr<VexaCustomDevice>> OKTVexa::customDevices() const {
+std::vector<std::shared_ptr<VexaCustomDevicePlugin>> OKTVexa::customDevices() const {
   std::lock_guard lock(mutex_);
   return arrayCustomDevices_;
 }

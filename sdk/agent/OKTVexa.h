@@ -145,7 +145,7 @@ class OKTVexa final : public KXDeviceDelegate,
   nlohmann::json getDevicePayloadJSONs();
   nlohmann::json getCheckinPayloadForMobileDeviceJSON();
   nlohmann::json getCheckinPayloadForOKTDeviceJSON();
-  nlohmann::json getCheckinPayloadForCustomDeviceJSON(VexaCustomDevice& device);
+  nlohmann::json getCheckinPayloadForCustomDeviceJSON(VexaCustomDevicePlugin& device);
   // {"bundle", "serial", "manufacturer"} per entry of `checkin` (of a new one when absent).
   nlohmann::json extractCheckinDeviceSerialsPayloadFrom(const std::optional<nlohmann::json>& checkin);
   void collectDevicesInfo();
@@ -163,12 +163,12 @@ class OKTVexa final : public KXDeviceDelegate,
   void metricCheckin(VexaMetrics& metric);
 
   // ---- Registrations --------------------------------------------------------------------
-  void addExtension(const std::shared_ptr<VexaExtension>& extension);
-  void removeExtension(const VexaExtension& extension);
-  std::vector<std::shared_ptr<VexaExtension>> getExtensions() const;
-  void addCustomDevice(const std::shared_ptr<VexaCustomDevice>& device);
-  void removeCustomDevice(const VexaCustomDevice& device);
-  std::vector<std::shared_ptr<VexaCustomDevice>> customDevices() const;
+  void addExtension(const std::shared_ptr<VexaExtensionPlugin>& extension);
+  void removeExtension(const VexaExtensionPlugin& extension);
+  std::vector<std::shared_ptr<VexaExtensionPlugin>> getExtensions() const;
+  void addCustomDevice(const std::shared_ptr<VexaCustomDevicePlugin>& device);
+  void removeCustomDevice(const VexaCustomDevicePlugin& device);
+  std::vector<std::shared_ptr<VexaCustomDevicePlugin>> customDevices() const;
   void setDevicePlugins(VexaDevicePlugins plugins);
   void setPhonePlugins(std::vector<std::shared_ptr<VexaPhonePlugin>> plugins);
   std::shared_ptr<VexaKXDevicePlugin> activeDevice();
@@ -232,8 +232,8 @@ class OKTVexa final : public KXDeviceDelegate,
   bool isCheckingIn_ = false;
 
   mutable std::mutex mutex_;  // collections below
-  std::vector<std::shared_ptr<VexaExtension>> arrayExtensions_;
-  std::vector<std::shared_ptr<VexaCustomDevice>> arrayCustomDevices_;
+  std::vector<std::shared_ptr<VexaExtensionPlugin>> arrayExtensions_;
+  std::vector<std::shared_ptr<VexaCustomDevicePlugin>> arrayCustomDevices_;
   std::vector<std::weak_ptr<KXDelegate>> delegates_;
   std::shared_ptr<nlohmann::json> oktDeviceInfo_;
   std::shared_ptr<nlohmann::json> configResponse_;

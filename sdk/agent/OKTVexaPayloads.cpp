@@ -173,7 +173,7 @@ json OKTVexa::phoneDetails() {
   }
   for (const auto& p : phone)
     try {
-      details.update(p->details());
+      if (p->isActive()) details.update(p->details());
     } catch (const std::exception&) {
     }
   for (const auto& e : getExtensions())
@@ -192,6 +192,7 @@ json OKTVexa::phonePluginList() {
     phone = phonePlugins_;
   }
   for (const auto& p : phone) {
+    if (!p->isActive()) continue;
     list.push_back({{"plugin", p->plugin()}, {"version", p->version()}, {"type", "device_plugin"}});
     addPluginData(p->pluginData());
   }
@@ -205,10 +206,14 @@ json OKTVexa::phonePluginList() {
 json OKTVexa::getCheckinPayloadForMobileDeviceJSON() {
   try {
     std::optional<std::string> subType;
+    std::optional<json> appConfig;
     {
       std::lock_guard lock(mutex_);
-      for (const auto& p : phonePlugins_)
+      for (const auto& p : phonePlugins_) {
         if (auto t = p->deviceType()) subType = t;
+        if (p->isActive())
+          if (auto c = p->appConfig()) appConfig = c;
+      }
     }
     json entry = {{"companyCode", companyCode()},
                   {"email", ""},
@@ -221,6 +226,7 @@ json OKTVexa::getCheckinPayloadForMobileDeviceJSON() {
                   {"plugins", phonePluginList()}};
     auto jobId = UICKeyChainStore::sharedStore().stringForKey(std::string("OKTVEXA_LAST_JOB_ID"));
     if (jobId && !jobId->empty()) entry["lastConfigID"] = *jobId;
+    if (appConfig) entry["appConfig"] = *appConfig;
     return entry;
   } catch (const std::exception&) {
     return json::object();
@@ -247,7 +253,7 @@ json OKTVexa::getCheckinPayloadForOKTDeviceJSON() {
   }
 }
 
-json OKTVexa::getCheckinPayloadForCustomDeviceJSON(VexaCustomDevice& d) {
+json OKTVexa::getCheckinPayloadForCustomDeviceJSON(VexaCustomDevicePlugin& d) {
   try {
     json entry = {{"companyCode", companyCode()},
                   {"parent", getUUID()},

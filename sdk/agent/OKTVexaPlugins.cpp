@@ -11,7 +11,7 @@ nlohmann::json VexaKXDevicePlugin::getKXDeviceDetails() { return {{"unknown", "u
 nlohmann::json VexaKXDevicePlugin::getKXDevicePluginData() { return {{"unknown", "unknown"}}; }
 std::optional<nlohmann::json> VexaKXDevicePlugin::deviceInfo() { return std::nullopt; }
 std::optional<nlohmann::json> VexaPhonePlugin::pluginData() { return std::nullopt; }
-std::optional<nlohmann::json> VexaExtension::getExtensionPluginData() { return std::nullopt; }
-std::optional<nlohmann::json> VexaCustomDevice::getCustomDevicePluginData() { return std::nullopt; }
+std::optional<nlohmann::json> VexaExtensionPlugin::getExtensionPluginData() { return std::nullopt; }
+std::optional<nlohmann::json> VexaCustomDevicePlugin::getCustomDevicePluginData() { return std::nullopt; }
 
 }  // namespace kestra

@@ -35,14 +35,18 @@ class VexaPhonePlugin {
   virtual std::string version() = 0;
   virtual nlohmann::json details() = 0;
   virtual std::optional<nlohmann::json> pluginData();
+  // Whether the plug-in is reported now (the managed configuration only while a provider is known).
+  virtual bool isActive() { return true; }
+  // The app configuration the phone was given by its management provider, if any.
+  virtual std::optional<nlohmann::json> appConfig() { return std::nullopt; }
   // The phone's model type, from the plug-in that knows it.
   virtual std::optional<std::string> deviceType() { return std::nullopt; }
 };
 
-// An extension plug-in of the host.
-class VexaExtension {
+// An extension plug-in of the host (`VexaExtension` keeps one in user defaults).
+class VexaExtensionPlugin {
  public:
-  virtual ~VexaExtension() = default;
+  virtual ~VexaExtensionPlugin() = default;
   virtual std::string name() const = 0;
   virtual std::string pluginName() const = 0;
   virtual std::string pluginVersion() const = 0;
@@ -51,10 +55,10 @@ class VexaExtension {
   virtual std::optional<nlohmann::json> getExtensionPluginData();
 };
 
-// A device the host describes itself.
-class VexaCustomDevice {
+// A device the host describes itself (`VexaCustomDevice` builds one from value functions).
+class VexaCustomDevicePlugin {
  public:
-  virtual ~VexaCustomDevice() = default;
+  virtual ~VexaCustomDevicePlugin() = default;
   virtual std::string deviceName() const = 0;
   virtual std::string deviceModel() const = 0;
   virtual std::string deviceSerial() const = 0;

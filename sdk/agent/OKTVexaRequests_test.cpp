@@ -120,7 +120,7 @@ TEST(VexaVersions, DottedVersionsCompareByPart) {
   }
 }
 
-class FakeExtension final : public VexaExtension {
+class FakeExtension final : public VexaExtensionPlugin {
  public:
   FakeExtension(std::string name, std::string plugin) : name_(std::move(name)), plugin_(std::move(plugin)) {}
   std::string name() const override { return name_; }
@@ -132,7 +132,7 @@ class FakeExtension final : public VexaExtension {
   std::string name_, plugin_;
 };
 
-class FakeCustomDevice final : public VexaCustomDevice {
+class FakeCustomDevice final : public VexaCustomDevicePlugin {
  public:
   explicit FakeCustomDevice(std::string serial) : serial_(std::move(serial)) {}
   std::string deviceName() const override { return "Scale"; }

@@ -81,9 +81,12 @@ VexaConfiguration& VexaConfiguration::sharedConfiguration() {
 }
 
 VexaConfiguration::VexaConfiguration(std::weak_ptr<OKTVexa> agent, std::function<OKTKXDevices*()> facade)
-    : agent_(std::move(agent)), facade_(std::move(facade)), completeJobs_(std::make_shared<nlohmann::json>()) {}
+    : agent_(std::move(agent)), facade_(std::move(facade)), completeJobs_(std::make_shared<nlohmann::json>()) {
+  startFirmwareSupport();
+}
 
 VexaConfiguration::~VexaConfiguration() {
+  stopFirmwareSupport();
   queue_.cancelAllOperations();
   queue_.setSuspended(false);
   queue_.waitUntilAllOperationsAreFinished();
@@ -165,6 +168,10 @@ void VexaConfiguration::handleDevice(const std::string& id, const std::string& c
                                      size_t total) {
   OKTKXDevices* facade = facade_();
   bool result = false;
+  if (command == "firmware" && facade && facade->connstate() == 2) {
+    runFirmwareJob(id, job, total);
+    return;
+  }
   if (facade && facade->connstate() == 2) {
     ActiveTypeScope scope(*facade, 0);
     const bool on = job.value == "true";
@@ -177,7 +184,7 @@ void VexaConfiguration::handleDevice(const std::string& id, const std::string& c
     } else if (command == "usbCurrent" || command == "USBCurrent") {
       result = facade->setUSBChargeCurrent(int(integerValue(job.value)));
     }
-    // Other settings (and firmware) are not served through the facade here: "false".
+    // Other settings are not served through the facade here: "false".
   }
   didFinishJob(id, job.key, job.value, result, total, "0");
 }

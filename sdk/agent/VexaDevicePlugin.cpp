@@ -11,11 +11,9 @@ namespace kestra {
 
 namespace {
 
-std::string format(const char* pattern, auto... args) {
-  char text[128];
-  std::snprintf(text, sizeof text, pattern, args...);
-  return text;
-}
+using Member = VexaDeviceMember;
+
+std::string format(const char* pattern, auto... args) { return Member::format(pattern, args...); }
 
 // The facade as the plug-ins ask it; the facade's own errors are not looked at.
 class FacadePluginDevice final : public VexaPluginDevice {
@@ -34,6 +32,12 @@ class FacadePluginDevice final : public VexaPluginDevice {
   bool getPassThroughSync(bool* enabled) override { return f_.getPassThroughSync(enabled); }
   bool barcodeGetScanMode(int* mode) override { return f_.barcodeGetScanMode(mode); }
   int getSupportedFeature(int feature) override { return f_.getSupportedFeature(feature); }
+  std::optional<KXKeyInfo> ppadGetKeyInfo(int position, foundation::Error* error) override {
+    return f_.ppadGetKeyInfo(position, error);
+  }
+  std::optional<foundation::Bytes> ppadGetDUKPTKeyKSN(int slot, foundation::Error* error) override {
+    return f_.ppadGetDUKPTKeyKSN(slot, error);
+  }
 
  private:
   OKTKXDevices& f_;
@@ -199,19 +203,7 @@ VexaPellanProDevice::VexaPellanProDevice(VexaLocator* locator)
 
 void VexaPellanProDevice::readValues(VexaPluginDevice& device, Values& values) {
   readIdentity(device, values);
-  if (const auto emsr = device.emsrGetDeviceInfo()) {
-    bool tampered = false;
-    device.emsrIsTampered(&tampered);
-    values["tampered"] = yesNo(tampered);
-    values["emsrFirmware"] = emsr->firmwareVersionString;
-    std::string keyVersion;
-    if (const auto keys = device.emsrGetKeysInfo()) {
-      for (const auto& key : keys->keys) {
-        if (key.keyVersion != 0) keyVersion += "-" + key.keyName + " ver: " + std::to_string(key.keyVersion);
-      }
-    }
-    values["keyVersion"] = keyVersion;
-  }
+  readEmsr(device, values, emsrKeyVersions);
   readBattery(device, values);
   bool passThru = false, charging = false;
   int current = 0, scanMode = 0;
@@ -226,10 +218,46 @@ void VexaPellanProDevice::readValues(VexaPluginDevice& device, Values& values) {
   values["scanMode"] = barcodeScanMode(scanMode);
   device.getAutoOffWhenIdle(&idle);
   values["autoTimeOff"] = format("%0.0f", idle);
-  values["barcodeInfo"] = barcodeEngineInfo(device);
+  readBarcodeAndSupports(device, values);
+}
+
+void VexaDeviceMember::readEmsr(VexaPluginDevice& device, Values& values,
+                                const std::function<std::string(VexaPluginDevice&)>& keyReport) {
+  const auto emsr = device.emsrGetDeviceInfo();
+  if (!emsr) return;
+  bool tampered = false;
+  device.emsrIsTampered(&tampered);
+  values["tampered"] = yesNo(tampered);
+  values["emsrFirmware"] = emsr->firmwareVersionString;
+  values["keyVersion"] = keyReport(device);
+}
+
+std::string VexaDeviceMember::emsrKeyVersions(VexaPluginDevice& device) {
+  std::string keyVersion;
+  if (const auto keys = device.emsrGetKeysInfo()) {
+    for (const auto& key : keys->keys) {
+      if (key.keyVersion != 0) keyVersion += "-" + key.keyName + " ver: " + std::to_string(key.keyVersion);
+    }
+  }
+  return keyVersion;
+}
+
+void VexaDeviceMember::readBarcodeAndSupports(VexaPluginDevice& device, Values& values) {
+  values["barcodeInfo"] = VexaPellanProDevice::barcodeEngineInfo(device);
   for (size_t i = 0; i < std::size(kSupportKeys); ++i) {
     values[kSupportKeys[i]] = yesNo(device.getSupportedFeature(kSupportFeatures[i]) != 0);
   }
+}
+
+nlohmann::json VexaDeviceMember::fieldsFrom(std::initializer_list<FieldRow> rows) const {
+  const auto text = [](const char* t) { return t ? std::optional<std::string>(t) : std::nullopt; };
+  nlohmann::json fields = nlohmann::json::array();
+  for (const auto& r : rows) {
+    fields.push_back(r.type ? createField(r.key, r.name, r.displayType, r.order, true, r.type, std::nullopt,
+                                          text(r.values), text(r.min), text(r.max))
+                            : createField(r.key, r.name, r.displayType, r.order));
+  }
+  return fields;
 }
 
 std::string VexaPellanProDevice::barcodeEngineInfo(VexaPluginDevice& device) {
@@ -265,34 +293,31 @@ std::string VexaPellanProDevice::barcodeEngineInfo(VexaPluginDevice& device) {
 }
 
 nlohmann::json VexaPellanProDevice::getKXDeviceFields() {
-  const std::nullopt_t none = std::nullopt;
-  nlohmann::json f = nlohmann::json::array();
-  f.push_back(createField("batteryLevel", "Battery Level", "string", 0));
-  f.push_back(createField("batteryVoltage", "Battery Voltage", "string", 1));
-  f.push_back(createField("batteryHealth", "Battery Health", "string", 2));
-  f.push_back(createField("batteryMaxCapacity", "Battery Max Capacity", "string", 3));
-  f.push_back(createField("firmware", "Device Firmware", "firmware", 4, true, "firmware", none, none, none, none));
-  f.push_back(createField("keyVersion", "Key Version", "string", 5));
-  f.push_back(createField("model", "Model", "string", 6));
-  f.push_back(createField("name", "Name", "string", 7));
-  f.push_back(createField("revision", "Device Revision", "string", 8));
-  f.push_back(createField("sdk", "SDK Version", "string", 9));
-  f.push_back(createField("serial", "Serial", "string", 10));
-  f.push_back(createField("tampered", "Tampered", "bool", 11));
-  f.push_back(createField("emsrFirmware", "EMSR Firmware", "string", 12));
-  f.push_back(createField("passThruSync", "Pass Through Sync", "bool", 13, true, "bool", none, none, none, none));
-  f.push_back(createField("usbCurrent", "USB Current", "list", 14, true, "list", none, "500,1000", none, none));
-  f.push_back(createField("backupCharge", "Backup Charge", "bool", 15, true, "bool", none, none, none, none));
-  f.push_back(createField("scanMode", "Scan Mode", "list", 16, true, "list", none, "0,1,2,3,4", none, none));
-  f.push_back(createField("autoTimeOff", "Auto Time Off", "int", 17, true, "int", none, none, "0", "-1"));
-  f.push_back(createField("barcodeInfo", "Barcode Information", "string", 18));
-  f.push_back(createField("barcodeSupported", "Barcode Supported", "string", 19));
-  f.push_back(createField("msrSupported", "MSR Supported", "string", 20));
-  f.push_back(createField("rfSupported", "RF Reader Supported", "string", 21));
-  f.push_back(createField("uhfSupported", "UHF Supported", "string", 22));
-  f.push_back(createField("hidSupported", "HID Supported", "string", 23));
-  f.push_back(createField("barcodeSetting", "Barcode Setting", "hidden", 25, true, "string", none, none, none, none));
-  return f;
+  return fieldsFrom({{"batteryLevel", "Battery Level", "string", 0},
+                     {"batteryVoltage", "Battery Voltage", "string", 1},
+                     {"batteryHealth", "Battery Health", "string", 2},
+                     {"batteryMaxCapacity", "Battery Max Capacity", "string", 3},
+                     {"firmware", "Device Firmware", "firmware", 4, "firmware"},
+                     {"keyVersion", "Key Version", "string", 5},
+                     {"model", "Model", "string", 6},
+                     {"name", "Name", "string", 7},
+                     {"revision", "Device Revision", "string", 8},
+                     {"sdk", "SDK Version", "string", 9},
+                     {"serial", "Serial", "string", 10},
+                     {"tampered", "Tampered", "bool", 11},
+                     {"emsrFirmware", "EMSR Firmware", "string", 12},
+                     {"passThruSync", "Pass Through Sync", "bool", 13, "bool"},
+                     {"usbCurrent", "USB Current", "list", 14, "list", "500,1000"},
+                     {"backupCharge", "Backup Charge", "bool", 15, "bool"},
+                     {"scanMode", "Scan Mode", "list", 16, "list", "0,1,2,3,4"},
+                     {"autoTimeOff", "Auto Time Off", "int", 17, "int", nullptr, "0", "-1"},
+                     {"barcodeInfo", "Barcode Information", "string", 18},
+                     {"barcodeSupported", "Barcode Supported", "string", 19},
+                     {"msrSupported", "MSR Supported", "string", 20},
+                     {"rfSupported", "RF Reader Supported", "string", 21},
+                     {"uhfSupported", "UHF Supported", "string", 22},
+                     {"hidSupported", "HID Supported", "string", 23},
+                     {"barcodeSetting", "Barcode Setting", "hidden", 25, "string"}});
 }
 
 // ---- The charging case ----------------------------------------------------------------------
@@ -340,25 +365,22 @@ void VexaToravelDevice::readValues(VexaPluginDevice& device, Values& values) {
 }
 
 nlohmann::json VexaToravelDevice::getKXDeviceFields() {
-  const std::nullopt_t none = std::nullopt;
-  nlohmann::json f = nlohmann::json::array();
-  f.push_back(createField("batteryLevel", "Battery Level", "string", 0));
-  f.push_back(createField("batteryVoltage", "Battery Voltage", "string", 1));
-  f.push_back(createField("batteryHealth", "Battery Health", "string", 2));
-  f.push_back(createField("batteryMaxCapacity", "Battery Max Capacity", "string", 3));
-  f.push_back(createField("batteryCycle", "Battery Cycle", "string", 4));
-  f.push_back(createField("batteryExternalCharging", "Battery External Charging", "string", 5));
-  f.push_back(createField("batteryFirmware", "Battery Firmware", "string", 6));
-  f.push_back(createField("batterySerial", "Battery Serial", "string", 7));
-  f.push_back(createField("firmware", "Device Firmware", "firmware", 8, true, "firmware", none, none, none, none));
-  f.push_back(createField("model", "Model", "string", 9));
-  f.push_back(createField("name", "Name", "string", 10));
-  f.push_back(createField("revision", "Device Revision", "string", 11));
-  f.push_back(createField("sdk", "SDK Version", "string", 12));
-  f.push_back(createField("serial", "Serial", "string", 13));
-  f.push_back(createField("usbCurrent", "USB Current", "list", 14, true, "list", none, "500,1000,1500", none, none));
-  f.push_back(createField("backupCharge", "Backup Charge", "bool", 15, true, "bool", none, none, none, none));
-  return f;
+  return fieldsFrom({{"batteryLevel", "Battery Level", "string", 0},
+                     {"batteryVoltage", "Battery Voltage", "string", 1},
+                     {"batteryHealth", "Battery Health", "string", 2},
+                     {"batteryMaxCapacity", "Battery Max Capacity", "string", 3},
+                     {"batteryCycle", "Battery Cycle", "string", 4},
+                     {"batteryExternalCharging", "Battery External Charging", "string", 5},
+                     {"batteryFirmware", "Battery Firmware", "string", 6},
+                     {"batterySerial", "Battery Serial", "string", 7},
+                     {"firmware", "Device Firmware", "firmware", 8, "firmware"},
+                     {"model", "Model", "string", 9},
+                     {"name", "Name", "string", 10},
+                     {"revision", "Device Revision", "string", 11},
+                     {"sdk", "SDK Version", "string", 12},
+                     {"serial", "Serial", "string", 13},
+                     {"usbCurrent", "USB Current", "list", 14, "list", "500,1000,1500"},
+                     {"backupCharge", "Backup Charge", "bool", 15, "bool"}});
 }
 
 }  // namespace kestra

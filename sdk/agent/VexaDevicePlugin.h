@@ -15,6 +15,9 @@
 // for every reading; tests give a device of their own. Thread-safe: the last details and
 // fields (`deviceInfo`) are kept under a lock.
 
+#include <cstdio>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,9 +27,11 @@
 #include <vector>
 
 #include "platform/foundation/Bytes.h"
+#include "platform/foundation/Error.h"
 #include "sdk/agent/OKTVexaPlugins.h"
 #include "sdk/foundation/EMSRDeviceInfo.h"
 #include "sdk/foundation/KXBatteryInfo.h"
+#include "sdk/pinpad/KXPinpadInfo.h"
 
 namespace kestra {
 
@@ -64,6 +69,19 @@ class VexaPluginDevice {
   }
   virtual std::optional<std::string> barcodeOpticonGetIdent() { return std::nullopt; }
   virtual std::optional<std::string> barcodeCodeGetInformation() { return std::nullopt; }
+  virtual bool getKioskMode(bool* /*enabled*/) { return false; }
+  virtual bool uiIsSpeakerAutoControlEnabled(bool* /*enabled*/) { return false; }
+  virtual bool uiIsSpeakerButtonEnabled(bool* /*enabled*/) { return false; }
+  virtual bool uiIsSpeakerEnabled(bool* /*enabled*/) { return false; }
+  // The pinpad's Bluetooth module; `error` is written only when the query reports one.
+  virtual std::optional<std::string> btGetFirmwareVersion(foundation::Error* /*error*/) { return std::nullopt; }
+  // Pinpad key slots; `error` is written only when the query reports one.
+  virtual std::optional<KXKeyInfo> ppadGetKeyInfo(int /*position*/, foundation::Error* /*error*/) {
+    return std::nullopt;
+  }
+  virtual std::optional<foundation::Bytes> ppadGetDUKPTKeyKSN(int /*slot*/, foundation::Error* /*error*/) {
+    return std::nullopt;
+  }
 
   // The queries above over `facade`.
   static std::shared_ptr<VexaPluginDevice> overFacade(OKTKXDevices& facade);
@@ -116,6 +134,31 @@ class VexaDeviceMember : public VexaKXDevicePlugin {
   // The four values of the battery record; nothing read when there is none.
   static std::shared_ptr<KXBatteryInfo> readBattery(VexaPluginDevice& device, Values& values);
   static std::string yesNo(bool on) { return on ? "True" : "False"; }
+  // The encrypted head: when it answers, its tamper state, its firmware and `keyReport`
+  // (asked only then) under "keyVersion".
+  static void readEmsr(VexaPluginDevice& device, Values& values,
+                       const std::function<std::string(VexaPluginDevice&)>& keyReport);
+  // The head's keys with a version: "-<name> ver: <version>" each.
+  static std::string emsrKeyVersions(VexaPluginDevice& device);
+  // The barcode engine's identification and the five feature values, in that order.
+  static void readBarcodeAndSupports(VexaPluginDevice& device, Values& values);
+  static std::string format(const char* pattern, auto... args) {
+    char text[160];
+    std::snprintf(text, sizeof text, pattern, args...);
+    return text;
+  }
+  // One row of a field table: the long record when `type` is given (always configurable).
+  struct FieldRow {
+    const char* key;
+    const char* name;
+    const char* displayType;
+    int64_t order;
+    const char* type = nullptr;
+    const char* values = nullptr;
+    const char* min = nullptr;
+    const char* max = nullptr;
+  };
+  nlohmann::json fieldsFrom(std::initializer_list<FieldRow> rows) const;
 
  private:
   std::shared_ptr<VexaPluginDevice> device();
@@ -136,6 +179,48 @@ class VexaPellanProDevice final : public VexaDeviceMember {
   nlohmann::json getKXDeviceFields() override;
   // The engine's identification text (the barcodeInfo value).
   static std::string barcodeEngineInfo(VexaPluginDevice& device);
+
+ private:
+  void readValues(VexaPluginDevice& device, Values& values) override;
+};
+
+// The tablet sleeves (kiosk mode, no backup charge).
+class VexaKestraTabDevice final : public VexaDeviceMember {
+ public:
+  explicit VexaKestraTabDevice(VexaLocator* locator = nullptr);
+  nlohmann::json getKXDeviceFields() override;
+
+ private:
+  void readValues(VexaPluginDevice& device, Values& values) override;
+};
+
+// The sleeves with a speaker.
+class VexaZizoriDDevice final : public VexaDeviceMember {
+ public:
+  explicit VexaZizoriDDevice(VexaLocator* locator = nullptr);
+  nlohmann::json getKXDeviceFields() override;
+
+ private:
+  void readValues(VexaPluginDevice& device, Values& values) override;
+};
+
+// The pinpads.
+class VexaSkyrigDevice final : public VexaDeviceMember {
+ public:
+  explicit VexaSkyrigDevice(VexaLocator* locator = nullptr);
+  nlohmann::json getKXDeviceFields() override;
+  // The ten key positions and the eight DUKPT key serial numbers, as one text.
+  static std::string keyReport(VexaPluginDevice& device);
+
+ private:
+  void readValues(VexaPluginDevice& device, Values& values) override;
+};
+
+// The receipt printers.
+class VexaVKPPrinterDevice final : public VexaDeviceMember {
+ public:
+  explicit VexaVKPPrinterDevice(VexaLocator* locator = nullptr);
+  nlohmann::json getKXDeviceFields() override;
 
  private:
   void readValues(VexaPluginDevice& device, Values& values) override;

@@ -30,6 +30,11 @@ struct ScriptedDevice final : VexaPluginDevice {
   std::optional<EMSRDeviceInfo> emsr;
   std::optional<EMSRKeysInfo> keys;
   std::optional<foundation::Bytes> intermec, newlandVersion, newlandEngine;
+  bool kiosk = false, speakerAuto = false, speakerButton = false, speaker = false;
+  std::optional<std::string> bluetooth;
+  std::optional<foundation::Error> bluetoothError;
+  std::map<int, KXKeyInfo> keySlots;
+  std::map<int, foundation::Bytes> ksns;
   std::string throwAt;
   std::vector<std::string> asked;
 
@@ -57,6 +62,26 @@ struct ScriptedDevice final : VexaPluginDevice {
   bool emsrIsTampered(bool* t) override { return ask("tampered"), *t = tampered, true; }
   std::optional<EMSRKeysInfo> emsrGetKeysInfo() override { return ask("keys"), keys; }
   bool getAutoOffWhenIdle(double* s) override { return ask("idle"), *s = idle, true; }
+  bool getKioskMode(bool* e) override { return ask("kiosk"), *e = kiosk, true; }
+  bool uiIsSpeakerAutoControlEnabled(bool* e) override { return ask("speakerAuto"), *e = speakerAuto, true; }
+  bool uiIsSpeakerButtonEnabled(bool* e) override { return ask("speakerButton"), *e = speakerButton, true; }
+  bool uiIsSpeakerEnabled(bool* e) override { return ask("speaker"), *e = speaker, true; }
+  std::optional<std::string> btGetFirmwareVersion(foundation::Error* e) override {
+    ask("bluetooth");
+    if (bluetoothError) *e = *bluetoothError;
+    return bluetooth;
+  }
+  std::optional<KXKeyInfo> ppadGetKeyInfo(int position, foundation::Error* e) override {
+    ask("key" + std::to_string(position));
+    if (keySlots.count(position)) return keySlots[position];
+    *e = foundation::Error("KestraSDK", -11, "Key " + std::to_string(position) + " is empty");
+    return std::nullopt;
+  }
+  std::optional<foundation::Bytes> ppadGetDUKPTKeyKSN(int slot, foundation::Error*) override {
+    ask("ksn" + std::to_string(slot));
+    if (ksns.count(slot)) return ksns[slot];
+    return std::nullopt;
+  }
   std::optional<foundation::Bytes> barcodeIntermecQuery(const foundation::Bytes&) override { return intermec; }
   std::optional<foundation::Bytes> barcodeNewlandQuery(const foundation::Bytes& command) override {
     return command.size() == 2 ? newlandVersion : newlandEngine;
@@ -249,6 +274,147 @@ TEST_F(DevicePlugins, FieldRecordsAndHeader) {
   }
   for (int mode : {2, 5, -1}) EXPECT_EQ(VexaDeviceMember::barcodeScanMode(mode), "Motion Detect");
   EXPECT_EQ(VexaDeviceMember::barcodeScanMode(4), "Multi Scan No Duplicates");
+}
+
+// Every member's key set with nothing connected, and its field list.
+TEST_F(DevicePlugins, EachMemberHasItsKeysStartValuesAndFields) {
+  struct Case {
+    std::shared_ptr<VexaDeviceMember> member;
+    size_t keys, fields;
+    std::set<int> configurable;  // orders of the long records
+    std::map<std::string, std::string> startValues;
+  };
+  const auto scripted = [] {
+    auto d = std::make_shared<ScriptedDevice>();
+    d->state = 0;
+    return d;
+  };
+  const std::vector<Case> cases = {
+      {member<VexaKestraTabDevice>(scripted()), 29, 24, {4, 11, 14, 15, 16, 17},
+       {{"kestraTab_kioskMode", ""}, {"kestraTab_hidSupported", "False"}, {"battery", ""}}},
+      {member<VexaZizoriDDevice>(scripted()), 32, 27, {4, 13, 14, 15, 16, 17, 18, 19, 20},
+       {{"zizoriD_speaker", ""}, {"zizoriD_serial", ""}, {"zizoriD_barcodeSupported", "False"}}},
+      {member<VexaSkyrigDevice>(scripted()), 26, 21, {14},
+       {{"skyrig_keyVersion", ""}, {"skyrig_rfSupported", "False"}, {"battery", ""}, {"firmware", ""}}},
+      {member<VexaVKPPrinterDevice>(scripted()), 13, 8, {2},
+       {{"vkpPrinter_serial", ""}, {"battery", ""}, {"firmware", ""}, {"tampered", "N/A"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.member->plugin());
+    const auto details = c.member->getKXDeviceDetails();
+    EXPECT_EQ(details.size(), c.keys);
+    EXPECT_EQ(details["lat"], "0.000000");
+    for (const auto& [key, value] : c.startValues) EXPECT_EQ(details[key], value) << key;
+    const auto fields = c.member->getKXDevicePluginData()["payload"]["fields"];
+    ASSERT_EQ(fields.size(), c.fields);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      EXPECT_EQ(fields[i]["order"], std::to_string(i));
+      EXPECT_EQ(fields[i].contains("configurable"), c.configurable.count(int(i)) == 1) << i;
+      EXPECT_EQ(fields[i]["field"].get<std::string>().rfind(c.member->plugin() + "_", 0), 0u);
+    }
+  }
+  const auto tab = member<VexaKestraTabDevice>(scripted())->getKXDeviceFields();
+  EXPECT_EQ(tab[15]["values"], "1000, 2100, 2400");
+  EXPECT_EQ(tab[0]["displayType"], "battery");
+}
+
+TEST_F(DevicePlugins, ConnectedSleeveFamiliesReadTheirOwnSettings) {
+  auto device = std::make_shared<ScriptedDevice>();
+  device->kiosk = true;
+  device->speaker = true;
+  device->speakerAuto = true;
+  device->serial.reset();
+  device->battery = battery(4.0f, 70, 95, 1200);
+  const auto tab = member<VexaKestraTabDevice>(device)->getKXDeviceDetails();
+  EXPECT_EQ(tab["kestraTab_kioskMode"], "True");
+  EXPECT_EQ(tab["kestraTab_serial"], "N/A");
+  EXPECT_EQ(tab["kestraTab_batteryLevel"], "70%");
+  EXPECT_FALSE(tab.contains("kestraTab_backupCharge"));
+  EXPECT_FALSE(tab.contains("kestraTab_barcodeSetting"));
+  EXPECT_EQ(std::count(device->asked.begin(), device->asked.end(), "charging"), 0);
+
+  device->asked.clear();
+  const auto x = member<VexaZizoriDDevice>(device)->getKXDeviceDetails();
+  EXPECT_EQ(x["zizoriD_speaker"], "True");
+  EXPECT_EQ(x["zizoriD_speakerButton"], "False");
+  EXPECT_EQ(x["zizoriD_autoSpeakerControl"], "True");
+  EXPECT_EQ(x["zizoriD_serial"], "n/a");
+  EXPECT_EQ(x["zizoriD_emsrFirmware"], "");  // no encrypted head
+  EXPECT_EQ(x["tampered"], "");
+  EXPECT_EQ(std::count(device->asked.begin(), device->asked.end(), "keys"), 0);
+  EXPECT_EQ(x.size(), 32u);
+}
+
+TEST_F(DevicePlugins, PinpadReportsItsKeysAndFirmwares) {
+  auto device = std::make_shared<ScriptedDevice>();
+  device->battery = battery(3.9f, 85, 97, 900);
+  device->emsr = EMSRDeviceInfo{};
+  device->emsr->firmwareVersionString = "1.1";
+  device->bluetooth = "";
+  device->bluetoothError = foundation::Error("KestraSDK", -3, "Bluetooth module is off");
+  for (int p = 0; p < 10; ++p) {
+    if (p == 3) continue;
+    KXKeyInfo key;
+    key.position = p;
+    key.version = p + 1;
+    key.usage = "PIN";
+    key.checkValue = {0xAB, 0x12};
+    device->keySlots[p] = key;
+  }
+  device->ksns[1] = {0xFF, 0xFF, 0x98, 0x76};
+  const auto d = member<VexaSkyrigDevice>(device)->getKXDeviceDetails();
+  EXPECT_EQ(d["skyrig_batteryLevel"], "85 %");
+  EXPECT_EQ(d["skyrig_batteryHealth"], "97%");
+  EXPECT_EQ(d["battery"], "85 %");
+  EXPECT_EQ(d["skyrig_appFirmware"], "2.16");
+  EXPECT_EQ(d["skyrig_hardwareFirmware"], "3");
+  EXPECT_EQ(d["firmware"], "3");
+  EXPECT_EQ(d["skyrig_bluetoothFirmware"], "Bluetooth module is off");
+  EXPECT_EQ(d["skyrig_scanMode"], "Single Scan Release");
+  const std::string report = d["skyrig_keyVersion"];
+  EXPECT_EQ(report.rfind(" 0. Ver: 1, Usage: PIN, KCV: AB12 |  1. Ver: 2,", 0), 0u) << report;
+  EXPECT_NE(report.find(" | Failed: Key 3 is empty |  4. Ver: 5,"), std::string::npos) << report;
+  EXPECT_NE(report.find(" 9. Ver: 10, Usage: PIN, KCV: AB12 | DUKPT Keys:  1. KSN: FFFF9876 | "), std::string::npos)
+      << report;
+  EXPECT_EQ(d.size(), 26u);
+
+  // Without an encrypted head no key is asked for.
+  device->emsr.reset();
+  device->asked.clear();
+  const auto bare = member<VexaSkyrigDevice>(device)->getKXDeviceDetails();
+  EXPECT_EQ(bare["skyrig_keyVersion"], "");
+  EXPECT_EQ(std::count_if(device->asked.begin(), device->asked.end(),
+                          [](const std::string& a) { return a.starts_with("key") || a.starts_with("ksn"); }),
+            0);
+}
+
+TEST_F(DevicePlugins, PinpadThroughTheFacade) {
+  testing::ApiFixture api;
+  auto facade = OKTKXDevices::create(api.api, std::make_shared<KXChargingCaseStandIn>(),
+                                     std::make_shared<KXDeviceAgentStandIn>());
+  auto skyrig = member<VexaSkyrigDevice>(VexaPluginDevice::overFacade(*facade));
+  EXPECT_EQ(skyrig->getKXDeviceDetails()["skyrig_name"], "");
+  api.drivers.pinpad->features = {{1, 0}, {0, 1}};
+  api.pinpadState(2);
+  ASSERT_TRUE(facade->setActiveDeviceType(2));
+  const auto d = skyrig->getKXDeviceDetails();
+  EXPECT_EQ(d["skyrig_name"], "pinpad");
+  EXPECT_EQ(d["skyrig_model"], "pinpad model");
+  EXPECT_EQ(d["skyrig_appFirmware"], "1.25");
+  EXPECT_EQ(d["skyrig_msrSupported"], "True");
+  EXPECT_EQ(d["skyrig_barcodeSupported"], "False");
+  EXPECT_EQ(d.size(), 26u);
+}
+
+TEST_F(DevicePlugins, PrinterReportsBatteryAndNoTamperState) {
+  auto device = std::make_shared<ScriptedDevice>();
+  device->battery = battery(7.4f, 60, 0, 0);
+  const auto d = member<VexaVKPPrinterDevice>(device)->getKXDeviceDetails();
+  EXPECT_EQ(d["vkpPrinter_batteryLevel"], "60%");
+  EXPECT_EQ(d["vkpPrinter_batteryVoltage"], "7.40v");
+  EXPECT_EQ(d["battery"], "60%");
+  EXPECT_EQ(d["tampered"], "N/A");
+  EXPECT_EQ(d.size(), 13u);
 }
 
 }  // namespace

@@ -32,6 +32,19 @@ class SSLocalizationInfo {
   static std::optional<std::string> language();
   // The system time zone's name, from TZ, /etc/timezone or /etc/localtime (below the info root).
   static std::optional<std::string> timeZone();
+  // The currency symbol of the current locale's region ("$" for en_US); nothing without a region.
+  static std::optional<std::string> currency();
+};
+
+class SSApplicationInfo {
+ public:
+  // The application's build version; nothing when empty.
+  static std::optional<std::string> applicationVersion();
+  // The text on the host's clipboard (the host supplies it; the SDK has none of its own);
+  // nothing when empty.
+  static std::optional<std::string> clipboardContent();
+  // nullptr: no clipboard.
+  static void setClipboardSource(std::function<std::optional<std::string>()> source);
 };
 
 // One attached accessory as the phone lists it.

@@ -49,6 +49,11 @@ class KXChargingCase {
   virtual void turnOffLED() = 0;
   // 0, 1 or 2 adds that LED to the lit set; 3 clears the set.
   virtual void turnOnLEDColor(int color) = 0;
+  // Flashes a firmware image into the case; blocks until the update has ended. Cases that
+  // cannot be updated refuse.
+  virtual bool updateFirmwareData(const std::optional<foundation::Bytes>& /*data*/, foundation::Error* error = nullptr) {
+    return foundation::fail(error, foundation::Error("KestraSDK", -9, "Firmware update is not supported"));
+  }
 };
 
 class KXChargingCaseStandIn final : public KXChargingCase {

@@ -97,7 +97,7 @@ class OKTCD final : public KXChargingCase,
 
   FirmwareLoader& firmwareLoader();
   nlohmann::json getFirmwareFileInformation(const std::optional<Bytes>& data, foundation::Error* error = nullptr);
-  bool updateFirmwareData(const std::optional<Bytes>& data, foundation::Error* error = nullptr) {
+  bool updateFirmwareData(const std::optional<Bytes>& data, foundation::Error* error = nullptr) override {
     return updateFirmwareData(data, true, error);
   }
   bool updateFirmwareData(const std::optional<Bytes>& data, bool validate, foundation::Error* error = nullptr);

@@ -115,6 +115,10 @@ class OKTKXDevices final : public KXDeviceDelegate,
   bool getUSBChargeCurrent(int* current, Error* error = nullptr);
   bool setUSBChargeCurrent(int current, Error* error = nullptr);
   bool uiControlLEDsWithBitMask(uint32_t mask, Error* error = nullptr);
+  // Flashes a firmware image into the case (the only device updated through the facade);
+  // blocks until the update has ended, so never call it on the main thread. Its progress
+  // reaches the delegates as `firmwareUpdateProgress`.
+  bool updateFirmwareData(const std::optional<Bytes>& data, Error* error = nullptr);
 
   // ---- Forwarded unchanged to the device API ------------------------------------------------
 #define KX_API(R, N, P, A) \

@@ -184,6 +184,11 @@ std::optional<std::map<std::string, int64_t>> OKTKXDevices::hidExtractCardInfo(c
   return out;
 }
 
+bool OKTKXDevices::updateFirmwareData(const std::optional<Bytes>& data, Error* error) {
+  if (!caseConnected()) return foundation::fail(error, KXUNISDKGlobals::makeError(-20, "No device connected"));
+  return case_->updateFirmwareData(data, error);
+}
+
 bool OKTKXDevices::hidLoadConfig(const std::string& path, Error* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return foundation::fail(error, KXUNISDKGlobals::makeError(-9, "Cannot read " + path));

@@ -183,8 +183,9 @@ void MdmServer::install() {
       res.set_content(a.body, a.contentType.c_str());
     });
   }
-  // The public-address lookup the phone asks with a GET; answered from the same scripts.
-  http_->Get(kPublicAddressPath, [this](const httplib::Request& req, httplib::Response& res) {
+  // The public-address lookup the phone asks with a GET, and downloads of files (firmware
+  // images) under "/files/"; answered from the same scripts, by path.
+  http_->Get(R"(/(files/.+)?)", [this](const httplib::Request& req, httplib::Response& res) {
     Request rec;
     rec.method = req.method;
     rec.path = req.path;
@@ -194,7 +195,7 @@ void MdmServer::install() {
       requests_.push_back(rec);
     }
     cv_.notify_all();
-    const Answer a = next(kPublicAddressPath);
+    const Answer a = next(req.path);
     res.status = a.status;
     res.set_content(a.body, a.contentType.c_str());
   });

@@ -4,7 +4,8 @@
 // agent's endpoints: the check-in address "/api/DepricatedServices" (check-in, plug-in
 // headers, tags, location, receipts), "/api/v1/device/configuration",
 // "/api/v1/device/metric/upload", "/api/v1/device/log/upload" (multipart) and
-// "/api/v1/device/firmware".
+// "/api/v1/device/firmware", and GETs of the public-address lookup "/" and of files under
+// "/files/".
 //
 // Each endpoint answers from a script: answers queued with `script` are used once each, in
 // order, then the endpoint's default (`setDefault`). An answer may be delayed (real time)
@@ -41,6 +42,8 @@ inline constexpr const char* kMetricPath = "/api/v1/device/metric/upload";
 inline constexpr const char* kLogPath = "/api/v1/device/log/upload";
 inline constexpr const char* kFirmwarePath = "/api/v1/device/firmware";
 inline constexpr const char* kPublicAddressPath = "/";
+// Files the server hands out with a GET (scripted by their whole path).
+inline constexpr const char* kFilesPath = "/files/";
 
 struct Answer {
   int status = 200;

@@ -1,0 +1,255 @@
+// The firmware job end to end: the image comes from the management server (its firmware
+// endpoint, or a file address) and is flashed through the facade into a simulated charging
+// case, behind the blocking view and with the agent paused until the result is recorded.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/accessory/AccessoryManager.h"
+#include "sdk/agent/AgentTestSupport.h"
+#include "sdk/agent/VexaConfiguration.h"
+#include "sdk/device/ChargingCaseFrames.h"
+#include "sdk/device/KXDevicesTestSupport.h"
+#include "sdk/device/OKTCD.h"
+#include "sdk/device/OKTKXDevices.h"
+#include "testing/devices/chargingcase/SimulatedChargingCase.h"
+
+namespace kestra::agenttest {
+namespace {
+
+class RecordingView final : public VexaFirmwareProgressView {
+ public:
+  explicit RecordingView(std::shared_ptr<OKTVexa> agent) : agent_(std::move(agent)) {}
+  void showBlockView(const std::string& warning) override {
+    std::lock_guard lock(mutex_);
+    lines_.push_back("show:" + warning);
+    pausedWhileShown_ = agent_->isPause();
+  }
+  void setProgress(const std::optional<std::string>& text, float fraction) override {
+    std::lock_guard lock(mutex_);
+    if (text && !text->empty()) lines_.push_back(*text);
+    lastFraction_ = fraction;
+  }
+  void removeBlockView() override {
+    std::lock_guard lock(mutex_);
+    lines_.push_back("remove");
+  }
+  std::vector<std::string> lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+  bool pausedWhileShown() const {
+    std::lock_guard lock(mutex_);
+    return pausedWhileShown_;
+  }
+
+ private:
+  std::shared_ptr<OKTVexa> agent_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+  bool pausedWhileShown_ = false;
+  float lastFraction_ = 0;
+};
+
+class Reports final : public VexaConfigDelegate {
+ public:
+  void didFinishAllConfigJobsWithReport(const nlohmann::json& report) override {
+    std::lock_guard lock(mutex_);
+    reports_.push_back(report);
+  }
+  std::vector<nlohmann::json> all() const {
+    std::lock_guard lock(mutex_);
+    return reports_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<nlohmann::json> reports_;
+};
+
+// An image the simulated case accepts (its name where the case looks for it).
+std::string caseImage(size_t size) {
+  std::string image(size, '\0');
+  for (size_t i = 0; i < size; ++i) image[i] = char(uint8_t(i * 7));
+  const Bytes packed = chargingcase::packCaseName("Toravel");
+  std::copy(packed.begin(), packed.end(), image.begin() + 12);
+  return image;
+}
+
+class FirmwareJobs : public AgentTest {
+ protected:
+  void SetUp() override {
+    AgentTest::SetUp();
+    std::string pattern = (testHome() / "accessories-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    registry_ = std::make_unique<accessory::AccessoryManager>(folder_);
+    case_ = OKTCD::create(OKTEADSessionController::create(*registry_), std::make_shared<NoPhoneBattery>());
+    facade_ = OKTKXDevices::create(api_.api, case_, std::make_shared<KXDeviceAgentStandIn>());
+    runner_ = std::make_unique<VexaConfiguration>(agent_, [this] { return facade_.get(); });
+    runner_->setDelegate(reports_);
+    view_ = std::make_shared<RecordingView>(agent_);
+    runner_->setProgressView(view_);
+  }
+  void TearDown() override {
+    // Every batch ends with a check-in; let them finish before the stores go away.
+    advanceUntil([&] { return !agent_->isCheckingIn() && VexaNetworkAction::postsInFlight() == 0; },
+                 std::chrono::seconds(1));
+    runner_.reset();
+    settlePosts();
+    if (sim_) sim_->detach();
+    runMainUntil([&] { return registry_->connectedAccessories().empty(); });
+    facade_.reset();
+    case_.reset();
+    sim_.reset();
+    registry_.reset();
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+    AgentTest::TearDown();
+  }
+  void attachCase() {
+    sim_ = std::make_unique<devices::SimulatedChargingCase>(devices::SimulatedChargingCase::defaultIdentity(), folder_);
+    ASSERT_TRUE(sim_->attach());
+    ASSERT_TRUE(runMainUntil([&] { return facade_->connstate() == 2 && case_->batteryInfo().contains("Voltage"); }));
+  }
+  // The one config of the next report.
+  nlohmann::json runJob(const std::string& key, const std::string& value) {
+    const size_t before = reports_->all().size();
+    runner_->addConfigJobs(nlohmann::json::array({{{"key", key}, {"value", value}}}));
+    EXPECT_TRUE(advanceUntil([&] { return reports_->all().size() > before; }, std::chrono::seconds(1)));
+    // The view goes away right after the result is recorded.
+    EXPECT_TRUE(runMainUntil([&] {
+      const auto l = view_->lines();
+      return std::count(l.begin(), l.end(), "remove") >= 1;
+    }));
+    const auto all = reports_->all();
+    if (all.size() <= before) return {};
+    const auto& batch = all.back().begin().value();
+    EXPECT_EQ(batch["configs"].size(), 1u);
+    return batch["configs"][0];
+  }
+
+  class NoPhoneBattery final : public KXPhoneBattery {
+   public:
+    int batteryState() override { return kUnplugged; }
+    float batteryLevel() override { return 0.5f; }
+  };
+
+  fs::path folder_;
+  std::unique_ptr<accessory::AccessoryManager> registry_;
+  std::shared_ptr<OKTCD> case_;
+  testing::ApiFixture api_;
+  std::shared_ptr<OKTKXDevices> facade_;
+  std::unique_ptr<devices::SimulatedChargingCase> sim_;
+  std::shared_ptr<Reports> reports_ = std::make_shared<Reports>();
+  std::shared_ptr<RecordingView> view_;
+  std::unique_ptr<VexaConfiguration> runner_;
+};
+
+TEST_F(FirmwareJobs, AVersionIsAskedOfTheServerAndFlashedIntoTheCase) {
+  attachCase();
+  foundation::UserDefaults::standard().setString("companyCode", "ACME");
+  const std::string image = caseImage(1001);
+  server_->script(mdm::kFirmwarePath, {200, image, "application/octet-stream"});
+  const auto config = runJob("toravel_firmware", "2.0.1");
+  EXPECT_EQ(config, nlohmann::json({{"key", "toravel_firmware"},
+                                    {"value", "Firmware version 2.0.1 successfully applied."},
+                                    {"success", "true"}}));
+  EXPECT_EQ(sim_->storedImage(), Bytes(image.begin(), image.end()));
+
+  const auto asked = server_->requests(mdm::kFirmwarePath);
+  ASSERT_EQ(asked.size(), 1u);
+  ASSERT_TRUE(asked[0].json);
+  EXPECT_EQ(asked[0].json->at("field"), "toravel_firmware");
+  EXPECT_EQ(asked[0].json->at("version"), "2.0.1");
+  EXPECT_EQ(asked[0].json->at("companyCode"), "ACME");
+  EXPECT_EQ(asked[0].json->at("serial"), case_->getAccessorySerialNumber());
+
+  const auto lines = view_->lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "show:Updating Firmware");
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const auto& l) { return l.starts_with("Writing data\n"); }));
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Update completed\n100%"), lines.end());
+  EXPECT_EQ(lines.back(), "remove");
+  EXPECT_TRUE(view_->pausedWhileShown());
+  EXPECT_FALSE(agent_->isPause());
+}
+
+TEST_F(FirmwareJobs, AnImageAtAnAddressIsDownloadedAndFlashed) {
+  attachCase();
+  const std::string image = caseImage(1500);
+  server_->script("/files/case.bin", {200, image, "application/octet-stream"});
+  const auto config = runJob("toravel_firmware", server_->origin() + "/files/case.bin");
+  EXPECT_EQ(config["value"], "Firmware successfully applied.");
+  EXPECT_EQ(config["success"], "true");
+  EXPECT_EQ(sim_->storedImage(), Bytes(image.begin(), image.end()));
+  EXPECT_EQ(server_->count(mdm::kFirmwarePath), 0u);
+  EXPECT_FALSE(agent_->isPause());
+}
+
+// Every road that fails records its message, takes the view away and resumes the agent.
+TEST_F(FirmwareJobs, FailuresAreRecordedWithTheirMessagesAndTheAgentGoesOn) {
+  attachCase();
+  struct Case {
+    std::string value;
+    std::string path;  // scripted path, "" for none
+    mdm::Answer answer;
+    std::string message;
+  };
+  const std::string files = server_->origin() + "/files/";
+  const Case cases[] = {
+      {files + "gone.bin", "/files/gone.bin", {404, "", "text/plain"},
+       "Failed to apply firmware. Error: Failed to fetch firmware data. Status code: 404"},
+      {files + "small.bin", "/files/small.bin", {200, caseImage(1000), "application/octet-stream"},
+       "Failed to apply firmware. Error: Invalid firmware data!"},
+      {"1.2.3", mdm::kFirmwarePath, {200, "", "application/octet-stream"}, "No firmware found!"},
+      {"1.2.3", mdm::kFirmwarePath, {500, "{}"}, "Failed to fetch firmware data. Status code: 500"},
+      {"1.2.4", mdm::kFirmwarePath, {200, std::string(2000, 'x'), "application/octet-stream"},
+       "Failed to apply firmware version 1.2.4. Error: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    server_->script(c.path, c.answer);
+    const auto config = runJob("toravel_firmware", c.value);
+    const std::string value = config.value("value", "");
+    EXPECT_EQ(value.substr(0, c.message.size()), c.message);
+    EXPECT_EQ(config.value("success", ""), "false");
+    EXPECT_FALSE(agent_->isPause());
+  }
+  EXPECT_TRUE(sim_->storedImage().empty());
+}
+
+TEST_F(FirmwareJobs, AnUnreachableServerGivesTheFetchMessage) {
+  attachCase();
+  server_->script(mdm::kFirmwarePath, {200, "", "application/json", {}, true});
+  const auto config = runJob("toravel_firmware", "3.0.0");
+  EXPECT_EQ(config.value("value", "").rfind("Failed to fetch firmware version 3.0.0. Error: ", 0), 0u) << config;
+  EXPECT_FALSE(agent_->isPause());
+}
+
+TEST_F(FirmwareJobs, ARunnerGoneMidFetchLeavesTheAgentRunning) {
+  attachCase();
+  mdm::Answer late{200, caseImage(1001), "application/octet-stream"};
+  late.delay = std::chrono::milliseconds(300);
+  server_->script(mdm::kFirmwarePath, late);
+  runner_->addConfigJobs(R"([{"key": "toravel_firmware", "value": "4.0.0"}])"_json);
+  ASSERT_TRUE(runMainUntil([&] { return agent_->isPause() && server_->count(mdm::kFirmwarePath) == 1; }));
+  runner_.reset();
+  EXPECT_FALSE(agent_->isPause());
+  // The answer finds no runner: nothing is flashed and no report is made.
+  ASSERT_TRUE(settlePosts());
+  EXPECT_TRUE(sim_->storedImage().empty());
+  EXPECT_TRUE(reports_->all().empty());
+}
+
+TEST(FirmwareProgress, PhasesHaveTheirTextsAndOthersNone) {
+  EXPECT_EQ(VexaConfiguration::firmwareProgressText(0, 0), "Initializing firmware update\n0%");
+  EXPECT_EQ(VexaConfiguration::firmwareProgressText(1, 5), "Erasing flash memory\n5%");
+  EXPECT_EQ(VexaConfiguration::firmwareProgressText(2, 42), "Writing data\n42%");
+  EXPECT_EQ(VexaConfiguration::firmwareProgressText(3, 100), "Update completed\n100%");
+  EXPECT_EQ(VexaConfiguration::firmwareProgressText(4, 10), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestra::agenttest
