@@ -56,6 +56,8 @@ class PPadPinpad final : public KXPinpadDriver {
   int displayHeight() override;
   bool displayAtBottom() override;
   PPad* securePad() override { return pad_.get(); }
+  int emv2Command(const uint8_t* data, int length, Bytes* result) override;
+  int dukptGenerateKeyOnline(int keyID, Bytes* keySerial) override;
 
  private:
   class Events;
