@@ -141,8 +141,8 @@ TEST(KXDevicesEmv2Config, VersionIsAttachedOnlyToAZeroVersion) {
 
 TEST(KXDevicesEmv2Config, TemplatesConvertBetweenKernelForms) {
   Emv2Api f;
-  EXPECT_EQ(foundation::toHex(f.api->emv2PEProcessConfiguration(hexBytes("E209DFFFDF4101AA9F0101BB9F0200"))),
-            "E108DFC30301AA9F0101BB9F0200");
+  EXPECT_EQ(foundation::toHex(f.api->emv2PEProcessConfiguration(hexBytes("E20ADFFFDF4101AA9F0101BB9F0200"))),
+            "E109DFC30301AA9F0101BB9F0200");
   EXPECT_EQ(foundation::toHex(f.api->emv2CCProcessConfiguration(hexBytes("E105DFC30801CCE304DFC30800"))),
             "E206DFFFDF4601CCE305DFFFDF4600");
   EXPECT_EQ(foundation::toHex(f.api->emv2CCProcessConfiguration(hexBytes("E104CFFF8001"))), "E204CFFF8001");
