@@ -66,6 +66,11 @@ TEST(KXDevicesEmv2, KernelIsInitialisedOnceBeforeTheFirstUnforcedCommand) {
   EXPECT_TRUE(f.api->emv2Deinitialise());
   EXPECT_EQ(f.sleeveKernel.count("6200"), 1u);
 
+  // Cancelling a closed session opens none to cancel.
+  EXPECT_TRUE(f.api->emv2CancelTransaction());
+  EXPECT_EQ(f.sleeveKernel.count("6100"), 1u);
+  EXPECT_EQ(f.sleeveKernel.count("0500"), 0u);
+
   // The initialise command itself never initialises first.
   f.sleeveKernel.clear();
   const Bytes init = {0x61, 0x00};
