@@ -64,7 +64,8 @@ void KXDevices::emv2StopTimer() {
 
 void KXDevices::emv2StartTimer(double seconds, bool vas) {
   emv2StopTimer();
-  auto& loop = foundation::RunLoop::current();
+  // On the main queue: a worker thread's loop may end with its thread while the timer is set.
+  auto& loop = foundation::RunLoop::main();
   const auto delay = std::chrono::duration_cast<foundation::Duration>(std::chrono::duration<double>(std::max(seconds, 0.0)));
   std::weak_ptr<KXDevices> self = weak_from_this();
   const auto id = loop.addTimer(foundation::Clock::current().now() + delay, [self, vas] {
