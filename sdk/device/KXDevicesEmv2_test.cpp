@@ -415,3 +415,28 @@ TEST(KXDevicesEmv2, ShortEmulationEndsAtTheOnlineRequestOnce) {
 
 }  // namespace
 }  // namespace kestra::testing
+
+namespace kestra::testing {
+namespace {
+
+TEST(KXDevicesEmv2, FacadeForwardsTheKernelCallsAndItsEvents) {
+  Emv2Api f;
+  f.sleeveWithKernel();
+  auto facade =
+      OKTKXDevices::create(f.api, std::make_shared<KXChargingCaseStandIn>(), std::make_shared<KXDeviceAgentStandIn>());
+  auto app = std::make_shared<Emv2Delegate>(f.events, "facade",
+                                            std::vector<std::string_view>{kxsel::emv2CardEventOnInterface,
+                                                                          kxsel::emv2OnTransactionFinished});
+  facade->addDelegate(app);
+  f.sleeveKernel.versions = {{0xC1, 7}};
+  auto info = facade->emv2GetInfo();
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->contactlessConfigurationVersion, 7);
+  ASSERT_TRUE(facade->emv2StartTransactionWithFlags(0, std::nullopt));
+  EXPECT_EQ(f.sleeveKernel.commands().back().substr(0, 8), "0300020F");  // contactless, 15 s
+  f.api->kxdev_emv2Event(hexBytes("85000003"));
+  EXPECT_EQ(f.lines(), (Lines{"facade:cardEvent:1,3", "facade:emv2OnTransactionFinished:C1020100C30101C40163"}));
+}
+
+}  // namespace
+}  // namespace kestra::testing
