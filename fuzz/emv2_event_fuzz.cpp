@@ -4,7 +4,8 @@
 // The first byte chooses the set-up: sleeve or pinpad kernel, newer or older kernel, whether
 // the application answers the callbacks, magnetic-stripe emulation and its short flow. The
 // rest is a series of [length][packet]; the last packet doubles as the kernel's answer to
-// the card-data reads. Nothing may read past a buffer or throw.
+// the card-data reads and is read as a configuration blob too. Nothing may read past a
+// buffer or throw.
 #include <cstddef>
 #include <cstdint>
 
@@ -50,5 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& p : packets) f.api->kxdev_emv2Event(p);
   f.api->emv2CancelTransaction();
   emv2PostProcessTracks(answer);
+  // The same bytes as a configuration blob.
+  uint32_t version = 0;
+  emv2PEProcessConfigurationBytes(emv2CCProcessConfigurationBytes(answer));
+  emv2AttachConfigurationVersion(answer, &version);
+  emv2GetConfigurationVersion(answer);
   return 0;
 }

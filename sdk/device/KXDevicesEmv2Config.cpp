@@ -50,6 +50,54 @@ const std::array<uint32_t, 256>& crc32_tbl() {
   return table;
 }
 
+Bytes tagBytes(uint32_t tag) {
+  Bytes b;
+  for (int shift = 24; shift >= 0; shift -= 8)
+    if (tag >> shift || !b.empty() || shift == 0) b.push_back(uint8_t(tag >> shift));
+  return b;
+}
+
+// The direct children of a template as (tag bytes, value). The older kernels' tags of the
+// table (DFDE, CFFFFF00, ...) are not well-formed BER tags, so the table's tags are matched
+// as they stand before the BER rule; nothing when the bytes are not such a list.
+std::optional<std::vector<std::pair<Bytes, Bytes>>> children(const Bytes& b, bool fromOlder) {
+  std::vector<std::pair<Bytes, Bytes>> out;
+  size_t i = 0;
+  while (i < b.size()) {
+    Bytes tag;
+    for (const auto& [older, newer] : convertedTagList) {
+      const Bytes t = tagBytes(fromOlder ? older : newer);
+      if (b.size() - i >= t.size() && std::equal(t.begin(), t.end(), b.begin() + long(i))) {
+        tag = t;
+        break;
+      }
+    }
+    if (tag.empty()) {
+      tag.push_back(b[i]);
+      if ((b[i] & 0x1F) == 0x1F) {
+        size_t j = i + 1;
+        do {
+          if (j >= b.size() || tag.size() >= 4) return std::nullopt;
+          tag.push_back(b[j]);
+        } while (b[j++] & 0x80);
+      }
+    }
+    i += tag.size();
+    if (i >= b.size()) return std::nullopt;
+    size_t n = b[i++];
+    if (n & 0x80) {
+      const size_t k = n & 0x7F;
+      if (k == 0 || k > 2 || b.size() - i < k) return std::nullopt;
+      n = 0;
+      for (size_t j = 0; j < k; ++j) n = n << 8 | b[i++];
+    }
+    if (b.size() - i < n) return std::nullopt;
+    out.emplace_back(std::move(tag), Bytes(b.begin() + long(i), b.begin() + long(i + n)));
+    i += n;
+  }
+  return out;
+}
+
 Bytes convert(const Bytes& blob, bool toNewer) {
   KXUNISDKGlobals::LOGDATA("Original config", blob.data(), blob.size(), false);
   auto top = KXTLV::decodeTags(blob);
@@ -57,15 +105,21 @@ Bytes convert(const Bytes& blob, bool toNewer) {
   for (auto& item : *top) {
     if (item.tag == (toNewer ? 0xE2u : 0xE1u)) item.tag = toNewer ? 0xE1 : 0xE2;
     if (!item.constructed() || !item.data) continue;
-    auto children = KXTLV::decodeTags(*item.data);
-    if (!children) continue;
-    for (auto& child : *children)
+    auto list = children(*item.data, toNewer);
+    if (!list) continue;
+    Bytes value;
+    for (auto& [tag, childValue] : *list) {
       for (const auto& [older, newer] : convertedTagList)
-        if (child.tag == (toNewer ? older : newer)) {
-          child.tag = toNewer ? newer : older;
+        if (tag == tagBytes(toNewer ? older : newer)) {
+          tag = tagBytes(toNewer ? newer : older);
           break;
         }
-    item.data = KXTLV::encodeTags(*children);
+      // The BER length of the child, as the kernel reads it.
+      Bytes encoded = KXTLV::encodeTags({KXTLV::tlvWithData(childValue, 0x5A)});
+      value.insert(value.end(), tag.begin(), tag.end());
+      value.insert(value.end(), encoded.begin() + 1, encoded.end());
+    }
+    item.data = std::move(value);
   }
   Bytes out = KXTLV::encodeTags(*top);
   KXUNISDKGlobals::LOGDATA("Processed config", out.data(), out.size(), false);

@@ -146,6 +146,11 @@ TEST(KXDevicesEmv2Config, TemplatesConvertBetweenKernelForms) {
   EXPECT_EQ(foundation::toHex(f.api->emv2CCProcessConfiguration(hexBytes("E105DFC30801CCE304DFC30800"))),
             "E206DFFFDF4601CCE305DFFFDF4600");
   EXPECT_EQ(foundation::toHex(f.api->emv2CCProcessConfiguration(hexBytes("E104CFFF8001"))), "E204CFFF8001");
+  // The older kernels' own tags are not well-formed BER tags; they convert all the same.
+  EXPECT_EQ(foundation::toHex(f.api->emv2PEProcessConfiguration(hexBytes("E20DDFDE01AACFFFFF0001BBDFDB00"))),
+            "E10EDFC30B01AADFC31001BBDFC31500");
+  EXPECT_EQ(foundation::toHex(f.api->emv2CCProcessConfiguration(hexBytes("E10EDFC30B01AADFC31001BBDFC31500"))),
+            "E20DDFDE01AACFFFFF0001BBDFDB00");
   EXPECT_EQ(f.api->emv2PEProcessShortConfiguration(hexBytes("AA")), hexBytes("AA"));
 }
 
