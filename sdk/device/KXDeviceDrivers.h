@@ -134,6 +134,26 @@ class KXSleeveDriver : public KXManagedDriver {
   // device), and the whole update (blocks the caller; progress through the callbacks).
   virtual std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error);
   virtual bool updateFirmwareData(const Bytes& data, bool validate, Error* error);
+  // The EMV kernel (its reply without the driver's 2-byte header), the contactless-pass
+  // session and keys, and the choice of encrypted head (0 real, 1 emulated).
+  virtual std::optional<Bytes> emv2Command(const uint8_t* data, int length, Error* error) {
+    kxUnused(data, length);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  virtual bool vasInitWIthData(const Bytes& data, Error* error) { kxUnused(data); return foundation::fail(error, noDeviceError()); }
+  virtual bool vasClose(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool vasLoadECCPrivateKeyAtSlot(int slot, const Bytes& key, uint32_t version, Error* error) {
+    kxUnused(slot, key, version);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool vasGetECCPrivateKeyVersionAtSlot(int slot, uint32_t* version, Error* error) {
+    kxUnused(slot, version);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error) { kxUnused(slot); return foundation::fail(error, noDeviceError()); }
+  virtual bool vasSetCollectorID(uint32_t id, Error* error) { kxUnused(id); return foundation::fail(error, noDeviceError()); }
+  virtual bool emsrSetActiveHead(int head, Error* error) { kxUnused(head); return foundation::fail(error, noDeviceError()); }
 };
 
 // A receipt printer (`Printer`, one of two).
@@ -223,6 +243,10 @@ class KXPinpadDriver : public KXManagedDriver {
   // The pinpad driver itself, for the device API's key, crypto and EMV calls (which pass
   // its operations through one for one); nullptr without one.
   virtual PPad* securePad() { return nullptr; }
+  // The EMV kernel's channel: status, and on 0 the reply without its 2-byte header.
+  virtual int emv2Command(const uint8_t* /*data*/, int /*length*/, Bytes* /*result*/) { return kNotConnected; }
+  // A fresh DUKPT key serial number for `keyID`.
+  virtual int dukptGenerateKeyOnline(int /*keyID*/, Bytes* /*keySerial*/) { return kNotConnected; }
 };
 
 // Drivers that are either attached and open or not: the serial adapter (`CarvikStream`),

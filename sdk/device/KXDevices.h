@@ -49,6 +49,8 @@
 
 namespace kestra {
 
+struct KXEmv2State;
+
 // Device types of `setActiveDeviceType`, `isPresent`, `getDeviceConnectionState` and the
 // device records.
 enum KXDeviceType : int {
@@ -245,6 +247,9 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   // Cancels nothing: manual card entry runs on the pinpad until it ends. Always false.
   bool ppadCancelMagneticCardEntry(Error* error = nullptr);
 
+  // The EMV kernel's host state (KXDevicesEmv2.h), made on first use.
+  KXEmv2State& emv2State();
+
   // Drivers, for the parts of the SDK that talk to them directly.
   KXSleeveDriver& sleeve() const { return *sleeve_; }
   KXPinpadDriver& pinpad() const { return *pinpad_; }
@@ -281,6 +286,21 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   std::vector<std::shared_ptr<KXDeviceDelegate>> snapshot() const;
   std::vector<std::weak_ptr<KXBarcodeDelegate>> barcodeSnapshot() const;
   void printerScanLoop();
+
+  // EMV kernel host side (KXDevicesEmv2*.cpp).
+  bool emv2SleeveRoute() const;
+  bool emv2PinpadRoute() const;
+  bool emv2Failure(Error* error, int code, const std::string& text) const;
+  void emv2StopTimer();
+  void emv2StartTimer(double seconds, bool vas);
+  void emv2CancelTimerFunc();
+  void emv2VASCancelTimerFunc();
+  void emv2SimulateCard(const std::optional<Bytes>& tlv);
+  void emv2Finished(const Bytes& payload);
+  bool emsrSetActiveHead(int head, Error* error);
+  size_t emv2FanOut(std::string_view selector, const std::function<void(KXDeviceDelegate&)>& call) const;
+  std::shared_ptr<KXEmv2State> emv2_;
+  std::once_flag emv2Once_;
 
   std::shared_ptr<KXDriverFactory> factory_;
   std::shared_ptr<KXSleeveDriver> sleeve_;

@@ -1,6 +1,6 @@
 // Driver events that the device API passes on to its delegates: buttons, keyboard, hub
-// devices, debug text, UHF tags, RF and smart cards, PIN entry, paper, barcodes and the
-// end of an EMV transaction.
+// devices, debug text, UHF tags, RF and smart cards, PIN entry, paper and barcodes. EMV
+// kernel events are parsed in KXDevicesEmv2Transaction.cpp.
 
 #include "sdk/device/KXDevices.h"
 #include "sdk/foundation/KXTLV.h"
@@ -78,15 +78,6 @@ void KXDevices::paperStatus(bool present) {
 void KXDevices::kxdev_barcodeData(const Bytes& barcode) {
   KXUNISDKGlobals::notifyBarcode(barcodeSnapshot(), barcode, barcodeTypeMode_.load(), barcodeScanMode_.load(),
                                  computeSupportedFeature(kFeatureBarcodeEngine), stripUPCZero_.load());
-}
-
-void KXDevices::kxdev_emv2Event(const Bytes& event) {
-  // The kernel's other events belong to the EMV part; the end of a transaction is reported
-  // here, including the one made up when the device goes away mid-transaction.
-  if (event.empty() || event[0] != 0x83) return;
-  emvActive_ = false;
-  const Bytes data = event.size() > 2 ? Bytes(event.begin() + 2, event.end()) : Bytes();
-  fanOut(kxsel::emv2OnTransactionFinished, [&](KXDeviceDelegate& d) { d.emv2OnTransactionFinished(data); });
 }
 
 }  // namespace kestra

@@ -137,6 +137,15 @@ class FakeSleeve final : public FakeManaged<KXSleeveDriver> {
   bool setUSBChargeCurrent(int, Error* e) override { return cmd("setUSBChargeCurrent", e); }
   bool uiControlLEDsWithBitMask(uint32_t, Error* e) override { return cmd("uiControlLEDsWithBitMask", e); }
   bool uiEnableVibrationForTime(float, Error* e) override { return cmd("uiEnableVibrationForTime", e); }
+  // The EMV kernel behind the sleeve (KXDevicesEmv2Fixture.h); none without it.
+  std::function<std::optional<Bytes>(const Bytes&, Error*)> kernel;
+  std::optional<Bytes> emv2Command(const uint8_t* d, int n, Error* e) override {
+    if (!kernel) return KXSleeveDriver::emv2Command(d, n, e);
+    return kernel(Bytes(d, d + n), e);
+  }
+  bool vasInitWIthData(const Bytes&, Error* e) override { return cmd("vasInitWIthData", e); }
+  bool vasClose(Error* e) override { return cmd("vasClose", e); }
+  bool emsrSetActiveHead(int head, Error* e) override { return cmd("emsrSetActiveHead:" + std::to_string(head), e); }
   int syncMode = 0;
   bool kiosk = false;
 };
@@ -226,6 +235,15 @@ class FakePinpad final : public FakeManaged<KXPinpadDriver> {
   }
   int sysPlaySound(const int*, int, int) override { return st("sysPlaySound"); }
   bool prnPrintText(const std::string& text, Error*) override { return st("prnPrintText:" + text) == 0; }
+  // The EMV kernel behind the pinpad (KXDevicesEmv2Fixture.h): a status and the reply.
+  std::function<int(const Bytes&, Bytes*)> kernel;
+  int emv2Command(const uint8_t* d, int n, Bytes* r) override {
+    return kernel ? kernel(Bytes(d, d + n), r) : KXPinpadDriver::emv2Command(d, n, r);
+  }
+  int dukptGenerateKeyOnline(int keyID, Bytes* ksn) override {
+    if (ksn) *ksn = Bytes{0xFF, 0xFF, 0x98, 0x76, 0x54, 0x32, 0x10, 0xE0, 0x00, uint8_t(keyID)};
+    return st("dukptGenerateKeyOnline:" + std::to_string(keyID));
+  }
 };
 
 class FakeStream final : public KXSerialAdapterDriver {

@@ -58,6 +58,8 @@ class PPadPinpad final : public KXPinpadDriver {
   PPad* securePad() override { return pad_.get(); }
 #define KX_PRN_SHARED(R, API, DRV, PIN, P, A, F) R PIN P override;
 #include "sdk/device/KXPrinterAPI.inc"
+  int emv2Command(const uint8_t* data, int length, Bytes* result) override;
+  int dukptGenerateKeyOnline(int keyID, Bytes* keySerial) override;
 
  private:
   class Events;

@@ -77,6 +77,14 @@ class PellanSleeve final : public KXSleeveDriver {
   bool uiIsSpeakerAutoControlEnabled(bool* on, Error* error) override;
   std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error) override;
   bool updateFirmwareData(const Bytes& data, bool validate, Error* error) override;
+  std::optional<Bytes> emv2Command(const uint8_t* data, int length, Error* error) override;
+  bool vasInitWIthData(const Bytes& data, Error* error) override;
+  bool vasClose(Error* error) override;
+  bool vasLoadECCPrivateKeyAtSlot(int slot, const Bytes& key, uint32_t version, Error* error) override;
+  bool vasGetECCPrivateKeyVersionAtSlot(int slot, uint32_t* version, Error* error) override;
+  bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error) override;
+  bool vasSetCollectorID(uint32_t id, Error* error) override;
+  bool emsrSetActiveHead(int head, Error* error) override;
 
  private:
   class Events;

@@ -169,6 +169,10 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
       return emv(d);
     case 0x3C:
     case 0x3E: {  // the EMV kernel's channel: its two leading bytes, then the request back
+      if (emv2Kernel) {
+        auto reply = emv2Kernel->handle(d, emv2Events);
+        return reply ? ok(*reply) : status(kInvalidSequence);
+      }
       if (!emv2Channel) return status(kInvalidCommand);
       Bytes r = {group, 0x00};
       r.insert(r.end(), d.begin(), d.end());

@@ -22,6 +22,7 @@
 #include "platform/foundation/Bytes.h"
 #include "testing/devices/pinpad/PinpadScreen.h"
 #include "testing/devices/printer/ReceiptRenderer.h"
+#include "testing/devices/emv2/SimulatedEmv2Kernel.h"
 
 namespace devices {
 
@@ -166,6 +167,10 @@ class PinpadModel {
   std::vector<Bytes> simulatedSwipes;
   // The newer EMV kernel's channel (groups 0x3C / 0x3E) answers with the request.
   bool emv2Channel = false;
+  // A scripted kernel on that channel instead (the echo is off then); the events its
+  // commands raise wait here and go out as event packets 0x0B after the reply.
+  std::optional<SimulatedEmv2Kernel> emv2Kernel;
+  std::vector<Bytes> emv2Events;
   // Legacy EMV kernel.
   bool emvReady = false;
   std::vector<int> emvSteps;           // sub-commands in the order received

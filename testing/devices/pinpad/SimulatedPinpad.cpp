@@ -6,6 +6,7 @@ namespace devices {
 
 namespace {
 constexpr uint8_t kMarker = 0x3E;
+constexpr uint8_t kEmv2Event = 0x0B;
 }
 
 SimulatedPinpad::SimulatedPinpad(accessory::AccessoryIdentity identity, std::filesystem::path folder,
@@ -52,12 +53,16 @@ std::vector<FrameCommandDevice::Reply> answerHostFrame(PinpadModel& model, std::
   }
   const Bytes data(b.begin() + 5, b.end() - 1);
   std::optional<PinpadModel::Answer> a;
+  std::vector<Bytes> events;
   {
     std::lock_guard<std::mutex> lock(mutex);
     a = model.handle(b[1], data);
+    events.swap(model.emv2Events);
   }
   if (!a) return {};
-  return {{PinpadModel::responsePacket(a->status, a->data), -1}};
+  std::vector<FrameCommandDevice::Reply> replies = {{PinpadModel::responsePacket(a->status, a->data), -1}};
+  for (const auto& e : events) replies.push_back({PinpadModel::packet(kEmv2Event, 0, e), -1});
+  return replies;
 }
 
 void SimulatedPinpad::sendPacket(uint8_t type, uint8_t status, const Bytes& data,

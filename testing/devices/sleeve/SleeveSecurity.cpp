@@ -291,7 +291,23 @@ std::vector<Bytes> SleeveSecurity::kernelPackets() const {
 
 bool SleeveSecurity::kernelInitialised() const {
   std::lock_guard lock(mutex_);
-  return initialised_;
+  return scripted_ ? scripted_->initialised() : initialised_;
+}
+
+void SleeveSecurity::useScriptedKernel(bool newer) {
+  std::lock_guard lock(mutex_);
+  scripted_.emplace();
+  scripted_->newer = newer;
+}
+
+void SleeveSecurity::withKernel(const std::function<std::vector<Bytes>(SimulatedEmv2Kernel&)>& f) {
+  std::vector<Bytes> events;
+  {
+    std::lock_guard lock(mutex_);
+    if (!scripted_) scripted_.emplace();
+    events = f(*scripted_);
+  }
+  for (const auto& e : events) sleeve_.sendEvent(0, kEventEmv, e);
 }
 
 std::optional<Bytes> SleeveSecurity::kernel(const Bytes& packet, uint8_t* status, SleeveProtocol& protocol) {
@@ -300,6 +316,13 @@ std::optional<Bytes> SleeveSecurity::kernel(const Bytes& packet, uint8_t* status
   if (packet.size() < 2) {
     *status = kStatusBadData;
     return Bytes{};
+  }
+  if (scripted_) {
+    std::vector<Bytes> events;
+    auto reply = scripted_->handle(packet, events);
+    for (const auto& e : events) protocol.afterReply.push_back(protocol.event(0, kEventEmv, e));
+    if (!reply) *status = kStatusRefused;
+    return reply ? *reply : Bytes{};
   }
   const uint8_t sub = packet[0];
   const Bytes payload(packet.begin() + 2, packet.end());

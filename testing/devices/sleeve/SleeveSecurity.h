@@ -19,6 +19,7 @@
 // read the state through the members below, which take the module's own lock.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,7 @@
 
 #include "platform/foundation/Bytes.h"
 #include "testing/devices/emsr/SimulatedEmsrHead.h"
+#include "testing/devices/emv2/SimulatedEmv2Kernel.h"
 #include "testing/devices/sleeve/SimulatedSleeve.h"
 #include "testing/devices/sleeve/SleeveTestBench.h"
 
@@ -90,6 +92,11 @@ class SleeveSecurity {
   // Kernel packets received (sub-command first), in order.
   std::vector<Bytes> kernelPackets() const;
   bool kernelInitialised() const;
+  // Replaces the small script above with a scripted kernel (configuration slots, cards by
+  // interface, online answers from the host, time-out, card removal); `withKernel` runs `f`
+  // on it under the module's lock and sends the events it returns as kernel events.
+  void useScriptedKernel(bool newer = true);
+  void withKernel(const std::function<std::vector<Bytes>(SimulatedEmv2Kernel&)>& f);
 
   // ---- Contactless passes ---------------------------------------------------------------------
   // VAS command data received, with the command code (70 or 72) in front.
@@ -128,6 +135,7 @@ class SleeveSecurity {
   bool onlineRequestOnStart_ = true;
   bool initialised_ = false;
   std::vector<Bytes> kernelPackets_;
+  std::optional<SimulatedEmv2Kernel> scripted_;
   std::vector<Bytes> vasCommands_;
   std::map<int, uint32_t> vasKeys_;
 };
