@@ -34,10 +34,13 @@ class StyleSearch : public ::testing::Test {
     RecordingGrid::got = json::array();
   }
   // The item list with `codes` in the cart, then its hand-entry button.
-  StyleInfoTableViewController* openFromItemList(const std::vector<std::string>& codes) {
+  // The codes are scanned in the ordinary mode (a scan in size mode opens the colour entry);
+  // `upcSizeMode` is set after them, before the search opens.
+  StyleInfoTableViewController* openFromItemList(const std::vector<std::string>& codes, bool upcSizeMode = false) {
     auto* list = f.t.walkToItemList("harbor o", {0, 0}, 0);
     if (!list) return nullptr;
     for (const auto& code : codes) f.scan(code);
+    if (upcSizeMode) f.t.app.delegate->settings().isUpcSizeMode = true;
     list->btn_Manual();
     f.t.settle();
     return f.t.top<StyleInfoTableViewController>();
@@ -132,8 +135,7 @@ TEST_F(StyleSearch, SectionsAndTheirRowsFollowOneLiteralRule) {
 }
 
 TEST_F(StyleSearch, AnItemListSizeRowOpensTheGridWithTheCartsLinesOfItsColour) {
-  f.t.app.delegate->settings().isUpcSizeMode = true;
-  auto* s = openFromItemList({"400000000003", "400000000002", "400000000006"});  // BLK L, BLK M, WHT M
+  auto* s = openFromItemList({"400000000003", "400000000002", "400000000006"}, true);  // BLK L, BLK M, WHT M
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->searchBarView()->selectedScopeButtonIndex(), 1);
   search("TS100");

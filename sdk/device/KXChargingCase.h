@@ -51,7 +51,11 @@ class KXChargingCase {
   virtual void turnOnLEDColor(int color) = 0;
   // Flashes a firmware image into the case; blocks until the update has ended. Cases that
   // cannot be updated refuse.
-  virtual bool updateFirmwareData(const std::optional<foundation::Bytes>& /*data*/, foundation::Error* error = nullptr) {
+  virtual bool updateFirmwareData(const std::optional<foundation::Bytes>& data, foundation::Error* error = nullptr) {
+    return updateFirmwareData(data, true, error);
+  }
+  virtual bool updateFirmwareData(const std::optional<foundation::Bytes>& /*data*/, bool /*validate*/,
+                                  foundation::Error* error = nullptr) {
     return foundation::fail(error, foundation::Error("KestraSDK", -9, "Firmware update is not supported"));
   }
 };

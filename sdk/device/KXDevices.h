@@ -162,6 +162,9 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   bool getUSBChargeCurrent(int* current, Error* error = nullptr);
   bool setUSBChargeCurrent(int current, Error* error = nullptr);
   bool uiControlLEDsWithBitMask(uint32_t mask, Error* error = nullptr);
+  // Flashes the connected device's own firmware (the facade sends a charging case's first).
+  bool updateFirmwareData(const Bytes& data, Error* error = nullptr);
+  bool updateFirmwareData(const Bytes& data, bool validate, Error* error = nullptr);
 
   // ---- The calls the facade forwards unchanged ----------------------------------------------
 #define KX_API(R, N, P, A) R N P;

@@ -100,7 +100,8 @@ class OKTCD final : public KXChargingCase,
   bool updateFirmwareData(const std::optional<Bytes>& data, foundation::Error* error = nullptr) override {
     return updateFirmwareData(data, true, error);
   }
-  bool updateFirmwareData(const std::optional<Bytes>& data, bool validate, foundation::Error* error = nullptr);
+  bool updateFirmwareData(const std::optional<Bytes>& data, bool validate,
+                          foundation::Error* error = nullptr) override;
   void firmwareUpdateProgress(int phase, int percent) override;
   bool firmwareUpdateCompleted() const { return firmwareUpdateCompleted_; }
 

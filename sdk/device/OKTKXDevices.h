@@ -115,10 +115,14 @@ class OKTKXDevices final : public KXDeviceDelegate,
   bool getUSBChargeCurrent(int* current, Error* error = nullptr);
   bool setUSBChargeCurrent(int current, Error* error = nullptr);
   bool uiControlLEDsWithBitMask(uint32_t mask, Error* error = nullptr);
-  // Flashes a firmware image into the case (the only device updated through the facade);
-  // blocks until the update has ended, so never call it on the main thread. Its progress
-  // reaches the delegates as `firmwareUpdateProgress`.
+  // Flashes a firmware image into the charging case while one is connected, else into the
+  // device the device API drives (the sleeve); blocks until the update has ended, so never
+  // call it on the main thread. Its progress reaches the delegates.
   bool updateFirmwareData(const std::optional<Bytes>& data, Error* error = nullptr);
+  bool updateFirmwareData(const Bytes& data, Error* error = nullptr) {
+    return updateFirmwareData(data, true, error);
+  }
+  bool updateFirmwareData(const Bytes& data, bool validate, Error* error = nullptr);
 
   // ---- Forwarded unchanged to the device API ------------------------------------------------
 #define KX_API(R, N, P, A) \

@@ -185,8 +185,14 @@ std::optional<std::map<std::string, int64_t>> OKTKXDevices::hidExtractCardInfo(c
 }
 
 bool OKTKXDevices::updateFirmwareData(const std::optional<Bytes>& data, Error* error) {
-  if (!caseConnected()) return foundation::fail(error, KXUNISDKGlobals::makeError(-20, "No device connected"));
-  return case_->updateFirmwareData(data, error);
+  if (caseConnected()) return case_->updateFirmwareData(data, error);
+  if (!data) return foundation::fail(error, KXUNISDKGlobals::makeError(-20, "No device connected"));
+  return api_->updateFirmwareData(*data, true, error);
+}
+
+bool OKTKXDevices::updateFirmwareData(const Bytes& data, bool validate, Error* error) {
+  if (caseConnected()) return case_->updateFirmwareData(data, validate, error);
+  return api_->updateFirmwareData(data, validate, error);
 }
 
 bool OKTKXDevices::hidLoadConfig(const std::string& path, Error* error) {
