@@ -28,6 +28,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Text.h"
 #include "platform/ui/Toast.h"
+#include "platform/ui/WebImageLoader.h"
 #include "platform/ui/Window.h"
 
 namespace orvo {
@@ -119,6 +120,10 @@ void LoginViewController::viewWillAppear(bool animated) {
       this, kBtnPressed, nullptr, [weak](const foundation::Notification&) {
         if (auto s = weak.lock()) s->scanButtonPressed();
       });
+  // Each time the screen comes up the picture cache is emptied, so that pictures changed on
+  // the server are fetched again; the disk half empties in the background.
+  ui::WebImageLoader::shared().clearMemory();
+  ui::WebImageLoader::shared().clearDisk();
 }
 
 void LoginViewController::viewWillLayoutSubviews() {

@@ -7,6 +7,10 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/WebImageLoader.h"
+
+#include <filesystem>
+#include <fstream>
 
 using namespace orvo;
 using orvo::test_support::LoginScreensHarness;
@@ -191,6 +195,23 @@ TEST(LoginScreen, AutoLoginRunsOnEachAppearanceUntilTheFirstLogout) {
   EXPECT_EQ(t.topScreen(), t.login.get());
   EXPECT_EQ(t.login->passwordTextField()->text(), "");
   EXPECT_EQ(t.login->usernameTextField()->text(), "demo");
+}
+
+TEST(LoginScreen, EachAppearanceEmptiesThePictureCache) {
+  namespace fs = std::filesystem;
+  LoginScreensHarness t;
+  t.storeServer(true);
+  const fs::path folder = ui::WebImageLoader::shared().diskFolder();
+  fs::create_directories(folder);
+  const auto cachePicture = [&] { std::ofstream(folder / "style-front.jpg") << "cached picture"; };
+  cachePicture();
+  t.launch();
+  ASSERT_TRUE(t.app.runUntil([&] { return fs::is_empty(folder); }));
+
+  // Back from the next screen: emptied again.
+  cachePicture();
+  t.login->viewWillAppear(false);
+  EXPECT_TRUE(t.app.runUntil([&] { return fs::is_empty(folder); }));
 }
 
 TEST(LoginScreen, AutoLoginGoesAheadBesideASettingsAlert) {

@@ -8,6 +8,7 @@
 #include "app/core/ScreenRequest.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/orders/CustomCellForMultiColor.h"
+#include "app/orders/ImageViewClass.h"
 #include "app/orders/MultiColorRows.h"
 #include "app/orders/OrderCart.h"
 #include "app/orders/PriceClass.h"
@@ -391,6 +392,9 @@ std::shared_ptr<ui::TableViewCell> MultiColorTableView::cellForRowAtIndexPath(ui
 
 void MultiColorTableView::didSelectRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
   table.deselectRowAtIndexPath(ip, true);
+  if (ip.row < 0 || size_t(ip.row) >= listContent_.size()) return;
+  const auto& row = listContent_[size_t(ip.row)];
+  ImageViewClass::showImageSlider(*this, field(row, "Style"), field(row, "Color"));
 }
 
 // ----- Leaving

@@ -8,6 +8,7 @@
 
 #include "app/orders/CustomCellForMultiColor.h"
 #include "app/orders/MultiColorTableView.h"
+#include "app/orders/ZMImageSliderViewController.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Toolbar.h"
 #include "testing/app/OrderRoadTestSupport.h"
@@ -285,6 +286,32 @@ TEST_F(MultiColor, RowsTellOfEarlierOrdersAndBookingMessages) {
   auto* m = cell(*g, 1);
   EXPECT_TRUE(m->lbl_warning1().isHidden());
   EXPECT_TRUE(m->lbl_warning2().isHidden());
+}
+
+TEST_F(MultiColor, ChoosingARowOpensThePicturesOfItsStyleAndColour) {
+  auto* g = openGrid("bundle", "", json::array());
+  ASSERT_NE(g, nullptr);
+  auto* table = g->multiColorTableView();
+  int blk = -1, other = -1;
+  for (int i = 0; i < int(g->listContent().size()); ++i)
+    (text(g->listContent()[size_t(i)], "Color") == "BLK" ? blk : other) = i;
+  ASSERT_GE(blk, 0);
+  ASSERT_GE(other, 0);
+
+  // TS100 BLK has a front and a back picture on the server.
+  g->didSelectRowAtIndexPath(*table, {0, blk});
+  ASSERT_TRUE(t.app.runUntil([&] { return t.top<ZMImageSliderViewController>() != nullptr; }));
+  auto* slider = t.top<ZMImageSliderViewController>();
+  EXPECT_EQ(slider->title(), "TS100");
+  EXPECT_EQ(slider->imageSliderView()->sliderCells().size(), 2u);
+  slider->closeFunc();
+  t.settle();
+  EXPECT_EQ(t.topScreen(), g);
+
+  // A colour without pictures: the toast, and the grid stays.
+  g->didSelectRowAtIndexPath(*table, {0, other});
+  ASSERT_TRUE(t.app.runUntil([&] { return t.h->findText("There are no style images.") != nullptr; }));
+  EXPECT_EQ(t.topScreen(), g);
 }
 
 }  // namespace

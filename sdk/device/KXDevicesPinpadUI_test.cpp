@@ -148,6 +148,7 @@ TEST_F(PinpadUI, KeypadCardAndPinEventsReachTheApplication) {
   ASSERT_EQ(pad->uiEnterPINStart(0, 60, 30, '*', std::nullopt), 0);
   pad->uiEnterPINCancel();
   ASSERT_TRUE(f.bench.runUntil([&] { return !testsupport::linesStarting(*f.app, "ui:PINEntryComplete:-16518").empty(); }));
+  EXPECT_TRUE(app->allOnMainThread());
 }
 
 // Routing of the calls that go to the sleeve or a receipt printer first.

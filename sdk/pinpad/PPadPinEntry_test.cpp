@@ -31,7 +31,8 @@ TEST_F(PinEntry, ABackgroundEntryIsPolledUntilDoneAndRestartsTheReader) {
   press({1, 2, 3, 4, key::kEnter});
   const size_t starts = readerStarts();
   ASSERT_EQ(b.pad->uiEnterPINStart(0, 40, 30, '*', 4, 12, std::string("PIN")), 0);
-  ASSERT_TRUE(completed("PINEntryComplete:0"));  // recorded as promised on the main queue
+  ASSERT_TRUE(completed("PINEntryComplete:0"));
+  EXPECT_TRUE(b.delegate->allOnMainThread());  // the entry is polled off it, delivered on it
   EXPECT_FALSE(b.pad->pinEntryRunning());
   // The limits went with the start; every key took one check.
   EXPECT_EQ(sentWith(*b.device, 0x35, {0x26}).back(), (Bytes{0x26, 0, 40, '*', 30, 4, 12, 'P', 'I', 'N', 0}));
