@@ -193,9 +193,10 @@ std::optional<KXTouchFormatAnsiIso> KXDevices::touchGetIdentityWithImageSize(int
   while (int(image.size()) < length) {
     const int want = std::min(kTouchImagePiece, length - int(image.size()));
     const auto piece = touchGetImageData(int(image.size()), want, error);
-    // A piece that does not come ends the reading: nothing is made of half an image.
-    if (!piece || piece->empty()) return std::nullopt;
-    image.insert(image.end(), piece->begin(), piece->begin() + std::min<long>(long(piece->size()), want));
+    // A piece that does not come, or comes short, ends the reading: nothing is made of half
+    // an image, and a module that trickles its image cannot keep the caller for ever.
+    if (!piece || int(piece->size()) < want) return std::nullopt;
+    image.insert(image.end(), piece->begin(), piece->begin() + want);
   }
   return KXTouchFormatAnsiIso::initWithData(image, imageFormat == 1);
 }

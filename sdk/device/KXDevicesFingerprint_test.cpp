@@ -191,11 +191,13 @@ TEST(KXDevicesFingerprint, AFingerImageIsReadInPiecesAndAMissingPieceEndsIt) {
   EXPECT_EQ(toHex(m.requests[2]), "A7000007FC000007FC");
   EXPECT_EQ(toHex(m.requests[3]), "A700000FF800000390");  // the last 912 bytes
 
-  // An empty piece ends the reading instead of asking for it forever.
-  m.requests.clear();
-  m.replies = {lengthReply(3000), bytesOf("0,")};
-  EXPECT_FALSE(f.api->touchGetIdentityWithImageSize(1, 1, 0, &e));
-  EXPECT_EQ(m.requests.size(), 2u);
+  // An empty or short piece ends the reading instead of asking for it forever.
+  for (const char* piece : {"0,", "0,abc"}) {
+    m.requests.clear();
+    m.replies = {lengthReply(3000), bytesOf(piece)};
+    EXPECT_FALSE(f.api->touchGetIdentityWithImageSize(1, 1, 0, &e));
+    EXPECT_EQ(m.requests.size(), 2u);
+  }
 }
 
 TEST(KXDevicesFingerprint, VivaWalletGoesToThePinpadOnly) {
