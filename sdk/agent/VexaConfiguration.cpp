@@ -183,8 +183,19 @@ void VexaConfiguration::handleDevice(const std::string& id, const std::string& c
       result = facade->setPassThroughSync(on);
     } else if (command == "usbCurrent" || command == "USBCurrent") {
       result = facade->setUSBChargeCurrent(int(integerValue(job.value)));
+    } else if (command == "autoTimeOff") {
+      const double seconds = double(integerValue(job.value));
+      result = facade->setAutoOffWhenIdle(seconds, seconds);
+    } else if (command == "kioskMode") {
+      result = facade->setKioskMode(on);
+    } else if (command == "autoSpeakerControl") {
+      result = facade->uiEnableSpeakerAutoControl(on);
+    } else if (command == "speakerButton") {
+      result = facade->uiEnableSpeakerButton(on);
+    } else if (command == "speaker") {
+      result = facade->uiEnableSpeaker(on);
     }
-    // Other settings are not served through the facade here: "false".
+    // Any other setting is not one the device takes: "false".
   }
   didFinishJob(id, job.key, job.value, result, total, "0");
 }

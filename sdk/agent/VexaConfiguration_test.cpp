@@ -13,6 +13,8 @@
 #include "sdk/agent/UICKeyChainStore.h"
 #include "sdk/device/KXDevicesTestSupport.h"
 #include "sdk/device/OKTKXDevices.h"
+#include "sdk/device/PellanSleeve.h"
+#include "testing/devices/sleeve/SleeveTestBench.h"
 
 namespace kestra::agenttest {
 namespace {
@@ -144,7 +146,7 @@ TEST_F(ConfigurationJobs, DeviceSettingsGoThroughTheFacadeAndTheActiveTypeIsRest
   const auto configs = configsOf(delegate_->reports()[0]);
   EXPECT_EQ(configs.at("pellanPro_scanMode").second, "true");
   EXPECT_EQ(configs.at("pellanPro_backupCharge").second, "true");
-  EXPECT_EQ(configs.at("pellanPro_kioskMode").second, "false");  // not served through the facade
+  EXPECT_EQ(configs.at("pellanPro_kioskMode").second, "false");  // this fake sleeve refuses it
   EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.barcodeSetScanMode"), 1u);
   EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.setCharging:1"), 1u);
   EXPECT_EQ(facade_->devices().activeDeviceType(), -1);  // automatic stays automatic
@@ -156,6 +158,46 @@ TEST_F(ConfigurationJobs, DeviceSettingsGoThroughTheFacadeAndTheActiveTypeIsRest
   ASSERT_TRUE(reportsReach(2));
   EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.barcodeSetScanMode"), 2u);
   EXPECT_EQ(facade_->devices().activeDeviceType(), 2);
+}
+
+TEST_F(ConfigurationJobs, SleeveSettingsReachTheSimulatedSleeve) {
+  devices::SleeveTestBench bench;
+  auto api = KXDevices::create(makePellanDriverFactory(bench.pellan, bench.manager.get()));
+  facade_ = OKTKXDevices::create(api, case_, std::make_shared<KXDeviceAgentStandIn>());
+  ASSERT_TRUE(bench.sleeve->attach());
+  facade_->connect();
+  ASSERT_TRUE(bench.runUntil([&] { return api->connstate() == 2; }, std::chrono::milliseconds(10000)));
+  bench.sleeve->withProtocol([](devices::SleeveProtocol& p) {
+    p.chargingState = 2;  // on a cable, where kiosk mode is allowed
+    p.syncButtonMode = 0;
+  });
+  runner_->addConfigJobs(R"([{"key": "pellanPro_autoTimeOff", "value": "900"},
+                             {"key": "pellanPro_kioskMode", "value": "true"},
+                             {"key": "pellanPro_speaker", "value": "false"},
+                             {"key": "pellanPro_speakerButton", "value": "true"},
+                             {"key": "pellanPro_autoSpeakerControl", "value": "true"},
+                             {"key": "pellanPro_passThruSync", "value": "true"}])"_json);
+  ASSERT_TRUE(reportsReach(1));
+  const auto configs = configsOf(delegate_->reports()[0]);
+  for (const char* key : {"pellanPro_autoTimeOff", "pellanPro_kioskMode", "pellanPro_speaker",
+                          "pellanPro_speakerButton", "pellanPro_autoSpeakerControl"})
+    EXPECT_EQ(configs.at(key).second, "true") << key;
+  // Kiosk mode is on now, so pass-through sync is refused.
+  EXPECT_EQ(configs.at("pellanPro_passThruSync").second, "false");
+  double idle = 0, disconnected = 0;
+  ASSERT_TRUE(facade_->getAutoOffWhenIdle(&idle, &disconnected));
+  EXPECT_EQ(idle, 900);
+  EXPECT_EQ(disconnected, 900);
+  bool value = false;
+  ASSERT_TRUE(facade_->getKioskMode(&value));
+  EXPECT_TRUE(value);
+  ASSERT_TRUE(facade_->uiIsSpeakerButtonEnabled(&value));
+  EXPECT_TRUE(value);
+  value = true;
+  ASSERT_TRUE(facade_->uiIsSpeakerEnabled(&value));
+  EXPECT_FALSE(value);
+  // The jobs are done: later ones go to the fakes again, before the simulated sleeve goes.
+  facade_ = OKTKXDevices::create(api_.api, case_, std::make_shared<KXDeviceAgentStandIn>());
 }
 
 }  // namespace

@@ -30,6 +30,12 @@ class HubEvents final : public HubControlDelegate {
   }
 };
 
+nlohmann::json firmwareRecord(const std::string& model, const std::string& name, const std::string& revision,
+                              int number) {
+  return {{"deviceModel", model}, {"deviceName", name}, {"firmwareRevision", revision},
+          {"firmwareRevisionNumber", number}};
+}
+
 class HubDriver final : public KXStreamDriver {
  public:
   explicit HubDriver(std::shared_ptr<USBManager> m) : manager_(std::move(m)), events_(std::make_shared<HubEvents>()) {
@@ -46,6 +52,14 @@ class HubDriver final : public KXStreamDriver {
   bool connected() override { return manager_->connected(); }
   void disconnect() override { manager_->disconnect(); }
   bool isPresent() override { return manager_->connected(); }
+  std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error) override {
+    const auto info = manager_->getFirmwareFileInformation(data, error);
+    if (!info) return std::nullopt;
+    return firmwareRecord(info->deviceModel, info->deviceName, info->firmwareRevision, info->firmwareRevisionNumber);
+  }
+  bool updateFirmwareData(const Bytes& data, bool validate, Error* error) override {
+    return manager_->updateFirmwareData(data, validate, error);
+  }
 
  private:
   std::shared_ptr<USBManager> manager_;
@@ -119,6 +133,10 @@ class AdapterDriver final : public KXSerialAdapterDriver {
     return stream_->serialSetSettings(baud, parity, dataBits, stopBits, flowControl, error);
   }
   bool serialConnect(Error* error) override { return stream_->serialConnect(error); }
+  // The adapter's update always checks its file.
+  bool updateFirmwareData(const Bytes& data, bool /*validate*/, Error* error) override {
+    return stream_->updateFirmwareData(data, error);
+  }
 
  private:
   std::shared_ptr<CarvikStream> stream_;

@@ -23,6 +23,10 @@ std::optional<nlohmann::json> KXSleeveDriver::getFirmwareFileInformation(const B
   return std::nullopt;
 }
 bool KXSleeveDriver::updateFirmwareData(const Bytes&, bool, Error* error) { return noDevice(error); }
+std::optional<nlohmann::json> KXStreamDriver::getFirmwareFileInformation(const Bytes&, Error* error) {
+  noDevice(error);
+  return std::nullopt;
+}
 bool KXSleeveDriver::msDisable(Error* error) { return noDevice(error); }
 bool KXSleeveDriver::msSetCardDataMode(int, Error* error) { return noDevice(error); }
 bool KXSleeveDriver::barcodeStartScan(Error* error) { return noDevice(error); }

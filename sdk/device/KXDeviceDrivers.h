@@ -91,6 +91,74 @@ class KXManagedDriver : public KXDriverBase {
 // The sleeve (`Pellan`): the operations the device API forwards unchanged.
 class KXSleeveDriver : public KXManagedDriver {
  public:
+  // ---- Settings, keys, TransArmor, Voltage and the SAM slot --------------------------------
+  virtual bool setKioskMode(bool on, Error* error) { kxUnused(on); return foundation::fail(error, noDeviceError()); }
+  virtual bool setBatteryMaxCapacity(int capacity, Error* error) { kxUnused(capacity); return foundation::fail(error, noDeviceError()); }
+  virtual bool setInternalBatteryChargeCurrentMode(int mode, Error* error) { kxUnused(mode); return foundation::fail(error, noDeviceError()); }
+  virtual bool getInternalBatteryChargeCurrentMode(int* mode, Error* error) { kxUnused(mode); return foundation::fail(error, noDeviceError()); }
+  virtual bool setAutoOffWhenIdle(double idle, double disconnected, Error* error) {
+    kxUnused(idle, disconnected);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool getAutoOffWhenIdle(double* idle, double* disconnected, Error* error) {
+    kxUnused(idle, disconnected);
+    return foundation::fail(error, noDeviceError());
+  }
+  // major x 100 + minor; 0 without a device.
+  virtual int getFirmwareVersion() { return 0; }
+  virtual std::optional<Bytes> cryptoRawGenerateRandomData(Error* error) { foundation::fail(error, noDeviceError()); return std::nullopt; }
+  virtual bool cryptoRawSetKey(int keyID, const Bytes& data, uint32_t version, uint32_t flags, Error* error) {
+    kxUnused(keyID, data, version, flags);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool cryptoSetKey(int keyID, const Bytes& key, const std::optional<Bytes>& oldKey, uint32_t version,
+                            uint32_t flags, Error* error) {
+    kxUnused(keyID, key, oldKey, version, flags);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool cryptoGetKeyVersion(int keyID, uint32_t* version, Error* error) {
+    kxUnused(keyID, version);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual std::optional<Bytes> cryptoRawAuthenticateDevice(const Bytes& data, Error* error) {
+    kxUnused(data);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  virtual bool cryptoAuthenticateDevice(const Bytes& key, Error* error) { kxUnused(key); return foundation::fail(error, noDeviceError()); }
+  virtual bool cryptoRawAuthenticateHost(const Bytes& data, Error* error) { kxUnused(data); return foundation::fail(error, noDeviceError()); }
+  virtual bool cryptoAuthenticateHost(const Bytes& key, Error* error) { kxUnused(key); return foundation::fail(error, noDeviceError()); }
+  virtual std::optional<Bytes> taCommand(const Bytes& data, Error* error) {
+    kxUnused(data);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  virtual std::optional<Bytes> voltageCommand(const uint8_t* data, int length, Error* error) {
+    kxUnused(data, length);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  virtual std::optional<Bytes> samPowerOn(Error* error) { foundation::fail(error, noDeviceError()); return std::nullopt; }
+  virtual bool samPowerOff(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual std::optional<Bytes> samRawAPDU(const Bytes& apdu, uint16_t* status, Error* error) {
+    kxUnused(apdu, status);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  virtual bool samAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& data,
+                       uint16_t* status, Error* error) {
+    kxUnused(cla, ins, p1, p2, data, status);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual std::optional<Bytes> samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
+                                        const std::optional<Bytes>& data, int outLength, uint16_t* status,
+                                        Error* error) {
+    kxUnused(cla, ins, p1, p2, data, outLength, status);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  // ---- (end of settings and keys) --------------------------------------------------------------
+
   virtual bool msEnable(Error* error);
   virtual bool msDisable(Error* error);
   virtual bool msSetCardDataMode(int mode, Error* error);
@@ -159,6 +227,27 @@ class KXSleeveDriver : public KXManagedDriver {
 // A receipt printer (`Printer`, one of two).
 class KXPrinterDriver : public KXManagedDriver {
  public:
+  // ---- Settings, battery and the card reader ----------------------------------------------
+  // An information item (0 battery voltage in tenths of a volt, 1 battery percent).
+  virtual bool getInfo(int item, int* data, Error* error) { kxUnused(item, data); return foundation::fail(error, noDeviceError()); }
+  virtual bool setGenericPrinterSettingsPageWidth(int width, int feedLines, Error* error) {
+    kxUnused(width, feedLines);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool prnSetAutoOffTime(int seconds, Error* error) { kxUnused(seconds); return foundation::fail(error, noDeviceError()); }
+  // The smart-card reader (one slot) and the encrypted head's track choice.
+  virtual bool scInit(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool scClose(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual std::optional<Bytes> scReset(Error* error) { foundation::fail(error, noDeviceError()); return std::nullopt; }
+  virtual bool scIsCardPresent(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual std::optional<Bytes> scAPDU(const Bytes& apdu, Error* error) {
+    kxUnused(apdu);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  virtual void emsrSetTracks(int tracks) { kxUnused(tracks); }
+  // ---- (end of settings and the card reader) ----------------------------------------------
+
   virtual bool beep(Error* error);
   // One scan of the printer's engine within `timeoutSeconds`: the code and its type, or
   // nothing.
@@ -253,6 +342,16 @@ class KXPinpadDriver : public KXManagedDriver {
 // the hub (`USBManager`) and the hub's port devices (`BarcodeHID`, `KeyboardHID`, `Magtek`).
 class KXStreamDriver : public KXDriverBase {
  public:
+  // ---- Firmware of the hub and the serial adapter ------------------------------------------
+  // A firmware file's identity ("deviceModel", "deviceName", "firmwareRevision",
+  // "firmwareRevisionNumber"), nothing for a file of another device; and the update.
+  virtual std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error);
+  virtual bool updateFirmwareData(const Bytes& data, bool validate, Error* error) {
+    kxUnused(data, validate);
+    return foundation::fail(error, noDeviceError());
+  }
+  // ---- (end of firmware) -------------------------------------------------------------------
+
   virtual bool connected() { return false; }
   virtual void connect() {}
   virtual void disconnect() {}

@@ -45,6 +45,10 @@
 #include "sdk/foundation/KXDelegateList.h"
 #include "sdk/foundation/KXDeviceInfo.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
+// Records of the encrypted head and the fingerprint calls.
+#include "sdk/foundation/EMSRDeviceInfo.h"
+#include "sdk/foundation/KXTouchFormatAnsiIso.h"
+#include "sdk/foundation/KXTouchIdentity.h"
 #include "sdk/pinpad/KXPinpadInfo.h"
 
 namespace kestra {
@@ -300,7 +304,6 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   void emv2VASCancelTimerFunc();
   void emv2SimulateCard(const std::optional<Bytes>& tlv);
   void emv2Finished(const Bytes& payload);
-  bool emsrSetActiveHead(int head, Error* error);
   size_t emv2FanOut(std::string_view selector, const std::function<void(KXDeviceDelegate&)>& call) const;
   std::shared_ptr<KXEmv2State> emv2_;
   std::once_flag emv2Once_;
@@ -346,6 +349,22 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   std::atomic<bool> ppScanStop_{false};
 
   uint64_t backgroundObserver_ = 0;
+
+  // ---- Fingerprint transport and encrypted-head routing ----------------------------------------
+ public:
+  // The transport behind `touchTransmit`: request bytes in, reply bytes (or nothing) out.
+  // None is part of this build, so without one every fingerprint command ends with its
+  // failure result and no error.
+  using KXTouchTransport = std::function<std::optional<Bytes>(const Bytes& request, Error* error)>;
+  void setTouchTransport(KXTouchTransport transport);
+  // Accepted and ignored: no fingerprint module is reached over the network.
+  static void debugTCPSetAddress(const std::string& /*address*/, int /*port*/) {}
+
+ private:
+  // Whether the sleeve's key calls go to its encrypted head.
+  bool keysOnHead();
+  std::mutex touchMutex_;
+  KXTouchTransport touchTransport_;
 };
 
 }  // namespace kestra

@@ -405,9 +405,4 @@ bool KXDevices::emv2GoogleVASSetCollectorID(int collectorID, Error* error) {
   return sleeve_->vasSetCollectorID(uint32_t(collectorID), error);
 }
 
-bool KXDevices::emsrSetActiveHead(int head, Error* error) {
-  if (!emv2SleeveRoute()) return true;
-  return sleeve_->emsrSetActiveHead(head, error);
-}
-
 }  // namespace kestra

@@ -54,8 +54,10 @@ struct KXEmv2State {
   int transactionType = 0;
   int transactionAmount = 0;
   int transactionCurrency = 0;
-  int algorithm = 2;
+  int algorithm = 2;  // the card-data encryption and key last asked for
   int keyID = 1;
+  // The card-data encryption in force (0: plain tracks), set with the head's encryption.
+  int encryptionAlgorithm = 0;
   std::optional<std::vector<KXTLV>> messages;
   std::optional<std::vector<KXTLV>> messagesSound;
   KXEmsrMaskSettings mask;

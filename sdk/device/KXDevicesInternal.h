@@ -2,6 +2,11 @@
 // Helpers shared by the source files of KXDevices; not part of the SDK's interface.
 
 #include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Bytes.h"
+#include "platform/foundation/Error.h"
 
 namespace kestra {
 
@@ -10,5 +15,22 @@ class KXDevices;
 // Runs an encrypted-head library call on behalf of `api`: `call` receives the owner to pass
 // to the library, whose commands then travel through `api`'s routed transport.
 int emsrCall(KXDevices* api, const std::function<int(void*)>& call);
+
+// The key bytes of a PEM public key: the Base64 text between "PUBLIC KEY-----" and the next
+// "-----", line breaks left out. Nothing when either marker is missing or the text does not
+// decode.
+std::optional<foundation::Bytes> ConvertPEM2Data(const std::string& pem);
+
+// The 756 built-in test public parameters of the Voltage module.
+const foundation::Bytes& gTestIBEParams();
+
+// A fingerprint reply: ASCII decimal status digits (anything before the first digit is
+// skipped), one separator byte, then the payload. The payload on status 0; nothing
+// otherwise, with an error whose code is the status and whose text is "Touch failed" (a
+// reply without a status, or nothing at all: no error). Never reads past the reply.
+std::optional<foundation::Bytes> touchParseResponse(const std::optional<foundation::Bytes>& reply,
+                                                    foundation::Error* error);
+std::optional<std::string> touchParseResponseAsString(const std::optional<foundation::Bytes>& reply,
+                                                      foundation::Error* error);
 
 }  // namespace kestra

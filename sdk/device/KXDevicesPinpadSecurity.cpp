@@ -9,6 +9,7 @@
 
 #include "platform/foundation/MainQueue.h"
 #include "sdk/device/KXDevices.h"
+#include "sdk/device/KXDevicesEmv2.h"
 #include "sdk/pinpad/PPad.h"
 #include "sdk/pinpad/PPadKeys.h"
 
@@ -20,10 +21,6 @@ constexpr int kDUKPTKey = 255;
 constexpr size_t kMaxApplications = 50;
 constexpr size_t kMaxLabel = 16;
 constexpr int kNotConnected = 16;
-
-// The encryption algorithm of card data in force, passed along with manually entered card
-// data (0: plain track data).
-std::atomic<int> encryptionAlgorithm{0};
 
 // The key serial number of the last DUKPT key made for an encrypted tag read.
 std::mutex lastKSNMutex;
@@ -187,7 +184,11 @@ bool KXDevices::ppadMagneticCardEntry(int argument, int timeout, Error* error) {
   if (!pad) return false;
   Bytes card;
   if (!ppadResult(pad->msEnterMagneticCardData(argument, timeout, &card), error)) return false;
-  const int encryption = encryptionAlgorithm.load();
+  int encryption = 0;  // the card-data encryption in force, passed along with the card data
+  {
+    std::lock_guard lock(emv2State().mutex);
+    encryption = emv2State().encryptionAlgorithm;
+  }
   auto self = shared_from_this();
   foundation::MainQueue::post([self, encryption, card = std::move(card)]() mutable {
     if (card.empty()) {

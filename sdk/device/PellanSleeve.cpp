@@ -267,4 +267,70 @@ std::optional<Bytes> PellanSleeve::rfReaderWrite(int readerType, const uint8_t* 
   return pellan_->rfReaderWrite(readerType, data, length, error);
 }
 
+// ---- Settings, keys, TransArmor, Voltage and the SAM slot ----------------------------------
+
+bool PellanSleeve::setKioskMode(bool on, Error* error) { return pellan_->setKioskMode(on, error); }
+bool PellanSleeve::setBatteryMaxCapacity(int capacity, Error* error) {
+  return pellan_->setBatteryMaxCapacity(capacity, error);
+}
+bool PellanSleeve::setInternalBatteryChargeCurrentMode(int mode, Error* error) {
+  return pellan_->setInternalBatteryChargeCurrentMode(mode != 0, error);
+}
+bool PellanSleeve::getInternalBatteryChargeCurrentMode(int* mode, Error* error) {
+  bool on = false;
+  if (!pellan_->getInternalBatteryChargeCurrentMode(&on, error)) return false;
+  if (mode) *mode = on ? 1 : 0;
+  return true;
+}
+bool PellanSleeve::setAutoOffWhenIdle(double idle, double disconnected, Error* error) {
+  return pellan_->setAutoOffWhenIdle(idle, disconnected, error);
+}
+bool PellanSleeve::getAutoOffWhenIdle(double* idle, double* disconnected, Error* error) {
+  return pellan_->getAutoOffWhenIdle(idle, disconnected, error);
+}
+int PellanSleeve::getFirmwareVersion() { return pellan_->getFirmwareVersion(); }
+std::optional<Bytes> PellanSleeve::cryptoRawGenerateRandomData(Error* error) {
+  return pellan_->cryptoRawGenerateRandomData(error);
+}
+bool PellanSleeve::cryptoRawSetKey(int keyID, const Bytes& data, uint32_t version, uint32_t flags, Error* error) {
+  return pellan_->cryptoRawSetKey(keyID, data, version, flags, error);
+}
+bool PellanSleeve::cryptoSetKey(int keyID, const Bytes& key, const std::optional<Bytes>& oldKey, uint32_t version,
+                                uint32_t flags, Error* error) {
+  return pellan_->cryptoSetKey(keyID, key, oldKey, version, flags, error);
+}
+bool PellanSleeve::cryptoGetKeyVersion(int keyID, uint32_t* version, Error* error) {
+  return pellan_->cryptoGetKeyVersion(keyID, version, error);
+}
+std::optional<Bytes> PellanSleeve::cryptoRawAuthenticateDevice(const Bytes& data, Error* error) {
+  return pellan_->cryptoRawAuthenticateDevice(data, error);
+}
+bool PellanSleeve::cryptoAuthenticateDevice(const Bytes& key, Error* error) {
+  return pellan_->cryptoAuthenticateDevice(key, error);
+}
+bool PellanSleeve::cryptoRawAuthenticateHost(const Bytes& data, Error* error) {
+  return pellan_->cryptoRawAuthenticateHost(data, error);
+}
+bool PellanSleeve::cryptoAuthenticateHost(const Bytes& key, Error* error) {
+  return pellan_->cryptoAuthenticateHost(key, error);
+}
+std::optional<Bytes> PellanSleeve::taCommand(const Bytes& data, Error* error) { return pellan_->taCommand(data, error); }
+std::optional<Bytes> PellanSleeve::voltageCommand(const uint8_t* data, int length, Error* error) {
+  return pellan_->voltageCommand(data, length, error);
+}
+std::optional<Bytes> PellanSleeve::samPowerOn(Error* error) { return pellan_->samPowerOn(error); }
+bool PellanSleeve::samPowerOff(Error* error) { return pellan_->samPowerOff(error); }
+std::optional<Bytes> PellanSleeve::samRawAPDU(const Bytes& apdu, uint16_t* status, Error* error) {
+  return pellan_->samRawAPDU(apdu, status, error);
+}
+bool PellanSleeve::samAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& data,
+                           uint16_t* status, Error* error) {
+  return pellan_->samAPDU(cla, ins, p1, p2, data, status, error);
+}
+std::optional<Bytes> PellanSleeve::samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
+                                            const std::optional<Bytes>& data, int outLength, uint16_t* status,
+                                            Error* error) {
+  return pellan_->samCAPDU(cla, ins, p1, p2, data, outLength, status, error);
+}
+
 }  // namespace kestra

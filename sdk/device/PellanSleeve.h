@@ -85,6 +85,32 @@ class PellanSleeve final : public KXSleeveDriver {
   bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error) override;
   bool vasSetCollectorID(uint32_t id, Error* error) override;
   bool emsrSetActiveHead(int head, Error* error) override;
+  // Settings, keys, TransArmor, Voltage and the SAM slot.
+  bool setKioskMode(bool on, Error* error) override;
+  bool setBatteryMaxCapacity(int capacity, Error* error) override;
+  bool setInternalBatteryChargeCurrentMode(int mode, Error* error) override;
+  bool getInternalBatteryChargeCurrentMode(int* mode, Error* error) override;
+  bool setAutoOffWhenIdle(double idle, double disconnected, Error* error) override;
+  bool getAutoOffWhenIdle(double* idle, double* disconnected, Error* error) override;
+  int getFirmwareVersion() override;
+  std::optional<Bytes> cryptoRawGenerateRandomData(Error* error) override;
+  bool cryptoRawSetKey(int keyID, const Bytes& data, uint32_t version, uint32_t flags, Error* error) override;
+  bool cryptoSetKey(int keyID, const Bytes& key, const std::optional<Bytes>& oldKey, uint32_t version,
+                    uint32_t flags, Error* error) override;
+  bool cryptoGetKeyVersion(int keyID, uint32_t* version, Error* error) override;
+  std::optional<Bytes> cryptoRawAuthenticateDevice(const Bytes& data, Error* error) override;
+  bool cryptoAuthenticateDevice(const Bytes& key, Error* error) override;
+  bool cryptoRawAuthenticateHost(const Bytes& data, Error* error) override;
+  bool cryptoAuthenticateHost(const Bytes& key, Error* error) override;
+  std::optional<Bytes> taCommand(const Bytes& data, Error* error) override;
+  std::optional<Bytes> voltageCommand(const uint8_t* data, int length, Error* error) override;
+  std::optional<Bytes> samPowerOn(Error* error) override;
+  bool samPowerOff(Error* error) override;
+  std::optional<Bytes> samRawAPDU(const Bytes& apdu, uint16_t* status, Error* error) override;
+  bool samAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& data, uint16_t* status,
+               Error* error) override;
+  std::optional<Bytes> samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& data,
+                                int outLength, uint16_t* status, Error* error) override;
 
  private:
   class Events;

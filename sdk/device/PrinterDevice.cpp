@@ -91,4 +91,18 @@ bool PrinterDevice::pageRectangleFrame(int left, int top, int width, int height,
   return printer_->pageRectangleFrame(left, top, width, height, frameWidth, color, error);
 }
 
+// ---- Settings, battery and the card reader ----------------------------------------------------
+
+bool PrinterDevice::getInfo(int item, int* data, Error* error) { return printer_->getInfo(item, data, error); }
+bool PrinterDevice::setGenericPrinterSettingsPageWidth(int width, int feedLines, Error* error) {
+  return printer_->setGenericPrinterSettingsPageWidth(width, feedLines, error);
+}
+bool PrinterDevice::prnSetAutoOffTime(int seconds, Error* error) { return printer_->prnSetAutoOffTime(seconds, error); }
+bool PrinterDevice::scInit(Error* error) { return printer_->scInit(error); }
+bool PrinterDevice::scClose(Error* error) { return printer_->scClose(error); }
+std::optional<Bytes> PrinterDevice::scReset(Error* error) { return printer_->scReset(error); }
+bool PrinterDevice::scIsCardPresent(Error* error) { return printer_->scIsCardPresent(error); }
+std::optional<Bytes> PrinterDevice::scAPDU(const Bytes& apdu, Error* error) { return printer_->scAPDU(apdu, error); }
+void PrinterDevice::emsrSetTracks(int tracks) { printer_->emsrSetTracks(tracks); }
+
 }  // namespace kestra

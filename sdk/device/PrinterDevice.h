@@ -39,6 +39,16 @@ class PrinterDevice final : public KXPrinterDriver {
   int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) override;
 
   bool beep(Error* error) override;
+  // Settings, battery and the card reader.
+  bool getInfo(int item, int* data, Error* error) override;
+  bool setGenericPrinterSettingsPageWidth(int width, int feedLines, Error* error) override;
+  bool prnSetAutoOffTime(int seconds, Error* error) override;
+  bool scInit(Error* error) override;
+  bool scClose(Error* error) override;
+  std::optional<Bytes> scReset(Error* error) override;
+  bool scIsCardPresent(Error* error) override;
+  std::optional<Bytes> scAPDU(const Bytes& apdu, Error* error) override;
+  void emsrSetTracks(int tracks) override;
   std::optional<std::string> scanBarcode(double timeoutSeconds, int* type, Error* error) override;
   bool loadLogo(const KXImage& image, int align, Error* error) override;
 #define KX_PRN(R, API, DRV, P, A, F) R DRV P override;
