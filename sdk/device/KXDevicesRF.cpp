@@ -11,6 +11,7 @@
 #include "platform/foundation/MainQueue.h"
 #include "sdk/device/KXDevices.h"
 #include "sdk/device/KXDevicesRFInternal.h"
+#include "sdk/device/TriDES.h"
 #include "sdk/foundation/KXErrors.h"
 #include "sdk/rf/Iso14.h"
 #include "sdk/rf/KXRFCardInfo.h"
@@ -523,13 +524,12 @@ bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyInd
     std::snprintf(text, sizeof text, "Authentication step 1 failed with %02X", status);
     return rfFail(error, -20, text);
   }
-  auto rndB = crypto::desDecrypt(key, Bytes(first->begin(), first->begin() + 8), crypto::Mode::CBC,
-                                 crypto::Padding::None);
+  auto rndB = triDESDecrypt(Bytes(first->begin(), first->begin() + 8), key);
   const Bytes rndA = crypto::randomBytes(8);
   Bytes plain = rndA;
   const Bytes rndB1 = rotateLeft(*rndB);
   plain.insert(plain.end(), rndB1.begin(), rndB1.end());
-  auto cipher = crypto::desEncrypt(key, plain, crypto::Mode::CBC, crypto::Padding::None);
+  auto cipher = triDESEncrypt(plain, key);
   Bytes second{0xAF};
   second.insert(second.end(), cipher->begin(), cipher->end());
   auto third = dfFrame(*this, cardIndex, second, &status, error);
@@ -538,8 +538,7 @@ bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyInd
     std::snprintf(text, sizeof text, "Authentication step 2 failed with %02X", status);
     return rfFail(error, -20, text);
   }
-  auto rndA1 = crypto::desDecrypt(key, Bytes(third->begin(), third->begin() + 8), crypto::Mode::CBC,
-                                  crypto::Padding::None);
+  auto rndA1 = triDESDecrypt(Bytes(third->begin(), third->begin() + 8), key, Bytes(8, 0));
   if (!rndA1 || rotateRight(*rndA1) != rndA) return rfFail(error, -20, "Authentication step 3 failed");
   return true;
 }
