@@ -222,6 +222,36 @@ class KXSleeveDriver : public KXManagedDriver {
   virtual bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error) { kxUnused(slot); return foundation::fail(error, noDeviceError()); }
   virtual bool vasSetCollectorID(uint32_t id, Error* error) { kxUnused(id); return foundation::fail(error, noDeviceError()); }
   virtual bool emsrSetActiveHead(int head, Error* error) { kxUnused(head); return foundation::fail(error, noDeviceError()); }
+  // The UHF tag reader and the HID SAM module, which only the sleeve has. `uhfInit` takes
+  // the reader's region code; the SAM calls give the SAM's answer message.
+  virtual std::optional<Bytes> uhfCommand(const uint8_t* data, int length, Error* error) {
+    kxUnused(data, length);
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
+  virtual bool uhfInit(int code, Error* error) { kxUnused(code); return foundation::fail(error, noDeviceError()); }
+  virtual bool uhfClose(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool uhfStartAutoReadForTagType(int tagType, int maxNumberOfTags, int maxTimeForTagging,
+                                          int repeatCycleCount, Error* error) {
+    kxUnused(tagType, maxNumberOfTags, maxTimeForTagging, repeatCycleCount);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool uhfStopAutoRead(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual std::optional<Bytes> hidGetVersionInfo(Error* error) { return hidNoDevice(error); }
+  virtual std::optional<Bytes> hidGetSerialNumber(Error* error) { return hidNoDevice(error); }
+  virtual std::optional<Bytes> hidGetContentElement(int element, const std::optional<Bytes>& pin,
+                                                    const std::optional<Bytes>& rootSoOID, Error* error) {
+    kxUnused(element, pin, rootSoOID);
+    return hidNoDevice(error);
+  }
+  virtual std::optional<Bytes> hidProcessKeyRollerCard(Error* error) { return hidNoDevice(error); }
+  virtual std::optional<Bytes> hidProcessConfigCard(Error* error) { return hidNoDevice(error); }
+
+ private:
+  static std::optional<Bytes> hidNoDevice(Error* error) {
+    foundation::fail(error, noDeviceError());
+    return std::nullopt;
+  }
 };
 
 // A receipt printer (`Printer`, one of two).

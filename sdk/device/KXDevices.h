@@ -254,6 +254,15 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   // Cancels nothing: manual card entry runs on the pinpad until it ends. Always false.
   bool ppadCancelMagneticCardEntry(Error* error = nullptr);
 
+  // ---- Contactless calls the facade does not offer (KXDevicesRF.cpp, KXDevicesRFCards.cpp) ----
+  // Hands the FeliCa polling parameters set by `felicaSetPollingParamsRequestCode` to the
+  // reader (nothing to do when none were set).
+  bool felicaExecutePollingParams(Error* error = nullptr);
+  // The sleeve's HID SAM module reads a key-roller or configuration card: an empty result
+  // when the SAM took it.
+  std::optional<Bytes> hidProcessKeyRollerCard(Error* error = nullptr);
+  std::optional<Bytes> hidProcessConfigCard(Error* error = nullptr);
+
   // The EMV kernel's host state (KXDevicesEmv2.h), made on first use.
   KXEmv2State& emv2State();
 

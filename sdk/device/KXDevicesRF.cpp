@@ -10,6 +10,8 @@
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/MainQueue.h"
 #include "sdk/device/KXDevices.h"
+#include "sdk/device/KXDevicesRFInternal.h"
+#include "sdk/device/TriDES.h"
 #include "sdk/foundation/KXErrors.h"
 #include "sdk/rf/Iso14.h"
 #include "sdk/rf/KXRFCardInfo.h"
@@ -56,6 +58,8 @@ struct RFState {
   std::mutex mutex;
   std::condition_variable wake;
   std::atomic<bool> resumeInProgress{false};
+  // Counts reader closes; a removal wait begun before the latest close ends.
+  uint64_t closes = 0;
   bool felicaCustom = false;
   int requestCode = 0, systemCode = 0, timeSlot = 0, detectionTime = 0, intervalTime = 0;
 };
@@ -64,17 +68,6 @@ RFState& rf() {
   static RFState* s = new RFState;  // the removal wait may outlive a test's device API
   return *s;
 }
-
-bool rfFail(Error* error, int code, const std::string& text = {}) {
-  const Error e =
-      KXUNISDKGlobals::makeError(code, text.empty() ? std::string(KXErrors::getErrorDescription(code)) : text);
-  KXUNISDKGlobals::LOG("ERROR: %s", e.text.c_str());
-  return foundation::fail(error, e);
-}
-
-bool rfResult(int code, Error* error) { return code >= 0 ? true : rfFail(error, code); }
-
-bool invalid(Error* error, const std::string& text) { return rfFail(error, -9, text); }
 
 Bytes rotateLeft(const Bytes& b) {
   if (b.empty()) return b;
@@ -91,6 +84,26 @@ Bytes rotateRight(const Bytes& b) {
 }
 
 }  // namespace
+
+bool rfFail(Error* error, int code, const std::string& text) {
+  const Error e =
+      KXUNISDKGlobals::makeError(code, text.empty() ? std::string(KXErrors::getErrorDescription(code)) : text);
+  KXUNISDKGlobals::LOG("ERROR: %s", e.text.c_str());
+  return foundation::fail(error, e);
+}
+
+bool rfResult(int code, Error* error) { return code >= 0 ? true : rfFail(error, code); }
+
+bool rfInvalid(Error* error, const std::string& text) { return rfFail(error, -9, text); }
+
+bool rfWrittenTwin(int* bytesWritten, Error* error, const std::function<int(Error*)>& write) {
+  if (bytesWritten) *bytesWritten = 0;
+  Error failure;
+  const int n = write(&failure);
+  if (n > 0 && bytesWritten) *bytesWritten = n;
+  if (failure.isError()) return foundation::fail(error, failure);
+  return n > 0;
+}
 
 // ---- The reader --------------------------------------------------------------------------------
 
@@ -136,6 +149,12 @@ bool KXDevices::rfInitWithPreferredReader(int reader, int supportedCards, int fi
 }
 
 bool KXDevices::rfClose(Error* error) {
+  {
+    // A removal wait has nothing left to wait for once the reader is closed.
+    std::lock_guard lock(rf().mutex);
+    ++rf().closes;
+  }
+  rf().wake.notify_all();
   RFWrapper::close();
   const auto kind = route({Kind::Sleeve, Kind::Pinpad});
   if (!kind) return routeError(error);
@@ -209,14 +228,23 @@ bool KXDevices::rfRemoveCard(int cardIndex, Error* /*error*/) {
   if (!rf().resumeInProgress.compare_exchange_strong(expected, true)) return true;
   KXUNISDKGlobals::LOG("resumeInProgress=true");
   std::weak_ptr<KXDevices> weak = weak_from_this();
-  GlobalQueue::async([weak, cardIndex] {
+  uint64_t closes;
+  {
+    std::lock_guard lock(rf().mutex);
+    closes = rf().closes;
+  }
+  GlobalQueue::async([weak, cardIndex, closes] {
     for (;;) {
       {
         std::unique_lock lock(rf().mutex);
-        foundation::Clock::current().waitFor(lock, rf().wake, kRemovalCheckInterval, [] { return false; });
+        const bool closed = foundation::Clock::current().waitFor(lock, rf().wake, kRemovalCheckInterval,
+                                                                 [closes] { return rf().closes != closes; });
+        if (closed) break;  // the reader was closed: the wait ends without a report
       }
       auto api = weak.lock();
       if (!api) break;  // the device API has gone: nobody waits for the card any more
+      // The device holding the reader went away.
+      if (!api->route({Kind::Sleeve, Kind::Pinpad})) break;
       if (api->rfResumeCardDetection(cardIndex, nullptr)) {
         foundation::MainQueue::post([weak, cardIndex] {
           if (auto a = weak.lock()) a->rfImplCardRemoved(cardIndex);
@@ -272,37 +300,41 @@ bool KXDevices::felicaExecutePollingParams(Error* error) {
 // ---- Mifare and ISO 14443 cards -------------------------------------------------------------------
 
 bool KXDevices::mfAuthByKey(int cardIndex, char type, int address, const Bytes& key, Error* error) {
-  if (key.size() != 6) return invalid(error, "Key is invalid");
-  if (type != 'A' && type != 'B') return invalid(error, "Key type can be A or B");
+  if (key.size() != 6) return rfInvalid(error, "Key is invalid");
+  if (type != 'A' && type != 'B') return rfInvalid(error, "Key type can be A or B");
   return rfResult(mfAuth(cardIndex, type, address, key.data()), error);
 }
 
 bool KXDevices::mfStoreKeyIndex(int keyIndex, char type, const Bytes& key, Error* error) {
-  if (key.size() != 6) return invalid(error, "Key is invalid");
-  if (type != 'A' && type != 'B') return invalid(error, "Key type can be A or B");
-  if (keyIndex < 0 || keyIndex > 7) return invalid(error, "Key index can be from 0 to 7");
+  if (key.size() != 6) return rfInvalid(error, "Key is invalid");
+  if (type != 'A' && type != 'B') return rfInvalid(error, "Key type can be A or B");
+  if (keyIndex < 0 || keyIndex > 7) return rfInvalid(error, "Key index can be from 0 to 7");
   return rfResult(mfLoadKey(keyIndex, type, key.data()), error);
 }
 
 bool KXDevices::mfAuthByStoredKey(int cardIndex, char type, int address, int keyIndex, Error* error) {
-  if (type != 'A' && type != 'B') return invalid(error, "Key type can be A or B");
-  if (keyIndex < 0 || keyIndex > 7) return invalid(error, "Key index can be from 0 to 7");
+  if (type != 'A' && type != 'B') return rfInvalid(error, "Key type can be A or B");
+  if (keyIndex < 0 || keyIndex > 7) return rfInvalid(error, "Key index can be from 0 to 7");
   return rfResult(mfAuthByLoadedKey(cardIndex, type, address, keyIndex), error);
 }
 
 std::optional<Bytes> KXDevices::mfRead(int cardIndex, int address, int length, Error* error) {
   if (address < 0 || address >= 256) {
-    invalid(error, "Address number is invalid");
+    rfInvalid(error, "Address number is invalid");
     return std::nullopt;
   }
   if (length <= 0 || length % 16 != 0) {
-    invalid(error, "Invalid length specified, it can only be mutiple of 16");
+    rfInvalid(error, "Invalid length specified, it can only be mutiple of 16");
     return std::nullopt;
   }
+  // A read step gives 16 bytes: one block of a Classic card, four pages of an Ultralight.
+  const auto card = rfCard(cardIndex);
+  const bool pages = card && (card->type == kCardMifareUltralight || card->type == kCardMifareUltralightC);
+  const int step = pages ? 4 : 1;
   Bytes out;
   for (int read = 0; read < length; read += 16) {
     uint8_t block[16];
-    const int r = mfRead16(cardIndex, address + read / 16, block);
+    const int r = mfRead16(cardIndex, address + (read / 16) * step, block);
     if (r < 0) {
       // What was read before a failure is still the caller's.
       if (out.empty()) {
@@ -318,11 +350,11 @@ std::optional<Bytes> KXDevices::mfRead(int cardIndex, int address, int length, E
 
 int KXDevices::mfWrite(int cardIndex, int address, const std::optional<Bytes>& data, Error* error) {
   if (!data || data->empty()) {
-    invalid(error, "Data block is invalid");
+    rfInvalid(error, "Data block is invalid");
     return 0;
   }
   if (address < 0 || address >= 256) {
-    invalid(error, "Address number is invalid");
+    rfInvalid(error, "Address number is invalid");
     return 0;
   }
   const auto card = rfCard(cardIndex);
@@ -333,7 +365,7 @@ int KXDevices::mfWrite(int cardIndex, int address, const std::optional<Bytes>& d
   const bool pages = card->type == kCardMifareUltralight || card->type == kCardMifareUltralightC;
   const size_t unit = pages ? 4 : 16;
   if (data->size() % unit != 0) {
-    invalid(error, "Data block is invalid");
+    rfInvalid(error, "Data block is invalid");
     return 0;
   }
   int written = 0;
@@ -350,19 +382,16 @@ int KXDevices::mfWrite(int cardIndex, int address, const std::optional<Bytes>& d
 }
 
 bool KXDevices::mfWrite(int cardIndex, int address, const std::optional<Bytes>& data, int* bytesWritten, Error* error) {
-  if (bytesWritten) *bytesWritten = 0;
-  const int n = mfWrite(cardIndex, address, data, error);
-  if (n > 0 && bytesWritten) *bytesWritten = n;
-  return n > 0;
+  return rfWrittenTwin(bytesWritten, error, [&](Error* e) { return mfWrite(cardIndex, address, data, e); });
 }
 
 bool KXDevices::mfUlcSetKey(int cardIndex, const Bytes& key, Error* error) {
-  if (key.size() != 16) return invalid(error, "Key block is invalid");
+  if (key.size() != 16) return rfInvalid(error, "Key block is invalid");
   return rfResult(kestra::mfUlcSetKey(cardIndex, key.data()), error);
 }
 
 bool KXDevices::mfUlcAuthByKey(int cardIndex, const Bytes& key, Error* error) {
-  if (key.size() != 16) return invalid(error, "Key block is invalid");
+  if (key.size() != 16) return rfInvalid(error, "Key block is invalid");
   return rfResult(mfUlcAuth(cardIndex, key.data()), error);
 }
 
@@ -440,7 +469,7 @@ bool cardError(Error* error, uint8_t status) {
 
 std::optional<Bytes> KXDevices::dfAESAuthByFixedKey(int cardIndex, const Bytes& key, int keyIndex, Error* error) {
   if (key.size() != 16) {
-    invalid(error, "Key block is invalid");
+    rfInvalid(error, "Key block is invalid");
     return std::nullopt;
   }
   char text[64];
@@ -486,7 +515,7 @@ std::optional<Bytes> KXDevices::dfAESAuthByFixedKey(int cardIndex, const Bytes& 
 }
 
 bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyIndex, Error* error) {
-  if (key.size() != 16) return invalid(error, "Key block is invalid");
+  if (key.size() != 16) return rfInvalid(error, "Key block is invalid");
   char text[64];
   uint8_t status = 0;
   auto first = dfFrame(*this, cardIndex, {0x0A, uint8_t(keyIndex)}, &status, error);
@@ -495,13 +524,12 @@ bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyInd
     std::snprintf(text, sizeof text, "Authentication step 1 failed with %02X", status);
     return rfFail(error, -20, text);
   }
-  auto rndB = crypto::desDecrypt(key, Bytes(first->begin(), first->begin() + 8), crypto::Mode::CBC,
-                                 crypto::Padding::None);
+  auto rndB = triDESDecrypt(Bytes(first->begin(), first->begin() + 8), key);
   const Bytes rndA = crypto::randomBytes(8);
   Bytes plain = rndA;
   const Bytes rndB1 = rotateLeft(*rndB);
   plain.insert(plain.end(), rndB1.begin(), rndB1.end());
-  auto cipher = crypto::desEncrypt(key, plain, crypto::Mode::CBC, crypto::Padding::None);
+  auto cipher = triDESEncrypt(plain, key);
   Bytes second{0xAF};
   second.insert(second.end(), cipher->begin(), cipher->end());
   auto third = dfFrame(*this, cardIndex, second, &status, error);
@@ -510,8 +538,7 @@ bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyInd
     std::snprintf(text, sizeof text, "Authentication step 2 failed with %02X", status);
     return rfFail(error, -20, text);
   }
-  auto rndA1 = crypto::desDecrypt(key, Bytes(third->begin(), third->begin() + 8), crypto::Mode::CBC,
-                                  crypto::Padding::None);
+  auto rndA1 = triDESDecrypt(Bytes(third->begin(), third->begin() + 8), key, Bytes(8, 0));
   if (!rndA1 || rotateRight(*rndA1) != rndA) return rfFail(error, -20, "Authentication step 3 failed");
   return true;
 }

@@ -37,7 +37,8 @@ class RfSleeve final : public KXSleeveDriver {
   // clock for them (tests that move a manual clock).
   std::atomic<bool> inlineReplies{false};
   void attach(std::weak_ptr<KXDevices> a) override { api = std::move(a); }
-  int connstate() override { return 2; }
+  std::atomic<int> state{2};
+  int connstate() override { return state; }
   int getSupportedFeature(int feature, Error*) override { return feature == 5 ? readers : 0; }
   bool rfReaderInit(int type, Error*) override {
     calls.push_back("init:" + std::to_string(type));
@@ -199,6 +200,56 @@ TEST(KXDevicesRF, RemovalWaitReportsOnceTheCardHasGone) {
     clock->advance(std::chrono::milliseconds(100));
     return f.delegate->log().count("removed:0") == 1;
   }));
+}
+
+TEST(KXDevicesRF, RemovalWaitEndsWhenTheReaderClosesOrItsDeviceLeaves) {
+  foundation::ScopedManualClock clock;
+  RfApi f;
+  f.factory->sleeve->inlineReplies = true;
+  ASSERT_TRUE(f.api->rfInit(0x03));
+  auto card = RfCard::ultralight(f.hex("04AABBCCDDEE01"));
+  f.factory->sleeve->module->place(card);
+  ASSERT_TRUE(f.delegate->log().waitForLine("detected:0:Mifare Ultralight"));
+  auto waitEnds = [&] {
+    return foundation::RunLoop::main().runUntil([&] { return clock->waiters() == 0; });
+  };
+
+  // Closed while the card still lies on the reader: the wait ends without a report, and a
+  // later wait is a new one.
+  ASSERT_TRUE(f.api->rfRemoveCard(0));
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  f.api->rfClose(nullptr);
+  ASSERT_TRUE(waitEnds());
+  ASSERT_TRUE(f.api->rfInit(0x03));
+  ASSERT_TRUE(f.api->rfRemoveCard(0));
+  ASSERT_TRUE(clock->waitForWaiters(1));
+
+  // The sleeve holding the reader goes away before the next check: the wait ends too.
+  f.factory->sleeve->state = 0;
+  f.api->connectionState(0);
+  ASSERT_TRUE(foundation::RunLoop::main().runUntil([&] {
+    clock->advance(std::chrono::milliseconds(100));
+    return clock->waiters() == 0;
+  }));
+  EXPECT_EQ(f.delegate->log().count("removed:0"), 0u);
+  f.factory->sleeve->state = 2;
+  f.api->connectionState(2);
+}
+
+TEST(KXDevicesRF, UltralightReadsStepFourPagesAtATime) {
+  RfApi f;
+  ASSERT_TRUE(f.api->rfInit(0x03));
+  auto card = RfCard::ultralight(f.hex("04112233445566"));
+  for (size_t page = 0; page < card->blocks.size(); ++page) card->blocks[page] = Bytes(4, uint8_t(page));
+  f.factory->sleeve->module->place(card);
+  ASSERT_TRUE(f.delegate->log().waitForLine("detected:0:Mifare Ultralight"));
+  Error error;
+  auto data = f.api->mfRead(0, 4, 32, &error);
+  ASSERT_TRUE(data) << error.text;
+  // Pages 4 to 11, each once.
+  Bytes expected;
+  for (uint8_t page = 4; page < 12; ++page) expected.insert(expected.end(), 4, page);
+  EXPECT_EQ(toHex(*data), toHex(expected));
 }
 
 }  // namespace

@@ -249,14 +249,4 @@ bool KXDevices::setPassThroughSync(bool enabled, Error* error) {
   return sleeve_->setSyncButtonMode(enabled ? kSyncPassThrough : 0, error);
 }
 
-// ---- HID card reader -------------------------------------------------------------------------------
-
-std::optional<Bytes> KXDevices::hidExecuteAPDU(int /*cardIndex*/, const Bytes& /*apdu*/, Error* error) {
-  // No HID card reader driver is part of this build: the call has no candidate.
-  routeError(error);
-  return std::nullopt;
-}
-
-bool KXDevices::hidUpdateConfig(const Bytes& /*config*/, Error* error) { return routeError(error); }
-
 }  // namespace kestra

@@ -256,8 +256,12 @@ class RFStackSink final : public PellanModuleSink {
 };
 }  // namespace
 
-bool PellanSleeve::rfReaderInit(int readerType, Error* error) {
+void PellanSleeve::ensureModuleSink() {
   if (!pellan_->moduleSink()) pellan_->setModuleSink(std::make_shared<RFStackSink>());
+}
+
+bool PellanSleeve::rfReaderInit(int readerType, Error* error) {
+  ensureModuleSink();
   return pellan_->rfReaderInit(readerType, error);
 }
 
@@ -331,6 +335,47 @@ std::optional<Bytes> PellanSleeve::samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1
                                             const std::optional<Bytes>& data, int outLength, uint16_t* status,
                                             Error* error) {
   return pellan_->samCAPDU(cla, ins, p1, p2, data, outLength, status, error);
+// ---- The UHF tag reader and the HID SAM module --------------------------------------------------
+
+std::optional<Bytes> PellanSleeve::uhfCommand(const uint8_t* data, int length, Error* error) {
+  return pellan_->uhfCommand(data, length, error);
+}
+
+bool PellanSleeve::uhfInit(int code, Error* error) { return pellan_->uhfInit(code, error); }
+
+bool PellanSleeve::uhfClose(Error* error) { return pellan_->uhfClose(error); }
+
+bool PellanSleeve::uhfStartAutoReadForTagType(int tagType, int maxNumberOfTags, int maxTimeForTagging,
+                                              int repeatCycleCount, Error* error) {
+  return pellan_->uhfStartAutoReadForTagType(tagType, maxNumberOfTags, maxTimeForTagging, repeatCycleCount, error);
+}
+
+bool PellanSleeve::uhfStopAutoRead(Error* error) { return pellan_->uhfStopAutoRead(error); }
+
+std::optional<Bytes> PellanSleeve::hidGetVersionInfo(Error* error) {
+  ensureModuleSink();
+  return pellan_->hidGetVersionInfo(error);
+}
+
+std::optional<Bytes> PellanSleeve::hidGetSerialNumber(Error* error) {
+  ensureModuleSink();
+  return pellan_->hidGetSerialNumber(error);
+}
+
+std::optional<Bytes> PellanSleeve::hidGetContentElement(int element, const std::optional<Bytes>& pin,
+                                                        const std::optional<Bytes>& rootSoOID, Error* error) {
+  ensureModuleSink();
+  return pellan_->hidGetContentElement(element, pin, rootSoOID, error);
+}
+
+std::optional<Bytes> PellanSleeve::hidProcessKeyRollerCard(Error* error) {
+  ensureModuleSink();
+  return pellan_->hidProcessKeyRollerCard(error);
+}
+
+std::optional<Bytes> PellanSleeve::hidProcessConfigCard(Error* error) {
+  ensureModuleSink();
+  return pellan_->hidProcessConfigCard(error);
 }
 
 }  // namespace kestra

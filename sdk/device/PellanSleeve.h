@@ -111,9 +111,23 @@ class PellanSleeve final : public KXSleeveDriver {
                Error* error) override;
   std::optional<Bytes> samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& data,
                                 int outLength, uint16_t* status, Error* error) override;
+  std::optional<Bytes> uhfCommand(const uint8_t* data, int length, Error* error) override;
+  bool uhfInit(int code, Error* error) override;
+  bool uhfClose(Error* error) override;
+  bool uhfStartAutoReadForTagType(int tagType, int maxNumberOfTags, int maxTimeForTagging, int repeatCycleCount,
+                                  Error* error) override;
+  bool uhfStopAutoRead(Error* error) override;
+  std::optional<Bytes> hidGetVersionInfo(Error* error) override;
+  std::optional<Bytes> hidGetSerialNumber(Error* error) override;
+  std::optional<Bytes> hidGetContentElement(int element, const std::optional<Bytes>& pin,
+                                            const std::optional<Bytes>& rootSoOID, Error* error) override;
+  std::optional<Bytes> hidProcessKeyRollerCard(Error* error) override;
+  std::optional<Bytes> hidProcessConfigCard(Error* error) override;
 
  private:
   class Events;
+  // The SAM's and the RF reader's bytes reach the RF stack through the module sink.
+  void ensureModuleSink();
   std::shared_ptr<Pellan> pellan_;
   std::shared_ptr<Events> events_;
 };

@@ -80,6 +80,12 @@ void SimulatedRc663::receive(const Bytes& in) {
             card = current_;
           }
           answer = card->answer(data);
+          if (card == leaving_ && --framesBeforeLeaving_ == 0) {
+            field_.erase(std::remove(field_.begin(), field_.end(), card), field_.end());
+            card->leaveField();
+            current_.reset();
+            leaving_.reset();
+          }
         }
       }
       if (sub == 9)
@@ -127,6 +133,12 @@ void SimulatedRc663::remove(const std::shared_ptr<RfCard>& card) {
   field_.erase(std::remove(field_.begin(), field_.end(), card), field_.end());
   card->leaveField();
   if (current_ == card) current_.reset();
+}
+
+void SimulatedRc663::removeAfter(const std::shared_ptr<RfCard>& card, int frames) {
+  std::lock_guard lock(mutex_);
+  leaving_ = card;
+  framesBeforeLeaving_ = frames;
 }
 
 void SimulatedRc663::setSilent(bool silent) {

@@ -29,6 +29,9 @@ class SimulatedRc663 {
   void place(const std::shared_ptr<RfCard>& card);
   void remove(const std::shared_ptr<RfCard>& card);
   void setSilent(bool silent);
+  // `card` leaves the field right after it has answered `frames` more frames (a card taken
+  // away in the middle of a command).
+  void removeAfter(const std::shared_ptr<RfCard>& card, int frames);
   // Frames the module received, in order.
   std::vector<Bytes> received() const;
   int commandsOf(uint8_t sub) const;
@@ -46,6 +49,8 @@ class SimulatedRc663 {
   bool polling_ = false;
   bool silent_ = false;
   std::shared_ptr<RfCard> current_;
+  std::shared_ptr<RfCard> leaving_;
+  int framesBeforeLeaving_ = 0;
 };
 
 }  // namespace devices
