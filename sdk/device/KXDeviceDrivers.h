@@ -112,6 +112,10 @@ class KXSleeveDriver : public KXManagedDriver {
   virtual bool getSyncButtonMode(int* mode, Error* error);
   virtual bool setSyncButtonMode(int mode, Error* error);
   virtual bool getKioskMode(bool* on, Error* error);
+  // The idle power-off times in seconds: when idle, and when disconnected.
+  virtual bool getAutoOffWhenIdle(double* /*idleSeconds*/, double* /*disconnectedSeconds*/, Error* error) {
+    return foundation::fail(error, noDeviceError());
+  }
   virtual bool getBatteryCapacity(int* percent, float* volts, Error* error);
   virtual std::shared_ptr<KXBatteryInfo> getBatteryInfo(Error* error);
   virtual bool getUSBChargeCurrent(int* current, Error* error);

@@ -73,6 +73,16 @@ bool KXDevices::setPassThroughSync(bool enabled, Error* error) {
   return sleeve_->setSyncButtonMode(enabled ? 1 : 0, error);
 }
 
+bool KXDevices::getKioskMode(bool* enabled, Error* error) {
+  if (!route({Kind::Sleeve})) return routeError(error);
+  return sleeve_->getKioskMode(enabled, error);
+}
+
+bool KXDevices::getAutoOffWhenIdle(double* idleSeconds, double* disconnectedSeconds, Error* error) {
+  if (!route({Kind::Sleeve})) return routeError(error);
+  return sleeve_->getAutoOffWhenIdle(idleSeconds, disconnectedSeconds, error);
+}
+
 std::optional<Bytes> KXDevices::hidExecuteAPDU(int /*cardIndex*/, const Bytes& /*apdu*/, Error* error) {
   // No HID card reader driver is part of this build: the call has no candidate.
   routeError(error);

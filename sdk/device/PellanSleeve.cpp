@@ -147,6 +147,9 @@ bool PellanSleeve::setCharging(bool enabled, Error* error) { return pellan_->set
 bool PellanSleeve::getSyncButtonMode(int* mode, Error* error) { return pellan_->getSyncButtonMode(mode, error); }
 bool PellanSleeve::setSyncButtonMode(int mode, Error* error) { return pellan_->setSyncButtonMode(mode, error); }
 bool PellanSleeve::getKioskMode(bool* on, Error* error) { return pellan_->getKioskMode(on, error); }
+bool PellanSleeve::getAutoOffWhenIdle(double* idleSeconds, double* disconnectedSeconds, Error* error) {
+  return pellan_->getAutoOffWhenIdle(idleSeconds, disconnectedSeconds, error);
+}
 std::optional<nlohmann::json> PellanSleeve::getFirmwareFileInformation(const Bytes& data, Error* error) {
   auto info = pellan_->getFirmwareFileInformation(data, error);
   if (!info) return std::nullopt;

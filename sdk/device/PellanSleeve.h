@@ -60,6 +60,7 @@ class PellanSleeve final : public KXSleeveDriver {
   bool getSyncButtonMode(int* mode, Error* error) override;
   bool setSyncButtonMode(int mode, Error* error) override;
   bool getKioskMode(bool* on, Error* error) override;
+  bool getAutoOffWhenIdle(double* idleSeconds, double* disconnectedSeconds, Error* error) override;
   bool rfReaderInit(int readerType, Error* error) override;
   bool rfReaderClose(int readerType, Error* error) override;
   std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error) override;
