@@ -8,6 +8,10 @@
 // server is then taken to be behind, and the next whole-cart send (the save of a line, a
 // pull to refresh, or "Next" to the header, which waits for it) replaces the server's lines
 // with the device's.
+//
+// A delete of the whole order that fails or goes unanswered keeps the user on the order;
+// the server may have deleted it all the same, so when the next whole-cart send is refused
+// the device's lines go to a new order.
 #include <nlohmann/json.hpp>
 
 #include "app/core/AlertClass.h"
@@ -43,17 +47,23 @@ void OrderListViewController::cartChanged() {
   if (orvoDelegate_->settings().realtimeSoFlag) realTimeOutOfStep_ = true;
 }
 
-void OrderListViewController::realTimeFailed(const ServiceFailure& failure) {
+// The server is behind the device: the device's lines are what counts, so its backup is
+// brought up to them (a count raised by a rescan has not been written yet).
+void OrderListViewController::realTimeBehind() {
   realTimeOutOfStep_ = true;
   pushHeaderAfterSend_ = false;
+  AutoSaveFuncDataSave();
+}
+
+void OrderListViewController::realTimeFailed(const ServiceFailure& failure) {
+  realTimeBehind();
   errorResponseData(failure);
 }
 
 bool OrderListViewController::realTimeAnswerOk(const RequestAnswer& a) {
   const auto& answer = a.requireObject();
   if (answer && answer->is_object() && foundation::textForKey(*answer, "Response") != "False") return true;
-  realTimeOutOfStep_ = true;
-  pushHeaderAfterSend_ = false;
+  realTimeBehind();
   if (answer && answer->is_object())
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", itemText(foundation::valueForKey(*answer, "Error")));
   else if (answer)
@@ -100,6 +110,17 @@ void OrderListViewController::updateAllItemsForRealTime() {
 }
 
 void OrderListViewController::updateAllItemsForRealTimeResponseData(const RequestAnswer& a) {
+  if (orderMayBeGone_ && a.object && a.object->is_object()) {
+    orderMayBeGone_ = false;
+    if (foundation::textForKey(*a.object, "Response") == "False") {
+      // The server no longer takes the order that the user had asked it to delete: the
+      // device's lines start a new one.
+      orvoDelegate_->globalSO().orderNumber.clear();
+      SetTopOrderInfoMsg();
+      GetNewSOnumberWithSOH();
+      return;
+    }
+  }
   if (!realTimeAnswerOk(a)) return;
   realTimeOutOfStep_ = false;
   const json& answer = *a.object;
@@ -151,8 +172,7 @@ void OrderListViewController::GetNewSOnumberWithSOHResponseData(const RequestAns
   if (!a.text) throw AppException("NSInvalidArgumentException", "data parameter is nil");
   const std::string number = *a.text;
   if (number == "0" || number.empty()) {
-    realTimeOutOfStep_ = true;
-    pushHeaderAfterSend_ = false;
+    realTimeBehind();
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error",
                              "There are some issues so your order will be saved after you tap the 'Save' button.");
     return;
@@ -297,7 +317,17 @@ void OrderListViewController::DeleteSoForRealTime(const std::string& orderNumber
   r.answerMethod = "-[OrderListViewController DeleteSoForRealTimeResponseData:]";
   r.params = {{"OrderNumber", orderNumber}};
   sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { DeleteSoForRealTimeResponseData(a); },
-                    [this](const ServiceFailure& f) { errorResponseData(f); });
+                    [this](const ServiceFailure& f) {
+                      deleteSoUnsettled(!f.notSent);
+                      errorResponseData(f);
+                    });
+}
+
+void OrderListViewController::deleteSoUnsettled(bool mayHaveReachedServer) {
+  // The user stays on the order: its backup, cleared on the way out, is written again, and
+  // the server may hold the order or not, so the next whole-cart send settles it.
+  realTimeBehind();
+  if (mayHaveReachedServer) orderMayBeGone_ = true;
 }
 
 void OrderListViewController::DeleteSoForRealTimeResponseData(const RequestAnswer& a) {
@@ -305,6 +335,7 @@ void OrderListViewController::DeleteSoForRealTimeResponseData(const RequestAnswe
   if (!answer || !answer->is_object()) {
     // Nobody knows whether the server still holds the order: its number stays, so "Back"
     // can ask again.
+    deleteSoUnsettled(true);
     AlertView(0, 1, kAppAlertTitle, "The order could not be deleted on the server. Please try again.",
               [this] { noAlertBackFunc(); });
     return;

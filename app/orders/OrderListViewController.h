@@ -281,12 +281,17 @@ class OrderListViewController : public ui::ViewController,
   // In real-time mode: the cart changed on the device, so the server may be behind it
   // until the next whole-cart send.
   void cartChanged();
+  // The server is behind the device until the next whole-cart send; the backup follows
+  // the device.
+  void realTimeBehind();
   // A real-time request's failure: the server is behind the device until the next
   // whole-cart send succeeds.
   void realTimeFailed(const ServiceFailure& failure);
   // A real-time answer that is no dictionary or says "False": the alert, and the server is
   // behind. True when the answer was a success.
   bool realTimeAnswerOk(const RequestAnswer& answer);
+  // Leaving the order did not end with the server's word: the user stays on it.
+  void deleteSoUnsettled(bool mayHaveReachedServer);
 
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;
   nlohmann::json orderListArray_ = nlohmann::json::array();
@@ -309,6 +314,7 @@ class OrderListViewController : public ui::ViewController,
   bool realTimeOutOfStep_ = false;   // the server may hold other lines than the device
   bool newNumberPending_ = false;    // "GetNewSOnumberWithSOH" is on its way
   bool pushHeaderAfterSend_ = false;  // "Next" waits for the whole cart to reach the server
+  bool orderMayBeGone_ = false;       // a delete of the whole order may have reached the server
 
   std::shared_ptr<ui::TableView> orderListTableView_;
   std::shared_ptr<ui::Label> lbl_topOrderInfo_;

@@ -169,6 +169,7 @@ TEST_F(RealTimeOrder, ABrokenConnectionAtAnyStepLosesNothing) {
     backoffice::Fault fault;
     std::function<void(RealTimeOrder&)> step;
     const char* alert;  // the start of what the user is told
+    bool changesCart = true;  // false: the step leaves the lines as they were
   };
   // Each step only starts its request; the test waits for its end below.
   auto more = [](RealTimeOrder& f) {
@@ -185,7 +186,31 @@ TEST_F(RealTimeOrder, ABrokenConnectionAtAnyStepLosesNothing) {
     f.list->nextBarButtonItem()->trigger();
     f.t.settle();
   };
+  // The save of a new line when the order has no number yet: the number is asked for first.
+  auto saveWithoutNumber = [](RealTimeOrder& f) {
+    f.scan("500000000000");
+    f.so().orderNumber.clear();  // as when the price answer brought none
+    f.list->nextBarButtonItem()->trigger();
+    f.t.settle();
+  };
+  // Leaving the order unsaved: the server is asked to delete it.
+  auto leave = [](RealTimeOrder& f) {
+    f.list->backBarButtonItem()->trigger();
+    f.t.settle();
+    f.t.press("Yes");
+    f.t.settle();
+  };
   const Case cases[] = {
+      {"new number, server error", "GetNewSOnumberWithSOH", backoffice::Fault::serverError(), saveWithoutNumber,
+       "Webservice Server Error : 500"},
+      {"new number, refused", "GetNewSOnumberWithSOH", backoffice::Fault::result("0"), saveWithoutNumber,
+       "There are some issues so your order will be saved after you tap the 'Save' button."},
+      {"new number, answer lost", "GetNewSOnumberWithSOH", backoffice::Fault::answerHeld(), saveWithoutNumber, ""},
+      {"leaving, server error", "DeleteSoForRealTime", backoffice::Fault::serverError(), leave,
+       "Webservice Server Error : 500", false},
+      {"leaving, unreadable", "DeleteSoForRealTime", backoffice::Fault::badJson(), leave,
+       "The order could not be deleted on the server.", false},
+      {"leaving, answer lost", "DeleteSoForRealTime", backoffice::Fault::answerHeld(), leave, "", false},
       {"update, server error", "UpdateItemInfoForRealTime", backoffice::Fault::serverError(), more,
        "Webservice Server Error : 500"},
       {"update, refused", "UpdateItemInfoForRealTime", backoffice::Fault::responseValue("False"), more, ""},
@@ -220,11 +245,19 @@ TEST_F(RealTimeOrder, ABrokenConnectionAtAnyStepLosesNothing) {
       clock->advance(61s);  // the client gives up on the answer
     }
     t.waitForRequests();
-    // The device keeps what the user did; the user is told.
-    EXPECT_NE(deviceLines(), before);
+    // The device keeps what the user did, in its backup too, and stays on the order; the
+    // user is told.
+    if (c.changesCart) {
+      EXPECT_NE(deviceLines(), before);
+    } else {
+      EXPECT_EQ(deviceLines(), before);
+    }
+    EXPECT_EQ(t.defaults().objectForKey("backupOrderListArray"), json(list->orderListArray()));
+    EXPECT_EQ(t.top<OrderListViewController>(), list);
     ASSERT_FALSE(t.app.alerts().empty());
     EXPECT_EQ(t.app.alerts().back().message.rfind(c.alert, 0), 0u) << t.app.alerts().back().message;
     EXPECT_TRUE(list->realTimeOutOfStep());
+    const Lines kept = deviceLines();
     t.server.clearFaults();
     t.server.releaseHeld();
 
@@ -235,8 +268,42 @@ TEST_F(RealTimeOrder, ABrokenConnectionAtAnyStepLosesNothing) {
     }
     if (list->realTimeOutOfStep()) next();
     EXPECT_FALSE(list->realTimeOutOfStep());
+    ASSERT_EQ(t.top<OrderListViewController>(), list);
+    EXPECT_EQ(deviceLines(), kept);
     expectInStep(c.name);
   }
+}
+
+// The whole cart's answer carries fresh stock figures per code: each goes to the cart's line
+// of that code, and a code the cart does not hold adds and changes nothing.
+TEST_F(RealTimeOrder, TheWholeCartsStockFiguresReachOnlyTheLinesOfTheirCodes) {
+  firstLine();
+  scan("500000000000");
+  next();
+  const auto figures = [](const char* ats, const char* limit) {
+    return json{{"Ats", ats},
+                {"AtsStatus", "True"},
+                {"Ots", "-2"},
+                {"OtsStatus", "False"},
+                {"OverBooking", json{{"OverBookingMsg", "Booked out"}, {"OverBookingLimit", limit}}.dump()}}
+        .dump();
+  };
+  const json stocks = {{"400000000002", figures("12", "3")}, {"499999999999", figures("99", "9")}};
+  t.server.setFault("UpdateAllItemsForRealTime",
+                    backoffice::Fault::result(json{{"Response", "True"}, {"Stocks", stocks.dump()}}.dump()));
+  json expected = list->orderListArray();
+  ASSERT_EQ(expected.size(), 2u);
+  for (auto& line : expected) {
+    if (text(line, "Barcode") != "400000000002") continue;
+    line.update(json{{"Ats", "12"}, {"AtsStatus", "True"}, {"Ots", "-2"}, {"OtsStatus", "False"},
+                     {"OverBookingMsg", "Booked out"}, {"OverBookingLimit", "3"}});
+  }
+  list->refreshStock();  // the pull to refresh sends the whole cart
+  t.waitForRequests();
+  t.server.clearFaults();
+  EXPECT_TRUE(t.app.alerts().empty());
+  EXPECT_EQ(list->orderListArray(), expected);
+  EXPECT_FALSE(list->realTimeOutOfStep());
 }
 
 TEST_F(RealTimeOrder, ALineAddedOnTheDeviceReachesTheServerBeforeTheHeader) {

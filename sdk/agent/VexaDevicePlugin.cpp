@@ -32,6 +32,14 @@ class FacadePluginDevice final : public VexaPluginDevice {
   bool getPassThroughSync(bool* enabled) override { return f_.getPassThroughSync(enabled); }
   bool barcodeGetScanMode(int* mode) override { return f_.barcodeGetScanMode(mode); }
   int getSupportedFeature(int feature) override { return f_.getSupportedFeature(feature); }
+  bool getAutoOffWhenIdle(double* idleSeconds) override {
+    double disconnected = 0;
+    return f_.getAutoOffWhenIdle(idleSeconds, &disconnected);
+  }
+  bool getKioskMode(bool* enabled) override { return f_.getKioskMode(enabled); }
+  bool uiIsSpeakerAutoControlEnabled(bool* enabled) override { return f_.uiIsSpeakerAutoControlEnabled(enabled); }
+  bool uiIsSpeakerButtonEnabled(bool* enabled) override { return f_.uiIsSpeakerButtonEnabled(enabled); }
+  bool uiIsSpeakerEnabled(bool* enabled) override { return f_.uiIsSpeakerEnabled(enabled); }
   std::optional<KXKeyInfo> ppadGetKeyInfo(int position, foundation::Error* error) override {
     return f_.ppadGetKeyInfo(position, error);
   }
