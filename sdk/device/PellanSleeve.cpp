@@ -335,6 +335,8 @@ std::optional<Bytes> PellanSleeve::samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1
                                             const std::optional<Bytes>& data, int outLength, uint16_t* status,
                                             Error* error) {
   return pellan_->samCAPDU(cla, ins, p1, p2, data, outLength, status, error);
+}
+
 // ---- The UHF tag reader and the HID SAM module --------------------------------------------------
 
 std::optional<Bytes> PellanSleeve::uhfCommand(const uint8_t* data, int length, Error* error) {
