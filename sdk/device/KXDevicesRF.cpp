@@ -10,6 +10,7 @@
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/MainQueue.h"
 #include "sdk/device/KXDevices.h"
+#include "sdk/device/KXDevicesInternal.h"
 #include "sdk/foundation/KXErrors.h"
 #include "sdk/rf/Iso14.h"
 #include "sdk/rf/KXRFCardInfo.h"
@@ -495,24 +496,27 @@ bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyInd
     std::snprintf(text, sizeof text, "Authentication step 1 failed with %02X", status);
     return rfFail(error, -20, text);
   }
-  auto rndB = crypto::desDecrypt(key, Bytes(first->begin(), first->begin() + 8), crypto::Mode::CBC,
-                                 crypto::Padding::None);
+  Bytes rndB(8);
+  if (trides_crypto(kTridesDecrypt, first->data(), 8, rndB.data(), rndB.size(), key.data(), nullptr) != 0)
+    return rfFail(error, -20, "Authentication step 1 failed");
   const Bytes rndA = crypto::randomBytes(8);
   Bytes plain = rndA;
-  const Bytes rndB1 = rotateLeft(*rndB);
+  const Bytes rndB1 = rotateLeft(rndB);
   plain.insert(plain.end(), rndB1.begin(), rndB1.end());
-  auto cipher = crypto::desEncrypt(key, plain, crypto::Mode::CBC, crypto::Padding::None);
-  Bytes second{0xAF};
-  second.insert(second.end(), cipher->begin(), cipher->end());
+  Bytes second(1 + plain.size(), 0xAF);
+  if (trides_crypto(kTridesEncrypt, plain.data(), plain.size(), second.data() + 1, plain.size(), key.data(),
+                    nullptr) != 0)
+    return rfFail(error, -20, "Authentication step 2 failed");
   auto third = dfFrame(*this, cardIndex, second, &status, error);
   if (!third) return false;
   if (status != 0 || third->size() < 8) {
     std::snprintf(text, sizeof text, "Authentication step 2 failed with %02X", status);
     return rfFail(error, -20, text);
   }
-  auto rndA1 = crypto::desDecrypt(key, Bytes(third->begin(), third->begin() + 8), crypto::Mode::CBC,
-                                  crypto::Padding::None);
-  if (!rndA1 || rotateRight(*rndA1) != rndA) return rfFail(error, -20, "Authentication step 3 failed");
+  Bytes rndA1(8);
+  if (trides_crypto(kTridesDecrypt, third->data(), 8, rndA1.data(), rndA1.size(), key.data(), nullptr) != 0 ||
+      rotateRight(rndA1) != rndA)
+    return rfFail(error, -20, "Authentication step 3 failed");
   return true;
 }
 
