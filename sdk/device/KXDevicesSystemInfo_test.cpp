@@ -255,20 +255,26 @@ TEST(KXDevicesHubCalls, PortsChargingAndSerialOfTheSimulatedHub) {
   facade->connect();
   ASSERT_TRUE(bench.runUntil([&] { return api->getConnectedDeviceInfo(DEVICE_TYPE_HUB, 0, nullptr) != nullptr; }));
 
-  std::atomic<bool> done{false};
+  std::atomic<bool> done{false}, stop{false};
   std::optional<std::vector<TrelmoPortInfo>> ports;
   bool charge = false, apple = false, serial = false, config = false;
   int current = 0;
   {
     devices::JoiningThread calls([&] {
-      ports = facade->TrelmoGetPortsInfo();
+      // The hub lists its ports once it has asked each of them, a moment after it connected.
+      do {
+        ports = facade->TrelmoGetPortsInfo();
+        std::this_thread::yield();
+      } while (!stop && !(ports && ports->size() == 3));
       charge = facade->TrelmoSetUSBCharge(true, 2);
       apple = facade->TrelmoSetAppleChargingCurrent(2100) && facade->TrelmoGetAppleChargingCurrent(&current);
       serial = facade->kxPrivateSetSerial("HUB42");
       config = facade->TrelmoSetPortConfig("Scanner|USB|hid.barcode", 0);
       done = true;
     });
-    ASSERT_TRUE(bench.runUntil([&] { return done.load(); }));
+    const bool finished = bench.runUntil([&] { return done.load(); });
+    stop = true;
+    ASSERT_TRUE(finished);
   }
   ASSERT_TRUE(ports);
   EXPECT_EQ(ports->size(), 3u);
