@@ -11,6 +11,7 @@
 // past the end of the file is -20 "Firmware file wrong".
 
 #include "sdk/device/KXDevices.h"
+#include "sdk/device/ScanEngineFirmwareFiles.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +24,9 @@
 
 namespace kestra {
 
+using scanengine::parseIntermecFile;
+using scanengine::parseZebraFile;
+
 namespace {
 
 constexpr size_t kIntermecPage = 256;
@@ -30,7 +34,6 @@ constexpr size_t kIntermecLoaderSize = 8192;
 constexpr double kIntermecByteTimeout = 1.0;
 constexpr double kIntermecLongTimeout = 1000.0;
 constexpr double kIntermecDrainTimeout = 0.1;
-constexpr uint8_t kIntermecMagic[6] = {0x33, 0x05, 0x61, 0x39, 0x98, 0x58};
 constexpr size_t kZebraPacketBuffer = 1024;
 constexpr double kZebraEndTimeout = 180.0;
 
@@ -55,42 +58,6 @@ void putBE32(uint8_t* p, uint32_t v) {
 const Bytes& intermecLoader() {
   static const Bytes loader(kIntermecLoaderSize, 0xFF);
   return loader;
-}
-
-// The Intermec file's layout: the engine identifiers it fits and where its payload starts.
-struct IntermecFile {
-  std::vector<uint32_t> engines;
-  size_t payloadOffset = 0;
-};
-
-std::optional<IntermecFile> parseIntermecFile(const Bytes& file) {
-  if (file.size() < 8 || !std::equal(std::begin(kIntermecMagic), std::end(kIntermecMagic), file.begin()))
-    return std::nullopt;
-  const size_t n = foundation::readBE16(file.data() + 6);
-  IntermecFile out;
-  out.payloadOffset = 16 + 4 * n;
-  if (out.payloadOffset > file.size()) return std::nullopt;
-  for (size_t i = 0; i < n; ++i) out.engines.push_back(foundation::readBE32(file.data() + 8 + 4 * i));
-  return out;
-}
-
-// The Zebra file's records: offset and length of each packet body.
-struct ZebraRecord {
-  size_t offset = 0;  // of the record's length byte
-  size_t length = 0;
-};
-
-std::optional<std::vector<ZebraRecord>> parseZebraFile(const Bytes& file) {
-  std::vector<ZebraRecord> out;
-  size_t at = 8;
-  while (file.size() > 11 && at < file.size() - 11) {
-    const size_t n = file[at];
-    if (at + 4 + n > file.size()) return std::nullopt;
-    out.push_back({at, n});
-    at += 4 + n;
-  }
-  if (out.empty()) return std::nullopt;
-  return out;
 }
 
 }  // namespace
