@@ -60,6 +60,17 @@ class HubDriver final : public KXStreamDriver {
   bool updateFirmwareData(const Bytes& data, bool validate, Error* error) override {
     return manager_->updateFirmwareData(data, validate, error);
   }
+  std::shared_ptr<TrelmoDevice> getPortDeviceFormPort(int port, Error* error) override {
+    return manager_->getPortDeviceFormPort(port, error);
+  }
+  std::optional<std::vector<TrelmoPortInfo>> getPortsInfo(Error* error) override { return manager_->getPortsInfo(error); }
+  bool setPortConfig(const std::string& config, int port, bool recreateConnection, Error* error) override {
+    return manager_->setPortConfig(config, port, recreateConnection, error);
+  }
+  bool setUSBCharge(bool on, int port, Error* error) override { return manager_->setUSBCharge(on, port, error); }
+  bool setAppleCharge(int current, Error* error) override { return manager_->setAppleCharge(current, error); }
+  bool getAppleCharge(int* current, Error* error) override { return manager_->getAppleCharge(current, error); }
+  bool setSerial(const std::string& serial, Error* error) override { return manager_->setSerial(serial, error); }
 
  private:
   std::shared_ptr<USBManager> manager_;
@@ -92,6 +103,7 @@ class ReaderDriver final : public KXStreamDriver {
   int getSupportedFeature(int feature, Error* error) override { return reader_->getSupportedFeature(feature, error); }
   bool connected() override { return reader_->connected(); }
   bool isPresent() override { return reader_->connected(); }
+  std::optional<TrelmoUSBDeviceDescriptor> usbDeviceDescriptor() override { return reader_->usbDeviceDescriptor(); }
 
  private:
   std::shared_ptr<HubReader> reader_;

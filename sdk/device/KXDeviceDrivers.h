@@ -22,10 +22,13 @@
 // `KXDevices` it was given (`attach`), on the thread the driver's own documentation names
 // (connection changes and sleeve events on the main queue).
 
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -34,6 +37,7 @@
 #include "sdk/foundation/KXColor.h"
 #include "sdk/foundation/KXDeviceInfo.h"
 #include "sdk/foundation/KXImage.h"
+#include "sdk/hub/TrelmoRecords.h"
 
 namespace kestra {
 
@@ -41,7 +45,11 @@ class KXDevices;
 class EAManager;
 class PPad;
 class AccessoryManagerDelegate;
+class TrelmoDevice;
 struct KXBatteryInfo;
+
+// The fields of a Code engine's information answer, by name.
+using KXEngineInformation = std::map<std::string, std::string>;
 
 using foundation::Bytes;
 using foundation::Error;
@@ -51,6 +59,12 @@ Error noDeviceError();
 // Marks the arguments of a "no device" body as used.
 template <class... T>
 inline void kxUnused(const T&...) {}
+// Nothing, with the "no device" error.
+template <class T>
+inline std::optional<T> noneOf(Error* error) {
+  foundation::fail(error, noDeviceError());
+  return std::nullopt;
+}
 
 // What every driver kind answers about itself.
 class KXDriverBase {
@@ -222,6 +236,61 @@ class KXSleeveDriver : public KXManagedDriver {
   virtual bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error) { kxUnused(slot); return foundation::fail(error, noDeviceError()); }
   virtual bool vasSetCollectorID(uint32_t id, Error* error) { kxUnused(id); return foundation::fail(error, noDeviceError()); }
   virtual bool emsrSetActiveHead(int head, Error* error) { kxUnused(head); return foundation::fail(error, noDeviceError()); }
+
+  // ---- Scan engine: control, configuration per make, raw pass-through and firmware ----------
+  // The sleeve firmware version as a number (5058 for 5.58), 0 without a sleeve.
+  virtual int getFWVER() { return 0; }
+  virtual bool barcodeEngineResetToDefaults(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool barcodeEngineCheckReady(bool* ready, Error* error) { kxUnused(ready); return foundation::fail(error, noDeviceError()); }
+  virtual bool barcodeEnginePowerControl(bool on, int maxTimeMinutes, Error* error) {
+    kxUnused(on, maxTimeMinutes);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool barcodeOpticonSetInitString(const std::string& text, Error* error) { kxUnused(text); return foundation::fail(error, noDeviceError()); }
+  virtual bool barcodeOpticonSetParams(const std::string& params, bool saveToFlash, Error* error) {
+    kxUnused(params, saveToFlash);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual std::optional<std::string> barcodeOpticonGetIdent(Error* error) { return noneOf<std::string>(error); }
+  virtual bool barcodeOpticonUpdateFirmware(const Bytes& image, bool bootLoader, Error* error) {
+    kxUnused(image, bootLoader);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool barcodeCodeSetParam(int param, uint64_t value, Error* error) { kxUnused(param, value); return foundation::fail(error, noDeviceError()); }
+  virtual bool barcodeCodeGetParam(int param, uint64_t* value, Error* error) { kxUnused(param, value); return foundation::fail(error, noDeviceError()); }
+  virtual bool barcodeCodeUpdateFirmware(const std::string& fileName, const Bytes& image, Error* error) {
+    kxUnused(fileName, image);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual std::optional<KXEngineInformation> barcodeCodeGetInformation(Error* error) { return noneOf<KXEngineInformation>(error); }
+  virtual bool barcodeHoneywellSetInitString(const Bytes& data, Error* error) { kxUnused(data); return foundation::fail(error, noDeviceError()); }
+  virtual bool barcodeIntermecSetInitData(const Bytes& data, Error* error) { kxUnused(data); return foundation::fail(error, noDeviceError()); }
+  virtual std::optional<Bytes> barcodeIntermecGetInitData(Error* error) { return noneOf<Bytes>(error); }
+  virtual std::optional<Bytes> barcodeNewlandQuery(const Bytes& query, Error* error) { kxUnused(query); return noneOf<Bytes>(error); }
+  virtual bool barcodeNewlandSetInitString(const std::string& text, Error* error) { kxUnused(text); return foundation::fail(error, noDeviceError()); }
+  virtual bool barcodeNewlandUpdateFirmware(const Bytes& image, Error* error) { kxUnused(image); return foundation::fail(error, noDeviceError()); }
+  // The raw pass-through: the engine's reply to a write (may be empty), what it sent since
+  // the last read (may be empty), its download mode and line speed, its stored init data.
+  virtual std::optional<Bytes> _barcodeEngineWrite(const uint8_t* data, int length, Error* error) {
+    kxUnused(data, length);
+    return noneOf<Bytes>(error);
+  }
+  virtual std::optional<Bytes> _barcodeEngineSpecialWrite(const uint8_t* data, int length, Error* error) {
+    kxUnused(data, length);
+    return noneOf<Bytes>(error);
+  }
+  virtual std::optional<Bytes> _barcodeEngineRead(Error* error) { return noneOf<Bytes>(error); }
+  virtual bool _barcodeEngineDownloadModeEnable(bool on, Error* error) { kxUnused(on); return foundation::fail(error, noDeviceError()); }
+  virtual bool _barcodeEngineChangeBaudRate(int baud, Error* error) { kxUnused(baud); return foundation::fail(error, noDeviceError()); }
+  virtual std::optional<Bytes> _barcodeEngineGetInitData(Error* error) { return noneOf<Bytes>(error); }
+  virtual bool _barcodeEngineSetInitData(const Bytes& data, Error* error) { kxUnused(data); return foundation::fail(error, noDeviceError()); }
+
+  // ---- System settings of the sleeve as a whole -----------------------------------------------
+  virtual bool getTimeRemainingToPowerOff(double* seconds, Error* error) { kxUnused(seconds); return foundation::fail(error, noDeviceError()); }
+  virtual bool sysSaveSettingsToFlash(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool sysPowerOff(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool sysEnterPassThrough(Error* error) { return foundation::fail(error, noDeviceError()); }
+  virtual bool sysMute(Error* error) { return foundation::fail(error, noDeviceError()); }
   // The UHF tag reader and the HID SAM module, which only the sleeve has. `uhfInit` takes
   // the reader's region code; the SAM calls give the SAM's answer message.
   virtual std::optional<Bytes> uhfCommand(const uint8_t* data, int length, Error* error) {
@@ -366,6 +435,28 @@ class KXPinpadDriver : public KXManagedDriver {
   virtual int emv2Command(const uint8_t* /*data*/, int /*length*/, Bytes* /*result*/) { return kNotConnected; }
   // A fresh DUKPT key serial number for `keyID`.
   virtual int dukptGenerateKeyOnline(int /*keyID*/, Bytes* /*keySerial*/) { return kNotConnected; }
+
+  // ---- Scan engine: control and raw pass-through (statuses; replies through `out`) ---------
+  virtual int barReset() { return kNotConnected; }
+  virtual int barOpticonSetInitString(const std::string& /*text*/) { return kNotConnected; }
+  virtual int barSetInitData(const Bytes& /*data*/) { return kNotConnected; }
+  virtual int _barcodeEngineWrite(const uint8_t* /*data*/, int /*length*/, Bytes* /*out*/) { return kNotConnected; }
+  virtual int _barcodeEngineSpecialWrite(const uint8_t* /*data*/, int /*length*/, Bytes* /*out*/) { return kNotConnected; }
+  virtual int _barcodeEngineRead(Bytes* /*data*/) { return kNotConnected; }
+  virtual int _barcodeEngineDownloadModeEnable(bool /*on*/) { return kNotConnected; }
+  virtual int _barcodeEngineChangeBaudRate(int /*baud*/) { return kNotConnected; }
+  virtual int _barcodeEngineGetInitData(Bytes* /*data*/) { return kNotConnected; }
+  virtual int _barcodeEngineSetInitData(const Bytes& /*data*/) { return kNotConnected; }
+
+  // ---- System settings, clock and identity ----------------------------------------------------
+  virtual int commTest(int /*repetitions*/, int /*nBytes*/) { return kNotConnected; }
+  virtual int sysSetBatteryWarningLevelPercent(int /*percent*/) { return kNotConnected; }
+  virtual int getTimeRemainingToPowerOff(double* /*seconds*/) { return kNotConnected; }
+  virtual int sysTurnOff() { return kNotConnected; }
+  virtual bool sysIsDevelopmentUnit() { return false; }
+  virtual int sysGetDate(std::chrono::system_clock::time_point* /*date*/) { return kNotConnected; }
+  virtual int sysSetDate(std::chrono::system_clock::time_point /*date*/) { return kNotConnected; }
+  virtual Bytes serialNumberCPU() { return {}; }
 };
 
 // Drivers that are either attached and open or not: the serial adapter (`CarvikStream`),
@@ -386,6 +477,27 @@ class KXStreamDriver : public KXDriverBase {
   virtual void connect() {}
   virtual void disconnect() {}
   virtual bool isPresent() { return false; }
+
+  // ---- A port device's USB descriptor (HID readers): nothing when it has none ----------------
+  virtual std::optional<TrelmoUSBDeviceDescriptor> usbDeviceDescriptor() { return std::nullopt; }
+
+  // ---- The hub's ports, charging and serial number (the hub only) -----------------------------
+  virtual std::shared_ptr<TrelmoDevice> getPortDeviceFormPort(int port, Error* error) {
+    kxUnused(port);
+    foundation::fail(error, noDeviceError());
+    return nullptr;
+  }
+  virtual std::optional<std::vector<TrelmoPortInfo>> getPortsInfo(Error* error) {
+    return noneOf<std::vector<TrelmoPortInfo>>(error);
+  }
+  virtual bool setPortConfig(const std::string& config, int port, bool recreateConnection, Error* error) {
+    kxUnused(config, port, recreateConnection);
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual bool setUSBCharge(bool on, int port, Error* error) { kxUnused(on, port); return foundation::fail(error, noDeviceError()); }
+  virtual bool setAppleCharge(int current, Error* error) { kxUnused(current); return foundation::fail(error, noDeviceError()); }
+  virtual bool getAppleCharge(int* current, Error* error) { kxUnused(current); return foundation::fail(error, noDeviceError()); }
+  virtual bool setSerial(const std::string& serial, Error* error) { kxUnused(serial); return foundation::fail(error, noDeviceError()); }
 };
 
 // The serial adapter.

@@ -279,14 +279,6 @@ bool KXDevices::setActiveDeviceIndexForType(int type, int index, Error* error) {
   return true;
 }
 
-void KXDevices::updateActivePrinter() {
-  std::vector<int> connected;
-  for (int i = 0; i < 2; ++i)
-    if (printers_[size_t(i)]->connstate() == CONN_CONNECTED) connected.push_back(i);
-  const int index = activePrinterIndex_.load();
-  activePrinter_ = index < int(connected.size()) ? connected[size_t(index)] : 0;
-}
-
 std::string KXDevices::buildConnState() const {
   int printersUp = 0;
   for (const auto& p : printers_)
@@ -493,72 +485,6 @@ std::chrono::system_clock::time_point KXDevices::sdkBuildDate() const {
   in.imbue(std::locale::classic());
   in >> std::get_time(&tm, "%b %d %Y");
   return std::chrono::system_clock::from_time_t(timegm(&tm));
-}
-
-std::shared_ptr<KXDeviceInfo> KXDevices::getConnectedDeviceInfo(int type, Error* error) {
-  auto record = [](int deviceType, KXDriverBase& d, int connectionType) {
-    auto info = std::make_shared<KXDeviceInfo>();
-    info->deviceType = deviceType;
-    info->connectionType = connectionType;
-    info->name = d.deviceName();
-    info->model = d.deviceModel();
-    info->firmwareRevision = d.firmwareRevision();
-    info->hardwareRevision = d.hardwareRevision();
-    info->serialNumber = d.serialNumber();
-    return info;
-  };
-  switch (type) {
-    case DEVICE_TYPE_SLEEVE:
-      if (kindConnected(Kind::Sleeve)) return record(type, *sleeve_, sleeve_->connectionType());
-      break;
-    case DEVICE_TYPE_PRINTER:
-    case DEVICE_TYPE_PRINTER_ALIAS:
-      if (kindConnected(Kind::Printer)) return record(DEVICE_TYPE_PRINTER, printer(), printer().connectionType());
-      break;
-    case DEVICE_TYPE_PINPAD:
-      if (kindConnected(Kind::Pinpad)) return record(type, *pinpad_, pinpad_->connectionType());
-      break;
-    case DEVICE_TYPE_SERIAL_ADAPTER:
-      if (adapter_->connected()) return record(type, *adapter_, 0);
-      break;
-    case DEVICE_TYPE_HUB:
-      if (hub_->connected()) return record(type, *hub_, 0);
-      break;
-    case DEVICE_TYPE_HID_BARCODE:
-      if (barcodeHID_->connected()) return record(type, *barcodeHID_, 0);
-      break;
-    case DEVICE_TYPE_USB_MSR:
-      if (magtek_->connected()) return record(type, *magtek_, 0);
-      break;
-    default: break;
-  }
-  routeError(error);
-  return nullptr;
-}
-
-std::vector<std::shared_ptr<KXDeviceInfo>> KXDevices::getConnectedDevicesInfo(Error* /*error*/) {
-  std::vector<std::shared_ptr<KXDeviceInfo>> out;
-  for (int type : {DEVICE_TYPE_SLEEVE, DEVICE_TYPE_PRINTER, DEVICE_TYPE_PINPAD, DEVICE_TYPE_SERIAL_ADAPTER,
-                   DEVICE_TYPE_HUB, DEVICE_TYPE_HID_BARCODE, DEVICE_TYPE_USB_MSR}) {
-    if (type == DEVICE_TYPE_PRINTER) {
-      for (const auto& p : printers_)
-        if (p->connstate() == CONN_CONNECTED) {
-          auto info = std::make_shared<KXDeviceInfo>();
-          info->deviceType = DEVICE_TYPE_PRINTER;
-          info->connectionType = p->connectionType();
-          info->name = p->deviceName();
-          info->model = p->deviceModel();
-          info->firmwareRevision = p->firmwareRevision();
-          info->hardwareRevision = p->hardwareRevision();
-          info->serialNumber = p->serialNumber();
-          out.push_back(std::move(info));
-        }
-      continue;
-    }
-    if (canActivate(type))
-      if (auto info = getConnectedDeviceInfo(type, nullptr)) out.push_back(std::move(info));
-  }
-  return out;
 }
 
 // ---- Features -------------------------------------------------------------------------------

@@ -50,6 +50,7 @@
 #include "sdk/foundation/KXTouchFormatAnsiIso.h"
 #include "sdk/foundation/KXTouchIdentity.h"
 #include "sdk/pinpad/KXPinpadInfo.h"
+#include "sdk/sleeve/PellanEngineCodec.h"
 
 namespace kestra {
 
@@ -266,6 +267,54 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   // The EMV kernel's host state (KXDevicesEmv2.h), made on first use.
   KXEmv2State& emv2State();
 
+  // ---- Scan engine: the calls the facade does not offer (KXDevicesScanEngine*.cpp) ------------
+  // Raw pass-through to the engine of the sleeve, else the pinpad (replies as they come).
+  std::optional<Bytes> _barcodeEngineWrite(const uint8_t* data, int length, Error* error = nullptr);
+  std::optional<Bytes> _barcodeEngineSpecialWrite(const uint8_t* data, int length, Error* error = nullptr);
+  std::optional<Bytes> _barcodeEngineRead(Error* error = nullptr);
+  bool _barcodeEngineDownloadModeEnable(bool on, Error* error = nullptr);
+  bool _barcodeEngineChangeBaudRate(int baud, Error* error = nullptr);
+  std::optional<Bytes> _barcodeEngineGetInitData(Error* error = nullptr);
+  bool _barcodeEngineSetInitData(const Bytes& data, Error* error = nullptr);
+  bool barcodeEnginePowerControl(bool on, int maxTimeMinutes, Error* error = nullptr);
+  std::optional<Bytes> barcodeIntermecGetInitData(Error* error = nullptr);
+  // All bytes in chunks of 256; a stall of 5 s fails with -6 "Timeout waiting for barcode data".
+  bool barcodeEngineWrite(const uint8_t* data, int length, Error* error = nullptr);
+  // The text's ASCII bytes (at most 255 characters; other text is refused without an error).
+  bool barcodeEngineWrite(const std::string& text, Error* error = nullptr);
+  // `length` bytes, or up to and including `stopByte` (-1: none), or with length 0 whatever
+  // arrived; at the time-out what there is, -6 "Timeout waiting for engine" when nothing.
+  // Bytes not taken stay for the next read.
+  std::optional<Bytes> barcodeEngineRead(int length, double timeoutSeconds, int stopByte, Error* error);
+  std::optional<Bytes> barcodeEngineRead(int length, double timeoutSeconds, Error* error = nullptr);
+  // One byte 0..255, or -1.
+  int barReadByteTimeout(double timeoutSeconds, Error* error = nullptr);
+  bool barWriteByte(uint8_t byte, Error* error = nullptr);
+  // The 14-byte Intermec command frame; acknowledged with "2", and with `waitDone` done with "1".
+  bool intermecSendCommand(int command, const uint8_t* data, int length, bool waitDone, Error* error = nullptr);
+  bool motorolaSendCommand(int opcode, const Bytes& data, bool permanent, Error* error = nullptr);
+  std::optional<Bytes> motorolaReadResponse(Error* error = nullptr);
+  bool intermecDownloadDriver(const Bytes& loader, Error* error = nullptr);
+  bool intermecDownloadFirmware(const Bytes& file, Error* error = nullptr);
+  // Reads `length` bytes of the engine's firmware back into "intermec.bin" in the documents.
+  bool intermecGetFirmware(int length, Error* error = nullptr);
+  bool _barcodeZebraUpdateFirmware(const Bytes& file, Error* error = nullptr);
+  bool _motoFWSendPacket(const uint8_t* body, int length, Error* error = nullptr);
+  std::optional<Bytes> _motoFWReadPacketWithTimeout(double timeoutSeconds, Error* error = nullptr);
+  std::optional<Bytes> _motoFWSendCommand(const uint8_t* body, int length, double timeoutSeconds,
+                                          Error* error = nullptr);
+  // `firmwareUpdateProgress` to every delegate that takes it, last added first.
+  void updateNotify(int phase, int percent);
+
+  // ---- System settings and device records: the calls the facade does not offer ----------------
+  uint64_t sysCommTest(int repetitions, int nBytes, Error* error = nullptr);
+  bool sysMute(Error* error = nullptr);
+  // 0 sleeve, 1 printer, 2 pinpad, 5 hub, 6 HID barcode, 8 HID keyboard, 7 USB magnetic reader:
+  // the first of these that is connected, else -1.
+  int getFistConnectedDeviceType();
+  // The record of the connected device of `type` at `index` (only printers have index 1).
+  std::shared_ptr<KXDeviceInfo> getConnectedDeviceInfo(int type, int index, Error* error);
+
   // Drivers, for the parts of the SDK that talk to them directly.
   KXSleeveDriver& sleeve() const { return *sleeve_; }
   KXPinpadDriver& pinpad() const { return *pinpad_; }
@@ -316,6 +365,16 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   size_t emv2FanOut(std::string_view selector, const std::function<void(KXDeviceDelegate&)>& call) const;
   std::shared_ptr<KXEmv2State> emv2_;
   std::once_flag emv2Once_;
+
+  // Scan engine (KXDevicesScanEngine*.cpp): the engine value of a driver kind, the routed
+  // pass-through, and the bytes the engine sent that no read has taken yet.
+  int engineValue(Kind kind);
+  std::optional<Bytes> engineExchange(int (KXPinpadDriver::*pinpad)(const uint8_t*, int, Bytes*),
+                                      std::optional<Bytes> (KXSleeveDriver::*sleeve)(const uint8_t*, int, Error*),
+                                      const uint8_t* data, int length, Error* error);
+  std::optional<Bytes> zebraCommand(int opcode, const Bytes& data, bool permanent, Error* error);
+  std::mutex barReadMutex_;
+  pellan::EngineBuffer barRead_{4112};
 
   std::shared_ptr<KXDriverFactory> factory_;
   std::shared_ptr<KXSleeveDriver> sleeve_;

@@ -527,7 +527,7 @@ bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyInd
   auto rndB = triDESDecrypt(Bytes(first->begin(), first->begin() + 8), key);
   const Bytes rndA = crypto::randomBytes(8);
   Bytes plain = rndA;
-  const Bytes rndB1 = rotateLeft(*rndB);
+  const Bytes rndB1 = rotateLeft(rndB);
   plain.insert(plain.end(), rndB1.begin(), rndB1.end());
   auto cipher = triDESEncrypt(plain, key);
   Bytes second{0xAF};

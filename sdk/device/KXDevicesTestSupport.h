@@ -72,6 +72,15 @@ class FakeManaged : public Base {
 class FakeSleeve final : public FakeManaged<KXSleeveDriver> {
  public:
   FakeSleeve() : FakeManaged("sleeve") {}
+  // System settings of the sleeve as a whole.
+  bool sysPowerOff(Error* e) override { return cmd("sysPowerOff", e); }
+  bool sysSaveSettingsToFlash(Error* e) override { return cmd("sysSaveSettingsToFlash", e); }
+  bool sysEnterPassThrough(Error* e) override { return cmd("sysEnterPassThrough", e); }
+  bool sysMute(Error* e) override { return cmd("sysMute", e); }
+  bool getTimeRemainingToPowerOff(double* s, Error* e) override {
+    if (s) *s = 120.5;
+    return cmd("getTimeRemainingToPowerOff", e);
+  }
   bool ok = true;  // result of every command
   int emsrResult = -1;
   void report(KXDevices& a) override { a.connectionState(state); }
@@ -153,6 +162,10 @@ class FakeSleeve final : public FakeManaged<KXSleeveDriver> {
 class FakePrinter final : public FakeManaged<KXPrinterDriver> {
  public:
   explicit FakePrinter(int index) : FakeManaged("printer" + std::to_string(index)) {}
+  bool turnOff(Error*) override {
+    log->add(name_ + ".turnOff");
+    return true;
+  }
   void report(KXDevices& a) override { a.prnConnectionState(state); }
   int emsrResult = -1;
   int emsrCommand(const uint8_t*, int, uint8_t*, int) override {
@@ -198,6 +211,26 @@ class FakePrinter final : public FakeManaged<KXPrinterDriver> {
 class FakePinpad final : public FakeManaged<KXPinpadDriver> {
  public:
   FakePinpad() : FakeManaged("pinpad") {}
+  // System settings, clock and identity.
+  bool developmentUnit = false;
+  int commTest(int n, int size) override { return st("commTest:" + std::to_string(n) + ":" + std::to_string(size)); }
+  int sysSetBatteryWarningLevelPercent(int p) override { return st("sysSetBatteryWarningLevelPercent:" + std::to_string(p)); }
+  int getTimeRemainingToPowerOff(double* s) override {
+    if (s) *s = 30.0;
+    return st("getTimeRemainingToPowerOff");
+  }
+  int sysTurnOff() override { return st("sysTurnOff"); }
+  bool sysIsDevelopmentUnit() override { return developmentUnit; }
+  std::chrono::system_clock::time_point date{};
+  int sysGetDate(std::chrono::system_clock::time_point* d) override {
+    if (d) *d = date;
+    return st("sysGetDate");
+  }
+  int sysSetDate(std::chrono::system_clock::time_point d) override {
+    date = d;
+    return st("sysSetDate");
+  }
+  Bytes serialNumberCPU() override { return {0xC0, 0xFF, 0xEE}; }
   int status = 0;
   uint32_t events = 0;
   void report(KXDevices& a) override { a.ppadConnectionState(state); }
@@ -249,6 +282,9 @@ class FakePinpad final : public FakeManaged<KXPinpadDriver> {
 class FakeStream final : public KXSerialAdapterDriver {
  public:
   explicit FakeStream(std::string name) : name_(std::move(name)) {}
+  // A port device's USB descriptor, when it has one.
+  std::optional<TrelmoUSBDeviceDescriptor> descriptor;
+  std::optional<TrelmoUSBDeviceDescriptor> usbDeviceDescriptor() override { return descriptor; }
   std::atomic<bool> up{false};
   std::atomic<bool> present{false};
   std::map<int, int> features;

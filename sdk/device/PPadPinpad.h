@@ -61,6 +61,26 @@ class PPadPinpad final : public KXPinpadDriver {
   int emv2Command(const uint8_t* data, int length, Bytes* result) override;
   int dukptGenerateKeyOnline(int keyID, Bytes* keySerial) override;
 
+  // Scan engine and system settings (PPadPinpadSystem.cpp).
+  int barReset() override;
+  int barOpticonSetInitString(const std::string& text) override;
+  int barSetInitData(const Bytes& data) override;
+  int _barcodeEngineWrite(const uint8_t* data, int length, Bytes* out) override;
+  int _barcodeEngineSpecialWrite(const uint8_t* data, int length, Bytes* out) override;
+  int _barcodeEngineRead(Bytes* data) override;
+  int _barcodeEngineDownloadModeEnable(bool on) override;
+  int _barcodeEngineChangeBaudRate(int baud) override;
+  int _barcodeEngineGetInitData(Bytes* data) override;
+  int _barcodeEngineSetInitData(const Bytes& data) override;
+  int commTest(int repetitions, int nBytes) override;
+  int sysSetBatteryWarningLevelPercent(int percent) override;
+  int getTimeRemainingToPowerOff(double* seconds) override;
+  int sysTurnOff() override;
+  bool sysIsDevelopmentUnit() override;
+  int sysGetDate(std::chrono::system_clock::time_point* date) override;
+  int sysSetDate(std::chrono::system_clock::time_point date) override;
+  Bytes serialNumberCPU() override;
+
  private:
   class Events;
   std::shared_ptr<PPad> pad_;

@@ -124,6 +124,38 @@ class PellanSleeve final : public KXSleeveDriver {
   std::optional<Bytes> hidProcessKeyRollerCard(Error* error) override;
   std::optional<Bytes> hidProcessConfigCard(Error* error) override;
 
+  // Scan engine and system settings (PellanSleeveEngine.cpp).
+  int getFWVER() override;
+  bool barcodeEngineResetToDefaults(Error* error) override;
+  bool barcodeEngineCheckReady(bool* ready, Error* error) override;
+  bool barcodeEnginePowerControl(bool on, int maxTimeMinutes, Error* error) override;
+  bool barcodeOpticonSetInitString(const std::string& text, Error* error) override;
+  bool barcodeOpticonSetParams(const std::string& params, bool saveToFlash, Error* error) override;
+  std::optional<std::string> barcodeOpticonGetIdent(Error* error) override;
+  bool barcodeOpticonUpdateFirmware(const Bytes& image, bool bootLoader, Error* error) override;
+  bool barcodeCodeSetParam(int param, uint64_t value, Error* error) override;
+  bool barcodeCodeGetParam(int param, uint64_t* value, Error* error) override;
+  bool barcodeCodeUpdateFirmware(const std::string& fileName, const Bytes& image, Error* error) override;
+  std::optional<KXEngineInformation> barcodeCodeGetInformation(Error* error) override;
+  bool barcodeHoneywellSetInitString(const Bytes& data, Error* error) override;
+  bool barcodeIntermecSetInitData(const Bytes& data, Error* error) override;
+  std::optional<Bytes> barcodeIntermecGetInitData(Error* error) override;
+  std::optional<Bytes> barcodeNewlandQuery(const Bytes& query, Error* error) override;
+  bool barcodeNewlandSetInitString(const std::string& text, Error* error) override;
+  bool barcodeNewlandUpdateFirmware(const Bytes& image, Error* error) override;
+  std::optional<Bytes> _barcodeEngineWrite(const uint8_t* data, int length, Error* error) override;
+  std::optional<Bytes> _barcodeEngineSpecialWrite(const uint8_t* data, int length, Error* error) override;
+  std::optional<Bytes> _barcodeEngineRead(Error* error) override;
+  bool _barcodeEngineDownloadModeEnable(bool on, Error* error) override;
+  bool _barcodeEngineChangeBaudRate(int baud, Error* error) override;
+  std::optional<Bytes> _barcodeEngineGetInitData(Error* error) override;
+  bool _barcodeEngineSetInitData(const Bytes& data, Error* error) override;
+  bool getTimeRemainingToPowerOff(double* seconds, Error* error) override;
+  bool sysSaveSettingsToFlash(Error* error) override;
+  bool sysPowerOff(Error* error) override;
+  bool sysEnterPassThrough(Error* error) override;
+  bool sysMute(Error* error) override;
+
  private:
   class Events;
   // The SAM's and the RF reader's bytes reach the RF stack through the module sink.

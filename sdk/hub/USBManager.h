@@ -35,6 +35,7 @@
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
+#include "sdk/hub/TrelmoRecords.h"
 #include "sdk/transport/EAManager.h"
 
 namespace kestra {
@@ -58,26 +59,6 @@ class HubControlDelegate {
   // A hub firmware update's progress, on the updating thread: phase 0 an attempt begins, 1
   // before its start command, 2 writing (percent of the file), 3 finished.
   virtual void firmwareUpdateProgress(int /*phase*/, int /*percent*/) {}
-};
-
-// One port of the hub as `getPortsInfo` lists it.
-struct TrelmoPortInfo {
-  int portIndex = 0;
-  int portType = 0;    // 1 a generic USB device, else an RS-232 port
-  int portStatus = 0;  // 1 a device is attached
-  std::string portConfig;
-  std::string portConfigName;
-  std::vector<std::string> portConfigCommunication;
-  std::vector<std::string> portConfigChannel;
-};
-
-// The standard USB device descriptor of the device on a port, with its strings.
-struct TrelmoUSBDeviceDescriptor {
-  uint16_t bcdUSB = 0;
-  uint8_t bDeviceClass = 0, bDeviceSubClass = 0, bDeviceProtocol = 0, bMaxPacketSize = 0;
-  uint16_t idVendor = 0, idProduct = 0, bcdDevice = 0;
-  std::string iManufacturer, iProduct, iSerialNumber;
-  uint8_t bNumConfigurations = 0;
 };
 
 // A port's configuration text "name|COMM/SETTINGS|proto1,proto2", split.
