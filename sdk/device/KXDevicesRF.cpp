@@ -525,11 +525,13 @@ bool KXDevices::df3DESAuthByFixedKey(int cardIndex, const Bytes& key, int keyInd
     return rfFail(error, -20, text);
   }
   auto rndB = triDESDecrypt(Bytes(first->begin(), first->begin() + 8), key);
+  if (!rndB) return rfFail(error, -20, "Authentication step 1 failed");
   const Bytes rndA = crypto::randomBytes(8);
   Bytes plain = rndA;
-  const Bytes rndB1 = rotateLeft(rndB);
+  const Bytes rndB1 = rotateLeft(*rndB);
   plain.insert(plain.end(), rndB1.begin(), rndB1.end());
   auto cipher = triDESEncrypt(plain, key);
+  if (!cipher) return rfFail(error, -20, "Authentication step 2 failed");
   Bytes second{0xAF};
   second.insert(second.end(), cipher->begin(), cipher->end());
   auto third = dfFrame(*this, cardIndex, second, &status, error);
