@@ -541,7 +541,11 @@ void BTLEStream::didDiscoverCharacteristicsForService(Peripheral& p, bluetooth::
       if (c->UUID() == kPowerOn()) powerOn_ = c;
     }
   }
-  if (checkOn) p.setNotifyValue(true, checkOn);
+  if (checkOn) {
+    p.setNotifyValue(true, checkOn);
+    // A device that is already on may never notify a change: its status is read as well.
+    p.readValue(checkOn);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   if (chars.size() >= 2) btServicesDiscovered_ = true;
   wake();
