@@ -274,7 +274,8 @@ void CentralManager::handleDiscovered(const Advertisement& ad) {
   if (!scanning_.load()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!scanServices_.empty()) {
+    // An advertisement without a service list was filtered by the radio already.
+    if (!scanServices_.empty() && !ad.services.empty()) {
       bool match = false;
       for (const auto& s : ad.services)
         if (std::find(scanServices_.begin(), scanServices_.end(), s) != scanServices_.end()) match = true;
