@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -34,6 +35,15 @@
 #include "sdk/foundation/KXColor.h"
 #include "sdk/foundation/KXDeviceInfo.h"
 #include "sdk/foundation/KXImage.h"
+
+namespace accessory {
+class InputStream;
+class OutputStream;
+}  // namespace accessory
+namespace bluetooth {
+class Peripheral;
+class Uuid;
+}  // namespace bluetooth
 
 namespace kestra {
 
@@ -91,6 +101,10 @@ class KXManagedDriver : public KXDriverBase {
 // The sleeve (`Pellan`): the operations the device API forwards unchanged.
 class KXSleeveDriver : public KXManagedDriver {
  public:
+  // ---- A link over a stream pair (Bluetooth Low Energy) ----
+  virtual void setConnectionType(int /*type*/) {}
+  virtual bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                                  std::shared_ptr<accessory::OutputStream> output, Error* error);
   virtual bool msEnable(Error* error);
   virtual bool msDisable(Error* error);
   virtual bool msSetCardDataMode(int mode, Error* error);
@@ -159,6 +173,10 @@ class KXSleeveDriver : public KXManagedDriver {
 // A receipt printer (`Printer`, one of two).
 class KXPrinterDriver : public KXManagedDriver {
  public:
+  // ---- A link over a stream pair (Bluetooth Low Energy) ----
+  virtual void setConnectionType(int /*type*/) {}
+  virtual bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                                  std::shared_ptr<accessory::OutputStream> output, Error* error);
   virtual bool beep(Error* error);
   // One scan of the printer's engine within `timeoutSeconds`: the code and its type, or
   // nothing.
@@ -197,6 +215,12 @@ class KXPrinterDriver : public KXManagedDriver {
 class KXPinpadDriver : public KXManagedDriver {
  public:
   static constexpr int kNotConnected = 16;
+  // ---- A link over a stream pair (Bluetooth Low Energy): a pinpad status (0 connected) ----
+  virtual void setConnectionType(int /*type*/) {}
+  virtual int connectWithStreams(std::shared_ptr<accessory::InputStream> /*input*/,
+                                 std::shared_ptr<accessory::OutputStream> /*output*/) {
+    return kNotConnected;
+  }
   virtual int msStart() { return kNotConnected; }
   virtual int msStop() { return kNotConnected; }
   virtual int msSimulateCardData(const std::optional<std::string>& /*track1*/,
@@ -268,13 +292,24 @@ class KXSerialAdapterDriver : public KXStreamDriver {
   virtual bool serialConnect(Error* error);
 };
 
-// The Bluetooth Low Energy stream: only its link matters here.
+// The Bluetooth Low Energy stream (sdk/transport/BTLEStream.h) as the device API uses it.
+// Without a radio: no link, discovery and connect fail with -20 "No device connected".
 class KXBLEStreamDriver {
  public:
   virtual ~KXBLEStreamDriver() = default;
+  // The device API hears of links made and lost (`btleDeviceConnected`, ...).
   virtual void attach(std::weak_ptr<KXDevices> /*api*/) {}
   virtual bool linkOpen() { return false; }
   virtual void close() {}
+  // ---- Bluetooth Low Energy links ----
+  virtual std::optional<std::vector<std::shared_ptr<bluetooth::Peripheral>>> discoverSupportedDevices(
+      int types, bool stopOnFound, Error* error);
+  virtual void discoverStop() {}
+  virtual std::shared_ptr<bluetooth::Peripheral> getKnownDevice(const bluetooth::Uuid& identifier, Error* error);
+  virtual bool connectToDevice(const std::shared_ptr<bluetooth::Peripheral>& peripheral, Error* error);
+  // The stream's two faces (nothing without a stream).
+  virtual std::shared_ptr<accessory::InputStream> inputStream() { return nullptr; }
+  virtual std::shared_ptr<accessory::OutputStream> outputStream() { return nullptr; }
 };
 
 // One driver of every kind, as the factory made them.

@@ -356,6 +356,8 @@ bool BTLEStream::connectOnce(const std::shared_ptr<Peripheral>& given, Error* er
     std::lock_guard<std::mutex> lock(mutex_);
     peripheral_ = p;
     senderError_.reset();
+    // A new link is a stream to open (and to close) again, whatever became of the last one.
+    status_ = StreamStatus::NotOpen;
     return true;
   }
   if (!connected && complete) return fail(error, -6, "Bluetooth connection timeout"), false;
