@@ -187,6 +187,8 @@ void CentralManager::onQueue(std::function<void()> block) { queue_->addOperation
 
 CentralState CentralManager::state() const { return state_.load(); }
 
+void CentralManager::waitUntilIdle() { queue_->waitUntilAllOperationsAreFinished(); }
+
 void CentralManager::scanForPeripherals(const std::vector<Uuid>& services, bool allowDuplicates) {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -157,6 +157,9 @@ class CentralManager : public std::enable_shared_from_this<CentralManager> {
   void cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral);
 
   const std::shared_ptr<Radio>& radio() const { return radio_; }
+  // Blocks until every event queued so far has reached the delegates (tests). Never on the
+  // central's own queue.
+  void waitUntilIdle();
 
  private:
   class Listener;

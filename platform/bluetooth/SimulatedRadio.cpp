@@ -55,6 +55,11 @@ void SimulatedPeripheral::setSilentNotify(const Uuid& characteristic, bool on) {
   if (Chr* c = findChr(characteristic)) c->silentNotify = on;
 }
 
+void SimulatedPeripheral::setRefuseWrites(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refuseWrites_ = on;
+}
+
 void SimulatedPeripheral::setOnWrite(std::function<void(const Uuid&, const Bytes&, bool)> f) {
   std::lock_guard<std::mutex> lock(mutex_);
   onWrite_ = std::move(f);
@@ -373,7 +378,7 @@ bool SimulatedRadio::writeValue(const Uuid& id, const Uuid& service, const Uuid&
   std::function<void(const Uuid&, const Bytes&, bool)> onWrite;
   {
     std::lock_guard<std::mutex> plock(p->mutex_);
-    if (!p->connected_ || !p->findChr(service, ch)) return false;
+    if (!p->connected_ || p->refuseWrites_ || !p->findChr(service, ch)) return false;
     p->writes_.push_back({ch, value, withResponse});
     onWrite = p->onWrite_;
   }

@@ -8,6 +8,7 @@
 //   `connectError`: a connect fails with that error;
 // - `notifyErrors`: enabling notifications on a characteristic fails with that error (a
 //   refused pairing, for instance); `silentNotify`: such a request is never answered;
+// - `setRefuseWrites`: writes cannot be queued (the host's write fails at once);
 // - `onWrite`: called with every write (on the radio's thread); `writes()` records them;
 // - `setValue` / `notify`: a characteristic's value, read by the host or pushed to it;
 // - `drop()`: the link is lost (the host sees a disconnect with an error).
@@ -57,6 +58,8 @@ class SimulatedPeripheral : public std::enable_shared_from_this<SimulatedPeriphe
   void setNotifyError(const Uuid& characteristic, std::optional<Error> error);
   void setSilentNotify(const Uuid& characteristic, bool on);
   void setOnWrite(std::function<void(const Uuid& characteristic, const Bytes& value, bool withResponse)> f);
+  // Writes are refused (the radio cannot queue them) while the link stays up.
+  void setRefuseWrites(bool on);
 
   // ---- Acting as the device ----
   // Sets the value the host reads.
@@ -97,6 +100,7 @@ class SimulatedPeripheral : public std::enable_shared_from_this<SimulatedPeriphe
   std::vector<Uuid> advertised_;
   std::vector<Svc> services_;
   bool connectable_ = true;
+  bool refuseWrites_ = false;
   std::optional<Error> connectError_;
   bool connected_ = false;
   int connects_ = 0;

@@ -194,6 +194,11 @@ class KXDevicesBluetoothLERouting : public ::testing::Test {
   auto drive(F f) {
     auto future = std::async(std::launch::async, f);
     while (future.wait_for(0ms) != std::future_status::ready) {
+      // The radio and the central deliver what they had before the clock moves on.
+      for (int round = 0; round < 3; ++round) {
+        radio->waitIdle();
+        stream->manager()->waitUntilIdle();
+      }
       clock->advance(50ms);
       if (clock->waitForWaiters(1, 2ms)) clock->waitUntilWaitersSawNow();
     }

@@ -65,17 +65,33 @@ std::vector<Uuid> BTLEStream::serviceUUIDsForTypes(int types) {
 
 // ---- The two faces ------------------------------------------------------------------------------------
 
+// The faces outlive neither their stream's use nor a wrapper that still holds them: once the
+// stream has gone they read as closed and take nothing.
 class BTLEStream::InputFace final : public accessory::InputStream {
  public:
-  explicit InputFace(BTLEStream* s) : s_(s) {}
-  void open() override { s_->open(); notify(StreamEvent::OpenCompleted); }
-  void close() override { s_->close(); }
-  StreamStatus status() const override { return s_->streamStatus(); }
+  void bind(std::weak_ptr<BTLEStream> s) { s_ = std::move(s); }
+  void open() override {
+    if (auto s = s_.lock()) s->open();
+    notify(StreamEvent::OpenCompleted);
+  }
+  void close() override {
+    if (auto s = s_.lock()) s->close();
+  }
+  StreamStatus status() const override {
+    auto s = s_.lock();
+    return s ? s->streamStatus() : StreamStatus::Closed;
+  }
   void schedule(foundation::RunLoop&) override {}
   void remove(foundation::RunLoop&) override {}
   bool deliversOwnEvents() const override { return true; }
-  ssize_t read(uint8_t* buffer, size_t maxLength) override { return ssize_t(s_->read(buffer, maxLength)); }
-  bool hasBytesAvailable() const override { return s_->hasBytesAvailable(); }
+  ssize_t read(uint8_t* buffer, size_t maxLength) override {
+    auto s = s_.lock();
+    return s ? ssize_t(s->read(buffer, maxLength)) : 0;
+  }
+  bool hasBytesAvailable() const override {
+    auto s = s_.lock();
+    return s && s->hasBytesAvailable();
+  }
   bool tell(StreamEvent e) {
     if (!delegate()) return false;
     notify(e);
@@ -83,26 +99,37 @@ class BTLEStream::InputFace final : public accessory::InputStream {
   }
 
  private:
-  BTLEStream* s_;
+  std::weak_ptr<BTLEStream> s_;
 };
 
 class BTLEStream::OutputFace final : public accessory::OutputStream {
  public:
-  explicit OutputFace(BTLEStream* s) : s_(s) {}
-  void open() override { s_->open(); notify(StreamEvent::OpenCompleted); }
-  void close() override { s_->close(); }
-  StreamStatus status() const override { return s_->streamStatus(); }
+  void bind(std::weak_ptr<BTLEStream> s) { s_ = std::move(s); }
+  void open() override {
+    if (auto s = s_.lock()) s->open();
+    notify(StreamEvent::OpenCompleted);
+  }
+  void close() override {
+    if (auto s = s_.lock()) s->close();
+  }
+  StreamStatus status() const override {
+    auto s = s_.lock();
+    return s ? s->streamStatus() : StreamStatus::Closed;
+  }
   void schedule(foundation::RunLoop&) override {}
   void remove(foundation::RunLoop&) override {}
   bool deliversOwnEvents() const override { return true; }
-  ssize_t write(const uint8_t* data, size_t length) override { return s_->write(data, length); }
+  ssize_t write(const uint8_t* data, size_t length) override {
+    auto s = s_.lock();
+    return s ? s->write(data, length) : -1;
+  }
   bool hasSpaceAvailable() const override { return true; }
   void tell(StreamEvent e) {
     if (delegate()) notify(e);
   }
 
  private:
-  BTLEStream* s_;
+  std::weak_ptr<BTLEStream> s_;
 };
 
 std::shared_ptr<accessory::InputStream> BTLEStream::inputStream() const { return input_; }
@@ -111,15 +138,18 @@ std::shared_ptr<accessory::OutputStream> BTLEStream::outputStream() const { retu
 // ---- Life -----------------------------------------------------------------------------------------------
 
 std::shared_ptr<BTLEStream> BTLEStream::create(std::shared_ptr<bluetooth::Radio> radio) {
-  return std::shared_ptr<BTLEStream>(new BTLEStream(std::move(radio)));
+  std::shared_ptr<BTLEStream> s(new BTLEStream(std::move(radio)));
+  s->input_->bind(s);
+  s->output_->bind(s);
+  return s;
 }
 
 BTLEStream::BTLEStream(std::shared_ptr<bluetooth::Radio> radio)
     : radio_(std::move(radio)),
       core_([this] { return input_->tell(StreamEvent::HasBytesAvailable); },
             [this](const uint8_t* data, size_t length) { return btWrite(data, int(length)); }) {
-  input_ = std::make_shared<InputFace>(this);
-  output_ = std::make_shared<OutputFace>(this);
+  input_ = std::make_shared<InputFace>();
+  output_ = std::make_shared<OutputFace>();
   // Every received value is announced as it comes, unless a policy says otherwise.
   core_.setNotificationsEnabled(true);
 }

@@ -64,14 +64,19 @@ class BTLEStreamTest : public ::testing::Test {
     GlobalQueue::waitIdle();
   }
 
-  // Runs `f` on a thread while moving the clock on in 50 ms steps, each taken once every
-  // waiting thread has seen the last; returns `f`'s result and the clock time it took.
+  // Runs `f` on a thread while moving the clock on in 50 ms steps, each taken once the radio
+  // and the central have delivered what they had and every waiting thread has seen the last
+  // step; returns `f`'s result and the clock time it took.
   template <class F>
   auto drive(F f) {
     auto start = clock->now();
     auto future = std::async(std::launch::async, f);
     while (future.wait_for(0ms) != std::future_status::ready) {
       if (clock->waitForWaiters(1, 5ms)) {
+        for (int round = 0; round < 3; ++round) {
+          radio->waitIdle();
+          stream->manager()->waitUntilIdle();
+        }
         clock->advance(50ms);
         clock->waitUntilWaitersSawNow();
       }
@@ -121,6 +126,9 @@ TEST_F(BTLEStreamTest, DiscoveryWithoutStopAtFirstTakesFourSecondsAndASecondOneI
   EXPECT_FALSE(stream->discoverSupportedDevices(1, false, &e));
   EXPECT_EQ(e.code, -5);
   EXPECT_EQ(e.text, "Another scan is already in progres");
+  // Everything in range has been seen before the scan's time runs out.
+  radio->waitIdle();
+  stream->manager()->waitUntilIdle();
   clock->advance(3900ms);
   ASSERT_TRUE(clock->waitUntilWaitersSawNow());
   EXPECT_EQ(running.wait_for(0ms), std::future_status::timeout);
@@ -313,12 +321,31 @@ TEST_F(BTLEStreamLinkTest, LosingTheLinkEndsTheStreamTellsTheControlDelegateAndF
 TEST_F(BTLEStreamLinkTest, AWriteThatCannotGoOutIsReportedAndFailsTheNextWrite) {
   stream->inputStream()->open();
   stream->outputStream()->open();
-  // The link is gone under the stream's feet before the central has told it.
-  radio->setState(bluetooth::CentralState::PoweredOn);  // no change, only a marker in the queue
-  device->peripheral()->setConnectable(true);
-  radio->cancelConnection(device->peripheral()->identifier());  // the radio forgets the link
-  EXPECT_TRUE(stream->btWrite(Bytes(30, 7).data(), 30));        // accepted, then refused by the radio
-  ASSERT_TRUE(eventually([&] { return events->count(accessory::StreamEvent::ErrorOccurred) >= 1; }));
+  device->peripheral()->setRefuseWrites(true);
+  EXPECT_TRUE(stream->btWrite(Bytes(30, 7).data(), 30));  // taken; the sender finds the radio refusing
+  ASSERT_TRUE(eventually([&] { return events->count(accessory::StreamEvent::ErrorOccurred) == 1; }));
+  device->peripheral()->setRefuseWrites(false);
+  Error e;
+  EXPECT_FALSE(stream->btWrite(Bytes(3, 1).data(), 3, &e));  // the next write hears of it
+  EXPECT_EQ(e.code, -20);
+  EXPECT_TRUE(stream->btWrite(Bytes(3, 2).data(), 3));  // and the one after goes out
+  ASSERT_TRUE(eventually([&] { return device->received() == Bytes(3, 2); }));
+}
+
+}  // namespace
+}  // namespace kestra
+
+namespace kestra {
+namespace {
+
+TEST_F(BTLEStreamLinkTest, TheRadioPoweringOffEndsAnOpenLink) {
+  stream->inputStream()->open();
+  stream->outputStream()->open();
+  radio->setState(bluetooth::CentralState::PoweredOff);
+  ASSERT_TRUE(eventually([&] { return control->disconnected.load() == 1; }));
+  EXPECT_EQ(events->count(accessory::StreamEvent::EndEncountered), 1);
+  EXPECT_FALSE(stream->peripheral());
+  radio->setState(bluetooth::CentralState::PoweredOn);
 }
 
 }  // namespace

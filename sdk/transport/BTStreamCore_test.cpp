@@ -64,6 +64,17 @@ struct Hooks {
   }
 };
 
+// Moves the clock on in 50 ms steps, each once the core's thread waits again, until `pred`
+// holds (at most `limit` of clock time). The steps follow the thread, so none outruns it.
+template <class Pred>
+void advanceUntil(foundation::ManualClock& clock, Pred pred, foundation::Duration limit = 2s) {
+  for (foundation::Duration moved{}; !pred() && moved < limit; moved += 50ms) {
+    clock.waitForWaiters(1);
+    clock.advance(50ms);
+    clock.waitUntilWaitersSawNow();
+  }
+}
+
 // Each append followed by `notify`, and whether that append was announced.
 TEST(BTStreamCorePolicy, EveryCaseOfTheNotificationPolicy) {
   struct Step {
@@ -128,7 +139,7 @@ TEST(BTStreamCorePolicy, QuietTimeAnnouncesOncePerQuietPeriod) {
   clock->advance(200ms);  // not yet more than the quiet time
   ASSERT_TRUE(clock->waitUntilWaitersSawNow());
   EXPECT_EQ(hooks.eventCount(), 0);
-  clock->advance(50ms);
+  advanceUntil(*clock, [&] { return hooks.eventCount() >= 1; });
   ASSERT_TRUE(hooks.waitForEvents(1));
   clock->advance(1s);
   ASSERT_TRUE(clock->waitUntilWaitersSawNow());
@@ -136,7 +147,7 @@ TEST(BTStreamCorePolicy, QuietTimeAnnouncesOncePerQuietPeriod) {
 
   core.append(text("d").data(), 1);
   core.notify();
-  clock->advance(250ms);
+  advanceUntil(*clock, [&] { return hooks.eventCount() >= 2; });
   ASSERT_TRUE(hooks.waitForEvents(2));
   core.stop();
 }
@@ -201,8 +212,7 @@ TEST(BTStreamCoreWriteCache, FiveThousandBytesGoOutAsTwoFullCachesThenTheRestAft
   clock->advance(100ms);
   ASSERT_TRUE(clock->waitUntilWaitersSawNow());
   EXPECT_EQ(hooks.sendSizes().size(), 2u);  // not before 101 ms
-  clock->advance(1ms);
-  clock->advance(50ms);  // the thread's next pass
+  advanceUntil(*clock, [&] { return hooks.sendSizes().size() >= 3; });
   ASSERT_TRUE(hooks.waitForSends(3));
   EXPECT_EQ(hooks.sendSizes(), (std::vector<size_t>{2048, 2048, 904}));
   std::lock_guard<std::mutex> lock(hooks.m);
