@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/RunLoop.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/transport/GlobalQueue.h"
 
@@ -176,6 +177,23 @@ bool BTLEStream::waitFor(foundation::Duration timeout, Pred pred) {
   return Clock::current().waitFor(lock, cv_, timeout, pred);
 }
 
+template <class Pred>
+bool BTLEStream::waitRunningMainLoop(foundation::Duration timeout, Pred pred) {
+  if (!foundation::RunLoop::isMainThread()) return waitFor(timeout, pred);
+  const auto deadline = Clock::current().now() + timeout;
+  mainLoopWaiting_ = true;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (pred() || Clock::current().now() >= deadline) {
+        mainLoopWaiting_ = false;
+        return pred();
+      }
+    }
+    foundation::RunLoop::main().runOnce(std::chrono::milliseconds(100));
+  }
+}
+
 void BTLEStream::sleepFor(foundation::Duration d) {
   std::mutex m;
   std::condition_variable cv;
@@ -186,6 +204,7 @@ void BTLEStream::sleepFor(foundation::Duration d) {
 void BTLEStream::wake() {
   ++generation_;
   cv_.notify_all();
+  if (mainLoopWaiting_.load()) foundation::RunLoop::main().wakeUp();
 }
 
 std::shared_ptr<bluetooth::CentralManager> BTLEStream::manager() {
@@ -220,7 +239,7 @@ std::optional<std::vector<std::shared_ptr<Peripheral>>> BTLEStream::discoverSupp
   }
   central->scanForPeripherals(services, false);
   KXUNISDKGlobals::LOG("Scan started");
-  waitFor(kScanTime, [&] { return stopOnFound && !btleDevices_.empty(); });
+  waitRunningMainLoop(kScanTime, [&] { return stopOnFound && !btleDevices_.empty(); });
   central->stopScan();
   KXUNISDKGlobals::LOG("Scan ended");
   std::lock_guard<std::mutex> lock(mutex_);
@@ -372,7 +391,7 @@ bool BTLEStream::connectOnce(const std::shared_ptr<Peripheral>& given, Error* er
   if (!dataIn) return fail(error, -6, "Bluetooth connection timeout"), false;
   p->readValue(dataIn);
   p->setNotifyValue(true, dataIn);
-  waitFor(kPairingTimeout, [&] {
+  waitRunningMainLoop(kPairingTimeout, [&] {
     return (p->state() == PeripheralState::Connected && btServicesDiscovered_ && btPairingComplete_) ||
            btPairingError_;
   });

@@ -16,7 +16,8 @@
 // is kept as the sender's error, reported as an error event, and fails the next write.
 //
 // Discovery and connect block their caller while they wait (4 s, and up to 10 + 22 + 40 s
-// for the phases of a connect), on the `Clock`. Any thread but the stream's queue.
+// for the phases of a connect), on the `Clock`; on the main thread the discovery and pairing
+// waits run the main run loop meanwhile. Any thread but the stream's queue.
 
 #include <sys/types.h>
 
@@ -132,6 +133,10 @@ class BTLEStream : public bluetooth::CentralManagerDelegate,
   // Waits on the `Clock` until `pred` holds (true) or `timeout` passed (false).
   template <class Pred>
   bool waitFor(foundation::Duration timeout, Pred pred);
+  // As `waitFor`, but on the main thread it runs the main run loop meanwhile (in steps of at
+  // most 0.1 s), so that the main queue's work goes on while a discovery or a pairing waits.
+  template <class Pred>
+  bool waitRunningMainLoop(foundation::Duration timeout, Pred pred);
   void sleepFor(foundation::Duration d);
   void wake();
   void sendPieces(std::shared_ptr<bluetooth::Peripheral> p, std::shared_ptr<bluetooth::Characteristic> out,
@@ -163,6 +168,7 @@ class BTLEStream : public bluetooth::CentralManagerDelegate,
   std::optional<Error> senderError_;
   std::shared_ptr<bluetooth::Characteristic> fromPeripheral_, toPeripheral_, checkOn_, powerOn_;
   uint64_t generation_ = 0;  // bumped by every wake-worthy change
+  std::atomic<bool> mainLoopWaiting_{false};
 };
 
 }  // namespace kestra

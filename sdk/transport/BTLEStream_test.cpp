@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "platform/foundation/MainQueue.h"
 #include "sdk/transport/GlobalQueue.h"
 #include "testing/devices/base/SimulatedBleDevice.h"
 
@@ -141,6 +142,18 @@ TEST_F(BTLEStreamTest, DiscoveryWithoutStopAtFirstTakesFourSecondsAndASecondOneI
   // Bit 1 alone does not scan for the pinpads' services.
   EXPECT_EQ(BTLEStream::serviceUUIDsForTypes(1).size(), 6u);
   EXPECT_EQ(BTLEStream::serviceUUIDsForTypes(3).size(), 12u);
+}
+
+TEST_F(BTLEStreamTest, DiscoveryOnTheMainThreadKeepsTheMainQueueRunning) {
+  ASSERT_TRUE(foundation::MainQueue::isMainThread());
+  // The device comes into range from a block on the main queue: only a discovery that runs
+  // the main queue while it waits can see it.
+  std::unique_ptr<SimulatedBleDevice> device;
+  foundation::MainQueue::post([&] { device = std::make_unique<SimulatedBleDevice>(radio, SimulatedBleDevice::Options{}); });
+  auto found = stream->discoverSupportedDevices(0, true);
+  ASSERT_TRUE(found);
+  ASSERT_EQ(found->size(), 1u);
+  EXPECT_EQ((*found)[0]->name(), "Pellan BLE");
 }
 
 TEST_F(BTLEStreamTest, KnownDeviceByIdentifier) {
