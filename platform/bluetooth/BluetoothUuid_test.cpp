@@ -15,7 +15,7 @@ TEST(BluetoothUuid, TextsReadAsTheSameUuidOrNone) {
   const Case cases[] = {
       {"d839fc3c-84dd-4c36-9126-187b07255202", "D839FC3C-84DD-4C36-9126-187B07255202"},
       {"D839FC3C-84DD-4C36-9126-187B07255202", "D839FC3C-84DD-4C36-9126-187B07255202"},
-      // The Bluetooth base UUID (Core specification, Vol 3 Part B 2.5.1) under 16 and 32 bits.
+      // The Bluetooth base UUID (Bluetooth Core, Vol 3, service discovery) under 16 and 32 bits.
       {"180A", "0000180A-0000-1000-8000-00805F9B34FB"},
       {"0000180a", "0000180A-0000-1000-8000-00805F9B34FB"},
       {"", nullptr},
