@@ -15,92 +15,16 @@
 #include <thread>
 
 #include "platform/system/NetworkInfo.h"
-
-extern char** environ;
+#include "testing/dbus/PrivateBus.h"
 
 namespace system_info {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kPython = "/usr/bin/python3";
-
-// A child process, ended (SIGTERM, then reaped) when this goes.
-class Child {
- public:
-  Child(std::vector<std::string> argv, std::vector<std::string> extraEnv = {}, int stdoutFd = -1) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    for (auto& e : extraEnv) env.push_back(e);
-    std::vector<char*> args, envp;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  bool started() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-};
-
-// A private message bus; `address()` is where it listens.
-class PrivateBus {
- public:
-  PrivateBus() {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    daemon_ = std::make_unique<Child>(
-        std::vector<std::string>{"/usr/bin/dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf", "--nofork",
-                                 "--print-address"},
-        std::vector<std::string>{}, fds[1]);
-    ::close(fds[1]);
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') address_ += c;  // blocks until the bus is up
-    ::close(fds[0]);
-  }
-  const std::string& address() const { return address_; }
-
-  // Runs until `name` has an owner on the bus (at most 20 s).
-  bool waitForName(const std::string& name) const {
-    DBusError err;
-    dbus_error_init(&err);
-    DBusConnection* c = dbus_connection_open_private(address_.c_str(), &err);
-    if (!c || !dbus_bus_register(c, &err)) return false;
-    bool owned = false;
-    for (auto until = std::chrono::steady_clock::now() + 20s; !owned && std::chrono::steady_clock::now() < until;) {
-      owned = dbus_bus_name_has_owner(c, name.c_str(), &err);
-      if (!owned) std::this_thread::sleep_for(5ms);
-    }
-    dbus_connection_close(c);
-    dbus_connection_unref(c);
-    return owned;
-  }
-
-  // Calls a method of the NetworkManager mock with dbus-send arguments.
-  bool mock(const std::string& method, const std::string& args) const {
-    const std::string command = "/usr/bin/dbus-send --bus='" + address_ +
-                                "' --print-reply=literal --dest=org.freedesktop.NetworkManager "
-                                "/org/freedesktop/NetworkManager org.freedesktop.DBus.Mock." +
-                                method + " " + args + " >/dev/null";
-    return std::system(command.c_str()) == 0;
-  }
-
- private:
-  std::unique_ptr<Child> daemon_;
-  std::string address_;
-};
+using testing_dbus::Child;
+using testing_dbus::kPython;
+using testing_dbus::PrivateBus;
 
 class NetworkManagerWifiTest : public ::testing::Test {
  protected:
@@ -115,15 +39,20 @@ class NetworkManagerWifiTest : public ::testing::Test {
     ASSERT_TRUE(nm->started());
     ASSERT_TRUE(bus.waitForName("org.freedesktop.NetworkManager"));
   }
+  // Calls a method of the NetworkManager mock.
+  bool mock(const std::string& method, const std::string& args) const {
+    return bus.call("org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager",
+                    "org.freedesktop.DBus.Mock." + method, args);
+  }
   // A Wi-Fi device joined to "Showroom" through an active connection.
   void joinShowroom() {
     const std::string dev = "/org/freedesktop/NetworkManager/Devices/wlan0";
-    ASSERT_TRUE(bus.mock("AddWiFiDevice", "string:wlan0 string:wlan0 int32:100"));
-    ASSERT_TRUE(bus.mock("AddAccessPoint", "string:" + dev +
+    ASSERT_TRUE(mock("AddWiFiDevice", "string:wlan0 string:wlan0 int32:100"));
+    ASSERT_TRUE(mock("AddAccessPoint", "string:" + dev +
                                                " string:ap1 string:Showroom string:0A:1B:2C:3D:4E:5F uint32:2"
                                                " uint32:2437 uint32:54000 byte:80 uint32:0"));
-    ASSERT_TRUE(bus.mock("AddWiFiConnection", "string:" + dev + " string:c1 string:Showroom string:wpa-psk"));
-    ASSERT_TRUE(bus.mock("AddActiveConnection", "array:string:" + dev +
+    ASSERT_TRUE(mock("AddWiFiConnection", "string:" + dev + " string:c1 string:Showroom string:wpa-psk"));
+    ASSERT_TRUE(mock("AddActiveConnection", "array:string:" + dev +
                                                     " string:/org/freedesktop/NetworkManager/Settings/c1"
                                                     " string:/org/freedesktop/NetworkManager/AccessPoint/ap1"
                                                     " string:ac1 uint32:2"));

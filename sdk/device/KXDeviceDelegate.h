@@ -25,11 +25,16 @@
 #include "platform/foundation/Error.h"
 #include "sdk/foundation/KXBarcodeDelegate.h"
 
+namespace bluetooth {
+class Peripheral;
+}
+
 namespace kestra {
 
 // Objects of other parts of the SDK that some events carry; only their owners look inside.
 struct KXRFCardInfo;
-class CBPeripheral;
+// A Bluetooth Low Energy peripheral (platform/bluetooth/Central.h).
+using CBPeripheral = bluetooth::Peripheral;
 class TrelmoDevice;
 
 // Selector names of the protocol, in its declared order.

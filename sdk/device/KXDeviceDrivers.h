@@ -39,6 +39,15 @@
 #include "sdk/foundation/KXImage.h"
 #include "sdk/hub/TrelmoRecords.h"
 
+namespace accessory {
+class InputStream;
+class OutputStream;
+}  // namespace accessory
+namespace bluetooth {
+class Peripheral;
+class Uuid;
+}  // namespace bluetooth
+
 namespace kestra {
 
 class KXDevices;
@@ -173,6 +182,10 @@ class KXSleeveDriver : public KXManagedDriver {
   }
   // ---- (end of settings and keys) --------------------------------------------------------------
 
+  // ---- A link over a stream pair (Bluetooth Low Energy) ----
+  virtual void setConnectionType(int /*type*/) {}
+  virtual bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                                  std::shared_ptr<accessory::OutputStream> output, Error* error);
   virtual bool msEnable(Error* error);
   virtual bool msDisable(Error* error);
   virtual bool msSetCardDataMode(int mode, Error* error);
@@ -347,6 +360,10 @@ class KXPrinterDriver : public KXManagedDriver {
   virtual void emsrSetTracks(int tracks) { kxUnused(tracks); }
   // ---- (end of settings and the card reader) ----------------------------------------------
 
+  // ---- A link over a stream pair (Bluetooth Low Energy) ----
+  virtual void setConnectionType(int /*type*/) {}
+  virtual bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                                  std::shared_ptr<accessory::OutputStream> output, Error* error);
   virtual bool beep(Error* error);
   // One scan of the printer's engine within `timeoutSeconds`: the code and its type, or
   // nothing.
@@ -385,6 +402,12 @@ class KXPrinterDriver : public KXManagedDriver {
 class KXPinpadDriver : public KXManagedDriver {
  public:
   static constexpr int kNotConnected = 16;
+  // ---- A link over a stream pair (Bluetooth Low Energy): a pinpad status (0 connected) ----
+  virtual void setConnectionType(int /*type*/) {}
+  virtual int connectWithStreams(std::shared_ptr<accessory::InputStream> /*input*/,
+                                 std::shared_ptr<accessory::OutputStream> /*output*/) {
+    return kNotConnected;
+  }
   virtual int msStart() { return kNotConnected; }
   virtual int msStop() { return kNotConnected; }
   virtual int msSimulateCardData(const std::optional<std::string>& /*track1*/,
@@ -509,13 +532,24 @@ class KXSerialAdapterDriver : public KXStreamDriver {
   virtual bool serialConnect(Error* error);
 };
 
-// The Bluetooth Low Energy stream: only its link matters here.
+// The Bluetooth Low Energy stream (sdk/transport/BTLEStream.h) as the device API uses it.
+// Without a radio: no link, discovery and connect fail with -20 "No device connected".
 class KXBLEStreamDriver {
  public:
   virtual ~KXBLEStreamDriver() = default;
+  // The device API hears of links made and lost (`btleDeviceConnected`, ...).
   virtual void attach(std::weak_ptr<KXDevices> /*api*/) {}
   virtual bool linkOpen() { return false; }
   virtual void close() {}
+  // ---- Bluetooth Low Energy links ----
+  virtual std::optional<std::vector<std::shared_ptr<bluetooth::Peripheral>>> discoverSupportedDevices(
+      int types, bool stopOnFound, Error* error);
+  virtual void discoverStop() {}
+  virtual std::shared_ptr<bluetooth::Peripheral> getKnownDevice(const bluetooth::Uuid& identifier, Error* error);
+  virtual bool connectToDevice(const std::shared_ptr<bluetooth::Peripheral>& peripheral, Error* error);
+  // The stream's two faces (nothing without a stream).
+  virtual std::shared_ptr<accessory::InputStream> inputStream() { return nullptr; }
+  virtual std::shared_ptr<accessory::OutputStream> outputStream() { return nullptr; }
 };
 
 // One driver of every kind, as the factory made them.

@@ -97,7 +97,7 @@ void KXDevices::observeApplication() {
 void KXDevices::applicationDidEnterBackground() {
   // Links to network printers are not part of this build; the Bluetooth Low Energy link is
   // dropped unless the application keeps it in the background.
-  if (!bleBackground_.load() && ble_->linkOpen()) ble_->close();
+  if (!bleBackground_.load() && ble_->linkOpen()) btleDisconnect(nullptr);
 }
 
 KXPrinterDriver& KXDevices::printer() const { return *printers_[size_t(activePrinter_.load())]; }
@@ -297,7 +297,7 @@ void KXDevices::setConnState() {
   // too: it may be reached over that link.
   const bool bleInUse = pinpad_->connectionType() == 3 || printer().connectionType() == 3 ||
                         sleeve_->connectionType() == 3;
-  if (!bleInUse && ble_->linkOpen()) ble_->close();
+  if (!bleInUse && ble_->linkOpen()) btleDisconnect(nullptr);
   if (disableConnState_.load()) return;
 
   int state = CONN_DISCONNECTED;

@@ -433,6 +433,18 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   bool keysOnHead();
   std::mutex touchMutex_;
   KXTouchTransport touchTransport_;
+  // ---- Bluetooth Low Energy links (KXDevicesBluetoothLE.cpp) ----------------------------------
+ public:
+  // The stream's reports of a link made (inside its connect) and lost (from its queue).
+  void btleDeviceConnected(const std::shared_ptr<CBPeripheral>& peripheral);
+  void btleDeviceDisconnected(const std::shared_ptr<CBPeripheral>& peripheral);
+
+ private:
+  bool _btleConnectToDevice(const std::shared_ptr<CBPeripheral>& peripheral, Error* error);
+  void btleFanOut(bool connected, const std::shared_ptr<CBPeripheral>& peripheral) const;
+  std::mutex bleLock_;  // the connected peripherals and the hand-out of the streams
+  std::optional<std::vector<std::shared_ptr<CBPeripheral>>> btleConnectedDevices_;
+  std::atomic<bool> btleCanNotifyConnection_{true};
 };
 
 }  // namespace kestra

@@ -36,6 +36,9 @@ class PPadPinpad final : public KXPinpadDriver {
   void disconnect() override;
   bool isPresent() override;
   int connectionType() override;
+  void setConnectionType(int type) override;
+  int connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                         std::shared_ptr<accessory::OutputStream> output) override;
   int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) override;
 
   int msStart() override;

@@ -7,6 +7,7 @@
 #include "sdk/rf/IClassSam.h"
 #include "sdk/rf/RFWrapper.h"
 
+#include "sdk/device/BTLELink.h"
 #include "sdk/device/KXDevices.h"
 #include "sdk/device/PPadPinpad.h"
 #include "sdk/device/PrinterDevice.h"
@@ -115,6 +116,11 @@ void PellanSleeve::managedConnect() { pellan_->managedConnect(); }
 void PellanSleeve::disconnect() { pellan_->disconnect(); }
 bool PellanSleeve::isPresent() { return pellan_->isPresent(); }
 int PellanSleeve::connectionType() { return pellan_->connectionType(); }
+void PellanSleeve::setConnectionType(int type) { pellan_->setConnectionType(type); }
+bool PellanSleeve::connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                                      std::shared_ptr<accessory::OutputStream> output, Error* error) {
+  return pellan_->connectWithStreams(std::move(input), std::move(output), error);
+}
 int PellanSleeve::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) {
   return pellan_->emsrCommand(packet, length, reply, capacity);
 }
@@ -186,8 +192,10 @@ namespace {
 
 class PellanDriverFactory final : public KXDriverFactory {
  public:
-  PellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager, std::shared_ptr<PPad> pad)
-      : pellan_(std::move(pellan)), manager_(manager), pad_(std::move(pad)) {}
+  PellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager, std::shared_ptr<PPad> pad,
+                      std::shared_ptr<KXBLEStreamDriver> ble)
+      : pellan_(std::move(pellan)), manager_(manager), pad_(std::move(pad)), ble_(std::move(ble)) {}
+  std::shared_ptr<KXBLEStreamDriver> makeBLEStream() override { return ble_ ? ble_ : makeBTLELink(); }
   std::shared_ptr<KXSleeveDriver> makeSleeve() override { return std::make_shared<PellanSleeve>(pellan_); }
   std::shared_ptr<KXPinpadDriver> makePinpad() override {
     return pad_ ? std::make_shared<PPadPinpad>(pad_) : KXDriverFactory::makePinpad();
@@ -220,6 +228,7 @@ class PellanDriverFactory final : public KXDriverFactory {
   std::shared_ptr<Pellan> pellan_;
   EAManager* manager_;
   std::shared_ptr<PPad> pad_;
+  std::shared_ptr<KXBLEStreamDriver> ble_;
   // The hub of this factory's drivers: the process-wide one over the shared accessory
   // manager, a hub of its own over any other.
   std::shared_ptr<USBManager> hub() {
@@ -234,8 +243,9 @@ class PellanDriverFactory final : public KXDriverFactory {
 }  // namespace
 
 std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan, EAManager* manager,
-                                                         std::shared_ptr<PPad> pad) {
-  return std::make_shared<PellanDriverFactory>(std::move(pellan), manager, std::move(pad));
+                                                         std::shared_ptr<PPad> pad,
+                                                         std::shared_ptr<KXBLEStreamDriver> ble) {
+  return std::make_shared<PellanDriverFactory>(std::move(pellan), manager, std::move(pad), std::move(ble));
 }
 
 std::shared_ptr<KXDriverFactory> KXDriverFactory::standard() {

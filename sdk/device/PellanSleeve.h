@@ -38,6 +38,9 @@ class PellanSleeve final : public KXSleeveDriver {
   void disconnect() override;
   bool isPresent() override;
   int connectionType() override;
+  void setConnectionType(int type) override;
+  bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                          std::shared_ptr<accessory::OutputStream> output, Error* error) override;
   int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) override;
 
   bool msEnable(Error* error) override;
@@ -166,9 +169,11 @@ class PellanSleeve final : public KXSleeveDriver {
 
 // Drivers for a device API: the sleeve is `pellan` and the pinpad `pad` (when given), both
 // registered with `manager` (which also runs the accessory search of `tryConnect`); every
-// other driver has no device.
+// other driver has no device. The Bluetooth Low Energy link is `ble` when given, else one
+// over the default radio.
 std::shared_ptr<KXDriverFactory> makePellanDriverFactory(std::shared_ptr<Pellan> pellan,
                                                          EAManager* manager,
-                                                         std::shared_ptr<PPad> pad = nullptr);
+                                                         std::shared_ptr<PPad> pad = nullptr,
+                                                         std::shared_ptr<KXBLEStreamDriver> ble = nullptr);
 
 }  // namespace kestra

@@ -59,6 +59,11 @@ void PrinterDevice::managedConnect() { printer_->managedConnect(); }
 void PrinterDevice::disconnect() { printer_->disconnect(); }
 bool PrinterDevice::isPresent() { return printer_->isPresent(); }
 int PrinterDevice::connectionType() { return printer_->connectionType(); }
+void PrinterDevice::setConnectionType(int type) { printer_->setConnectionType(type); }
+bool PrinterDevice::connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                                       std::shared_ptr<accessory::OutputStream> output, Error* error) {
+  return printer_->connectWithStreams(std::move(input), std::move(output), error);
+}
 int PrinterDevice::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) {
   return printer_->emsrCommand(packet, length, reply, capacity);
 }

@@ -36,6 +36,9 @@ class PrinterDevice final : public KXPrinterDriver {
   void disconnect() override;
   bool isPresent() override;
   int connectionType() override;
+  void setConnectionType(int type) override;
+  bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                          std::shared_ptr<accessory::OutputStream> output, Error* error) override;
   int emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) override;
 
   bool beep(Error* error) override;
