@@ -200,7 +200,10 @@ bool btModule::idleTimerRunning() const {
 
 void btModule::idleTick() {
   KXUNISDKGlobals::LOG("btTimerFunc: tick");
-  std::lock_guard b(btLock_);
+  // A switch-off in progress holds the lock while it waits for the module; the next tick
+  // looks again rather than holding the main queue.
+  std::unique_lock b(btLock_, std::try_to_lock);
+  if (!b.owns_lock()) return;
   std::lock_guard t(timerMutex_);
   if (!enabled_) {
     KXUNISDKGlobals::LOG("btTimerFunc: !self.enabled");
