@@ -119,6 +119,7 @@ class AdapterDriver final : public KXSerialAdapterDriver {
     return stream_->serialSetSettings(baud, parity, dataBits, stopBits, flowControl, error);
   }
   bool serialConnect(Error* error) override { return stream_->serialConnect(error); }
+  CarvikStream* linkAdapter() override { return stream_.get(); }
 
  private:
   std::shared_ptr<CarvikStream> stream_;

@@ -346,6 +346,10 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   std::atomic<bool> ppScanStop_{false};
 
   uint64_t backgroundObserver_ = 0;
+
+  // Links (KXDevicesLinks.cpp): hosts connected over TCP.
+  mutable std::mutex tcpMutex_;
+  std::vector<std::string> tcpDevices_;
 };
 
 }  // namespace kestra

@@ -85,6 +85,7 @@ class PellanSleeve final : public KXSleeveDriver {
   bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error) override;
   bool vasSetCollectorID(uint32_t id, Error* error) override;
   bool emsrSetActiveHead(int head, Error* error) override;
+  Pellan* linkSleeve() override { return pellan_.get(); }
 
  private:
   class Events;
