@@ -111,6 +111,8 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
   // A found device (subclasses and owners that learn of devices from events).
   void addFoundDevice(const std::string& address, const std::optional<std::string>& name);
   void addConnectedDevice(const std::string& address);
+  // Empties the found-device lists (a new discovery).
+  void clearFoundDevices();
 
   // ---- Hooks --------------------------------------------------------------------------------
   // Module bytes from the owner: kept in the stream and announced.
@@ -135,7 +137,6 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
   // The power window around an operation.
   bool acquire(foundation::Error* error);
   void release();
-  void clearFoundDevices();
   void removeFoundDevice(size_t index);
   std::string currentLocalName() const;
   unsigned currentCOD() const { return currentCOD_.load(); }
