@@ -417,6 +417,14 @@ class UniHost : public BTModuleHost {
     std::lock_guard l(m);
     return commands.size();
   }
+  bool sent(uint8_t sub) {
+    std::lock_guard l(m);
+    return std::any_of(commands.begin(), commands.end(), [&](const Bytes& c) { return !c.empty() && c[0] == sub; });
+  }
+  void forget() {
+    std::lock_guard l(m);
+    commands.clear();
+  }
   std::mutex m;
   std::vector<Bytes> commands;
   std::vector<std::string> disconnected;
@@ -429,11 +437,16 @@ TEST(BTUniversal, EventsEndConnectAndInquiryAndSilenceTimesOut) {
   module->setControlDelegate(host);
 
   // A connect ended by the connected event; the PIN goes first (an empty one alone).
+  // Each event is sent once its command went out, and the clock moves until the wait ends.
+  auto finish = [&](auto& pending) {
+    while (pending.wait_for(0s) != std::future_status::ready)
+      if (clock->waitForWaiters(1, 20ms)) clock->advance(100ms);
+  };
   auto connecting = std::async(std::launch::async, [&] { return module->btConnect("00:11:22:33:44:55", ""); });
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(pump([&] { return host->sent(11); }));
   const uint8_t connected[] = {kBTEventConnected};
   module->processEvent(connected, 1);
-  clock->advance(200ms);
+  finish(connecting);
   EXPECT_TRUE(connecting.get());
   {
     std::lock_guard l(host->m);
@@ -444,13 +457,14 @@ TEST(BTUniversal, EventsEndConnectAndInquiryAndSilenceTimesOut) {
   }
 
   // An inquiry ended by its completion event, with the devices found meanwhile.
+  host->forget();
   auto discovering = std::async(std::launch::async, [&] { return module->btDiscoverDevices(5, 5.0, 0); });
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(pump([&] { return host->sent(10); }));
   const uint8_t found[] = {kBTEventFound, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 'P', 'P', '1', 0, 'x'};
   module->processEvent(found, sizeof found);
   const uint8_t done[] = {kBTEventDiscoverDone};
   module->processEvent(done, 1);
-  clock->advance(500ms);
+  finish(discovering);
   EXPECT_TRUE(discovering.get());
   EXPECT_EQ(module->btDeviceAddresses(), (std::vector<std::string>{"000102030405"}));
   EXPECT_EQ(module->btDeviceNames(), (std::vector<std::string>{"PP1"}));
