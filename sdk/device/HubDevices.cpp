@@ -149,6 +149,7 @@ class AdapterDriver final : public KXSerialAdapterDriver {
   bool updateFirmwareData(const Bytes& data, bool /*validate*/, Error* error) override {
     return stream_->updateFirmwareData(data, error);
   }
+  CarvikStream* linkAdapter() override { return stream_.get(); }
 
  private:
   std::shared_ptr<CarvikStream> stream_;

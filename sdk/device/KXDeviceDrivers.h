@@ -48,10 +48,17 @@ class Peripheral;
 class Uuid;
 }  // namespace bluetooth
 
+namespace accessory {
+class InputStream;
+class OutputStream;
+}  // namespace accessory
+
 namespace kestra {
 
 class KXDevices;
 class EAManager;
+class Pellan;
+class CarvikStream;
 class PPad;
 class AccessoryManagerDelegate;
 class TrelmoDevice;
@@ -249,6 +256,9 @@ class KXSleeveDriver : public KXManagedDriver {
   virtual bool vasSetActiveECCPrivateKeyAtSlot(int slot, Error* error) { kxUnused(slot); return foundation::fail(error, noDeviceError()); }
   virtual bool vasSetCollectorID(uint32_t id, Error* error) { kxUnused(id); return foundation::fail(error, noDeviceError()); }
   virtual bool emsrSetActiveHead(int head, Error* error) { kxUnused(head); return foundation::fail(error, noDeviceError()); }
+  // The sleeve driver itself, for the device API's Bluetooth and external serial port
+  // calls (which pass its operations through one for one); nullptr without one.
+  virtual Pellan* linkSleeve() { return nullptr; }
 
   // ---- Scan engine: control, configuration per make, raw pass-through and firmware ----------
   // The sleeve firmware version as a number (5058 for 5.58), 0 without a sleeve.
@@ -396,6 +406,14 @@ class KXPrinterDriver : public KXManagedDriver {
   virtual bool pageFillRectangle(int left, int top, int width, int height, int color, Error* error);
   virtual bool pageRectangleFrame(int left, int top, int width, int height, int frameWidth, int color,
                                   Error* error);
+
+  // Links: a stream pair (Bluetooth, TCP) instead of the accessory, and the kind of link
+  // (1 TCP, 2 classic Bluetooth, 3 Bluetooth Low Energy).
+  virtual bool connectWithStreams(std::shared_ptr<accessory::InputStream> /*input*/,
+                                  std::shared_ptr<accessory::OutputStream> /*output*/, Error* error) {
+    return foundation::fail(error, noDeviceError());
+  }
+  virtual void setConnectionType(int /*type*/) {}
 };
 
 // The pinpad (`PPad`). Integer results are pinpad statuses: 0 success, 16 not connected.
@@ -454,6 +472,12 @@ class KXPinpadDriver : public KXManagedDriver {
   // The pinpad driver itself, for the device API's key, crypto and EMV calls (which pass
   // its operations through one for one); nullptr without one.
   virtual PPad* securePad() { return nullptr; }
+  // Links through a stream pair: the pinpad's status (0 connected), and the kind of link.
+  virtual int connectWithStreams(std::shared_ptr<accessory::InputStream> /*input*/,
+                                 std::shared_ptr<accessory::OutputStream> /*output*/) {
+    return kNotConnected;
+  }
+  virtual void setConnectionType(int /*type*/) {}
   // The EMV kernel's channel: status, and on 0 the reply without its 2-byte header.
   virtual int emv2Command(const uint8_t* /*data*/, int /*length*/, Bytes* /*result*/) { return kNotConnected; }
   // A fresh DUKPT key serial number for `keyID`.
@@ -530,6 +554,8 @@ class KXSerialAdapterDriver : public KXStreamDriver {
   virtual bool serialSetSettings(int /*baud*/, int /*parity*/, int /*dataBits*/, int /*stopBits*/,
                                  int /*flowControl*/, Error* error);
   virtual bool serialConnect(Error* error);
+  // The adapter itself, for the device API's Bluetooth calls; nullptr without one.
+  virtual CarvikStream* linkAdapter() { return nullptr; }
 };
 
 // The Bluetooth Low Energy stream (sdk/transport/BTLEStream.h) as the device API uses it.

@@ -95,8 +95,9 @@ void KXDevices::observeApplication() {
 }
 
 void KXDevices::applicationDidEnterBackground() {
-  // Links to network printers are not part of this build; the Bluetooth Low Energy link is
-  // dropped unless the application keeps it in the background.
+  // Network printer links end; the Bluetooth Low Energy link is dropped unless the
+  // application keeps it in the background.
+  tcpDisconnect("", nullptr);
   if (!bleBackground_.load() && ble_->linkOpen()) btleDisconnect(nullptr);
 }
 

@@ -445,6 +445,9 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   std::mutex bleLock_;  // the connected peripherals and the hand-out of the streams
   std::optional<std::vector<std::shared_ptr<CBPeripheral>>> btleConnectedDevices_;
   std::atomic<bool> btleCanNotifyConnection_{true};
+  // Links (KXDevicesLinks.cpp): hosts connected over TCP.
+  mutable std::mutex tcpMutex_;
+  std::vector<std::string> tcpDevices_;
 };
 
 }  // namespace kestra

@@ -92,6 +92,11 @@ int PPadPinpad::connstate() { return pad_->connstate(); }
 void PPadPinpad::managedConnect() { pad_->managedConnect(); }
 void PPadPinpad::disconnect() { pad_->disconnect(); }
 bool PPadPinpad::isPresent() { return pad_->isPresent(); }
+int PPadPinpad::connectWithStreams(std::shared_ptr<accessory::InputStream> input,
+                                   std::shared_ptr<accessory::OutputStream> output) {
+  return pad_->connectWithStreams(std::move(input), std::move(output));
+}
+void PPadPinpad::setConnectionType(int type) { pad_->setConnectionType(type); }
 int PPadPinpad::connectionType() { return pad_->connectionType(); }
 void PPadPinpad::setConnectionType(int type) { pad_->setConnectionType(type); }
 int PPadPinpad::connectWithStreams(std::shared_ptr<accessory::InputStream> input,

@@ -158,6 +158,7 @@ class PellanSleeve final : public KXSleeveDriver {
   bool sysPowerOff(Error* error) override;
   bool sysEnterPassThrough(Error* error) override;
   bool sysMute(Error* error) override;
+  Pellan* linkSleeve() override { return pellan_.get(); }
 
  private:
   class Events;

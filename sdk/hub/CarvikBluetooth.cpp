@@ -17,8 +17,6 @@ enum Sub : uint8_t {
   kDiscoverableOn = 0x08, kDiscoverableOff = 0x09, kInquiry = 0x0A, kConnect = 0x0B, kDisconnect = 0x0C,
   kDataModeOff = 0x0D, kDataModeOn = 0x0E, kWrite = 0x0F,
 };
-enum BtEvent { kReady = 1, kConnectFailed = 2, kConnected = 3, kLinkLost = 6, kFound = 7, kDiscoverDone = 8,
-               kDiscoverTimeout = 9, kData = 10 };
 constexpr size_t kMaxText = 254;
 
 bool noBluetooth(Error* error) {
@@ -48,10 +46,7 @@ bool CarvikStream::btCommand(uint8_t sub, const Bytes& data, Error* error, Bytes
 
 bool CarvikStream::btUniSetEnabled(bool on, Error* error) {
   if (!bluetoothSupported_) return noBluetooth(error);
-  {
-    std::lock_guard lock(mutex_);
-    btConnectedDevices_.clear();
-  }
+  module_->btDeviceDisconnected("");
   if (on && btEnabled_) return true;
   btDataMode_ = btEnabled_ = btInitResult_ = false;
   if (streamStatus_ == 2) {
@@ -129,6 +124,8 @@ bool CarvikStream::btUniDiscoverDevices(int maxDevices, double maxTimeSeconds, i
   if (!btUniSetEnabled(false, error) || !btUniSetEnabled(true, error)) return false;
   if (!btUniSetDataMode(false, error)) return false;
   const Bytes data{uint8_t(maxDevices), uint8_t(int(maxTimeSeconds)), uint8_t(codTypes >> 8), uint8_t(codTypes)};
+  module_->setBtInquiryResult(-1);
+  module_->clearFoundDevices();
   if (!btCommand(kInquiry, data, error)) return false;
   btDiscoverInProgress_ = true;
   return true;
@@ -154,10 +151,7 @@ bool CarvikStream::btUniConnect(const std::string& address, const std::string& p
   }
   std::string upper = address;
   std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return char(std::toupper((unsigned char)c)); });
-  {
-    std::lock_guard lock(mutex_);
-    btConnectedDevices_.push_back(upper);
-  }
+  module_->addConnectedDevice(upper);
   btDataMode_ = true;
   streamStatus_ = 2;
   notify(kStreamOpenCompleted);
@@ -219,13 +213,14 @@ void CarvikStream::discoverFinish(std::optional<Error> error) {
 
 void CarvikStream::processBTEvents(const uint8_t* data, int length) {
   if (length < 1) return;
-  const int event = data[0];
-  KXUNISDKGlobals::LOG("cmd_scanner_cs_btevent received, event:%d", event);
-  switch (event) {
-    case kReady: btInitResult_ = true; break;
-    case kConnectFailed: btConnectResult_ = 0; break;
-    case kConnected: btConnectResult_ = 1; break;
-    case kLinkLost: {
+  KXUNISDKGlobals::LOG("cmd_scanner_cs_btevent received, event:%d", data[0]);
+  const auto e = parseBTModuleEvent(data, size_t(length));
+  if (!e) return;
+  switch (e->code) {
+    case kBTEventReady: btInitResult_ = true; break;
+    case kBTEventConnectFailed: btConnectResult_ = 0; break;
+    case kBTEventConnected: btConnectResult_ = 1; break;
+    case kBTEventLinkLost: {
       btDataMode_ = false;
       std::weak_ptr<CarvikStream> weak = weak_from_this();
       GlobalQueue::async([weak] {
@@ -238,22 +233,24 @@ void CarvikStream::processBTEvents(const uint8_t* data, int length) {
       }
       break;
     }
-    case kFound: {
-      if (length < 7) break;
-      char address[13];
-      snprintf(address, sizeof address, "%02X%02X%02X%02X%02X%02X", data[1], data[2], data[3], data[4], data[5], data[6]);
-      std::string name(reinterpret_cast<const char*>(data + 7), size_t(length - 7));
-      name = name.substr(0, name.find('\0'));
+    case kBTEventFound: {
+      module_->addFoundDevice(e->address, e->name);
       const int filter = discoverFilter;
-      const bool wanted = filter == 0 || ((filter & 1) && KXUNISDKGlobals::isPrinter(name)) ||
-                          ((filter & 2) && KXUNISDKGlobals::isPinpad(name));
+      const bool wanted = filter == 0 || ((filter & 1) && KXUNISDKGlobals::isPrinter(e->name)) ||
+                          ((filter & 2) && KXUNISDKGlobals::isPinpad(e->name));
       if (auto c = control(); c && wanted)
-        foundation::MainQueue::post([c, a = std::string(address), name] { c->bluetoothDeviceDiscovered(a, name); });
+        foundation::MainQueue::post([c, a = e->address, n = e->name] { c->bluetoothDeviceDiscovered(a, n); });
       break;
     }
-    case kDiscoverDone: discoverFinish(std::nullopt); break;
-    case kDiscoverTimeout: discoverFinish(KXUNISDKGlobals::makeError(-6, std::string("Bluetooth discovery timeout"))); break;
-    case kData: appendStreamData(data + 1, length - 1); break;
+    case kBTEventDiscoverDone:
+      module_->setBtInquiryResult(1);
+      discoverFinish(std::nullopt);
+      break;
+    case kBTEventDiscoverFailed:
+      module_->setBtInquiryResult(0);
+      discoverFinish(KXUNISDKGlobals::makeError(-6, std::string("Bluetooth discovery timeout")));
+      break;
+    case kBTEventData: appendStreamData(e->data.data(), int(e->data.size())); break;
     default: break;
   }
   std::lock_guard lock(eventMutex_);

@@ -63,7 +63,11 @@ void CarvikStream::notify(int event) {
   }
 }
 
-std::vector<std::string> CarvikStream::btConnectedDevices() const { std::lock_guard l(mutex_); return btConnectedDevices_; }
+std::vector<std::string> CarvikStream::btConnectedDevices() const { return module_->btConnectedDevices(); }
+std::vector<std::string> CarvikStream::btDeviceAddresses() const {
+  return module_->btDeviceAddresses().value_or(std::vector<std::string>{});
+}
+std::vector<std::string> CarvikStream::btDeviceNames() const { return module_->btDeviceNames(); }
 std::string CarvikStream::deviceName() const { std::lock_guard l(mutex_); return deviceName_; }
 std::string CarvikStream::deviceModel() const { std::lock_guard l(mutex_); return deviceModel_; }
 std::string CarvikStream::firmwareRevision() const { std::lock_guard l(mutex_); return firmwareRevision_; }
@@ -109,7 +113,6 @@ void CarvikStream::accessoryDisconnected(const std::shared_ptr<EAStream>& /*stre
     firmwareRevision_.clear();
     hardwareRevision_.clear();
     serialNumber_.clear();
-    btConnectedDevices_.clear();
   }
   {
     std::lock_guard lock(cmdMutex_);

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/transport/bluetooth/btUniversal.h"
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
@@ -114,6 +115,9 @@ class CarvikStream final : public AccessoryManagerDelegate, public std::enable_s
   bool btDataMode() const { return btDataMode_.load(); }
   bool btDiscoverInProgress() const { return btDiscoverInProgress_.load(); }
   std::vector<std::string> btConnectedDevices() const;
+  // The devices the last discovery found (addresses and names in the same order).
+  std::vector<std::string> btDeviceAddresses() const;
+  std::vector<std::string> btDeviceNames() const;
   std::string deviceName() const;
   std::string deviceModel() const;
   std::string firmwareRevision() const;
@@ -170,7 +174,9 @@ class CarvikStream final : public AccessoryManagerDelegate, public std::enable_s
   std::shared_ptr<EAStream> eaStream_;
   std::string deviceName_, deviceModel_, firmwareRevision_, hardwareRevision_, serialNumber_;
   Bytes streamData_;
-  std::vector<std::string> btConnectedDevices_;
+  // The radio's found and connected devices, kept by the Bluetooth module base; the radio's
+  // events are read by its event parser.
+  std::shared_ptr<btUniversal> module_ = btUniversal::create();
 
   std::mutex cmdMutex_;  // the command state below
   std::condition_variable cmdCv_;

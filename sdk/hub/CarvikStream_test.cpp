@@ -202,6 +202,9 @@ TEST(CarvikStream, DiscoveryReportsOnlyWhatTheFilterAsksFor) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "found:010203040506:Shop KXP-58"), lines.end());
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("found:", 0) == 0; }), 1);
   EXPECT_TRUE(AdapterFixture::pump([&] { return !f.adapter->btDiscoverInProgress(); }));
+  // The module base keeps every device found, whatever the filter passed on.
+  EXPECT_EQ(f.adapter->btDeviceAddresses(), (std::vector<std::string>{"010203040506", "0A0B0C0D0E0F"}));
+  EXPECT_EQ(f.adapter->btDeviceNames(), (std::vector<std::string>{"Shop KXP-58", "Headset"}));
 
   f.sim.setDiscovered({}, true);
   ASSERT_TRUE(f.adapter->btUniDiscoverDevices(5, 10, 0));

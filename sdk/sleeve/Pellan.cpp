@@ -62,6 +62,9 @@ std::shared_ptr<Pellan> Pellan::create(EAManager& manager) {
   p->d_->comm = CommStream::initWithName(pellan::kDriverName);
   p->d_->comm->setDelegate(std::weak_ptr<CommStreamDelegate>(p));
   pellanRegisterEmsrOwner(p);
+  p->d_->btUni = btUniversal::create();
+  p->d_->btUni->setControlDelegate(std::weak_ptr<BTModuleHost>(p));
+  p->d_->bt = p->d_->btUni;
   return p;
 }
 

@@ -70,8 +70,12 @@ class PellanModuleSink {
   virtual void iClassDataAvailable(const uint8_t* data, int length) { (void)data; (void)length; }
 };
 
+class btModule;
+class btUniversal;
+
 class Pellan final : public AccessoryManagerDelegate,
                      public CommStreamDelegate,
+                     public BTModuleHost,
                      public std::enable_shared_from_this<Pellan> {
  public:
   // The process-wide driver over `EAManager::sharedManager()`; made on first use.
@@ -114,9 +118,53 @@ class Pellan final : public AccessoryManagerDelegate,
   void setDelegate(const std::shared_ptr<PellanDelegate>& delegate);
   std::shared_ptr<PellanDelegate> delegate();
   std::vector<std::shared_ptr<PellanDelegate>> delegates();
-  bool clientsRespondToSelector(std::string_view selector);
+  bool clientsRespondToSelector(std::string_view selector) override;
   // Passes a Bluetooth module's pass-key notice on to every delegate that takes it.
-  void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey);
+  void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override;
+
+  // ---- Bluetooth module (PellanBluetooth.cpp) ------------------------------------------------
+  // The module in use (its own input and output stream); nullptr before the driver is made.
+  std::shared_ptr<btModule> btInputStream() const;
+  std::shared_ptr<btModule> btOutputStream() const { return btInputStream(); }
+  std::shared_ptr<btUniversal> btUniModule() const;
+  bool btGetConnected(bool* connected, Error* error = nullptr);
+  bool btGetEnabled(bool* enabled, Error* error = nullptr);
+  // Needs the sleeve's Bluetooth feature (2); switching off drops every link.
+  bool btSetEnabled(bool enabled, Error* error = nullptr);
+  bool btWrite(const uint8_t* data, int length, Error* error = nullptr);
+  bool btWrite(const std::string& text, Error* error = nullptr);
+  int btRead(uint8_t* buffer, int length, double timeoutSeconds, Error* error = nullptr);
+  std::optional<std::string> btReadLine(double timeoutSeconds, Error* error = nullptr);
+  bool btSetDataNotificationMaxTime(double maxTime, int maxLength, const Bytes& sequence, Error* error = nullptr);
+  bool btListenForDevices(bool listen, bool discoverable, const std::string& localName, unsigned cod,
+                          Error* error = nullptr);
+  std::optional<std::vector<std::string>> btDiscoverDevices(int maxDevices, double maxTime, int codTypes,
+                                                            Error* error = nullptr);
+  bool btDiscoverDevicesInBackground(int maxDevices, double maxTime, int codTypes, int filter, Error* error = nullptr);
+  bool btDiscoverDevicesInBackground(int maxDevices, double maxTime, int codTypes, Error* error = nullptr);
+  bool btDiscoverSupportedDevicesInBackground(int maxDevices, double maxTime, int filter, Error* error = nullptr);
+  bool btDiscoverPrintersInBackground(int maxDevices, double maxTime, Error* error = nullptr);
+  bool btDiscoverPinpadsInBackground(int maxDevices, double maxTime, Error* error = nullptr);
+  // (address, name, address, name, ...) of the devices whose names pass the test.
+  std::optional<std::vector<std::string>> btDiscoverPrinters(int maxDevices, double maxTime, Error* error = nullptr);
+  std::optional<std::vector<std::string>> btDiscoverPinpads(int maxDevices, double maxTime, Error* error = nullptr);
+  std::optional<std::string> btGetDeviceName(const std::string& address, Error* error = nullptr);
+  bool btConnect(const std::string& address, const std::string& pin, Error* error = nullptr);
+  bool btDisconnect(const std::string& address, Error* error = nullptr);
+  bool btEnableWriteCaching(bool enabled, Error* error = nullptr);
+  std::optional<std::string> btGetLocalAddress(Error* error = nullptr);
+  bool btSetMicGain(int gain, Error* error = nullptr);
+
+  // BTModuleHost: the module's transport (commands 18-20 and 29) and its events, passed on
+  // to the delegates on the calling thread.
+  bool _bt301Write(const uint8_t* data, int* length, Error* error) override;
+  bool _bt301SetEnabled(bool enabled, Error* error) override;
+  std::optional<Bytes> _btUniCommand(const uint8_t* data, int length, Error* error) override;
+  void bluetoothDeviceConnected(const std::string& address) override;
+  void bluetoothDeviceDisconnected(const std::string& address) override;
+  bool bluetoothDeviceRequestedConnection(const std::string& address, const std::string& name) override;
+  std::optional<std::string> bluetoothDevicePINCodeRequired(const std::string& address,
+                                                            const std::string& name) override;
 
   // ---- RF and iClass frames -------------------------------------------------------------------
   // Longest iClass answer taken; a longer one is dropped.

@@ -18,6 +18,7 @@
 
 #include "platform/foundation/Bytes.h"
 #include "sdk/foundation/KXBarcodeDelegate.h"
+#include "sdk/transport/bluetooth/BTModuleTypes.h"
 
 namespace kestra {
 
@@ -53,7 +54,9 @@ inline constexpr std::string_view emv2OnTransactionFinished = "emv2OnTransaction
 inline constexpr std::string_view firmwareUpdateProgress = "firmwareUpdateProgress:percent:";
 }  // namespace sel
 
-class PellanDelegate : public KXBarcodeDelegate {
+// The Bluetooth module callbacks (BTModuleEvents) reach the delegates on the thread that
+// reported them; the asking ones return the answer of the first delegate in list order.
+class PellanDelegate : public KXBarcodeDelegate, public virtual BTModuleEvents {
  public:
   // 0 disconnected, 1 connecting, 2 connected.
   virtual void connectionState(int state) { (void)state; }
@@ -77,11 +80,6 @@ class PellanDelegate : public KXBarcodeDelegate {
   virtual void magneticCardRawData(const foundation::Bytes& data) { (void)data; }
   // A generic sleeve event (its payload), on the delivering thread.
   virtual void handleEvent(const foundation::Bytes& data) { (void)data; }
-  // The sleeve's Bluetooth module sent `passKey` to the device at `address`; on the thread
-  // that reported it.
-  virtual void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) {
-    (void)address; (void)passKey;
-  }
   // ---- Encrypted head, EMV kernel and contactless passes (main queue) ----------------------
   // An EMV kernel event: [event code][reserved][TLV data...]; contactless pass results come
   // as 0x88/0x89 records followed by a 0x83 (transaction finished) record.
@@ -130,11 +128,6 @@ class PellanDelegate : public KXBarcodeDelegate {
 
   // A firmware update's progress (PellanFirmware.h), on the updating caller's thread.
   virtual void firmwareUpdateProgress(int phase, int percent) { (void)phase; (void)percent; }
-  // The device API answers whether one of its own delegates implements `selector`.
-  virtual bool clientsRespondToSelector(std::string_view selector) {
-    (void)selector;
-    return false;
-  }
 };
 
 }  // namespace kestra

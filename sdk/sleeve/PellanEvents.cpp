@@ -162,13 +162,4 @@ void Pellan::processData(Bytes r) {
   if (!keep) wipe(r);
 }
 
-void Pellan::processBTEvents(const Bytes& r) {
-  if (r.size() < 2 || r[0] != 0x00 || r[1] != 0x1E) return;
-  const int st1 = r.size() > 2 ? r[2] : 0, st2 = r.size() > 3 ? r[3] : 0;
-  const int sub = r.size() > 4 ? r[4] : -1;
-  KXUNISDKGlobals::LOG("PN:cmd_scanner_cs_btevent received, st1:%d, st2:%d, subcmd:%d", st1, st2,
-                       sub);
-  // No Bluetooth module object is attached to this driver; the event is consumed.
-}
-
 }  // namespace kestra

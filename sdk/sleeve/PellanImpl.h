@@ -1,4 +1,5 @@
 #pragma once
+
 // The sleeve driver's state, shared by its source files (connection, events, commands).
 // Not part of the SDK's interface.
 
@@ -16,6 +17,7 @@
 #include "sdk/sleeve/PellanEngineCodec.h"
 #include "sdk/sleeve/PellanFeatures.h"
 #include "sdk/sleeve/PellanTransport.h"
+#include "sdk/transport/bluetooth/btUniversal.h"
 
 namespace kestra {
 
@@ -66,6 +68,10 @@ struct Pellan::Impl {
   pellan::EngineBuffer barRead{4112};
   pellan::EngineBuffer extSerial{512};
   std::atomic<bool> codeConfirm{false};
+
+  // The Bluetooth module (PellanBluetooth.cpp): the one in use.
+  std::shared_ptr<btModule> bt;
+  std::shared_ptr<btUniversal> btUni;
 
   mutable std::mutex moduleSinkMutex;
   std::shared_ptr<PellanModuleSink> moduleSink;

@@ -32,6 +32,14 @@ SimulatedSleeve::SimulatedSleeve(Options options)
       options_(options) {
   if (options.engine) protocol_.passThrough.engine = SimulatedEngine::make(*options.engine);
   protocol_.passThrough.bootLoader = options.config.firmware == kBootLoaderFirmware;
+  // Module commands answer at once; the module's events follow the reply (under `mutex_`).
+  protocol_.modules[29] = [this](const Bytes& data, uint8_t* status) -> std::optional<Bytes> {
+    std::vector<Bytes> events;
+    auto answer = bluetooth_.command(data, &events);
+    if (!answer) *status = 1;
+    for (auto& e : events) protocol_.afterReply.push_back(protocol_.event(0, 0x1E, e));
+    return answer ? answer : std::optional<Bytes>(Bytes{});
+  };
   // Called under `mutex_` from a command's handler: the power cycle runs on its own thread.
   protocol_.passThrough.onRestart = [this](const std::string& firmware) {
     protocol_.config.firmware = firmware.empty() ? kBootLoaderFirmware : firmware;
@@ -93,6 +101,10 @@ void SimulatedSleeve::emit(const SleeveProtocol::Output& out,
     send(out.channel, out.frame);
   else
     sendInPieces(out.channel, out.frame, boundaries);
+}
+
+void SimulatedSleeve::sendBluetoothEvent(const Bytes& event) {
+  emit(withProtocol([&](SleeveProtocol& p) { return p.event(0, 0x1E, event); }));
 }
 
 void SimulatedSleeve::sendBarcode(const std::string& text, uint8_t engineCode) {

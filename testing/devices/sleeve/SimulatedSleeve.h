@@ -23,6 +23,7 @@
 #include "testing/devices/rf/SimulatedPn544.h"
 #include "testing/devices/rf/SimulatedRc663.h"
 #include "testing/devices/sleeve/SimulatedSam.h"
+#include "testing/devices/bluetooth/SimulatedBluetoothModule.h"
 #include "testing/devices/sleeve/SleeveProtocol.h"
 
 namespace devices {
@@ -48,6 +49,16 @@ class SimulatedSleeve : public FrameCommandSimulator {
     std::lock_guard<std::mutex> lock(mutex_);
     return f(protocol_);
   }
+
+  // The Bluetooth module inside the sleeve (module commands 29, events 0x1E), under the
+  // device's lock.
+  template <class F>
+  auto withBluetooth(F f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f(bluetooth_);
+  }
+  // Sends one module event [code][data] as a 0x1E record.
+  void sendBluetoothEvent(const Bytes& event);
 
   void sendBarcode(const std::string& text, uint8_t engineCode = 'T');
   void pressButton(uint8_t state);
@@ -87,6 +98,7 @@ class SimulatedSleeve : public FrameCommandSimulator {
  private:
   mutable std::mutex mutex_;
   SleeveProtocol protocol_;
+  SimulatedBluetoothModule bluetooth_;
   // Sends an event frame the sleeve's modules made, after the reply of the command being
   // handled when there is one.
   void moduleEvent(uint8_t code, const Bytes& data);
