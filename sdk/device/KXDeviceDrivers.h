@@ -407,13 +407,6 @@ class KXPrinterDriver : public KXManagedDriver {
   virtual bool pageRectangleFrame(int left, int top, int width, int height, int frameWidth, int color,
                                   Error* error);
 
-  // Links: a stream pair (Bluetooth, TCP) instead of the accessory, and the kind of link
-  // (1 TCP, 2 classic Bluetooth, 3 Bluetooth Low Energy).
-  virtual bool connectWithStreams(std::shared_ptr<accessory::InputStream> /*input*/,
-                                  std::shared_ptr<accessory::OutputStream> /*output*/, Error* error) {
-    return foundation::fail(error, noDeviceError());
-  }
-  virtual void setConnectionType(int /*type*/) {}
 };
 
 // The pinpad (`PPad`). Integer results are pinpad statuses: 0 success, 16 not connected.
@@ -472,12 +465,6 @@ class KXPinpadDriver : public KXManagedDriver {
   // The pinpad driver itself, for the device API's key, crypto and EMV calls (which pass
   // its operations through one for one); nullptr without one.
   virtual PPad* securePad() { return nullptr; }
-  // Links through a stream pair: the pinpad's status (0 connected), and the kind of link.
-  virtual int connectWithStreams(std::shared_ptr<accessory::InputStream> /*input*/,
-                                 std::shared_ptr<accessory::OutputStream> /*output*/) {
-    return kNotConnected;
-  }
-  virtual void setConnectionType(int /*type*/) {}
   // The EMV kernel's channel: status, and on 0 the reply without its 2-byte header.
   virtual int emv2Command(const uint8_t* /*data*/, int /*length*/, Bytes* /*result*/) { return kNotConnected; }
   // A fresh DUKPT key serial number for `keyID`.

@@ -98,11 +98,6 @@ int PPadPinpad::connectWithStreams(std::shared_ptr<accessory::InputStream> input
 }
 void PPadPinpad::setConnectionType(int type) { pad_->setConnectionType(type); }
 int PPadPinpad::connectionType() { return pad_->connectionType(); }
-void PPadPinpad::setConnectionType(int type) { pad_->setConnectionType(type); }
-int PPadPinpad::connectWithStreams(std::shared_ptr<accessory::InputStream> input,
-                                   std::shared_ptr<accessory::OutputStream> output) {
-  return pad_->connectWithStreams(std::move(input), std::move(output));
-}
 
 int PPadPinpad::emsrCommand(const uint8_t* packet, int length, uint8_t* reply, int capacity) {
   int n = 0;

@@ -59,9 +59,6 @@ class PPadPinpad final : public KXPinpadDriver {
   int displayHeight() override;
   bool displayAtBottom() override;
   PPad* securePad() override { return pad_.get(); }
-  int connectWithStreams(std::shared_ptr<accessory::InputStream> input,
-                         std::shared_ptr<accessory::OutputStream> output) override;
-  void setConnectionType(int type) override;
 #define KX_PRN_SHARED(R, API, DRV, PIN, P, A, F) R PIN P override;
 #include "sdk/device/KXPrinterAPI.inc"
   int emv2Command(const uint8_t* data, int length, Bytes* result) override;

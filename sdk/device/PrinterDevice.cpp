@@ -68,11 +68,6 @@ int PrinterDevice::emsrCommand(const uint8_t* packet, int length, uint8_t* reply
   return printer_->emsrCommand(packet, length, reply, capacity);
 }
 bool PrinterDevice::beep(Error* error) { return printer_->beep(error); }
-bool PrinterDevice::connectWithStreams(std::shared_ptr<accessory::InputStream> input,
-                                       std::shared_ptr<accessory::OutputStream> output, Error* error) {
-  return printer_->connectWithStreams(std::move(input), std::move(output), error);
-}
-void PrinterDevice::setConnectionType(int type) { printer_->setConnectionType(type); }
 std::optional<std::string> PrinterDevice::scanBarcode(double timeoutSeconds, int* type, Error* error) {
   return printer_->scanBarcode(timeoutSeconds, type, error);
 }

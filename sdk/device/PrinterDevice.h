@@ -66,9 +66,6 @@ class PrinterDevice final : public KXPrinterDriver {
   bool pageFillRectangle(int left, int top, int width, int height, int color, Error* error) override;
   bool pageRectangleFrame(int left, int top, int width, int height, int frameWidth, int color,
                           Error* error) override;
-  bool connectWithStreams(std::shared_ptr<accessory::InputStream> input,
-                          std::shared_ptr<accessory::OutputStream> output, Error* error) override;
-  void setConnectionType(int type) override;
 
  private:
   class Events;
