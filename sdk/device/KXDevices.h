@@ -173,7 +173,9 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
 
   // ---- The calls the facade forwards unchanged ----------------------------------------------
 #define KX_API(R, N, P, A) R N P;
+#define KX_OWN(R, N, P, A) R N P;
 #include "sdk/device/KXDevicesAPI.inc"
+#undef KX_OWN
 #undef KX_API
 
   // ---- Features -------------------------------------------------------------------------

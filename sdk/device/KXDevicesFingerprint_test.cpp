@@ -217,10 +217,10 @@ TEST(KXDevicesFingerprint, VivaWalletGoesToThePinpadOnly) {
   // The simulated pinpad's wallet channel echoes the request: its first two bytes are the
   // pinpad's own, the rest is the answer.
   const uint8_t data[] = {0x10, 0x20, 0x30, 0x40};
-  EXPECT_EQ(f.facade->vivaWalletCommand(data, 4, 5.0, &e), (Bytes{0x30, 0x40})) << e.text;
+  EXPECT_EQ(f.api->vivaWalletCommand(data, 4, 5.0, &e), (Bytes{0x30, 0x40})) << e.text;
   EXPECT_EQ(testsupport::sentData(*f.bench.device, 0x60).back(), (Bytes{0x10, 0x20, 0x30, 0x40}));
   // An answer too short to carry anything is empty.
-  EXPECT_EQ(f.facade->vivaWalletCommand(data, 1, 5.0, &e), Bytes{});
+  EXPECT_EQ(f.api->vivaWalletCommand(data, 1, 5.0, &e), Bytes{});
 }
 
 }  // namespace

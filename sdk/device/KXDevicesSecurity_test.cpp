@@ -455,7 +455,7 @@ TEST(KXDevicesKeys, ThePinpadCarriesVoltage) {
   ASSERT_TRUE(f.connect());
   Error e;
   const uint8_t command[] = {0x07, 0x02};
-  EXPECT_EQ(f.facade->voltageCommand(command, 2, &e), (Bytes{0x07, 0x02})) << e.text;
+  EXPECT_EQ(f.api->voltageCommand(command, 2, &e), (Bytes{0x07, 0x02})) << e.text;
   // Key loading is the sleeve's alone.
   EXPECT_FALSE(f.facade->cryptoSetKey(1, Bytes(32, 0), std::nullopt, 1, 0, &e));
   EXPECT_EQ(e.code, -7);

@@ -127,7 +127,9 @@ class OKTKXDevices final : public KXDeviceDelegate,
   // ---- Forwarded unchanged to the device API ------------------------------------------------
 #define KX_API(R, N, P, A) \
   R N P { return api_->N A; }
+#define KX_OWN(R, N, P, A)
 #include "sdk/device/KXDevicesAPI.inc"
+#undef KX_OWN
 #undef KX_API
 
   // ---- Automatic charging -----------------------------------------------------------------------
