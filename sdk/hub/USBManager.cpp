@@ -139,6 +139,15 @@ void USBManager::scanPorts() {
   }
   {
     std::lock_guard lock(mutex_);
+    // Attach and remove events that came during the scan found no stream; the last one of a
+    // port is at least as new as the status the scan read, so it decides the port's state.
+    for (int p = 0; p < found; ++p) {
+      if (const auto attach = pendingAttach_[size_t(p)]) {
+        if (*attach) streams[size_t(p)]->setLastConnectTime(nowMs());
+        streams[size_t(p)]->setConnectionState(*attach ? 1 : 0);
+      }
+    }
+    pendingAttach_.fill(std::nullopt);
     streams_ = streams;
     devices_ = devices;
     portHandled_.fill(false);
@@ -257,6 +266,11 @@ void USBManager::processData(const uint8_t* frame, int length) {
     s = streams_[size_t(p)];
     handled = portHandled_[size_t(p)];
     device = devices_[size_t(p)];
+    if (!s && (code == hub::kEventConnect || code == hub::kEventDisconnect)) {
+      // The port scan has not made this port's stream yet: it applies the event when it does.
+      pendingAttach_[size_t(p)] = code == hub::kEventConnect;
+      return;
+    }
   }
   if (!s) return;
   try {
@@ -322,6 +336,7 @@ void USBManager::accessoryDisconnected(const std::shared_ptr<EAStream>& /*stream
   {
     std::lock_guard lock(mutex_);
     session_.reset();
+    pendingAttach_.fill(std::nullopt);
     deviceName_.clear();
     deviceModel_.clear();
     firmwareRevision_.clear();

@@ -18,7 +18,9 @@
 // Bad input: a frame with an impossible length is skipped up to the next marker; a reply
 // too large for the reply buffer is dropped (the waiting command fails with -6 "Command
 // response lost"); events for ports beyond the tenth are dropped; bytes for a port whose
-// receive buffer is full are dropped and logged.
+// receive buffer is full are dropped and logged. An attach or remove event that arrives
+// while the connection's port scan is still running is kept and applied to the port when the
+// scan ends, so a device plugged in at that moment is still offered to the drivers.
 //
 // Lifetime: shared; `sharedManager()` is the process-wide one, `create()` makes one for a
 // test. Streams and port devices live until the next hub connection replaces them.
@@ -169,6 +171,9 @@ class USBManager final : public AccessoryManagerDelegate,
   std::array<std::shared_ptr<USBStream>, kMaxPorts> streams_;
   std::array<std::shared_ptr<TrelmoDevice>, kMaxPorts> devices_;
   std::array<bool, kMaxPorts> portHandled_{};
+  // An attach (true) or remove (false) event that came for a port before the scan made its
+  // stream: the scan applies it when it installs the streams.
+  std::array<std::optional<bool>, kMaxPorts> pendingAttach_{};
 
   // Command state: one command at a time; the reply passes from the run-loop thread.
   std::mutex cmdMutex_;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "sdk/hub/HubFrame.h"
 #include "sdk/hub/HubPort.h"
 #include "sdk/hub/HubReaders.h"
 #include "testing/devices/base/AccessoryTestBench.h"
@@ -280,6 +283,25 @@ TEST(USBManager, KeyboardBarcodeAndCardOnTheirPorts) {
   f.sim->unplug(2);
   EXPECT_TRUE(f.readers->log->waitForLine("state:1"));
   EXPECT_TRUE(f.readers->log->allOnMainThread());
+}
+
+TEST(USBManager, ReadersPluggedInDuringThePortScanAreNotLost) {
+  // While the host asks port 3's status, a scanner arrives on port 2 (already scanned as
+  // empty) and a card reader on port 3 (its status will say attached as well).
+  std::atomic<bool> plugged{false};
+  HubFixture f(4, [&](SimulatedHub& sim) {
+    sim.onCommand([&sim, &plugged](int command, int port) {
+      if (command != hub::kCmdPortStatus || port != 3 || plugged.exchange(true)) return;
+      sim.plugIn(2, "Scanner|USB|hid.barcode");
+      sim.plugIn(3, "MSR|USB|com.magtek.msr");
+    });
+  });
+  ASSERT_TRUE(f.readers->log->waitFor([](const auto& l) { return std::count(l.begin(), l.end(), "state:2") == 2; }))
+      << ::testing::PrintToString(f.readers->log->lines());
+  f.sim->typeText(2, "12345", true);
+  EXPECT_TRUE(f.readers->log->waitForLine("barcode:003132333435"));
+  f.bench.pumpUntil([] { return GlobalQueue::running() == 0; });
+  EXPECT_EQ(f.readers->log->count("state:2"), 2);  // each reader connected once
 }
 
 TEST(USBManager, TypedBarcodeWithoutEnterEndsAfterQuiet) {

@@ -85,6 +85,11 @@ void SimulatedHub::setWriteAccept(std::optional<int> bytes) {
   writeAccept_ = bytes;
 }
 
+void SimulatedHub::onCommand(std::function<void(int, int)> hook) {
+  std::lock_guard lock(mutex_);
+  commandHook_ = std::move(hook);
+}
+
 Bytes SimulatedHub::eventFrame(int code, int port, const Bytes& data) {
   Bytes f{0x3E, 0x00, uint8_t(code), uint8_t(data.size() >> 8), uint8_t(data.size()), uint8_t(port)};
   f.insert(f.end(), data.begin(), data.end());
@@ -168,6 +173,11 @@ void SimulatedHub::reply(int command, int status, int port, const Bytes& data) {
 void SimulatedHub::handle(int command, int port, const Bytes& data) {
   std::unique_lock lock(mutex_);
   commands_.emplace_back(command, port);
+  if (auto hook = commandHook_) {
+    lock.unlock();
+    hook(command, port);
+    lock.lock();
+  }
   if (command >= 0xF0) firmwareCommands_.push_back(command);
   if (port >= portCount_) {  // no such port: the hub refuses the value
     lock.unlock();

@@ -16,6 +16,7 @@
 // from any thread.
 
 #include <array>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -59,6 +60,9 @@ class SimulatedHub : public SimulatedAccessory {
   std::map<uint32_t, Bytes> firmwarePages() const;
   std::vector<int> firmwareCommands() const;
   void setWriteAccept(std::optional<int> bytes);
+  // Runs on the device thread when a command arrives, before it is answered (a device
+  // plugged in while the host is busy with its port scan).
+  void onCommand(std::function<void(int command, int port)> hook);
 
   // A device arrives on / leaves a port (attach and remove events).
   void plugIn(int port, const std::string& config);
@@ -96,6 +100,7 @@ class SimulatedHub : public SimulatedAccessory {
   int appleCharge_ = 0;
   std::string serial_;
   std::vector<std::pair<int, int>> commands_;
+  std::function<void(int, int)> commandHook_;
 };
 
 }  // namespace devices
