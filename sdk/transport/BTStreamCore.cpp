@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <pthread.h>
+
 #include "sdk/foundation/KXUNISDKGlobals.h"
 
 namespace kestra {
@@ -65,6 +67,11 @@ foundation::Bytes BTStreamCore::held() const {
 size_t BTStreamCore::heldLength() const {
   std::lock_guard<std::mutex> lock(lock_);
   return streamData_.size();
+}
+
+void BTStreamCore::editHeld(const std::function<void(foundation::Bytes&)>& edit) {
+  std::lock_guard<std::mutex> lock(lock_);
+  edit(streamData_);
 }
 
 void BTStreamCore::clear() {
@@ -161,6 +168,7 @@ void BTStreamCore::stop() {
 }
 
 void BTStreamCore::threadMain() {
+  pthread_setname_np(pthread_self(), "BTStream Thread");
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(threadMutex_);

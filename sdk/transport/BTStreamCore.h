@@ -65,6 +65,8 @@ class BTStreamCore {
   // A copy of the held bytes.
   foundation::Bytes held() const;
   size_t heldLength() const;
+  // Runs `edit` on the held bytes under the lock.
+  void editHeld(const std::function<void(foundation::Bytes&)>& edit);
   // Drops the held bytes and the unsent cache.
   void clear();
 

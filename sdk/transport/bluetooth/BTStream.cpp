@@ -1,17 +1,12 @@
 #include "sdk/transport/bluetooth/BTStream.h"
 
-#include <algorithm>
-#include <cstring>
-
-#include <pthread.h>
-
-#include "sdk/foundation/KXUNISDKGlobals.h"
-
 namespace kestra {
 
 using foundation::Clock;
 
-BTStream::BTStream() = default;
+BTStream::BTStream()
+    : core_([this] { return announceBytes(); },
+            [this](const uint8_t* data, size_t length) { return btWrite(data, int(length), nullptr); }) {}
 
 BTStream::~BTStream() { stop(); }
 
@@ -36,9 +31,21 @@ void BTStream::send(int event) {
   if (auto d = delegate()) d->handleEvent(*this, event);
 }
 
+bool BTStream::announceBytes() {
+  auto d = delegate();
+  if (!d) return false;
+  d->handleEvent(*this, kBTStreamHasBytesAvailable);
+  return true;
+}
+
+void BTStream::heldChanged() {
+  { std::lock_guard l(heldWaitMutex_); }
+  heldChanged_.notify_all();
+}
+
 void BTStream::open() {
   status_ = 2;
-  if (notificationsEnabled_) send(kBTStreamOpenCompleted);
+  if (core_.notificationsEnabled()) send(kBTStreamOpenCompleted);
 }
 
 void BTStream::close() {
@@ -49,163 +56,60 @@ void BTStream::close() {
 
 int BTStream::read(uint8_t* buffer, int maxLength) {
   if (!buffer || maxLength <= 0) return 0;
-  std::lock_guard l(lock_);
-  const size_t n = std::min(streamData_.size(), size_t(maxLength));
-  std::memcpy(buffer, streamData_.data(), n);
-  streamData_.erase(streamData_.begin(), streamData_.begin() + long(n));
-  return int(n);
+  return int(core_.read(buffer, size_t(maxLength)));
 }
 
 bool BTStream::hasBytesAvailable() const { return heldLength() > 0; }
 
-Bytes BTStream::heldBytes() const {
-  std::lock_guard l(lock_);
-  return streamData_;
-}
+Bytes BTStream::heldBytes() const { return core_.held(); }
 
-size_t BTStream::heldLength() const {
-  std::lock_guard l(lock_);
-  return streamData_.size();
-}
+size_t BTStream::heldLength() const { return core_.heldLength(); }
 
 void BTStream::streamAppendData(const uint8_t* data, size_t length) {
   if (!data || length == 0) return;
-  {
-    std::lock_guard l(lock_);
-    streamData_.insert(streamData_.end(), data, data + length);
-    lastPacketTime_ = Clock::current().now();
-    packetSeen_ = true;
-  }
-  dataChanged_.notify_all();
+  core_.append(data, length);
+  heldChanged();
 }
 
-bool BTStream::policyAnnounces() const {
-  if (maxLength_ != 0) {
-    if (maxLength_ >= 1 && int(streamData_.size()) >= maxLength_) return true;
-  } else if (maxTime_ == foundation::Duration::zero() && sequence_.empty()) {
-    return true;
-  }
-  if (sequence_.empty() || streamData_.size() < sequence_.size()) return false;
-  return containsData(streamData_, sequence_);
-}
-
-void BTStream::streamNotify() {
-  bool announce = false;
-  if (notificationsEnabled_ && delegate()) {
-    std::lock_guard l(lock_);
-    announce = policyAnnounces();
-  }
-  {
-    std::lock_guard l(lock_);
-    notificationSent_ = announce;
-  }
-  if (announce) send(kBTStreamHasBytesAvailable);
-}
+void BTStream::streamNotify() { core_.notify(); }
 
 bool BTStream::setDataNotificationMaxTime(double maxTime, int maxLength, const Bytes& sequence, foundation::Error*) {
-  std::lock_guard l(lock_);
-  const auto ms = maxTime > 0 ? static_cast<uint64_t>(maxTime * 1000.0) : 0;
-  maxTime_ = std::chrono::milliseconds(ms);
-  maxLength_ = maxLength;
-  sequence_ = sequence;
+  core_.setDataNotification(maxTime, maxLength, sequence.empty() ? std::nullopt : std::optional<Bytes>(sequence));
   return true;
 }
 
 void BTStream::clear() {
-  {
-    std::lock_guard l(lock_);
-    streamData_.clear();
-    writeCacheLen_ = 0;
-    writeCacheDate_ = Clock::current().now();
-    writeCacheDated_ = true;
-  }
-  dataChanged_.notify_all();
+  core_.clear();
+  heldChanged();
 }
 
-void BTStream::flush() {
-  // The cache lock is held across the module write so that cached bytes keep their order;
-  // the write never calls back into the stream.
-  std::lock_guard l(lock_);
-  if (writeCacheLen_ == 0) return;
-  btWrite(writeCache_, writeCacheLen_, nullptr);
-  writeCacheLen_ = 0;
-  writeCacheDate_ = Clock::current().now();
-  writeCacheDated_ = true;
-}
+void BTStream::flush() { core_.flush(); }
 
 int BTStream::write(const uint8_t* data, int length) {
   if (length < 0 || (!data && length > 0)) return -1;
-  if (!writeCachingEnabled_) return btWrite(data, length, nullptr) ? length : -1;
-  int done = 0;
-  while (done < length) {
-    bool full;
-    {
-      std::lock_guard l(lock_);
-      const int n = std::min(length - done, kWriteCacheSize - writeCacheLen_);
-      std::memcpy(writeCache_ + writeCacheLen_, data + done, size_t(n));
-      writeCacheLen_ += n;
-      done += n;
-      full = writeCacheLen_ == kWriteCacheSize;
-    }
-    if (full) flush();
-  }
-  std::lock_guard l(lock_);
-  writeCacheDate_ = Clock::current().now();
-  writeCacheDated_ = true;
-  return length;
+  const bool cached = core_.writeCachingEnabled();
+  const ssize_t written = core_.write(data, size_t(length));
+  // A cached write counts as taken even when a full cache failed to go out.
+  return cached || written >= 0 ? length : -1;
 }
 
 bool BTStream::waitForHeld(foundation::Duration timeout, const std::function<bool(const Bytes&)>& ready) {
-  std::unique_lock l(lock_);
-  return Clock::current().waitFor(l, dataChanged_, timeout, [&] { return ready(streamData_); });
+  const auto test = [&] {
+    bool result = false;
+    core_.editHeld([&](Bytes& held) { result = ready(held); });
+    return result;
+  };
+  std::unique_lock l(heldWaitMutex_);
+  return Clock::current().waitFor(l, heldChanged_, timeout, test);
 }
 
 void BTStream::editHeld(const std::function<void(Bytes&)>& edit) {
-  {
-    std::lock_guard l(lock_);
-    edit(streamData_);
-  }
-  dataChanged_.notify_all();
+  core_.editHeld(edit);
+  heldChanged();
 }
 
-void BTStream::run() {
-  std::lock_guard t(threadMutex_);
-  if (threadRunning_) return;
-  if (thread_.joinable()) thread_.join();
-  threadStop_ = false;
-  threadRunning_ = true;
-  thread_ = std::thread([this] { threadMain(); });
-}
+void BTStream::run() { core_.run(); }
 
-void BTStream::stop() {
-  std::lock_guard t(threadMutex_);
-  threadStop_ = true;
-  threadWake_.notify_all();
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-  threadRunning_ = false;
-}
-
-void BTStream::threadMain() {
-  pthread_setname_np(pthread_self(), "BTStream Thread");
-  std::mutex waitMutex;
-  while (!threadStop_) {
-    const auto now = Clock::current().now();
-    bool announce = false, flushNow = false;
-    {
-      std::lock_guard l(lock_);
-      if (!notificationSent_ && packetSeen_ && maxTime_ != foundation::Duration::zero() &&
-          now - lastPacketTime_ > maxTime_) {
-        // The quiet period is spent whether or not anybody hears of it.
-        notificationSent_ = true;
-        announce = notificationsEnabled_;
-      }
-      flushNow = writeCacheLen_ != 0 && writeCacheDated_ && now - writeCacheDate_ >= kCacheAge;
-    }
-    if (announce) send(kBTStreamHasBytesAvailable);
-    if (flushNow) flush();
-    std::unique_lock w(waitMutex);
-    Clock::current().waitFor(w, threadWake_, kThreadPass, [this] { return threadStop_.load(); });
-  }
-}
+void BTStream::stop() { core_.stop(); }
 
 }  // namespace kestra

@@ -9,23 +9,23 @@
 // since its last write (a full cache goes out at once).
 //
 // The stream never talks to hardware: `btWrite` belongs to the module driver (btModule).
+// The buffer, the policy, the cache and the thread are a `BTStreamCore`'s; the stream adds
+// its open/close status and events, its delegate, and waits on the held bytes.
 //
 // Threads: the owner appends on its receive thread; readers read on theirs; the thread
-// announces quiet periods and flushes the cache. The buffer and the cache are guarded by one
-// lock that is never held across a delegate call or a module write; every read and removal
-// takes it. Announcements arrive on the thread that caused them. Every wait follows the
-// current `Clock`.
+// announces quiet periods and flushes the cache. No lock is held across a delegate call.
+// Announcements arrive on the thread that caused them. Every wait follows the current `Clock`.
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
+#include "sdk/transport/BTStreamCore.h"
 
 namespace kestra {
 
@@ -44,9 +44,9 @@ class BTStreamDelegate {
 
 class BTStream {
  public:
-  static constexpr int kWriteCacheSize = 2048;
-  static constexpr foundation::Duration kThreadPass = std::chrono::milliseconds(50);
-  static constexpr foundation::Duration kCacheAge = std::chrono::milliseconds(101);
+  static constexpr int kWriteCacheSize = int(BTStreamCore::kWriteCacheSize);
+  static constexpr foundation::Duration kThreadPass = BTStreamCore::kThreadPass;
+  static constexpr foundation::Duration kCacheAge = BTStreamCore::kWriteCacheDelay;
 
   BTStream();
   virtual ~BTStream();
@@ -78,10 +78,10 @@ class BTStream {
   // `maxTime` seconds (negative: off), `maxLength` (0: off), `sequence` (empty: off).
   bool setDataNotificationMaxTime(double maxTime, int maxLength, const Bytes& sequence,
                                   foundation::Error* error = nullptr);
-  bool notificationsEnabled() const { return notificationsEnabled_.load(); }
-  void setNotificationsEnabled(bool on) { notificationsEnabled_ = on; }
-  bool writeCachingEnabled() const { return writeCachingEnabled_.load(); }
-  void setWriteCachingEnabled(bool on) { writeCachingEnabled_ = on; }
+  bool notificationsEnabled() const { return core_.notificationsEnabled(); }
+  void setNotificationsEnabled(bool on) { core_.setNotificationsEnabled(on); }
+  bool writeCachingEnabled() const { return core_.writeCachingEnabled(); }
+  void setWriteCachingEnabled(bool on) { core_.setWriteCachingEnabled(on); }
   // Drops the held bytes and the unsent cache.
   void clear();
   // Sends what the cache holds.
@@ -89,14 +89,14 @@ class BTStream {
   // Starts the "BTStream Thread" unless it runs; `stop` ends it and waits for it.
   void run();
   void stop();
-  bool threadRunning() const { return threadRunning_.load(); }
+  bool threadRunning() const { return core_.running(); }
 
   // Sends bytes to the module; the module driver's.
   virtual bool btWrite(const uint8_t* data, int length, foundation::Error* error) = 0;
 
  protected:
-  // Waits until `ready(held bytes)` holds (checked under the lock at every append and clear)
-  // or `timeout` passed; the result of `ready` at the end.
+  // Waits until `ready(held bytes)` holds (checked under the lock after every append, clear
+  // and edit) or `timeout` passed; the result of `ready` at the end.
   bool waitForHeld(foundation::Duration timeout, const std::function<bool(const Bytes&)>& ready);
   // Runs `edit` on the held bytes under the lock.
   void editHeld(const std::function<void(Bytes&)>& edit);
@@ -104,35 +104,19 @@ class BTStream {
   static void pause(foundation::Duration d);
 
  private:
-  void threadMain();
-  bool policyAnnounces() const;  // lock held
+  bool announceBytes();
   void send(int event);
-
-  mutable std::mutex lock_;
-  std::condition_variable dataChanged_;
-  Bytes streamData_;
-  uint8_t writeCache_[kWriteCacheSize] = {};
-  int writeCacheLen_ = 0;
-  foundation::MonoTime writeCacheDate_{};
-  bool writeCacheDated_ = false;
-  foundation::Duration maxTime_{};
-  int maxLength_ = 0;
-  Bytes sequence_;
-  foundation::MonoTime lastPacketTime_{};
-  bool packetSeen_ = false;
-  bool notificationSent_ = false;
+  // Wakes `waitForHeld` after the held bytes changed (taking `heldWaitMutex_` first, so no
+  // wake-up falls between a waiter's test and its wait).
+  void heldChanged();
 
   std::atomic<int> status_{0};
-  std::atomic<bool> notificationsEnabled_{false};
-  std::atomic<bool> writeCachingEnabled_{false};
   mutable std::mutex delegateMutex_;
   std::shared_ptr<BTStreamDelegate> delegate_;
 
-  std::mutex threadMutex_;  // serialises run and stop
-  std::condition_variable threadWake_;
-  std::atomic<bool> threadStop_{false};
-  std::atomic<bool> threadRunning_{false};
-  std::thread thread_;
+  std::mutex heldWaitMutex_;
+  std::condition_variable heldChanged_;
+  BTStreamCore core_;  // last: its thread stops before the members above go
 };
 
 }  // namespace kestra
