@@ -265,7 +265,7 @@ bool btBT301::_btConnect(const std::string& address, const std::string& pin, Err
 
   auto line = bt301ReadLine(kEventLine, nullptr);
   if (!line) return moduleError(error, -6, "Timeout trying to connect");
-  bool linkUp = false, sppUp = false;
+  bool sawLink = false, sppUp = false;
   while (line) {
     if (contains(*line, "+SSP?")) {
       btWrite(std::string("AT+RESSSP=1\r\n"), nullptr);
@@ -273,7 +273,7 @@ bool btBT301::_btConnect(const std::string& address, const std::string& pin, Err
       if (!line) break;
     }
     if (contains(*line, "OK") || failureWord(*line)) break;
-    if (contains(*line, "+CONNECTED")) linkUp = true;
+    if (contains(*line, "+CONNECTED")) sawLink = true;
     if (contains(*line, "+SPP_CONNECTED")) {
       sppUp = true;
       break;
@@ -290,15 +290,25 @@ bool btBT301::_btConnect(const std::string& address, const std::string& pin, Err
     }
     line = bt301ReadLine(kEventLine, nullptr);
   }
-  if (!sppUp && !linkUp) return moduleError(error, -6, "Timeout trying to connect");
+  if (!sppUp && !sawLink) return moduleError(error, -6, "Timeout trying to connect");
 
-  clear();
-  inDataMode_ = true;
-  addConnectedDevice(address);
+  linkUp(address);
   if (auto host = controlDelegate()) host->bluetoothDeviceConnected(address);
   setNotificationsEnabled(true);
   return true;
 }
+
+void btBT301::linkUp(const std::string& address) {
+  {
+    // A link-loss text seen in part on an earlier link does not count on this one.
+    std::lock_guard l(stateMutex_);
+    lostPos_ = disconnectedPos_ = 0;
+  }
+  clear();
+  inDataMode_ = true;
+  addConnectedDevice(address);
+}
+
 
 // ---- Listening and incoming connections ---------------------------------------------------------
 
@@ -338,9 +348,7 @@ void btBT301::handleIncoming() {
     auto line = bt301ReadLine(kAnswerLine, nullptr);
     if (!line || failureWord(*line)) break;
     if (startsWith(*line, "+CONNECTED")) {
-      clear();
-      inDataMode_ = true;
-      addConnectedDevice(who);
+      linkUp(who);
       setNotificationsEnabled(true);
       if (host) foundation::MainQueue::post([host, who] { host->bluetoothDeviceConnected(who); });
       connected = true;

@@ -73,6 +73,8 @@ class btBT301 : public btModule {
  private:
   bool confirmPassKey(const std::string& address, const std::string& eventLine);
   void linkDown();
+  // A link is up: data mode, the device listed, the link-loss watch started afresh.
+  void linkUp(const std::string& address);
   void handleIncoming();
   bool listen(bool discoverable, const std::string& localName, unsigned cod, foundation::Error* error);
 

@@ -126,15 +126,18 @@ class BT301 : public ::testing::Test {
     host->withSim([](SimulatedBT301& s) {
       s.remotes = {remote(kPinpad, "PP-750"), remote(kNameless, ""), remote(kPrinter, "DPP-255 Printer")};
     });
+    // Held on, so that no idle switch-off runs between the steps of a test.
+    ASSERT_TRUE(module->btOpen(nullptr));
   }
   // Moves the clock on in small steps (and runs the main queue) until `condition` holds.
-  bool idleUntil(const std::function<bool()>& condition) {
+  // With `pumpMain` the main queue runs too (its callbacks, and the module's idle timer).
+  bool idleUntil(const std::function<bool()>& condition, bool pumpMain = true) {
     const auto giveUp = std::chrono::steady_clock::now() + 30s;  // real time: a safety net only
     while (std::chrono::steady_clock::now() < giveUp) {
       if (condition()) return true;
       clock->advance(50ms);
       clock->waitUntilWaitersSawNow();
-      foundation::RunLoop::main().runOnce(1ms);
+      if (pumpMain) foundation::RunLoop::main().runOnce(1ms);
     }
     return condition();
   }
@@ -143,8 +146,12 @@ class BT301 : public ::testing::Test {
   auto run(F f) {
     const auto start = clock->now();
     auto pending = std::async(std::launch::async, f);
-    EXPECT_TRUE(idleUntil([&] { return pending.wait_for(0s) == std::future_status::ready; }));
-    return std::make_pair(pending.get(), clock->now() - start);
+    EXPECT_TRUE(idleUntil([&] { return pending.wait_for(0s) == std::future_status::ready; }, false));
+    auto result = std::make_pair(pending.get(), clock->now() - start);
+    // The operation released the module; hold it again, so that its idle switch-off cannot
+    // overlap the next step of the test.
+    if (holdOn) module->btOpen(nullptr);
+    return result;
   }
   std::vector<std::string> commands() {
     return host->withSim([](SimulatedBT301& s) { return s.commands; });
@@ -158,10 +165,13 @@ class BT301 : public ::testing::Test {
   }
 
   void TearDown() override {
+    holdOn = false;
+    module->btClose();
     run([&] { return module->btSetEnabled(false); });
     idleUntil([] { return GlobalQueue::running() == 0; });
   }
 
+  bool holdOn = true;
   foundation::ScopedManualClock clock;
   std::shared_ptr<Host> host = std::make_shared<Host>();
   std::shared_ptr<btBT301> module = btBT301::create();
@@ -203,7 +213,10 @@ TEST_F(BT301, BackgroundDiscoveryDeliversNamedDevicesAndOneCompletion) {
   auto events = std::make_shared<Events>();
   ASSERT_TRUE(module->btDiscoverDevicesInBackground(10, 5.0, 0x600, 0, {events}));
   ASSERT_TRUE(idleUntil([&] { return !events->completions.empty() && GlobalQueue::running() == 0; }));
-  idleUntil([] { return false; });  // a late second completion would show now
+  for (int i = 0; i < 200; ++i) {  // ten more seconds: a late second completion would show now
+    clock->advance(50ms);
+    foundation::RunLoop::main().runOnce(1ms);
+  }
   EXPECT_EQ(events->found, (std::vector<std::string>{kPinpad + "/PP-750", kPrinter + "/DPP-255 Printer"}));
   EXPECT_EQ(events->completions, std::vector<bool>{true});
 }
@@ -262,7 +275,7 @@ TEST_F(BT301, ConnectPairsAsTheRemoteDeviceAsks) {
         EXPECT_GE(took, 15s);  // succeeds once the wait for the serial port ends
       }
       ASSERT_TRUE(run([&] { return module->btDisconnect("", nullptr); }).first);
-      ASSERT_TRUE(idleUntil([&] { return module->btConnectedDevices().empty(); }));
+      ASSERT_TRUE(idleUntil([&] { return module->btConnectedDevices().empty() && GlobalQueue::running() == 0; }));
     } else {
       EXPECT_EQ(e.code, -6);
       EXPECT_EQ(e.text, "Timeout trying to connect");
@@ -280,6 +293,7 @@ TEST_F(BT301, PassKeyAskedOfTheUserIsRejectedWhenNoAnswerComes) {
   Error e;
   auto [ok, took] = run([&] { return module->btConnect(kPinpad, "", &e); });
   EXPECT_FALSE(ok);
+  ASSERT_TRUE(idleUntil([&] { return !host->passKeys().empty(); }));  // asked on the main queue
   EXPECT_EQ(host->passKeys(), std::vector<std::string>{"123456"});
   EXPECT_EQ(count("AT+RESPASS=0"), 1);
   EXPECT_GE(took, 30s);
@@ -329,8 +343,6 @@ TEST_F(BT301, LinkLossInTheDataEndsTheLinkOnceTheByteAfterItArrives) {
       {"whole text with nothing after it yet", {"xx+DISCONNECTED="}, false},
       {"near miss", {"+LINK_LOSS=00119F0A0B01\r\n"}, false},
   };
-  // Held on, so that no idle switch-off overlaps the cases.
-  ASSERT_TRUE(run([&] { return module->btOpen(nullptr); }).first);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(connect(kPinpad, ""));
@@ -364,7 +376,6 @@ TEST_F(BT301, WaitingForIdlePollsTheStateAndGivesUpOnABusyModule) {
       {"busy twice, then connected", {1, 1, 3}, true, 3},
       {"busy for ever", std::deque<int>(100, 1), false, 0},
   };
-  ASSERT_TRUE(run([&] { return module->btOpen(nullptr); }).first);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     host->withSim([&](SimulatedBT301& s) {
@@ -382,7 +393,6 @@ TEST_F(BT301, WaitingForIdlePollsTheStateAndGivesUpOnABusyModule) {
       EXPECT_LE(count("AT+GETSTATE"), 21);
     }
   }
-  module->btClose();
 }
 
 TEST_F(BT301, ASilentModuleTimesOut) {
@@ -400,6 +410,9 @@ TEST_F(BT301, ASilentModuleTimesOut) {
       {"connect", false, [](btBT301& m, Error* e) { return m.btConnect(kPinpad, "", e); }, -6,
        "Timeout reading from bluetooth module"},
   };
+  holdOn = false;
+  module->btClose();
+  run([&] { return module->btSetEnabled(false); });
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     host->withSim([&](SimulatedBT301& s) { s.silent = c.silentFromPowerOn; });
