@@ -62,9 +62,11 @@ std::shared_ptr<Pellan> Pellan::create(EAManager& manager) {
   p->d_->comm = CommStream::initWithName(pellan::kDriverName);
   p->d_->comm->setDelegate(std::weak_ptr<CommStreamDelegate>(p));
   pellanRegisterEmsrOwner(p);
+  p->d_->bt301 = btBT301::create();
+  p->d_->bt301->setControlDelegate(std::weak_ptr<BTModuleHost>(p));
   p->d_->btUni = btUniversal::create();
   p->d_->btUni->setControlDelegate(std::weak_ptr<BTModuleHost>(p));
-  p->d_->bt = p->d_->btUni;
+  p->d_->bt = p->d_->bt301;
   return p;
 }
 
@@ -77,6 +79,7 @@ Pellan& Pellan::sharedDevice() {
 }
 
 Pellan::~Pellan() {
+  stopBT301ReadThread();
   pellanUnregisterEmsrOwner(this);
   if (d_->comm) d_->comm->setDelegate({});
 }
@@ -502,6 +505,7 @@ void Pellan::setConnState(int state) {
 void Pellan::setUpConnected(uint64_t generation) {
   // Each step is skipped once the state has moved on; a failing step is skipped too.
   auto current = [&] { return d_->stateGeneration.load() == generation; };
+  chooseBluetoothModule();
   const int magnetic = d_->feature(0);
   if (magnetic && current()) {
     msSetCardDataMode(0, nullptr);
@@ -532,6 +536,8 @@ void Pellan::setUpConnected(uint64_t generation) {
   d_->barcodeTypeMode = 1;
   d_->barScanMode = -1;
   if (!current()) return;
+  // A link the AT-command module had before this connect is gone; listening resumes.
+  d_->bt301->btDeviceDisconnected("");
   // The Bluetooth check: its answer reaches the delegates on the main queue.
   std::weak_ptr<Pellan> weak = weak_from_this();
   foundation::MainQueue::post([weak] {
@@ -574,6 +580,7 @@ void Pellan::accessoryDisconnected(const std::shared_ptr<EAStream>& stream) {
   d_->eaStreamConnected = false;
   d_->commStreamConnected = false;
   if (connstate() == 2) setConnState(1);
+  if (auto bt = d_->module()) bt->close();
 }
 
 void Pellan::streamConnected(CommStream&) {

@@ -71,6 +71,7 @@ class PellanModuleSink {
 };
 
 class btModule;
+class btBT301;
 class btUniversal;
 
 class Pellan final : public AccessoryManagerDelegate,
@@ -123,10 +124,15 @@ class Pellan final : public AccessoryManagerDelegate,
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override;
 
   // ---- Bluetooth module (PellanBluetooth.cpp) ------------------------------------------------
-  // The module in use (its own input and output stream); nullptr before the driver is made.
+  // The module in use (its own input and output stream): the sleeve's own module on the
+  // card-reader model, the AT-command module on every other sleeve (chosen when it connects).
   std::shared_ptr<btModule> btInputStream() const;
   std::shared_ptr<btModule> btOutputStream() const { return btInputStream(); }
+  std::shared_ptr<btBT301> bt301Module() const;
   std::shared_ptr<btUniversal> btUniModule() const;
+  // Whether the AT-command module's read thread runs (sleeve firmware before 2.81 does not
+  // push the module's bytes, so they are fetched every 0.1 s while the module is on).
+  bool bt301ReadThreadActive() const;
   bool btGetConnected(bool* connected, Error* error = nullptr);
   bool btGetEnabled(bool* enabled, Error* error = nullptr);
   // Needs the sleeve's Bluetooth feature (2); switching off drops every link.
@@ -159,6 +165,8 @@ class Pellan final : public AccessoryManagerDelegate,
   // to the delegates on the calling thread.
   bool _bt301Write(const uint8_t* data, int* length, Error* error) override;
   bool _bt301SetEnabled(bool enabled, Error* error) override;
+  // Switches the AT-command module to data mode (command 18 [00][02]); true when answered.
+  bool _bt301EnableDataMode(Error* error = nullptr);
   std::optional<Bytes> _btUniCommand(const uint8_t* data, int length, Error* error) override;
   void bluetoothDeviceConnected(const std::string& address) override;
   void bluetoothDeviceDisconnected(const std::string& address) override;
@@ -532,6 +540,11 @@ class Pellan final : public AccessoryManagerDelegate,
   // The commands that prepare a newly connected sleeve; they stop once the state changed
   // again (`generation` no longer current).
   void setUpConnected(uint64_t generation);
+  // Chooses the Bluetooth module for the sleeve just identified, and leaves it off.
+  void chooseBluetoothModule();
+  static void bt301ReadThread(const std::weak_ptr<Pellan>& weak);
+  void startBT301ReadThread();
+  void stopBT301ReadThread();
   void notifyConnState();
   bool identify();
   // Handlers of the events that need further sleeve commands (PellanSecureEvents.cpp);

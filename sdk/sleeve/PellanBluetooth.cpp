@@ -3,18 +3,26 @@
 // methods (which forward to the module in use), the module's events from the sleeve (0x1E)
 // and their fan-out to the delegates.
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cctype>
 
 #include "sdk/foundation/KXErrors.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/sleeve/PellanImpl.h"
+#include "sdk/sleeve/PellanModels.h"
 
 namespace kestra {
 
 namespace {
 constexpr int kCmdBT301Power = 18;
+constexpr int kCmdBT301Read = 19;
 constexpr int kCmdBT301Write = 20;
+// Firmware from 2.81 pushes the AT-command module's bytes as events; older firmware is polled.
+constexpr int kFirmwarePushingModuleData = 2081;
+constexpr auto kBT301ReadInterval = std::chrono::milliseconds(100);
+constexpr auto kModuleSettle = std::chrono::milliseconds(100);
 constexpr int kCmdBTUniversal = 29;
 constexpr int kMaxModuleWrite = 240;
 constexpr int kFeatureBluetooth = 2;
@@ -27,14 +35,78 @@ bool standardError(Error* error, int code) {
 }
 }  // namespace
 
-std::shared_ptr<btModule> Pellan::btInputStream() const { return d_->bt; }
+std::shared_ptr<btModule> Pellan::btInputStream() const { return d_->module(); }
+std::shared_ptr<btBT301> Pellan::bt301Module() const { return d_->bt301; }
 std::shared_ptr<btUniversal> Pellan::btUniModule() const { return d_->btUni; }
+bool Pellan::bt301ReadThreadActive() const { return d_->bt301ThreadActive.load(); }
+
+void Pellan::chooseBluetoothModule() {
+  std::shared_ptr<btModule> chosen;
+  if (deviceName() == pellan::kCardReaderDisplayName)
+    chosen = d_->btUni;
+  else
+    chosen = d_->bt301;
+  chosen->setControlDelegate(std::weak_ptr<BTModuleHost>(weak_from_this()));
+  // A module that was on (the sleeve came back) is marked off and given a moment to settle.
+  const bool wasOn = chosen->enabled();
+  chosen->setEnabled(false);
+  {
+    std::lock_guard<std::mutex> lock(d_->btModuleMutex);
+    d_->bt = chosen;
+  }
+  if (wasOn) pellanPause(kModuleSettle);
+}
+
+// ---- The AT-command module's read thread ---------------------------------------------------------
+
+void Pellan::bt301ReadThread(const std::weak_ptr<Pellan>& weak) {
+  // Linux keeps 15 characters of a thread name; the logical name is "Pellan BT301 Read Thread".
+  pthread_setname_np(pthread_self(), "Pellan BT301");
+  auto& clock = foundation::Clock::current();
+  // The driver is held for one round at a time: when the last owner lets go here, the
+  // driver's end leaves this thread alone and the next round finds it gone.
+  for (;;) {
+    auto self = weak.lock();
+    if (!self) return;
+    Impl& d = *self->d_;
+    if (d.bt301ThreadShouldClose || self->connstate() != 2) {
+      d.bt301ThreadActive = false;
+      d.bt301->close();
+      return;
+    }
+    if (auto r = self->sendCommand(0, kCmdBT301Read, nullptr, 0, nullptr); r && !r->empty())
+      d.bt301->btAppendData(r->data(), r->size());
+    std::unique_lock<std::mutex> lock(d.bt301ThreadMutex);
+    clock.waitFor(lock, d.bt301ThreadWake, kBT301ReadInterval, [&] { return d.bt301ThreadShouldClose.load(); });
+  }
+}
+
+void Pellan::stopBT301ReadThread() {
+  std::thread ended;
+  {
+    std::lock_guard<std::mutex> lock(d_->bt301ThreadMutex);
+    d_->bt301ThreadShouldClose = true;
+    ended.swap(d_->bt301Thread);
+  }
+  d_->bt301ThreadWake.notify_all();
+  if (ended.joinable()) {
+    if (ended.get_id() == std::this_thread::get_id())
+      ended.detach();  // the last owner let go on the thread itself; it ends right after
+    else
+      ended.join();
+  }
+}
 
 // ---- Transport ---------------------------------------------------------------------------------
 
 bool Pellan::_bt301SetEnabled(bool enabled, Error* error) {
   const uint8_t off[] = {0x00, 0x00}, on[] = {0x00, 0x01};
   if (!enabled) {
+    {
+      std::lock_guard<std::mutex> lock(d_->bt301ThreadMutex);
+      d_->bt301ThreadShouldClose = true;
+    }
+    d_->bt301ThreadWake.notify_all();
     sendCommand(0, kCmdBT301Power, off, 2, nullptr);
     return true;
   }
@@ -48,9 +120,34 @@ bool Pellan::_bt301SetEnabled(bool enabled, Error* error) {
     e = Error{};
     r = sendCommand(0, kCmdBT301Power, on, 2, &e);
   }
-  if (r && !r->empty()) return true;
+  if (r && !r->empty()) {
+    if (d_->fwVer < kFirmwarePushingModuleData) startBT301ReadThread();
+    return true;
+  }
   if (!e.isError()) e = KXUNISDKGlobals::makeError(-6, std::string("Invalid data length received"));
   return foundation::fail(error, e);
+}
+
+void Pellan::startBT301ReadThread() {
+  std::thread ended;
+  {
+    std::lock_guard<std::mutex> lock(d_->bt301ThreadMutex);
+    // A thread told to stop but still running goes on instead of a second one.
+    d_->bt301ThreadShouldClose = false;
+    if (d_->bt301ThreadActive) return;
+    ended.swap(d_->bt301Thread);
+    d_->bt301ThreadActive = true;
+  }
+  if (ended.joinable() && ended.get_id() != std::this_thread::get_id()) ended.join();
+  else if (ended.joinable()) ended.detach();
+  std::thread t([weak = weak_from_this()] { bt301ReadThread(weak); });
+  std::lock_guard<std::mutex> lock(d_->bt301ThreadMutex);
+  d_->bt301Thread = std::move(t);
+}
+
+bool Pellan::_bt301EnableDataMode(Error* error) {
+  const uint8_t dataMode[] = {0x00, 0x02};
+  return sendCommand(0, kCmdBT301Power, dataMode, 2, error).has_value();
 }
 
 bool Pellan::_bt301Write(const uint8_t* data, int* length, Error* error) {
@@ -82,7 +179,7 @@ void Pellan::processBTEvents(const Bytes& r) {
   if (r.size() < 5) return;
   // Data goes to the module in use; every other event concerns the sleeve's own module.
   if (sub == kBTEventData) {
-    if (auto bt = d_->bt) bt->btAppendData(r.data() + 5, r.size() - 5);
+    if (auto bt = d_->module()) bt->btAppendData(r.data() + 5, r.size() - 5);
     return;
   }
   if (auto uni = d_->btUni) uni->processEvent(r.data() + 4, r.size() - 4);
@@ -120,46 +217,47 @@ std::optional<std::string> Pellan::bluetoothDevicePINCodeRequired(const std::str
 // ---- Public methods --------------------------------------------------------------------------------
 
 bool Pellan::btGetConnected(bool* connected, Error*) {
-  if (connected) *connected = d_->bt && !d_->bt->btConnectedDevices().empty();
+  auto bt = d_->module();
+  if (connected) *connected = bt && !bt->btConnectedDevices().empty();
   return true;
 }
 
 bool Pellan::btGetEnabled(bool* enabled, Error*) {
-  if (enabled) *enabled = d_->bt && d_->bt->enabled();
+  if (enabled) *enabled = d_->module()->enabled();
   return true;
 }
 
 bool Pellan::btSetEnabled(bool enabled, Error* error) {
   if (!d_->feature(kFeatureBluetooth)) return standardError(error, -15);
-  if (!enabled && d_->bt) d_->bt->btDisconnect("", nullptr);
+  if (auto bt = d_->module(); !enabled && bt) bt->btDisconnect("", nullptr);
   return true;
 }
 
-bool Pellan::btWrite(const uint8_t* data, int length, Error* error) { return d_->bt->btWrite(data, length, error); }
-bool Pellan::btWrite(const std::string& text, Error* error) { return d_->bt->btWrite(text, error); }
+bool Pellan::btWrite(const uint8_t* data, int length, Error* error) { return d_->module()->btWrite(data, length, error); }
+bool Pellan::btWrite(const std::string& text, Error* error) { return d_->module()->btWrite(text, error); }
 int Pellan::btRead(uint8_t* buffer, int length, double timeoutSeconds, Error* error) {
-  return d_->bt->btRead(buffer, length, timeoutSeconds, error);
+  return d_->module()->btRead(buffer, length, timeoutSeconds, error);
 }
 std::optional<std::string> Pellan::btReadLine(double timeoutSeconds, Error* error) {
-  return d_->bt->btReadLine(timeoutSeconds, error);
+  return d_->module()->btReadLine(timeoutSeconds, error);
 }
 bool Pellan::btSetDataNotificationMaxTime(double maxTime, int maxLength, const Bytes& sequence, Error* error) {
-  return d_->bt->setDataNotificationMaxTime(maxTime, maxLength, sequence, error);
+  return d_->module()->setDataNotificationMaxTime(maxTime, maxLength, sequence, error);
 }
 bool Pellan::btListenForDevices(bool listen, bool discoverable, const std::string& localName, unsigned cod,
                                 Error* error) {
-  return d_->bt->btListenForDevices(listen, discoverable, localName, cod, error);
+  return d_->module()->btListenForDevices(listen, discoverable, localName, cod, error);
 }
 
 std::optional<std::vector<std::string>> Pellan::btDiscoverDevices(int maxDevices, double maxTime, int codTypes,
                                                                   Error* error) {
-  if (!d_->bt->btDiscoverDevices(maxDevices, maxTime, unsigned(codTypes), error)) return std::nullopt;
-  return d_->bt->btDeviceAddresses().value_or(std::vector<std::string>{});
+  if (!d_->module()->btDiscoverDevices(maxDevices, maxTime, unsigned(codTypes), error)) return std::nullopt;
+  return d_->module()->btDeviceAddresses().value_or(std::vector<std::string>{});
 }
 
 bool Pellan::btDiscoverDevicesInBackground(int maxDevices, double maxTime, int codTypes, int filter, Error* error) {
   if (!d_->feature(kFeatureBluetooth)) return standardError(error, -15);
-  return d_->bt->btDiscoverDevicesInBackground(maxDevices, maxTime, unsigned(codTypes), filter,
+  return d_->module()->btDiscoverDevicesInBackground(maxDevices, maxTime, unsigned(codTypes), filter,
                                                d_->delegates.weakSnapshot<BTModuleEvents>(), error);
 }
 bool Pellan::btDiscoverDevicesInBackground(int maxDevices, double maxTime, int codTypes, Error* error) {
@@ -200,34 +298,35 @@ std::optional<std::vector<std::string>> Pellan::btDiscoverPinpads(int maxDevices
 }
 
 std::optional<std::string> Pellan::btGetDeviceName(const std::string& address, Error* error) {
-  const auto addresses = d_->bt->btDeviceAddresses();
+  const auto bt = d_->module();
+  const auto addresses = bt->btDeviceAddresses();
   if (!addresses) {
     foundation::fail(error, KXUNISDKGlobals::makeError(-20, std::string("Failed getting device name")));
     return std::nullopt;
   }
   const auto it = std::find(addresses->begin(), addresses->end(), address);
-  const auto names = d_->bt->btDeviceNames();
+  const auto names = bt->btDeviceNames();
   const size_t at = size_t(it - addresses->begin());
   if (it == addresses->end() || at >= names.size()) return std::nullopt;
   return names[at];
 }
 
 bool Pellan::btConnect(const std::string& address, const std::string& pin, Error* error) {
-  return d_->bt->btConnect(address, pin, error);
+  return d_->module()->btConnect(address, pin, error);
 }
-bool Pellan::btDisconnect(const std::string& address, Error* error) { return d_->bt->btDisconnect(address, error); }
+bool Pellan::btDisconnect(const std::string& address, Error* error) { return d_->module()->btDisconnect(address, error); }
 bool Pellan::btEnableWriteCaching(bool enabled, Error*) {
-  d_->bt->setWriteCachingEnabled(enabled);
+  d_->module()->setWriteCachingEnabled(enabled);
   return true;
 }
-std::optional<std::string> Pellan::btGetLocalAddress(Error* error) { return d_->bt->btGetLocalAddress(error); }
+std::optional<std::string> Pellan::btGetLocalAddress(Error* error) { return d_->module()->btGetLocalAddress(error); }
 
 bool Pellan::btSetMicGain(int gain, Error* error) {
   std::string name = deviceName();
   std::transform(name.begin(), name.end(), name.begin(), [](char c) { return char(std::tolower((unsigned char)c)); });
   if (name.rfind("rudoziravozoz", 0) != 0 && name.rfind("zizorid", 0) != 0)
     return foundation::fail(error, KXUNISDKGlobals::makeError(-7, std::string("Mic gain is supported on Kestra X devices only!")));
-  return d_->bt->btCommand("AT+WRMICGAIN=" + std::to_string(gain), error).has_value();
+  return d_->module()->btCommand("AT+WRMICGAIN=" + std::to_string(gain), error).has_value();
 }
 
 }  // namespace kestra

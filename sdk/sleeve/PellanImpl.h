@@ -4,11 +4,13 @@
 // Not part of the SDK's interface.
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sdk/foundation/KXDelegateList.h"
@@ -17,6 +19,7 @@
 #include "sdk/sleeve/PellanEngineCodec.h"
 #include "sdk/sleeve/PellanFeatures.h"
 #include "sdk/sleeve/PellanTransport.h"
+#include "sdk/transport/bluetooth/btBT301.h"
 #include "sdk/transport/bluetooth/btUniversal.h"
 
 namespace kestra {
@@ -69,9 +72,22 @@ struct Pellan::Impl {
   pellan::EngineBuffer extSerial{512};
   std::atomic<bool> codeConfirm{false};
 
-  // The Bluetooth module (PellanBluetooth.cpp): the one in use.
+  // The Bluetooth modules (PellanBluetooth.cpp): the AT-command module, the sleeve's own
+  // module, and the one in use (chosen when a sleeve connects).
+  mutable std::mutex btModuleMutex;
   std::shared_ptr<btModule> bt;
+  std::shared_ptr<btBT301> bt301;
   std::shared_ptr<btUniversal> btUni;
+  std::shared_ptr<btModule> module() const {
+    std::lock_guard<std::mutex> lock(btModuleMutex);
+    return bt;
+  }
+  // The read thread of the AT-command module on firmware that does not push its bytes.
+  std::mutex bt301ThreadMutex;  // the thread object; the pause's wake-up
+  std::condition_variable bt301ThreadWake;
+  std::thread bt301Thread;
+  std::atomic<bool> bt301ThreadActive{false};
+  std::atomic<bool> bt301ThreadShouldClose{false};
 
   mutable std::mutex moduleSinkMutex;
   std::shared_ptr<PellanModuleSink> moduleSink;

@@ -1,5 +1,8 @@
 #include "testing/devices/sleeve/SimulatedSleeve.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "sdk/sleeve/PellanModels.h"
 
 namespace devices {
@@ -39,6 +42,32 @@ SimulatedSleeve::SimulatedSleeve(Options options)
     if (!answer) *status = 1;
     for (auto& e : events) protocol_.afterReply.push_back(protocol_.event(0, 0x1E, e));
     return answer ? answer : std::optional<Bytes>(Bytes{});
+  };
+  // The AT-command module: power and data mode (18), the host's read (19) and write (20).
+  protocol_.modules[18] = [this](const Bytes& data, uint8_t*) -> std::optional<Bytes> {
+    const int what = data.size() >= 2 ? data[1] : -1;
+    if (what == 0) {
+      bt301_.powerOff();
+      bt301Pending_.clear();
+    } else if (what == 1) {
+      // The sleeve answers even when its module stays silent.
+      const std::string ready = bt301_.powerOn();
+      if (auto e = bt301Output(ready)) protocol_.afterReply.push_back(std::move(*e));
+      return Bytes{0x01};
+    }
+    return Bytes{};
+  };
+  protocol_.modules[19] = [this](const Bytes&, uint8_t*) -> std::optional<Bytes> {
+    ++bt301Polls_;
+    const size_t n = std::min<size_t>(bt301Pending_.size(), 240);
+    Bytes out(bt301Pending_.begin(), bt301Pending_.begin() + long(n));
+    bt301Pending_.erase(0, n);
+    return out;
+  };
+  protocol_.modules[20] = [this](const Bytes& data, uint8_t*) -> std::optional<Bytes> {
+    const std::string reply = bt301_.receive(std::string(data.begin(), data.end()));
+    if (auto e = bt301Output(reply)) protocol_.afterReply.push_back(std::move(*e));
+    return Bytes{uint8_t(data.size() >> 8), uint8_t(data.size())};
   };
   // Called under `mutex_` from a command's handler: the power cycle runs on its own thread.
   protocol_.passThrough.onRestart = [this](const std::string& firmware) {
@@ -105,6 +134,40 @@ void SimulatedSleeve::emit(const SleeveProtocol::Output& out,
 
 void SimulatedSleeve::sendBluetoothEvent(const Bytes& event) {
   emit(withProtocol([&](SleeveProtocol& p) { return p.event(0, 0x1E, event); }));
+}
+
+bool SimulatedSleeve::pushesModuleData() const {
+  // "2.81" and later: major * 1000 + minor, as the sleeve compares its versions.
+  const auto& fw = protocol_.config.firmware;
+  const size_t dot = fw.find('.');
+  const int major = std::atoi(fw.c_str());
+  const int minor = dot == std::string::npos ? 0 : std::atoi(fw.c_str() + dot + 1);
+  return major * 1000 + minor >= 2081;
+}
+
+std::optional<SleeveProtocol::Output> SimulatedSleeve::bt301Output(const std::string& bytes) {
+  if (bytes.empty()) return std::nullopt;
+  if (!pushesModuleData()) {
+    bt301Pending_ += bytes;
+    return std::nullopt;
+  }
+  Bytes event{10};
+  event.insert(event.end(), bytes.begin(), bytes.end());
+  return protocol_.event(0, 0x1E, event);
+}
+
+void SimulatedSleeve::bt301Sends(const std::string& bytes) {
+  std::optional<SleeveProtocol::Output> out;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out = bt301Output(bytes);
+  }
+  if (out) emit(*out);
+}
+
+int SimulatedSleeve::bt301Polls() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bt301Polls_;
 }
 
 void SimulatedSleeve::sendBarcode(const std::string& text, uint8_t engineCode) {

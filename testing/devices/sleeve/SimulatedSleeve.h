@@ -23,6 +23,7 @@
 #include "testing/devices/rf/SimulatedPn544.h"
 #include "testing/devices/rf/SimulatedRc663.h"
 #include "testing/devices/sleeve/SimulatedSam.h"
+#include "testing/devices/bluetooth/SimulatedBT301.h"
 #include "testing/devices/bluetooth/SimulatedBluetoothModule.h"
 #include "testing/devices/sleeve/SleeveProtocol.h"
 
@@ -59,6 +60,19 @@ class SimulatedSleeve : public FrameCommandSimulator {
   }
   // Sends one module event [code][data] as a 0x1E record.
   void sendBluetoothEvent(const Bytes& event);
+
+  // The AT-command module inside the sleeve (commands 18-20), under the device's lock. What
+  // it has for the host waits for the host's command 19 on firmware before 2.81, and is
+  // pushed as 0x1E data events from 2.81 on.
+  template <class F>
+  auto withBT301(F f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return f(bt301_);
+  }
+  // Bytes the AT-command module sends on its own (a remote device's data, a link event).
+  void bt301Sends(const std::string& bytes);
+  // Command-19 polls the host made.
+  int bt301Polls();
 
   void sendBarcode(const std::string& text, uint8_t engineCode = 'T');
   void pressButton(uint8_t state);
@@ -99,6 +113,12 @@ class SimulatedSleeve : public FrameCommandSimulator {
   mutable std::mutex mutex_;
   SleeveProtocol protocol_;
   SimulatedBluetoothModule bluetooth_;
+  SimulatedBT301 bt301_;
+  std::string bt301Pending_;  // module output the host has not fetched yet
+  int bt301Polls_ = 0;
+  // Module output, under `mutex_`: kept for command 19, or returned as the event to push.
+  std::optional<SleeveProtocol::Output> bt301Output(const std::string& bytes);
+  bool pushesModuleData() const;
   // Sends an event frame the sleeve's modules made, after the reply of the command being
   // handled when there is one.
   void moduleEvent(uint8_t code, const Bytes& data);
