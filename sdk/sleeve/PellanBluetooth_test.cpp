@@ -138,5 +138,19 @@ TEST(PellanBluetooth, ModuleWritesAreCutTo240Bytes) {
   EXPECT_TRUE(bench.runUntil([&] { return !bench.pellan->bt301ReadThreadActive(); }));
 }
 
+// A sleeve whose module reports itself inactive is woken with a scan start and stop, and the
+// power-on is asked once more.
+TEST(PellanBluetooth, AnInactiveModuleIsWokenByAScanAndAskedAgain) {
+  devices::SleeveTestBench bench;
+  ASSERT_TRUE(bench.connect());
+  bench.sleeve->setBT301Inactive(true);
+  Error e;
+  ASSERT_TRUE(bench.pellan->_bt301SetEnabled(true, &e)) << e.text;
+  EXPECT_EQ(bench.sleeve->withProtocol([](devices::SleeveProtocol& p) { return p.scanStarts; }), 1);
+  EXPECT_FALSE(bench.sleeve->withProtocol([](devices::SleeveProtocol& p) { return p.scanning; }));
+  ASSERT_TRUE(bench.pellan->_bt301SetEnabled(false, nullptr));
+  EXPECT_TRUE(bench.runUntil([&] { return !bench.pellan->bt301ReadThreadActive(); }));
+}
+
 }  // namespace
 }  // namespace kestra

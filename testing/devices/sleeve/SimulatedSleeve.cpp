@@ -44,8 +44,15 @@ SimulatedSleeve::SimulatedSleeve(Options options)
     return answer ? answer : std::optional<Bytes>(Bytes{});
   };
   // The AT-command module: power and data mode (18), the host's read (19) and write (20).
-  protocol_.modules[18] = [this](const Bytes& data, uint8_t*) -> std::optional<Bytes> {
+  protocol_.modules[18] = [this](const Bytes& data, uint8_t* status) -> std::optional<Bytes> {
     const int what = data.size() >= 2 ? data[1] : -1;
+    if (what == 1 && bt301InactiveUntilScan_) {
+      if (protocol_.scanStarts <= *bt301InactiveUntilScan_) {
+        *status = 6;  // module inactive
+        return Bytes{};
+      }
+      bt301InactiveUntilScan_.reset();
+    }
     if (what == 0) {
       bt301_.powerOff();
       bt301Pending_.clear();
@@ -163,6 +170,11 @@ void SimulatedSleeve::bt301Sends(const std::string& bytes) {
     out = bt301Output(bytes);
   }
   if (out) emit(*out);
+}
+
+void SimulatedSleeve::setBT301Inactive(bool inactive) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bt301InactiveUntilScan_ = inactive ? std::optional<int>(protocol_.scanStarts) : std::nullopt;
 }
 
 int SimulatedSleeve::bt301Polls() {

@@ -73,6 +73,8 @@ class SimulatedSleeve : public FrameCommandSimulator {
   void bt301Sends(const std::string& bytes);
   // Command-19 polls the host made.
   int bt301Polls();
+  // Power-on answers "module inactive" until a scan has been started since this was set.
+  void setBT301Inactive(bool inactive);
 
   void sendBarcode(const std::string& text, uint8_t engineCode = 'T');
   void pressButton(uint8_t state);
@@ -116,6 +118,7 @@ class SimulatedSleeve : public FrameCommandSimulator {
   SimulatedBT301 bt301_;
   std::string bt301Pending_;  // module output the host has not fetched yet
   int bt301Polls_ = 0;
+  std::optional<int> bt301InactiveUntilScan_;  // the scan count it waits to pass
   // Module output, under `mutex_`: kept for command 19, or returned as the event to push.
   std::optional<SleeveProtocol::Output> bt301Output(const std::string& bytes);
   bool pushesModuleData() const;

@@ -250,6 +250,7 @@ std::optional<Bytes> SleeveProtocol::system(uint8_t code, const Bytes& data, uin
     }
     case 3:
       scanning = true;
+      ++scanStarts;
       return Bytes{};
     case 4:
       scanning = false;

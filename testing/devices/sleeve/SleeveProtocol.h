@@ -108,6 +108,7 @@ class SleeveProtocol {
   uint8_t scanTimeout = 10;
   uint8_t scanButtonMode = 1;
   bool scanning = false;
+  int scanStarts = 0;
   bool magneticEnabled = false;
   uint8_t magneticMode = 0;
   uint8_t barcodeTypeMode = 0;
