@@ -433,9 +433,11 @@ void btBT301::_btDisconnect(const std::string&) {
   setNotificationsEnabled(false);
   if (!inDataMode_) return;
   pause(kEscapeGuard);
+  // The link's end that the module answers the escape with is ours, not a loss (it does not
+  // put the module back into listening).
+  inDataMode_ = false;
   btWrite(std::string("+++"), nullptr);
   bt301ReadLine(kEscapeLine, false, nullptr);
-  inDataMode_ = false;
   clear();
 }
 
