@@ -345,11 +345,15 @@ class PowerWindow : public ::testing::Test {
     }
   }
   // Moves the clock on until `condition` holds (the switch-off pauses on the clock on a
-  // worker, so the clock keeps moving while the worker runs), at most 20 s of it.
+  // worker, so the clock keeps moving while the worker runs). After each step the threads
+  // waiting on the clock have seen it, so a busy machine cannot run the clock away from a
+  // worker that has not been scheduled yet.
   bool idleUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 2000; ++i) {
+    const auto giveUp = std::chrono::steady_clock::now() + 30s;  // real time: a safety net only
+    while (std::chrono::steady_clock::now() < giveUp) {
       if (condition()) return true;
       clock->advance(50ms);
+      clock->waitUntilWaitersSawNow();
       foundation::RunLoop::main().runOnce(1ms);
     }
     return condition();
