@@ -280,6 +280,9 @@ bool btModule::btSetEnabled(bool on, Error* error) {
   pause(kOffPause);
   clear();
   btDisconnect("", nullptr);
+  // The disconnect finishes on a worker (lists, stream clear and close); it is over before
+  // the module is off, so none of it lands on whatever takes the module next.
+  waitDisconnectDone();
   stop();
   if (!_btSetEnabled(false, error)) {
     _btSetEnabled(false, nullptr);
@@ -436,8 +439,17 @@ void btModule::finishDisconnect(const std::vector<std::string>& gone) {
   }
   clear();
   close();
-  inDisconnect_ = false;
+  {
+    std::lock_guard l(disconnectMutex_);
+    inDisconnect_ = false;
+  }
+  disconnectDone_.notify_all();
   _btDisconnectFinished();
+}
+
+void btModule::waitDisconnectDone() {
+  std::unique_lock l(disconnectMutex_);
+  disconnectDone_.wait(l, [this] { return !inDisconnect_.load(); });
 }
 
 void btModule::btDeviceDisconnected(const std::string& address) {

@@ -23,6 +23,7 @@
 // `kLineMax` is cut there; addresses are reduced to their hexadecimal digits.
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -160,6 +161,8 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
   bool idleNow() const;
   void finishDisconnect(const std::optional<std::string>& address);
   void finishDisconnect(const std::vector<std::string>& gone);
+  // Waits until no disconnect is being carried out.
+  void waitDisconnectDone();
 
   std::weak_ptr<BTModuleHost> host_;
   mutable std::mutex listMutex_;
@@ -181,6 +184,8 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
   std::atomic<bool> inCommand_{false};
   std::atomic<bool> switchingOff_{false};
   std::atomic<bool> inDisconnect_{false};
+  std::mutex disconnectMutex_;  // with `disconnectDone_`: the end of a disconnect
+  std::condition_variable disconnectDone_;
 };
 
 }  // namespace kestra
