@@ -83,14 +83,12 @@ void BTStream::clear() {
   heldChanged();
 }
 
-void BTStream::flush() { core_.flush(); }
+bool BTStream::flush() { return core_.flush(); }
 
 int BTStream::write(const uint8_t* data, int length) {
   if (length < 0 || (!data && length > 0)) return -1;
-  const bool cached = core_.writeCachingEnabled();
-  const ssize_t written = core_.write(data, size_t(length));
-  // A cached write counts as taken even when a full cache failed to go out.
-  return cached || written >= 0 ? length : -1;
+  // A cached write fails when a full cache it filled could not go out.
+  return core_.write(data, size_t(length)) >= 0 ? length : -1;
 }
 
 bool BTStream::waitForHeld(foundation::Duration timeout, const std::function<bool(const Bytes&)>& ready) {

@@ -66,7 +66,8 @@ class BTStream {
   // A copy of the held bytes.
   Bytes heldBytes() const;
   size_t heldLength() const;
-  // The count accepted, or -1.
+  // The count accepted, or -1 when the bytes could not go out (with caching on: a full
+  // cache that this write filled failed to go out).
   int write(const uint8_t* data, int length);
   void setDelegate(std::shared_ptr<BTStreamDelegate> delegate);
   std::shared_ptr<BTStreamDelegate> delegate() const;
@@ -84,8 +85,8 @@ class BTStream {
   void setWriteCachingEnabled(bool on) { core_.setWriteCachingEnabled(on); }
   // Drops the held bytes and the unsent cache.
   void clear();
-  // Sends what the cache holds.
-  void flush();
+  // Sends what the cache holds; false when it could not go out.
+  bool flush();
   // Starts the "BTStream Thread" unless it runs; `stop` ends it and waits for it.
   void run();
   void stop();

@@ -63,7 +63,10 @@ std::optional<std::string> btBT301::connectingAddress() const {
 // ---- Lines and commands ----------------------------------------------------------------------
 
 void btBT301::linkDown() {
-  inDataMode_ = false;
+  // A link that was up and ends while listening is on is followed by listening again, once
+  // the disconnect's work is done.
+  const bool wasUp = inDataMode_.exchange(false);
+  if (wasUp && listenActive()) relistenPending_ = true;
   btDisconnect("", nullptr);
 }
 
@@ -393,11 +396,14 @@ void btBT301::btAppendData(const uint8_t* data, size_t length) {
       return;
     }
   }
-  if (!listenActive()) {
+  // In data mode the bytes are the remote device's: only a module in command mode announces
+  // an incoming link.
+  if (!listenActive() || inDataMode_) {
     streamNotify();
     return;
   }
-  // An incoming link announces itself with "+CONNECTING=<address>" on a line of its own.
+  // An incoming link announces itself with "+CONNECTING=<address>" on a line of its own; the
+  // address is what follows the "=" up to the line's end (its CR or LF).
   std::optional<std::string> address;
   editHeld([&](Bytes& held) {
     const std::string text(held.begin(), held.end());
@@ -427,20 +433,24 @@ void btBT301::_btDisconnect(const std::string&) {
   setNotificationsEnabled(false);
   if (!inDataMode_) return;
   pause(kEscapeGuard);
+  // The link's end that the module answers the escape with is ours, not a loss (it does not
+  // put the module back into listening).
+  inDataMode_ = false;
   btWrite(std::string("+++"), nullptr);
   bt301ReadLine(kEscapeLine, false, nullptr);
-  inDataMode_ = false;
   clear();
 }
 
 void btBT301::_btDeviceDisconnected(const std::string&) {
   inDataMode_ = false;
-  if (!listenActive()) return;
-  std::weak_ptr<btModule> weak = weak_from_this();
-  GlobalQueue::async([weak] {
-    auto self = std::static_pointer_cast<btBT301>(weak.lock());
-    if (self) self->_btListenForDevices(true, self->listenDiscoverable(), self->currentLocalName(), self->currentCOD(), nullptr);
-  });
+  if (listenActive()) relistenPending_ = true;
+}
+
+void btBT301::_btDisconnectFinished() {
+  // Listening again only now: the disconnect's clearing of the stream would drop the module's
+  // answers to the listen commands.
+  if (!relistenPending_.exchange(false) || !listenActive()) return;
+  _btListenForDevices(true, listenDiscoverable(), currentLocalName(), currentCOD(), nullptr);
 }
 
 }  // namespace kestra

@@ -9,8 +9,11 @@
 // the escape "+++" returns it to command mode. While a link is up the received bytes are
 // watched for "+LINK_LOST=" and "+DISCONNECTED=" (matched across deliveries; the link is
 // ended on the host side once the byte after a whole text arrives, even when the text was
-// payload). While listening, "+CONNECTING=<address>" starts one incoming-connection handler
-// on a global-queue worker.
+// payload; with listening on, the module is then put back into listening). While listening
+// in command mode, "+CONNECTING=<address>" (the address up to the line's end) starts one
+// incoming-connection handler on a global-queue worker: it answers "+PINCODE" and "+ACCEPT?"
+// with the owner's answers and ends in data mode on "+CONNECTED"; a refusal, a missing PIN,
+// a failure line or ten seconds of silence end it, and listening is started again.
 //
 // Threads: operations block the caller; every wait (line reads, pauses, the state poll, the
 // pass key answer) follows the current `Clock` and is bounded. `bluetoothDeviceConnected` for
@@ -69,6 +72,7 @@ class btBT301 : public btModule {
                            foundation::Error* error) override;
   void _btDisconnect(const std::string& address) override;
   void _btDeviceDisconnected(const std::string& address) override;
+  void _btDisconnectFinished() override;
 
  private:
   bool confirmPassKey(const std::string& address, const std::string& eventLine);
@@ -86,6 +90,7 @@ class btBT301 : public btModule {
   size_t lostPos_ = 0;
   size_t disconnectedPos_ = 0;
   std::atomic<bool> incomingRunning_{false};
+  std::atomic<bool> relistenPending_{false};  // listen again once a disconnect is done
 };
 
 }  // namespace kestra

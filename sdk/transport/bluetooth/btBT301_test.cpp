@@ -25,6 +25,9 @@ class Host : public BTModuleHost {
  public:
   std::weak_ptr<btBT301> module;
   bool passKeyClients = false;
+  // Answers to an incoming link's questions (asked on the handler's worker).
+  std::optional<std::string> pinAnswer;
+  bool acceptAnswer = false;
 
   template <class F>
   auto withSim(F f) {
@@ -77,9 +80,19 @@ class Host : public BTModuleHost {
     std::lock_guard l(m_);
     disconnected_.push_back(a);
   }
-  bool bluetoothDeviceRequestedConnection(const std::string&, const std::string&) override { return false; }
-  std::optional<std::string> bluetoothDevicePINCodeRequired(const std::string&, const std::string&) override {
-    return std::nullopt;
+  bool bluetoothDeviceRequestedConnection(const std::string& a, const std::string&) override {
+    std::lock_guard l(m_);
+    questions_.push_back("accept " + a);
+    return acceptAnswer;
+  }
+  std::optional<std::string> bluetoothDevicePINCodeRequired(const std::string& a, const std::string&) override {
+    std::lock_guard l(m_);
+    questions_.push_back("pin " + a);
+    return pinAnswer;
+  }
+  std::vector<std::string> questions() {
+    std::lock_guard l(m_);
+    return questions_;
   }
   void bluetoothDevicePassKeySent(const std::string&, const std::string& key) override {
     std::lock_guard l(m_);
@@ -90,7 +103,7 @@ class Host : public BTModuleHost {
  private:
   std::mutex m_;
   SimulatedBT301 sim_;
-  std::vector<std::string> connected_, disconnected_, passKeys_;
+  std::vector<std::string> connected_, disconnected_, passKeys_, questions_;
 };
 
 class Events : public BTModuleEvents {
@@ -127,7 +140,8 @@ class BT301 : public ::testing::Test {
     host->withSim([](SimulatedBT301& s) {
       s.remotes = {remote(kPinpad, "PP-750"), remote(kNameless, ""), remote(kPrinter, "DPP-255 Printer")};
     });
-    // Held on, so that no idle switch-off runs between the steps of a test.
+    // Held on (until TearDown's close), so that no idle switch-off runs between the steps of a
+    // test.
     ASSERT_TRUE(module->btOpen(nullptr));
   }
   // Moves the clock on in small steps (and runs the main queue) until `condition` holds.
@@ -162,11 +176,7 @@ class BT301 : public ::testing::Test {
       }
     }
     EXPECT_EQ(pending.wait_for(0s), std::future_status::ready);
-    auto result = std::make_pair(pending.get(), clock->now() - start);
-    // The operation released the module; hold it again, so that its idle switch-off cannot
-    // overlap the next step of the test.
-    if (holdOn) module->btOpen(nullptr);
-    return result;
+    return std::make_pair(pending.get(), clock->now() - start);
   }
   std::vector<std::string> commands() {
     return host->withSim([](SimulatedBT301& s) { return s.commands; });
@@ -180,13 +190,11 @@ class BT301 : public ::testing::Test {
   }
 
   void TearDown() override {
-    holdOn = false;
     module->btClose();
     run([&] { return module->btSetEnabled(false); });
     idleUntil([] { return GlobalQueue::running() == 0; });
   }
 
-  bool holdOn = true;
   foundation::ScopedManualClock clock;
   std::shared_ptr<Host> host = std::make_shared<Host>();
   std::shared_ptr<btBT301> module = btBT301::create();
@@ -425,7 +433,6 @@ TEST_F(BT301, ASilentModuleTimesOut) {
       {"connect", false, [](btBT301& m, Error* e) { return m.btConnect(kPinpad, "", e); }, -6,
        "Timeout reading from bluetooth module"},
   };
-  holdOn = false;
   module->btClose();
   run([&] { return module->btSetEnabled(false); });
   for (const auto& c : cases) {
@@ -455,6 +462,156 @@ TEST_F(BT301, LocalAddressAndUnchangedListenSettingsAreNotSentAgain) {
   EXPECT_EQ(commands(), (std::vector<std::string>{"AT+GETSTATE", "AT+CONSLAVE=1,1"}));
   ASSERT_TRUE(run([&] { return module->btListenForDevices(false, false, "", 0, nullptr); }).first);
   EXPECT_FALSE(host->withSim([](SimulatedBT301& s) { return s.listening; }));
+}
+
+
+// ---- Incoming links -------------------------------------------------------------------------------
+
+const std::string kCaller = "00119F0A0B07";
+
+class BT301Incoming : public BT301 {
+ protected:
+  void SetUp() override {
+    BT301::SetUp();
+    ASSERT_TRUE(run([&] { return module->btListenForDevices(true, true, "Kestra", 0x1F00, nullptr); }).first);
+    host->withSim([](SimulatedBT301& s) { s.commands.clear(); });
+  }
+  void dialIn(const SimulatedBT301::Dial& dial) {
+    host->deliver(host->withSim([&](SimulatedBT301& s) { return s.dialIn(dial); }));
+  }
+  SimulatedBT301::Dial dial(bool pin, bool accept, const std::string& failure = "", bool stalls = false) {
+    SimulatedBT301::Dial d;
+    d.address = kCaller;
+    d.asksPin = pin;
+    d.pin = "4321";
+    d.asksAccept = accept;
+    d.failure = failure;
+    d.stalls = stalls;
+    return d;
+  }
+  bool simListening() {
+    return host->withSim([](SimulatedBT301& s) { return s.listening; });
+  }
+  // Dials in with a PIN and an accept, answered yes: the link ends up in data mode.
+  void linkIn() {
+    host->pinAnswer = "4321";
+    host->acceptAnswer = true;
+    const size_t before = host->connected().size();
+    dialIn(dial(true, true));
+    ASSERT_TRUE(idleUntil([&] { return host->connected().size() == before + 1 && GlobalQueue::running() == 0; }));
+  }
+};
+
+TEST_F(BT301Incoming, AnIncomingLinkWithPinAndAcceptEndsInDataMode) {
+  linkIn();
+  EXPECT_EQ(module->connectingAddress(), kCaller);
+  EXPECT_TRUE(module->inDataMode());
+  EXPECT_EQ(module->btConnectedDevices(), std::vector<std::string>{kCaller});
+  EXPECT_EQ(host->connected(), std::vector<std::string>{kCaller});  // on the main queue
+  EXPECT_EQ(host->questions(), (std::vector<std::string>{"pin " + kCaller, "accept " + kCaller}));
+  EXPECT_EQ(commands(), (std::vector<std::string>{"AT+RESPIN=4321", "AT+RESCON=1"}));
+  EXPECT_TRUE(host->withSim([](SimulatedBT301& s) { return s.dataMode; }));
+
+  // Data flows both ways, and a "+CONNECTING=" in the data is the remote device's.
+  host->deliver(host->withSim([](SimulatedBT301& s) { return s.remoteSends("+CONNECTING=1\r\nPONG\r\n"); }));
+  EXPECT_EQ(module->btReadLine(1.0), "+CONNECTING=1");
+  EXPECT_EQ(module->btReadLine(1.0), "PONG");
+  ASSERT_TRUE(module->btWrite(std::string("PING"), nullptr));
+  EXPECT_EQ(host->withSim([](SimulatedBT301& s) { return s.remoteReceived; }), "PING");
+  EXPECT_EQ(GlobalQueue::running(), 0);
+}
+
+TEST_F(BT301Incoming, AFailedIncomingLinkEndsAndListeningResumes) {
+  struct Case {
+    const char* name;
+    SimulatedBT301::Dial dial;
+    std::optional<std::string> pin;
+    bool accept;
+    std::vector<std::string> questions;
+    std::vector<std::string> answers;  // what the handler sent the module
+    foundation::Duration atLeast;
+  } cases[] = {
+      {"accept refused", dial(false, true), std::nullopt, false, {"accept " + kCaller}, {"AT+RESCON=0"}, 0s},
+      {"no PIN", dial(true, true), std::nullopt, true, {"pin " + kCaller}, {}, 0s},
+      {"wrong PIN", dial(true, false), "1111", true, {"pin " + kCaller}, {"AT+RESPIN=1111"}, 0s},
+      {"failure word", dial(false, false, "+CONNECT_FAILED"), std::nullopt, true, {}, {}, 0s},
+      {"module error", dial(true, false, "ERROR"), "4321", true, {"pin " + kCaller}, {"AT+RESPIN=4321"}, 0s},
+      {"silence", dial(false, false, "", true), std::nullopt, true, {}, {}, 10s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    host->pinAnswer = c.pin;
+    host->acceptAnswer = c.accept;
+    const size_t asked = host->questions().size();
+    const auto start = clock->now();
+    dialIn(c.dial);
+    ASSERT_TRUE(idleUntil([&] { return GlobalQueue::running() == 0 && simListening(); }));
+    EXPECT_GE(clock->now() - start, c.atLeast);
+    const auto questions = host->questions();
+    EXPECT_EQ(std::vector<std::string>(questions.begin() + long(asked), questions.end()), c.questions);
+    // The handler's answers, then listening again with the last settings (the name and class
+    // of device are unchanged, so only the state query and the slave mode go out).
+    auto expected = c.answers;
+    expected.insert(expected.end(), {"AT+GETSTATE", "AT+CONSLAVE=1,1"});
+    EXPECT_EQ(commands(), expected);
+    EXPECT_FALSE(module->inDataMode());
+    EXPECT_TRUE(module->btConnectedDevices().empty());
+    EXPECT_TRUE(module->listenActive());
+    EXPECT_TRUE(host->connected().empty());
+    host->withSim([](SimulatedBT301& s) { s.commands.clear(); });
+  }
+}
+
+TEST_F(BT301Incoming, TheSameConnectingLineTwiceStartsOneHandler) {
+  host->pinAnswer = "4321";
+  const std::string line = "+CONNECTING=" + kCaller + "\r\n";
+  host->deliver(line);
+  host->deliver(line);
+  ASSERT_TRUE(idleUntil([&] { return GlobalQueue::running() == 0; }));
+  // One handler read both lines, heard nothing more and asked for listening again once.
+  EXPECT_EQ(count("AT+CONSLAVE=1,1"), 1);
+  EXPECT_EQ(module->connectingAddress(), kCaller);
+  EXPECT_TRUE(simListening());
+}
+
+TEST_F(BT301Incoming, ALinkThatEndsInTheDataPutsTheModuleBackIntoListening) {
+  struct Case {
+    const char* name;
+    std::function<std::string(SimulatedBT301&)> ending;
+    std::string tail;   // delivered after the ending
+    bool moduleLeft;    // the module itself left data mode (not payload)
+  } cases[] = {
+      {"remote device hangs up", [](SimulatedBT301& s) { return s.remoteHangsUp(); }, "", true},
+      {"radio link lost", [](SimulatedBT301& s) { return s.loseLink(); }, "", true},
+      // Payload that spells a link-loss text ends the link on this side once a byte follows;
+      // the module still passes data, so the listen commands go to the remote device.
+      {"payload", [](SimulatedBT301& s) { return s.remoteSends("data+LINK_LOST="); }, "x", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    linkIn();
+    host->withSim([](SimulatedBT301& s) { s.commands.clear(); });
+    const size_t gone = host->disconnected().size();
+    host->deliver(host->withSim(c.ending));
+    if (!c.tail.empty()) {
+      idleUntil([] { return GlobalQueue::running() == 0; });
+      EXPECT_TRUE(module->inDataMode());  // a whole text alone does not end the link yet
+      host->deliver(c.tail);
+    }
+    ASSERT_TRUE(idleUntil([&] {
+      return host->disconnected().size() == gone + 1 && GlobalQueue::running() == 0 && (!c.moduleLeft || simListening());
+    }));
+    EXPECT_EQ(host->disconnected().back(), kCaller);
+    EXPECT_FALSE(module->inDataMode());
+    EXPECT_TRUE(module->btConnectedDevices().empty());
+    EXPECT_TRUE(module->listenActive());
+    if (c.moduleLeft) {
+      EXPECT_EQ(commands(), (std::vector<std::string>{"AT+GETSTATE", "AT+CONSLAVE=1,1"}));
+    } else {
+      EXPECT_EQ(host->withSim([](SimulatedBT301& s) { return s.remoteReceived; }),
+                "AT+GETSTATE\r\nAT+CONSLAVE=1,1\r\n");
+    }
+  }
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ bool btModule::_btConnect(const std::string&, const std::string&, Error* error) 
 void btModule::_btDisconnect(const std::string&) {}
 bool btModule::_btListenForDevices(bool, bool, const std::string&, unsigned, Error* error) { return unsupported(error); }
 void btModule::_btDeviceDisconnected(const std::string&) {}
+void btModule::_btDisconnectFinished() {}
 bool btModule::_btConfirmPassKey(bool, Error* error) { return unsupported(error); }
 std::optional<std::string> btModule::btGetLocalName(Error* error) {
   unsupported(error);
@@ -151,17 +152,30 @@ std::string btModule::currentLocalName() const {
 
 bool btModule::acquire(Error* error) {
   KXUNISDKGlobals::LOG("BTON");
+  // Under `btLock_`: an idle switch-off under way ends before the module is taken (and it is
+  // then switched on again), and none starts while the hold is counted.
+  std::lock_guard b(btLock_);
   {
     std::lock_guard t(timerMutex_);
+    ++holds_;
     if (freeTimer_) freeTimer_->invalidate();
     freeTimer_.reset();
     freeDate_.reset();
   }
   if (!enabled_ && !btSetEnabled(true, error)) {
-    release();
+    endHold();
     return false;
   }
   return true;
+}
+
+void btModule::endHold(bool releaseLast) {
+  {
+    std::lock_guard t(timerMutex_);
+    if (holds_ > 0) --holds_;
+    if (holds_ > 0) return;
+  }
+  if (releaseLast) release();
 }
 
 void btModule::release() {
@@ -198,6 +212,11 @@ bool btModule::idleTimerRunning() const {
   return (freeTimer_ && freeTimer_->isValid()) || timerPending_;
 }
 
+bool btModule::idleNow() const {
+  return holds_ == 0 && !anyConnected() && !inCommand_ && !listenActive_ && freeDate_ &&
+         Clock::current().now() - *freeDate_ > kIdleOff;
+}
+
 void btModule::idleTick() {
   KXUNISDKGlobals::LOG("btTimerFunc: tick");
   // A switch-off in progress holds the lock while it waits for the module; the next tick
@@ -211,9 +230,7 @@ void btModule::idleTick() {
     freeTimer_.reset();
     return;
   }
-  const bool idle = !anyConnected() && !inCommand_ && !listenActive_ && freeDate_ &&
-                    Clock::current().now() - *freeDate_ > kIdleOff;
-  if (!idle || switchingOff_) return;
+  if (!idleNow() || switchingOff_) return;
   KXUNISDKGlobals::LOG("btTimerFunc: disabling");
   if (freeTimer_) freeTimer_->invalidate();
   freeTimer_.reset();
@@ -224,16 +241,21 @@ void btModule::idleTick() {
     auto self = weak.lock();
     if (!self) return;
     {
+      // The module may have been taken, or a link may have come up, since the tick decided:
+      // it is looked at again right before the switch-off, under the lock that every
+      // operation takes before it uses the module, so nothing starts until the module is off.
       std::lock_guard b2(self->btLock_);
-      // An operation that took the module meanwhile keeps it on.
       bool stillIdle;
       {
         std::lock_guard t2(self->timerMutex_);
-        stillIdle = self->freeDate_.has_value() && !self->anyConnected() && !self->inCommand_ && !self->listenActive_;
+        stillIdle = self->enabled_ && self->idleNow();
       }
       if (stillIdle) {
         self->btSetEnabled(false, nullptr);
         self->enabled_ = false;
+      } else {
+        // Whoever took it releases it again, which starts a new idle time.
+        KXUNISDKGlobals::LOG("btTimerFunc: in use again, stays on");
       }
     }
     self->switchingOff_ = false;
@@ -258,6 +280,9 @@ bool btModule::btSetEnabled(bool on, Error* error) {
   pause(kOffPause);
   clear();
   btDisconnect("", nullptr);
+  // The disconnect finishes on a worker (lists, stream clear and close); it is over before
+  // the module is off, so none of it lands on whatever takes the module next.
+  waitDisconnectDone();
   stop();
   if (!_btSetEnabled(false, error)) {
     _btSetEnabled(false, nullptr);
@@ -270,21 +295,22 @@ bool btModule::btSetEnabled(bool on, Error* error) {
 
 bool btModule::btOpen(Error* error) { return acquire(error); }
 
-void btModule::btClose() { release(); }
+// Holds are counted: the module is released with the last `btClose`.
+void btModule::btClose() { endHold(); }
 
 // ---- Operations -------------------------------------------------------------------------------
 
 std::optional<std::string> btModule::btGetLocalAddress(Error* error) {
   if (!acquire(error)) return std::nullopt;
   auto r = _btGetLocalAddress(error);
-  release();
+  endHold();
   return r;
 }
 
 std::optional<std::vector<std::string>> btModule::btCommand(const std::string& command, Error* error) {
   if (!acquire(error)) return std::nullopt;
   auto r = _btCommand(command, error);
-  release();
+  endHold();
   return r;
 }
 
@@ -292,8 +318,8 @@ bool btModule::btDiscoverDevices(int maxDevices, double maxTime, unsigned cod, E
   if (!acquire(error)) return false;
   inCommand_ = true;
   const bool ok = _btDiscoverDevices(maxDevices, maxTime, cod, error);
-  release();
   inCommand_ = false;
+  endHold();
   return ok;
 }
 
@@ -342,9 +368,10 @@ bool btModule::btDiscoverDevicesInBackground(int maxDevices, double maxTime, uns
 bool btModule::btConnect(const std::string& address, const std::string& pin, Error* error) {
   if (!acquire(error)) return false;
   const std::string formatted = btFormatAddress(address).value_or("");
-  if (_btConnect(formatted, pin, error)) return true;
-  release();
-  return false;
+  // A link keeps the module on by itself; the hold of this call ends either way.
+  const bool ok = _btConnect(formatted, pin, error);
+  endHold(!ok);
+  return ok;
 }
 
 bool btModule::btListenForDevices(bool listen, bool discoverable, const std::string& localName, unsigned cod,
@@ -354,7 +381,7 @@ bool btModule::btListenForDevices(bool listen, bool discoverable, const std::str
   if (!acquire(error)) return false;
   listenActive_ = listen;
   if (!_btListenForDevices(listen, discoverable, localName, cod, error)) {
-    release();
+    endHold();
     return false;
   }
   if (listen) {
@@ -364,9 +391,9 @@ bool btModule::btListenForDevices(bool listen, bool discoverable, const std::str
       currentLocalName_ = localName;
     }
     currentCOD_ = cod;
-  } else {
-    release();
   }
+  // Listening keeps the module on by itself.
+  endHold(!listen);
   return true;
 }
 
@@ -412,7 +439,17 @@ void btModule::finishDisconnect(const std::vector<std::string>& gone) {
   }
   clear();
   close();
-  inDisconnect_ = false;
+  {
+    std::lock_guard l(disconnectMutex_);
+    inDisconnect_ = false;
+  }
+  disconnectDone_.notify_all();
+  _btDisconnectFinished();
+}
+
+void btModule::waitDisconnectDone() {
+  std::unique_lock l(disconnectMutex_);
+  disconnectDone_.wait(l, [this] { return !inDisconnect_.load(); });
 }
 
 void btModule::btDeviceDisconnected(const std::string& address) {

@@ -23,6 +23,7 @@
 // `kLineMax` is cut there; addresses are reduced to their hexadecimal digits.
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -70,7 +71,8 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
   bool btSetEnabled(bool on, foundation::Error* error = nullptr);
   bool enabled() override { return enabled_.load(); }
   void setEnabled(bool on) override { enabled_ = on; }
-  // Holds the module on until `btClose`.
+  // Holds the module on until `btClose`; holds are counted, so nested opens keep it on until
+  // the last close.
   bool btOpen(foundation::Error* error = nullptr);
   void btClose();
   bool listenActive() const { return listenActive_.load(); }
@@ -131,11 +133,18 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
   virtual bool _btListenForDevices(bool listen, bool discoverable, const std::string& localName, unsigned cod,
                                    foundation::Error* error);
   virtual void _btDeviceDisconnected(const std::string& address);
+  // A disconnect's work is done (the lists updated, the stream cleared and closed); on the
+  // disconnect's worker.
+  virtual void _btDisconnectFinished();
   virtual std::optional<std::string> _btGetLocalAddress(foundation::Error* error);
   virtual std::optional<std::vector<std::string>> _btCommand(const std::string& command, foundation::Error* error);
 
-  // The power window around an operation.
+  // The power window around an operation: `acquire` counts a hold and switches the module
+  // on; `endHold` ends one, and with the last one releases the module (starts its idle time)
+  // unless `releaseLast` is false (a link or listening keeps it on by itself). `release`
+  // starts the idle time whatever the holds (the idle switch-off waits for them to end).
   bool acquire(foundation::Error* error);
+  void endHold(bool releaseLast = true);
   void release();
   void removeFoundDevice(size_t index);
   std::string currentLocalName() const;
@@ -148,8 +157,12 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
  private:
   void startIdleTimer();
   void idleTick();
+  // Whether the module may be switched off now (`timerMutex_` held).
+  bool idleNow() const;
   void finishDisconnect(const std::optional<std::string>& address);
   void finishDisconnect(const std::vector<std::string>& gone);
+  // Waits until no disconnect is being carried out.
+  void waitDisconnectDone();
 
   std::weak_ptr<BTModuleHost> host_;
   mutable std::mutex listMutex_;
@@ -165,11 +178,14 @@ class btModule : public BTStream, public BTModule, public std::enable_shared_fro
   std::shared_ptr<foundation::Timer> freeTimer_;
   bool timerPending_ = false;
   std::optional<foundation::MonoTime> freeDate_;
+  int holds_ = 0;  // opens and operations under way (guarded by `timerMutex_`)
   std::atomic<bool> enabled_{false};
   std::atomic<bool> listenActive_{false};
   std::atomic<bool> inCommand_{false};
   std::atomic<bool> switchingOff_{false};
   std::atomic<bool> inDisconnect_{false};
+  std::mutex disconnectMutex_;  // with `disconnectDone_`: the end of a disconnect
+  std::condition_variable disconnectDone_;
 };
 
 }  // namespace kestra

@@ -12,6 +12,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "sdk/transport/GlobalQueue.h"
+#include "sdk/transport/bluetooth/BTModuleStreams.h"
 #include "sdk/transport/bluetooth/btUniversal.h"
 
 namespace kestra {
@@ -35,7 +36,18 @@ class ScriptedModule : public btModule {
   bool discoverOk = true;
   bool connectOk = true;
   int take = -1;  // bytes each write takes (-1 all)
+  bool writeOk = true;
   Bytes written;
+  // While closed, switching off waits in the hook (after noting "off") until it opens.
+  std::promise<void> offGate;
+  std::shared_future<void> offGateOpen = offGate.get_future().share();
+  bool gateOff = false;
+  std::promise<void> connectEntered;
+
+  bool btConnect(const std::string& address, const std::string& pin, Error* error = nullptr) override {
+    if (gateOff) connectEntered.set_value();
+    return btModule::btConnect(address, pin, error);
+  }
 
   void note(const std::string& c) {
     std::lock_guard l(m);
@@ -49,6 +61,7 @@ class ScriptedModule : public btModule {
  protected:
   bool _btSetEnabled(bool on, Error*) override {
     note(on ? "on" : "off");
+    if (!on && gateOff) offGateOpen.wait();
     return true;
   }
   bool _btDiscoverDevices(int, double, unsigned, Error* error) override {
@@ -67,7 +80,8 @@ class ScriptedModule : public btModule {
     note(listen ? "listen" : "unlisten");
     return true;
   }
-  bool _btWrite(const uint8_t* data, int* length, Error*) override {
+  bool _btWrite(const uint8_t* data, int* length, Error* error) override {
+    if (!writeOk) return foundation::fail(error, Error{"com.sabrel.errors", -11, "Write failed"});
     if (take >= 0) *length = std::min(*length, take);
     std::lock_guard l(m);
     written.insert(written.end(), data, data + *length);
@@ -267,6 +281,41 @@ TEST(BTStreamCache, FullCachesGoAtOnceAndTheRestAfterItsAge) {
   module->stop();
 }
 
+TEST(BTStreamCache, AWriteWhoseBytesCannotGoOutFails) {
+  struct Case {
+    const char* name;
+    bool caching;
+    int length;
+    int result;
+  } cases[] = {
+      {"direct", false, 10, -1},
+      {"cache filled", true, 5000, -1},
+      {"cache filled exactly", true, 2048, -1},
+      {"cache partly filled: taken, fails on flush", true, 10, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto module = ScriptedModule::create();
+    module->writeOk = false;
+    module->setWriteCachingEnabled(c.caching);
+    const Bytes data(size_t(c.length), 0x55);
+    EXPECT_EQ(module->write(data.data(), c.length), c.result);
+    if (c.result > 0) {
+      EXPECT_FALSE(module->flush());
+    }
+    // The stream pair's output, as a driver over the module's link sees it.
+    auto streams = btModuleStreams(module);
+    EXPECT_EQ(streams.output->write(data.data(), data.size()), c.result);
+  }
+  // With a module that takes the bytes, the same writes succeed.
+  auto module = ScriptedModule::create();
+  module->setWriteCachingEnabled(true);
+  const Bytes data(5000, 0x55);
+  EXPECT_EQ(module->write(data.data(), 5000), 5000);
+  EXPECT_TRUE(module->flush());
+  EXPECT_EQ(module->written, data);
+}
+
 TEST(BTModuleWrite, AModuleThatTakesNothingFailsAfterSevenSeconds) {
   foundation::ScopedManualClock clock;
   auto module = ScriptedModule::create();
@@ -296,11 +345,15 @@ class PowerWindow : public ::testing::Test {
     }
   }
   // Moves the clock on until `condition` holds (the switch-off pauses on the clock on a
-  // worker, so the clock keeps moving while the worker runs), at most 20 s of it.
+  // worker, so the clock keeps moving while the worker runs). After each step the threads
+  // waiting on the clock have seen it, so a busy machine cannot run the clock away from a
+  // worker that has not been scheduled yet.
   bool idleUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 2000; ++i) {
+    const auto giveUp = std::chrono::steady_clock::now() + 30s;  // real time: a safety net only
+    while (std::chrono::steady_clock::now() < giveUp) {
       if (condition()) return true;
       clock->advance(50ms);
+      clock->waitUntilWaitersSawNow();
       foundation::RunLoop::main().runOnce(1ms);
     }
     return condition();
@@ -348,6 +401,51 @@ TEST_F(PowerWindow, NeverSwitchedOffWhileConnectedOrListening) {
   EXPECT_EQ(module->count("off"), offs);
   ASSERT_TRUE(module->btListenForDevices(false, false, "", 0));
   EXPECT_TRUE(idleUntil([&] { return !module->enabled(); }));
+}
+
+TEST_F(PowerWindow, NestedOpensHoldTheModuleUntilTheLastClose) {
+  ASSERT_TRUE(module->btOpen());
+  ASSERT_TRUE(module->btOpen());
+  module->btClose();
+  // An operation in between ends its own hold only.
+  EXPECT_FALSE(module->btGetLocalAddress());
+  idleFor(20);
+  EXPECT_TRUE(module->enabled());
+  EXPECT_EQ(module->count("off"), 0);
+  module->btClose();
+  ASSERT_TRUE(idleUntil([&] { return !module->enabled() && !module->idleTimerRunning(); }));
+  EXPECT_EQ(module->count("off"), 1);
+  // A close without an open changes nothing.
+  module->btClose();
+  idleFor(10);
+  EXPECT_EQ(module->count("off"), 1);
+  EXPECT_EQ(module->count("on"), 1);
+}
+
+TEST_F(PowerWindow, AConnectDuringTheIdleSwitchOffFindsTheModuleOnAndKeepsIt) {
+  module->gateOff = true;
+  ASSERT_TRUE(module->btOpen());
+  module->btClose();
+  // The idle time passed: the switch-off is under way (held in the module's hook).
+  ASSERT_TRUE(idleUntil([&] { return module->count("off") == 1; }));
+  auto entered = module->connectEntered.get_future();
+  auto connecting = std::async(std::launch::async, [&] { return module->btConnect("001122AABBCC", ""); });
+  entered.wait();
+  module->offGate.set_value();
+  ASSERT_TRUE(pump([&] { return connecting.wait_for(0s) == std::future_status::ready; }));
+  EXPECT_TRUE(connecting.get());
+  // The switch-off finished first; the connect then switched the module on again, and the
+  // link keeps it on.
+  {
+    std::lock_guard l(module->m);
+    EXPECT_EQ(std::vector<std::string>(module->calls.end() - 3, module->calls.end()),
+              (std::vector<std::string>{"off", "on", "connect 001122AABBCC"}));
+  }
+  EXPECT_TRUE(module->enabled());
+  EXPECT_EQ(module->btConnectedDevices(), std::vector<std::string>{"001122AABBCC"});
+  idleFor(20);
+  EXPECT_TRUE(module->enabled());
+  EXPECT_EQ(module->count("off"), 1);
 }
 
 TEST_F(PowerWindow, AFailedConnectReleasesTheModule) {

@@ -27,6 +27,7 @@ void SimulatedBT301::powerOff() {
   listening = false;
   linkedTo.reset();
   pairingWith_.reset();
+  dial_.reset();
   line_.clear();
 }
 
@@ -36,6 +37,59 @@ std::string SimulatedBT301::loseLink() {
   linkedTo.reset();
   dataMode = false;
   return event;
+}
+
+std::string SimulatedBT301::remoteHangsUp() {
+  if (!linkedTo) return {};
+  const std::string event = "+DISCONNECTED=" + *linkedTo + kEnd;
+  linkedTo.reset();
+  dataMode = false;
+  return event;
+}
+
+std::string SimulatedBT301::dialIn(const Dial& dial) {
+  if (!powered || !listening || linkedTo || dial_) return {};
+  dial_ = dial;
+  dialPinGiven_ = dialAccepted_ = false;
+  const std::string out = "+CONNECTING=" + dial.address + kEnd;
+  return silent ? std::string() : out + (dial.stalls ? std::string() : dialStep());
+}
+
+std::string SimulatedBT301::dialStep() {
+  const Dial dial = *dial_;
+  if (dial.asksPin && !dialPinGiven_) return "+PINCODE" + kEnd;
+  if (dial.asksAccept && !dialAccepted_) return "+ACCEPT?" + kEnd;
+  dial_.reset();
+  listening = false;
+  if (!dial.failure.empty()) return dial.failure + kEnd;
+  linkedTo = dial.address;
+  dataMode = true;
+  return "+CONNECTED=" + dial.address + kEnd;
+}
+
+std::string SimulatedBT301::dialAnswer(const std::string& line) {
+  if (startsWith(line, "AT+RESPIN=")) {
+    if (after(line, '=') != dial_->pin) {
+      dial_.reset();
+      listening = false;
+      return kFailed;
+    }
+    dialPinGiven_ = true;
+    return "OK" + kEnd + dialStep();
+  }
+  if (line == "AT+RESCON=1") {
+    dialAccepted_ = true;
+    return dialStep();
+  }
+  if (line == "AT+RESCON=0") {
+    dial_.reset();
+    listening = false;
+    return {};
+  }
+  // Anything else: the module gives the dial up and takes the command.
+  dial_.reset();
+  listening = false;
+  return command(line);
 }
 
 std::string SimulatedBT301::remoteSends(const std::string& bytes) const { return linkedTo ? bytes : std::string(); }
@@ -75,7 +129,7 @@ std::string SimulatedBT301::receive(const std::string& bytes) {
       const std::string line = line_.substr(0, line_.size() - 2);
       line_.clear();
       commands.push_back(line);
-      const std::string answer = command(line);
+      const std::string answer = dial_ ? dialAnswer(line) : command(line);
       if (!silent) out += answer;
     }
   }

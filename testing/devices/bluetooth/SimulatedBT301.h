@@ -13,6 +13,14 @@
 // "+CONNECT_FAILED" when the device refuses), CONSLAVE (ACK), CONCANCEL, RESCON. Anything else
 // is "ERROR".
 //
+// Incoming links: while listening (after CONSLAVE) a remote device can dial in (`dialIn`):
+// the module sends "+CONNECTING=<address>" (twelve hexadecimal digits, then CR LF), then,
+// as the device wants, "+PINCODE" (answered with RESPIN: "OK" and the next step, or
+// "+CONNECT_FAILED" for a wrong PIN) and "+ACCEPT?" (answered with RESCON=1, or RESCON=0
+// which ends it without a word), then "+CONNECTED=<address>" and data mode, or the failure
+// line the dial names. Any other command drops a dial in progress. An incoming attempt ends
+// listening either way (the host asks for it again).
+//
 // Fault knobs: a module that never answers (`silent`), busy states before idle (`states`),
 // a failing inquiry, a device that refuses links or never opens its serial port.
 //
@@ -38,6 +46,15 @@ class SimulatedBT301 {
     bool opensSerialPort = true;  // false: "+CONNECTED" but never "+SPP_CONNECTED"
   };
 
+  struct Dial {
+    std::string address;     // twelve hexadecimal digits
+    bool asksPin = false;    // "+PINCODE" first
+    std::string pin;         // the PIN it wants
+    bool asksAccept = false; // "+ACCEPT?" after the PIN
+    std::string failure;     // a line in place of "+CONNECTED=…" ("" none)
+    bool stalls = false;     // nothing after "+CONNECTING="
+  };
+
   // Power: on answers "OK" (unless silent); off ends any link and data mode.
   std::string powerOn();
   void powerOff();
@@ -45,6 +62,10 @@ class SimulatedBT301 {
   std::string receive(const std::string& bytes);
   // The link drops on the radio side: the event the module sends (empty without a link).
   std::string loseLink();
+  // A remote device dials in: what the module sends (empty unless listening).
+  std::string dialIn(const Dial& dial);
+  // The remote device ends the link: the event the module sends (empty without a link).
+  std::string remoteHangsUp();
   // The remote device sends bytes over the link (empty without a link).
   std::string remoteSends(const std::string& bytes) const;
 
@@ -65,9 +86,15 @@ class SimulatedBT301 {
  private:
   std::string command(const std::string& line);
   std::string linkUp(const Remote& remote);
+  // The next step of the dial in progress.
+  std::string dialStep();
+  std::string dialAnswer(const std::string& line);
   const Remote* find(const std::string& address) const;
   std::string line_;
   std::optional<std::string> pairingWith_;
+  std::optional<Dial> dial_;
+  bool dialPinGiven_ = false;
+  bool dialAccepted_ = false;
 };
 
 }  // namespace devices
