@@ -11,6 +11,7 @@
 #include "sdk/pinpad/PPadFrame.h"
 #include "sdk/pinpad/PPadImpl.h"
 #include "sdk/transport/GlobalQueue.h"
+#include "sdk/transport/bluetooth/btBT301.h"
 
 namespace kestra {
 
@@ -89,6 +90,8 @@ std::shared_ptr<PPad> PPad::create(EAManager& manager) {
   std::shared_ptr<PPad> p(new PPad(manager));
   p->d_->comm = CommStream::initWithName("PPad");
   p->d_->comm->setDelegate(std::weak_ptr<CommStreamDelegate>(p));
+  // The pinpad's own Bluetooth module; it reaches the module through this driver.
+  p->setBluetoothModule(btBT301::create());
   static std::once_flag registered;
   std::call_once(registered, [] { emsrSetCallbacks(ppadEmsrOwner(), &emsrTransport); });
   {
