@@ -68,8 +68,8 @@ class KXDevicesPinpadBluetooth : public ::testing::Test {
   }
 
   foundation::ScopedManualClock clock;
-  devices::PinpadModuleClock time{*clock};
   PinpadFixture f;
+  devices::PinpadModuleClock time{*clock, *f.bench.pad};
   std::shared_ptr<CallLog> log = std::make_shared<CallLog>();
   std::shared_ptr<BluetoothApp> app = std::make_shared<BluetoothApp>(log);
 };

@@ -65,8 +65,8 @@ class PPadModule : public ::testing::Test {
   }
 
   foundation::ScopedManualClock clock;
-  devices::PinpadModuleClock time{*clock};
   devices::PinpadTestBench b;
+  devices::PinpadModuleClock time{*clock, *b.pad};
 };
 
 TEST(PPadModuleDriver, EveryPinpadDriverHasABT301ModuleThatReportsToIt) {

@@ -1,11 +1,13 @@
 #include "testing/devices/pinpad/PinpadModuleClock.h"
 
 #include "platform/foundation/RunLoop.h"
+#include "sdk/pinpad/PPad.h"
 
 namespace devices {
 
 void PinpadModuleClock::step() {
   foundation::RunLoop::main().runOnce(std::chrono::milliseconds(1));
+  if (pad_.transport().commandRunning()) return;
   if (device_ && !device_->withModel([](PinpadModel& m) { return m.btOut.empty(); })) return;
   clock_.advance(kStep);
   clock_.waitUntilWaitersSawNow();

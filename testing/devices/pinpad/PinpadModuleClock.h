@@ -2,8 +2,9 @@
 // Time for tests of the pinpad's Bluetooth module under a manual clock. The module driver
 // pauses (the power cycle, the name pause of a discovery, the guard time before the escape)
 // and waits for the module's lines; this moves the clock in small steps while the main queue
-// runs, and holds it still while the simulated pinpad keeps module bytes that the host has
-// not drained yet, so that no read gives up on bytes that are on their way.
+// runs. It holds the clock still while a pinpad command runs and while the simulated pinpad
+// keeps module bytes that the host has not drained yet, so that no command or read gives up
+// on an answer that is on its way.
 
 #include <chrono>
 #include <functional>
@@ -12,13 +13,17 @@
 #include "platform/foundation/Clock.h"
 #include "testing/devices/pinpad/SimulatedPinpad.h"
 
+namespace kestra {
+class PPad;
+}
+
 namespace devices {
 
 class PinpadModuleClock {
  public:
   static constexpr foundation::Duration kStep = std::chrono::milliseconds(10);
 
-  explicit PinpadModuleClock(foundation::ManualClock& clock) : clock_(clock) {}
+  PinpadModuleClock(foundation::ManualClock& clock, kestra::PPad& pad) : clock_(clock), pad_(pad) {}
   void setDevice(SimulatedPinpad* device) { device_ = device; }
 
   // Runs the main queue once, then moves the clock one step unless bytes are pending.
@@ -37,6 +42,7 @@ class PinpadModuleClock {
 
  private:
   foundation::ManualClock& clock_;
+  kestra::PPad& pad_;
   SimulatedPinpad* device_ = nullptr;
 };
 
