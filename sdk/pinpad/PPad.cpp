@@ -334,8 +334,11 @@ int PPad::accessoryData(int, const uint8_t* buffer, int length) {
 void PPad::accessoryDisconnected(const std::shared_ptr<EAStream>&) {
   KXUNISDKGlobals::LOG("PPad: accessoryDisconnected");
   d_->eaStreamConnected = false;
-  if (auto module = d_->module(); module && !module->btConnectedDevices().empty())
+  if (auto module = d_->module(); module && !module->btConnectedDevices().empty()) {
     _bt301SetEnabled(false, nullptr);
+    // The links went with the pinpad: the module driver forgets them and reports each one.
+    if (auto driver = std::dynamic_pointer_cast<btModule>(module)) driver->btDeviceDisconnected("");
+  }
   streamDisconnected(*d_->comm);
   KXUNISDKGlobals::LOG("PPad: accessoryDisconnected end");
   d_->transport.abortWait();

@@ -183,5 +183,16 @@ TEST_F(PPadModule, ALinkLostOnTheRadioSideReachesTheDelegatesAndTheModuleRecover
   }
 }
 
+TEST_F(PPadModule, ALinkUpWhenThePinpadGoesIsReportedEndedOnce) {
+  ASSERT_EQ(connect(kPrinter, "1234"), 0);
+  ASSERT_TRUE(heard("bluetoothDeviceConnected:" + kPrinter));
+  b.device->dropLink();
+  ASSERT_TRUE(heard("bluetoothDeviceDisconnected:" + kPrinter));
+  ASSERT_TRUE(time.until([] { return GlobalQueue::running() == 0; }));
+  EXPECT_TRUE(module()->btConnectedDevices().empty());
+  EXPECT_FALSE(module()->inDataMode());
+  EXPECT_EQ(b.delegate->log().count("bluetoothDeviceDisconnected:" + kPrinter), 1u);
+}
+
 }  // namespace
 }  // namespace kestra
