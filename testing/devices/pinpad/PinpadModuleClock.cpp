@@ -7,7 +7,15 @@ namespace devices {
 
 void PinpadModuleClock::step() {
   foundation::RunLoop::main().runOnce(std::chrono::milliseconds(1));
-  if (pad_.transport().commandRunning()) return;
+  // A command's answer is on its way; one that has not come for a while of real time is
+  // lost, and the command is left to time out as it would.
+  if (pad_.transport().commandRunning()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!commandSeen_) commandSeen_ = now;
+    if (now - *commandSeen_ < kLostAnswer) return;
+  } else {
+    commandSeen_.reset();
+  }
   if (device_ && !device_->withModel([](PinpadModel& m) { return m.btOut.empty(); })) return;
   clock_.advance(kStep);
   clock_.waitUntilWaitersSawNow();

@@ -2,13 +2,14 @@
 // Time for tests of the pinpad's Bluetooth module under a manual clock. The module driver
 // pauses (the power cycle, the name pause of a discovery, the guard time before the escape)
 // and waits for the module's lines; this moves the clock in small steps while the main queue
-// runs. It holds the clock still while a pinpad command runs and while the simulated pinpad
-// keeps module bytes that the host has not drained yet, so that no command or read gives up
-// on an answer that is on its way.
+// runs. It holds the clock still while a pinpad command runs (unless its answer is lost) and
+// while the simulated pinpad keeps module bytes that the host has not drained yet, so that
+// no command or read gives up on an answer that is on its way.
 
 #include <chrono>
 #include <functional>
 #include <future>
+#include <optional>
 
 #include "platform/foundation/Clock.h"
 #include "testing/devices/pinpad/SimulatedPinpad.h"
@@ -22,6 +23,8 @@ namespace devices {
 class PinpadModuleClock {
  public:
   static constexpr foundation::Duration kStep = std::chrono::milliseconds(10);
+  // Real time after which a pinpad command's answer counts as lost.
+  static constexpr std::chrono::milliseconds kLostAnswer{2000};
 
   PinpadModuleClock(foundation::ManualClock& clock, kestra::PPad& pad) : clock_(clock), pad_(pad) {}
   void setDevice(SimulatedPinpad* device) { device_ = device; }
@@ -44,6 +47,7 @@ class PinpadModuleClock {
   foundation::ManualClock& clock_;
   kestra::PPad& pad_;
   SimulatedPinpad* device_ = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> commandSeen_;
 };
 
 }  // namespace devices
