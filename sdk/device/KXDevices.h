@@ -203,6 +203,15 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   void TrelmoDeviceDisconnected(const std::shared_ptr<TrelmoDevice>& device);
   void kxdev_debug(const std::string& text, int source);
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey);
+  // ---- Driver callbacks: a classic Bluetooth module's events (KXDevicesBluetoothEvents.cpp) ---
+  void bluetoothDiscoverComplete(bool success);
+  void bluetoothDeviceDiscovered(const std::string& address, const std::string& name);
+  void bluetoothDeviceConnected(const std::string& address);
+  void bluetoothDeviceDisconnected(const OptText& address);
+  // The answer of the last delegate asked; NO / nothing when none answers.
+  bool bluetoothDeviceRequestedConnection(const std::string& address, const std::string& name);
+  OptText bluetoothDevicePINCodeRequired(const std::string& address, const std::string& name);
+  // ---- (end of the Bluetooth module events) ----
   void kxdev_uhfCard(uint16_t pc, const Bytes& epc);
   void rfImplCardDetected(int cardIndex, const std::shared_ptr<KXRFCardInfo>& info);
   void rfImplCardRemoved(int cardIndex);

@@ -15,7 +15,10 @@ class PPadPinpad::Events final : public PPadDelegate {
                 ppsel::kxdev_debug, ppsel::kxdev_pogdata, ppsel::kxdev_barcodeData, ppsel::magneticCardData,
                 ppsel::kxdev_magneticCardEncryptedData, ppsel::kxdev_magneticCardDetected,
                 ppsel::smartCardInserted_slot, ppsel::smartCardRemoved_slot, ppsel::kxdev_emv2Event,
-                ppsel::firmwareUpdateProgress, ppsel::PINEntryComplete, btsel::bluetoothDevicePassKeySent});
+                ppsel::firmwareUpdateProgress, ppsel::PINEntryComplete, btsel::bluetoothDevicePassKeySent,
+                btsel::bluetoothDiscoverComplete, btsel::bluetoothDeviceDiscovered, btsel::bluetoothDeviceConnected,
+                btsel::bluetoothDeviceDisconnected, btsel::bluetoothDeviceRequestedConnection,
+                btsel::bluetoothDevicePINCodeRequired});
   }
   std::weak_ptr<KXDevices> api;
 
@@ -65,6 +68,28 @@ class PPadPinpad::Events final : public PPadDelegate {
   }
   void bluetoothDevicePassKeySent(const std::string& address, const std::string& passKey) override {
     if (auto a = api.lock()) a->bluetoothDevicePassKeySent(address, passKey);
+  }
+  // The pinpad's Bluetooth module.
+  void bluetoothDiscoverComplete(bool success) override {
+    if (auto a = api.lock()) a->bluetoothDiscoverComplete(success);
+  }
+  void bluetoothDeviceDiscovered(const std::string& address, const std::string& name) override {
+    if (auto a = api.lock()) a->bluetoothDeviceDiscovered(address, name);
+  }
+  void bluetoothDeviceConnected(const std::string& address) override {
+    if (auto a = api.lock()) a->bluetoothDeviceConnected(address);
+  }
+  void bluetoothDeviceDisconnected(const std::optional<std::string>& address) override {
+    if (auto a = api.lock()) a->bluetoothDeviceDisconnected(address);
+  }
+  bool bluetoothDeviceRequestedConnection(const std::string& address, const std::string& name) override {
+    auto a = api.lock();
+    return a && a->bluetoothDeviceRequestedConnection(address, name);
+  }
+  std::optional<std::string> bluetoothDevicePINCodeRequired(const std::string& address,
+                                                            const std::string& name) override {
+    auto a = api.lock();
+    return a ? a->bluetoothDevicePINCodeRequired(address, name) : std::nullopt;
   }
   bool clientsRespondToSelector(std::string_view selector) override {
     auto a = api.lock();

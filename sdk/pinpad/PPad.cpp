@@ -11,6 +11,7 @@
 #include "sdk/pinpad/PPadFrame.h"
 #include "sdk/pinpad/PPadImpl.h"
 #include "sdk/transport/GlobalQueue.h"
+#include "sdk/transport/bluetooth/btBT301.h"
 
 namespace kestra {
 
@@ -89,6 +90,8 @@ std::shared_ptr<PPad> PPad::create(EAManager& manager) {
   std::shared_ptr<PPad> p(new PPad(manager));
   p->d_->comm = CommStream::initWithName("PPad");
   p->d_->comm->setDelegate(std::weak_ptr<CommStreamDelegate>(p));
+  // The pinpad's own Bluetooth module; it reaches the module through this driver.
+  p->setBluetoothModule(btBT301::create());
   static std::once_flag registered;
   std::call_once(registered, [] { emsrSetCallbacks(ppadEmsrOwner(), &emsrTransport); });
   {
@@ -331,8 +334,11 @@ int PPad::accessoryData(int, const uint8_t* buffer, int length) {
 void PPad::accessoryDisconnected(const std::shared_ptr<EAStream>&) {
   KXUNISDKGlobals::LOG("PPad: accessoryDisconnected");
   d_->eaStreamConnected = false;
-  if (auto module = d_->module(); module && !module->btConnectedDevices().empty())
+  if (auto module = d_->module(); module && !module->btConnectedDevices().empty()) {
     _bt301SetEnabled(false, nullptr);
+    // The links went with the pinpad: the module driver forgets them and reports each one.
+    if (auto driver = std::dynamic_pointer_cast<btModule>(module)) driver->btDeviceDisconnected("");
+  }
   streamDisconnected(*d_->comm);
   KXUNISDKGlobals::LOG("PPad: accessoryDisconnected end");
   d_->transport.abortWait();

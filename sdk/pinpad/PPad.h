@@ -138,7 +138,8 @@ class PPad final : public AccessoryManagerDelegate,
   using RFDataSink = std::function<void(const Bytes&)>;
   void setRFDataSink(RFDataSink sink);
   void rfDataAvailable(const Bytes& data);
-  // Installs the module driver (nullptr: none; 0x09 packets then go to event parsing).
+  // Replaces the module driver, which is a `btBT301` from `create` on (nullptr: none; 0x09
+  // packets then go to event parsing).
   void setBluetoothModule(std::shared_ptr<BTModule> module);
 
   // ---- Delegates ------------------------------------------------------------------------

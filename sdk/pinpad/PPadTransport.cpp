@@ -111,6 +111,11 @@ int PPadTransport::command(uint8_t group, const foundation::Bytes& data, foundat
     KXUNISDKGlobals::LOG("PPad: Timeout aquiring lock, command=%02x", group);
     return ppad::kFailed;
   }
+  struct Running {
+    std::atomic<bool>& flag;
+    ~Running() { flag = false; }
+  } running{commandRunning_};
+  commandRunning_ = true;
   return exchange(group, data, out, cached, timeout);
 }
 

@@ -133,6 +133,9 @@ class PPadTransport {
   std::atomic<int> connState{0};
   std::atomic<bool> fakeConnected{false};
 
+  // A command holds the command lock (it is being sent or waits for its response).
+  bool commandRunning() const { return commandRunning_.load(); }
+
   // Monotonic time of the last direct command written or event received; empty before.
   std::optional<foundation::MonoTime> lastCommandTime() const;
   void touchLastCommandTime();
@@ -146,6 +149,7 @@ class PPadTransport {
 
   // The command lock: held by one command from start to result.
   std::timed_mutex cmdLock_;
+  std::atomic<bool> commandRunning_{false};
 
   // The response hand-over (`commWaitHandle`).
   mutable std::mutex waitMutex_;

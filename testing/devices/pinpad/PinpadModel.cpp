@@ -390,10 +390,15 @@ std::optional<PinpadModel::Answer> PinpadModel::bluetooth(const Bytes& d) {
       if (d.size() < 2) return status(kInvalidLength);
       if (!btEnabled && d[1]) ++btPowerCycles;
       btEnabled = d[1] != 0;
+      if (btEnabled)
+        btModuleSent(btModule.powerOn());
+      else
+        btModule.powerOff();
       return ok();
     case 0x02:
       if (d.size() - 1 > 240) return status(kInvalidLength);
       btReceived.insert(btReceived.end(), d.begin() + 1, d.end());
+      btModuleSent(btModule.receive(std::string(d.begin() + 1, d.end())));
       return ok();
     case 0x03: {
       if (btOut.empty()) return status(kNoData);
@@ -403,6 +408,17 @@ std::optional<PinpadModel::Answer> PinpadModel::bluetooth(const Bytes& d) {
     }
     default:
       return status(kInvalidCommand);
+  }
+}
+
+void PinpadModel::btModuleSent(const std::string& bytes) {
+  if (bytes.empty()) return;
+  Bytes b(bytes.begin(), bytes.end());
+  if (btNotifyEmpty) {
+    btOut.push_back(std::move(b));
+    btPackets.emplace_back();
+  } else {
+    btPackets.push_back(std::move(b));
   }
 }
 

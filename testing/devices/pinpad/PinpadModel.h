@@ -4,7 +4,8 @@
 // firmware pages received, a screen of the persona's size (PinpadScreen) with a scripted
 // keypad, PIN entry, menus and data prompts, a printer whose data feeds the receipt
 // simulator's print head, a barcode engine, a Mifare
-// Classic reader with one card, a Bluetooth module byte pipe, and a magnetic head holding
+// Classic reader with one card, a Bluetooth module (a simulated BT301 behind its byte pipe),
+// and a magnetic head holding
 // the next swipe.
 //
 // `handle` takes one command (group, then the sub-command byte and its arguments) and
@@ -22,6 +23,7 @@
 #include "platform/foundation/Bytes.h"
 #include "testing/devices/pinpad/PinpadScreen.h"
 #include "testing/devices/printer/ReceiptRenderer.h"
+#include "testing/devices/bluetooth/SimulatedBT301.h"
 #include "testing/devices/emv2/SimulatedEmv2Kernel.h"
 
 namespace devices {
@@ -114,12 +116,21 @@ class PinpadModel {
   uint32_t lastAuthSerial = 0;
   int lastAuthBlock = -1;
   uint32_t readerSerial = 0xCAFE0001;
-  // Bluetooth module.
+  // Bluetooth module: a BT301 behind the byte pipe of group 0x3A. [01][flag] powers it,
+  // [02][bytes] feeds it, [03] takes the next entry of `btOut`. What the module sends goes
+  // to the host unasked as packets 0x09 (queued in `btPackets`, sent before the answer of the
+  // command that caused them): with the bytes, or with `btNotifyEmpty` empty, the bytes
+  // waiting in `btOut` for the host's reads.
+  SimulatedBT301 btModule;
+  bool btNotifyEmpty = false;
   bool btEnabled = false;
   int btPowerCycles = 0;
   Bytes btReceived;          // what the host wrote to the module
   std::vector<Bytes> btOut;  // what the module has for the host, one read each
+  std::vector<Bytes> btPackets;
   Bytes btInitData;
+  // The module sent `bytes` to the host (nothing for none).
+  void btModuleSent(const std::string& bytes);
   // Magnetic head: the next card read (plain track buffer after a header byte).
   Bytes nextCard;
   bool readerStarted = false;

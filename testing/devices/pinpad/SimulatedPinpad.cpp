@@ -7,7 +7,8 @@ namespace devices {
 namespace {
 constexpr uint8_t kMarker = 0x3E;
 constexpr uint8_t kEmv2Event = 0x0B;
-}
+constexpr uint8_t kBluetoothData = 0x09;
+}  // namespace
 
 SimulatedPinpad::SimulatedPinpad(accessory::AccessoryIdentity identity, std::filesystem::path folder,
                                  PinpadPersona persona)
@@ -53,14 +54,18 @@ std::vector<FrameCommandDevice::Reply> answerHostFrame(PinpadModel& model, std::
   }
   const Bytes data(b.begin() + 5, b.end() - 1);
   std::optional<PinpadModel::Answer> a;
-  std::vector<Bytes> events;
+  std::vector<Bytes> events, module;
   {
     std::lock_guard<std::mutex> lock(mutex);
     a = model.handle(b[1], data);
     events.swap(model.emv2Events);
+    module.swap(model.btPackets);
   }
-  if (!a) return {};
-  std::vector<FrameCommandDevice::Reply> replies = {{PinpadModel::responsePacket(a->status, a->data), -1}};
+  // The Bluetooth module's answer reaches the host before the pinpad confirms the command.
+  std::vector<FrameCommandDevice::Reply> replies;
+  for (const auto& m : module) replies.push_back({PinpadModel::packet(kBluetoothData, 0, m), -1});
+  if (!a) return replies;
+  replies.push_back({PinpadModel::responsePacket(a->status, a->data), -1});
   for (const auto& e : events) replies.push_back({PinpadModel::packet(kEmv2Event, 0, e), -1});
   return replies;
 }
@@ -72,6 +77,16 @@ void SimulatedPinpad::sendPacket(uint8_t type, uint8_t status, const Bytes& data
     send(0, p);
   else
     sendInPieces(0, p, boundaries);
+}
+
+void SimulatedPinpad::withBluetoothModule(const std::function<std::string(SimulatedBT301&)>& f) {
+  std::vector<Bytes> packets;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    model_.btModuleSent(f(model_.btModule));
+    packets.swap(model_.btPackets);
+  }
+  for (const auto& p : packets) sendPacket(kBluetoothData, 0, p);
 }
 
 PinpadPeer::PinpadPeer(PinpadPersona persona)

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -47,6 +48,9 @@ class SimulatedPinpad : public FrameCommandSimulator {
   void sendPacket(uint8_t type, uint8_t status, const Bytes& data, const std::vector<size_t>& boundaries = {});
   void sendEvent(uint8_t type, const Bytes& data) { sendPacket(type, 0, data); }
   int badChecks() const { return badChecks_.load(); }
+  // Runs `f` on the Bluetooth module inside (a remote device sends, the link drops) and
+  // sends the host what the module gives out, as the pinpad does.
+  void withBluetoothModule(const std::function<std::string(SimulatedBT301&)>& f);
 
  private:
   std::mutex mutex_;

@@ -1,0 +1,53 @@
+#pragma once
+// Time for tests of the pinpad's Bluetooth module under a manual clock. The module driver
+// pauses (the power cycle, the name pause of a discovery, the guard time before the escape)
+// and waits for the module's lines; this moves the clock in small steps while the main queue
+// runs. It holds the clock still while a pinpad command runs (unless its answer is lost) and
+// while the simulated pinpad keeps module bytes that the host has not drained yet, so that
+// no command or read gives up on an answer that is on its way.
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <optional>
+
+#include "platform/foundation/Clock.h"
+#include "testing/devices/pinpad/SimulatedPinpad.h"
+
+namespace kestra {
+class PPad;
+}
+
+namespace devices {
+
+class PinpadModuleClock {
+ public:
+  static constexpr foundation::Duration kStep = std::chrono::milliseconds(10);
+  // Real time after which a pinpad command's answer counts as lost.
+  static constexpr std::chrono::milliseconds kLostAnswer{2000};
+
+  PinpadModuleClock(foundation::ManualClock& clock, kestra::PPad& pad) : clock_(clock), pad_(pad) {}
+  void setDevice(SimulatedPinpad* device) { device_ = device; }
+
+  // Runs the main queue once, then moves the clock one step unless bytes are pending.
+  void step();
+  // Steps until `condition` holds (real time `realLimit` as a safety net).
+  bool until(const std::function<bool()>& condition,
+             std::chrono::milliseconds realLimit = std::chrono::milliseconds(30000));
+  // Runs `f` on a worker (the calls block) and steps until it returns; its result.
+  template <class F>
+  auto run(F f) {
+    auto pending = std::async(std::launch::async, std::move(f));
+    until([&] { return pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return pending.get();
+  }
+  foundation::MonoTime now() const { return clock_.now(); }
+
+ private:
+  foundation::ManualClock& clock_;
+  kestra::PPad& pad_;
+  SimulatedPinpad* device_ = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> commandSeen_;
+};
+
+}  // namespace devices
