@@ -194,7 +194,14 @@ class AgentTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    // An operation of the agent that is running holds the agent, which then goes when that
+    // operation ends, on the operation's thread. Wait for that, so that no thread of the agent
+    // still works when the stores, the server or the process go away. The facade stand-in is
+    // the agent's first member and the fixture's last other owner: it goes last of all.
+    std::weak_ptr<FakeDevices> devices = devices_;
+    devices_.reset();
     agent_.reset();
+    EXPECT_TRUE(runMainUntil([&] { return devices.expired(); })) << "an operation of the agent never ended";
     // Let answers still on their way reach the main queue and find the agent gone.
     server_->stop();
     drainMain();

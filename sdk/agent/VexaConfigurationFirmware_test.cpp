@@ -20,11 +20,13 @@ namespace {
 
 class RecordingView final : public VexaFirmwareProgressView {
  public:
-  explicit RecordingView(std::shared_ptr<OKTVexa> agent) : agent_(std::move(agent)) {}
+  // The host's view does not own the agent.
+  explicit RecordingView(std::weak_ptr<OKTVexa> agent) : agent_(std::move(agent)) {}
   void showBlockView(const std::string& warning) override {
     std::lock_guard lock(mutex_);
     lines_.push_back("show:" + warning);
-    pausedWhileShown_ = agent_->isPause();
+    const auto agent = agent_.lock();
+    pausedWhileShown_ = agent && agent->isPause();
   }
   void setProgress(const std::optional<std::string>& text, float fraction) override {
     std::lock_guard lock(mutex_);
@@ -45,7 +47,7 @@ class RecordingView final : public VexaFirmwareProgressView {
   }
 
  private:
-  std::shared_ptr<OKTVexa> agent_;
+  std::weak_ptr<OKTVexa> agent_;
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
   bool pausedWhileShown_ = false;

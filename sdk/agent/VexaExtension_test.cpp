@@ -98,8 +98,14 @@ TEST_F(Extensions, AJobChangesADeclaredValueAndTellsTheHost) {
   EXPECT_EQ(kiosk.getValueForField("Scan Volume"), json("8"));
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0], json({{"extension", "Store Kiosk"}, {"field", "ScanVolume"}, {"value", "8"}}));
-  advanceUntil([&] { return !agent_->isCheckingIn() && VexaNetworkAction::postsInFlight() == 0; },
-               std::chrono::seconds(1));
+  // The report is followed by a check-in, which the agent may not have begun yet.
+  EXPECT_TRUE(advanceUntil(
+      [&] {
+        return recorder_->saw("Check-in complete") && !agent_->isCheckingIn() &&
+               VexaNetworkAction::postsInFlight() == 0;
+      },
+      std::chrono::seconds(1)))
+      << ::testing::PrintToString(recorder_->statuses());
 }
 
 }  // namespace

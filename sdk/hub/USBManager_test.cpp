@@ -268,6 +268,11 @@ TEST(TrelmoStream, AnnouncesDataByItsLengthConditionAndEndsOnce) {
 
 TEST(USBManager, KeyboardBarcodeAndCardOnTheirPorts) {
   HubFixture f(4);
+  // The clock stands still, so only the Enter ends a typed code. On a busy machine two keys
+  // of one scan can reach the host further apart than the scanner's quiet time (split, every
+  // byte goes out only after the host has read the one before), and the quiet check would
+  // end the code between them, as it must for a scanner that really paused that long.
+  foundation::ScopedManualClock stillClock;
   f.sim->plugIn(2, "Scanner|USB|hid.barcode");
   f.sim->plugIn(3, "MSR|USB|com.magtek.msr");
   ASSERT_TRUE(f.readers->log->waitFor([](const auto& l) { return std::count(l.begin(), l.end(), "state:2") == 2; }));
@@ -278,7 +283,7 @@ TEST(USBManager, KeyboardBarcodeAndCardOnTheirPorts) {
   // Split and merged delivery of the hub's frames changes nothing.
   f.sim->setSplitDelivery(true);
   f.sim->typeText(2, "A9", true);
-  EXPECT_TRUE(f.readers->log->waitForLine("barcode:004139"));
+  EXPECT_TRUE(f.readers->log->waitForLine("barcode:004139")) << ::testing::PrintToString(f.readers->log->lines());
   f.sim->setSplitDelivery(false);
   f.sim->unplug(2);
   EXPECT_TRUE(f.readers->log->waitForLine("state:1"));
