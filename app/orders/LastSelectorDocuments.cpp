@@ -60,12 +60,8 @@ void LastSelectorViewController::createSOpdf() {
 }
 
 void LastSelectorViewController::createSOpdfResponseData(const RequestAnswer& a) {
-  const auto& answer = a.requireObject();
+  const auto* answer = acceptedAnswer(*this, a);
   if (!answer) return;
-  if (foundation::textForKey(*answer, "Response") != "True") {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*answer, "Error"));
-    return;
-  }
   if (auto names = JsonClass::getJSONobj(foundation::textForKey(*answer, "PrintFileName")))
     printFileNameDic_ = textMap(*names);
   const Settings& settings = orvoDelegate_->settings();
@@ -168,12 +164,8 @@ void LastSelectorViewController::serverOperation(
 }
 
 void LastSelectorViewController::printAnswer(const std::string& operation, const RequestAnswer& a) {
-  const auto& answer = a.requireObject();
+  const auto* answer = acceptedAnswer(*this, a);
   if (!answer) return;
-  if (foundation::textForKey(*answer, "Response") != "True") {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*answer, "Error"));
-    return;
-  }
   const std::string& number = orvoDelegate_->globalSO().orderNumber;
   if (operation == "PrintCCbyServer")
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
@@ -184,12 +176,8 @@ void LastSelectorViewController::printAnswer(const std::string& operation, const
 }
 
 void LastSelectorViewController::emailAnswer(const std::string& operation, const RequestAnswer& a) {
-  const auto& answer = a.requireObject();
+  const auto* answer = acceptedAnswer(*this, a);
   if (!answer) return;
-  if (foundation::textForKey(*answer, "Response") != "True") {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*answer, "Error"));
-    return;
-  }
   const bool scheduled = orvoDelegate_->settings().EmailScheduleFlag;
   std::string message;
   if (operation == "SendSOEmail")
