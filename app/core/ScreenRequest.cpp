@@ -161,7 +161,8 @@ const nlohmann::json* acceptedAnswer(ui::ViewController& screen, const RequestAn
   const auto& object = answer.requireObject();
   if (!object) return nullptr;
   if (foundation::textForKey(*object, "Response") != "True") {
-    AlertClass::displayAlert(screen.self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*object, "Error"));
+    AlertClass::displayAlert(screen.self<ui::ViewController>(), 0, 1, "Error",
+                             foundation::textForKey(*object, "Error"));
     return nullptr;
   }
   return &*object;
