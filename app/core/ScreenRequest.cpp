@@ -10,6 +10,7 @@
 #include "app/core/Util.h"
 #include "platform/foundation/BackgroundQueue.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/Values.h"
 #include "platform/ui/ViewController.h"
 
 namespace orvo {
@@ -154,6 +155,17 @@ std::shared_ptr<Service> sendScreenRequest(ui::ViewController& screen, ScreenReq
       AlertClass::exceptionAlert(screen.self<ui::ViewController>(), shared->requestMethod, e);
     return nullptr;
   }
+}
+
+const nlohmann::json* acceptedAnswer(ui::ViewController& screen, const RequestAnswer& answer) {
+  const auto& object = answer.requireObject();
+  if (!object) return nullptr;
+  if (foundation::textForKey(*object, "Response") != "True") {
+    AlertClass::displayAlert(screen.self<ui::ViewController>(), 0, 1, "Error",
+                             foundation::textForKey(*object, "Error"));
+    return nullptr;
+  }
+  return &*object;
 }
 
 }  // namespace orvo

@@ -112,6 +112,11 @@ std::shared_ptr<Service> sendScreenRequest(ui::ViewController& screen, ScreenReq
 // shows the reading alerts. Main thread.
 RequestAnswer readRequestAnswer(std::string data, const std::string& funcName, AnswerReading reading);
 
+// The answer object when its "Response" is "True". Otherwise nothing: an object that says
+// otherwise shows the "Error" alert with its "Error" text on `screen`; a missing object has
+// been reported by `requireObject`.
+const nlohmann::json* acceptedAnswer(ui::ViewController& screen, const RequestAnswer& answer);
+
 // Answers at least this large are read on a worker thread.
 inline constexpr size_t kOffMainThreadAnswerSize = 256 * 1024;
 

@@ -8,6 +8,7 @@
 #include "app/core/CoreScreens.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/ScreenRequest.h"
+#include "app/core/SearchOverlay.h"
 #include "app/core/ScreenSupport.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
@@ -140,37 +141,18 @@ void CustomerViewController::viewWillAppear(bool) {
 void CustomerViewController::viewDidAppear(bool) { searchBar(); }
 
 void CustomerViewController::viewDidDisappear(bool) {
-  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
-  ovController_.reset();
+  dropSearchOverlay(ovController_);
 }
 
-void CustomerViewController::searchBar() {
-  table_->scrollRectToVisible({0, 0, 1, 1}, false);
-  if (auto selected = table_->indexPathForSelectedRow()) table_->deselectRowAtIndexPath(*selected, false);
-  searchBar_->becomeFirstResponder();
-}
+void CustomerViewController::searchBar() { focusSearch(*table_, *searchBar_); }
 
-void CustomerViewController::setOV() {
-  if (ovController_) return;
-  ovController_ = std::make_shared<OverlayViewController>();
-  ui::View& v = ovController_->view();
-  v.setFrame({0, searchBar_->frame().size.height, view().frame().size.width, view().frame().size.height});
-  v.setBackgroundColor(ui::Color::black());
-  v.setAlpha(0.7);
-  ovController_->setViewController(self<ui::ViewController>());
-}
+void CustomerViewController::setOV() { makeSearchOverlay(ovController_, *this, *searchBar_); }
 
 void CustomerViewController::searchBarTextDidBeginEditing(ui::SearchBar&) {
-  if (!ovController_) setOV();
-  table_->addSubview(ovController_->viewPtr());
-  table_->setScrollEnabled(false);
+  showSearchOverlay(ovController_, *this, *table_, *searchBar_);
 }
 
-void CustomerViewController::delOv() {
-  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
-  table_->setScrollEnabled(true);
-  if (searchBar_->searchField().isFirstResponder()) searchBar_->resignFirstResponder();
-}
+void CustomerViewController::delOv() { hideSearchOverlay(ovController_, *table_, *searchBar_); }
 
 void CustomerViewController::searchBarSearchButtonClicked(ui::SearchBar& bar) {
   bar.resignFirstResponder();

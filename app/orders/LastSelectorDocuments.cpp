@@ -29,6 +29,23 @@ std::map<std::string, std::string> textMap(const json& object) {
   return out;
 }
 
+// The order, its copies and its printer: what the server's print operations are given.
+std::vector<SoapParam> printParams(const GlobalSO& so, bool twoCopies) {
+  return {{"orderNumber", so.orderNumber},
+          SoapParam::integer("copyMode", twoCopies ? 1 : 0),
+          SoapParam::integer("printerNo", so.printerNum)};
+}
+
+// `params` followed by what the server's e-mail operations are given about the mail.
+std::vector<SoapParam> withEmail(std::vector<SoapParam> params, const GlobalSO& so, const std::string& company,
+                                 bool setEmail) {
+  params.insert(params.end(), {{"company", company},
+                               {"customerName", so.customerID},
+                               {"customerEmail", so.orderEmail1},
+                               SoapParam::integer("setEmailFlag", setEmail ? 1 : 0)});
+  return params;
+}
+
 bool isEmailOperation(const std::string& operation) {
   return operation == "SendSOEmail" || operation == "PrintSOandEmailbyServer" || operation == "PrintALLandEmailbyServer";
 }
@@ -43,12 +60,8 @@ void LastSelectorViewController::createSOpdf() {
 }
 
 void LastSelectorViewController::createSOpdfResponseData(const RequestAnswer& a) {
-  const auto& answer = a.requireObject();
+  const auto* answer = acceptedAnswer(*this, a);
   if (!answer) return;
-  if (foundation::textForKey(*answer, "Response") != "True") {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*answer, "Error"));
-    return;
-  }
   if (auto names = JsonClass::getJSONobj(foundation::textForKey(*answer, "PrintFileName")))
     printFileNameDic_ = textMap(*names);
   const Settings& settings = orvoDelegate_->settings();
@@ -58,11 +71,7 @@ void LastSelectorViewController::createSOpdfResponseData(const RequestAnswer& a)
 }
 
 void LastSelectorViewController::printSObyServer() {
-  const GlobalSO& so = orvoDelegate_->globalSO();
-  serverOperation("PrintSObyServer",
-                  {{"orderNumber", so.orderNumber},
-                   SoapParam::integer("copyMode", orvoDelegate_->settings().print2CopiesFlag ? 1 : 0),
-                   SoapParam::integer("printerNo", so.printerNum)},
+  serverOperation("PrintSObyServer", printParams(orvoDelegate_->globalSO(), orvoDelegate_->settings().print2CopiesFlag),
                   &LastSelectorViewController::printAnswer);
 }
 
@@ -75,38 +84,23 @@ void LastSelectorViewController::printCCbyServer() {
 
 void LastSelectorViewController::sendSOEmail() {
   const GlobalSO& so = orvoDelegate_->globalSO();
-  serverOperation("SendSOEmail",
-                  {{"orderNumber", so.orderNumber},
-                   {"company", companyName_},
-                   {"customerName", so.customerID},
-                   {"customerEmail", so.orderEmail1},
-                   SoapParam::integer("setEmailFlag", setEmailFlag_ ? 1 : 0)},
+  serverOperation("SendSOEmail", withEmail({{"orderNumber", so.orderNumber}}, so, companyName_, setEmailFlag_),
                   &LastSelectorViewController::emailAnswer);
 }
 
 void LastSelectorViewController::printSOandEmailbyServer() {
   const GlobalSO& so = orvoDelegate_->globalSO();
   serverOperation("PrintSOandEmailbyServer",
-                  {{"orderNumber", so.orderNumber},
-                   SoapParam::integer("copyMode", orvoDelegate_->settings().print2CopiesFlag ? 1 : 0),
-                   SoapParam::integer("printerNo", so.printerNum),
-                   {"company", companyName_},
-                   {"customerName", so.customerID},
-                   {"customerEmail", so.orderEmail1},
-                   SoapParam::integer("setEmailFlag", setEmailFlag_ ? 1 : 0)},
+                  withEmail(printParams(so, orvoDelegate_->settings().print2CopiesFlag), so, companyName_,
+                            setEmailFlag_),
                   &LastSelectorViewController::emailAnswer);
 }
 
 void LastSelectorViewController::printALLandEmailbyServer() {
   const GlobalSO& so = orvoDelegate_->globalSO();
   serverOperation("PrintALLandEmailbyServer",
-                  {{"orderNumber", so.orderNumber},
-                   SoapParam::integer("copyMode", orvoDelegate_->settings().print2CopiesFlag ? 1 : 0),
-                   SoapParam::integer("printerNo", so.printerNum),
-                   {"company", companyName_},
-                   {"customerName", so.customerID},
-                   {"customerEmail", so.orderEmail1},
-                   SoapParam::integer("setEmailFlag", setEmailFlag_ ? 1 : 0)},
+                  withEmail(printParams(so, orvoDelegate_->settings().print2CopiesFlag), so, companyName_,
+                            setEmailFlag_),
                   &LastSelectorViewController::emailAnswer);
 }
 
@@ -170,12 +164,8 @@ void LastSelectorViewController::serverOperation(
 }
 
 void LastSelectorViewController::printAnswer(const std::string& operation, const RequestAnswer& a) {
-  const auto& answer = a.requireObject();
+  const auto* answer = acceptedAnswer(*this, a);
   if (!answer) return;
-  if (foundation::textForKey(*answer, "Response") != "True") {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*answer, "Error"));
-    return;
-  }
   const std::string& number = orvoDelegate_->globalSO().orderNumber;
   if (operation == "PrintCCbyServer")
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
@@ -186,12 +176,8 @@ void LastSelectorViewController::printAnswer(const std::string& operation, const
 }
 
 void LastSelectorViewController::emailAnswer(const std::string& operation, const RequestAnswer& a) {
-  const auto& answer = a.requireObject();
+  const auto* answer = acceptedAnswer(*this, a);
   if (!answer) return;
-  if (foundation::textForKey(*answer, "Response") != "True") {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*answer, "Error"));
-    return;
-  }
   const bool scheduled = orvoDelegate_->settings().EmailScheduleFlag;
   std::string message;
   if (operation == "SendSOEmail")

@@ -151,12 +151,8 @@ void LoadOrderListViewController::CreateSOpdf(const std::string& number) {
 }
 
 void LoadOrderListViewController::CreateSOpdfResponseData(const RequestAnswer& a) {
-  const auto& answer = a.requireObject();
+  const auto* answer = acceptedAnswer(*this, a);
   if (!answer) return;
-  if (foundation::textForKey(*answer, "Response") != "True") {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*answer, "Error"));
-    return;
-  }
   // The file of the swiped order, looked up by its number.
   std::string fileName;
   if (auto names = JsonClass::getJSONobj(foundation::textForKey(*answer, "PrintFileName")); names && names->is_object())

@@ -6,6 +6,7 @@
 #include "app/core/CoreScreens.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/ScreenRequest.h"
+#include "app/core/SearchOverlay.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/orders/PriceClass.h"
 #include "platform/foundation/UserDefaults.h"
@@ -106,37 +107,18 @@ void StyleInfoTableViewController::viewDidAppear(bool animated) {
 
 void StyleInfoTableViewController::viewDidDisappear(bool animated) {
   ui::ViewController::viewDidDisappear(animated);
-  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
-  ovController_.reset();
+  dropSearchOverlay(ovController_);
 }
 
-void StyleInfoTableViewController::searchBar() {
-  table_->scrollRectToVisible({0, 0, 1, 1}, false);
-  if (auto selected = table_->indexPathForSelectedRow()) table_->deselectRowAtIndexPath(*selected, false);
-  searchBar_->becomeFirstResponder();
-}
+void StyleInfoTableViewController::searchBar() { focusSearch(*table_, *searchBar_); }
 
-void StyleInfoTableViewController::setOV() {
-  if (ovController_) return;
-  ovController_ = std::make_shared<OverlayViewController>();
-  ui::View& v = ovController_->view();
-  v.setFrame({0, searchBar_->frame().size.height, view().frame().size.width, view().frame().size.height});
-  v.setBackgroundColor(ui::Color::black());
-  v.setAlpha(0.7);
-  ovController_->setViewController(self<ui::ViewController>());
-}
+void StyleInfoTableViewController::setOV() { makeSearchOverlay(ovController_, *this, *searchBar_); }
 
 void StyleInfoTableViewController::searchBarTextDidBeginEditing(ui::SearchBar&) {
-  if (!ovController_) setOV();
-  table_->addSubview(ovController_->viewPtr());
-  table_->setScrollEnabled(false);
+  showSearchOverlay(ovController_, *this, *table_, *searchBar_);
 }
 
-void StyleInfoTableViewController::delOv() {
-  if (ovController_ && ovController_->isViewLoaded()) ovController_->view().removeFromSuperview();
-  table_->setScrollEnabled(true);
-  if (searchBar_->searchField().isFirstResponder()) searchBar_->resignFirstResponder();
-}
+void StyleInfoTableViewController::delOv() { hideSearchOverlay(ovController_, *table_, *searchBar_); }
 
 void StyleInfoTableViewController::searchBarSearchButtonClicked(ui::SearchBar& bar) {
   bar.resignFirstResponder();

@@ -11,21 +11,7 @@ namespace kestra {
 
 VexaKestraTabDevice::VexaKestraTabDevice(VexaLocator* locator)
     : VexaDeviceMember("kestraTab", "Kestra Tab", "1.0.5",
-                       {{"emsrFirmware", "", "N/A"},     {"firmware", "", "N/A"},
-                        {"keyVersion", "", "N/A"},       {"model", "", "N/A"},
-                        {"name", "", "N/A"},             {"revision", "", "N/A"},
-                        {"sdk", "", "N/A"},              {"serial", "", "N/A"},
-                        {"kioskMode", "", "N/A"},        {"tampered", "", "N/A"},
-                        {"batteryLevel", "", "N/A"},     {"batteryVoltage", "", "N/A"},
-                        {"batteryHealth", "", "n/a"},    {"batteryMaxCapacity", "", "n/a"},
-                        {"passThruSync", "", "N/A"},     {"usbCurrent", "", "N/A"},
-                        {"scanMode", "", "N/A"},         {"autoTimeOff", "", "N/A"},
-                        {"barcodeInfo", "", "N/A"},      {"barcodeSupported", "False", "N/A"},
-                        {"msrSupported", "False", "N/A"}, {"rfSupported", "False", "N/A"},
-                        {"uhfSupported", "False", "N/A"}, {"hidSupported", "False", "N/A"}},
-                       {{"battery", "batteryLevel", "N/A"}, {"firmware", "firmware", "N/A"},
-                        {"tampered", "tampered", "N/A"}},
-                       locator) {}
+                       joined({sleeveKeys("N/A", false), {{"kioskMode", "", "N/A"}}}), sleevePlainKeys(), locator) {}
 
 void VexaKestraTabDevice::readValues(VexaPluginDevice& device, Values& values) {
   readIdentity(device, values);
@@ -34,86 +20,30 @@ void VexaKestraTabDevice::readValues(VexaPluginDevice& device, Values& values) {
   values["kioskMode"] = yesNo(kiosk);
   readEmsr(device, values, emsrKeyVersions);
   readBattery(device, values);
-  bool passThru = false;
-  int current = 0, scanMode = 0;
-  double idle = 0;
-  device.getPassThroughSync(&passThru);
-  values["passThruSync"] = yesNo(passThru);
-  device.getUSBChargeCurrent(&current);
-  values["usbCurrent"] = format("%imA", current);
-  device.barcodeGetScanMode(&scanMode);
-  values["scanMode"] = barcodeScanMode(scanMode);
-  device.getAutoOffWhenIdle(&idle);
-  values["autoTimeOff"] = format("%0.0f", idle);
+  readSleeveSettings(device, values, false);
   readBarcodeAndSupports(device, values);
 }
 
 nlohmann::json VexaKestraTabDevice::getKXDeviceFields() {
-  return fieldsFrom({{"batteryLevel", "Battery Level", "battery", 0},
-                     {"batteryVoltage", "Battery Voltage", "string", 1},
-                     {"batteryHealth", "Battery Health", "string", 2},
-                     {"batteryMaxCapacity", "Battery Max Capacity", "string", 3},
-                     {"firmware", "Device Firmware", "firmware", 4, "firmware"},
-                     {"keyVersion", "Key Version", "string", 5},
-                     {"model", "Model", "string", 6},
-                     {"name", "Name", "string", 7},
-                     {"revision", "Device Revision", "string", 8},
-                     {"sdk", "SDK Version", "string", 9},
-                     {"serial", "Serial", "string", 10},
-                     {"kioskMode", "Kiosk Mode", "bool", 11, "bool"},
-                     {"tampered", "Tampered", "bool", 12},
-                     {"emsrFirmware", "EMSR Firmware", "string", 13},
-                     {"passThruSync", "Pass Through Sync", "bool", 14, "bool"},
-                     {"usbCurrent", "USB Current", "list", 15, "list", "1000, 2100, 2400"},
-                     {"scanMode", "Scan Mode", "list", 16, "list", "0,1,2,3,4"},
-                     {"autoTimeOff", "Auto Time Off", "int", 17, "int", nullptr, "0", "-1"},
-                     {"barcodeInfo", "Barcode Information", "string", 18},
-                     {"barcodeSupported", "Barcode Supported", "string", 19},
-                     {"msrSupported", "MSR Supported", "string", 20},
-                     {"rfSupported", "RF Reader Supported", "string", 21},
-                     {"uhfSupported", "UHF Supported", "string", 22},
-                     {"hidSupported", "HID Supported", "string", 23}});
+  return fieldsFrom(joined({batteryFields(0, "battery"), identityFields(4, true),
+                            {{"kioskMode", "Kiosk Mode", "bool", 11, "bool"}}, emsrFields(12),
+                            sleeveSettingFields(14, "1000, 2100, 2400", false), supportFields(18)}));
 }
 
 // ---- The speaker sleeves -----------------------------------------------------------------------
 
 VexaZizoriDDevice::VexaZizoriDDevice(VexaLocator* locator)
     : VexaDeviceMember("zizoriD", "Kestra X", "1.0.5",
-                       {{"emsrFirmware", "", "n/a"},       {"firmware", "", "n/a"},
-                        {"keyVersion", "", "n/a"},         {"model", "", "n/a"},
-                        {"name", "", "n/a"},               {"revision", "", "n/a"},
-                        {"sdk", "", "n/a"},                {"serial", "", "n/a"},
-                        {"tampered", "", "n/a"},           {"batteryLevel", "", "N/A"},
-                        {"batteryVoltage", "", "N/A"},     {"batteryHealth", "", "n/a"},
-                        {"batteryMaxCapacity", "", "n/a"}, {"passThruSync", "", "N/A"},
-                        {"usbCurrent", "", "N/A"},         {"backupCharge", "", "N/A"},
-                        {"scanMode", "", "N/A"},           {"autoTimeOff", "", "N/A"},
-                        {"autoSpeakerControl", "", "N/A"}, {"speakerButton", "", "N/A"},
-                        {"speaker", "", "N/A"},            {"barcodeInfo", "", "N/A"},
-                        {"barcodeSupported", "False", "N/A"}, {"msrSupported", "False", "N/A"},
-                        {"rfSupported", "False", "N/A"},   {"uhfSupported", "False", "N/A"},
-                        {"hidSupported", "False", "N/A"}},
-                       {{"battery", "batteryLevel", "N/A"}, {"firmware", "firmware", "N/A"},
-                        {"tampered", "tampered", "N/A"}},
-                       locator) {}
+                       joined({sleeveKeys("n/a", true),
+                               {{"autoSpeakerControl", "", "N/A"}, {"speakerButton", "", "N/A"}, {"speaker", "", "N/A"}}}),
+                       sleevePlainKeys(), locator) {}
 
 void VexaZizoriDDevice::readValues(VexaPluginDevice& device, Values& values) {
   readIdentity(device, values);
   readEmsr(device, values, emsrKeyVersions);
   readBattery(device, values);
-  bool passThru = false, charging = false, autoControl = false, button = false, speaker = false;
-  int current = 0, scanMode = 0;
-  double idle = 0;
-  device.getPassThroughSync(&passThru);
-  values["passThruSync"] = yesNo(passThru);
-  device.getUSBChargeCurrent(&current);
-  values["usbCurrent"] = format("%imA", current);
-  device.getCharging(&charging);
-  values["backupCharge"] = yesNo(charging);
-  device.barcodeGetScanMode(&scanMode);
-  values["scanMode"] = barcodeScanMode(scanMode);
-  device.getAutoOffWhenIdle(&idle);
-  values["autoTimeOff"] = format("%0.0f", idle);
+  readSleeveSettings(device, values, true);
+  bool autoControl = false, button = false, speaker = false;
   device.uiIsSpeakerAutoControlEnabled(&autoControl);
   values["autoSpeakerControl"] = yesNo(autoControl);
   device.uiIsSpeakerButtonEnabled(&button);
@@ -124,50 +54,27 @@ void VexaZizoriDDevice::readValues(VexaPluginDevice& device, Values& values) {
 }
 
 nlohmann::json VexaZizoriDDevice::getKXDeviceFields() {
-  return fieldsFrom({{"batteryLevel", "Battery Level", "string", 0},
-                     {"batteryVoltage", "Battery Voltage", "string", 1},
-                     {"batteryHealth", "Battery Health", "string", 2},
-                     {"batteryMaxCapacity", "Battery Max Capacity", "string", 3},
-                     {"firmware", "Device Firmware", "firmware", 4, "firmware"},
-                     {"keyVersion", "Key Version", "string", 5},
-                     {"model", "Model", "string", 6},
-                     {"name", "Name", "string", 7},
-                     {"revision", "Device Revision", "string", 8},
-                     {"sdk", "SDK Version", "string", 9},
-                     {"serial", "Serial", "string", 10},
-                     {"tampered", "Tampered", "bool", 11},
-                     {"emsrFirmware", "EMSR Firmware", "string", 12},
-                     {"passThruSync", "Pass Through Sync", "bool", 13, "bool"},
-                     {"usbCurrent", "USB Current", "list", 14, "list", "500,1000"},
-                     {"backupCharge", "Backup Charge", "bool", 15, "bool"},
-                     {"scanMode", "Scan Mode", "list", 16, "list", "0,1,2,3,4"},
-                     {"autoTimeOff", "Auto Time Off", "int", 17, "int", nullptr, "0", "-1"},
-                     {"autoSpeakerControl", "Auto Speaker Control", "bool", 18, "bool"},
-                     {"speakerButton", "Speaker Button", "bool", 19, "bool"},
-                     {"speaker", "Speaker", "bool", 20, "bool"},
-                     {"barcodeInfo", "Barcode Information", "string", 21},
-                     {"barcodeSupported", "Barcode Supported", "string", 22},
-                     {"msrSupported", "MSR Supported", "string", 23},
-                     {"rfSupported", "RF Reader Supported", "string", 24},
-                     {"uhfSupported", "UHF Supported", "string", 25},
-                     {"hidSupported", "HID Supported", "string", 26}});
+  return fieldsFrom(joined({batteryFields(0, "string"), identityFields(4, true), emsrFields(11),
+                            sleeveSettingFields(13, "500,1000", true),
+                            {{"autoSpeakerControl", "Auto Speaker Control", "bool", 18, "bool"},
+                             {"speakerButton", "Speaker Button", "bool", 19, "bool"},
+                             {"speaker", "Speaker", "bool", 20, "bool"}},
+                            supportFields(21)}));
 }
 
 // ---- The pinpads -------------------------------------------------------------------------------
 
 VexaSkyrigDevice::VexaSkyrigDevice(VexaLocator* locator)
     : VexaDeviceMember("skyrig", "Skyrig", "1.0.6",
-                       {{"scanMode", "", "N/A"},          {"emsrFirmware", "", "N/A"},
-                        {"bluetoothFirmware", "", "N/A"}, {"appFirmware", "", "N/A"},
-                        {"keyVersion", "", "N/A"},        {"model", "", "N/A"},
-                        {"name", "", "N/A"},              {"hardwareFirmware", "", "N/A"},
-                        {"sdk", "", "N/A"},               {"serial", "", "N/A"},
-                        {"tampered", "", "N/A"},          {"batteryLevel", "", "N/A"},
-                        {"batteryVoltage", "", "N/A"},    {"batteryHealth", "", "n/a"},
-                        {"batteryMaxCapacity", "", "n/a"}, {"barcodeInfo", "", "N/A"},
-                        {"barcodeSupported", "False", "N/A"}, {"msrSupported", "False", "N/A"},
-                        {"rfSupported", "False", "N/A"},  {"uhfSupported", "False", "N/A"},
-                        {"hidSupported", "False", "N/A"}},
+                       joined({emsrKeys("N/A"), batteryKeys(), supportKeys(),
+                               {{"scanMode", "", "N/A"},
+                                {"bluetoothFirmware", "", "N/A"},
+                                {"appFirmware", "", "N/A"},
+                                {"model", "", "N/A"},
+                                {"name", "", "N/A"},
+                                {"hardwareFirmware", "", "N/A"},
+                                {"sdk", "", "N/A"},
+                                {"serial", "", "N/A"}}}),
                        {{"battery", "batteryLevel", "-1"}, {"firmware", "hardwareFirmware", "N/A"},
                         {"tampered", "tampered", "N/A"}},
                        locator) {}
@@ -213,41 +120,25 @@ std::string VexaSkyrigDevice::keyReport(VexaPluginDevice& device) {
 }
 
 nlohmann::json VexaSkyrigDevice::getKXDeviceFields() {
-  return fieldsFrom({{"batteryLevel", "Battery Level", "battery", 0},
-                     {"batteryVoltage", "Battery Voltage", "string", 1},
-                     {"batteryHealth", "Battery Health", "string", 2},
-                     {"batteryMaxCapacity", "Battery Max Capacity", "string", 3},
-                     {"appFirmware", "Application Firmware", "string", 4},
-                     {"hardwareFirmware", "Hardware Firmware", "string", 5},
-                     {"bluetoothFirmware", "Bluetooth Firmware", "string", 6},
-                     {"keyVersion", "Key Version", "string", 7},
-                     {"model", "Model", "string", 8},
-                     {"name", "Name", "string", 9},
-                     {"sdk", "SDK Version", "string", 10},
-                     {"serial", "Serial", "string", 11},
-                     {"tampered", "Tampered", "bool", 12},
-                     {"emsrFirmware", "EMSR Firmware", "string", 13},
-                     {"scanMode", "Scan Mode", "list", 14, "list", "0,1,2,3,4"},
-                     {"barcodeInfo", "Barcode Information", "string", 15},
-                     {"barcodeSupported", "Barcode Supported", "string", 16},
-                     {"msrSupported", "MSR Supported", "string", 17},
-                     {"rfSupported", "RF Reader Supported", "string", 18},
-                     {"uhfSupported", "UHF Supported", "string", 19},
-                     {"hidSupported", "HID Supported", "string", 20}});
+  return fieldsFrom(joined({batteryFields(0, "battery"),
+                            {{"appFirmware", "Application Firmware", "string", 4},
+                             {"hardwareFirmware", "Hardware Firmware", "string", 5},
+                             {"bluetoothFirmware", "Bluetooth Firmware", "string", 6},
+                             {"keyVersion", "Key Version", "string", 7},
+                             {"model", "Model", "string", 8},
+                             {"name", "Name", "string", 9},
+                             {"sdk", "SDK Version", "string", 10},
+                             {"serial", "Serial", "string", 11}},
+                            emsrFields(12),
+                            {{"scanMode", "Scan Mode", "list", 14, "list", "0,1,2,3,4"}},
+                            supportFields(15)}));
 }
 
 // ---- The receipt printers ----------------------------------------------------------------------
 
 VexaVKPPrinterDevice::VexaVKPPrinterDevice(VexaLocator* locator)
     : VexaDeviceMember("vkpPrinter", "VKP Printer", "1.0.1",
-                       {{"firmware", "", "N/A"},
-                        {"model", "", "N/A"},
-                        {"name", "", "N/A"},
-                        {"revision", "", "N/A"},
-                        {"sdk", "", "N/A"},
-                        {"serial", "", "N/A"},
-                        {"batteryLevel", "", "N/A"},
-                        {"batteryVoltage", "", "N/A"}},
+                       joined<Key>({identityKeys("N/A"), {{"batteryLevel", "", "N/A"}, {"batteryVoltage", "", "N/A"}}}),
                        // The printer has no tamper state: "tampered" has no source.
                        {{"battery", "batteryLevel", "N/A"}, {"firmware", "firmware", "N/A"}, {"tampered", "", "N/A"}},
                        locator) {}
@@ -261,14 +152,9 @@ void VexaVKPPrinterDevice::readValues(VexaPluginDevice& device, Values& values) 
 }
 
 nlohmann::json VexaVKPPrinterDevice::getKXDeviceFields() {
-  return fieldsFrom({{"batteryLevel", "Battery Level", "battery", 0},
-                     {"batteryVoltage", "Battery Voltage", "string", 1},
-                     {"firmware", "Device Firmware", "firmware", 2, "firmware"},
-                     {"model", "Model", "string", 3},
-                     {"name", "Name", "string", 4},
-                     {"revision", "Device Revision", "string", 5},
-                     {"sdk", "SDK Version", "string", 6},
-                     {"serial", "Serial", "string", 7}});
+  return fieldsFrom(joined<FieldRow>({{{"batteryLevel", "Battery Level", "battery", 0},
+                                       {"batteryVoltage", "Battery Voltage", "string", 1}},
+                                      identityFields(2, false)}));
 }
 
 }  // namespace kestra

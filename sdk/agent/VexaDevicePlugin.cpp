@@ -182,6 +182,99 @@ std::shared_ptr<KXBatteryInfo> VexaDeviceMember::readBattery(VexaPluginDevice& d
   return battery;
 }
 
+void VexaDeviceMember::readSleeveSettings(VexaPluginDevice& device, Values& values, bool backupCharge) {
+  bool passThru = false, charging = false;
+  int current = 0, scanMode = 0;
+  double idle = 0;
+  device.getPassThroughSync(&passThru);
+  values["passThruSync"] = yesNo(passThru);
+  device.getUSBChargeCurrent(&current);
+  values["usbCurrent"] = format("%imA", current);
+  if (backupCharge) {
+    device.getCharging(&charging);
+    values["backupCharge"] = yesNo(charging);
+  }
+  device.barcodeGetScanMode(&scanMode);
+  values["scanMode"] = barcodeScanMode(scanMode);
+  device.getAutoOffWhenIdle(&idle);
+  values["autoTimeOff"] = format("%0.0f", idle);
+}
+
+std::vector<VexaDeviceMember::Key> VexaDeviceMember::identityKeys(const std::string& fallback) {
+  return {{"firmware", "", fallback}, {"model", "", fallback}, {"name", "", fallback},
+          {"revision", "", fallback}, {"sdk", "", fallback},   {"serial", "", fallback}};
+}
+
+std::vector<VexaDeviceMember::Key> VexaDeviceMember::emsrKeys(const std::string& fallback) {
+  return {{"emsrFirmware", "", fallback}, {"keyVersion", "", fallback}, {"tampered", "", fallback}};
+}
+
+std::vector<VexaDeviceMember::Key> VexaDeviceMember::batteryKeys() {
+  return {{"batteryLevel", "", "N/A"},
+          {"batteryVoltage", "", "N/A"},
+          {"batteryHealth", "", "n/a"},
+          {"batteryMaxCapacity", "", "n/a"}};
+}
+
+std::vector<VexaDeviceMember::Key> VexaDeviceMember::supportKeys() {
+  return {{"barcodeInfo", "", "N/A"},          {"barcodeSupported", "False", "N/A"},
+          {"msrSupported", "False", "N/A"},    {"rfSupported", "False", "N/A"},
+          {"uhfSupported", "False", "N/A"},    {"hidSupported", "False", "N/A"}};
+}
+
+std::vector<VexaDeviceMember::Key> VexaDeviceMember::sleeveKeys(const std::string& fallback, bool backupCharge) {
+  std::vector<Key> settings = {{"passThruSync", "", "N/A"}, {"usbCurrent", "", "N/A"}, {"scanMode", "", "N/A"},
+                               {"autoTimeOff", "", "N/A"}};
+  if (backupCharge) settings.push_back({"backupCharge", "", "N/A"});
+  return joined({identityKeys(fallback), emsrKeys(fallback), batteryKeys(), settings, supportKeys()});
+}
+
+std::vector<VexaDeviceMember::PlainKey> VexaDeviceMember::sleevePlainKeys() {
+  return {{"battery", "batteryLevel", "N/A"}, {"firmware", "firmware", "N/A"}, {"tampered", "tampered", "N/A"}};
+}
+
+std::vector<VexaDeviceMember::FieldRow> VexaDeviceMember::batteryFields(int64_t first, const char* levelDisplayType) {
+  return {{"batteryLevel", "Battery Level", levelDisplayType, first},
+          {"batteryVoltage", "Battery Voltage", "string", first + 1},
+          {"batteryHealth", "Battery Health", "string", first + 2},
+          {"batteryMaxCapacity", "Battery Max Capacity", "string", first + 3}};
+}
+
+std::vector<VexaDeviceMember::FieldRow> VexaDeviceMember::identityFields(int64_t first, bool keyVersion) {
+  std::vector<FieldRow> rows = {{"firmware", "Device Firmware", "firmware", first++, "firmware"}};
+  if (keyVersion) rows.push_back({"keyVersion", "Key Version", "string", first++});
+  rows.push_back({"model", "Model", "string", first++});
+  rows.push_back({"name", "Name", "string", first++});
+  rows.push_back({"revision", "Device Revision", "string", first++});
+  rows.push_back({"sdk", "SDK Version", "string", first++});
+  rows.push_back({"serial", "Serial", "string", first});
+  return rows;
+}
+
+std::vector<VexaDeviceMember::FieldRow> VexaDeviceMember::emsrFields(int64_t first) {
+  return {{"tampered", "Tampered", "bool", first}, {"emsrFirmware", "EMSR Firmware", "string", first + 1}};
+}
+
+std::vector<VexaDeviceMember::FieldRow> VexaDeviceMember::sleeveSettingFields(int64_t first, const char* usbCurrents,
+                                                                              bool backupCharge) {
+  std::vector<FieldRow> rows = {{"passThruSync", "Pass Through Sync", "bool", first, "bool"},
+                                {"usbCurrent", "USB Current", "list", first + 1, "list", usbCurrents}};
+  first += 2;
+  if (backupCharge) rows.push_back({"backupCharge", "Backup Charge", "bool", first++, "bool"});
+  rows.push_back({"scanMode", "Scan Mode", "list", first++, "list", "0,1,2,3,4"});
+  rows.push_back({"autoTimeOff", "Auto Time Off", "int", first, "int", nullptr, "0", "-1"});
+  return rows;
+}
+
+std::vector<VexaDeviceMember::FieldRow> VexaDeviceMember::supportFields(int64_t first) {
+  return {{"barcodeInfo", "Barcode Information", "string", first},
+          {"barcodeSupported", "Barcode Supported", "string", first + 1},
+          {"msrSupported", "MSR Supported", "string", first + 2},
+          {"rfSupported", "RF Reader Supported", "string", first + 3},
+          {"uhfSupported", "UHF Supported", "string", first + 4},
+          {"hidSupported", "HID Supported", "string", first + 5}};
+}
+
 // ---- The sleeve ------------------------------------------------------------------------------
 
 namespace {
@@ -192,40 +285,14 @@ constexpr int kSupportFeatures[] = {1, 0, 5, 6, 14};
 
 VexaPellanProDevice::VexaPellanProDevice(VexaLocator* locator)
     : VexaDeviceMember("pellanPro", "Pellan Pro", "1.0.6",
-                       {{"emsrFirmware", "", "n/a"},    {"firmware", "", "n/a"},
-                        {"keyVersion", "", "n/a"},      {"model", "", "n/a"},
-                        {"name", "", "n/a"},            {"revision", "", "n/a"},
-                        {"sdk", "", "n/a"},             {"serial", "", "n/a"},
-                        {"tampered", "", "n/a"},        {"batteryLevel", "", "N/A"},
-                        {"batteryVoltage", "", "N/A"},  {"batteryHealth", "", "n/a"},
-                        {"batteryMaxCapacity", "", "n/a"}, {"passThruSync", "", "N/A"},
-                        {"usbCurrent", "", "N/A"},      {"backupCharge", "", "N/A"},
-                        {"scanMode", "", "N/A"},        {"autoTimeOff", "", "N/A"},
-                        {"barcodeInfo", "", "N/A"},     {"barcodeSetting", "", "N/A"},
-                        {"barcodeSupported", "False", "N/A"}, {"msrSupported", "False", "N/A"},
-                        {"rfSupported", "False", "N/A"}, {"uhfSupported", "False", "N/A"},
-                        {"hidSupported", "False", "N/A"}},
-                       {{"battery", "batteryLevel", "N/A"}, {"firmware", "firmware", "N/A"},
-                        {"tampered", "tampered", "N/A"}},
+                       joined({sleeveKeys("n/a", true), {{"barcodeSetting", "", "N/A"}}}), sleevePlainKeys(),
                        locator) {}
 
 void VexaPellanProDevice::readValues(VexaPluginDevice& device, Values& values) {
   readIdentity(device, values);
   readEmsr(device, values, emsrKeyVersions);
   readBattery(device, values);
-  bool passThru = false, charging = false;
-  int current = 0, scanMode = 0;
-  double idle = 0;
-  device.getPassThroughSync(&passThru);
-  values["passThruSync"] = yesNo(passThru);
-  device.getUSBChargeCurrent(&current);
-  values["usbCurrent"] = format("%imA", current);
-  device.getCharging(&charging);
-  values["backupCharge"] = yesNo(charging);
-  device.barcodeGetScanMode(&scanMode);
-  values["scanMode"] = barcodeScanMode(scanMode);
-  device.getAutoOffWhenIdle(&idle);
-  values["autoTimeOff"] = format("%0.0f", idle);
+  readSleeveSettings(device, values, true);
   readBarcodeAndSupports(device, values);
 }
 
@@ -257,7 +324,7 @@ void VexaDeviceMember::readBarcodeAndSupports(VexaPluginDevice& device, Values& 
   }
 }
 
-nlohmann::json VexaDeviceMember::fieldsFrom(std::initializer_list<FieldRow> rows) const {
+nlohmann::json VexaDeviceMember::fieldsFrom(const std::vector<FieldRow>& rows) const {
   const auto text = [](const char* t) { return t ? std::optional<std::string>(t) : std::nullopt; };
   nlohmann::json fields = nlohmann::json::array();
   for (const auto& r : rows) {
@@ -301,53 +368,26 @@ std::string VexaPellanProDevice::barcodeEngineInfo(VexaPluginDevice& device) {
 }
 
 nlohmann::json VexaPellanProDevice::getKXDeviceFields() {
-  return fieldsFrom({{"batteryLevel", "Battery Level", "string", 0},
-                     {"batteryVoltage", "Battery Voltage", "string", 1},
-                     {"batteryHealth", "Battery Health", "string", 2},
-                     {"batteryMaxCapacity", "Battery Max Capacity", "string", 3},
-                     {"firmware", "Device Firmware", "firmware", 4, "firmware"},
-                     {"keyVersion", "Key Version", "string", 5},
-                     {"model", "Model", "string", 6},
-                     {"name", "Name", "string", 7},
-                     {"revision", "Device Revision", "string", 8},
-                     {"sdk", "SDK Version", "string", 9},
-                     {"serial", "Serial", "string", 10},
-                     {"tampered", "Tampered", "bool", 11},
-                     {"emsrFirmware", "EMSR Firmware", "string", 12},
-                     {"passThruSync", "Pass Through Sync", "bool", 13, "bool"},
-                     {"usbCurrent", "USB Current", "list", 14, "list", "500,1000"},
-                     {"backupCharge", "Backup Charge", "bool", 15, "bool"},
-                     {"scanMode", "Scan Mode", "list", 16, "list", "0,1,2,3,4"},
-                     {"autoTimeOff", "Auto Time Off", "int", 17, "int", nullptr, "0", "-1"},
-                     {"barcodeInfo", "Barcode Information", "string", 18},
-                     {"barcodeSupported", "Barcode Supported", "string", 19},
-                     {"msrSupported", "MSR Supported", "string", 20},
-                     {"rfSupported", "RF Reader Supported", "string", 21},
-                     {"uhfSupported", "UHF Supported", "string", 22},
-                     {"hidSupported", "HID Supported", "string", 23},
-                     {"barcodeSetting", "Barcode Setting", "hidden", 25, "string"}});
+  return fieldsFrom(joined({batteryFields(0, "string"), identityFields(4, true), emsrFields(11),
+                            sleeveSettingFields(13, "500,1000", true), supportFields(18),
+                            {{"barcodeSetting", "Barcode Setting", "hidden", 25, "string"}}}));
 }
 
 // ---- The charging case ----------------------------------------------------------------------
 
 VexaToravelDevice::VexaToravelDevice(VexaLocator* locator)
     : VexaDeviceMember("toravel", "Toravel", "1.0.3",
-                       {{"firmware", "", "n/a"},
-                        {"model", "", "n/a"},
-                        {"name", "", "n/a"},
-                        {"revision", "", "n/a"},
-                        {"sdk", "", "n/a"},
-                        {"serial", "", "n/a"},
-                        {"batteryLevel", "", "n/a"},
-                        {"batteryVoltage", "", "n/a"},
-                        {"batteryHealth", "", "n/a"},
-                        {"batteryMaxCapacity", "", "n/a"},
-                        {"batteryCycle", "", "n/a"},
-                        {"batteryExternalCharging", "", "n/a"},
-                        {"batteryFirmware", "", "n/a"},
-                        {"batterySerial", "", "n/a"},
-                        {"usbCurrent", "", "n/a"},
-                        {"backupCharge", "", "n/a"}},
+                       joined<Key>({identityKeys("n/a"),
+                                    {{"batteryLevel", "", "n/a"},
+                                     {"batteryVoltage", "", "n/a"},
+                                     {"batteryHealth", "", "n/a"},
+                                     {"batteryMaxCapacity", "", "n/a"},
+                                     {"batteryCycle", "", "n/a"},
+                                     {"batteryExternalCharging", "", "n/a"},
+                                     {"batteryFirmware", "", "n/a"},
+                                     {"batterySerial", "", "n/a"},
+                                     {"usbCurrent", "", "n/a"},
+                                     {"backupCharge", "", "n/a"}}}),
                        {{"battery", "batteryLevel", "n/a"}, {"firmware", "firmware", "n/a"}}, locator) {}
 
 void VexaToravelDevice::readValues(VexaPluginDevice& device, Values& values) {
@@ -373,22 +413,14 @@ void VexaToravelDevice::readValues(VexaPluginDevice& device, Values& values) {
 }
 
 nlohmann::json VexaToravelDevice::getKXDeviceFields() {
-  return fieldsFrom({{"batteryLevel", "Battery Level", "string", 0},
-                     {"batteryVoltage", "Battery Voltage", "string", 1},
-                     {"batteryHealth", "Battery Health", "string", 2},
-                     {"batteryMaxCapacity", "Battery Max Capacity", "string", 3},
-                     {"batteryCycle", "Battery Cycle", "string", 4},
-                     {"batteryExternalCharging", "Battery External Charging", "string", 5},
-                     {"batteryFirmware", "Battery Firmware", "string", 6},
-                     {"batterySerial", "Battery Serial", "string", 7},
-                     {"firmware", "Device Firmware", "firmware", 8, "firmware"},
-                     {"model", "Model", "string", 9},
-                     {"name", "Name", "string", 10},
-                     {"revision", "Device Revision", "string", 11},
-                     {"sdk", "SDK Version", "string", 12},
-                     {"serial", "Serial", "string", 13},
-                     {"usbCurrent", "USB Current", "list", 14, "list", "500,1000,1500"},
-                     {"backupCharge", "Backup Charge", "bool", 15, "bool"}});
+  return fieldsFrom(joined<FieldRow>({batteryFields(0, "string"),
+                                      {{"batteryCycle", "Battery Cycle", "string", 4},
+                                       {"batteryExternalCharging", "Battery External Charging", "string", 5},
+                                       {"batteryFirmware", "Battery Firmware", "string", 6},
+                                       {"batterySerial", "Battery Serial", "string", 7}},
+                                      identityFields(8, false),
+                                      {{"usbCurrent", "USB Current", "list", 14, "list", "500,1000,1500"},
+                                       {"backupCharge", "Backup Charge", "bool", 15, "bool"}}}));
 }
 
 }  // namespace kestra

@@ -158,7 +158,35 @@ class VexaDeviceMember : public VexaKXDevicePlugin {
     const char* min = nullptr;
     const char* max = nullptr;
   };
-  nlohmann::json fieldsFrom(std::initializer_list<FieldRow> rows) const;
+  nlohmann::json fieldsFrom(const std::vector<FieldRow>& rows) const;
+
+  // The groups of keys and field rows the members share, joined with `joined`.
+  template <class T>
+  static std::vector<T> joined(std::initializer_list<std::vector<T>> groups) {
+    std::vector<T> all;
+    for (const auto& group : groups) all.insert(all.end(), group.begin(), group.end());
+    return all;
+  }
+  // firmware, model, name, revision, sdk and serial.
+  static std::vector<Key> identityKeys(const std::string& fallback);
+  // emsrFirmware, keyVersion and tampered.
+  static std::vector<Key> emsrKeys(const std::string& fallback);
+  // The four battery values as the sleeves and the pinpads show them.
+  static std::vector<Key> batteryKeys();
+  // barcodeInfo and the five feature values.
+  static std::vector<Key> supportKeys();
+  // What every sleeve reads: identity, head, battery, the settings of `readSleeveSettings`, the features.
+  static std::vector<Key> sleeveKeys(const std::string& fallback, bool backupCharge);
+  // battery, firmware and tampered, as the sleeves copy them.
+  static std::vector<PlainKey> sleevePlainKeys();
+  // Each group numbered from `first` on.
+  static std::vector<FieldRow> batteryFields(int64_t first, const char* levelDisplayType);
+  static std::vector<FieldRow> identityFields(int64_t first, bool keyVersion);
+  static std::vector<FieldRow> emsrFields(int64_t first);  // tampered, emsrFirmware
+  static std::vector<FieldRow> sleeveSettingFields(int64_t first, const char* usbCurrents, bool backupCharge);
+  static std::vector<FieldRow> supportFields(int64_t first);
+  // Pass-through sync, USB current, the backup charge when asked, scan mode and the idle time off, in that order.
+  static void readSleeveSettings(VexaPluginDevice& device, Values& values, bool backupCharge);
 
  private:
   std::shared_ptr<VexaPluginDevice> device();

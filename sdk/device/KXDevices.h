@@ -342,6 +342,16 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   std::optional<Kind> route(std::initializer_list<Kind> candidates) const;
   // The routing failure: -20 or -7 into `error`, logged. Always false.
   bool routeError(Error* error) const;
+  // A call only the sleeve serves: `call` on the sleeve driver, or the routing error and an
+  // empty answer (false, nothing) when the call is not the sleeve's.
+  template <class Call>
+  auto sleeveOnly(Error* error, Call&& call) const -> decltype(call(std::declval<KXSleeveDriver&>())) {
+    if (!route({Kind::Sleeve})) {
+      routeError(error);
+      return {};
+    }
+    return call(*sleeve_);
+  }
   bool ppadResult(int status, Error* error) const;
   // The pinpad for its key, crypto and EMV calls, or nullptr with the routing error (logged
   // only when the caller gave a place for it).

@@ -403,34 +403,29 @@ bool KXDevices::voltageSetKeyRolloverDays(int days, int numberOfTransactions, Er
 // ---- The sleeve's SAM slot -------------------------------------------------------------------------
 
 std::optional<Bytes> KXDevices::samPowerOn(Error* error) {
-  if (route({Kind::Sleeve})) return sleeve_->samPowerOn(error);
-  routeError(error);
-  return std::nullopt;
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.samPowerOn(error); });
 }
 
 bool KXDevices::samPowerOff(Error* error) {
-  if (route({Kind::Sleeve})) return sleeve_->samPowerOff(error);
-  return routeError(error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.samPowerOff(error); });
 }
 
 std::optional<Bytes> KXDevices::samRawAPDU(const Bytes& apdu, uint16_t* apduStatus, Error* error) {
-  if (route({Kind::Sleeve})) return sleeve_->samRawAPDU(apdu, apduStatus, error);
-  routeError(error);
-  return std::nullopt;
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.samRawAPDU(apdu, apduStatus, error); });
 }
 
 bool KXDevices::samAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const std::optional<Bytes>& inData,
                         uint16_t* apduStatus, Error* error) {
-  if (route({Kind::Sleeve})) return sleeve_->samAPDU(cla, ins, p1, p2, inData, apduStatus, error);
-  return routeError(error);
+  return sleeveOnly(error,
+                    [&](KXSleeveDriver& sleeve) { return sleeve.samAPDU(cla, ins, p1, p2, inData, apduStatus, error); });
 }
 
 std::optional<Bytes> KXDevices::samCAPDU(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
                                          const std::optional<Bytes>& inData, int outLength, uint16_t* apduStatus,
                                          Error* error) {
-  if (route({Kind::Sleeve})) return sleeve_->samCAPDU(cla, ins, p1, p2, inData, outLength, apduStatus, error);
-  routeError(error);
-  return std::nullopt;
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) {
+    return sleeve.samCAPDU(cla, ins, p1, p2, inData, outLength, apduStatus, error);
+  });
 }
 
 }  // namespace kestra

@@ -360,74 +360,49 @@ std::optional<std::string> KXDevices::hidReadPACSKeyboardWedge(int cardIndex, Er
 // ---- The sleeve's UHF tag reader and HID SAM module ----------------------------------------------
 
 std::optional<Bytes> KXDevices::uhfCommand(const uint8_t* data, int length, Error* error) {
-  if (!route({Kind::Sleeve})) {
-    routeError(error);
-    return std::nullopt;
-  }
-  return sleeve_->uhfCommand(data, length, error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.uhfCommand(data, length, error); });
 }
 
 bool KXDevices::uhfInit(int region, Error* error) {
-  if (!route({Kind::Sleeve})) return routeError(error);
   const int code = region >= 0 && region < int(std::size(kUhfRegions)) ? kUhfRegions[region] : 0;
-  return sleeve_->uhfInit(code, error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.uhfInit(code, error); });
 }
 
 bool KXDevices::uhfClose(Error* error) {
-  if (!route({Kind::Sleeve})) return routeError(error);
-  return sleeve_->uhfClose(error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.uhfClose(error); });
 }
 
 bool KXDevices::uhfStartAutoReadForTagType(int tagType, int maxNumberOfTags, int maxTimeForTagging,
                                            int repeatCycleCount, Error* error) {
-  if (!route({Kind::Sleeve})) return routeError(error);
-  return sleeve_->uhfStartAutoReadForTagType(tagType, maxNumberOfTags, maxTimeForTagging, repeatCycleCount, error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) {
+    return sleeve.uhfStartAutoReadForTagType(tagType, maxNumberOfTags, maxTimeForTagging, repeatCycleCount, error);
+  });
 }
 
 bool KXDevices::uhfStopAutoRead(Error* error) {
-  if (!route({Kind::Sleeve})) return routeError(error);
-  return sleeve_->uhfStopAutoRead(error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.uhfStopAutoRead(error); });
 }
 
 std::optional<Bytes> KXDevices::hidGetVersionInfo(Error* error) {
-  if (!route({Kind::Sleeve})) {
-    routeError(error);
-    return std::nullopt;
-  }
-  return sleeve_->hidGetVersionInfo(error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.hidGetVersionInfo(error); });
 }
 
 std::optional<Bytes> KXDevices::hidGetSerialNumber(Error* error) {
-  if (!route({Kind::Sleeve})) {
-    routeError(error);
-    return std::nullopt;
-  }
-  return sleeve_->hidGetSerialNumber(error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.hidGetSerialNumber(error); });
 }
 
 std::optional<Bytes> KXDevices::hidGetContentElement(int cardIndex, const std::optional<Bytes>& pin,
                                                      const std::optional<Bytes>& rootSoOID, Error* error) {
-  if (!route({Kind::Sleeve})) {
-    routeError(error);
-    return std::nullopt;
-  }
-  return sleeve_->hidGetContentElement(cardIndex, pin, rootSoOID, error);
+  return sleeveOnly(error,
+                    [&](KXSleeveDriver& sleeve) { return sleeve.hidGetContentElement(cardIndex, pin, rootSoOID, error); });
 }
 
 std::optional<Bytes> KXDevices::hidProcessKeyRollerCard(Error* error) {
-  if (!route({Kind::Sleeve})) {
-    routeError(error);
-    return std::nullopt;
-  }
-  return sleeve_->hidProcessKeyRollerCard(error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.hidProcessKeyRollerCard(error); });
 }
 
 std::optional<Bytes> KXDevices::hidProcessConfigCard(Error* error) {
-  if (!route({Kind::Sleeve})) {
-    routeError(error);
-    return std::nullopt;
-  }
-  return sleeve_->hidProcessConfigCard(error);
+  return sleeveOnly(error, [&](KXSleeveDriver& sleeve) { return sleeve.hidProcessConfigCard(error); });
 }
 
 }  // namespace kestra

@@ -68,12 +68,13 @@ std::vector<Uuid> BTLEStream::serviceUUIDsForTypes(int types) {
 
 // The faces outlive neither their stream's use nor a wrapper that still holds them: once the
 // stream has gone they read as closed and take nothing.
-class BTLEStream::InputFace final : public accessory::InputStream {
+template <class Base>
+class BTLEStream::Face : public Base {
  public:
   void bind(std::weak_ptr<BTLEStream> s) { s_ = std::move(s); }
   void open() override {
     if (auto s = s_.lock()) s->open();
-    notify(StreamEvent::OpenCompleted);
+    this->notify(StreamEvent::OpenCompleted);
   }
   void close() override {
     if (auto s = s_.lock()) s->close();
@@ -85,6 +86,13 @@ class BTLEStream::InputFace final : public accessory::InputStream {
   void schedule(foundation::RunLoop&) override {}
   void remove(foundation::RunLoop&) override {}
   bool deliversOwnEvents() const override { return true; }
+
+ protected:
+  std::weak_ptr<BTLEStream> s_;
+};
+
+class BTLEStream::InputFace final : public Face<accessory::InputStream> {
+ public:
   ssize_t read(uint8_t* buffer, size_t maxLength) override {
     auto s = s_.lock();
     return s ? ssize_t(s->read(buffer, maxLength)) : 0;
@@ -98,28 +106,10 @@ class BTLEStream::InputFace final : public accessory::InputStream {
     notify(e);
     return true;
   }
-
- private:
-  std::weak_ptr<BTLEStream> s_;
 };
 
-class BTLEStream::OutputFace final : public accessory::OutputStream {
+class BTLEStream::OutputFace final : public Face<accessory::OutputStream> {
  public:
-  void bind(std::weak_ptr<BTLEStream> s) { s_ = std::move(s); }
-  void open() override {
-    if (auto s = s_.lock()) s->open();
-    notify(StreamEvent::OpenCompleted);
-  }
-  void close() override {
-    if (auto s = s_.lock()) s->close();
-  }
-  StreamStatus status() const override {
-    auto s = s_.lock();
-    return s ? s->streamStatus() : StreamStatus::Closed;
-  }
-  void schedule(foundation::RunLoop&) override {}
-  void remove(foundation::RunLoop&) override {}
-  bool deliversOwnEvents() const override { return true; }
   ssize_t write(const uint8_t* data, size_t length) override {
     auto s = s_.lock();
     return s ? s->write(data, length) : -1;
@@ -128,9 +118,6 @@ class BTLEStream::OutputFace final : public accessory::OutputStream {
   void tell(StreamEvent e) {
     if (delegate()) notify(e);
   }
-
- private:
-  std::weak_ptr<BTLEStream> s_;
 };
 
 std::shared_ptr<accessory::InputStream> BTLEStream::inputStream() const { return input_; }

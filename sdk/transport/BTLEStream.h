@@ -125,7 +125,8 @@ class BTLEStream : public bluetooth::CentralManagerDelegate,
                                       const std::optional<Error>&) override;
 
  private:
-  class Face;
+  template <class Base>
+  class Face;  // what the two faces share
   class InputFace;
   class OutputFace;
   explicit BTLEStream(std::shared_ptr<bluetooth::Radio> radio);
