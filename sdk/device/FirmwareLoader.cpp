@@ -31,7 +31,7 @@ std::string lower(std::string s) {
 }  // namespace
 
 FirmwareLoader::FirmwareLoader(ProtocolControl& control)
-    : controls_(control), controller_(control.eaSessionController()) {
+    : controller_(control.eaSessionController()) {
   auto& center = foundation::NotificationCenter::defaultCenter();
   auto& registry = controller_->registry();
   registry.registerForLocalNotifications();

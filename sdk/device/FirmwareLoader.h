@@ -77,7 +77,6 @@ class FirmwareLoader {
   void caseDisconnected();
   void finish();
 
-  ProtocolControl& controls_;
   std::shared_ptr<OKTEADSessionController> controller_;
   std::weak_ptr<FirmwareDelegate> delegate_;
   std::unique_ptr<ProtocolBootloader> bootloader_;

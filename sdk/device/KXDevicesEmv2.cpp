@@ -16,7 +16,6 @@ namespace {
 
 constexpr int kFeatureEmv2 = 10;
 constexpr int kKernelPresent = 6;
-constexpr int kNewerKernel = 4;
 constexpr int kPassReaderOnly = 8;
 constexpr uint32_t kAllPinpadEvents = 0xFFFFFFFF;
 
@@ -29,8 +28,6 @@ constexpr uint8_t kCmdTip = 0x0C;
 constexpr uint8_t kCmdDebugOn = 0x71;
 constexpr uint8_t kCmdDebugOff = 0x72;
 
-const char* const kNoDeviceText = "No device connected";
-const char* const kNotSupportedText = "Function not supported on the connected device";
 
 Bytes command(uint8_t code, std::initializer_list<uint8_t> rest = {}) {
   Bytes c = {code, 0x00};

@@ -76,7 +76,6 @@ class SleeveModules {
 
  private:
   bool bootLoaderCommand(uint8_t code, const Bytes& data, std::optional<Bytes>* answer, uint8_t* status);
-  bool takenWhole_ = false;
   bool pageFailed_ = false;
 };
 
