@@ -78,6 +78,8 @@ const bool gExitHandlerRegistered = std::atexit(&finishCheckInAtExit) == 0;
 TEST_F(AgentTest, TheProcessExitsCleanlyWhileACheckInIsUnderWay) {
   ASSERT_TRUE(gExitHandlerRegistered);
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // the agent's and the client's threads must run
+  // The exiting process fills what it frees, so a thread that reads a destroyed object sees garbage.
+  ::setenv("MALLOC_PERTURB_", "165", 1);
   EXPECT_EXIT(
       {
         auto* e = new ExitCheckIn;
@@ -93,6 +95,7 @@ TEST_F(AgentTest, TheProcessExitsCleanlyWhileACheckInIsUnderWay) {
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
+  ::unsetenv("MALLOC_PERTURB_");
 }
 
 }  // namespace
