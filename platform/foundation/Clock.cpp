@@ -8,8 +8,16 @@
 namespace foundation {
 
 namespace {
-std::mutex gClockMutex;
-std::shared_ptr<Clock> gClock;
+// Never destroyed: threads still at work while the process exits may read it.
+struct ClockState {
+  std::mutex mutex;
+  std::shared_ptr<Clock> clock;
+};
+
+ClockState& clockState() {
+  static auto* s = new ClockState();
+  return *s;
+}
 // Clocks that were once in force; kept so that a reference handed out earlier stays valid.
 std::vector<std::shared_ptr<Clock>>& retired() {
   static auto* v = new std::vector<std::shared_ptr<Clock>>();
@@ -22,15 +30,17 @@ Clock& systemClock() {
 }  // namespace
 
 Clock& Clock::current() {
-  std::lock_guard<std::mutex> lock(gClockMutex);
-  return gClock ? *gClock : systemClock();
+  auto& state = clockState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.clock ? *state.clock : systemClock();
 }
 
 void Clock::setCurrent(std::shared_ptr<Clock> clock) {
   {
-    std::lock_guard<std::mutex> lock(gClockMutex);
-    if (gClock) retired().push_back(gClock);
-    gClock = std::move(clock);
+    auto& state = clockState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.clock) retired().push_back(state.clock);
+    state.clock = std::move(clock);
   }
   RunLoop::wakeAll();
 }

@@ -6,14 +6,23 @@
 namespace foundation {
 
 namespace {
-std::mutex gHandlerMutex;
-std::function<void(const std::string&)> gHandler;
+// Never destroyed: a queue's threads may still report while the process exits.
+struct HandlerState {
+  std::mutex mutex;
+  std::function<void(const std::string&)> handler;
+};
+
+HandlerState& handlerState() {
+  static HandlerState* const s = new HandlerState;
+  return *s;
+}
 
 void report(const std::string& what) {
   std::function<void(const std::string&)> handler;
   {
-    std::lock_guard lock(gHandlerMutex);
-    handler = gHandler;
+    auto& state = handlerState();
+    std::lock_guard lock(state.mutex);
+    handler = state.handler;
   }
   if (handler) handler(what);
 }
@@ -59,8 +68,9 @@ OperationQueue::~OperationQueue() {
 }
 
 void OperationQueue::setExceptionHandler(std::function<void(const std::string&)> handler) {
-  std::lock_guard lock(gHandlerMutex);
-  gHandler = std::move(handler);
+  auto& state = handlerState();
+  std::lock_guard lock(state.mutex);
+  state.handler = std::move(handler);
 }
 
 void OperationQueue::addOperation(Block block, std::string name) {

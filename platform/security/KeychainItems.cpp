@@ -92,8 +92,9 @@ fs::path KeychainItems::defaultFile() {
 }
 
 KeychainItems& KeychainItems::shared() {
-  static KeychainItems store(defaultFile());
-  return store;
+  // Lives for the whole process: threads still at work when the process exits may use it.
+  static KeychainItems* const store = new KeychainItems(defaultFile());
+  return *store;
 }
 
 int KeychainItems::load(std::vector<json>* items) const {

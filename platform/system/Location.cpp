@@ -14,8 +14,16 @@ namespace system_info {
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<LocationProvider> gShared;
+// Never destroyed: threads still at work while the process exits may read it.
+struct SharedState {
+  std::mutex mutex;
+  std::shared_ptr<LocationProvider> shared;
+};
+
+SharedState& sharedState() {
+  static auto* s = new SharedState();
+  return *s;
+}
 
 // Runs a fixed gdbus command line (no outside text is ever put into it) and returns its
 // output, or nothing when it failed.
@@ -94,14 +102,16 @@ std::optional<LocationFix> parseGeoClueLocation(std::string_view view) {
 }
 
 std::shared_ptr<LocationProvider> LocationProvider::shared() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<GeoClueLocationProvider>();
-  return gShared;
+  auto& state = sharedState();
+  std::lock_guard lock(state.mutex);
+  if (!state.shared) state.shared = std::make_shared<GeoClueLocationProvider>();
+  return state.shared;
 }
 
 void LocationProvider::setShared(std::shared_ptr<LocationProvider> provider) {
-  std::lock_guard lock(gSharedMutex);
-  gShared = std::move(provider);
+  auto& state = sharedState();
+  std::lock_guard lock(state.mutex);
+  state.shared = std::move(provider);
 }
 
 // ---- GeoClue ---------------------------------------------------------------------------------

@@ -20,8 +20,16 @@ namespace system_info {
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<NetworkInfo> gShared;
+// Never destroyed: threads still at work while the process exits may read it.
+struct SharedState {
+  std::mutex mutex;
+  std::shared_ptr<NetworkInfo> shared;
+};
+
+SharedState& sharedState() {
+  static auto* s = new SharedState();
+  return *s;
+}
 
 std::filesystem::path defaultConfigDir() {
   if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
@@ -34,14 +42,16 @@ std::filesystem::path defaultConfigDir() {
 }  // namespace
 
 std::shared_ptr<NetworkInfo> NetworkInfo::shared() {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<LinuxNetworkInfo>(defaultConfigDir());
-  return gShared;
+  auto& state = sharedState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (!state.shared) state.shared = std::make_shared<LinuxNetworkInfo>(defaultConfigDir());
+  return state.shared;
 }
 
 void NetworkInfo::setShared(std::shared_ptr<NetworkInfo> info) {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  gShared = std::move(info);
+  auto& state = sharedState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.shared = std::move(info);
 }
 
 // Shared with the query threads, which may outlive the source.

@@ -9,8 +9,16 @@
 namespace system_info {
 
 namespace {
-std::mutex gMutex;
-std::optional<PhoneFacts> gOverride;
+// Never destroyed: threads still at work while the process exits may read it.
+struct OverrideState {
+  std::mutex mutex;
+  std::optional<PhoneFacts> facts;
+};
+
+OverrideState& overrideState() {
+  static auto* s = new OverrideState();
+  return *s;
+}
 
 std::string firstLine(const char* path) {
   std::ifstream in(path);
@@ -22,8 +30,9 @@ std::string firstLine(const char* path) {
 
 PhoneFacts phoneFacts() {
   {
-    std::lock_guard lock(gMutex);
-    if (gOverride) return *gOverride;
+    auto& state = overrideState();
+    std::lock_guard lock(state.mutex);
+    if (state.facts) return *state.facts;
   }
   PhoneFacts f;
   char host[256] = {};
@@ -40,8 +49,9 @@ PhoneFacts phoneFacts() {
 }
 
 void setPhoneFactsOverride(std::optional<PhoneFacts> facts) {
-  std::lock_guard lock(gMutex);
-  gOverride = std::move(facts);
+  auto& state = overrideState();
+  std::lock_guard lock(state.mutex);
+  state.facts = std::move(facts);
 }
 
 }  // namespace system_info

@@ -60,7 +60,9 @@ std::shared_ptr<VexaDevices> VexaDevices::facade() { return std::make_shared<Fac
 std::shared_ptr<KXDeviceAgent> registerDeviceAgent() { return OKTVexa::registerOKTVexa(); }
 
 std::shared_ptr<OKTVexa> OKTVexa::registerOKTVexa() {
-  static std::shared_ptr<OKTVexa> agent = [] {
+  // The agent lives for the whole process: its own threads may still be at work while the
+  // process exits. The holder stays reachable through this static, so leak checkers see it as in use.
+  static std::shared_ptr<OKTVexa>* const agent = new std::shared_ptr<OKTVexa>([] {
     std::shared_ptr<OKTVexa> a(new OKTVexa(VexaDevices::facade(), nullptr));
     a->setup();
     VexaDevicePlugins plugins;
@@ -76,8 +78,8 @@ std::shared_ptr<OKTVexa> OKTVexa::registerOKTVexa() {
                         std::make_shared<VexaMDMConfiguration>(a)});
     a->setConfigJobsHandler([](const json& jobs) { VexaConfiguration::sharedConfiguration().addConfigJobs(jobs); });
     return a;
-  }();
-  return agent;
+  }());
+  return *agent;
 }
 
 std::shared_ptr<OKTVexa> OKTVexa::create(std::shared_ptr<VexaDevices> devices, VexaLocator* locator) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -20,9 +21,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::mutex rootMutex;
-fs::path rootFolder;  // guarded by rootMutex
-fs::path diskFolder;  // guarded by rootMutex
+// Never destroyed: the agent's threads may read it while the process exits.
+struct RootState {
+  std::mutex mutex;
+  fs::path rootFolder;  // guarded by mutex
+  fs::path diskFolder;  // guarded by mutex
+};
+
+RootState& rootState() {
+  static RootState* const s = new RootState;
+  return *s;
+}
 
 // The whole text of a file below the root; nothing when it cannot be read. The files read
 // here are a few kilobytes; more than 64 KiB is not one of them.
@@ -115,27 +124,31 @@ std::string percentText(int64_t part, int64_t total) {
 }  // namespace
 
 fs::path SSInfoRoot::root() {
-  std::lock_guard lock(rootMutex);
-  return rootFolder.empty() ? fs::path("/") : rootFolder;
+  auto& state = rootState();
+  std::lock_guard lock(state.mutex);
+  return state.rootFolder.empty() ? fs::path("/") : state.rootFolder;
 }
 
 void SSInfoRoot::set(fs::path root) {
-  std::lock_guard lock(rootMutex);
-  rootFolder = std::move(root);
+  auto& state = rootState();
+  std::lock_guard lock(state.mutex);
+  state.rootFolder = std::move(root);
 }
 
 fs::path SSInfoRoot::diskPath() {
   {
-    std::lock_guard lock(rootMutex);
-    if (!diskFolder.empty()) return diskFolder;
+    auto& state = rootState();
+    std::lock_guard lock(state.mutex);
+    if (!state.diskFolder.empty()) return state.diskFolder;
   }
   const char* home = std::getenv("HOME");
   return home && *home ? fs::path(home) : fs::path("/");
 }
 
 void SSInfoRoot::setDiskPath(fs::path path) {
-  std::lock_guard lock(rootMutex);
-  diskFolder = std::move(path);
+  auto& state = rootState();
+  std::lock_guard lock(state.mutex);
+  state.diskFolder = std::move(path);
 }
 
 std::map<std::string, int64_t> parseKeyNumberLines(std::string_view text) {
@@ -207,10 +220,10 @@ std::string SSHardwareInfo::systemDeviceTypeFormatted(bool formatted) {
 
 std::string SSHardwareInfo::formatDeviceType(const std::string& machine) {
   struct Row {
-    std::vector<const char*> ids;
+    std::initializer_list<const char*> ids;
     const char* name;
   };
-  static const std::vector<Row> kRows = {
+  static const Row kRows[] = {  // nothing to destroy at exit: the agent's threads may read it then
       {{"i386", "x86_64"}, "iPhone Simulator"},
       {{"iPhone1,1"}, "iPhone"},
       {{"iPhone1,2"}, "iPhone 3G"},

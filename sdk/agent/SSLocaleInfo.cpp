@@ -12,8 +12,16 @@ namespace kestra {
 
 namespace {
 
-std::mutex clipboardMutex;
-std::function<std::optional<std::string>()> clipboardSource;  // guarded by clipboardMutex
+// Never destroyed: the agent's threads may read it while the process exits.
+struct ClipboardState {
+  std::mutex mutex;
+  std::function<std::optional<std::string>()> source;  // guarded by mutex
+};
+
+ClipboardState& clipboardState() {
+  static ClipboardState* const s = new ClipboardState;
+  return *s;
+}
 
 std::optional<std::string> nonEmpty(std::optional<std::string> text) {
   if (!text || text->empty()) return std::nullopt;
@@ -47,15 +55,17 @@ std::optional<std::string> SSApplicationInfo::applicationVersion() { return nonE
 std::optional<std::string> SSApplicationInfo::clipboardContent() {
   std::function<std::optional<std::string>()> source;
   {
-    std::lock_guard lock(clipboardMutex);
-    source = clipboardSource;
+    auto& state = clipboardState();
+    std::lock_guard lock(state.mutex);
+    source = state.source;
   }
   return source ? nonEmpty(source()) : std::nullopt;
 }
 
 void SSApplicationInfo::setClipboardSource(std::function<std::optional<std::string>()> source) {
-  std::lock_guard lock(clipboardMutex);
-  clipboardSource = std::move(source);
+  auto& state = clipboardState();
+  std::lock_guard lock(state.mutex);
+  state.source = std::move(source);
 }
 
 }  // namespace kestra

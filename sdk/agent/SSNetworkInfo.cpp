@@ -20,8 +20,16 @@ namespace kestra {
 
 namespace {
 
-std::mutex lookupMutex;
-std::string lookupOrigin, lookupCaFile;  // guarded by lookupMutex
+// Never destroyed: the agent's threads may read it while the process exits.
+struct LookupState {
+  std::mutex mutex;
+  std::string origin, caFile;  // guarded by mutex
+};
+
+LookupState& lookupState() {
+  static LookupState* const s = new LookupState;
+  return *s;
+}
 
 // The last IPv4 address of the Wi-Fi or the cellular interface (a later address replaces an
 // earlier one).
@@ -192,9 +200,10 @@ std::optional<std::string> Route_Info::getAddrStringByIndex(int index) const {
 }
 
 void SSNetworkInfo::setPublicAddressLookup(std::string origin, std::string caFile) {
-  std::lock_guard lock(lookupMutex);
-  lookupOrigin = std::move(origin);
-  lookupCaFile = std::move(caFile);
+  auto& state = lookupState();
+  std::lock_guard lock(state.mutex);
+  state.origin = std::move(origin);
+  state.caFile = std::move(caFile);
 }
 
 std::optional<std::string> SSNetworkInfo::publicAddressFromAnswer(std::string_view body) {
@@ -212,9 +221,10 @@ std::optional<std::string> SSNetworkInfo::externalIPAddress() {
   if (!connectedToCellNetwork() && !connectedToWiFi()) return std::nullopt;
   std::string origin, caFile;
   {
-    std::lock_guard lock(lookupMutex);
-    origin = lookupOrigin;
-    caFile = lookupCaFile;
+    auto& state = lookupState();
+    std::lock_guard lock(state.mutex);
+    origin = state.origin;
+    caFile = state.caFile;
   }
   if (origin.empty()) {
     origin = envOr("KESTRA_PUBLIC_IP_URL");

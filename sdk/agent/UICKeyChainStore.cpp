@@ -75,8 +75,16 @@ void splitServer(const std::string& url, std::string* host, std::optional<int>* 
   *host = rest;
 }
 
-std::mutex gDefaultServiceMutex;
-std::optional<std::string> gDefaultService;
+// Never destroyed: the agent's threads may ask for it while the process exits.
+struct DefaultService {
+  std::mutex mutex;
+  std::optional<std::string> service;
+};
+
+DefaultService& defaultServiceState() {
+  static DefaultService* const s = new DefaultService;
+  return *s;
+}
 
 }  // namespace
 
@@ -93,19 +101,22 @@ UICKeyChainStore::UICKeyChainStore(const std::string& server, long long protocol
       items_(&security::KeychainItems::shared()) {}
 
 UICKeyChainStore& UICKeyChainStore::sharedStore() {
-  static UICKeyChainStore store(std::string("com.okt.OKTVexa"));
-  return store;
+  // Lives for the whole process: the agent's threads may still use it while the process exits.
+  static UICKeyChainStore* const store = new UICKeyChainStore(std::string("com.okt.OKTVexa"));
+  return *store;
 }
 
 std::string UICKeyChainStore::defaultService() {
-  std::lock_guard lock(gDefaultServiceMutex);
-  if (!gDefaultService) gDefaultService = VexaAppSettings::bundleIdentifier();
-  return *gDefaultService;
+  auto& s = defaultServiceState();
+  std::lock_guard lock(s.mutex);
+  if (!s.service) s.service = VexaAppSettings::bundleIdentifier();
+  return *s.service;
 }
 
 void UICKeyChainStore::setDefaultService(std::string service) {
-  std::lock_guard lock(gDefaultServiceMutex);
-  gDefaultService = std::move(service);
+  auto& s = defaultServiceState();
+  std::lock_guard lock(s.mutex);
+  s.service = std::move(service);
 }
 
 json UICKeyChainStore::query() const {

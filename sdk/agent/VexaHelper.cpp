@@ -74,8 +74,16 @@ const Model* findModel(std::string_view raw) {
   return nullptr;
 }
 
-std::mutex gBundleMutex;
-std::optional<VexaBundleInfo> gBundle;
+// Never destroyed: the agent's threads may ask for it while the process exits.
+struct BundleState {
+  std::mutex mutex;
+  std::optional<VexaBundleInfo> bundle;
+};
+
+BundleState& bundleState() {
+  static BundleState* const s = new BundleState;
+  return *s;
+}
 
 std::string programName() {
   std::ifstream comm("/proc/self/comm");
@@ -87,8 +95,9 @@ std::string programName() {
 }  // namespace
 
 VexaHelper& VexaHelper::sharedHelper() {
-  static VexaHelper helper;
-  return helper;
+  // Lives for the whole process: the agent's threads may still use it while the process exits.
+  static VexaHelper* const helper = new VexaHelper;
+  return *helper;
 }
 
 std::string VexaHelper::systemDateString(WallTime t) { return foundation::formatDate(t, kSystemDatePattern); }
@@ -165,21 +174,23 @@ bool VexaHelper::isValidUtf8(std::string_view s) {
 }
 
 VexaBundleInfo VexaAppSettings::bundleInfo() {
-  std::lock_guard lock(gBundleMutex);
-  if (!gBundle) {
+  auto& s = bundleState();
+  std::lock_guard lock(s.mutex);
+  if (!s.bundle) {
     VexaBundleInfo info;
     const char* id = std::getenv("KESTRA_BUNDLE_ID");
     info.identifier = id && *id ? id : programName();
     if (const char* v = std::getenv("KESTRA_APP_VERSION"); v && *v) info.shortVersion = v;
     if (const char* b = std::getenv("KESTRA_APP_BUILD"); b && *b) info.version = b;
-    gBundle = info;
+    s.bundle = info;
   }
-  return *gBundle;
+  return *s.bundle;
 }
 
 void VexaAppSettings::setBundleInfo(VexaBundleInfo info) {
-  std::lock_guard lock(gBundleMutex);
-  gBundle = std::move(info);
+  auto& s = bundleState();
+  std::lock_guard lock(s.mutex);
+  s.bundle = std::move(info);
 }
 
 std::string VexaAppSettings::userAgent() {
@@ -213,8 +224,8 @@ std::optional<std::string> VexaSecret::decodeSecret(const std::optional<std::str
 }
 
 VexaBackgroundTaskManager& VexaBackgroundTaskManager::sharedTask() {
-  static VexaBackgroundTaskManager manager;
-  return manager;
+  static VexaBackgroundTaskManager* const manager = new VexaBackgroundTaskManager;  // never destroyed
+  return *manager;
 }
 
 }  // namespace kestra

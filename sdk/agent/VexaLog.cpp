@@ -210,8 +210,9 @@ void VexaInternalLogger::uploadFile(const std::string& name) {
 }
 
 VexaLogger& VexaLogger::shared() {
-  static VexaLogger logger;
-  return logger;
+  // Lives for the whole process: the agent's threads may still log while the process exits.
+  static VexaLogger* const logger = new VexaLogger;
+  return *logger;
 }
 
 void VexaLogger::logMessage(const std::string& text) { VexaLog("%s", text.c_str()); }

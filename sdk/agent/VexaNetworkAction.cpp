@@ -14,9 +14,17 @@ namespace kestra {
 
 namespace {
 
-std::mutex gServerMutex;
-std::optional<std::string> gOrigin;
-std::optional<std::string> gCaFile;
+// Never destroyed: posts still on their way when the process exits read it.
+struct ServerState {
+  std::mutex mutex;
+  std::optional<std::string> origin;
+  std::optional<std::string> caFile;
+};
+
+ServerState& serverState() {
+  static ServerState* const s = new ServerState;
+  return *s;
+}
 
 bool isHttpUrl(const std::string& s) {
   for (const char* scheme : {"https://", "http://"}) {
@@ -74,33 +82,36 @@ std::optional<nlohmann::json> readConfigAnswer(std::string_view body) {
 }
 
 VexaNetworkAction& VexaNetworkAction::sharedNetworkAction() {
-  static VexaNetworkAction action;
-  return action;
+  static VexaNetworkAction* const action = new VexaNetworkAction;  // never destroyed
+  return *action;
 }
 
 void VexaNetworkAction::setServer(std::string origin, std::string caFile) {
-  std::lock_guard lock(gServerMutex);
+  auto& s = serverState();
+  std::lock_guard lock(s.mutex);
   while (!origin.empty() && origin.back() == '/') origin.pop_back();
-  gOrigin = std::move(origin);
-  gCaFile = std::move(caFile);
+  s.origin = std::move(origin);
+  s.caFile = std::move(caFile);
 }
 
 std::string VexaNetworkAction::origin() {
-  std::lock_guard lock(gServerMutex);
-  if (!gOrigin) {
+  auto& s = serverState();
+  std::lock_guard lock(s.mutex);
+  if (!s.origin) {
     const char* env = std::getenv("KESTRA_MDM_ORIGIN");
-    gOrigin = env && *env ? env : "https://mdm.kestra-devices.com";
+    s.origin = env && *env ? env : "https://mdm.kestra-devices.com";
   }
-  return *gOrigin;
+  return *s.origin;
 }
 
 std::string VexaNetworkAction::caFile() {
-  std::lock_guard lock(gServerMutex);
-  if (!gCaFile) {
+  auto& s = serverState();
+  std::lock_guard lock(s.mutex);
+  if (!s.caFile) {
     const char* env = std::getenv("KESTRA_MDM_CA_FILE");
-    gCaFile = env ? env : "";
+    s.caFile = env ? env : "";
   }
-  return *gCaFile;
+  return *s.caFile;
 }
 
 std::string VexaNetworkAction::checkInAddress() {

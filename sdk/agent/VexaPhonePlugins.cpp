@@ -46,14 +46,23 @@ std::string format(const char* pattern, auto... args) {
   return text;
 }
 
-std::mutex accessorySourceMutex;
-std::function<std::vector<SSAccessory>()> accessorySource;  // guarded by accessorySourceMutex
+// Never destroyed: the agent's threads may read it while the process exits.
+struct AccessorySourceState {
+  std::mutex mutex;
+  std::function<std::vector<SSAccessory>()> source;  // guarded by mutex
+};
+
+AccessorySourceState& accessorySourceState() {
+  static AccessorySourceState* const s = new AccessorySourceState;
+  return *s;
+}
 
 std::vector<SSAccessory> attachedAccessories() {
   std::function<std::vector<SSAccessory>()> source;
   {
-    std::lock_guard lock(accessorySourceMutex);
-    source = accessorySource;
+    auto& state = accessorySourceState();
+    std::lock_guard lock(state.mutex);
+    source = state.source;
   }
   if (source) return source();
   std::vector<SSAccessory> list;
@@ -124,8 +133,9 @@ std::optional<std::string> SSAccessoryInfo::serialAttachedAccessories() {
 }
 
 void SSAccessoryInfo::setSource(std::function<std::vector<SSAccessory>()> source) {
-  std::lock_guard lock(accessorySourceMutex);
-  accessorySource = std::move(source);
+  auto& state = accessorySourceState();
+  std::lock_guard lock(state.mutex);
+  state.source = std::move(source);
 }
 
 // ---- Shared shape ---------------------------------------------------------------------------
