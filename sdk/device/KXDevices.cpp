@@ -43,8 +43,9 @@ Error ppadError(int status) {
 // ---- Life cycle -------------------------------------------------------------------------
 
 KXDevices& KXDevices::sharedDevice() {
-  static std::shared_ptr<KXDevices> shared = create(KXDriverFactory::standard());
-  return *shared;
+  // Lives for the whole process, like the drivers it routes to; the holder stays reachable.
+  static std::shared_ptr<KXDevices>* const holder = new std::shared_ptr<KXDevices>(create(KXDriverFactory::standard()));
+  return **holder;
 }
 
 std::shared_ptr<KXDevices> KXDevices::create(std::shared_ptr<KXDriverFactory> factory) {

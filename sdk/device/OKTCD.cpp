@@ -45,9 +45,10 @@ struct OKTCD::UpdateWait {
 };
 
 std::shared_ptr<OKTCD> OKTCD::sharedDevice() {
-  static const std::shared_ptr<OKTCD> shared =
-      create(OKTEADSessionController::sharedController(), KXPhoneBattery::system());
-  return shared;
+  // Lives for the whole process (its session ends with it); the holder stays reachable.
+  static const std::shared_ptr<OKTCD>* const holder =
+      new std::shared_ptr<OKTCD>(create(OKTEADSessionController::sharedController(), KXPhoneBattery::system()));
+  return *holder;
 }
 
 std::shared_ptr<OKTCD> OKTCD::create(std::shared_ptr<OKTEADSessionController> controller,

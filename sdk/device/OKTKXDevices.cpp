@@ -17,10 +17,12 @@
 namespace kestra {
 
 OKTKXDevices& OKTKXDevices::sharedDevice() {
-  static std::shared_ptr<OKTKXDevices> shared =
+  // Lives for the whole process, like the drivers: the device-management agent's workers may
+  // still ask it for devices while the process exits. The holder stays reachable here.
+  static std::shared_ptr<OKTKXDevices>* const holder = new std::shared_ptr<OKTKXDevices>(
       create(KXDevices::sharedDevice().shared_from_this(), OKTCD::sharedDevice(),
-             registerDeviceAgent ? registerDeviceAgent() : std::make_shared<KXDeviceAgentStandIn>());
-  return *shared;
+             registerDeviceAgent ? registerDeviceAgent() : std::make_shared<KXDeviceAgentStandIn>()));
+  return **holder;
 }
 
 std::shared_ptr<OKTKXDevices> OKTKXDevices::create(std::shared_ptr<KXDevices> api,
