@@ -16,9 +16,9 @@ namespace {
 using devices::PinpadModel;
 using devices::SimulatedBT301;
 
-const std::string kPinpad = "00119F0A0B01";
-const std::string kNameless = "00119F0A0B02";
-const std::string kPrinter = "00119F0A0B03";
+const std::string& kPinpad = devices::kModulePinpad;
+const std::string& kNameless = devices::kModuleNameless;
+const std::string& kPrinter = devices::kModulePrinter;
 
 // An application that listens to the Bluetooth events.
 class BluetoothApp : public devices::RecordingDelegate<KXDeviceDelegate> {
@@ -43,15 +43,7 @@ class KXDevicesPinpadBluetooth : public ::testing::Test {
         &f.bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
     time.setDevice(f.bench.device);
     f.bench.device->withModel([](PinpadModel& m) {
-      SimulatedBT301::Remote pinpad, nameless, printer;
-      pinpad.address = kPinpad;
-      pinpad.name = "PP-750";
-      nameless.address = kNameless;
-      printer.address = kPrinter;
-      printer.name = "Counter KXP-58";
-      printer.pairing = SimulatedBT301::Pairing::Pin;
-      printer.pin = "1234";
-      m.btModule.remotes = {pinpad, nameless, printer};
+      m.btModule.remotes = devices::pinpadModuleRemotes();
     });
     f.api->addDelegate(app);
     f.facade->connect();

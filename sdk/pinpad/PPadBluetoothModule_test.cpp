@@ -22,28 +22,16 @@ using foundation::Bytes;
 using testsupport::sentWith;
 using namespace std::chrono_literals;
 
-const std::string kPinpad = "00119F0A0B01";
-const std::string kNameless = "00119F0A0B02";
-const std::string kPrinter = "00119F0A0B03";
-
-std::vector<SimulatedBT301::Remote> remotes() {
-  SimulatedBT301::Remote pinpad, nameless, printer;
-  pinpad.address = kPinpad;
-  pinpad.name = "PP-750";
-  nameless.address = kNameless;
-  printer.address = kPrinter;
-  printer.name = "Counter KXP-58";
-  printer.pairing = SimulatedBT301::Pairing::Pin;
-  printer.pin = "1234";
-  return {pinpad, nameless, printer};
-}
+const std::string& kPinpad = devices::kModulePinpad;
+const std::string& kNameless = devices::kModuleNameless;
+const std::string& kPrinter = devices::kModulePrinter;
 
 class PPadModule : public ::testing::Test {
  protected:
   void SetUp() override {
     b.device = &b.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
     time.setDevice(b.device);
-    b.device->withModel([](PinpadModel& m) { m.btModule.remotes = remotes(); });
+    b.device->withModel([](PinpadModel& m) { m.btModule.remotes = devices::pinpadModuleRemotes(); });
     b.pad->connect();
     ASSERT_TRUE(time.until([&] { return b.identified() && b.delegate->log().count("ppadConnectionState:2") > 0; }));
   }

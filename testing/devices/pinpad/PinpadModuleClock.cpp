@@ -30,4 +30,16 @@ bool PinpadModuleClock::until(const std::function<bool()>& condition, std::chron
   return true;
 }
 
+std::vector<SimulatedBT301::Remote> pinpadModuleRemotes() {
+  SimulatedBT301::Remote pinpad, nameless, printer;
+  pinpad.address = kModulePinpad;
+  pinpad.name = "PP-750";
+  nameless.address = kModuleNameless;
+  printer.address = kModulePrinter;
+  printer.name = "Counter KXP-58";
+  printer.pairing = SimulatedBT301::Pairing::Pin;
+  printer.pin = "1234";
+  return {pinpad, nameless, printer};
+}
+
 }  // namespace devices

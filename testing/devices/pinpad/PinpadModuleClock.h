@@ -10,6 +10,8 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/foundation/Clock.h"
 #include "testing/devices/pinpad/SimulatedPinpad.h"
@@ -49,5 +51,12 @@ class PinpadModuleClock {
   SimulatedPinpad* device_ = nullptr;
   std::optional<std::chrono::steady_clock::time_point> commandSeen_;
 };
+
+// The remote devices the pinpad module tests find: a pinpad, a device without a name, and a
+// printer that asks for the PIN "1234".
+inline const std::string kModulePinpad = "00119F0A0B01";
+inline const std::string kModuleNameless = "00119F0A0B02";
+inline const std::string kModulePrinter = "00119F0A0B03";
+std::vector<SimulatedBT301::Remote> pinpadModuleRemotes();
 
 }  // namespace devices
