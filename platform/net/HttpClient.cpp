@@ -1,6 +1,7 @@
 #include "platform/net/HttpClient.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <cctype>
@@ -122,6 +123,14 @@ std::string originOf(const std::string& url) {
 bool isRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
+
+// OpenSSL frees its tables from an exit handler of its own, while a request on another thread
+// may still be in a TLS exchange: that exchange then reads freed memory and the process
+// crashes on its way out. Set before main, so that OpenSSL's first initialisation leaves the
+// handler out; the process's end frees what it holds.
+[[maybe_unused]] const bool kOpenSslWithoutExitHandler = [] {
+  return OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+}();
 
 void initCurlOnce() {
   static std::once_flag once;
