@@ -12,6 +12,7 @@
 #include "sdk/device/PellanSleeve.h"
 #include "sdk/sleeve/PellanModulesFixture.h"
 #include "testing/devices/base/JoiningThread.h"
+#include "testing/devices/sleeve/SleeveModules.h"
 
 namespace kestra::testing {
 namespace {
@@ -24,23 +25,6 @@ class ProgressDelegate : public RecordingDelegate {
   }
 };
 
-Bytes sleeveFirmware(size_t size, uint8_t major, uint8_t minor) {
-  Bytes b(size, 0xFF);
-  auto put = [&](size_t at, const char* text) {
-    std::fill(b.begin() + long(at), b.begin() + long(at + 16), 0);
-    std::memcpy(b.data() + at, text, strlen(text));
-  };
-  put(0x100, "SABREL");
-  put(0x110, "CBCM");
-  put(0x120, "Pellan Pro");
-  b[0x130] = 0;
-  b[0x131] = major;
-  b[0x132] = minor;
-  b[0x133] = 0;
-  for (size_t i = 0; i < 0x100; ++i) b[i] = uint8_t(i);
-  return b;
-}
-
 TEST(KXDevicesSleeveFirmware, AFileIsFlashedThroughTheFacadeAndTheSleeveComesBackAsIt) {
   devices::SleeveTestBench bench(sleeveWith(devices::SimulatedEngine::Family::Code, "CBCM", "2.63"));
   auto api = KXDevices::create(makePellanDriverFactory(bench.pellan, bench.manager.get()));
@@ -50,7 +34,7 @@ TEST(KXDevicesSleeveFirmware, AFileIsFlashedThroughTheFacadeAndTheSleeveComesBac
   auto app = std::make_shared<ProgressDelegate>(
       log, "app", std::vector<std::string_view>{kxsel::connectionState, kxsel::firmwareUpdateProgress});
   facade->addDelegate(app);
-  const Bytes file = sleeveFirmware(2000, 2, 75);
+  const Bytes file = devices::SleeveModules::firmwareImage(2000, "CBCM", 2, 75);
 
   // Nothing connected: the file is still read, the update is refused.
   auto info = facade->getFirmwareFileInformation(file);

@@ -16,6 +16,7 @@
 #include "sdk/sleeve/PellanModulesFixture.h"
 #include "testing/devices/base/JoiningThread.h"
 #include "testing/devices/chargingcase/SimulatedChargingCase.h"
+#include "testing/devices/sleeve/SleeveModules.h"
 
 namespace kestra::testing {
 namespace {
@@ -25,23 +26,6 @@ class UnpluggedPhone final : public KXPhoneBattery {
   int batteryState() override { return kUnplugged; }
   float batteryLevel() override { return 0.5f; }
 };
-
-Bytes sleeveImage(uint8_t major, uint8_t minor) {
-  Bytes b(2000, 0xFF);
-  auto put = [&](size_t at, const char* text) {
-    std::fill(b.begin() + long(at), b.begin() + long(at + 16), 0);
-    std::memcpy(b.data() + at, text, strlen(text));
-  };
-  put(0x100, "SABREL");
-  put(0x110, "CBCM");
-  put(0x120, "Pellan Pro");
-  b[0x130] = 0;
-  b[0x131] = major;
-  b[0x132] = minor;
-  b[0x133] = 0;
-  for (size_t i = 0; i < 0x100; ++i) b[i] = uint8_t(i);
-  return b;
-}
 
 Bytes caseImage() {
   Bytes image(300);
@@ -109,7 +93,7 @@ TEST(OKTKXDevicesFirmware, TheCaseTakesTheImageWhileConnectedThenTheSleeve) {
   };
   const Case cases[] = {
       {"the case's image", caseImage(), true, ""},
-      {"the sleeve's image", sleeveImage(2, 75), false,
+      {"the sleeve's image", devices::SleeveModules::firmwareImage(2000, "CBCM", 2, 75), false,
        "Update error: the firmware file is not compatible with connected device."},
   };
   for (const auto& c : cases) {
@@ -137,7 +121,7 @@ TEST(OKTKXDevicesFirmware, TheCaseTakesTheImageWhileConnectedThenTheSleeve) {
   // The case gone, the sleeve's image reaches the sleeve.
   d.caseSim->detach();
   ASSERT_TRUE(d.bench.runUntil([&] { return d.chargingCase->connState() == 0 && d.facade->connstate() == 2; }));
-  const Bytes image = sleeveImage(2, 75);
+  const Bytes image = devices::SleeveModules::firmwareImage(2000, "CBCM", 2, 75);
   {
     foundation::ScopedManualClock clock;
     ClockPump pump(*clock);

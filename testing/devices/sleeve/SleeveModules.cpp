@@ -17,6 +17,23 @@ std::optional<std::string> SleeveModules::imageVersion(const Bytes& image) {
   return std::string(text);
 }
 
+Bytes SleeveModules::firmwareImage(size_t size, const std::string& model, uint8_t major, uint8_t minor) {
+  Bytes b(std::max<size_t>(size, 0x134), 0xFF);
+  auto put = [&](size_t at, const std::string& text) {
+    std::fill(b.begin() + long(at), b.begin() + long(at + 16), 0);
+    std::memcpy(b.data() + at, text.data(), std::min<size_t>(text.size(), 16));
+  };
+  put(0x100, "SABREL");
+  put(0x110, model);
+  put(0x120, "Pellan Pro");
+  b[0x130] = 0;
+  b[0x131] = major;
+  b[0x132] = minor;
+  b[0x133] = 0;
+  for (size_t i = 0; i < 0x100; ++i) b[i] = uint8_t(i);
+  return b;
+}
+
 bool SleeveModules::bootLoaderCommand(uint8_t code, const Bytes& data, std::optional<Bytes>* answer,
                                       uint8_t* status) {
   *answer = Bytes{};

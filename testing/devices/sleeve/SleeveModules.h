@@ -50,6 +50,10 @@ class SleeveModules {
   std::function<void()> onPowerLoss;
   // The version of a flash image with a valid header ("major.minor"), else nothing.
   static std::optional<std::string> imageVersion(const Bytes& image);
+  // A sleeve firmware file of `size` bytes (at least 0x134) for `model` at version
+  // major.minor: the maker's header at 0x100 ("SABREL", the model, "Pellan Pro", the
+  // version), a counting pattern before it and erased flash (0xFF) after.
+  static Bytes firmwareImage(size_t size, const std::string& model, uint8_t major, uint8_t minor);
 
   // ---- Barcode engine --------------------------------------------------------------------
   std::unique_ptr<SimulatedEngine> engine;

@@ -15,6 +15,7 @@
 #include "sdk/device/PellanSleeve.h"
 #include "sdk/sleeve/PellanModulesFixture.h"
 #include "testing/devices/base/JoiningThread.h"
+#include "testing/devices/sleeve/SleeveModules.h"
 
 extern char** environ;
 
@@ -71,23 +72,6 @@ class SimulatorProcess {
   FILE* output_ = nullptr;
 };
 
-Bytes sleeveFirmware(const char* model, uint8_t major, uint8_t minor) {
-  Bytes b(3000, 0xFF);
-  auto put = [&](size_t at, const char* text) {
-    std::fill(b.begin() + long(at), b.begin() + long(at + 16), 0);
-    std::memcpy(b.data() + at, text, strlen(text));
-  };
-  put(0x100, "SABREL");
-  put(0x110, model);
-  put(0x120, "Pellan Pro");
-  b[0x130] = 0;
-  b[0x131] = major;
-  b[0x132] = minor;
-  b[0x133] = 0;
-  for (size_t i = 2048; i < 2300; ++i) b[i] = uint8_t(i);
-  return b;
-}
-
 TEST(SleeveSimulatorProgram, AFirmwareFileIsFlashedIntoItThroughTheDeviceAPI) {
   // The bench's own in-process sleeve is never attached: the program's sleeve is the one.
   devices::SleeveTestBench bench;
@@ -105,10 +89,10 @@ TEST(SleeveSimulatorProgram, AFirmwareFileIsFlashedIntoItThroughTheDeviceAPI) {
   EXPECT_EQ(api->firmwareRevision(), "2.63.0");
   EXPECT_EQ(api->deviceModel(), "NBCM");
   Error e;
-  EXPECT_FALSE(facade->updateFirmwareData(sleeveFirmware("XBCM", 2, 80), &e));  // another model
+  EXPECT_FALSE(facade->updateFirmwareData(devices::SleeveModules::firmwareImage(3000, "XBCM", 2, 80), &e));  // another model
   EXPECT_EQ(e.code, -9);
 
-  const Bytes file = sleeveFirmware("NBCM", 2, 80);
+  const Bytes file = devices::SleeveModules::firmwareImage(3000, "NBCM", 2, 80);
   {
     foundation::ScopedManualClock clock;
     ClockPump pump(*clock);
