@@ -3,6 +3,7 @@
 // error, never crash.
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "app/core/APDocument.h"

@@ -1,6 +1,7 @@
 #include "app/core/DeviceServices.h"
 
 #include <mutex>
+#include <nlohmann/json.hpp>
 
 namespace orvo {
 

@@ -1,6 +1,8 @@
 // The user-facing half of JsonClass: the "JSON Error" alert.
 #include "app/core/JsonClass.h"
 
+#include <nlohmann/json.hpp>
+
 #include "app/core/AlertClass.h"
 #include "app/core/AppException.h"
 

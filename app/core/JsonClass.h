@@ -7,7 +7,7 @@
 // throws `AppException` ("NSInvalidArgumentException"), which the answer methods catch and
 // report with their exception alert. Main thread (it may show an alert).
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

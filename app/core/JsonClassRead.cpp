@@ -1,6 +1,8 @@
 // The user-interface-free half of JsonClass: reading and writing.
 #include "app/core/JsonClass.h"
 
+#include <nlohmann/json.hpp>
+
 #include "platform/foundation/Json.h"
 
 namespace orvo {

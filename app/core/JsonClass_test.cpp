@@ -1,6 +1,7 @@
 #include "app/core/JsonClass.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "app/core/AppException.h"
 #include "testing/app/AppTestSupport.h"

@@ -13,7 +13,7 @@
 // stands for the phone's Wi-Fi interface. All operations are static, run on the main
 // thread, and synchronize the user defaults before they return.
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 

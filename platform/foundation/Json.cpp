@@ -1,6 +1,7 @@
 #include "platform/foundation/Json.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace foundation {
 

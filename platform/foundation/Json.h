@@ -2,7 +2,7 @@
 // JSON reading and writing. Records are `nlohmann::json` (keys sorted); where the order of
 // keys on the wire matters, build an `nlohmann::ordered_json` and write that.
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -1,6 +1,7 @@
 #include "platform/foundation/Json.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace foundation {
 namespace {

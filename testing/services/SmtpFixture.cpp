@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 namespace services {
 namespace {

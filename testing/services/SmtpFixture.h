@@ -6,7 +6,7 @@
 // attachment's bytes. Test code only.
 
 #include <chrono>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 #include "testing/services/ServiceProcess.h"
