@@ -27,12 +27,15 @@ void FrameCommandSimulator::onBytes(int, const uint8_t*, size_t) {}
 
 void FrameCommandSimulator::onReceive(int channel, const uint8_t* data, size_t length) {
   onBytes(channel, data, length);
+  bool answered = false;
   for (const Outgoing& o : frames_.feed(channel, data, length)) {
     if (o.fault)
       sendWith(o.channel, o.bytes, sendFaultsFor(*o.fault));
     else
       send(o.channel, o.bytes);
+    if (!o.fault || o.fault->kind != ScriptedFault::Late) answered = true;
   }
+  lastReadAnswered_ = answered;
 }
 
 void FrameCommandSimulator::onChannelClosed(int channel) { frames_.resetChannel(channel); }

@@ -31,6 +31,11 @@ class FrameCommandSimulator : public SimulatedAccessory {
   // The send faults that carry out a scripted reply fault.
   static SendFaults sendFaultsFor(const ScriptedFault& fault);
 
+  // Whether the host's last read was answered at once: false when it completed no frame, or
+  // its frames were left unanswered or answered late. With `busy()` false and this false, a
+  // host waiting for an answer waits for one that is not on its way.
+  bool lastReadAnswered() const { return lastReadAnswered_.load(); }
+
  protected:
   // Device thread: every read the host's bytes arrived in, before frames are cut.
   virtual void onBytes(int channel, const uint8_t* data, size_t length);
@@ -39,6 +44,7 @@ class FrameCommandSimulator : public SimulatedAccessory {
 
  private:
   FrameCommandDevice frames_;
+  std::atomic<bool> lastReadAnswered_{false};
 };
 
 }  // namespace devices

@@ -54,6 +54,9 @@ bool SimulatedAccessory::attached() const {
 }
 
 bool SimulatedAccessory::attach() {
+  // One attach or detach at a time: a detach in progress still joins the device thread that
+  // this one would replace.
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (attached_) return true;
@@ -103,6 +106,7 @@ bool SimulatedAccessory::attach() {
 }
 
 void SimulatedAccessory::detach() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!attached_) return;
@@ -117,6 +121,7 @@ void SimulatedAccessory::detach() {
   std::lock_guard<std::mutex> lock(mutex_);
   loop_ = nullptr;
   ownedLoop_.reset();
+  sendsQueued_ = 0;  // what the loop had not run went with it
   for (auto& [ch, fd] : channelFds_) ::close(fd);
   channelFds_.clear();
   for (auto& [fd, p] : pending_) ::close(fd);
@@ -205,6 +210,12 @@ void SimulatedAccessory::onPendingReadable(int fd) {
 }
 
 void SimulatedAccessory::onChannelReadable(int channel, int fd) {
+  // Set before the read, so that `busy()` never sees the bytes neither unread nor handled.
+  handling_ = true;
+  struct Handled {
+    std::atomic<bool>& flag;
+    ~Handled() { flag = false; }
+  } handled{handling_};
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = channelFds_.find(channel);
@@ -301,16 +312,20 @@ void SimulatedAccessory::sendWith(int channel, const Bytes& bytes, const SendFau
   cuts.erase(std::remove_if(cuts.begin(), cuts.end(),
                             [&](size_t c) { return c == 0 || c >= payload.size(); }),
              cuts.end());
-  auto block = [this, channel, payload = std::move(payload), cuts = std::move(cuts), drop] {
+  const bool now = delay <= foundation::Duration::zero();
+  auto block = [this, channel, payload = std::move(payload), cuts = std::move(cuts), drop, now] {
     deliver(channel, payload, cuts);
     if (drop) closeAllChannels();
+    if (now) --sendsQueued_;
   };
   std::lock_guard<std::mutex> lock(mutex_);  // the loop lives while attached
   if (!attached_ || !loop_) return;
-  if (delay > foundation::Duration::zero())
+  if (!now) {
     loop_->addTimer(foundation::Clock::current().now() + delay, std::move(block));
-  else
-    loop_->perform(std::move(block));
+    return;
+  }
+  ++sendsQueued_;
+  loop_->perform(std::move(block));
 }
 
 bool SimulatedAccessory::writeNow(int channel, const Bytes& bytes) {
@@ -400,6 +415,22 @@ bool SimulatedAccessory::waitForChannel(int channel, bool open, std::chrono::mil
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, timeout,
                            [&] { return (channelFds_.count(channel) > 0) == open; });
+}
+
+bool SimulatedAccessory::busy() const {
+  // In this order: unread bytes, then a read in hand, then what the device sends, so that
+  // bytes moving from one stage to the next are always seen in one of them.
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [channel, fd] : channelFds_) {
+    int unread = 0;
+    if (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) return true;
+  }
+  if (handling_ || sendsQueued_ > 0) return true;
+  for (const auto& [channel, fd] : channelFds_) {
+    int unsent = 0;
+    if (::ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0) return true;
+  }
+  return false;
 }
 
 int SimulatedAccessory::sessionsOpened() const {

@@ -31,9 +31,10 @@
 // - sessions: `setRefuseSessions(true)` closes new channel connections at once (a refused
 //   session); `setHoldSessions(true)` never answers them (a session that never opens).
 //
-// Thread safety: every public member may be called from any thread. The destructor
-// detaches; subclasses must call `detach()` in their own destructor if `onReceive` uses
-// their members.
+// Thread safety: every public member may be called from any thread, except that attach and
+// detach are never called from the device thread (detach waits for it to end); attaches and
+// detaches from several threads take turns. The destructor detaches; subclasses must call
+// `detach()` in their own destructor if `onReceive` uses their members.
 
 #include <atomic>
 #include <chrono>
@@ -113,6 +114,10 @@ class SimulatedAccessory {
                       std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   // Sessions the host opened (accepted) since the device was made.
   int sessionsOpened() const;
+  // Whether bytes are on their way between host and device now: the host's wait unread on a
+  // channel, a read is being handled, or a send (not one held back by a reply delay) has not
+  // been read by the host yet. A test clock holds still while it is true.
+  bool busy() const;
 
   void setSilent(bool on);
   void setReplyDelay(foundation::Duration delay);
@@ -149,6 +154,7 @@ class SimulatedAccessory {
   const std::filesystem::path folder_;
   const std::string id_;
 
+  std::mutex lifecycleMutex_;  // held through attach() and detach()
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<int, Bytes> received_;
@@ -171,6 +177,8 @@ class SimulatedAccessory {
   std::unique_ptr<foundation::RunLoop> ownedLoop_;  // outlives the device thread
   foundation::RunLoop* loop_ = nullptr;  // set while attached
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> handling_{false};  // the device thread is reading or handling bytes
+  std::atomic<int> sendsQueued_{0};    // sends queued on the device thread, not yet written
 };
 
 }  // namespace devices

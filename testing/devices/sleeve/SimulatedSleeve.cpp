@@ -76,25 +76,19 @@ SimulatedSleeve::SimulatedSleeve(Options options)
     if (auto e = bt301Output(reply)) protocol_.afterReply.push_back(std::move(*e));
     return Bytes{uint8_t(data.size() >> 8), uint8_t(data.size())};
   };
-  // Called under `mutex_` from a command's handler: the power cycle runs on its own thread.
+  // Called under `mutex_` from a command's handler: the power cycle runs on the power thread.
   protocol_.passThrough.onRestart = [this](const std::string& firmware) {
     protocol_.config.firmware = firmware.empty() ? kBootLoaderFirmware : firmware;
     protocol_.woken = !protocol_.config.wakeRequired;
-    std::lock_guard<std::mutex> lock(restartMutex_);
-    if (restartThread_.joinable()) restartThread_.join();
     Options o = options_;
     o.config.firmware = protocol_.config.firmware;
-    restartThread_ = std::thread([this, o] {
+    queuePowerCycle([this, o] {
       detach();
       setIdentity(identityFor(o));
       attach();
     });
   };
-  protocol_.passThrough.onPowerLoss = [this] {
-    std::lock_guard<std::mutex> lock(restartMutex_);
-    if (restartThread_.joinable()) restartThread_.join();
-    restartThread_ = std::thread([this] { detach(); });
-  };
+  protocol_.passThrough.onPowerLoss = [this] { queuePowerCycle([this] { detach(); }); };
   frames().onOther([this](const HostFrame& f) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<FrameCommandDevice::Reply> replies;
@@ -108,12 +102,46 @@ SimulatedSleeve::SimulatedSleeve(Options options)
   });
 }
 
-SimulatedSleeve::~SimulatedSleeve() {
+SimulatedSleeve::~SimulatedSleeve() { unplug(); }
+
+void SimulatedSleeve::unplug() {
   {
-    std::lock_guard<std::mutex> lock(restartMutex_);
-    if (restartThread_.joinable()) restartThread_.join();
+    std::lock_guard<std::mutex> lock(powerMutex_);
+    unplugged_ = true;
   }
+  powerChanged_.notify_all();
+  // Only this call joins the power thread, and only once; it drains what was queued first.
+  std::thread power;
+  {
+    std::lock_guard<std::mutex> lock(powerMutex_);
+    power.swap(powerThread_);
+  }
+  if (power.joinable()) power.join();
   detach();
+}
+
+void SimulatedSleeve::queuePowerCycle(std::function<void()> cycle) {
+  std::lock_guard<std::mutex> lock(powerMutex_);
+  if (unplugged_) return;
+  powerCycles_.push_back(std::move(cycle));
+  ++powerCyclesQueued_;
+  if (!powerThread_.joinable()) powerThread_ = std::thread([this] { powerMain(); });
+  powerChanged_.notify_all();
+}
+
+void SimulatedSleeve::powerMain() {
+  std::unique_lock<std::mutex> lock(powerMutex_);
+  for (;;) {
+    powerChanged_.wait(lock, [&] { return unplugged_ || !powerCycles_.empty(); });
+    if (powerCycles_.empty()) return;  // unplugged, and every queued cycle ran
+    auto cycle = std::move(powerCycles_.front());
+    powerCycles_.pop_front();
+    lock.unlock();
+    cycle();
+    lock.lock();
+    ++powerCyclesDone_;
+    powerChanged_.notify_all();
+  }
 }
 
 void SimulatedSleeve::restart(const std::string& firmware) {
@@ -122,8 +150,9 @@ void SimulatedSleeve::restart(const std::string& firmware) {
     protocol_.passThrough.bootLoader = firmware.empty();
     protocol_.passThrough.onRestart(firmware);
   }
-  std::lock_guard<std::mutex> lock(restartMutex_);
-  if (restartThread_.joinable()) restartThread_.join();
+  std::unique_lock<std::mutex> lock(powerMutex_);
+  const uint64_t mine = powerCyclesQueued_;
+  powerChanged_.wait(lock, [&] { return powerCyclesDone_ >= mine || !powerThread_.joinable(); });
 }
 
 void SimulatedSleeve::onBytes(int channel, const uint8_t* data, size_t length) {

@@ -12,6 +12,9 @@
 // Tests inject events from any thread (`sendBarcode`, `pressButton`, `swipe`, ...) and
 // inspect or change the protocol's state under `withProtocol`.
 
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -93,6 +96,10 @@ class SimulatedSleeve : public FrameCommandSimulator {
   // loader's commands. The boot loader's F3 calls it; a test calls it after a scripted power
   // loss, and it returns once the sleeve is attached again. Any thread but the device's.
   void restart(const std::string& firmware);
+  // Detaches for good: a power cycle under way (and any queued) finishes first, and none
+  // asked for afterwards attaches the sleeve again. A test bench's teardown calls it; so does
+  // the destructor. Any thread but the device's.
+  void unplug();
   // The text the boot loader identifies itself with.
   static constexpr const char* kBootLoaderFirmware = "0.00";
 
@@ -130,8 +137,18 @@ class SimulatedSleeve : public FrameCommandSimulator {
   std::vector<Bytes> pendingEvents_;  // module events made while a command is handled
   static thread_local bool answeringCommand_;
   Options options_;
-  std::mutex restartMutex_;
-  std::thread restartThread_;
+
+  // Power cycles (a restart, a power loss) run in order on one power thread: detaching joins
+  // the device thread, where most of them are asked for, so that thread never waits for one.
+  void queuePowerCycle(std::function<void()> cycle);
+  void powerMain();
+  std::mutex powerMutex_;
+  std::condition_variable powerChanged_;
+  std::deque<std::function<void()>> powerCycles_;
+  uint64_t powerCyclesQueued_ = 0;
+  uint64_t powerCyclesDone_ = 0;
+  bool unplugged_ = false;
+  std::thread powerThread_;
 };
 
 }  // namespace devices

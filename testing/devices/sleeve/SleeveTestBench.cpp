@@ -86,7 +86,7 @@ SleeveTestBench::SleeveTestBench(SimulatedSleeve::Options options) {
 
 SleeveTestBench::~SleeveTestBench() {
   if (pellan) pellan->disconnect();
-  if (sleeve) sleeve->detach();
+  if (sleeve) sleeve->unplug();
   // Let queued main-queue work and the global queue's blocks finish before the objects go.
   // A stream that saw its device go disconnects on the global queue, waiting for the main
   // queue: every one must have closed its sessions and left the run-loop thread before
