@@ -573,14 +573,16 @@ void Pellan::accessoryDisconnected(const std::shared_ptr<EAStream>& stream) {
     d_->hardwareRevision.clear();
     d_->serialNumber.clear();
   }
-  // The link goes first and a waiting command ends now, so that a set-up in progress
-  // fails fast instead of holding the state change for its reply waits.
+  // The link goes first, so that nothing more is written to it; then the state moves to 1
+  // and the module closes, and only then does a waiting command end: a caller whose
+  // command failed because the sleeve went already reads the state that says so. None of
+  // these steps waits for the sleeve, so a set-up in progress still fails fast.
   d_->transport.setLink(nullptr);
-  d_->transport.abortWait();
   d_->eaStreamConnected = false;
   d_->commStreamConnected = false;
   if (connstate() == 2) setConnState(1);
   if (auto bt = d_->module()) bt->close();
+  d_->transport.abortWait();
 }
 
 void Pellan::streamConnected(CommStream&) {
