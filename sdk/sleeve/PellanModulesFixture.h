@@ -1,10 +1,13 @@
 #pragma once
 // Test fixture: a sleeve driver connected to a simulated sleeve (SleeveTestBench.h), after
 // which a manual clock is installed and moved on in the background, so the driver's
-// pauses, polls and time-outs (50 ms to 35 s) pass in a fraction of real time. Tests reach
-// the simulated modules behind the pass-through through `modules`.
+// pauses, polls and time-outs (50 ms to 35 s) pass in a fraction of real time. The clock
+// holds still while bytes are on their way between driver and sleeve, so that no reply wait
+// ends and no count of retries comes short because the machine is slow. Tests reach the
+// simulated modules behind the pass-through through `modules`.
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "platform/foundation/Clock.h"
@@ -14,10 +17,11 @@ namespace kestra::testing {
 
 class ClockPump {
  public:
-  explicit ClockPump(foundation::ManualClock& clock)
-      : clock_(clock), thread_([this] {
+  // `hold` (when given) says when the clock must not move on.
+  explicit ClockPump(foundation::ManualClock& clock, std::function<bool()> hold = {})
+      : clock_(clock), hold_(std::move(hold)), thread_([this] {
           while (!stop_) {
-            clock_.advance(std::chrono::milliseconds(10));
+            if (!hold_ || !hold_()) clock_.advance(std::chrono::milliseconds(10));
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
           }
         }) {}
@@ -28,6 +32,7 @@ class ClockPump {
 
  private:
   foundation::ManualClock& clock_;
+  const std::function<bool()> hold_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -47,7 +52,7 @@ struct PumpedSleeve {
   explicit PumpedSleeve(devices::SimulatedSleeve::Options options) : bench(std::move(options)) {
     connected = bench.connect();
     clock = std::make_unique<foundation::ScopedManualClock>();
-    pump = std::make_unique<ClockPump>(**clock);
+    pump = std::make_unique<ClockPump>(**clock, [this] { return bench.sleeve->busy(); });
   }
   ~PumpedSleeve() {
     pump.reset();

@@ -7,16 +7,16 @@ namespace devices {
 
 void PinpadModuleClock::step() {
   foundation::RunLoop::main().runOnce(std::chrono::milliseconds(1));
-  // A command's answer is on its way; one that has not come for a while of real time is
-  // lost, and the command is left to time out as it would.
-  if (pad_.transport().commandRunning()) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!commandSeen_) commandSeen_ = now;
-    if (now - *commandSeen_ < kLostAnswer) return;
-  } else {
-    commandSeen_.reset();
+  if (device_) {
+    // Held while bytes move, and while a command runs whose answer the pinpad sent (the host
+    // is taking it in); a command the pinpad left unanswered, or answers late on this clock,
+    // sees time pass and times out as it would.
+    const bool answered = device_->lastReadAnswered();
+    if (device_->busy() || (answered && pad_.transport().commandRunning())) return;
+    if (!device_->withModel([](PinpadModel& m) { return m.btOut.empty(); })) return;
+  } else if (pad_.transport().commandRunning()) {
+    return;
   }
-  if (device_ && !device_->withModel([](PinpadModel& m) { return m.btOut.empty(); })) return;
   clock_.advance(kStep);
   clock_.waitUntilWaitersSawNow();
 }
