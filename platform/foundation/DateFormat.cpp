@@ -269,6 +269,11 @@ std::optional<WallTime> parseDate(std::string_view text, std::string_view patter
   }
   // Reject dates such as February 30 that the calendar functions would roll over.
   if (tm.tm_mday != check.tm_mday || tm.tm_mon != check.tm_mon) return std::nullopt;
+  // Nor does a date that a time point in nanoseconds cannot hold (before 1678 or after 2262;
+  // a day's margin covers the offset) read: converting it would overflow.
+  constexpr std::time_t kLimit =
+      std::chrono::floor<std::chrono::seconds>(WallTime::max()).time_since_epoch().count() - 86400;
+  if (tt > kLimit || tt < -kLimit) return std::nullopt;
   if (hasOffset) tt -= offset;
   return std::chrono::system_clock::from_time_t(tt) + std::chrono::milliseconds(millis);
 }

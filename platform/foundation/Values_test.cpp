@@ -99,3 +99,20 @@ TEST(DateFormat, FormatsAndParsesPlatformPatterns) {
   EXPECT_FALSE(parseDate("13/01/2026", "MM/dd/yyyy", true));
   EXPECT_FALSE(parseDate("03/05/2026 extra", "MM/dd/yyyy", true));
 }
+
+TEST(DateFormat, ADatePastWhatTheClockHoldsDoesNotRead) {
+  // Servers write 12/31/9999 for "no date": it must not wrap round to some date in 1816.
+  EXPECT_FALSE(parseDate("12/31/9999", "MM/dd/yyyy", true));
+  EXPECT_FALSE(parseIsoDate("9999-12-31T23:59:59.999Z"));
+  EXPECT_FALSE(parseDate("01/01/1000", "MM/dd/yyyy", true));
+  // Dates well inside the range still read, from either side of 1970.
+  for (const char* text : {"12/31/2199", "01/01/1800"}) {
+    SCOPED_TRACE(text);
+    const auto d = parseDate(text, "MM/dd/yyyy", true);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(formatDate(*d, "MM/dd/yyyy", true), text);
+  }
+  // 84,005 days from 1970-01-01 to 2199-12-31; 62,091 days back to 1800-01-01.
+  EXPECT_EQ(parseDate("12/31/2199", "MM/dd/yyyy", true)->time_since_epoch(), std::chrono::hours(24) * 84005);
+  EXPECT_EQ(parseDate("01/01/1800", "MM/dd/yyyy", true)->time_since_epoch(), std::chrono::hours(-24) * 62091);
+}

@@ -1,5 +1,7 @@
 // The hub's firmware file and its update through the firmware commands of the hub frame.
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "sdk/foundation/KXUNISDKGlobals.h"
@@ -42,15 +44,17 @@ std::optional<USBManager::FirmwareInfo> USBManager::getFirmwareFileInformation(c
   info.deviceModel = field(file, kModelAt);
   info.deviceName = field(file, kNameAt);
   info.firmwareRevision = field(file, kVersionAt);
-  int value = 0;
+  // Each dotted part is one byte of the number. The sum is kept in 32 unsigned bits, so a
+  // field that no hub writes (long runs of digits, many parts) reads without overflow.
+  uint32_t value = 0;
   size_t start = 0;
   const std::string& v = info.firmwareRevision;
   while (start <= v.size()) {
     const size_t dot = std::min(v.find('.', start), v.size());
-    value = value * 256 + std::atoi(v.substr(start, dot - start).c_str());
+    value = value * 256u + uint32_t(std::strtoul(v.substr(start, dot - start).c_str(), nullptr, 10));
     start = dot + 1;
   }
-  info.firmwareRevisionNumber = value;
+  info.firmwareRevisionNumber = int(value);
   if (info.deviceName.empty() || info.deviceModel.empty()) {
     foundation::fail(error, invalid);
     return std::nullopt;
