@@ -16,6 +16,9 @@
 #   macros that its headers read, so executables are compiled with -fPIC too (Qt's targets
 #   ask for it anyway) and GoogleTest's macros stay with the tests. A library that links Qt
 #   gets a header set of its own with Qt's.
+# - Test executables are compiled with KESTRA_TEST_OPTIMIZE (-O0), their precompiled header
+#   too (GCC takes one only with the same optimisation); libraries and fixtures they link
+#   keep the build type's.
 # - Unity builds per folder (KESTRA_UNITY, in batches of KESTRA_UNITY_BATCH files).
 
 set(KESTRA_PCH_COMMON <nlohmann/json.hpp> <string> <vector> <map> <memory> <functional>
@@ -35,6 +38,7 @@ function(_kestra_pch_hosts)
   add_library(kestra_pch_test OBJECT ${stub})
   target_link_libraries(kestra_pch_test PRIVATE nlohmann_json::nlohmann_json Threads::Threads GTest::gtest)
   target_precompile_headers(kestra_pch_test PRIVATE <gtest/gtest.h> ${KESTRA_PCH_COMMON})
+  target_compile_options(kestra_pch_test PRIVATE ${KESTRA_TEST_OPTIMIZE})
   set_target_properties(kestra_pch_common kestra_pch_test PROPERTIES UNITY_BUILD OFF)
 endfunction()
 
@@ -42,6 +46,9 @@ endfunction()
 function(_kestra_speed target kind)
   if(NOT kind STREQUAL "lib")
     target_compile_options(${target} PRIVATE -fPIC)
+  endif()
+  if(kind STREQUAL "test")
+    target_compile_options(${target} PRIVATE ${KESTRA_TEST_OPTIMIZE})
   endif()
   if(KESTRA_PCH)
     _kestra_pch_hosts()
