@@ -158,6 +158,11 @@ void SimulatedAccessory::onListen() {
 }
 
 void SimulatedAccessory::onPendingReadable(int fd) {
+  handling_ = true;  // until the session's answer is on the link (see `busy()`)
+  struct Handled {
+    std::atomic<bool>& flag;
+    ~Handled() { flag = false; }
+  } handled{handling_};
   std::string line;
   bool complete = false;
   for (;;) {
@@ -418,9 +423,18 @@ bool SimulatedAccessory::waitForChannel(int channel, bool open, std::chrono::mil
 }
 
 bool SimulatedAccessory::busy() const {
-  // In this order: unread bytes, then a read in hand, then what the device sends, so that
-  // bytes moving from one stage to the next are always seen in one of them.
+  // In this order: a connection not yet accepted, unread bytes (of a session request or on a
+  // channel), then a read in hand, then what the device sends, so that bytes moving from one
+  // stage to the next are always seen in one of them.
   std::lock_guard<std::mutex> lock(mutex_);
+  if (listenFd_ >= 0) {
+    pollfd p{listenFd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0) return true;
+  }
+  for (const auto& [fd, request] : pending_) {
+    int unread = 0;
+    if (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) return true;
+  }
   for (const auto& [channel, fd] : channelFds_) {
     int unread = 0;
     if (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) return true;
