@@ -62,7 +62,10 @@ struct AdapterFixture {
   ~AdapterFixture() {
     for (const auto& s : manager->devices()) s->disconnect();
     pump([&] { return GlobalQueue::running() == 0 && comm->requestCounter() == 0; });
+    // The adapter's streams are scheduled on the run-loop thread's loop: they close their
+    // sessions there when they go, so they must go before that loop does.
     manager.reset();
+    adapter.reset();
     comm.reset();
     registry.reset();
     std::error_code ec;
