@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/foundation/IdleTimer.h"
+
 #include <atomic>
 
 #include "sdk/hub/HubFrame.h"
@@ -28,7 +30,10 @@ struct Control final : HubControlDelegate {
   void TrelmoDeviceDisconnected(const std::shared_ptr<TrelmoDevice>& d) override {
     log->add("gone:" + std::to_string(d->portIndex), true);
   }
+  // Progress reported while the phone could still lock its screen.
+  std::atomic<int> progressWithIdleTimerOn{0};
   void firmwareUpdateProgress(int phase, int percent) override {
+    if (!foundation::IdleTimer::disabled()) ++progressWithIdleTimerOn;
     log->add("progress:" + std::to_string(phase) + ":" + std::to_string(percent));
   }
 };
@@ -389,6 +394,9 @@ TEST(USBManagerFirmware, PagesGoOutWithProgressAndBlankPagesAreSkipped) {
   EXPECT_EQ(progress, (std::vector<std::string>{"progress:0:0", "progress:1:0", "progress:2:0", "progress:2:40",
                                                 "progress:2:81", "progress:3:100"}));
   EXPECT_FALSE(f.hub->firmwareUpdate());
+  // The screen stayed on through the transfer and may lock again after it.
+  EXPECT_EQ(f.control->progressWithIdleTimerOn, 0);
+  EXPECT_FALSE(foundation::IdleTimer::disabled());
 }
 
 TEST(USBManagerFirmware, FileForAnotherDeviceIsRefusedBeforeAnythingIsSent) {
