@@ -6,15 +6,14 @@
 #include <deque>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
-#include "platform/foundation/ThreadName.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/rf/Felica.h"
 #include "sdk/rf/Iso14.h"
 #include "sdk/rf/Iso15.h"
 #include "sdk/rf/RFWrapper.h"
+#include "sdk/transport/GlobalQueue.h"
 
 namespace kestra {
 
@@ -102,42 +101,45 @@ int sendCommandTime(int module, int sub, const uint8_t* data, int length, int ti
   return -status;
 }
 
-// Card events, initialised and reported in arrival order on a thread of their own.
+// Card events, initialised and reported one at a time in arrival order by one global-queue
+// worker at a time (so that tests waiting for the global queue also wait for them).
 struct Rc663Events {
   std::mutex mutex;
-  std::condition_variable ready;
   std::deque<std::pair<int, Bytes>> queue;  // channel, detection record
-  bool started = false;
+  bool draining = false;
 };
 
 Rc663Events& events() {
-  static Rc663Events* e = new Rc663Events;  // its thread lives as long as the process
+  static Rc663Events* e = new Rc663Events;  // workers may outlast main
   return *e;
 }
 
 void handleCardEvent(int channel, const Bytes& record);
 
+void drainCardEvents() {
+  auto& e = events();
+  for (;;) {
+    std::pair<int, Bytes> next;
+    {
+      std::lock_guard l(e.mutex);
+      if (e.queue.empty()) {
+        e.draining = false;
+        return;
+      }
+      next = std::move(e.queue.front());
+      e.queue.pop_front();
+    }
+    handleCardEvent(next.first, next.second);
+  }
+}
+
 void postCardEvent(int channel, Bytes record) {
   auto& e = events();
   std::lock_guard lock(e.mutex);
   e.queue.emplace_back(channel, std::move(record));
-  e.ready.notify_one();
-  if (e.started) return;
-  e.started = true;
-  std::thread([] {
-    foundation::setCurrentThreadName("rc663 events");
-    auto& ev = events();
-    for (;;) {
-      std::pair<int, Bytes> next;
-      {
-        std::unique_lock l(ev.mutex);
-        ev.ready.wait(l, [&] { return !ev.queue.empty(); });
-        next = std::move(ev.queue.front());
-        ev.queue.pop_front();
-      }
-      handleCardEvent(next.first, next.second);
-    }
-  }).detach();
+  if (e.draining) return;
+  e.draining = true;
+  GlobalQueue::async(drainCardEvents);
 }
 
 int sendCommand(int module, int sub, const Bytes& data = {}, int waitMs = kRc663CommandWaitMs) {
@@ -395,8 +397,8 @@ int rc663Done() { return sendCommand(0, kRc663Done); }
 void rc663DataAvailable(const uint8_t* data, int length) {
   if (!data || length <= 0) return;
   KXUNISDKGlobals::LOG("R6R %d bytes", length);  // never the bytes: card answers carry tracks
-  std::vector<std::pair<int, Bytes>> cardEvents;
   {
+    // Events are queued under the lock, so that inputs on two threads keep their order.
     std::lock_guard lock(state().mutex);
     auto& rx = state().rx;
     rx.insert(rx.end(), data, data + length);
@@ -408,7 +410,7 @@ void rc663DataAvailable(const uint8_t* data, int length) {
       Bytes frame(rx.begin(), rx.begin() + long(len));
       rx.erase(rx.begin(), rx.begin() + long(len));
       if (frame[0] & 0x80) {
-        cardEvents.emplace_back(frame[1], Bytes(frame.begin() + 4, frame.end()));
+        postCardEvent(frame[1], Bytes(frame.begin() + 4, frame.end()));
       } else if (state().waiting && !state().reply) {
         state().reply = std::move(frame);
         state().received.notify_all();
@@ -417,7 +419,6 @@ void rc663DataAvailable(const uint8_t* data, int length) {
       }
     }
   }
-  for (auto& [channel, record] : cardEvents) postCardEvent(channel, std::move(record));
 }
 
 namespace {

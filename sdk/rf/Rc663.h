@@ -14,7 +14,7 @@
 // a lock, and input that cannot fit it is dropped and the reader resynchronises on the next
 // frame. A reply that arrives while no command waits (its command gave up) is dropped; card
 // events behind it are still read. Card events are taken in arrival order and initialised and
-// reported one at a time on a worker thread of the driver, so the input thread never waits
+// reported one at a time by a global-queue worker, so the input thread never waits
 // for the replies that a card's initialisation asks for. Results: 0 or a positive count on
 // success, a negative SDK error code on failure.
 
