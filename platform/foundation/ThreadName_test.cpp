@@ -16,7 +16,7 @@ TEST(ThreadName, LongNamesAreCutToWhatLinuxKeeps) {
       {"CommRunLoop", "CommRunLoop"},
       {"PPadPrinterWrt1", "PPadPrinterWrt1"},         // exactly 15 bytes
       {"CacheWrite Thread", "CacheWrite Thre"},       // refused whole by the kernel
-      {"Drucker\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC", "Drucker\xC3\xBC\xC3\xBC\xC3\xBC"},  // "ü" not split
+      {"Drucke\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC", "Drucke\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC"},  // no "ü" split
       {"", ""},
   };
   for (const auto& c : cases) {

@@ -62,11 +62,13 @@ class CanaryLog {
       lines_.push_back(line);
     });
   }
-  ~CanaryLog() { KXUNISDKGlobals::setLogHandler({}); }
+  ~CanaryLog() { finish(); }
 
   // Ends the capture; the test's canaries are then searched in what was gathered.
   void finish() {
     KXUNISDKGlobals::setLogHandler({});
+    if (finished_) return;
+    finished_ = true;
     const std::string err = ::testing::internal::GetCapturedStderr();
     const std::string out = ::testing::internal::GetCapturedStdout();
     std::lock_guard lock(mutex_);
@@ -113,6 +115,7 @@ class CanaryLog {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
+  bool finished_ = false;
 };
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -172,6 +175,7 @@ TEST(CanaryLog, SleeveSwipesHeadDataAndTheEmvKernelLeaveNothing) {
     devices::SleeveSecurity security(*bench.sleeve);
     security.head.setVersions(2001, 301);
     security.head.setTracksRead(3);
+    security.head.setMaskedData(std::string("\x00\x10\x00\x00", 4) + "4929********0193");
     security.setCard({t1, t2, "%B4929********0193^CANARYHOLDER/SLEEVE^", ";4929********0193="});
     security.setOnlineRequestOnStart(true);
     ASSERT_TRUE(bench.connect());
@@ -369,7 +373,7 @@ TEST(CanaryLog, PinpadCardsAndPinBlocksLeaveNothing) {
       return std::any_of(l.begin(), l.end(), [](const std::string& s) { return s.rfind("magneticCardData", 0) == 0; });
     }));
     // A PIN typed on the keypad.
-    b.device->withModel([](devices::PinpadModel& m) { m.keypad.insert(m.keypad.end(), {7, 3, 8, 2, 9, 1, 0x0D}); });
+    b.device->withModel([](devices::PinpadModel& m) { m.keypad.insert(m.keypad.end(), {7, 3, 8, 2, 9, 1, devices::pinpadkey::kEnter}); });
     ASSERT_EQ(b.pad->uiEnterPINStart(0, 40, 30, '*', 4, 12, std::string("PIN")), 0);
     ASSERT_TRUE(b.runUntil([&] { return b.delegate->log().count("PINEntryComplete:0") > 0; }));
   }

@@ -243,6 +243,30 @@ TEST(USBManager, PortDataReachesAGenericDeviceReader) {
   EXPECT_TRUE(f.control->log->waitForLine("gone:1"));
 }
 
+// A port face nobody reads keeps only its newest bytes, up to the bound: here the stream face
+// is left unread while the timed read takes everything.
+TEST(USBManager, UnreadPortDataStaysBounded) {
+  HubFixture f(2);
+  f.sim->plugIn(1, "Thing|USB|vendor.thing");
+  ASSERT_TRUE(f.control->log->waitForLine("device:1:Thing|USB|vendor.thing"));
+  auto device = f.hub->getPortDeviceFormPort(1);
+  const size_t chunk = 1000, chunks = TrelmoStream::kMaxUnread / chunk + 10;
+  for (size_t i = 0; i < chunks; ++i) f.sim->portData(1, Bytes(chunk, uint8_t(i)));
+  Bytes taken;
+  while (taken.size() < chunk * chunks) {
+    auto got = device->readData(0, std::chrono::seconds(20));
+    ASSERT_TRUE(got);
+    taken.insert(taken.end(), got->begin(), got->end());
+  }
+  EXPECT_EQ(taken.back(), uint8_t(chunks - 1));
+  Bytes streamed;
+  uint8_t buf[4096];
+  for (int n; (n = device->inputStream().read(buf, sizeof buf)) > 0;) streamed.insert(streamed.end(), buf, buf + n);
+  ASSERT_EQ(streamed.size(), TrelmoStream::kMaxUnread);
+  EXPECT_EQ(streamed.back(), uint8_t(chunks - 1));
+  EXPECT_EQ(Bytes(streamed.end() - long(chunk), streamed.end()), Bytes(chunk, uint8_t(chunks - 1)));
+}
+
 TEST(TrelmoStream, AnnouncesDataByItsLengthConditionAndEndsOnce) {
   struct Events final : TrelmoStreamDelegate {
     std::vector<int> seen;
