@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <thread>
 
 #include "sdk/device/KXDevicesTestSupport.h"
@@ -17,6 +18,7 @@
 #include "sdk/foundation/Emsr.h"
 #include "sdk/pinpad/PPad.h"
 #include "sdk/pinpad/PPadTestSupport.h"
+#include "sdk/rf/KXRFCardInfo.h"
 #include "sdk/rf/RFWrapper.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/GlobalQueue.h"
@@ -71,6 +73,9 @@ class CanaryLog {
     finished_ = true;
     const std::string err = ::testing::internal::GetCapturedStderr();
     const std::string out = ::testing::internal::GetCapturedStdout();
+    // What went to the console (a failed assertion's message among it) is shown after all.
+    std::fputs(out.c_str(), stdout);
+    std::fputs(err.c_str(), stderr);
     std::lock_guard lock(mutex_);
     lines_.push_back(err);
     lines_.push_back(out);
@@ -252,10 +257,22 @@ struct CardSleeve {
     onWorker(bench, [&] { opened = facade->rfInit(cards, &error); });
     return opened;
   }
-  bool present(const std::shared_ptr<RfCard>& card, const std::string& typeName) {
-    const size_t before = log->log().count("card:0:" + typeName);
+  // Places `card`; its card index once the application has heard of it, else -1.
+  int present(const std::shared_ptr<RfCard>& card, const std::string& typeName) {
+    const size_t before = log->log().size();
     module->place(card);
-    return bench.runUntil([&] { return log->log().count("card:0:" + typeName) > before; });
+    int index = -1;
+    bench.runUntil([&] {
+      const auto lines = log->log().lines();
+      for (size_t i = before; i < lines.size(); ++i) {
+        const std::string suffix = ":" + typeName;
+        if (lines[i].rfind("card:", 0) == 0 && lines[i].size() > suffix.size() &&
+            lines[i].compare(lines[i].size() - suffix.size(), suffix.size(), suffix) == 0)
+          index = std::stoi(lines[i].substr(5));
+      }
+      return index >= 0;
+    });
+    return index;
   }
 };
 
@@ -277,35 +294,37 @@ TEST(CanaryLog, ContactlessCardsKeysCredentialsAndTagsLeaveNothing) {
     auto mifare = RfCard::mifareClassic1K(hex("C0FFEE01"));
     mifare->setKeys(1, Bytes(6, 0xFF), key);
     mifare->blocks[4] = block;
-    ASSERT_TRUE(s.present(mifare, "Mifare Classic 1K"));
+    const int mifareIndex = s.present(mifare, "Mifare Classic 1K");
+    ASSERT_GE(mifareIndex, 0);
     std::optional<Bytes> read;
     ASSERT_TRUE(onWorker(s.bench, [&] {
-      if (f.mfAuthByKey(0, 'B', 4, key, &error)) read = f.mfRead(0, 4, 16, &error);
+      if (f.mfAuthByKey(mifareIndex, 'B', 4, key, &error)) read = f.mfRead(mifareIndex, 4, 16, &error);
     }));
     ASSERT_TRUE(read) << error.text;
     EXPECT_EQ(*read, block);
     // A payment card's tracks read by the module.
     s.module->paymentTracks = tracks;
     std::optional<Bytes> got;
-    ASSERT_TRUE(onWorker(s.bench, [&] { got = f.rfReadPaymentCardTracks(0, hex("57"), &error); }));
+    ASSERT_TRUE(onWorker(s.bench, [&] { got = f.rfReadPaymentCardTracks(mifareIndex, hex("57"), &error); }));
     ASSERT_TRUE(got) << error.text;
     s.module->remove(mifare);
 
     // An iClass credential through the SAM, asked for with a PIN.
     auto iclass = RfCard::iClass(hex("A1B2C3D4E5F60712"));
     iclass->blocks[7] = credential;
-    ASSERT_TRUE(s.present(iclass, "PicoPass 15693"));
+    ASSERT_GE(s.present(iclass, "PicoPass 15693"), 0);
     std::optional<Bytes> content;
     ASSERT_TRUE(onWorker(s.bench, [&] { content = f.hidGetContentElement(4, samPin, std::nullopt, &error); }));
     s.module->remove(iclass);
 
     // A FeliCa smart tag written.
     auto tag = RfCard::felica(hex("2122232425262728"), true);
-    ASSERT_TRUE(s.present(tag, "FeliCa"));
+    const int tagIndex = s.present(tag, "FeliCa");
+    ASSERT_GE(tagIndex, 0);
     int written = 0;
     Bytes memory = tagMemory;
     memory.resize(32, 0x20);
-    ASSERT_TRUE(onWorker(s.bench, [&] { f.felicaSmartTagWrite(0, 0x0100, memory, &written, &error); }));
+    ASSERT_TRUE(onWorker(s.bench, [&] { f.felicaSmartTagWrite(tagIndex, 0x0100, memory, &written, &error); }));
     EXPECT_EQ(written, 32) << error.text;
   }
   expectNoLeak(log, {{"mifare key", key},
