@@ -27,10 +27,12 @@ void pause(foundation::Duration d) {
   foundation::Clock::current().waitFor(lock, cv, d, [] { return false; });
 }
 
-foundation::MonoTime pollDeadline(double timeout) {
-  const double seconds = timeout > 0 && timeout < 65536 ? timeout : 0;
+// The host's limit for a menu or prompt: none for a time-out of 0 (or one the pinpad cannot
+// be sent), which leaves it open until the cardholder or the application ends it.
+std::optional<foundation::MonoTime> pollDeadline(double timeout) {
+  if (!(timeout >= 1 && timeout < 65536)) return std::nullopt;
   return foundation::Clock::current().now() +
-         std::chrono::duration_cast<foundation::Duration>(std::chrono::duration<double>(seconds)) + kPollMargin;
+         std::chrono::duration_cast<foundation::Duration>(std::chrono::duration<double>(timeout)) + kPollMargin;
 }
 
 // Asks `check` while it answers "still open": its last answer, or nothing once the host's
@@ -40,7 +42,7 @@ std::optional<int> pollUntilClosed(double timeout, Check check) {
   const auto deadline = pollDeadline(timeout);
   int r = check();
   while (r == kStillOpen) {
-    if (foundation::Clock::current().now() >= deadline) return std::nullopt;
+    if (deadline && foundation::Clock::current().now() >= *deadline) return std::nullopt;
     pause(kPollPause);
     r = check();
   }

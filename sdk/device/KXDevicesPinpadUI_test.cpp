@@ -213,5 +213,33 @@ TEST(PinpadUIHostLimit, AMenuThePinpadNeverClosesEndsAtTheHostsLimit) {
   f.bench.device->withModel([](PinpadModel& m) { EXPECT_EQ(m.promptCancels, 1); });
 }
 
+// A time-out of 0 gives the menu and the prompt no limit: the host keeps asking until the
+// cardholder answers, long after the margin it allows a timed one.
+TEST(PinpadUIHostLimit, WithoutATimeOutTheHostWaitsForTheAnswer) {
+  foundation::ScopedManualClock clock;
+  PinpadFixture f;
+  f.bench.device = &f.bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
+  f.facade->connect();
+  ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return f.bench.identified() && f.api->connstate() == 2; }));
+  auto checks = [&] { return f.bench.device->withModel([](PinpadModel& m) { return m.menuChecks; }); };
+
+  std::atomic<bool> done{false};
+  int choice = 0;
+  Error e;
+  {
+    devices::JoiningThread t([&] {
+      choice = f.facade->uiDisplayMenu("T", {"A", "B"}, 1, 0, &e);
+      done = true;
+    });
+    // Well past 5 s of polling (0.1 s apart) the menu is still open and asked about.
+    ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return done.load() || checks() >= 100; }));
+    EXPECT_FALSE(done.load());
+    f.bench.device->withModel([](PinpadModel& m) { m.keypad.push_back(2); });
+    ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return done.load(); }));
+  }
+  EXPECT_EQ(choice, 2) << e.text;
+  EXPECT_TRUE(sentWith(*f.bench.device, 0x35, {0x37, 0x02}).empty());  // never cancelled
+}
+
 }  // namespace
 }  // namespace kestra::testing

@@ -416,7 +416,7 @@ std::optional<Bytes> KXDevices::iso14APDU(int cardIndex, uint8_t cla, uint8_t in
     return std::nullopt;
   }
   if (apduResult) *apduResult = sw;
-  KXUNISDKGlobals::LOGDATA("APDU response", out.data(), out.size(), false);
+  KXUNISDKGlobals::LOG("APDU response: %zu bytes", out.size());  // card data: length only
   return out;
 }
 
@@ -426,14 +426,14 @@ std::optional<Bytes> KXDevices::iso14APDU(int cardIndex, uint8_t cla, uint8_t in
 }
 
 std::optional<Bytes> KXDevices::iso14Transceive(int cardIndex, const Bytes& data, uint8_t* status, Error* error) {
-  KXUNISDKGlobals::LOGDATA("iso14Transieve in", data.data(), data.size(), false);
+  KXUNISDKGlobals::LOG("iso14Transieve in: %zu bytes", data.size());
   Bytes out;
   const int r = iso14Transieve(cardIndex, data.data(), int(data.size()), &out, status);
   if (r < 0) {
     rfFail(error, r);
     return std::nullopt;
   }
-  KXUNISDKGlobals::LOGDATA("iso14Transieve response", out.data(), out.size(), false);
+  KXUNISDKGlobals::LOG("iso14Transieve response: %zu bytes", out.size());
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "sdk/foundation/KXIdleTimer.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/hub/CarvikStream.h"
 #include "sdk/hub/PagedFirmware.h"
@@ -67,6 +68,7 @@ bool CarvikStream::updateFirmwareData(const Bytes& file, Error* error) {
                                        -9, "Invalid device name in the firmware file, expected %s, got %s",
                                        name.c_str(), info->deviceName.c_str()));
   if (!sendCommand(0, kCmdFwStart, {}, error)) return false;
+  idleTimerStop();  // the screen must not lock half-way through
   firmwareUpdate_ = true;
   auto notify = [this](int phase, int percent) {
     if (auto c = control()) {
@@ -92,6 +94,7 @@ bool CarvikStream::updateFirmwareData(const Bytes& file, Error* error) {
   const bool done = sendFirmwarePages(file, steps);
   firmwareUpdate_ = false;
   notify(3, 100);
+  idleTimerRestore();
   sendCommand(0, kCmdFwFinish, {});
   if (!done) return foundation::fail(error, KXUNISDKGlobals::makeError(-20, std::string("Firmware update failed")));
   return true;

@@ -114,6 +114,8 @@ void CarvikStream::accessoryDisconnected(const std::shared_ptr<EAStream>& /*stre
     hardwareRevision_.clear();
     serialNumber_.clear();
   }
+  // The radio's links went with the adapter.
+  module_->btDeviceDisconnected("");
   {
     std::lock_guard lock(cmdMutex_);
     cmdCv_.notify_all();
@@ -165,6 +167,12 @@ void CarvikStream::appendStreamData(const uint8_t* data, int length) {
   {
     std::lock_guard lock(mutex_);
     streamData_.insert(streamData_.end(), data, data + length);
+    if (streamData_.size() > kMaxUnread) {
+      // Nobody reads: keep the newest bytes rather than all of them.
+      const size_t drop = streamData_.size() - kMaxUnread;
+      streamData_.erase(streamData_.begin(), streamData_.begin() + long(drop));
+      KXUNISDKGlobals::LOG("SERR: %zu unread bytes dropped", drop);
+    }
   }
   if (dataPathOpen()) notify(kStreamHasBytesAvailable);
 }
@@ -313,8 +321,14 @@ bool CarvikStream::serialConnect(Error* error) {
 
 bool CarvikStream::btWrite(const uint8_t* data, int length, Error* error) {
   if (length < 1) return true;
+  auto& clock = foundation::Clock::current();
+  // An adapter that keeps taking nothing (its port blocked by flow control, say) ends the
+  // write with an error instead of holding the caller for ever.
+  const auto deadline = clock.now() + kSerialWriteTimeout;
   int sent = 0;
   while (sent < length) {
+    if (clock.now() >= deadline)
+      return foundation::fail(error, KXUNISDKGlobals::makeError(-6, std::string("Timeout writing data")));
     const int chunk = std::min(length - sent, kSerialChunk);
     auto r = sendCommand(0, kCmdSerialOut, Bytes(data + sent, data + sent + chunk), error);
     if (!r || r->size() != 4) return false;

@@ -69,10 +69,14 @@ class CarvikStream final : public AccessoryManagerDelegate, public std::enable_s
   static constexpr foundation::Duration kReplyTimeout = std::chrono::seconds(3);
   static constexpr foundation::Duration kFullPause = std::chrono::milliseconds(100);
   static constexpr int kSerialChunk = 128;
+  // Received bytes not yet read are kept up to this many; beyond it the oldest are dropped.
+  static constexpr size_t kMaxUnread = 65536;
   static constexpr int kBluetoothChunk = 240;
   static constexpr foundation::Duration kRadioOnTimeout = std::chrono::seconds(5);
   static constexpr foundation::Duration kConnectTimeout = std::chrono::seconds(15);
   static constexpr foundation::Duration kBluetoothWriteTimeout = std::chrono::seconds(5);
+  // A serial write whose bytes the adapter keeps refusing fails after this long.
+  static constexpr foundation::Duration kSerialWriteTimeout = std::chrono::seconds(5);
   enum Command { kCmdSerialSettings = 3, kCmdSerialOut = 5, kCmdSerialIn = 6, kCmdBluetooth = 29, kCmdBluetoothEvent = 30 };
 
   static std::shared_ptr<CarvikStream> create() { return std::shared_ptr<CarvikStream>(new CarvikStream()); }

@@ -3,6 +3,8 @@
 #include "sdk/hub/CarvikStream.h"
 
 #include <gtest/gtest.h>
+
+#include "platform/foundation/IdleTimer.h"
 #include <stdlib.h>
 
 #include <fstream>
@@ -30,7 +32,10 @@ struct Control final : CarvikControlDelegate, CarvikStreamDelegate {
   void bluetoothDiscoverComplete(bool ok) override { log->add(std::string("complete:") + (ok ? "yes" : "no"), true); }
   void bluetoothDeviceDisconnected() override { log->add("btDisconnected"); }
   void handleEvent(int event) override { log->add("event:" + std::to_string(event)); }
+  // Progress reported while the phone could still lock its screen.
+  std::atomic<int> progressWithIdleTimerOn{0};
   void firmwareUpdateProgress(int phase, int percent) override {
+    if (!foundation::IdleTimer::disabled()) ++progressWithIdleTimerOn;
     log->add("progress:" + std::to_string(phase) + ":" + std::to_string(percent));
   }
 };
@@ -139,6 +144,21 @@ TEST(CarvikStream, SplitAndMergedPacketsFromTheAdapter) {
   EXPECT_EQ(adapter->accessoryData(0, junk.data(), int(junk.size())), 5);
 }
 
+// Serial data nobody reads stays bounded; what is kept is the newest.
+TEST(CarvikStream, UnreadSerialDataStaysBounded) {
+  auto adapter = CarvikStream::create();
+  for (int i = 0; i < 700; ++i) {
+    Bytes frame{0x00, 0x00, 0x66, 0x06, 0x02, 0x00, 0x00, 0x00};  // serial in, 100 bytes
+    frame.resize(frame.size() + 100, uint8_t(i));
+    ASSERT_EQ(adapter->accessoryData(0, frame.data(), int(frame.size())), int(frame.size()));
+  }
+  Bytes all;
+  uint8_t buf[4096];
+  for (int n; (n = adapter->read(buf, sizeof buf)) > 0;) all.insert(all.end(), buf, buf + n);
+  ASSERT_EQ(all.size(), CarvikStream::kMaxUnread);
+  EXPECT_EQ(all.back(), uint8_t(699));
+}
+
 TEST(CarvikStream, BluetoothConnectWriteAndEvents) {
   AdapterFixture f("B");
   ASSERT_TRUE(f.adapter->bluetoothSupported());
@@ -183,6 +203,57 @@ TEST(CarvikStream, BluetoothConnectWriteAndEvents) {
   f.sim.btEvent(6);
   EXPECT_TRUE(f.control->log->waitForLine("event:16"));
   EXPECT_TRUE(AdapterFixture::pump([&] { return !f.sim.radioOn(); }));
+}
+
+// An adapter that keeps answering "0 taken" fails the write once its time is up, with no
+// byte sent twice or lost silently.
+TEST(CarvikStream, AWriteTheAdapterNeverTakesEndsAtItsDeadline) {
+  AdapterFixture f("R");
+  f.sim.setTake(0);
+  foundation::ScopedManualClock clock;
+  const auto start = clock->now();
+  std::atomic<bool> done{false};
+  bool ok = true;
+  Error e;
+  std::thread t([&] {
+    const Bytes out(200, 0x42);
+    ok = f.adapter->btWrite(out.data(), int(out.size()), &e);
+    done = true;
+  });
+  // Small steps: a step taken while a reply is awaited only shortens that wait a little.
+  while (!done && clock->now() - start < std::chrono::seconds(60)) {
+    if (clock->waiters() == 0) {
+      std::this_thread::yield();
+      continue;
+    }
+    clock->advance(std::chrono::milliseconds(10));
+    clock->waitUntilWaitersSawNow();
+  }
+  const bool endedInTime = done.load();
+  f.sim.setTake(-1);  // lets a write that did not give up finish
+  while (!done) {
+    clock->advance(std::chrono::milliseconds(10));
+    std::this_thread::yield();
+  }
+  t.join();
+  ASSERT_TRUE(endedInTime);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(e.code, -6);
+  EXPECT_EQ(e.text, "Timeout writing data");
+  EXPECT_GE(clock->now() - start, CarvikStream::kSerialWriteTimeout);
+  EXPECT_TRUE(f.sim.serialOut().empty());
+}
+
+// Unplugging the adapter ends its Bluetooth links: none is reported as connected after it.
+TEST(CarvikStream, UnplugEmptiesTheLinkList) {
+  AdapterFixture f("B");
+  Error e;
+  ASSERT_TRUE(f.adapter->btUniConnect("00a0b1c2d3e4", "1234", &e)) << e.text;
+  ASSERT_EQ(f.adapter->btConnectedDevices(), std::vector<std::string>{"00A0B1C2D3E4"});
+  for (const auto& s : f.manager->devices()) s->disconnect();
+  ASSERT_TRUE(f.control->log->waitForLine("disconnected"));
+  EXPECT_FALSE(f.adapter->connected());
+  EXPECT_EQ(f.adapter->btConnectedDevices(), std::vector<std::string>{});
 }
 
 TEST(CarvikStream, FailedConnectSwitchesTheRadioOff) {
@@ -276,6 +347,9 @@ TEST(CarvikStreamFirmware, UpdateSendsEveryNonBlankPageWithProgress) {
   for (const auto& [offset, bytes] : pages) offsets.push_back(offset);
   EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 128, 256, 512}));
   EXPECT_EQ(pages.at(512), Bytes(file.begin() + 512, file.end()));
+  // The screen stayed on through the transfer and may lock again after it.
+  EXPECT_EQ(f.control->progressWithIdleTimerOn, 0);
+  EXPECT_FALSE(foundation::IdleTimer::disabled());
 }
 
 TEST(CarvikStreamFirmware, RefusedBeforeAnythingIsSent) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sdk/foundation/KXIdleTimer.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/hub/HubFrame.h"
 #include "sdk/hub/PagedFirmware.h"
@@ -87,6 +88,7 @@ bool USBManager::updateFirmwareData(const Bytes& file, bool validate, Error* err
                                          name.c_str(), info->deviceName.c_str()));
   }
   if (!sendCommand(hub::kCmdFwStart, 0, {}, error)) return false;
+  idleTimerStop();  // the screen must not lock half-way through
   firmwareUpdate_ = true;
   PagedFirmwareSteps steps;
   steps.pageSize = kFirmwarePage;
@@ -102,6 +104,7 @@ bool USBManager::updateFirmwareData(const Bytes& file, bool validate, Error* err
   const bool done = sendFirmwarePages(file, steps);
   firmwareUpdate_ = false;
   updateNotify(3, 100);
+  idleTimerRestore();
   sendCommand(hub::kCmdFwFinish, 0);
   if (!done) return foundation::fail(error, KXUNISDKGlobals::makeError(-20, std::string("Firmware update failed")));
   return true;

@@ -100,9 +100,23 @@ void TrelmoStream::setDataNotification(foundation::Duration maxTime, int maxLeng
   sequence_ = sequence;
 }
 
+namespace {
+
+// Appends and then drops the oldest bytes beyond `cap`.
+void appendBounded(Bytes& buffer, const uint8_t* data, size_t length, size_t cap, const char* what) {
+  buffer.insert(buffer.end(), data, data + length);
+  if (buffer.size() <= cap) return;
+  const size_t drop = buffer.size() - cap;
+  buffer.erase(buffer.begin(), buffer.begin() + long(drop));
+  KXUNISDKGlobals::LOG("TRELMO:%s: %zu unread bytes dropped", what, drop);
+}
+
+}  // namespace
+
 void TrelmoStream::streamAppendData(const uint8_t* data, int length) {
+  if (!data || length <= 0) return;
   std::lock_guard lock(mutex_);
-  streamData_.insert(streamData_.end(), data, data + length);
+  appendBounded(streamData_, data, size_t(length), kMaxUnread, "stream");
 }
 
 void TrelmoStream::streamNotify() {
@@ -192,7 +206,7 @@ int TrelmoDevice::accessoryData(int channel, const uint8_t* buffer, int length) 
       istream_.streamAppendData(bytes.data(), int(bytes.size()));
       istream_.streamNotify();
       std::lock_guard lock(mutex_);
-      rxBuf_.insert(rxBuf_.end(), bytes.begin(), bytes.end());
+      appendBounded(rxBuf_, bytes.data(), bytes.size(), TrelmoStream::kMaxUnread, "port");
       rxCv_.notify_all();
     }
   }

@@ -79,6 +79,8 @@ class TrelmoDevice;
 // unread bytes reach the length set with `setDataNotification`. A time or byte-sequence
 // condition alone never announces (the stream has no thread to watch the time). Writes go
 // straight to the port.
+// Unread bytes are kept up to `kMaxUnread`; beyond that the oldest are dropped (and logged),
+// so a port nobody reads cannot take the process's memory.
 // Threads: data is appended on the run-loop thread; everything else on any thread.
 enum TrelmoStreamEvent { kTrelmoOpenCompleted = 1, kTrelmoHasBytesAvailable = 2, kTrelmoEndEncountered = 16 };
 
@@ -90,6 +92,7 @@ class TrelmoStreamDelegate {
 
 class TrelmoStream {
  public:
+  static constexpr size_t kMaxUnread = 65536;
   explicit TrelmoStream(std::weak_ptr<USBStream> port) : port_(std::move(port)) {}
   void setDelegate(std::weak_ptr<TrelmoStreamDelegate> d);
   int streamStatus() const { return status_.load(); }  // 0 not open, 2 open, 6 closed
@@ -172,6 +175,7 @@ class TrelmoDevice : public AccessoryManagerDelegate {
   TrelmoStream istream_;
   mutable std::mutex mutex_;  // guards delegate_, portConfig_, rxBuf_
   std::condition_variable rxCv_;
+  // Bytes kept for `readData`, at most `TrelmoStream::kMaxUnread` (the oldest go first).
   std::weak_ptr<TrelmoDeviceDelegate> delegate_;
   std::string portConfig_;
   Bytes rxBuf_;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/foundation/IdleTimer.h"
+
 #include <atomic>
 
 #include "sdk/hub/HubFrame.h"
@@ -28,7 +30,10 @@ struct Control final : HubControlDelegate {
   void TrelmoDeviceDisconnected(const std::shared_ptr<TrelmoDevice>& d) override {
     log->add("gone:" + std::to_string(d->portIndex), true);
   }
+  // Progress reported while the phone could still lock its screen.
+  std::atomic<int> progressWithIdleTimerOn{0};
   void firmwareUpdateProgress(int phase, int percent) override {
+    if (!foundation::IdleTimer::disabled()) ++progressWithIdleTimerOn;
     log->add("progress:" + std::to_string(phase) + ":" + std::to_string(percent));
   }
 };
@@ -238,6 +243,30 @@ TEST(USBManager, PortDataReachesAGenericDeviceReader) {
   EXPECT_TRUE(f.control->log->waitForLine("gone:1"));
 }
 
+// A port face nobody reads keeps only its newest bytes, up to the bound: here the stream face
+// is left unread while the timed read takes everything.
+TEST(USBManager, UnreadPortDataStaysBounded) {
+  HubFixture f(2);
+  f.sim->plugIn(1, "Thing|USB|vendor.thing");
+  ASSERT_TRUE(f.control->log->waitForLine("device:1:Thing|USB|vendor.thing"));
+  auto device = f.hub->getPortDeviceFormPort(1);
+  const size_t chunk = 1000, chunks = TrelmoStream::kMaxUnread / chunk + 10;
+  for (size_t i = 0; i < chunks; ++i) f.sim->portData(1, Bytes(chunk, uint8_t(i)));
+  Bytes taken;
+  while (taken.size() < chunk * chunks) {
+    auto got = device->readData(0, std::chrono::seconds(20));
+    ASSERT_TRUE(got);
+    taken.insert(taken.end(), got->begin(), got->end());
+  }
+  EXPECT_EQ(taken.back(), uint8_t(chunks - 1));
+  Bytes streamed;
+  uint8_t buf[4096];
+  for (int n; (n = device->inputStream().read(buf, sizeof buf)) > 0;) streamed.insert(streamed.end(), buf, buf + n);
+  ASSERT_EQ(streamed.size(), TrelmoStream::kMaxUnread);
+  EXPECT_EQ(streamed.back(), uint8_t(chunks - 1));
+  EXPECT_EQ(Bytes(streamed.end() - long(chunk), streamed.end()), Bytes(chunk, uint8_t(chunks - 1)));
+}
+
 TEST(TrelmoStream, AnnouncesDataByItsLengthConditionAndEndsOnce) {
   struct Events final : TrelmoStreamDelegate {
     std::vector<int> seen;
@@ -389,6 +418,9 @@ TEST(USBManagerFirmware, PagesGoOutWithProgressAndBlankPagesAreSkipped) {
   EXPECT_EQ(progress, (std::vector<std::string>{"progress:0:0", "progress:1:0", "progress:2:0", "progress:2:40",
                                                 "progress:2:81", "progress:3:100"}));
   EXPECT_FALSE(f.hub->firmwareUpdate());
+  // The screen stayed on through the transfer and may lock again after it.
+  EXPECT_EQ(f.control->progressWithIdleTimerOn, 0);
+  EXPECT_FALSE(foundation::IdleTimer::disabled());
 }
 
 TEST(USBManagerFirmware, FileForAnotherDeviceIsRefusedBeforeAnythingIsSent) {

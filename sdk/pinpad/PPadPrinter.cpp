@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <pthread.h>
 
+#include "platform/foundation/ThreadName.h"
 #include "sdk/foundation/Dithering.h"
 #include "sdk/pinpad/PPad.h"
 #include "sdk/pinpad/PPadImpl.h"
@@ -103,7 +104,7 @@ void PPad::prnStartWriteThread() {
   d.writeThreadStarted = true;
   // The driver joins the thread before it goes away, so the thread may use it directly.
   d.writeThread = std::thread([this] {
-    pthread_setname_np(pthread_self(), "PPadPrinterWrt");  // "PPadPrinter BT Write Thread"
+    foundation::setCurrentThreadName("PPadPrinterWrt");  // "PPadPrinter BT Write Thread"
     auto& s = *d_;
     while (!s.writeThreadStop) {
       if (printerCacheLength() > 0) {
@@ -220,7 +221,8 @@ std::optional<Bytes> PPad::getImageData(const KXImage& image, int align, bool re
 
 namespace {
 int imageOffset(int align, int pageWidth, int width) {
-  if (align == 2) return pageWidth - std::max(width, 0);
+  // An image wider than the paper is scaled down to it: it starts at the left edge.
+  if (align == 2) return std::max(pageWidth - std::max(width, 0), 0);
   if (align == 1) return std::max((pageWidth - width) / 2, 0);
   return 0;
 }

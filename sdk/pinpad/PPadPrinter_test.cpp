@@ -132,6 +132,22 @@ TEST_F(PinpadPrinter, ImagesGoOutInBandsAtTheirPlace) {
   EXPECT_EQ(e.code, -9);
 }
 
+// Where each alignment puts an image: one wider than the paper is scaled down to the paper's
+// width and starts at its left edge whatever the alignment.
+TEST_F(PinpadPrinter, ImageOffsetsStayOnThePaper) {
+  struct Case {
+    int width, align, x;
+  } cases[] = {{100, 0, 0}, {100, 1, 142}, {100, 2, 284}, {500, 0, 0}, {500, 1, 0}, {500, 2, 0}, {384, 2, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " align " + std::to_string(c.align));
+    const size_t before = sentWith(*b.device, 0x42, {0x07}).size();
+    ASSERT_TRUE(b.pad->prnPrintImage(KXImage::grey(c.width, 8, 0), c.align));
+    const auto bands = sentWith(*b.device, 0x42, {0x07});
+    ASSERT_GT(bands.size(), before);
+    EXPECT_EQ(bands[before][1] | (bands[before][2] << 8), c.x);
+  }
+}
+
 TEST_F(PinpadPrinter, StatusAndInformation) {
   Error e;
   const auto info = b.pad->prnGetPrinterInfo(&e);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/foundation/ThreadName.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/pinpad/PPadFrame.h"
 
@@ -295,7 +296,7 @@ void PPadTransport::stopCacheWriteThread() {
 }
 
 void PPadTransport::cacheWriteThreadMain() {
-  pthread_setname_np(pthread_self(), "CacheWrite Thread");
+  foundation::setCurrentThreadName("CacheWrite Thread");
   Clock& clock = Clock::current();
   std::unique_lock<std::mutex> l(threadMutex_);
   while (!stopThread_ && (fakeConnected || connState == 2)) {

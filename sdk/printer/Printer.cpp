@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/ThreadName.h"
 #include "sdk/foundation/Emsr.h"
 #include "sdk/printer/PrinterImpl.h"
 #include "sdk/printer/PrinterModels.h"
@@ -328,7 +329,7 @@ void Printer::startWriteThread() {
   d_->writeThreadStop = false;
   std::weak_ptr<Printer> weak = weak_from_this();
   d_->writeThread = std::thread([weak] {
-    pthread_setname_np(pthread_self(), "PrinterWrite");
+    foundation::setCurrentThreadName("PrinterWrite");
     if (auto p = weak.lock()) p->writeThreadMain();
   });
 }

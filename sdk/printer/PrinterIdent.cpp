@@ -326,6 +326,7 @@ bool Printer::cryptoSetKey(int keyID, const Bytes& key, const std::optional<Byte
   // The key commands are offered to this call whatever model class identification found;
   // the class itself stays as identified.
   const int cls = d_->printer;
+  const bool packetmode = d_->packetmode;
   d_->printer = 3;
   d_->packetmode = true;
   auto random = cryptoRawGenerateRandomData(error);
@@ -340,6 +341,9 @@ bool Printer::cryptoSetKey(int keyID, const Bytes& key, const std::optional<Byte
     if (sent) foundation::secureClear(*sent);
   }
   d_->printer = cls;
+  // A printer that did not take the key in protocol mode is not spoken to in it afterwards:
+  // every later print would wait for framed answers that never come.
+  if (!ok) d_->packetmode = packetmode;
   return ok;
 }
 

@@ -413,6 +413,9 @@ bool Printer::tablePrint(Error* error) {
   Bytes out;
   if (!printer::tableCommands(t, s.pagewidth, &out))
     return Impl::fail(error, -9, "Table width exceeds the printable width");
+  // The spacing set before the table comes back after it (setting 1 for the table replaces
+  // the stored value, so it is read first).
+  const int space = s.text_linespace;
   const bool ok = setLineSpace(1, error) && send(*this, out, error);
   {
     std::lock_guard<std::mutex> lock(s.tableMutex);
@@ -420,7 +423,6 @@ bool Printer::tablePrint(Error* error) {
     s.table.cells.clear();
     s.table.delimiterAfter.clear();
   }
-  const int space = s.text_linespace;
   setLineSpace(space, nullptr);
   return ok;
 }

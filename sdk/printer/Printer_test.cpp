@@ -182,6 +182,23 @@ TEST(Printer, AuthenticationSucceedsWithTheRightKeyOnly) {
   EXPECT_EQ(e.code, -9);
 }
 
+// A key load that fails on a printer without the framed mode leaves the link as it was: later
+// prints go out plainly at once.
+TEST(Printer, AFailedKeyLoadLeavesTheProtocolModeAsItWas) {
+  foundation::ScopedManualClock clock;
+  PrinterTestBench b(PrinterPersona::plain());
+  ASSERT_TRUE(b.connect(*clock));
+  ASSERT_FALSE(b.printer->protocolMode());
+  Error e;
+  EXPECT_FALSE(runAdvancing(*clock, [&] { return b.printer->cryptoSetKey(KEY_AUTHENTICATION, Bytes(32, 0x33), std::nullopt, &e); }));
+  EXPECT_FALSE(b.printer->protocolMode());
+  const size_t before = b.sim->model().printData().size();
+  foundation::Duration took{};
+  EXPECT_TRUE(runAdvancing(*clock, [&] { return b.printer->printText("after\n") && b.printer->flushCache(); }, &took));
+  EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_GT(b.sim->model().printData().size(), before);
+}
+
 TEST(Printer, StatusReflectsPaperAndAFailedPollIsNotSuccess) {
   PrinterTestBench b(PrinterPersona::receipt());
   ASSERT_TRUE(b.connect());
@@ -397,6 +414,38 @@ TEST(PrinterPage, PageModeAndBlackMarkOnALabelCapablePrinter) {
   EXPECT_EQ(threshold, 0x80);
   EXPECT_FALSE(b.printer->setBlackMarkTreshold(0x10, &e));
   EXPECT_EQ(e.text, "Treshold value must be between 0x20 and 0xC0");
+}
+
+// A table is printed at 1-dot spacing; the spacing the caller had set is back afterwards, so
+// later lines do not overprint.
+TEST(PrinterPage, TablePrintRestoresTheLineSpacingSetBeforeIt) {
+  devices::PrinterTestBench b(devices::PrinterPersona::scanner());
+  ASSERT_TRUE(b.connect());
+  ASSERT_TRUE(b.printer->setLineSpace(30));
+  ASSERT_TRUE(b.printer->tableCreate());
+  ASSERT_TRUE(b.printer->tableAddColumn(100));
+  ASSERT_TRUE(b.printer->tableAddCell("Tea"));
+  ASSERT_TRUE(b.printer->tablePrint());
+  ASSERT_TRUE(b.printer->flushCache());
+  const Bytes all = b.sim->model().printData();
+  const Bytes lineSpace = {0x1B, 0x33};
+  std::vector<int> spacings;
+  for (auto it = all.begin(); (it = std::search(it, all.end(), lineSpace.begin(), lineSpace.end())) != all.end();
+       it += 2)
+    if (it + 2 != all.end()) spacings.push_back(*(it + 2));
+  ASSERT_GE(spacings.size(), 3u);
+  EXPECT_EQ(std::vector<int>(spacings.end() - 3, spacings.end()), (std::vector<int>{30, 1, 30}));
+  // A second table starts from the restored spacing as well.
+  ASSERT_TRUE(b.printer->tableCreate());
+  ASSERT_TRUE(b.printer->tableAddColumn(100));
+  ASSERT_TRUE(b.printer->tableAddCell("Cake"));
+  ASSERT_TRUE(b.printer->tablePrint());
+  ASSERT_TRUE(b.printer->flushCache());
+  const Bytes again = b.sim->model().printData();
+  ASSERT_GE(again.size(), 3u);
+  const auto last = std::find_end(again.begin(), again.end(), lineSpace.begin(), lineSpace.end());
+  ASSERT_NE(last, again.end());
+  EXPECT_EQ(*(last + 2), 30);
 }
 
 TEST(PrinterPage, TablesButNoPageModeOnAPrinterWithoutIt) {

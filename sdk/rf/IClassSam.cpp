@@ -40,7 +40,6 @@ std::shared_ptr<IClassTransport> transport() {
 
 void logMessage(const Bytes& message) {
   KXUNISDKGlobals::LOG("result(%02d): ", int(message.size()));
-  KXUNISDKGlobals::LOGDATA("SAM", message.data(), message.size(), false);
 }
 
 bool parseLength(const uint8_t* p, size_t avail, size_t* length, size_t* used) {

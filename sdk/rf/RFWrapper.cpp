@@ -322,8 +322,10 @@ int64_t rfGetTickCount() {
 
 void rfDbg(const char* text) { KXUNISDKGlobals::LOG("%s", text ? text : ""); }
 
+// Frames to and from cards carry card numbers, tracks and keys: the label and the length
+// are logged, never the bytes.
 void rfDbgData(const char* label, const uint8_t* data, int length) {
-  if (data && length > 0) KXUNISDKGlobals::LOGDATA(label, data, uint64_t(length), false);
+  if (data && length > 0) KXUNISDKGlobals::LOG("%s %d bytes", label ? label : "", length);
 }
 
 std::optional<RFCardEntry> rfCard(int cardIndex) {

@@ -241,3 +241,53 @@ TEST(RFReader, ACardLyingOnAnOlderReaderIsReportedOnceUntilItHasBeenAway) {
 
 }  // namespace
 }  // namespace kestra
+
+namespace kestra {
+namespace {
+
+Bytes cardEvent(const std::shared_ptr<RfCard>& card) {
+  const Bytes record = card->detectionRecord();
+  Bytes e{0x80, uint8_t(card->channel), 0x00, uint8_t(record.size())};
+  e.insert(e.end(), record.begin(), record.end());
+  return e;
+}
+
+// A reply that comes after its command gave up is dropped; it does not stop the module's
+// card events behind it from being read.
+TEST(RFReader, AReplyNobodyWaitsForDoesNotStopCardDetection) {
+  RfBench bench;
+  ASSERT_TRUE(bench.init());
+  RFWrapper::dataAvaiable(Bytes{0x00, 0x00, 0x00, 0x02, 0xAB, 0xCD});  // late, and alone
+  for (const char* uid : {"C0FFEE01", "C0FFEE02", "C0FFEE03"}) {
+    SCOPED_TRACE(uid);
+    auto card = RfCard::mifareClassic1K(hex(uid));
+    EXPECT_GE(bench.present(card), 0);
+    bench.module->remove(card);
+  }
+  EXPECT_EQ(bench.cards->log.size(), 3u);
+}
+
+// A card event that is half in when a command starts is not thrown away with the buffer:
+// its second half completes it and the card is reported while the command still waits.
+TEST(RFReader, ACommandDropsNoCardEventOnItsWay) {
+  RfBench bench;
+  ASSERT_TRUE(bench.init());
+  foundation::ScopedManualClock clock;
+  bench.module->setSilent(true);
+  const Bytes event = cardEvent(RfCard::iClass(hex("A1B2C3D4E5F60712")));
+  const size_t half = event.size() / 2;
+  RFWrapper::dataAvaiable(Bytes(event.begin(), event.begin() + long(half)));
+  std::atomic<int> result{1};
+  std::thread command([&] { result = rc663FieldControl(1, true); });
+  ASSERT_TRUE(clock->waitForWaiters(1));  // the command is out and waits for its reply
+  RFWrapper::dataAvaiable(Bytes(event.begin() + long(half), event.end()));
+  EXPECT_TRUE(bench.cards->log.waitForCount(1));
+  EXPECT_EQ(result.load(), 1);  // still waiting: the event was not taken for its reply
+  clock->advance(std::chrono::seconds(2));
+  command.join();
+  EXPECT_EQ(result.load(), -6);
+  bench.module->setSilent(false);
+}
+
+}  // namespace
+}  // namespace kestra

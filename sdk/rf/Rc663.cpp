@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/rf/Felica.h"
 #include "sdk/rf/Iso14.h"
 #include "sdk/rf/Iso15.h"
 #include "sdk/rf/RFWrapper.h"
+#include "sdk/transport/GlobalQueue.h"
 
 namespace kestra {
 
@@ -21,6 +25,8 @@ struct Rc663State {
   std::mutex mutex;  // guards the receive buffer and the fields below
   std::condition_variable received;
   Bytes rx;
+  bool waiting = false;         // a command waits for its reply
+  std::optional<Bytes> reply;   // the waiting command's reply frame, once complete
   int supportedCards = 0;
   int sleepTimeout = 0;
   uint16_t identDevice = 0;
@@ -60,39 +66,80 @@ int sendCommandTime(int module, int sub, const uint8_t* data, int length, int ti
   if (withTimeout) frame.insert(frame.end(), {uint8_t(timeoutMs >> 8), uint8_t(timeoutMs)});
   frame.insert(frame.end(), data, data + length);
   {
+    // Only a reply that arrives from now on answers this command; queued card events stay.
     std::lock_guard lock(state().mutex);
-    // A reply that arrived after its command gave up must not answer this one.
-    state().rx.clear();
+    state().reply.reset();
+    state().waiting = true;
   }
   const int written = rc663Write(frame.data(), int(frame.size()));
-  if (written < 0) return written;
-
   std::unique_lock lock(state().mutex);
-  auto& rx = state().rx;
+  if (written < 0) {
+    state().waiting = false;
+    return written;
+  }
   const bool complete = foundation::Clock::current().waitFor(
-      lock, state().received, std::chrono::milliseconds(waitMs),
-      [&] { return rx.size() >= 4 && rx.size() >= frameLength(rx); });
+      lock, state().received, std::chrono::milliseconds(waitMs), [&] { return state().reply.has_value(); });
+  state().waiting = false;
   if (!complete) {
-    rx.clear();
+    // Whatever part of a frame is held has waited as long as the command: start afresh.
+    state().rx.clear();
     return -6;
   }
-  const size_t len = frameLength(rx);
-  const int status = rx[1];
+  const Bytes reply = std::move(*state().reply);
+  state().reply.reset();
+  const int status = reply[1];
   if (status == 0) {
-    const uint8_t* payload = rx.data() + 4;
-    size_t n = len - 4;
+    const uint8_t* payload = reply.data() + 4;
+    size_t n = reply.size() - 4;
     if (module == kRFChannelFelica) {
-      if (n == 0) {
-        rx.clear();
-        return -6;
-      }
+      if (n == 0) return -6;
       ++payload;
       --n;
     }
     rfSetCmdAnswer(payload, n);
   }
-  rx.erase(rx.begin(), rx.begin() + long(len));
   return -status;
+}
+
+// Card events, initialised and reported one at a time in arrival order by one global-queue
+// worker at a time (so that tests waiting for the global queue also wait for them).
+struct Rc663Events {
+  std::mutex mutex;
+  std::deque<std::pair<int, Bytes>> queue;  // channel, detection record
+  bool draining = false;
+};
+
+Rc663Events& events() {
+  static Rc663Events* e = new Rc663Events;  // workers may outlast main
+  return *e;
+}
+
+void handleCardEvent(int channel, const Bytes& record);
+
+void drainCardEvents() {
+  auto& e = events();
+  for (;;) {
+    std::pair<int, Bytes> next;
+    {
+      std::lock_guard l(e.mutex);
+      if (e.queue.empty()) {
+        e.draining = false;
+        return;
+      }
+      next = std::move(e.queue.front());
+      e.queue.pop_front();
+    }
+    handleCardEvent(next.first, next.second);
+  }
+}
+
+void postCardEvent(int channel, Bytes record) {
+  auto& e = events();
+  std::lock_guard lock(e.mutex);
+  e.queue.emplace_back(channel, std::move(record));
+  if (e.draining) return;
+  e.draining = true;
+  GlobalQueue::async(drainCardEvents);
 }
 
 int sendCommand(int module, int sub, const Bytes& data = {}, int waitMs = kRc663CommandWaitMs) {
@@ -349,55 +396,63 @@ int rc663Done() { return sendCommand(0, kRc663Done); }
 
 void rc663DataAvailable(const uint8_t* data, int length) {
   if (!data || length <= 0) return;
-  KXUNISDKGlobals::LOGDATA("R6R", data, uint64_t(length), false);
-  std::unique_lock lock(state().mutex);
-  auto& rx = state().rx;
-  rx.insert(rx.end(), data, data + length);
-  // Input that cannot be a frame of the module's size is noise: start again at the next read.
-  if (rx.size() >= 4 && frameLength(rx) > kRc663RxBufSize + 4) rx.clear();
-  if (rx.size() > 2 * (kRc663RxBufSize + 4)) rx.clear();
-  for (;;) {
-    if (rx.size() < 4 || rx.size() < frameLength(rx)) break;
-    if (!(rx[0] & 0x80)) {
-      state().received.notify_all();  // a reply for the waiting command
-      return;
-    }
-    // A card event.
-    const size_t len = frameLength(rx);
-    const int channel = rx[1];
-    const Bytes record(rx.begin() + 4, rx.begin() + long(len));
-    rx.erase(rx.begin(), rx.begin() + long(len));
-    lock.unlock();
-    KXUNISDKGlobals::LOG("RF card detected");
-    const int index = rfNextCardIndex();
-    if (!rc663ParseCard(index, channel, record.data(), int(record.size()))) {
-      _rc663ResumeLoop(0, 0);
-      lock.lock();
-      continue;
-    }
-    KXUNISDKGlobals::LOG("RF card init");
-    const auto card = rfCard(index);
-    bool same;
-    {
-      std::lock_guard g(state().mutex);
-      if (state().lastUIDTime != 0 && nowMs() - state().lastUIDTime >= kRc663RemoveTimeMs) {
-        KXUNISDKGlobals::LOG("RF card remove time ended");
-        state().lastUID.clear();
-        state().lastUIDTime = 0;
+  KXUNISDKGlobals::LOG("R6R %d bytes", length);  // never the bytes: card answers carry tracks
+  {
+    // Events are queued under the lock, so that inputs on two threads keep their order.
+    std::lock_guard lock(state().mutex);
+    auto& rx = state().rx;
+    rx.insert(rx.end(), data, data + length);
+    // Input that cannot be a frame of the module's size is noise: start again at the next read.
+    if (rx.size() >= 4 && frameLength(rx) > kRc663RxBufSize + 4) rx.clear();
+    if (rx.size() > 2 * (kRc663RxBufSize + 4)) rx.clear();
+    while (rx.size() >= 4 && rx.size() >= frameLength(rx)) {
+      const size_t len = frameLength(rx);
+      Bytes frame(rx.begin(), rx.begin() + long(len));
+      rx.erase(rx.begin(), rx.begin() + long(len));
+      if (frame[0] & 0x80) {
+        postCardEvent(frame[1], Bytes(frame.begin() + 4, frame.end()));
+      } else if (state().waiting && !state().reply) {
+        state().reply = std::move(frame);
+        state().received.notify_all();
+      } else {
+        KXUNISDKGlobals::LOG("RF reply without a waiting command dropped");
       }
-      same = card && !state().lastUID.empty() && size_t(card->uidLen) == state().lastUID.size() &&
-             std::equal(state().lastUID.begin(), state().lastUID.end(), card->UID);
-      if (same) state().lastUIDTime = nowMs();
     }
-    if (same) {
-      _rc663ResumeLoop(0, 0);
-    } else {
-      // The next card goes to the next entry, also when it is reported while this one is.
-      rfSetNextCardIndex(index + 1);
-      rfCardDetected(index);
-    }
-    lock.lock();
   }
 }
+
+namespace {
+
+void handleCardEvent(int channel, const Bytes& record) {
+  KXUNISDKGlobals::LOG("RF card detected");
+  const int index = rfNextCardIndex();
+  if (!rc663ParseCard(index, channel, record.data(), int(record.size()))) {
+    _rc663ResumeLoop(0, 0);
+    return;
+  }
+  KXUNISDKGlobals::LOG("RF card init");
+  const auto card = rfCard(index);
+  bool same;
+  {
+    std::lock_guard g(state().mutex);
+    if (state().lastUIDTime != 0 && nowMs() - state().lastUIDTime >= kRc663RemoveTimeMs) {
+      KXUNISDKGlobals::LOG("RF card remove time ended");
+      state().lastUID.clear();
+      state().lastUIDTime = 0;
+    }
+    same = card && !state().lastUID.empty() && size_t(card->uidLen) == state().lastUID.size() &&
+           std::equal(state().lastUID.begin(), state().lastUID.end(), card->UID);
+    if (same) state().lastUIDTime = nowMs();
+  }
+  if (same) {
+    _rc663ResumeLoop(0, 0);
+  } else {
+    // The next card goes to the next entry, also when it is reported while this one is.
+    rfSetNextCardIndex(index + 1);
+    rfCardDetected(index);
+  }
+}
+
+}  // namespace
 
 }  // namespace kestra

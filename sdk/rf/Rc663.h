@@ -12,7 +12,11 @@
 // Threads: commands run on the caller's thread and wait (on the `Clock`) for the reply that
 // `rc663DataAvailable` collects on the reader-input thread; the receive buffer is guarded by
 // a lock, and input that cannot fit it is dropped and the reader resynchronises on the next
-// frame. Results: 0 or a positive count on success, a negative SDK error code on failure.
+// frame. A reply that arrives while no command waits (its command gave up) is dropped; card
+// events behind it are still read. Card events are taken in arrival order and initialised and
+// reported one at a time by a global-queue worker, so the input thread never waits
+// for the replies that a card's initialisation asks for. Results: 0 or a positive count on
+// success, a negative SDK error code on failure.
 
 #include <cstdint>
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/foundation/DateFormat.h"
 #include "platform/foundation/MainQueue.h"
 #include "sdk/sleeve/PellanFrame.h"
 #include "sdk/sleeve/PellanImpl.h"
@@ -265,7 +266,7 @@ class PellanSink final : public pellan::FrameSink {
           break;
         }
         Bytes data = f.dataLength >= 2 ? Bytes(f.data() + 2, f.data() + f.dataLength) : Bytes();
-        GlobalQueue::async([sink = std::move(sink), data = std::move(data)] { sink->rfDataAvailable(data); });
+        d_.deliverRfData(std::move(sink), std::move(data));
         break;
       }
       case FrameKind::IClass: {
@@ -528,7 +529,16 @@ void Pellan::setUpConnected(uint64_t generation) {
       _barcodeSetTypeMode(engine == 1 || (engine == 4 && d_->fwVer >= 563) || engine == 5 ? 1 : 2, nullptr);
     if (engine == 5 && current()) barcodeSetScanMode(0, nullptr);
   }
-  if (((magnetic & 0x08) || d_->feature(10) == 2) && current()) rtcSetDate(std::nullopt, nullptr);
+  if (((magnetic & 0x08) || d_->feature(10) == 2) && current()) {
+    // The sleeve's clock: read, set to now, read back.
+    auto text = [](std::optional<std::chrono::system_clock::time_point> t) {
+      return t ? foundation::formatDate(*t, "yyyy-MM-dd HH:mm:ss Z", true) : std::string("(null)");
+    };
+    KXUNISDKGlobals::LOG("PN:Current date: %s", text(rtcGetDate(nullptr)).c_str());
+    if (current()) rtcSetDate(std::nullopt, nullptr);
+    if (current()) KXUNISDKGlobals::LOG("PN:Set date: %s", text(rtcGetDate(nullptr)).c_str());
+    KXUNISDKGlobals::LOG("PN:Current date: %s", text(foundation::Clock::current().wallNow()).c_str());
+  }
   if (d_->transport.nChannels == 1 && current()) {
     double idle = 0;
     if (getAutoOffWhenIdle(&idle, static_cast<Error*>(nullptr))) d_->idleTimeout = idle;

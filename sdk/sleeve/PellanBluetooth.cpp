@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/foundation/ThreadName.h"
 #include "sdk/foundation/KXErrors.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/sleeve/PellanImpl.h"
@@ -61,7 +62,7 @@ void Pellan::chooseBluetoothModule() {
 
 void Pellan::bt301ReadThread(const std::weak_ptr<Pellan>& weak) {
   // Linux keeps 15 characters of a thread name; the logical name is "Pellan BT301 Read Thread".
-  pthread_setname_np(pthread_self(), "Pellan BT301");
+  foundation::setCurrentThreadName("Pellan BT301");
   auto& clock = foundation::Clock::current();
   // The driver is held for one round at a time: when the last owner lets go here, the
   // driver's end leaves this thread alone and the next round finds it gone.
@@ -177,9 +178,17 @@ void Pellan::processBTEvents(const Bytes& r) {
   const int sub = r.size() > 4 ? r[4] : -1;
   KXUNISDKGlobals::LOG("PN:cmd_scanner_cs_btevent received, st1:%d, st2:%d, subcmd:%d", st1, st2, sub);
   if (r.size() < 5) return;
-  // Data goes to the module in use; every other event concerns the sleeve's own module.
+  // Data and the end of a link go to the module in use; every other event concerns the
+  // sleeve's own module.
   if (sub == kBTEventData) {
     if (auto bt = d_->module()) bt->btAppendData(r.data() + 5, r.size() - 5);
+    return;
+  }
+  if (sub == kBTEventDisconnected || sub == kBTEventLinkLost) {
+    if (auto bt = d_->module()) {
+      const auto connected = bt->btConnectedDevices();
+      bt->btDeviceDisconnected(connected.empty() ? std::string() : connected.front());
+    }
     return;
   }
   if (auto uni = d_->btUni) uni->processEvent(r.data() + 4, r.size() - 4);

@@ -158,3 +158,33 @@ TEST(PellanBluetooth, AnInactiveModuleIsWokenByAScanAndAskedAgain) {
 
 }  // namespace
 }  // namespace kestra
+
+namespace kestra {
+namespace {
+
+// The sleeve's link-ended events (5 and 6) end the link of the module in use, also when that
+// is the AT-command module rather than the sleeve's own.
+TEST(PellanBluetooth, LinkEndEventsReachTheModuleInUse) {
+  for (const Bytes& event : {Bytes{5}, Bytes{6}}) {
+    SCOPED_TRACE(int(event[0]));
+    devices::SleeveTestBench bench(sleeveNamed("Pellan Pro", "2.81"));
+    bench.sleeve->withBT301([](SimulatedBT301& m) {
+      m.remotes = {{"0001020304AB", "PP-750", "5A020C", SimulatedBT301::Pairing::Pin, "0000"}};
+    });
+    ASSERT_TRUE(bench.connect());
+    auto& pellan = *bench.pellan;
+    Error e;
+    ASSERT_TRUE(pellan.btConnect("00:01:02:03:04:AB", "0000", &e)) << e.text;
+    ASSERT_EQ(pellan.bt301Module()->btConnectedDevices(), std::vector<std::string>{"0001020304AB"});
+
+    bench.sleeve->sendBluetoothEvent(event);
+    ASSERT_TRUE(bench.runUntil([&] { return pellan.bt301Module()->btConnectedDevices().empty(); }));
+    bool connected = true;
+    ASSERT_TRUE(pellan.btGetConnected(&connected));
+    EXPECT_FALSE(connected);
+    GlobalQueue::waitIdle();
+  }
+}
+
+}  // namespace
+}  // namespace kestra

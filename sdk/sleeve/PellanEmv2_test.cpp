@@ -6,6 +6,7 @@
 #include "sdk/foundation/KXDeviceInfo.h"
 #include "sdk/foundation/KXTLV.h"
 #include "sdk/sleeve/Pellan.h"
+#include "sdk/sleeve/PellanImpl.h"
 #include "testing/devices/sleeve/SleeveSecurity.h"
 
 namespace kestra {
@@ -175,6 +176,33 @@ TEST_F(PellanEmv2GV, PassReadersWithGVUseCommand72ButKeysAreAlwaysMadeOn70) {
   std::vector<std::string> sent;
   for (const auto& c : security.vasCommands()) sent.push_back(foundation::toHex(c));
   EXPECT_EQ(sent, (std::vector<std::string>{"4602", "4801E006DFC90C020101", "4800"}));
+}
+
+}  // namespace
+}  // namespace kestra
+
+namespace kestra {
+namespace {
+
+// A kernel that sends online requests without end does not grow the transaction's tags
+// without end; the finish still reaches the delegates with what was kept.
+TEST_F(PellanEmv2, TheTransactionsTagsStayBounded) {
+  ASSERT_TRUE(bench.pellan->emv2StartTransactionWithFlags(0, std::nullopt));
+  const size_t start = bench.pellan->emvTags().size();
+  Bytes request = {0x81, 0x00};
+  const Bytes tag = hex("DF8101");  // a 3-byte tag, a 2-byte length, 1000 bytes
+  request.insert(request.end(), tag.begin(), tag.end());
+  request.insert(request.end(), {0x82, 0x03, 0xE8});
+  request.resize(request.size() + 1000, 0x5A);
+  for (int i = 0; i < 40; ++i) bench.sleeve->sendEvent(0, 0x38, request);
+  bench.sleeve->sendEvent(0, 0x38, hex("8300C1020000"));
+  const Bytes finish = hex("C1020000");
+  ASSERT_TRUE(bench.runUntil([&] {
+    const Bytes tags = bench.pellan->emvTags();
+    return tags.size() >= finish.size() && std::equal(finish.begin(), finish.end(), tags.end() - 4);
+  }));
+  EXPECT_LE(bench.pellan->emvTags().size(), pellan::kMaxEmvTagBytes);
+  EXPECT_EQ((bench.pellan->emvTags().size() - start - finish.size()) % 1006, 0u);  // whole events only
 }
 
 }  // namespace

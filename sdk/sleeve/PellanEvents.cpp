@@ -41,7 +41,7 @@ void Pellan::processData(Bytes r) {
           KXUNISDKGlobals::LOG("PN:Pellan: %s", text.c_str());
           d_->fanOut(sel::kxdev_debug, [&](PellanDelegate& del) { del.kxdev_debug(text, 0); });
         } else if (n >= 1 && p[0] == 2) {
-          KXUNISDKGlobals::LOGDATA("PN:Pellan: ", p + 1, n - 1, false);
+          KXUNISDKGlobals::LOG("PN:Pellan: %zu bytes of debug data", n - 1);
         }
       } else if (channel == 0 && code == 0x05) {
         KXUNISDKGlobals::LOG("PN:processData: cmd_scanner_cs_scannedData received");

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/OperationQueue.h"
 #include "sdk/foundation/KXDelegateList.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/sleeve/Pellan.h"
@@ -23,6 +24,12 @@
 #include "sdk/transport/bluetooth/btUniversal.h"
 
 namespace kestra {
+
+namespace pellan {
+// One transaction's EMV tags (the start's, the online request's and the finish's) are kept up
+// to this many bytes; an event whose tags do not fit any more is left out of them.
+inline constexpr size_t kMaxEmvTagBytes = 16384;
+}  // namespace pellan
 
 struct Pellan::Impl {
   explicit Impl(EAManager& m) : manager(m) {}
@@ -91,6 +98,12 @@ struct Pellan::Impl {
 
   mutable std::mutex moduleSinkMutex;
   std::shared_ptr<PellanModuleSink> moduleSink;
+  // RF reader bytes go to the sink off the caller's thread, one delivery at a time in the
+  // order the sleeve sent them: a reader frame split over two events is joined in order.
+  foundation::OperationQueue rfDelivery{1};
+  void deliverRfData(std::shared_ptr<PellanModuleSink> sink, Bytes data) {
+    rfDelivery.addOperation([sink = std::move(sink), data = std::move(data)] { sink->rfDataAvailable(data); });
+  }
 
   // Calls `call` on every delegate that implements `selector`, last registered first; an
   // exception thrown by a delegate is dropped. Returns how many were called.

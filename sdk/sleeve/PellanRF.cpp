@@ -74,7 +74,7 @@ std::optional<Bytes> Pellan::rfReaderWrite(int readerType, const uint8_t* data, 
   if (readerType == kReaderOmniKey) return answer;
   if (answer->size() >= 3) {
     KXUNISDKGlobals::LOG("PN:RF write data received: %d", int(answer->size()));
-    if (auto sink = moduleSink()) GlobalQueue::async([sink, bytes = *answer] { sink->rfDataAvailable(bytes); });
+    if (auto sink = moduleSink()) d_->deliverRfData(std::move(sink), *answer);
   }
   return Bytes{};
 }

@@ -54,7 +54,7 @@ class PellanIClassTransport final : public IClassTransport {
     if (!p || length < 0 || size_t(length) + 1 > kSamCommandMax) return p ? -9 : -6;
     Bytes command{kSamIClassFrame};
     command.insert(command.end(), data, data + length);
-    KXUNISDKGlobals::LOGDATA("PN:hidW>>", command.data(), command.size(), false);
+    KXUNISDKGlobals::LOG("PN:hidW>> %d bytes", int(command.size()));
     return p->iClassCommand(command) ? 0 : -6;
   }
 
@@ -150,7 +150,7 @@ std::optional<Bytes> hidRun(const char* name, Error* error, int minimum, Command
     hidFail(error);
     return std::nullopt;
   }
-  KXUNISDKGlobals::LOGDATA(name, answer.data(), answer.size(), false);
+  KXUNISDKGlobals::LOG("PN:%s answered %d bytes", name, int(answer.size()));  // credentials: length only
   return answer;
 }
 

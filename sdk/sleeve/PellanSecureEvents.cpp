@@ -200,7 +200,13 @@ void Pellan::processEMVEvent(const uint8_t* p, size_t n) {
   Bytes t = n > 2 ? Bytes(p + 2, p + n) : Bytes();
   auto appendTags = [&] {
     std::lock_guard<std::mutex> lock(d_->emvMutex);
-    if (d_->emvTags) foundation::append(*d_->emvTags, t);
+    if (!d_->emvTags) return;
+    // A kernel that keeps sending does not grow one transaction's tags without end.
+    if (d_->emvTags->size() + t.size() > pellan::kMaxEmvTagBytes) {
+      KXUNISDKGlobals::LOG("PN:emvTags full, %zu bytes dropped", t.size());
+      return;
+    }
+    foundation::append(*d_->emvTags, t);
   };
   switch (p[0]) {
     case kEmvOnlineRequest: {

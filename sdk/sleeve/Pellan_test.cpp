@@ -696,6 +696,22 @@ TEST_F(ConnectedPellan, ClockIsSetToTheGivenDateInUtcAndReadBack) {
   EXPECT_EQ(*back, date);
 }
 
+// A sleeve with a clock has it read, set to now and read back while it connects, in that order.
+TEST(PellanSetUp, TheSleevesClockIsReadSetAndReadBack) {
+  for (const char* model : {"XBCMEV", "XBVM", "XBCM"}) {
+    SCOPED_TRACE(model);
+    SleeveTestBench bench(sleeveOptions("2.63", model));
+    ASSERT_TRUE(bench.connect());
+    std::vector<int> clockCommands;
+    for (const auto& f : bench.sleeve->withProtocol([](SleeveProtocol& p) { return p.hostFrames(); }))
+      if (f.code == 1 && !f.data.empty() && (f.data[0] == 0x03 || f.data[0] == 0x04)) clockCommands.push_back(f.data[0]);
+    if (std::string(model) == "XBCM")
+      EXPECT_EQ(clockCommands, std::vector<int>{});  // no clock
+    else
+      EXPECT_EQ(clockCommands, (std::vector<int>{0x04, 0x03, 0x04}));
+  }
+}
+
 TEST_F(ConnectedPellan, AnswersThatDoNotEchoTheRequestFail) {
   struct Case {
     const char* name;

@@ -5,6 +5,7 @@
 
 #include <pthread.h>
 
+#include "platform/foundation/ThreadName.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 
 namespace kestra {
@@ -20,6 +21,12 @@ BTStreamCore::~BTStreamCore() { stop(); }
 void BTStreamCore::append(const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> lock(lock_);
   if (length) streamData_.insert(streamData_.end(), data, data + length);
+  if (streamData_.size() > kMaxUnread) {
+    // Nobody reads: keep the newest bytes rather than all of them.
+    const size_t drop = streamData_.size() - kMaxUnread;
+    streamData_.erase(streamData_.begin(), streamData_.begin() + ptrdiff_t(drop));
+    KXUNISDKGlobals::LOG("BTStream: %zu unread bytes dropped", drop);
+  }
   lastPacketTime_ = Clock::current().now();
 }
 
@@ -168,7 +175,7 @@ void BTStreamCore::stop() {
 }
 
 void BTStreamCore::threadMain() {
-  pthread_setname_np(pthread_self(), "BTStream Thread");
+  foundation::setCurrentThreadName("BTStream Thread");
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(threadMutex_);

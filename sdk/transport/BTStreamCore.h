@@ -48,6 +48,8 @@ class BTStreamCore {
   using Send = std::function<bool(const uint8_t* data, size_t length)>;
 
   static constexpr size_t kWriteCacheSize = 2048;
+  // Received bytes not yet read are kept up to this many; beyond it the oldest are dropped.
+  static constexpr size_t kMaxUnread = 65536;
   static constexpr foundation::Duration kWriteCacheDelay = std::chrono::milliseconds(101);
   static constexpr foundation::Duration kThreadPass = std::chrono::milliseconds(50);
 

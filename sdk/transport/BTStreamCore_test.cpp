@@ -196,6 +196,21 @@ TEST(BTStreamCoreRead, ReadTakesWhatIsHeldFromTheFront) {
   EXPECT_EQ(core.read(buf, sizeof buf), 0u);
 }
 
+// A stream nobody reads keeps only the newest bytes, up to its bound.
+TEST(BTStreamCoreRead, UnreadBytesStayBoundedAndTheNewestAreKept) {
+  Hooks hooks;
+  BTStreamCore core(hooks.announce(), hooks.send());
+  Bytes chunk(1000);
+  for (size_t i = 0; i < 100; ++i) {
+    std::fill(chunk.begin(), chunk.end(), uint8_t(i));
+    core.append(chunk.data(), chunk.size());
+  }
+  const Bytes held = core.held();
+  ASSERT_EQ(held.size(), BTStreamCore::kMaxUnread);
+  EXPECT_EQ(held.back(), 99);
+  EXPECT_EQ(held.front(), uint8_t(100 - (BTStreamCore::kMaxUnread + 999) / 1000));
+}
+
 TEST(BTStreamCoreWriteCache, FiveThousandBytesGoOutAsTwoFullCachesThenTheRestAfter101ms) {
   foundation::ScopedManualClock clock;
   Hooks hooks;

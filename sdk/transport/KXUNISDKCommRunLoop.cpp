@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/foundation/ThreadName.h"
+
 namespace kestra {
 
 KXUNISDKCommRunLoop& KXUNISDKCommRunLoop::sharedClass() {
@@ -71,7 +73,7 @@ void KXUNISDKCommRunLoop::runLoopCancel() {
 
 void KXUNISDKCommRunLoop::runLoopThread() {
   // Linux keeps 15 characters of a thread name; `kThreadName` is the logical name.
-  pthread_setname_np(pthread_self(), "CommRunLoop");
+  foundation::setCurrentThreadName("CommRunLoop");
   foundation::RunLoop& loop = *loop_;
   {
     std::lock_guard<std::mutex> lock(runLock_);

@@ -273,6 +273,9 @@ bool btBT301::_btConnect(const std::string& address, const std::string& pin, Err
     if (contains(*line, "+SSP?")) {
       btWrite(std::string("AT+RESSSP=1\r\n"), nullptr);
       line = bt301ReadLine(kAnswerLine, nullptr);
+      // The module may acknowledge the answer before the link events follow: "OK" here is
+      // that acknowledgement, not the end of the connect.
+      if (line && *line == "OK") line = bt301ReadLine(kEventLine, nullptr);
       if (!line) break;
     }
     if (contains(*line, "OK") || failureWord(*line)) break;

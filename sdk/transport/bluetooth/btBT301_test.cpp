@@ -266,12 +266,14 @@ TEST_F(BT301, ConnectPairsAsTheRemoteDeviceAsks) {
     std::string security;
     std::string answer;  // the pairing answer the module must get ("" none)
     bool ok;
+    bool sspOkFirst = true;
   } cases[] = {
       {"open device, no PIN", P::None, "", true, true, "", "AT+WRSEC=0,0,0", "", true},
       {"PIN asked and right", P::Pin, "1234", true, true, "1234", "AT+WRSEC=2,1,1", "AT+RESPIN=1234", true},
       {"PIN asked and wrong", P::Pin, "1234", true, true, "9999", "AT+WRSEC=2,1,1", "AT+RESPIN=9999", false},
       {"refused", P::None, "", false, true, "1234", "AT+WRSEC=2,1,1", "", false},
-      {"simple pairing", P::Ssp, "", true, true, "", "AT+WRSEC=0,0,0", "AT+RESSSP=1", true},
+      {"simple pairing, OK first", P::Ssp, "", true, true, "", "AT+WRSEC=0,0,0", "AT+RESSSP=1", true},
+      {"simple pairing, link first", P::Ssp, "", true, true, "", "AT+WRSEC=0,0,0", "AT+RESSSP=1", true, false},
       {"numeric comparison", P::Numeric, "", true, true, "", "AT+WRSEC=0,0,0", "AT+RESNUMCOMP=1", true},
       {"pass key, nobody to ask", P::PassKey, "", true, true, "", "AT+WRSEC=0,0,0", "AT+RESPASS=1", true},
       {"link without serial port", P::None, "", true, false, "", "AT+WRSEC=0,0,0", "", true},
@@ -280,6 +282,7 @@ TEST_F(BT301, ConnectPairsAsTheRemoteDeviceAsks) {
     SCOPED_TRACE(c.name);
     host->withSim([&](SimulatedBT301& s) {
       s.remotes = {remote(kPinpad, "PP-750", c.pairing, c.remotePin, c.accepts, c.serialPort)};
+      s.remotes[0].sspOkFirst = c.sspOkFirst;
       s.commands.clear();
     });
     Error e;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/RunLoop.h"
@@ -493,7 +494,12 @@ bool btModule::btWrite(const uint8_t* data, int length, Error* error) {
 }
 
 bool btModule::btWrite(const std::string& text, Error* error) {
-  KXUNISDKGlobals::LOG("BTW: %s", text.c_str());
+  // A pairing PIN's answer is logged without the PIN.
+  static constexpr std::string_view kPinAnswer = "AT+RESPIN=";
+  if (text.compare(0, kPinAnswer.size(), kPinAnswer) == 0)
+    KXUNISDKGlobals::LOG("BTW: %s****", std::string(kPinAnswer).c_str());
+  else
+    KXUNISDKGlobals::LOG("BTW: %s", text.c_str());
   return btWrite(reinterpret_cast<const uint8_t*>(text.data()), int(text.size()), error);
 }
 

@@ -184,7 +184,7 @@ std::string SimulatedBT301::command(const std::string& line) {
     const Remote* r = find(*pairingWith_);
     if (r && startsWith(line, "AT+RESPIN="))
       return "OK" + kEnd + (after(line, '=') == r->pin ? linkUp(*r) : kFailed);
-    if (r && line == "AT+RESSSP=1") return linkUp(*r);
+    if (r && line == "AT+RESSSP=1") return r->sspOkFirst ? "OK" + kEnd + linkUp(*r) : linkUp(*r) + "OK" + kEnd;
     if (r && line == "AT+RESNUMCOMP=1") return "OK" + kEnd + linkUp(*r);
     if (r && startsWith(line, "AT+RESPASS="))
       return "OK" + kEnd + (line == "AT+RESPASS=1" ? linkUp(*r) : kFailed);

@@ -44,6 +44,9 @@ class SimulatedBT301 {
     std::string pin;  // the PIN it wants (Pairing::Pin)
     bool acceptsLinks = true;
     bool opensSerialPort = true;  // false: "+CONNECTED" but never "+SPP_CONNECTED"
+    // Simple pairing: the module acknowledges "AT+RESSSP=1" with "OK" before the link
+    // events, as it does for its other answers; false sends the link events first, then "OK".
+    bool sspOkFirst = true;
   };
 
   struct Dial {

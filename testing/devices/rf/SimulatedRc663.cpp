@@ -53,7 +53,7 @@ void SimulatedRc663::receive(const Bytes& in) {
           }
           break;
         }
-        case 15: ok({0x57, 0x13, 0x00}); break;
+        case 15: ok(paymentTracks); break;
         default: ok(); break;
       }
     } else if (sub == 2 || sub == 9) {

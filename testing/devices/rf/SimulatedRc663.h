@@ -22,6 +22,8 @@ class SimulatedRc663 {
  public:
   uint16_t version = 0x0103;
   std::function<void(const Bytes&)> onReply;
+  // The answer to reading a payment card's tracks (sub-command 15): the tracks' TLV data.
+  Bytes paymentTracks = {0x57, 0x13, 0x00};
 
   // Host -> module bytes (one frame per write).
   void receive(const Bytes& frame);
