@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/Clock.h"
+#include "app/core/OrderBackup.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace orvo {
@@ -85,7 +86,7 @@ TEST_F(OrderListEditing, ChosenLineIsEditedWithTheScannerOffAndSavedOrRemoved) {
   EXPECT_TRUE(list->orderListArray().empty());
   EXPECT_TRUE(list->btn_NextToGoToOrderInfoViewButton()->isHidden());
   EXPECT_EQ(t.app.delegate->globalSO().orderTotalExtPrice, "0.00");
-  EXPECT_TRUE(t.defaults().objectForKey("backupOrderListArray").empty());
+  EXPECT_TRUE(OrderBackup::standard().values().value("backupOrderListArray", json()).empty());
 }
 
 TEST_F(OrderListEditing, EarlierOrderOfTheCustomerIsAskedForTheFirstUnitOnly) {
@@ -116,7 +117,7 @@ TEST_F(OrderListEditing, LeavingAsksFirstAndClearsTheBackup) {
   scan("400000000002");
   list->nextBarButtonItem()->trigger();
   t.settle();
-  ASSERT_FALSE(t.defaults().objectForKey("backupOrderListArray").is_null());
+  ASSERT_FALSE(OrderBackup::standard().values().value("backupOrderListArray", json()).is_null());
   list->backBarButtonItem()->trigger();
   t.settle();
   EXPECT_EQ(t.alertMessages(),
@@ -129,7 +130,7 @@ TEST_F(OrderListEditing, LeavingAsksFirstAndClearsTheBackup) {
   t.settle();
   t.press("Yes");
   EXPECT_NE(t.topScreen(), list);
-  EXPECT_TRUE(t.defaults().objectForKey("backupOrderListArray").is_null());
+  EXPECT_TRUE(OrderBackup::standard().values().value("backupOrderListArray", json()).is_null());
 }
 
 TEST_F(OrderListEditing, ARequestThatCannotBeSentLeavesTheItemOnDisplayAsItWas) {
