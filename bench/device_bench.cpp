@@ -206,7 +206,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& r : runs) {
-      if (r.skipped || r.run_type != Run::RT_Iteration) continue;
+      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
       auto it = r.counters.find("median_us");
       if (it != r.counters.end()) medians[r.run_name.function_name].push_back(it->second.value);
     }

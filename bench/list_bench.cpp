@@ -139,7 +139,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& r : runs) {
-      if (r.skipped || r.iterations == 0) continue;
+      if (r.error_occurred || r.iterations == 0) continue;
       const std::string name = r.benchmark_name();
       const auto slash = name.find('/');
       times[name.substr(0, slash)][std::stoi(name.substr(slash + 1))].push_back(r.GetAdjustedRealTime());
@@ -168,9 +168,9 @@ int main(int argc, char** argv) {
       // The store and pick-ticket screens add an answer's rows to what they hold (an answer
       // comes once per screen), so they are filled once per screen.
       const int iterations = n >= 5000 ? 3 : n >= 1000 ? 10 : 30;
-      for (auto [name, fn, once] : {std::tuple{"styleSearch", BM_StyleSearch, false},
-                                    std::tuple{"customers", BM_Customers, false}, std::tuple{"stores", BM_Stores, true},
-                                    std::tuple{"pickTickets", BM_PickTickets, true}})
+      for (auto [name, fn, once] : {std::tuple{"styleSearch", &BM_StyleSearch, false},
+                                    std::tuple{"customers", &BM_Customers, false}, std::tuple{"stores", &BM_Stores, true},
+                                    std::tuple{"pickTickets", &BM_PickTickets, true}})
         benchmark::RegisterBenchmark(name, fn)->Arg(n)->Iterations(once ? 1 : iterations)->UseRealTime()->Unit(
             benchmark::kMillisecond);
     }

@@ -113,7 +113,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& r : runs) {
-      if (r.skipped || r.iterations == 0) continue;
+      if (r.error_occurred || r.iterations == 0) continue;
       const std::string name = r.benchmark_name();
       const auto slash = name.find('/');
       const std::string kind = name.substr(0, slash);
