@@ -111,7 +111,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& r : runs)
-      if (!r.error_occurred && r.iterations > 0) times[r.benchmark_name()].push_back(r.GetAdjustedRealTime());
+      if (!r.error_occurred && r.iterations > 0) times[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
   }
   void printRatio() {
     auto median = [](std::vector<double> v) {

@@ -376,9 +376,26 @@ void OrderListViewController::cartAssign(json lines) {
 bool OrderListViewController::updateChangedRows() {
   ui::TableView& table = *orderListTableView_;
   if (rowChangesLost_ || orvoDelegate_->settings().multiColorSoFlag || table.numberOfSections() != 1) return false;
-  std::vector<ui::IndexPath> reload, insert, remove;
-  const bool oneMove = rowChanges_.size() == 1 && rowChanges_[0].kind != RowChange::Replace;
+  // A line that came and went again (an item scanned, then deleted) changed nothing.
+  std::vector<RowChange> changes;
   for (const auto& c : rowChanges_) {
+    if (c.kind == RowChange::Erase) {
+      auto last = std::find_if(changes.rbegin(), changes.rend(), [](const RowChange& x) { return x.kind != RowChange::Replace; });
+      if (last != changes.rend() && last->kind == RowChange::Insert && last->row == c.row) {
+        const bool onlyItsRow = std::all_of(changes.rbegin(), last, [&](const RowChange& x) { return x.row == c.row; });
+        if (onlyItsRow) {
+          changes.erase(std::next(last).base(), changes.end());
+          continue;
+        }
+      }
+    }
+    changes.push_back(c);
+  }
+  std::vector<ui::IndexPath> reload, insert, remove;
+  const bool oneMove = std::count_if(changes.begin(), changes.end(),
+                                     [](const RowChange& c) { return c.kind != RowChange::Replace; }) == 1 &&
+                       changes.size() == 1;
+  for (const auto& c : changes) {
     const ui::IndexPath ip{0, int(c.row)};
     if (c.kind == RowChange::Replace && std::find(reload.begin(), reload.end(), ip) == reload.end())
       reload.push_back(ip);
