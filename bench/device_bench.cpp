@@ -19,6 +19,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -197,6 +200,34 @@ void BM_SocketThreadMainQueueHop(benchmark::State& state) {
 }
 BENCHMARK(BM_SocketThreadMainQueueHop)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
+// Prints the scan path against its like-for-like floor: the medians of the runs' medians.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const auto& r : runs) {
+      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
+      auto it = r.counters.find("median_us");
+      if (it != r.counters.end()) medians[r.run_name.function_name].push_back(it->second.value);
+    }
+  }
+  void printRatio() {
+    const double scan = median(medians["BM_SleeveBarcodeToChangeBarcode"]);
+    const double floor = median(medians["BM_SocketThreadMainQueueHop"]);
+    std::printf("scan path %.1f us, its floor (socket, reading thread, main queue) %.1f us; ratio %.2fx "
+                "(goal: at most 1.5x)\n",
+                scan, floor, floor > 0 ? scan / floor : 0.0);
+  }
+  std::map<std::string, std::vector<double>> medians;
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.printRatio();
+  benchmark::Shutdown();
+  return 0;
+}

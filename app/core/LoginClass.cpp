@@ -1,5 +1,6 @@
 #include "app/core/LoginClass.h"
 
+#include "app/core/OrderBackup.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Values.h"
@@ -66,6 +67,12 @@ void LoginClass::clearCrashBackup() {
   d.removeObjectForKey(defaults::backupSOmemo);
   d.setString(defaults::pDupNum, "");
   d.synchronize();
+  OrderBackup::standard().update({{defaults::backupOrderListArray, nullptr},
+                                  {defaults::backupEditedPriceArray, nullptr},
+                                  {defaults::backupCustomerId, nullptr},
+                                  {defaults::backupStoreId, nullptr},
+                                  {defaults::backupPriceLevel, nullptr},
+                                  {defaults::backupOrderNumber, ""}});
 }
 
 int LoginClass::updateSettingsWithBSSID() {

@@ -4,6 +4,7 @@
 #include "app/core/AlertClass.h"
 #include "app/core/AppNames.h"
 #include "app/core/NetworkController.h"
+#include "app/core/OrderBackup.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/OverlayViewController.h"
 #include "platform/foundation/Bytes.h"
@@ -241,6 +242,13 @@ void OrvoMobileAppDelegate::AutoSaveFuncDataInit() {
   globalSO_.pDupNum.clear();
   d.removeObjectForKey(defaults::backupDateTime);
   d.synchronize();
+  OrderBackup::standard().update({{defaults::backupOrderListArray, nullptr},
+                                  {defaults::backupEditedPriceArray, nullptr},
+                                  {defaults::backupCustomerId, nullptr},
+                                  {defaults::backupStoreId, nullptr},
+                                  {defaults::backupPriceLevel, nullptr},
+                                  {defaults::backupOrderNumber, ""},
+                                  {defaults::backupDateTime, nullptr}});
 }
 
 }  // namespace orvo

@@ -1,5 +1,8 @@
 #include "app/customers/CustomerViewController.h"
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include <cctype>
 
 #include "app/core/AlertClass.h"
@@ -41,14 +44,6 @@ std::string firstCharacter(const std::string& s) {
   else if (c >= 0xE0) n = 3;
   else if (c >= 0xC0) n = 2;
   return s.substr(0, std::min(n, s.size()));
-}
-
-bool startsWithIgnoringCase(const std::string& s, const std::string& prefix) {
-  if (prefix.size() > s.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
 }
 
 std::string trimmed(const std::string& s) {
@@ -98,6 +93,7 @@ void CustomerViewController::viewDidLoad() {
   orvoDelegate_ = OrvoMobileAppDelegate::shared();
   listContent_ = json::array();
   customerIndexTitle_.clear();
+  sectionRows_.clear();
   const Settings& settings = orvoDelegate_->settings();
 
   if (settings.isScanPackMode) {
@@ -182,29 +178,66 @@ void CustomerViewController::getCustomerResponseData(const RequestAnswer& a) {
   if (!rows) return;
   if (!rows->is_array()) throw AppException("NSInvalidArgumentException", "GetCustomer answer is not a list");
   listContent_ = *rows;
-  customerIndexTitle_.clear();
-  for (const auto& row : listContent_) {
-    if (text(row, "Response") != "True") continue;
-    const std::string name = text(row, "Name");
-    std::string title = name.empty() ? std::string(kNoNameTitle) : firstCharacter(name);
-    bool seen = false;
-    for (const auto& t : customerIndexTitle_) seen = seen || t == title;
-    if (!seen) customerIndexTitle_.push_back(title);
-  }
+  makeSections();
   delOv();
   table_->reloadData();
 }
 
+// Titles from the rows' first characters, in order of first appearance; then each row
+// goes to every section whose title its name starts with, ignoring case (a title is one
+// character, so at most four bytes), or to "#" when it has no name. One pass each.
+void CustomerViewController::makeSections() {
+  customerIndexTitle_.clear();
+  sectionRows_.clear();
+  std::unordered_set<std::string> seen;
+  for (const auto& row : listContent_) {
+    if (text(row, "Response") != "True") continue;
+    const std::string name = text(row, "Name");
+    std::string title = name.empty() ? std::string(kNoNameTitle) : firstCharacter(name);
+    if (seen.insert(title).second) customerIndexTitle_.push_back(std::move(title));
+  }
+  sectionRows_.resize(customerIndexTitle_.size());
+  auto lower = [](std::string s) {
+    for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  std::unordered_map<std::string, std::vector<std::size_t>> sectionsOf;  // by lower-case title
+  std::optional<std::size_t> noName;
+  for (std::size_t s = 0; s < customerIndexTitle_.size(); ++s) {
+    if (customerIndexTitle_[s] == kNoNameTitle)
+      noName = s;
+    else
+      sectionsOf[lower(customerIndexTitle_[s])].push_back(s);
+  }
+  for (std::size_t i = 0; i < listContent_.size(); ++i) {
+    const json& row = listContent_[i];
+    const std::string name = text(row, "Name");
+    if (name.empty()) {
+      if (noName && text(row, "Response") == "True") sectionRows_[*noName].push_back(i);
+      continue;
+    }
+    // Sections in title order, as a walk over the sections would list the row.
+    std::vector<std::size_t> matched;
+    for (std::size_t n = 1; n <= std::min<std::size_t>(4, name.size()); ++n) {
+      auto it = sectionsOf.find(lower(name.substr(0, n)));
+      if (it != sectionsOf.end()) matched.insert(matched.end(), it->second.begin(), it->second.end());
+    }
+    for (std::size_t s : matched) sectionRows_[s].push_back(i);
+  }
+}
+
 std::vector<json> CustomerViewController::rowsOfSection(int section) const {
   std::vector<json> out;
-  if (section < 0 || section >= int(customerIndexTitle_.size())) return out;
-  const std::string& title = customerIndexTitle_[size_t(section)];
-  for (const auto& row : listContent_) {
-    const std::string name = text(row, "Name");
-    if (title == kNoNameTitle ? (name.empty() && text(row, "Response") == "True") : startsWithIgnoringCase(name, title))
-      out.push_back(row);
-  }
+  if (section < 0 || section >= int(sectionRows_.size())) return out;
+  for (std::size_t i : sectionRows_[size_t(section)]) out.push_back(listContent_[i]);
   return out;
+}
+
+const json* CustomerViewController::rowAt(ui::IndexPath ip) const {
+  if (ip.section < 0 || ip.section >= int(sectionRows_.size())) return nullptr;
+  const auto& rows = sectionRows_[size_t(ip.section)];
+  if (ip.row < 0 || ip.row >= int(rows.size())) return nullptr;
+  return &listContent_[rows[size_t(ip.row)]];
 }
 
 std::optional<std::string> CustomerViewController::titleForHeaderInSection(ui::TableView&, int section) {
@@ -215,9 +248,9 @@ std::optional<std::string> CustomerViewController::titleForHeaderInSection(ui::T
 std::shared_ptr<ui::TableViewCell> CustomerViewController::cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
   auto cell = std::dynamic_pointer_cast<CustomCellForCustomer>(table.dequeueReusableCellWithIdentifier("CustomerCell"));
   if (!cell) cell = std::make_shared<CustomCellForCustomer>();
-  auto rows = rowsOfSection(ip.section);
-  if (ip.row < 0 || ip.row >= int(rows.size())) return cell;
-  const json& row = rows[size_t(ip.row)];
+  const json* found = rowAt(ip);
+  if (!found) return cell;
+  const json& row = *found;
   cell->customerName().setText(trimmed(text(row, "Name")));
   cell->lbl_contact1().setText(text(row, "Contact1"));
   cell->customerPhone1().setText(text(row, "Phone1"));
@@ -245,9 +278,9 @@ std::shared_ptr<ui::TableViewCell> CustomerViewController::cellForRowAtIndexPath
 }
 
 void CustomerViewController::didSelectRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
-  auto rows = rowsOfSection(ip.section);
-  if (ip.row < 0 || ip.row >= int(rows.size())) return;
-  const json& row = rows[size_t(ip.row)];
+  const json* found = rowAt(ip);
+  if (!found) return;
+  const json row = *found;
   const std::string status = text(row, "Status");
   if (status != "ACTIVE") {
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,

@@ -62,7 +62,9 @@ class CustomerViewController : public ui::ViewController,
 
   // Table.
   int numberOfSectionsInTableView(ui::TableView&) override { return int(customerIndexTitle_.size()); }
-  int numberOfRowsInSection(ui::TableView&, int section) override { return int(rowsOfSection(section).size()); }
+  int numberOfRowsInSection(ui::TableView&, int section) override {
+    return section >= 0 && section < int(sectionRows_.size()) ? int(sectionRows_[size_t(section)].size()) : 0;
+  }
   std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView&, ui::IndexPath ip) override;
   std::optional<std::string> titleForHeaderInSection(ui::TableView&, int section) override;
   std::vector<std::string> sectionIndexTitlesForTableView(ui::TableView&) override { return customerIndexTitle_; }
@@ -105,6 +107,11 @@ class CustomerViewController : public ui::ViewController,
   std::shared_ptr<OverlayViewController> ovController_;
   nlohmann::json listContent_ = nlohmann::json::array();
   std::vector<std::string> customerIndexTitle_;
+  // The positions in `listContent_` of each section's rows, made once per answer, so the
+  // list fills in time linear in its rows.
+  std::vector<std::vector<std::size_t>> sectionRows_;
+  void makeSections();
+  const nlohmann::json* rowAt(ui::IndexPath ip) const;
 };
 
 }  // namespace orvo

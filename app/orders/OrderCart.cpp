@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -185,6 +186,104 @@ json lineOfOrderItem(const json& item) {
   line["OverBookingMsg"] = message;
   return line;
 }
+// ----- CartIndex
 
+namespace {
+
+const std::string& textOf(const json& line, const char* key, std::string& scratch) {
+  const json& v = foundation::valueForKey(line, key);
+  if (v.is_string()) return v.get_ref<const std::string&>();
+  scratch = lineText(v);
+  return scratch;
+}
+
+long long clamped(__int128 v) {
+  if (v > std::numeric_limits<long long>::max()) return std::numeric_limits<long long>::max();
+  if (v < std::numeric_limits<long long>::min()) return std::numeric_limits<long long>::min();
+  return static_cast<long long>(v);
+}
+
+}  // namespace
+
+CartIndex::Key CartIndex::keyOf(const json& line) {
+  std::string a, b;
+  Key k;
+  k.barcode = textOf(line, "Barcode", a);
+  k.style = textOf(line, "Style", b);
+  return k;
+}
+
+void CartIndex::add(const json& line, int sign) {
+  units_ += sign * static_cast<__int128>(lineUnits(line));
+  cents_ += sign * static_cast<__int128>(centsOf(field(line, "extPrice")));
+}
+
+void CartIndex::assign(const json& cart) {
+  keys_.clear();
+  units_ = cents_ = 0;
+  byStyleValid_ = false;
+  if (!cart.is_array()) return;
+  keys_.reserve(cart.size());
+  for (const auto& line : cart) {
+    keys_.push_back(keyOf(line));
+    add(line, 1);
+  }
+}
+
+void CartIndex::insert(std::size_t pos, const json& line) {
+  keys_.insert(keys_.begin() + std::ptrdiff_t(std::min(pos, keys_.size())), keyOf(line));
+  add(line, 1);
+  byStyleValid_ = false;
+}
+
+void CartIndex::replace(std::size_t pos, const json& before, const json& after) {
+  if (pos >= keys_.size()) return;
+  Key k = keyOf(after);
+  if (k.style != keys_[pos].style) byStyleValid_ = false;
+  keys_[pos] = std::move(k);
+  add(before, -1);
+  add(after, 1);
+}
+
+void CartIndex::erase(std::size_t pos, const json& line) {
+  if (pos >= keys_.size()) return;
+  keys_.erase(keys_.begin() + std::ptrdiff_t(pos));
+  add(line, -1);
+  byStyleValid_ = false;
+}
+
+int CartIndex::indexOfBarcode(std::string_view code) const {
+  for (std::size_t i = 0; i < keys_.size(); ++i)
+    if (keys_[i].barcode == code) return int(i);
+  return -1;
+}
+
+int CartIndex::lastIndexOfStyle(std::string_view style) const {
+  for (std::size_t i = keys_.size(); i-- > 0;)
+    if (keys_[i].style == style) return int(i);
+  return -1;
+}
+
+std::vector<std::string> CartIndex::styles() const {
+  std::vector<std::string> out;
+  std::unordered_map<std::string_view, bool> seen;
+  seen.reserve(keys_.size());
+  for (const auto& k : keys_)
+    if (seen.emplace(k.style, true).second) out.push_back(k.style);
+  return out;
+}
+
+const std::vector<std::size_t>& CartIndex::linesOfStyle(const std::string& style) const {
+  if (!byStyleValid_) {
+    byStyle_.clear();
+    for (std::size_t i = 0; i < keys_.size(); ++i) byStyle_[keys_[i].style].push_back(i);
+    byStyleValid_ = true;
+  }
+  static const std::vector<std::size_t> kNone;
+  auto it = byStyle_.find(style);
+  return it == byStyle_.end() ? kNone : it->second;
+}
+
+Totals CartIndex::totals() const { return Totals{clamped(units_), clamped(cents_)}; }
 
 }  // namespace orvo::cart

@@ -8,6 +8,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace orvo::cart {
@@ -62,6 +64,43 @@ struct Totals {
 };
 // Units and the sum of the lines' extended prices (in cents).
 Totals totals(const nlohmann::json& cart);
+
+// What the item list keeps beside its cart, so that a change of one line costs the same at
+// 5,000 lines as at 10: each line's code and style (look-ups compare these instead of
+// reading the records) and the running totals, moved by each line that comes, changes or
+// goes with the rules of `lineUnits` and `centsOf` (the same figures as `totals`, summed
+// exactly and held at the largest amount when they leave its range). The owner calls it
+// for every change of its cart, with the line as it was and as it is.
+class CartIndex {
+ public:
+  void assign(const nlohmann::json& cart);
+  void insert(std::size_t pos, const nlohmann::json& line);
+  void replace(std::size_t pos, const nlohmann::json& before, const nlohmann::json& after);
+  void erase(std::size_t pos, const nlohmann::json& line);
+
+  std::size_t size() const { return keys_.size(); }
+  // Index of the first line of `code`, -1 when none (as `itemIdxByBarcode`).
+  int indexOfBarcode(std::string_view code) const;
+  // Index of the last line of `style`, -1 when none (as `itemIdxByStyle`).
+  int lastIndexOfStyle(std::string_view style) const;
+  // The distinct styles in order of first appearance (as `styleIndex`), in linear time.
+  std::vector<std::string> styles() const;
+  // The positions of each style's lines, in cart order; built once per change of the cart.
+  const std::vector<std::size_t>& linesOfStyle(const std::string& style) const;
+  Totals totals() const;
+
+ private:
+  struct Key {
+    std::string barcode, style;
+  };
+  static Key keyOf(const nlohmann::json& line);
+  void add(const nlohmann::json& line, int sign);
+
+  std::vector<Key> keys_;
+  __int128 units_ = 0, cents_ = 0;
+  mutable std::unordered_map<std::string, std::vector<std::size_t>> byStyle_;
+  mutable bool byStyleValid_ = false;
+};
 
 // The over-booking rule for a quantity change from `q` to `n` under the limit text
 // `limit` ("False": no limit; an integer: what may still be added; negative: fully

@@ -110,5 +110,68 @@ TEST(CartText, AnswerValuesBecomeText) {
   EXPECT_EQ(field(json{{"Qty", 2}}, "Sum"), "");
 }
 
+// The index kept beside the cart answers as the whole-cart functions do, after any
+// sequence of changes: a pseudo-random walk of inserts, replacements and removals over
+// lines with repeated codes and styles, odd prices and bundles, checked at every step.
+TEST(CartIndexFollowsTheCart, LookUpsAndTotalsMatchTheWholeCartAtEveryStep) {
+  const char* prices[] = {"12.50", "0.01", "1234.56", "7", "12.5x", "", "-3.10", "99999999.99"};
+  const char* styles[] = {"HD400", "hd400", "A.B", "A+B", ""};
+  unsigned seed = 12345;
+  auto next = [&](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  auto makeLine = [&] {
+    const bool bundle = next(3) == 0;
+    const std::string price = prices[next(8)];
+    const int qty = int(next(50)), sum = int(next(12));
+    return json{{"Barcode", "40000000000" + std::to_string(next(9))},
+                {"Style", styles[next(5)]},
+                {"Kind", bundle ? "bundle" : "upc"},
+                {"Qty", std::to_string(qty)},
+                {"Sum", std::to_string(sum)},
+                {"extPrice", extPrice(bundle ? "bundle" : "upc", price, sum, qty)}};
+  };
+  json cart = json::array();
+  CartIndex index;
+  index.assign(cart);
+  for (int step = 0; step < 600; ++step) {
+    SCOPED_TRACE(step);
+    const unsigned what = cart.empty() ? 0 : next(3);
+    if (what == 0) {
+      const size_t pos = next(unsigned(cart.size() + 1));
+      json line = makeLine();
+      index.insert(pos, line);
+      cart.insert(cart.begin() + long(pos), line);
+    } else if (what == 1) {
+      const size_t pos = next(unsigned(cart.size()));
+      json line = makeLine();
+      index.replace(pos, cart[pos], line);
+      cart[pos] = line;
+    } else {
+      const size_t pos = next(unsigned(cart.size()));
+      index.erase(pos, cart[pos]);
+      cart.erase(cart.begin() + long(pos));
+    }
+    const Totals expected = totals(cart);
+    ASSERT_EQ(index.totals().units, expected.units);
+    ASSERT_EQ(index.totals().cents, expected.cents);
+    ASSERT_EQ(index.styles(), styleIndex(cart));
+    for (const char* style : styles) {
+      ASSERT_EQ(index.lastIndexOfStyle(style), itemIdxByStyle(cart, style));
+      std::vector<json> lines;
+      for (size_t i : index.linesOfStyle(style)) lines.push_back(cart[i]);
+      ASSERT_EQ(lines, linesOfStyle(cart, style));
+    }
+    for (int code = 0; code < 9; ++code) {
+      const std::string c = "40000000000" + std::to_string(code);
+      ASSERT_EQ(index.indexOfBarcode(c), itemIdxByBarcode(cart, c));
+    }
+  }
+  CartIndex again;
+  again.assign(cart);
+  EXPECT_EQ(again.totals().cents, index.totals().cents);
+}
+
 }  // namespace
 }  // namespace orvo::cart

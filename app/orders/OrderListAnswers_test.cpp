@@ -10,6 +10,7 @@
 #include "platform/foundation/Clock.h"
 #include "sdk/device/OKTKXDevices.h"
 #include "sdk/device/PellanSleeve.h"
+#include "app/core/OrderBackup.h"
 #include "testing/app/OrderRoadTestSupport.h"
 #include "testing/devices/sleeve/SleeveTestBench.h"
 
@@ -35,7 +36,7 @@ class OrderListAnswers : public ::testing::Test {
     t.app.devices->raiseBarcode(code);
     t.waitForRequests();
   }
-  json backup() { return t.defaults().objectForKey("backupOrderListArray"); }
+  json backup() { return OrderBackup::standard().values().value("backupOrderListArray", json()); }
 
   foundation::ScopedManualClock clock;
   OrderRoadHarness t;

@@ -5,6 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/Clock.h"
+#include "app/core/OrderBackup.h"
+#include "app/orders/OrderCart.h"
+#include "app/orders/OrderCells.h"
+#include "app/orders/PriceClass.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace orvo {
@@ -85,7 +89,59 @@ TEST_F(OrderListEditing, ChosenLineIsEditedWithTheScannerOffAndSavedOrRemoved) {
   EXPECT_TRUE(list->orderListArray().empty());
   EXPECT_TRUE(list->btn_NextToGoToOrderInfoViewButton()->isHidden());
   EXPECT_EQ(t.app.delegate->globalSO().orderTotalExtPrice, "0.00");
-  EXPECT_TRUE(t.defaults().objectForKey("backupOrderListArray").empty());
+  EXPECT_TRUE(OrderBackup::standard().values().value("backupOrderListArray", json()).empty());
+}
+
+// Every change of the cart reaches the backup as it happens and the footer's totals follow
+// it: after each step the stored cart (read back as a new start reads it) is the screen's,
+// the totals are the whole cart's, and the rows on screen show the changed lines.
+TEST_F(OrderListEditing, BackupTotalsAndRowsFollowEveryChangeOfTheCart) {
+  auto* list = open();
+  ASSERT_NE(list, nullptr);
+  auto check = [&](const char* step) {
+    SCOPED_TRACE(step);
+    OrderBackup::resetStandard();  // read from the files
+    EXPECT_EQ(OrderBackup::standard().values().value("backupOrderListArray", json()), list->orderListArray());
+    const cart::Totals totals = cart::totals(list->orderListArray());
+    EXPECT_EQ(t.app.delegate->globalSO().orderTotalQty, std::to_string(totals.units));
+    EXPECT_EQ(t.app.delegate->globalSO().orderTotalExtPrice, centsToDecimal(totals.cents));
+    ui::TableView& table = *list->orderListTableView();
+    ASSERT_EQ(table.numberOfRowsInSection(0), int(list->orderListArray().size()));
+    for (int row = 0; row < table.numberOfRowsInSection(0); ++row) {
+      auto* cell = dynamic_cast<CustomCellForOrderList*>(table.cellForRowAtIndexPath({0, row}));
+      ASSERT_NE(cell, nullptr);
+      EXPECT_EQ(cell->customQty().text(), field(list->orderListArray()[size_t(row)], "Qty"));
+    }
+  };
+  scan("400000000002");
+  scan("400000000041");
+  list->nextBarButtonItem()->trigger();
+  t.settle();
+  check("two lines scanned");
+
+  t.h->chooseRow(*list->orderListTableView(), {0, 1});
+  t.settle();
+  t.h->deleteBackward();
+  t.h->typeText("7");
+  list->nextBarButtonItem()->trigger();
+  t.settle();
+  check("a quantity typed");
+
+  scan("400000000002");
+  scan("400000000002");
+  list->nextBarButtonItem()->trigger();
+  t.settle();
+  check("a line raised by scans");
+
+  scan("400000000003");
+  list->backBarButtonItem()->trigger();  // Delete of the item on display
+  t.settle();
+  check("a new line deleted again");
+
+  list->orderListTableView()->userSwipeRow({0, 0}, -1);
+  list->orderListTableView()->userConfirmDelete({0, 0});
+  t.settle();
+  check("a line swiped away");
 }
 
 TEST_F(OrderListEditing, EarlierOrderOfTheCustomerIsAskedForTheFirstUnitOnly) {
@@ -116,7 +172,7 @@ TEST_F(OrderListEditing, LeavingAsksFirstAndClearsTheBackup) {
   scan("400000000002");
   list->nextBarButtonItem()->trigger();
   t.settle();
-  ASSERT_FALSE(t.defaults().objectForKey("backupOrderListArray").is_null());
+  ASSERT_FALSE(OrderBackup::standard().values().value("backupOrderListArray", json()).is_null());
   list->backBarButtonItem()->trigger();
   t.settle();
   EXPECT_EQ(t.alertMessages(),
@@ -129,7 +185,7 @@ TEST_F(OrderListEditing, LeavingAsksFirstAndClearsTheBackup) {
   t.settle();
   t.press("Yes");
   EXPECT_NE(t.topScreen(), list);
-  EXPECT_TRUE(t.defaults().objectForKey("backupOrderListArray").is_null());
+  EXPECT_TRUE(OrderBackup::standard().values().value("backupOrderListArray", json()).is_null());
 }
 
 TEST_F(OrderListEditing, ARequestThatCannotBeSentLeavesTheItemOnDisplayAsItWas) {

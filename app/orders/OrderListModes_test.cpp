@@ -8,6 +8,7 @@
 #include "app/core/JsonClass.h"
 #include "app/orders/OrderScreens.h"
 #include "platform/foundation/Clock.h"
+#include "app/core/OrderBackup.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace orvo {
@@ -157,7 +158,7 @@ TEST_F(OrderListModes, SubtotalGetsSixValuesPerLineOrTheUserIsToldToCheck) {
 
   // A restored line without its dates cannot be subtotalled.
   RecordingSubtotal::rows = nullptr;
-  t.defaults().setObject("backupOrderListArray", json::array({{{"Barcode", "1"}, {"Qty", "1"}}}));
+  OrderBackup::standard().update({{"backupOrderListArray", json::array({{{"Barcode", "1"}, {"Qty", "1"}}})}});
   list->navigationController()->pushViewController(makeScreen("OrderListView"), false);
   t.settle();
   auto* restored = t.top<OrderListViewController>();

@@ -174,8 +174,10 @@ void OrderListViewController::mergeMultiColorRows(const json& rows) {
           field(line, codeKey) != field(row, codeKey))
         continue;
       if (cart::intOf(field(row, "Qty")) == 0 && !current) remove[i] = true;
-      if (orderListArray_[i] != row) cartChanged();
-      orderListArray_[i] = row;
+      if (orderListArray_[i] != row) {
+        cartChanged();
+        cartReplace(i, row);
+      }
       found = true;
     }
     if (!found && cart::intOf(field(row, "Qty")) > 0) newRows.push_back(row);
@@ -187,7 +189,7 @@ void OrderListViewController::mergeMultiColorRows(const json& rows) {
   for (size_t i = remove.size(); i-- > 0;)
     if (remove[i]) {
       cartChanged();
-      orderListArray_.erase(orderListArray_.begin() + long(i));
+      cartErase(i);
     }
   for (const auto& row : newRows) InsertNewItemDicIntoOrderListArray(row);
   btn_NextForSaveItem();

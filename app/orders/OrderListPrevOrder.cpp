@@ -64,7 +64,7 @@ void OrderListViewController::GetPrevOrderListResponseData(const RequestAnswer& 
         if (field(line, "Price") != field(line, "OrgPrice"))
           editedPriceArray_.push_back(
               {{"Style", field(line, "Style")}, {"Color", field(line, "Color")}, {"EditedPrice", field(line, "Price")}});
-        orderListArray_.push_back(std::move(line));
+        cartInsert(orderListArray_.size(), std::move(line));
       }
       loaded = true;
     }

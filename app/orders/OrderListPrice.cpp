@@ -29,13 +29,14 @@ void OrderListViewController::updateItemStocks(const std::string& code, const st
                                                const std::string& overBookingLimit) {
   int i = getItemIdxByBarcode(code);
   if (i < 0) return;
-  json& line = orderListArray_[size_t(i)];
+  json line = orderListArray_[size_t(i)];
   line["Ats"] = ats;
   line["AtsStatus"] = atsStatus;
   line["Ots"] = ots;
   line["OtsStatus"] = otsStatus;
   line["OverBookingMsg"] = overBookingMsg;
   line["OverBookingLimit"] = overBookingLimit;
+  if (line != orderListArray_[size_t(i)]) cartReplace(size_t(i), std::move(line));
 }
 
 void OrderListViewController::btn_ATS() {
@@ -142,12 +143,16 @@ void OrderListViewController::closeEditPriceView() {
 void OrderListViewController::setEditPriceOrderListArray() {
   for (const auto& e : editedPriceArray_) {
     const std::string style = field(e, "Style"), color = field(e, "Color"), price = field(e, "EditedPrice");
-    for (auto& line : orderListArray_) {
-      if (field(line, "Style") != style || field(line, "Color") != color) continue;
-      if (field(line, "Price") != price) cartChanged();
+    const std::vector<size_t> ofStyle = cartIndex_.linesOfStyle(style);
+    for (size_t i : ofStyle) {
+      const json& current = orderListArray_[i];
+      if (field(current, "Color") != color) continue;
+      if (field(current, "Price") != price) cartChanged();
+      json line = current;
       line["Price"] = price;
       line["extPrice"] = cart::extPrice(field(line, "Kind"), price, cart::intOf(field(line, "Sum")),
                                         cart::intOf(field(line, "Qty")));
+      if (line != current) cartReplace(i, std::move(line));
     }
   }
 }
@@ -162,7 +167,7 @@ void OrderListViewController::editPriceArrayDelete(const std::string& style, con
 }
 
 void OrderListViewController::getTotal() {
-  const cart::Totals t = cart::totals(orderListArray_);
+  const cart::Totals t = cartIndex_.totals();
   GlobalSO& so = orvoDelegate_->globalSO();
   so.orderTotalQty = std::to_string(t.units);
   so.orderTotalExtPrice = centsToDecimal(t.cents);

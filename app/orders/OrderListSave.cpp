@@ -82,7 +82,7 @@ void OrderListViewController::replaceLineOfCurrentItem(const std::function<void(
   if (i < 0) return;
   json line = orderListArray_[size_t(i)];
   change(line);
-  orderListArray_[size_t(i)] = std::move(line);
+  if (line != orderListArray_[size_t(i)]) cartReplace(size_t(i), std::move(line));
 }
 
 void OrderListViewController::updateItemInfo(const std::optional<std::string>& qty,
@@ -149,7 +149,9 @@ bool OrderListViewController::AddNewItemIntoOrderListArray() {
 
 void OrderListViewController::InsertNewItemDicIntoOrderListArray(json line) {
   cartChanged();
-  cart::insertAfterStyle(orderListArray_, std::move(line));
+  // Right after the last line of its style, or at the end (as cart::insertAfterStyle).
+  const int last = cartIndex_.lastIndexOfStyle(field(line, "Style"));
+  cartInsert(last < 0 ? orderListArray_.size() : size_t(last) + 1, std::move(line));
 }
 
 void OrderListViewController::UpdateItemQtyInOrderListArray() {
@@ -176,7 +178,7 @@ void OrderListViewController::RemoveCurrentItemFromOrderListArray() {
   int i = getItemIdxByBarcode(itemText(scannedItem_.Code));
   if (i >= 0) {
     cartChanged();
-    orderListArray_.erase(orderListArray_.begin() + i);
+    cartErase(size_t(i));
   }
 }
 

@@ -367,7 +367,7 @@ void OrderListViewController::saveDupNewItemInOrderListArray() {
   if (field(getItemDicByBarcode(itemText(scannedItem_.Code)), "NewItem") != "True") return;
   json line = newLineFromScannedItem();
   line["extPrice"] = getExtPrice(cart::intOf(itemText(scannedItem_.Qty)));
-  orderListArray_.push_back(std::move(line));
+  cartInsert(orderListArray_.size(), std::move(line));
   cartChanged();
 }
 

@@ -2,9 +2,12 @@
 // cells, selecting and deleting a line, footer, shake, leaving and the cart look-ups.
 #include "app/orders/OrderListViewController.h"
 
+#include <algorithm>
+
 #include "app/core/AlertClass.h"
 #include "app/core/AppNames.h"
 #include "app/core/CoreScreens.h"
+#include "app/core/OrderBackup.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/ScreenNavigation.h"
 #include "app/core/UserDefaultsKeys.h"
@@ -150,7 +153,7 @@ void OrderListViewController::viewDidLoad() {
   txt_Qty_->setDelegate(self<ui::TextFieldDelegate>());
   InitNavItems();
 
-  orderListArray_ = json::array();
+  cartAssign(json::array());
   indexTitle_.clear();
   editedPriceArray_ = json::array();
   multiColorUpcArray_.clear();
@@ -169,7 +172,7 @@ void OrderListViewController::viewDidLoad() {
         line.erase("BeforeOrderNum");
         line.erase("DupItemHandling");
       }
-      orderListArray_.push_back(std::move(line));
+      cartInsert(orderListArray_.size(), std::move(line));
     }
     for (const auto& e : so.lastEditedPriceArray) editedPriceArray_.push_back(e);
     UpdateMultiColorSearchIndex();
@@ -286,20 +289,23 @@ void OrderListViewController::stopBarcode() {
 
 void OrderListViewController::UpdateMultiColorSearchIndex() {
   if (!orvoDelegate_->settings().multiColorSoFlag) return;
-  indexTitle_ = cart::styleIndex(orderListArray_);
+  indexTitle_ = cartIndex_.styles();
 }
 
 std::vector<json> OrderListViewController::getSearchIndexArray(int section) const {
   if (section < 0 || section >= int(indexTitle_.size())) return {};
-  return cart::linesOfStyle(orderListArray_, indexTitle_[size_t(section)]);
+  std::vector<json> out;
+  for (size_t i : cartIndex_.linesOfStyle(indexTitle_[size_t(section)])) out.push_back(orderListArray_[i]);
+  return out;
 }
 
 std::optional<json> OrderListViewController::getItemInfoByIndex(int row, int section, bool remove) {
   std::optional<json> line;
   if (orvoDelegate_->settings().multiColorSoFlag) {
-    auto lines = getSearchIndexArray(section);
+    if (section < 0 || section >= int(indexTitle_.size())) return std::nullopt;
+    const auto& lines = cartIndex_.linesOfStyle(indexTitle_[size_t(section)]);
     if (row < 0 || row >= int(lines.size())) return std::nullopt;
-    line = lines[size_t(row)];
+    line = orderListArray_[lines[size_t(row)]];
   } else {
     if (row < 0 || row >= int(orderListArray_.size())) return std::nullopt;
     line = orderListArray_[size_t(row)];
@@ -307,32 +313,120 @@ std::optional<json> OrderListViewController::getItemInfoByIndex(int row, int sec
   if (remove) {
     editPriceArrayDelete(field(*line, "Style"), field(*line, "Color"));
     if (orvoDelegate_->settings().multiColorSoFlag) {
-      for (size_t i = orderListArray_.size(); i-- > 0;)
-        if (orderListArray_[i] == *line) orderListArray_.erase(orderListArray_.begin() + long(i));
+      // Every line equal to it goes (only lines of its style can be).
+      const std::vector<size_t> ofStyle = cartIndex_.linesOfStyle(field(*line, "Style"));
+      for (size_t k = ofStyle.size(); k-- > 0;)
+        if (orderListArray_[ofStyle[k]] == *line) cartErase(ofStyle[k]);
     } else {
-      orderListArray_.erase(orderListArray_.begin() + row);
+      cartErase(size_t(row));
     }
   }
   return line;
 }
 
 json OrderListViewController::getItemDicByBarcode(const std::string& code) const {
-  return cart::itemDicByBarcode(orderListArray_, code);
+  const int i = cartIndex_.indexOfBarcode(code);
+  if (i < 0) return json{{"NewItem", "True"}};
+  return orderListArray_[size_t(i)];
 }
 
 int OrderListViewController::getItemIdxByBarcode(const std::string& code) const {
-  return cart::itemIdxByBarcode(orderListArray_, code);
+  return cartIndex_.indexOfBarcode(code);
 }
 
 int OrderListViewController::getItemIdxByStyle(const std::string& style) const {
-  return cart::itemIdxByStyle(orderListArray_, style);
+  return cartIndex_.lastIndexOfStyle(style);
+}
+
+// ----- Changes of the cart
+
+void OrderListViewController::cartInsert(size_t pos, json line) {
+  pos = std::min(pos, orderListArray_.size());
+  rowChanges_.push_back({RowChange::Insert, pos});
+  cartIndex_.insert(pos, line);
+  OrderBackup::standard().insertLine(backupToken_, pos, line);
+  orderListArray_.insert(orderListArray_.begin() + long(pos), std::move(line));
+}
+
+void OrderListViewController::cartReplace(size_t pos, json line) {
+  if (pos >= orderListArray_.size()) return;
+  rowChanges_.push_back({RowChange::Replace, pos});
+  cartIndex_.replace(pos, orderListArray_[pos], line);
+  OrderBackup::standard().replaceLine(backupToken_, pos, line);
+  orderListArray_[pos] = std::move(line);
+}
+
+void OrderListViewController::cartErase(size_t pos) {
+  if (pos >= orderListArray_.size()) return;
+  rowChanges_.push_back({RowChange::Erase, pos});
+  cartIndex_.erase(pos, orderListArray_[pos]);
+  OrderBackup::standard().eraseLine(backupToken_, pos);
+  orderListArray_.erase(orderListArray_.begin() + long(pos));
+}
+
+void OrderListViewController::cartAssign(json lines) {
+  if (!lines.is_array()) lines = json::array();
+  orderListArray_ = std::move(lines);
+  cartIndex_.assign(orderListArray_);
+  rowChangesLost_ = true;
+  // The backup takes the whole cart with the next save.
+  backupToken_ = 0;
+}
+
+bool OrderListViewController::updateChangedRows() {
+  ui::TableView& table = *orderListTableView_;
+  if (rowChangesLost_ || orvoDelegate_->settings().multiColorSoFlag || table.numberOfSections() != 1) return false;
+  // A line that came and went again (an item scanned, then deleted) changed nothing.
+  std::vector<RowChange> changes;
+  for (const auto& c : rowChanges_) {
+    if (c.kind == RowChange::Erase) {
+      auto last = std::find_if(changes.rbegin(), changes.rend(), [](const RowChange& x) { return x.kind != RowChange::Replace; });
+      if (last != changes.rend() && last->kind == RowChange::Insert && last->row == c.row) {
+        const bool onlyItsRow = std::all_of(changes.rbegin(), last, [&](const RowChange& x) { return x.row == c.row; });
+        if (onlyItsRow) {
+          changes.erase(std::next(last).base(), changes.end());
+          continue;
+        }
+      }
+    }
+    changes.push_back(c);
+  }
+  std::vector<ui::IndexPath> reload, insert, remove;
+  const bool oneMove = std::count_if(changes.begin(), changes.end(),
+                                     [](const RowChange& c) { return c.kind != RowChange::Replace; }) == 1 &&
+                       changes.size() == 1;
+  for (const auto& c : changes) {
+    const ui::IndexPath ip{0, int(c.row)};
+    if (c.kind == RowChange::Replace && std::find(reload.begin(), reload.end(), ip) == reload.end())
+      reload.push_back(ip);
+    else if (c.kind == RowChange::Insert && oneMove)
+      insert.push_back(ip);
+    else if (c.kind == RowChange::Erase && oneMove)
+      remove.push_back(ip);
+    else if (c.kind != RowChange::Replace)
+      return false;  // several lines in or out: their places are simpler to reload
+  }
+  if (reload.size() > 8) return false;
+  try {
+    if (auto selected = table.indexPathForSelectedRow()) table.deselectRowAtIndexPath(*selected, false);
+    table.beginUpdates();
+    if (!reload.empty()) table.reloadRowsAtIndexPaths(reload, ui::RowAnimation::None);
+    if (!insert.empty()) table.insertRowsAtIndexPaths(insert, ui::RowAnimation::Automatic);
+    if (!remove.empty()) table.deleteRowsAtIndexPaths(remove, ui::RowAnimation::Automatic);
+    table.endUpdates();
+  } catch (const ui::TableUpdateError&) {
+    return false;
+  }
+  return true;
 }
 
 // ----- Table
 
 void OrderListViewController::reloadTableInfo() {
   UpdateMultiColorSearchIndex();
-  orderListTableView_->reloadData();
+  if (!updateChangedRows()) orderListTableView_->reloadData();
+  rowChanges_.clear();
+  rowChangesLost_ = false;
 }
 
 int OrderListViewController::numberOfSectionsInTableView(ui::TableView&) {
@@ -442,6 +536,8 @@ void OrderListViewController::commitEditingStyle(ui::TableView& table, ui::Editi
   } catch (const ui::TableUpdateError&) {
     table.reloadData();
   }
+  rowChanges_.clear();
+  rowChangesLost_ = false;
 }
 
 // ----- Actions

@@ -38,6 +38,7 @@
 
 #include "app/core/ScannedItem.h"
 #include "app/core/Service.h"
+#include "app/orders/OrderCart.h"
 #include "app/orders/PriceClass.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/BarButtonItem.h"
@@ -292,10 +293,28 @@ class OrderListViewController : public ui::ViewController,
   bool realTimeAnswerOk(const RequestAnswer& answer);
   // Leaving the order did not end with the server's word: the user stays on it.
   void deleteSoUnsettled(bool mayHaveReachedServer);
+  // Every change of the cart goes through these, so that the look-up index, the totals
+  // and the backup follow it line by line.
+  void cartInsert(std::size_t pos, nlohmann::json line);
+  void cartReplace(std::size_t pos, nlohmann::json line);
+  void cartErase(std::size_t pos);
+  void cartAssign(nlohmann::json lines);
+  // The table shows the cart: by row updates when the changes since its last load allow
+  // (one section; replaced lines, or one line in or out), else by reloading it.
+  bool updateChangedRows();
 
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;
   nlohmann::json orderListArray_ = nlohmann::json::array();
   nlohmann::json editedPriceArray_ = nlohmann::json::array();
+  cart::CartIndex cartIndex_;
+  std::uint64_t backupToken_ = 0;       // the backup's cart follows this screen's line by line
+  struct RowChange {
+    enum Kind { Insert, Replace, Erase } kind;
+    std::size_t row;
+  };
+  std::vector<RowChange> rowChanges_;   // since the table's last load
+  bool rowChangesLost_ = true;          // too many or unknown: the table reloads
+  nlohmann::json backupHead_;           // the other backup values as last written
   std::vector<std::string> indexTitle_;
   std::vector<std::string> multiColorUpcArray_;
   ScannedItem scannedItem_;

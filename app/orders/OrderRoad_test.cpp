@@ -10,6 +10,7 @@
 #include "app/orders/SoSelectorViewController.h"
 #include "app/orders/StyleInfoTableViewController.h"
 #include "platform/foundation/Clock.h"
+#include "app/core/OrderBackup.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace orvo {
@@ -199,16 +200,17 @@ TEST_F(OrderRoad, BackupIsSavedOnReloadOfferedOnTheNextVisitAndDroppedWhenTooOld
   scan("400000000040");
   list->nextBarButtonItem()->trigger();
   t.settle();
-  json stored = t.defaults().objectForKey("backupOrderListArray");
+  json stored = OrderBackup::standard().values().value("backupOrderListArray", json());
   ASSERT_TRUE(stored.is_array());
   EXPECT_EQ(stored, list->orderListArray());
-  EXPECT_EQ(t.defaults().stringForKey("backupCustomerId"), "C1001");
+  EXPECT_EQ(OrderBackup::standard().values().value("backupCustomerId", json()), "C1001");
 
   // The next start of the application: the selector offers the unfinished order.
   t.app.delegate->initFlag();
   t.app.root->dismissViewControllerAnimated(false);
   t.settle();
-  foundation::UserDefaults::resetStandard();  // read back from the file, as at a start
+  foundation::UserDefaults::resetStandard();  // read back from the files, as at a start
+  OrderBackup::resetStandard();
   t.openOrderType();
   t.h->advance(19min);
   t.h->chooseRow(*t.top<SoOrderTypeViewController>()->tableView(), {0, 0});
@@ -231,7 +233,7 @@ TEST_F(OrderRoad, BackupIsSavedOnReloadOfferedOnTheNextVisitAndDroppedWhenTooOld
   selector->navigationController()->popViewControllerAnimated(false);
   t.settle();
   EXPECT_TRUE(t.alertMessages().empty());
-  EXPECT_TRUE(t.defaults().objectForKey("backupOrderListArray").is_null());
+  EXPECT_TRUE(OrderBackup::standard().values().value("backupOrderListArray", json()).is_null());
 }
 
 }  // namespace

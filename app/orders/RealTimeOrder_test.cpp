@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "platform/foundation/Clock.h"
+#include "app/core/OrderBackup.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace orvo {
@@ -252,7 +253,7 @@ TEST_F(RealTimeOrder, ABrokenConnectionAtAnyStepLosesNothing) {
     } else {
       EXPECT_EQ(deviceLines(), before);
     }
-    EXPECT_EQ(t.defaults().objectForKey("backupOrderListArray"), json(list->orderListArray()));
+    EXPECT_EQ(OrderBackup::standard().values().value("backupOrderListArray", json()), json(list->orderListArray()));
     EXPECT_EQ(t.top<OrderListViewController>(), list);
     ASSERT_FALSE(t.app.alerts().empty());
     EXPECT_EQ(t.app.alerts().back().message.rfind(c.alert, 0), 0u) << t.app.alerts().back().message;

@@ -7,6 +7,7 @@
 #include "app/core/CameraScanViewController.h"
 #include "app/core/CoreScreens.h"
 #include "app/core/JsonClass.h"
+#include "app/core/OrderBackup.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/ScreenNavigation.h"
 #include "app/core/ScreenRequest.h"
@@ -84,13 +85,13 @@ void SoSelectorViewController::viewWillAppear(bool) {
 }
 
 void SoSelectorViewController::viewDidAppear(bool) {
-  auto& d = foundation::UserDefaults::standard();
-  if (auto saved = d.dateForKey(defaults::backupDateTime)) {
+  OrderBackup& backup = OrderBackup::standard();
+  if (auto saved = backup.savedAt()) {
     const double minutes =
         std::chrono::duration<double>(foundation::Clock::current().wallNow() - *saved).count() / 60.0;
     if (minutes >= kBackupExpiryMinutes) orvoDelegate_->AutoSaveFuncDataInit();
   }
-  if (!d.objectForKey(defaults::backupOrderListArray).is_null()) {
+  if (backup.hasLines()) {
     AlertClass::AlertView(*this, 0, 2, kAppAlertTitle, "Do you want to load previous order list?",
                           [this] { yesAlertBackupOrderList(); }, [this] { noAlertBackupOrderList(); });
     return;

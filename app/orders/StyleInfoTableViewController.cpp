@@ -1,5 +1,7 @@
 #include "app/orders/StyleInfoTableViewController.h"
 
+#include <unordered_map>
+
 #include "app/core/AlertClass.h"
 #include "app/core/AppException.h"
 #include "app/core/AppNames.h"
@@ -153,6 +155,7 @@ void StyleInfoTableViewController::getStylesInfo(const std::string& searchText, 
 void StyleInfoTableViewController::getStylesInfoResponseData(const RequestAnswer& a) {
   listContent_ = json::array();
   indexTitle_.clear();
+  sectionRows_.clear();
   // Text that is not JSON (its alert shown by the reading) empties the list; an answer
   // that is not a list of rows shows the exception alert with an empty list.
   const auto& rows = a.object;
@@ -161,10 +164,17 @@ void StyleInfoTableViewController::getStylesInfoResponseData(const RequestAnswer
     throw AppException("NSInvalidArgumentException", "GetStylesInfo answer is not a list");
   }
   if (rows) listContent_ = *rows;
-  for (const auto& row : listContent_) {
+  std::unordered_map<std::string, std::size_t> sectionOf;
+  for (std::size_t i = 0; i < listContent_.size(); ++i) {
+    const json& row = listContent_[i];
     if (!isDataRow(row)) continue;
-    const std::string style = text(row, "Style");
-    if (std::find(indexTitle_.begin(), indexTitle_.end(), style) == indexTitle_.end()) indexTitle_.push_back(style);
+    std::string style = text(row, "Style");
+    auto [it, added] = sectionOf.emplace(style, indexTitle_.size());
+    if (added) {
+      indexTitle_.push_back(std::move(style));
+      sectionRows_.emplace_back();
+    }
+    sectionRows_[it->second].push_back(i);
   }
   delOv();
   table_->reloadData();
@@ -172,11 +182,16 @@ void StyleInfoTableViewController::getStylesInfoResponseData(const RequestAnswer
 
 std::vector<json> StyleInfoTableViewController::rowsOfSection(int section) const {
   std::vector<json> out;
-  if (section < 0 || section >= int(indexTitle_.size())) return out;
-  const std::string& style = indexTitle_[size_t(section)];
-  for (const auto& row : listContent_)
-    if (isDataRow(row) && text(row, "Style") == style) out.push_back(row);
+  if (section < 0 || section >= int(sectionRows_.size())) return out;
+  for (std::size_t i : sectionRows_[size_t(section)]) out.push_back(listContent_[i]);
   return out;
+}
+
+const json* StyleInfoTableViewController::rowAt(ui::IndexPath ip) const {
+  if (ip.section < 0 || ip.section >= int(sectionRows_.size())) return nullptr;
+  const auto& rows = sectionRows_[size_t(ip.section)];
+  if (ip.row < 0 || ip.row >= int(rows.size())) return nullptr;
+  return &listContent_[rows[size_t(ip.row)]];
 }
 
 std::optional<std::string> StyleInfoTableViewController::titleForHeaderInSection(ui::TableView&, int section) {
@@ -189,9 +204,9 @@ std::shared_ptr<ui::TableViewCell> StyleInfoTableViewController::cellForRowAtInd
   auto cell = std::dynamic_pointer_cast<CustomCellForStyleInfo>(
       table.dequeueReusableCellWithIdentifier(CustomCellForStyleInfo::kReuseIdentifier));
   if (!cell) cell = std::make_shared<CustomCellForStyleInfo>();
-  const auto rows = rowsOfSection(ip.section);
-  if (ip.row < 0 || ip.row >= int(rows.size())) return cell;
-  const json& row = rows[size_t(ip.row)];
+  const json* found = rowAt(ip);
+  if (!found) return cell;
+  const json& row = *found;
   const bool upc = text(row, "Kind") == "UPC";
   cell->lbl_barcode().setText(text(row, "Code"));
   cell->lbl_style().setText(text(row, "Style"));
@@ -209,9 +224,9 @@ std::shared_ptr<ui::TableViewCell> StyleInfoTableViewController::cellForRowAtInd
 }
 
 void StyleInfoTableViewController::didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath ip) {
-  const auto rows = rowsOfSection(ip.section);
-  if (ip.row < 0 || ip.row >= int(rows.size())) return;
-  const json& row = rows[size_t(ip.row)];
+  const json* found = rowAt(ip);
+  if (!found) return;
+  const json row = *found;
   if (isOrderScanMode_ && text(row, "Kind") == "UPC") {
     showUpcSizeView(row);
     return;

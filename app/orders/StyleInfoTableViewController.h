@@ -70,7 +70,9 @@ class StyleInfoTableViewController : public ui::ViewController,
 
   // Table.
   int numberOfSectionsInTableView(ui::TableView&) override { return int(indexTitle_.size()); }
-  int numberOfRowsInSection(ui::TableView&, int section) override { return int(rowsOfSection(section).size()); }
+  int numberOfRowsInSection(ui::TableView&, int section) override {
+    return section >= 0 && section < int(sectionRows_.size()) ? int(sectionRows_[size_t(section)].size()) : 0;
+  }
   std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView&, ui::IndexPath ip) override;
   std::optional<std::string> titleForHeaderInSection(ui::TableView&, int section) override;
   std::vector<std::string> sectionIndexTitlesForTableView(ui::TableView&) override { return indexTitle_; }
@@ -108,6 +110,11 @@ class StyleInfoTableViewController : public ui::ViewController,
   std::shared_ptr<OverlayViewController> ovController_;
   nlohmann::json listContent_ = nlohmann::json::array();
   std::vector<std::string> indexTitle_;
+  // The positions in `listContent_` of each section's rows, made once per answer, so the
+  // list fills in time linear in its rows.
+  std::vector<std::vector<std::size_t>> sectionRows_;
+  // The row at `ip` (nullptr when there is none).
+  const nlohmann::json* rowAt(ui::IndexPath ip) const;
   nlohmann::json orderListArray_ = nlohmann::json::array();
   bool isOrderScanMode_ = false;
 };

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/qt/MainQueueDriver.h"
@@ -34,6 +37,28 @@ class ScreenSaverInhibitor {
   bool suspended_ = false;
 };
 
+// Start-up measurement (the start-up benchmark sets KESTRA_FIRST_FRAME_EXIT): once the
+// window's first frame is painted, writes "first-frame" on the standard output and quits.
+class FirstFrameExit : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !done_) {
+      done_ = true;
+      QMetaObject::invokeMethod(
+          this, [] {
+            std::fputs("first-frame\n", stdout);
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+          },
+          Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  bool done_ = false;
+};
+
 }  // namespace
 
 int runApplication(int& argc, char** argv, std::shared_ptr<ApplicationDelegate> delegate, const HostOptions& options) {
@@ -50,6 +75,8 @@ int runApplication(int& argc, char** argv, std::shared_ptr<ApplicationDelegate> 
   screen.setWindowTitle(QString::fromStdString(options.title));
   QObject::connect(&driver, &MainQueueDriver::ran, &screen, [&screen] { screen.update(); });
   ScreenSaverInhibitor inhibitor(screen);
+  FirstFrameExit firstFrame;
+  if (std::getenv("KESTRA_FIRST_FRAME_EXIT")) screen.installEventFilter(&firstFrame);
   application.setIdleTimerHook([&inhibitor](bool disabled) { inhibitor.set(disabled); });
   application.launch(std::move(delegate));
   screen.show();
