@@ -15,6 +15,7 @@
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/SoOrderTypeViewController.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/DateFormat.h"
 #include "platform/ui/BarButtonItem.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
