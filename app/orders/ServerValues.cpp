@@ -69,6 +69,12 @@ std::optional<std::string> countText(const nlohmann::json& v) {
     if (v.get<double>() > kLargestAmount) return std::nullopt;
     return v.dump();
   }
+  // A whole number written as a fraction (6.0) is that number.
+  if (v.is_number_float()) {
+    const double d = v.get<double>();
+    if (!std::isfinite(d) || d < 0 || d > kLargestAmount || d != std::floor(d)) return std::nullopt;
+    return std::to_string(static_cast<long long>(d));
+  }
   if (!v.is_string()) return std::nullopt;
   const std::string& s = v.get_ref<const std::string&>();
   if (s.empty() || s.size() > 12) return std::nullopt;

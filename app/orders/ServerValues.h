@@ -22,7 +22,7 @@ inline constexpr double kLargestAmount = 1e12;
 std::optional<std::string> moneyText(const nlohmann::json& v, bool allowNegative = false);
 // The same form for a quantity; a number becomes its shortest text ("12", "12.5").
 std::optional<std::string> quantityText(const nlohmann::json& v);
-// A whole number of units per pack: digits, or a non-negative JSON integer.
+// A whole number of units per pack: digits, or a non-negative whole JSON number.
 std::optional<std::string> countText(const nlohmann::json& v);
 // An order number: a text without control characters, or a non-negative JSON integer. A
 // list, an object, a Boolean, a fraction or an empty text is none.

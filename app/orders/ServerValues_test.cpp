@@ -49,6 +49,8 @@ TEST(ServerValues, MoneyQuantityCountAndOrderNumberForms) {
       {json::array({json::array({"10001"})}), nullopt, nullopt, nullopt, nullopt},
       {json{{"OrderNumber", "10001"}}, nullopt, nullopt, nullopt, nullopt},
       {"100\n01", nullopt, nullopt, nullopt, nullopt},
+      {6.0, "6.00", "6", "6", nullopt},
+      {6.5, "6.50", "6.5", nullopt, nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value.dump());
