@@ -64,6 +64,7 @@ void LoginClass::clearCrashBackup() {
   d.removeObjectForKey(defaults::backupPriceLevel);
   d.setString(defaults::backupOrderNumber, "");
   d.setBool(defaults::OrderProcessingFlag, false);
+  d.removeObjectForKey(defaults::OrderProcessingInsert);
   d.removeObjectForKey(defaults::backupSOmemo);
   d.setString(defaults::pDupNum, "");
   d.synchronize();

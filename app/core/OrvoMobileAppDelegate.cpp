@@ -237,6 +237,7 @@ void OrvoMobileAppDelegate::AutoSaveFuncDataInit() {
   d.removeObjectForKey(defaults::backupPriceLevel);
   d.setString(defaults::backupOrderNumber, "");
   d.setBool(defaults::OrderProcessingFlag, false);
+  d.removeObjectForKey(defaults::OrderProcessingInsert);
   d.removeObjectForKey(defaults::backupSOmemo);
   d.setString(defaults::pDupNum, "");
   globalSO_.pDupNum.clear();

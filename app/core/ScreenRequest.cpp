@@ -21,6 +21,8 @@ namespace {
 // large answers, then reported on it.
 struct Reading {
   RequestAnswer answer;
+  // The server answered with a SOAP Fault or an error page instead of a result: its words.
+  std::optional<std::string> serverFault;
   SoapAnswerFailure xmlFailure;
   std::optional<foundation::Error> jsonError;
 };
@@ -30,6 +32,13 @@ Reading readQuietly(std::string data, const std::string& funcName, AnswerReading
   r.answer.data = std::move(data);
   if (mode == AnswerReading::Raw) return r;
   r.answer.text = soapResultText(r.answer.data, funcName, &r.xmlFailure);
+  if (!r.answer.text) {
+    r.serverFault = soapFaultText(r.answer.data);
+    if (r.serverFault) {
+      r.xmlFailure = SoapAnswerFailure();
+      return r;
+    }
+  }
   if (mode == AnswerReading::Json && r.answer.text) {
     foundation::Error e;
     r.answer.object = JsonClass::readJSON(*r.answer.text, &e);
@@ -65,10 +74,20 @@ unsigned requestsSent = 0;
 // Runs the answer method (catching what it throws) and then hides the viewer, unless the
 // answer method sent another request, whose end hides it.
 void deliver(const std::weak_ptr<ui::ViewController>& weakScreen, const Reading& reading,
-             const AnswerHandler& onAnswer, const std::string& answerMethod) {
+             const AnswerHandler& onAnswer, const std::string& answerMethod,
+             const std::function<void(const ServiceFailure&)>& onFailed) {
   auto screen = weakScreen.lock();
   if (!screen) {
     activityStopped();
+    return;
+  }
+  if (reading.serverFault) {
+    // No answer to read: the request failed with the server's own text, and the screen's
+    // failure handler keeps what the user has (an order stays to be saved again).
+    ServiceFailure failure = ServiceFailure::ofError(foundation::Error(kServerFaultDomain, kServerFaultCode,
+                                                                       *reading.serverFault));
+    failure.requestSent = true;
+    onFailed(failure);
     return;
   }
   try {
@@ -109,32 +128,34 @@ std::shared_ptr<Service> sendScreenRequest(ui::ViewController& screen, ScreenReq
     std::weak_ptr<ui::ViewController> weakScreen = screen.self<ui::ViewController>();
     auto answerHandler = std::make_shared<AnswerHandler>(std::move(onAnswer));
 
-    auto finished = [weakScreen, shared, answerHandler](const ServiceAnswer& a) {
+    auto failed = std::make_shared<std::function<void(const ServiceFailure&)>>(
+        [weakScreen, activity, onFailure = std::move(onFailure)](const ServiceFailure& f) {
+          if (weakScreen.expired()) return;
+          if (onFailure) {
+            onFailure(f);
+            if (activity) activityStopped();
+          } else if (auto* a = OrvoMobileAppDelegate::shared()) {
+            a->errorResponseData(f);  // hides the viewer itself
+          }
+        });
+    auto finished = [weakScreen, shared, answerHandler, failed](const ServiceAnswer& a) {
       if (a.data.size() < kOffMainThreadAnswerSize) {
         deliver(weakScreen, readQuietly(a.data, shared->operation, shared->reading), *answerHandler,
-                shared->answerMethod);
+                shared->answerMethod, *failed);
         return;
       }
       // A large answer: the XML and JSON reading run on a worker; the alerts and the
       // answer method follow on the main queue.
-      foundation::BackgroundQueue::post([weakScreen, shared, answerHandler, data = a.data]() mutable {
+      foundation::BackgroundQueue::post([weakScreen, shared, answerHandler, failed, data = a.data]() mutable {
         auto reading = std::make_shared<Reading>(readQuietly(std::move(data), shared->operation, shared->reading));
-        foundation::MainQueue::post([weakScreen, shared, answerHandler, reading] {
-          deliver(weakScreen, *reading, *answerHandler, shared->answerMethod);
+        foundation::MainQueue::post([weakScreen, shared, answerHandler, failed, reading] {
+          deliver(weakScreen, *reading, *answerHandler, shared->answerMethod, *failed);
         });
       });
     };
-    auto failed = [weakScreen, activity, onFailure = std::move(onFailure)](const ServiceFailure& f) {
-      if (weakScreen.expired()) return;
-      if (onFailure) {
-        onFailure(f);
-        if (activity) activityStopped();
-      } else if (auto* a = OrvoMobileAppDelegate::shared()) {
-        a->errorResponseData(f);  // hides the viewer itself
-      }
-    };
 
-    auto service = Service::create(screen.self<ui::ViewController>(), finished, failed);
+    auto service = Service::create(screen.self<ui::ViewController>(), finished,
+                                   [failed](const ServiceFailure& f) { (*failed)(f); });
     service->setIsJson(false);
     const std::string url = shared->url.empty() ? Util::getServerInfo() : shared->url;
     if (shared->get) {

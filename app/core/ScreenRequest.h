@@ -31,7 +31,9 @@
 //    naming `answerMethod`; one thrown while building or sending shows it naming
 //    `requestMethod` (or runs `onSendException`).
 //  - An HTTP status outside 200-299 is a failure only; the error page is never read as an
-//    answer.
+//    answer. So is an answer with status 200 that holds a SOAP Fault or an HTML page
+//    instead of the result: the failure handler gets an error of `kServerFaultDomain`
+//    whose text is the server's own (its faultstring, or the page's text).
 //  - Reading: the result text of "<op>Response"/"<op>Result" (`parseXmlData`) and, with
 //    `AnswerReading::Json`, that text as JSON (`getJSONobj`), with their alerts ("Error",
 //    "JSON Error"). Large answers are read on a worker thread; the alerts and the answer
@@ -100,6 +102,10 @@ struct ScreenRequest {
 
 using AnswerHandler = std::function<void(const RequestAnswer&)>;
 using FailureHandler = std::function<void(const ServiceFailure&)>;
+
+// The error of an answer that is a SOAP Fault or an error page (see the promises above).
+inline constexpr const char* kServerFaultDomain = "OrvoMobileServerFault";
+inline constexpr int kServerFaultCode = -1;
 
 // Sends `request` for `screen`. `onFailure` empty means the application's
 // `errorResponseData`. Returns the `Service` in flight (nothing when sending failed), which

@@ -22,4 +22,11 @@ struct SoapAnswerFailure {
 std::optional<std::string> soapResultText(std::string_view answer, std::string_view funcName,
                                           SoapAnswerFailure* failure = nullptr);
 
+// The server's own words when an answer carries no result but says why: the faultstring
+// of a SOAP 1.1 Fault (the Reason text of a 1.2 one), or, for an HTML page, its visible
+// text with white space collapsed (its title when the body has none), at most
+// `kFaultTextLimit` characters. Nothing for any other answer, an ordinary result included.
+inline constexpr size_t kFaultTextLimit = 400;
+std::optional<std::string> soapFaultText(std::string_view answer);
+
 }  // namespace orvo

@@ -73,6 +73,9 @@ inline constexpr const char* backupOrderDiscountRate = "backupOrderDiscountRate"
 inline constexpr const char* backupSOmemo = "backupSOmemo";
 inline constexpr const char* backupDateTime = "backupDateTime";
 inline constexpr const char* OrderProcessingFlag = "OrderProcessingFlag";
+// What the last insert of the unfinished order told the server about itself (the values the
+// processing check asks with), written before that insert leaves; cleared with the flag.
+inline constexpr const char* OrderProcessingInsert = "OrderProcessingInsert";
 inline constexpr const char* pDupNum = "pDupNum";
 
 }  // namespace orvo::defaults

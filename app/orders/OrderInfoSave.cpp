@@ -12,6 +12,7 @@
 #include "app/orders/OrderSaveItems.h"
 #include "app/orders/OrderScreens.h"
 #include "app/orders/PriceClass.h"
+#include "app/orders/ServerValues.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
@@ -136,6 +137,13 @@ void OrderInfoViewController::insertOrder() {
     appendParams(req.params, headerParams());
     req.params.emplace_back("pdupnum", so.pDupNum);
     req.params.emplace_back("orderitems", items);
+    // Until this insert's outcome is known, the processing check must ask about what it
+    // sent, not about the order as the user goes on changing it: stored before it leaves.
+    json sent = json::object();
+    for (const auto& [k, v] : processingCheckValues()) sent[k] = v;
+    auto& d = foundation::UserDefaults::standard();
+    d.setObject(defaults::OrderProcessingInsert, std::move(sent));
+    d.synchronize();
   };
   sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { insertOrderResponseData(a); },
                     [this](const ServiceFailure& f) { orvoDelegate_->errorResponseData(f); });
@@ -178,19 +186,30 @@ void OrderInfoViewController::checkOrderProcessing() {
   r.requestMethod = "-[OrderInfoViewController checkOrderProcessing]";
   r.answerMethod = "-[OrderInfoViewController checkOrderProcessingResponseData:]";
   r.prepare = [this](ScreenRequest& req) {
-    const GlobalSO& so = orvoDelegate_->globalSO();
-    req.params = {{"loginId", so.loginID},
-                  {"divisionCode", so.divisionCode},
-                  {"customerId", so.customerID},
-                  {"storeId", so.storeID},
-                  {"pDupNum", so.pDupNum},
-                  {"orderType", fieldText(kTagOrderType)},
-                  {"memo", getMemoForWS()},
-                  {"totalQty", so.orderTotalQty},
-                  {"totalExtPrice", so.orderTotalExtPrice}};
+    // The values the interrupted insert sent; the order as it is now only when no insert
+    // has recorded them.
+    const json sent = foundation::UserDefaults::standard().objectForKey(defaults::OrderProcessingInsert);
+    req.params.clear();
+    for (auto& [k, v] : processingCheckValues()) {
+      const auto it = sent.is_object() ? sent.find(k) : sent.end();
+      req.params.emplace_back(k, it != sent.end() && it->is_string() ? it->get<std::string>() : v);
+    }
   };
   sendScreenRequest(*this, std::move(r), [this](const RequestAnswer& a) { checkOrderProcessingResponseData(a); },
                     [this](const ServiceFailure& f) { orvoDelegate_->errorResponseData(f); });
+}
+
+std::vector<std::pair<std::string, std::string>> OrderInfoViewController::processingCheckValues() const {
+  const GlobalSO& so = orvoDelegate_->globalSO();
+  return {{"loginId", so.loginID},
+          {"divisionCode", so.divisionCode},
+          {"customerId", so.customerID},
+          {"storeId", so.storeID},
+          {"pDupNum", so.pDupNum},
+          {"orderType", fieldText(kTagOrderType)},
+          {"memo", getMemoForWS()},
+          {"totalQty", so.orderTotalQty},
+          {"totalExtPrice", so.orderTotalExtPrice}};
 }
 
 // ----- Answers
@@ -217,8 +236,9 @@ void OrderInfoViewController::saveAnswer(const RequestAnswer& a, bool insert) {
       error = &missing;
     else if (!it->is_null())
       error = &*it;
-    // A success without the order's number is no save the order can go on from.
-    else if (auto n = answer->find("OrderNumber"); n == answer->end() || n->is_null() || foundation::textValue(*n).empty())
+    // A success without a readable order number (absent, empty, a list, an object) is no
+    // save the order can go on from; the processing check finds it if the server made one.
+    else if (auto n = answer->find("OrderNumber"); n == answer->end() || !server_values::orderNumberText(*n))
       error = &missing;
     if (error) {
       AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, insert ? "Insert Order Items Error" : "Insert Order Error",
@@ -226,22 +246,26 @@ void OrderInfoViewController::saveAnswer(const RequestAnswer& a, bool insert) {
       return;
     }
     const json& o = *answer;
-    so.orderNumber = foundation::textForKey(o, "OrderNumber");
+    so.orderNumber = *server_values::orderNumberText(foundation::valueForKey(o, "OrderNumber"));
     if (!insert) {
       so.customerID = foundation::textForKey(o, "CustomerId");
       so.storeID = foundation::textForKey(o, "StoreId");
     }
     copyHeaderIntoOrder();
-    const std::string serverQty = foundation::textForKey(o, "TotalQty");
-    const std::string serverExt = foundation::textForKey(o, "TotalExtPrice");
+    const auto serverQty = server_values::quantityText(foundation::valueForKey(o, "TotalQty"));
+    const auto serverExt = server_values::moneyText(foundation::valueForKey(o, "TotalExtPrice"));
     std::string message;
-    if (foundation::textForKey(o, "Id") == "0") {
-      so.orderTotalQty = serverQty;
-      so.orderTotalExtPrice = serverExt;
+    if (!serverQty || !serverExt) {
+      // The order is saved, but its totals are missing or no numbers: the application's
+      // own totals stand, and the user is asked to check the order.
+      message = markedMessage(so.orderTotalQty, so.orderTotalExtPrice, "[T]");
+    } else if (foundation::textForKey(o, "Id") == "0") {
+      so.orderTotalQty = *serverQty;
+      so.orderTotalExtPrice = *serverExt;
       message = markedMessage(so.orderTotalQty, so.orderTotalExtPrice, insert ? "[I]" : "[E]");
-    } else if (so.orderTotalQty != serverQty || so.orderTotalExtPrice != serverExt) {
-      so.orderTotalQty = serverQty;
-      so.orderTotalExtPrice = serverExt;
+    } else if (so.orderTotalQty != *serverQty || so.orderTotalExtPrice != *serverExt) {
+      so.orderTotalQty = *serverQty;
+      so.orderTotalExtPrice = *serverExt;
       message = markedMessage(so.orderTotalQty, so.orderTotalExtPrice, "[T]");
     } else {
       message = savedMessage(so.orderTotalQty, so.orderTotalExtPrice);
@@ -294,16 +318,20 @@ void OrderInfoViewController::checkOrderProcessingResponseData(const RequestAnsw
   if (!a.text) return;
   auto numbers = JsonClass::getJSONobj(text);
   if (!numbers || !numbers->is_array() || numbers->empty()) return;
+  // Every entry must read as an order number; an answer with any other is not read at all.
+  std::vector<std::string> found;
+  for (const auto& n : *numbers) {
+    auto number = server_values::orderNumberText(n);
+    if (!number) return;
+    found.push_back(std::move(*number));
+  }
   GlobalSO& so = orvoDelegate_->globalSO();
-  if (numbers->size() == 1) {
-    so.orderNumber = foundation::textValue((*numbers)[0]);
+  if (found.size() == 1) {
+    so.orderNumber = found[0];
     then(&OrderInfoViewController::editOrder);
     return;
   }
-  for (const auto& n : *numbers) {
-    const std::string number = foundation::textValue(n);
-    so.orderNumber = so.orderNumber.empty() ? number : so.orderNumber + "," + number;
-  }
+  for (const auto& number : found) so.orderNumber = so.orderNumber.empty() ? number : so.orderNumber + "," + number;
   showSavedAlert(savedMessage(so.orderTotalQty, so.orderTotalExtPrice));
 }
 

@@ -152,6 +152,7 @@ class OrderInfoViewController : public ui::ViewController,
   void copyHeaderIntoOrder();
   void saveAnswer(const RequestAnswer& answer, bool insert);
   std::vector<std::pair<std::string, std::string>> headerParams() const;
+  std::vector<std::pair<std::string, std::string>> processingCheckValues() const;
   std::string fieldText(int tag) const;
 
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;

@@ -12,6 +12,7 @@
 #include "app/orders/OrderCart.h"
 #include "app/orders/OrderListViewController.h"
 #include "app/orders/OrderScreens.h"
+#include "app/orders/ServerValues.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Values.h"
@@ -134,6 +135,19 @@ void requireItemKeys(const json& answer) {
     if (v.is_null() || (v.is_string() && v.get<std::string>().empty()))
       throw AppException("NSInvalidArgumentException", std::string("GetPrice answer without \"") + key + "\"");
   }
+  // Prices and pack sizes must read as numbers before they reach a line or a total: a
+  // price of "abc" is not $0, nor "1e400" an infinite one. No price may be negative.
+  for (const char* key : {"Price", "OrgPrice", "MinPrice"}) {
+    const json& v = foundation::valueForKey(answer, key);
+    if (std::string(key) != "Price" && (v.is_null() || (v.is_string() && v.get<std::string>().empty()))) continue;
+    if (!server_values::moneyText(v))
+      throw AppException("NSInvalidArgumentException",
+                         std::string("GetPrice answer: \"") + key + "\" is not a price: " + foundation::textValue(v));
+  }
+  if (!server_values::countText(foundation::valueForKey(answer, "Sum")))
+    throw AppException("NSInvalidArgumentException",
+                       "GetPrice answer: \"Sum\" is not a number of units: " +
+                           foundation::textValue(foundation::valueForKey(answer, "Sum")));
 }
 
 // Prices as the cart holds them: a text as sent, a number with two decimals.

@@ -10,6 +10,7 @@
 #include "platform/foundation/BackgroundQueue.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/media/Capture.h"
 
 namespace media {
@@ -56,21 +57,11 @@ std::optional<foundation::Error> writeJpeg(const ui::Image& image, const fs::pat
   const auto bytes = image.jpegData(1.0);
   if (bytes.empty()) return writeError("the picture could not be encoded");
   const std::string name = "IMG_" + std::to_string(::getpid()) + "_" + std::to_string(++gSequence);
-  const fs::path tmp = dir / (name + ".tmp"), final = dir / (name + ".jpg");
-  {
-    std::ofstream out(tmp, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    out.flush();
-    if (!out) {
-      fs::remove(tmp, ec);
-      return writeError("the picture could not be written");
-    }
-  }
-  fs::rename(tmp, final, ec);
-  if (ec) {
-    fs::remove(tmp, ec);
+  // Pictures of business cards hold people's details: readable by this user only, written
+  // whole or not at all.
+  if (!foundation::writeFileAtomically(
+          dir / (name + ".jpg"), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600))
     return writeError("the picture could not be stored");
-  }
   return std::nullopt;
 }
 

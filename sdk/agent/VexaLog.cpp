@@ -1,5 +1,10 @@
 #include "sdk/agent/VexaLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
@@ -46,8 +51,18 @@ void append(const std::string& entry) {
   }
   const fs::path file = folder / foundation::formatDate(foundation::Clock::current().wallNow(), "yyyyMMdd");
   std::lock_guard lock(fileMutex());
-  std::ofstream out(file, std::ios::app | std::ios::binary);
-  if (!out || !(out << entry) || !out.flush()) console("<OKTVexa> File error: cannot write " + file.string() + "\n");
+  // A day log holds the management payload (phone number, device ids): readable by this
+  // user only, like the user defaults and the keychain, also when an older file was wider.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  bool ok = fd >= 0 && ::fchmod(fd, 0600) == 0;
+  for (size_t at = 0; ok && at < entry.size();) {
+    const ssize_t n = ::write(fd, entry.data() + at, entry.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) at += size_t(n);
+  }
+  if (fd >= 0) ::close(fd);
+  if (!ok) console("<OKTVexa> File error: cannot write " + file.string() + "\n");
 }
 
 std::string vformat(const char* format, va_list args) {
@@ -72,7 +87,7 @@ void dropUploaded(const fs::path& path, const std::string& uploaded) {
   if (*now == uploaded) {
     fs::remove(path, ec);
   } else if (now->compare(0, uploaded.size(), uploaded) == 0) {
-    foundation::writeFileAtomically(path, now->substr(uploaded.size()));
+    foundation::writeFileAtomically(path, now->substr(uploaded.size()), 0600);
   }
 }
 

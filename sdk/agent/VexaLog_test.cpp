@@ -59,6 +59,34 @@ TEST_F(VexaLogTest, TheDayFileIsCreatedAppendedAndRolledAfterMidnight) {
   EXPECT_EQ(readAll(VexaInternalLogger::docFolderPath() / "20261210"), day1);
 }
 
+TEST_F(VexaLogTest, DayFilesAreReadableByTheirUserOnlyAlsoAfterAnOlderWideFileAndAnUpload) {
+  auto mode = [](const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? unsigned(st.st_mode & 0777) : 0u;
+  };
+  const fs::path folder = VexaInternalLogger::docFolderPath();
+  clock_->setWallTime(localTime(2026, 12, 10, 9, 0));
+  VexaLog("a new day");
+  EXPECT_EQ(mode(folder / "20261210"), 0600u);
+  // A file an older version left readable by everyone is narrowed at the next line.
+  std::ofstream(folder / "20261211") << "older line\n";
+  fs::permissions(folder / "20261211", fs::perms(0644));
+  clock_->setWallTime(localTime(2026, 12, 11, 9, 0));
+  VexaLog("the next day");
+  EXPECT_EQ(mode(folder / "20261211"), 0600u);
+  EXPECT_NE(readAll(folder / "20261211").find("older line\n"), std::string::npos);
+  // What is left after an upload took part of the file is rewritten the same way.
+  server_->script(mdm::kLogPath, {200, "{}", "application/json", std::chrono::milliseconds(200)});
+  VexaInternalLogger::shared().uploadFile("20261211");
+  ASSERT_TRUE(server_->waitFor(mdm::kLogPath, 1));
+  VexaLog("during the upload");
+  ASSERT_TRUE(runMainUntil([&] {
+    return readAll(folder / "20261211").find("Log 20261211 uploaded") != std::string::npos;
+  }));
+  EXPECT_EQ(readAll(folder / "20261211").find("older line"), std::string::npos);
+  EXPECT_EQ(mode(folder / "20261211"), 0600u);
+}
+
 TEST_F(VexaLogTest, NothingIsWrittenOrSentWhileLoggingIsOff) {
   agent_->setEnableLogging(false);
   VexaLog("quiet");

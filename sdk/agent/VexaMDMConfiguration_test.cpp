@@ -3,6 +3,7 @@
 #include "sdk/agent/VexaMDMConfiguration.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "sdk/agent/AgentTestSupport.h"
 #include "sdk/agent/UICKeyChainStore.h"
@@ -71,6 +72,22 @@ TEST_F(ManagedConfiguration, ADictionaryIsTakenAndAppliedOnceWhileCheckInIsOff) 
   changed["mobileApp_checkInInterval"] = 7200;
   deliver(changed);
   EXPECT_EQ(lists_.size(), 2u);
+}
+
+TEST_F(ManagedConfiguration, TheLoggedPayloadLandsInADayFileOnlyItsUserCanRead) {
+  agent_->setEnableLogging(true);
+  agent_->setCheckInEnabled(false);
+  deliver(kManaged);
+  agent_->setEnableLogging(false);
+  std::error_code ec;
+  std::vector<fs::path> files;
+  for (fs::directory_iterator it(VexaInternalLogger::docFolderPath(), ec), end; !ec && it != end; it.increment(ec))
+    files.push_back(it->path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(foundation::readFile(files[0]).value_or("").find("+1 555 0100"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat(files[0].c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(ManagedConfiguration, WithoutAProviderNothingIsAppliedButIdentifiersAreTaken) {

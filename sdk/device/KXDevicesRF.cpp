@@ -336,11 +336,11 @@ std::optional<Bytes> KXDevices::mfRead(int cardIndex, int address, int length, E
     uint8_t block[16];
     const int r = mfRead16(cardIndex, address + (read / 16) * step, block);
     if (r < 0) {
-      // What was read before a failure is still the caller's.
-      if (out.empty()) {
-        rfFail(error, r);
-        return std::nullopt;
-      }
+      // What was read before a failure is still the caller's, with the failure that cut the
+      // read short (as a partial write reports it): fewer bytes than asked for are never a
+      // silent success.
+      rfFail(error, r);
+      if (out.empty()) return std::nullopt;
       break;
     }
     out.insert(out.end(), block, block + 16);

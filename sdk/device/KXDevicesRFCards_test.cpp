@@ -209,6 +209,30 @@ TEST(KXDevicesRFCards, Iso15693BlocksAreReadWrittenAndLockedThroughTheFacade) {
                  {"card 9", [&](Error* e) { return bool(f.iso15693Read(9, 0, 4, e)); }, "Invalid parameter"}});
 }
 
+TEST(KXDevicesRFCards, MifareClassicTakenAwayAfterTheFirstBlockIsAPartialReadThatSaysSo) {
+  CardSleeve s;
+  ASSERT_TRUE(s.open());
+  auto card = RfCard::mifareClassic1K(hex("0A0B0C0D"));
+  for (uint8_t i = 0; i < 16; ++i) {
+    card->blocks[4][i] = i;
+    card->blocks[5][i] = uint8_t(0x10 + i);
+  }
+  ASSERT_EQ(s.present(card, "Mifare Classic 1K"), 0);
+  auto& f = *s.facade;
+  Error error;
+  bool authenticated = false;
+  ASSERT_TRUE(s.onWorker([&] { authenticated = f.mfAuthByKey(0, 'A', 4, Bytes(6, 0xFF), &error); }));
+  ASSERT_TRUE(authenticated) << error.text;
+  // The card answers the read of block 4, then leaves before block 5.
+  s.module->removeAfter(card, 1);
+  std::optional<Bytes> read;
+  ASSERT_TRUE(s.onWorker([&] { read = f.mfRead(0, 4, 32, &error); }));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(toHex(*read), "000102030405060708090A0B0C0D0E0F");
+  EXPECT_EQ(error.code, -6);
+  EXPECT_EQ(error.text, KXErrors::getErrorDescription(-6));
+}
+
 TEST(KXDevicesRFCards, CardTakenAwayMidCommandFailsWithTheReadersTimeOut) {
   CardSleeve s;
   ASSERT_TRUE(s.open());

@@ -164,7 +164,7 @@ void Printer::managedConnect() {
 }
 
 void Printer::disconnect() {
-  flushCache(nullptr);
+  d_->flushOrNote();
   setConnState(0);
   if (d_->commStreamConnected) {
     d_->comm->disconnect();
@@ -370,7 +370,8 @@ void Printer::writeThreadMain() {
     // A command in progress owns the link; the next round tries again.
     if (!d_->cmdLock.tryAcquire()) continue;
     KXUNISDKGlobals::LOG("PRN(%d):Flushing cache", d_->index);
-    d_->flushLocked(nullptr);
+    Error error;
+    if (!d_->flushLocked(&error)) d_->noteLostPrintData(error);
     d_->cmdLock.release();
   }
 }
@@ -574,10 +575,13 @@ bool Printer::Impl::cacheData(const uint8_t* data, size_t length) {
     const Bytes pending = std::move(cache);
     cache.clear();
     // A flush that fails is not hidden behind a cached success: the caller sends its bytes
-    // at once and hears the link's answer.
+    // at once and hears the link's answer; the earlier bytes' loss is kept for the next report.
+    Error flushError;
     if (sendCommandRaw(printer::kChannelPrint, printer::kOpWrite, pending.data(), pending.size(),
-                       nullptr, kFlushTimeout, nullptr) < 0)
+                       nullptr, kFlushTimeout, &flushError) < 0) {
+      noteLostPrintData(flushError);
       return false;
+    }
   }
   if (cache.size() + length > kCacheSize) return false;
   cache.insert(cache.end(), data, data + length);
@@ -797,30 +801,61 @@ void Printer::clearReceive(int channel) {
 
 bool Printer::setCached(bool on) {
   const bool was = d_->cached;
-  if (!on && was) flushCache(nullptr);
+  if (!on && was) d_->flushOrNote();
   d_->cached = on;
   std::lock_guard<std::mutex> lock(d_->dataLock);
   d_->cache.clear();
   return was;
 }
 
-bool Printer::flushCache(Error* error) {
+bool Printer::Impl::flushNow(Error* error) {
   {
-    std::lock_guard<std::mutex> lock(d_->dataLock);
-    if (!d_->cached || d_->cache.empty()) return true;
+    std::lock_guard<std::mutex> lock(dataLock);
+    if (!cached || cache.empty()) return true;
   }
-  if (!d_->cmdLock.acquire(kLockTimeout)) return Impl::fail(error, -6, "Timeout aquiring lock");
-  d_->inCommand = true;
-  const bool ok = d_->flushLocked(error);
-  d_->inCommand = false;
-  d_->cmdLock.release();
+  if (!cmdLock.acquire(kLockTimeout)) return fail(error, -6, "Timeout aquiring lock");
+  inCommand = true;
+  const bool ok = flushLocked(error);
+  inCommand = false;
+  cmdLock.release();
   return ok;
+}
+
+void Printer::Impl::flushOrNote() {
+  Error error;
+  if (!flushNow(&error)) noteLostPrintData(error);
+}
+
+void Printer::Impl::noteLostPrintData(const Error& e) {
+  KXUNISDKGlobals::LOG("PRN(%d):Print data lost in a flush: %s", index, e.text.c_str());
+  std::lock_guard<std::mutex> lock(lostLock);
+  if (!lostPrintData) lostPrintData = e;
+}
+
+bool Printer::Impl::takeLostPrintData(Error* error) {
+  std::optional<Error> lost;
+  {
+    std::lock_guard<std::mutex> lock(lostLock);
+    lost.swap(lostPrintData);
+  }
+  if (!lost) return true;
+  if (error) *error = *lost;
+  return false;
+}
+
+// Print data is current once the cache is sent and no earlier flush lost any: a failure of
+// the write thread's flush is reported here rather than dropped.
+bool Printer::flushCache(Error* error) {
+  const bool flushed = d_->flushNow(error);
+  Error earlier;
+  const bool nothingLost = d_->takeLostPrintData(flushed ? error : &earlier);
+  return flushed && nothingLost;
 }
 
 void Printer::prnStartTransaction() { d_->transactionLock.acquire(foundation::Duration::max() / 2); }
 
 void Printer::prnEndStransaction() {
-  flushCache(nullptr);
+  d_->flushOrNote();
   d_->transactionLock.release();
 }
 
@@ -833,7 +868,7 @@ int Printer::getPrinterStatus(Error* error) {
     Impl::fail(error, -7, "ZPL data channel supported only");
     return -1;
   }
-  flushCache(nullptr);
+  d_->flushOrNote();
   if (!d_->statusPoll(error)) return -1;
   return d_->laststatus;
 }
@@ -844,7 +879,9 @@ bool Printer::isPrinterConnected() {
 }
 
 bool Printer::waitPrintJob(double timeoutSeconds, Error* error) {
-  flushCache(nullptr);
+  // Data that never reached the printer is a failed job, whatever the printer says next; a
+  // generic ESC/POS printer cannot be asked, so for it this is the whole answer.
+  if (!flushCache(error)) return false;
   if (d_->escpos) return true;
   const auto& clock = foundation::Clock::current();
   const auto deadline = clock.now() + Impl::seconds(timeoutSeconds);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -116,6 +117,9 @@ struct Printer::Impl {
   std::atomic<bool> cached{true};
   foundation::Bytes cache;
   foundation::MonoTime cacheTime{};
+  // The first failure of a flush nobody waited for, until it is reported (see flushOrNote).
+  std::mutex lostLock;
+  std::optional<Error> lostPrintData;
   std::atomic<uint8_t> laststatus{0};
 
   std::atomic<int> pageorientation{0};
@@ -151,6 +155,16 @@ struct Printer::Impl {
   bool cacheData(const uint8_t* data, size_t length);
   // With cmdLock held (or from inside a command).
   bool flushLocked(Error* error);
+  // Takes cmdLock and flushes; the body of `flushCache` without the lost-data report.
+  bool flushNow(Error* error);
+  // A flush that no caller waits for (the write thread's, one at overflow, disconnect, the
+  // end of a transaction): a failure is kept, not dropped, for the next caller who asks for
+  // the printer to be current.
+  void flushOrNote();
+  void noteLostPrintData(const Error& e);
+  // False, with the kept failure (then forgotten), when print data was lost since the last
+  // report; true otherwise.
+  bool takeLostPrintData(Error* error);
   // An empty write on the print channel whose reply refreshes `laststatus`.
   bool statusPoll(Error* error);
   void initVariables(Printer& p);

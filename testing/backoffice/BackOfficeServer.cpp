@@ -283,6 +283,8 @@ BackOfficeServer::Reply BackOfficeServer::handle(ServiceKind service, const std:
     waitWhileHeld(hold);
   }
   if (f.http500) return finish({500, "text/html; charset=utf-8", errorPage(opName)}, "error page");
+  if (f.htmlOk) return finish({200, "text/html; charset=utf-8", errorPage(opName)}, "error page, status 200");
+  if (f.faultOk) return finish({200, "text/xml; charset=utf-8", faultEnvelope(*f.faultOk)}, "fault, status 200");
   std::string text;
   if (auto* j = std::get_if<nlohmann::json>(&answer)) {
     if (f.response) overrideResponse(*j, *f.response);

@@ -47,6 +47,8 @@ struct Fault {
   std::optional<std::string> response;     // "Response" value in place of the operation's
   std::optional<std::string> resultText;   // result element's text in place of the operation's
   bool holdAnswer = false;                 // handle the request, then hold its answer until released
+  std::optional<std::string> faultOk;      // status 200 with a SOAP Fault of this faultstring
+  bool htmlOk = false;                     // status 200 with the HTML error page
 
   static Fault slow(std::chrono::milliseconds d) { Fault f; f.delay = d; return f; }
   static Fault held() { Fault f; f.hold = true; return f; }
@@ -57,6 +59,9 @@ struct Fault {
   static Fault result(std::string text) { Fault f; f.resultText = std::move(text); return f; }
   // The request takes effect on the server, but its answer is lost to the client.
   static Fault answerHeld() { Fault f; f.holdAnswer = true; return f; }
+  // The request takes effect, but the answer is a SOAP Fault, or an error page, with status 200.
+  static Fault soapFaultOk(std::string text) { Fault f; f.faultOk = std::move(text); return f; }
+  static Fault htmlPageOk() { Fault f; f.htmlOk = true; return f; }
 };
 
 struct RecordedRequest {

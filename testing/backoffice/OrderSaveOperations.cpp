@@ -142,6 +142,8 @@ Answer insertOrder(const Call& c, State& s) {
                {"PDupNum", c.param("pdupnum")},
                {"Header", headerOf(c)},
                {"Items", group},
+               {"InsertedOrderType", c.param("ordertype")},
+               {"InsertedMemo", c.param("memo")},
                {"InsertedTotalQty", std::to_string(totalsOf(s, *items).qty)},
                {"InsertedTotalExtPrice", money(totalsOf(s, *items).ext)},
                {"OrderDate", stamp},
@@ -181,15 +183,18 @@ Answer editOrderInfo(const Call& c, State& s) {
 }
 
 // Parameters: loginId, divisionCode, customerId, storeId, pDupNum, orderType, memo, totalQty,
-// totalExtPrice. The bare text "FALSE", or the numbers of the matching orders.
+// totalExtPrice. The bare text "FALSE", or the numbers of the matching orders. An order is
+// matched by what its insert carried, so a later edit of it does not hide it.
 Answer checkOrderProcessing(const Call& c, State& s) {
   json numbers = json::array();
   for (const auto& [number, o] : s.salesOrders.items()) {
     const json& h = o["Header"];
+    const std::string orderType = o.contains("InsertedOrderType") ? text(o, "InsertedOrderType") : text(h, "ordertype");
+    const std::string memo = o.contains("InsertedMemo") ? text(o, "InsertedMemo") : text(h, "memo");
     if (text(o, "LoginId") == c.param("loginId") && text(o, "DivisionCode") == c.param("divisionCode") &&
         text(o, "CustomerId") == c.param("customerId") && text(o, "StoreId") == c.param("storeId") &&
-        text(o, "PDupNum") == c.param("pDupNum") && text(h, "ordertype") == c.param("orderType") &&
-        text(h, "memo") == c.param("memo") && text(o, "InsertedTotalQty") == c.param("totalQty") &&
+        text(o, "PDupNum") == c.param("pDupNum") && orderType == c.param("orderType") &&
+        memo == c.param("memo") && text(o, "InsertedTotalQty") == c.param("totalQty") &&
         text(o, "InsertedTotalExtPrice") == c.param("totalExtPrice"))
       numbers.push_back(number);
   }
