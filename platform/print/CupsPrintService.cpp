@@ -214,6 +214,7 @@ struct CupsPrintService::Lookup {
   bool done = false;
   std::vector<ui::PrintDestination> found;
   foundation::MonoTime endedAt{};
+  bool reused = false;  // a finished look-up answers one more call at most
 };
 
 CupsPrintService::CupsPrintService(std::string server) : server_(std::move(server)) {}
@@ -226,7 +227,8 @@ std::vector<ui::PrintDestination> CupsPrintService::destinations() {
   bool usable = false;
   if (lookup) {
     std::lock_guard<std::mutex> lock(lookup->mutex);
-    usable = !lookup->done || clock.now() - lookup->endedAt < kLookupReuse;
+    usable = !lookup->done || (!lookup->reused && clock.now() - lookup->endedAt < kLookupReuse);
+    if (lookup->done) lookup->reused = true;
   }
   if (!usable) {
     lookup = std::make_shared<Lookup>();

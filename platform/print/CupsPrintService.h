@@ -7,8 +7,9 @@
 //   scheduler is asked on a thread of its own: the caller waits at most `kLookupWait` (on
 //   the `Clock`) and hears "no printers" when the answer has not come by then, so a
 //   scheduler that takes the connection and never answers cannot hold the screens. A
-//   look-up still under way, or one that ended less than `kLookupReuse` ago, answers the
-//   next call too (a sheet asks whether printing is available, then for the printers).
+//   look-up still under way answers the calls that come meanwhile; one that ended less
+//   than `kLookupReuse` ago answers the next call too, once (a sheet asks whether printing
+//   is available, then for the printers).
 // - A job is one print job on the chosen queue holding each item as a document of its own,
 //   in order (several PDF files are never joined into one byte stream), with the copies,
 //   the page ranges, the sides and collated copies of the documents as job options.
