@@ -1,6 +1,9 @@
 // The main menu, the touch overlay, the alert helpers and the utilities.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <regex>
+
 #include "app/core/AlertClass.h"
 #include "testing/app/AppTestSupport.h"
 #include "app/core/MainMenuViewController.h"
@@ -199,6 +202,29 @@ TEST(UtilTest, InputChecks) {
                                               {"a b@example.com", false}}) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(Util::validEmail(c.text), c.valid);
+  }
+}
+
+TEST(UtilTest, EmailCheckTakesLongTextAndAgreesWithThePattern) {
+  // Long text is answered, not a crash (the pattern engine recursed once per character).
+  const std::string local(60000, 'a');
+  EXPECT_TRUE(Util::validEmail(local + "@example.com"));
+  EXPECT_FALSE(Util::validEmail(local));
+  EXPECT_FALSE(Util::validEmail(local + "@" + local));
+  // On short text the check answers as the pattern does, case ignored.
+  const std::regex pattern(R"(^[A-Z0-9._%+-]+@[A-Z0-9.-]+\.[A-Z]{2,15}$)", std::regex::icase);
+  const std::string alphabet = "aZ9.@-_%+ \xc3\xa9xy";
+  std::mt19937 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string text;
+    const size_t length = random() % 12;
+    for (size_t k = 0; k < length; ++k) text += alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(text);
+    ASSERT_EQ(Util::validEmail(text), std::regex_match(text, pattern));
+  }
+  for (const char* text : {"a@b.co", "a@.co", "@b.co", "a@b..co", "a@b.c0", "a@@b.co", "a.@-.Co", "A@B.CO"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Util::validEmail(text), std::regex_match(text, pattern));
   }
   struct CvvCase { const char* cvv; const char* type; bool valid; };
   for (const auto& c : std::vector<CvvCase>{{"123", "VISA", true}, {"1234", "AMEX", true},

@@ -65,7 +65,9 @@ void ListChoiceViewController::setUpList(const std::string& title, const std::st
 }
 
 void ListChoiceViewController::appendList(const RequestAnswer& answer) {
-  const auto& rows = answer.object;
+  // An answer without a result text is an exception of the answer method, which the
+  // request's "Error" alert reports.
+  const auto& rows = answer.requireObject();
   std::optional<std::string> announce;
   if (rows && rows->is_array()) {
     for (auto& row : *rows) {
@@ -162,14 +164,19 @@ void DivisionViewController::getLogoFunc(const std::string& divisionCode) {
 }
 
 void DivisionViewController::divisionLogoResponseData(const RequestAnswer& answer) {
-  const auto& obj = answer.object;
-  if (obj && foundation::textForKey(*obj, "Response") == "True") {
-    auto& d = UserDefaults::standard();
-    d.setString(defaults::companyLogo, foundation::textForKey(*obj, "Id"));
-    d.synchronize();
-  } else {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                             obj ? foundation::textForKey(*obj, "Error") : std::string());
+  // In every case, an answer without a result text included (reported as the answer
+  // method's exception), the screen goes back afterwards.
+  try {
+    const auto& obj = answer.requireObject();
+    if (obj && foundation::textForKey(*obj, "Response") == "True") {
+      auto& d = UserDefaults::standard();
+      d.setString(defaults::companyLogo, foundation::textForKey(*obj, "Id"));
+      d.synchronize();
+    } else if (obj) {
+      AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle, foundation::textForKey(*obj, "Error"));
+    }
+  } catch (const std::exception& e) {
+    AlertClass::exceptionAlert(self<ui::ViewController>(), "-[DivisionViewController divisionLogoResponseData:]", e);
   }
   backFunc();
 }

@@ -446,7 +446,8 @@ void SettingsViewController::GetMethods() {
 }
 
 void SettingsViewController::GetMethodsResponseData(const RequestAnswer& answer) {
-  const auto& obj = answer.object;
+  // No result text at all is the answer method's exception ("Error" alert); nothing is stored.
+  const auto& obj = answer.requireObject();
   if (obj && obj->is_object() && obj->contains("Error")) {
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, "Error", foundation::textForKey(*obj, "Error"));
   } else if (obj && obj->is_object()) {
@@ -485,15 +486,15 @@ void SettingsViewController::getLogoFunc() {
 }
 
 void SettingsViewController::InsertLogoResponseData(const RequestAnswer& answer) {
-  const auto& obj = answer.object;
-  if (obj && foundation::textForKey(*obj, "Response") == "True") {
+  const auto& obj = answer.requireObject();
+  if (!obj) return;  // not JSON: the reading's "JSON Error" alert has said so
+  if (foundation::textForKey(*obj, "Response") == "True") {
     auto& d = UserDefaults::standard();
     d.setString(defaults::companyLogo, foundation::textForKey(*obj, "Id"));
     d.synchronize();
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle, "Company Logo has been saved successfully.");
   } else {
-    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                             obj ? foundation::textForKey(*obj, "Error") : std::string());
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle, foundation::textForKey(*obj, "Error"));
   }
 }
 

@@ -386,3 +386,61 @@ TEST(SettingsScreen, APartialServerSettingsAnswerRemovesWhatItLacksAndTheSaveThe
   t.app.drain();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Please request Orvo settings."});
 }
+
+TEST(SettingsScreen, AnswersWithoutAResultTextAreToldAndStoreNothing) {
+  LoginScreensHarness t;
+  t.storeServer(true);
+  t.defaults().setString("country", "[\"US\"]");
+  t.defaults().setString("companyLogo", "old-logo");
+  auto* settings = openSettings(t);
+  ASSERT_NE(settings, nullptr);
+  // The answer's result element is there but empty: the answer method cannot read it.
+  auto expectTold = [&](const char* operation, const std::string& method) {
+    SCOPED_TRACE(operation);
+    ASSERT_TRUE(t.waitForRequests());
+    t.app.drain();
+    auto alerts = t.app.alerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Error");
+    EXPECT_EQ(alerts[0].message.rfind("[F]" + method + "\n", 0), 0u) << alerts[0].message;
+    ASSERT_TRUE(t.h->pressAlertButton(alerts[0].buttons.at(0)));
+    t.app.drain();
+    t.server.clearFaults();
+  };
+
+  t.server.setFault("GetMethods", backoffice::Fault::result(""));
+  ASSERT_TRUE(t.h->tapText("Request"));
+  expectTold("GetMethods", "-[SettingsViewController GetMethodsResponseData:]");
+  EXPECT_EQ(t.defaults().stringForKey("country"), "[\"US\"]");
+
+  t.server.setFault("InsertLogo", backoffice::Fault::result(""));
+  settings->tableView()->setContentOffset({0, 0});
+  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->tapText("Logo"));
+  expectTold("InsertLogo", "-[SettingsViewController InsertLogoResponseData:]");
+  EXPECT_EQ(t.defaults().stringForKey("companyLogo"), "old-logo");
+
+  t.server.setFault("GetDivision", backoffice::Fault::result(""));
+  ASSERT_TRUE(t.h->chooseRow(*settings->tableView(), {1, 0}));
+  ASSERT_NE(dynamic_cast<DivisionViewController*>(t.topScreen()), nullptr);
+  expectTold("GetDivision", "-[DivisionViewController divisionListResponseData:]");
+  settings->navigationController()->popViewControllerAnimated(false);
+  t.app.drain();
+
+  // A division chosen whose logo answer is unreadable: told, and the list still closes.
+  ASSERT_TRUE(t.h->chooseRow(*settings->tableView(), {1, 0}));
+  ASSERT_TRUE(t.waitForRequests());
+  t.server.setFault("GetDivisionLogo", backoffice::Fault::result(""));
+  ASSERT_TRUE(t.h->tapText("Orvo Kids LLC"));
+  expectTold("GetDivisionLogo", "-[DivisionViewController divisionLogoResponseData:]");
+  EXPECT_EQ(t.topScreen(), settings);
+  EXPECT_EQ(t.defaults().stringForKey("companyLogo"), "old-logo");
+
+  t.server.setFault("GetWarehouse", backoffice::Fault::result(""));
+  settings->tableView()->scrollToRowAtIndexPath({2, 0}, ui::ScrollPosition::Middle, false);
+  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->tap(settings->switchWithTag(SettingsViewController::kWarehouse)));
+  ASSERT_TRUE(t.h->chooseRow(*settings->tableView(), {2, 1}));
+  ASSERT_NE(dynamic_cast<WarehouseViewController*>(t.topScreen()), nullptr);
+  expectTold("GetWarehouse", "-[WarehouseViewController warehouseListResponseData:]");
+}

@@ -3,8 +3,8 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "app/core/AppNames.h"
@@ -48,9 +48,28 @@ std::string Util::getPdfUrl() { return getImgUrl() + "/pdf"; }
 std::string Util::getImgZipUrl() { return getImgUrl() + "/soimgzip"; }
 
 bool Util::validEmail(const std::string& text) {
-  static const std::regex re(R"(^[A-Z0-9._%+-]+@[A-Z0-9.-]+\.[A-Z]{2,15}$)",
-                             std::regex::icase | std::regex::ECMAScript);
-  return std::regex_match(text, re);
+  // The pattern "^[A-Z0-9._%+-]+@[A-Z0-9.-]+\.[A-Z]{2,15}$" without regard to case, matched
+  // by hand in one pass: std::regex recurses per character and overflows the stack on long
+  // text. Neither part may hold "@", so there is exactly one; the domain's last dot starts
+  // the last label, which must be 2 to 15 letters, with at least one character before it.
+  auto letter = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  auto inSet = [&](unsigned char c, const char* extra) {
+    return letter(c) || (c >= '0' && c <= '9') || (c != 0 && std::strchr(extra, c) != nullptr);
+  };
+  const size_t at = text.find('@');
+  if (at == std::string::npos || at == 0) return false;
+  for (size_t i = 0; i < at; ++i)
+    if (!inSet(static_cast<unsigned char>(text[i]), "._%+-")) return false;
+  const std::string_view domain = std::string_view(text).substr(at + 1);
+  const size_t dot = domain.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return false;
+  for (size_t i = 0; i < dot; ++i)
+    if (!inSet(static_cast<unsigned char>(domain[i]), ".-")) return false;
+  const std::string_view last = domain.substr(dot + 1);
+  if (last.size() < 2 || last.size() > 15) return false;
+  for (unsigned char c : last)
+    if (!letter(c)) return false;
+  return true;
 }
 
 bool Util::isValidCVV(const std::string& cvv, const std::string& ccType) {

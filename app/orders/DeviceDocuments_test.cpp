@@ -10,6 +10,7 @@
 #include "app/orders/DeviceMail.h"
 #include "app/orders/LastSelectorViewController.h"
 #include "app/orders/LineSheetViewController.h"
+#include "platform/foundation/Values.h"
 #include "app/orders/OrderInfoViewController.h"
 #include "app/orders/SoapPrint.h"
 #include "platform/foundation/Clock.h"
@@ -368,6 +369,39 @@ TEST_F(DeviceDocuments, LineSheetsAreMadeOneAfterTheOtherThenPrintedAndMailed) {
   sheets->viewWillAppear(true);
   t.waitForRequests();
   EXPECT_EQ(t.calls("CreateLineSheetPdf"), 2);
+}
+
+TEST_F(DeviceDocuments, LineSheetsOpenOnAMultiOrderSave) {
+  t.app.delegate->settings().isLineSheetMode = true;
+  auto* last = saveTwoOrders();
+  ASSERT_NE(last, nullptr) << t.h->dump();
+  ASSERT_EQ(t.app.delegate->globalSO().orderNumber, "10001,10002");
+  t.app.delegate->settings().printUsingServerFlag = true;
+  auto* sheets = openLineSheets(*last);
+  ASSERT_NE(sheets, nullptr) << t.h->dump();
+  ASSERT_TRUE(t.app.runUntil([&] { return t.calls("CreateLineSheetPdf") == 2; }));
+  t.waitForRequests();
+  EXPECT_TRUE(t.app.alerts().empty()) << ::testing::PrintToString(t.alertMessages());
+  EXPECT_EQ(t.top<LineSheetViewController>(), sheets);
+  EXPECT_EQ(sheets->lbl_LineSheetSO()->text(), "LINE SHEET SO# 10001,10002");
+  EXPECT_EQ(sheets->getPrintFileName("DEFAULT"), "LINESHEET-DEFAULT10001,10002");
+  // The sheet holds the lines of both orders.
+  const std::string pdf = document("pdf/LINESHEET-DETAIL10001,10002.pdf");
+  std::string style1, style2;
+  t.server.withState([&](backoffice::State& s) {
+    style1 = foundation::textForKey(s.salesOrders["10001"]["Items"][0], "Style");
+    style2 = foundation::textForKey(s.salesOrders["10002"]["Items"][0], "Style");
+  });
+  ASSERT_NE(style1, style2);
+  EXPECT_NE(pdf.find(style1), std::string::npos);
+  EXPECT_NE(pdf.find(style2), std::string::npos);
+  sheets->btn_PrintLineSheetDetailForm();
+  ASSERT_TRUE(t.waitForAlert("LINE SHEET SO#10001,10002 has been printed successfully."))
+      << ::testing::PrintToString(t.alertMessages());
+  t.app.dismissAlerts();
+  sheets->txt_ToEmail()->setText("buyer@example.com");
+  sheets->btn_EmailLineSheetDefaultForm();
+  ASSERT_TRUE(t.waitForAlert("The line sheet email has been sent successfully."));
 }
 
 TEST_F(DeviceDocuments, ALineSheetRefusalClosesTheScreenAndATransportFailureEndsTheSequence) {

@@ -57,17 +57,17 @@ json rowFromAnswer(const json& element) {
 std::string storedLimit(const json& row, bool dupItemHandling, bool realTime) {
   const std::string limit = field(row, "OverBookingLimit");
   if (limit == "False") return limit;
-  int adjusted = cart::intOf(limit);
+  long long adjusted = cart::intOf(limit);
   const int beforeTotal = cart::intOf(field(row, "BeforeTotal"));
   if (dupItemHandling && beforeTotal > 0) adjusted += beforeTotal;
   if (!realTime) adjusted -= cart::intOf(field(row, "Qty"));
-  return std::to_string(adjusted);
+  return std::to_string(cart::clampedInt(adjusted));
 }
 
 std::optional<int> largestQty(const json& row) {
   const std::string limit = field(row, "OverBookingLimit");
   if (limit == "False") return std::nullopt;
-  return cart::intOf(limit) + cart::intOf(field(row, "Qty"));
+  return cart::clampedInt(static_cast<long long>(cart::intOf(limit)) + cart::intOf(field(row, "Qty")));
 }
 
 Booking checkOverBooking(int old, const std::string& limit, int n) {
@@ -77,21 +77,23 @@ Booking checkOverBooking(int old, const std::string& limit, int n) {
     b.qty = n;
     return b;
   }
-  const int L = cart::intOf(limit);
+  // In 64 bits: a server limit near the largest int must not wrap into "fully booked".
+  const long long L = cart::intOf(limit);
+  const long long largest = L + old;
   if (n < old) {
     b.qty = n;
-    b.limit = std::to_string(L + (old - n));
+    b.limit = std::to_string(cart::clampedInt(L + (old - static_cast<long long>(n))));
   } else if (n == old) {
     // Nothing changes.
-  } else if (n <= L + old) {
+  } else if (n <= largest) {
     b.qty = n;
-    b.limit = std::to_string(L + old - n);
+    b.limit = std::to_string(cart::clampedInt(largest - n));
   } else {
     b.warn = true;
-    if (L + old > 0) {
-      b.qty = L + old;
+    if (largest > 0) {
+      b.qty = cart::clampedInt(largest);
       b.limit.emplace(1, '0');
-      b.result = L + old;
+      b.result = cart::clampedInt(largest);
     } else {
       b.qty = 0;
       b.result = 0;

@@ -31,6 +31,8 @@ TEST(MultiColorBooking, TheRuleTable) {
       {"the same quantity stores nothing", 3, "4", 3, 3, std::nullopt, std::nullopt, false},
       {"fully booked and nothing held", 2, "-3", 4, 0, 0, std::nullopt, true},
       {"fully booked, lowering", 2, "-3", 1, 1, 1, "-2", false},
+      {"a limit at the largest number", 1, "2147483647", 15, 15, 15, "2147483633", false},
+      {"up to the largest number", 1, "2147483647", 2147483647, 2147483647, 2147483647, "1", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

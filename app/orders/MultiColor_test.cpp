@@ -194,6 +194,27 @@ TEST_F(MultiColor, BookingLimitsOfTheRowsHoldThroughRedrawsAndBothWaysOfEntry) {
   }
 }
 
+TEST_F(MultiColor, ALimitNearTheLargestNumberLeavesTheRowBookable) {
+  settings().realtimeSoFlag = true;
+  t.server.withState([](backoffice::State& s) {
+    s.catalogue.pricing["overBooking"]["400000000006"] = {{"limit", 2147483647}, {"msg", ""}};
+  });
+  auto* g = openGrid("upc", "WHT", json::array({{{"Barcode", "400000000006"}, {"Color", "WHT"}, {"SizeCode", "M"},
+                                                 {"Price", "8.50"}, {"Qty", "1"}}}));
+  ASSERT_NE(g, nullptr) << t.h->dump();
+  auto* m = cell(*g, 1);
+  ASSERT_NE(m, nullptr);
+  EXPECT_TRUE(m->cellItemInfo().overbookingLimitFlag);
+  EXPECT_EQ(m->cellItemInfo().overbookingLimit, 2147483647);
+  ASSERT_TRUE(t.h->type(&m->txt_packQty(), "5"));
+  t.settle();
+  EXPECT_EQ(m->txt_packQty().text(), "15");
+  EXPECT_EQ(text(g->listContent()[1], "Qty"), "15");
+  EXPECT_TRUE(t.app.alerts().empty()) << t.alertMessages().at(0);
+  g->backFunc();
+  t.settle();
+}
+
 TEST_F(MultiColor, ThePrepackBarCountsWholePrepacksOfTheCart) {
   settings().isUpcSizeModeInitialPrepackQty = true;
   struct Case {

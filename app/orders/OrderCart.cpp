@@ -16,6 +16,9 @@ using nlohmann::json;
 
 int intOf(const std::string& text) { return foundation::intValue(std::string_view(text)); }
 int intOf(const json& value) { return foundation::intValue(value); }
+int clampedInt(long long v) {
+  return int(std::clamp<long long>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
 double doubleOf(const std::string& text) { return foundation::doubleValue(std::string_view(text)); }
 double doubleOf(const json& value) { return foundation::doubleValue(value); }
 
@@ -129,10 +132,10 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
     return r;
   }
   r.limited = true;
-  const int L = intOf(limit);
+  const long long L = intOf(limit);
   if (L >= 0 && n <= q + L) {
     r.clearMsg = true;
-    r.limit = std::to_string(L - (n - q));
+    r.limit = std::to_string(clampedInt(L - (static_cast<long long>(n) - q)));
     r.qty = n;
     r.changed = n != q;
   } else if (L < 0 && n > q) {
@@ -142,7 +145,7 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
     r.qty = n;
     r.changed = n != q;
   } else {
-    r.qty = q + L;
+    r.qty = clampedInt(q + L);
     r.limit = std::to_string(0);
     r.changed = r.qty != q;
     r.prompt = !overBookingMsgShown;
@@ -152,7 +155,7 @@ OverBooking checkOverBooking(int q, const std::string& limit, int n, bool overBo
 
 std::string limitAfterQuantityChange(const std::string& limit, int oldQty, int newQty) {
   if (limit == "False" || limit.empty() || newQty == oldQty) return limit;
-  return std::to_string(intOf(limit) - (newQty - oldQty));
+  return std::to_string(clampedInt(static_cast<long long>(intOf(limit)) - (static_cast<long long>(newQty) - oldQty)));
 }
 
 // A cart line of an item object of an existing order (23 keys, in their order).

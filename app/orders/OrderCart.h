@@ -23,6 +23,9 @@ inline constexpr const char* kCartLineKeys[] = {
 // Numbers of a text or an answer value, read as the platform reads them.
 int intOf(const std::string& text);
 int intOf(const nlohmann::json& value);
+// `v` held within the range of an int: quantities and booking limits are added and
+// subtracted in 64 bits and kept at the largest (smallest) value rather than wrapping.
+int clampedInt(long long v);
 double doubleOf(const std::string& text);
 double doubleOf(const nlohmann::json& value);
 

@@ -33,6 +33,8 @@ TEST(OverBookingRule, QuantityAndLimitMoveTogether) {
       {"fully booked may not be raised", 3, "-1", 4, false, 3, "-1", true, true},
       {"no limit takes anything", 3, "False", 99, false, 99, "False", false, false},
       {"emptied field", 4, "1", 0, false, 0, "5", false, false},
+      {"a limit at the largest number", 5, "2147483647", 9, false, 9, "2147483643", false, false},
+      {"typed up to the largest number", 5, "2147483647", 2147483647, false, 2147483647, "5", false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -44,7 +46,7 @@ TEST(OverBookingRule, QuantityAndLimitMoveTogether) {
     EXPECT_EQ(r.changed, c.qty != c.q);
     // What the server allowed stays what it was, whenever a limit applies and is not negative.
     if (std::string(c.limit) != "False" && std::string(c.limit) != "-1") {
-      EXPECT_EQ(r.qty + std::stoi(r.limit), c.q + std::stoi(c.limit));
+      EXPECT_EQ(r.qty + std::stoll(r.limit), c.q + std::stoll(c.limit));
     }
   }
 }

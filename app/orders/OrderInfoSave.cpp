@@ -88,7 +88,10 @@ void OrderInfoViewController::backupSOmemo() {
   // Before the header has loaded there is no memo on screen: the stored one stays.
   if (!txt_Memo_) return;
   auto& d = foundation::UserDefaults::standard();
-  d.setString(defaults::backupSOmemo, getMemoForWS());
+  // The memo as typed (only the placeholder is no memo): what goes to the server is
+  // adapted when it is sent, not in the backup the header fills itself from again.
+  const std::string memo = txt_Memo_->text();
+  d.setString(defaults::backupSOmemo, memo == kMemoPlaceholder ? std::string() : memo);
   d.synchronize();
 }
 

@@ -144,6 +144,22 @@ TEST_F(OrderListEditing, BackupTotalsAndRowsFollowEveryChangeOfTheCart) {
   check("a line swiped away");
 }
 
+TEST_F(OrderListEditing, AQuantityAtTheLargestNumberStaysThereOnTheNextScan) {
+  auto* list = open();
+  ASSERT_NE(list, nullptr);
+  scan("400000000002");
+  ASSERT_EQ(list->txt_Qty()->text(), "1");
+  // Typed far past what a quantity holds: kept at the largest one.
+  ASSERT_TRUE(t.h->type(list->txt_Qty(), "99999999999")) << t.h->dump();
+  t.settle();
+  EXPECT_EQ(list->txt_Qty()->text(), "2147483647");
+  // Scanning it again adds nothing more, and never wraps round to a negative quantity.
+  scan("400000000002");
+  EXPECT_EQ(list->txt_Qty()->text(), "2147483647");
+  ASSERT_EQ(list->orderListArray().size(), 1u);
+  EXPECT_EQ(field(list->orderListArray()[0], "Qty"), "2147483647");
+}
+
 TEST_F(OrderListEditing, EarlierOrderOfTheCustomerIsAskedForTheFirstUnitOnly) {
   t.defaults().setBool("previousOrderFunc", true);
   auto* list = open("maple");

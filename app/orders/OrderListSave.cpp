@@ -23,7 +23,7 @@ void OrderListViewController::saveItem(bool keep) {
   }
   scannedItem_.Qty = field(line, "Qty");
   int q = cart::intOf(field(line, "Qty"));
-  checkOverBookingLimit(keep ? q : q + 1);
+  checkOverBookingLimit(keep ? q : cart::clampedInt(q + 1LL));
 }
 
 bool OrderListViewController::checkOverBookingLimit(int newQty) {

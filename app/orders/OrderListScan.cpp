@@ -89,7 +89,7 @@ std::string OrderListViewController::jsonItemsForRealtime() const {
                      {"StoreCode", so.storeID},         {"OrderType", so.orderTypeCode}};
   } else if (int i = getItemIdxByBarcode(beforeBarcode_); i >= 0) {
     const json& line = orderListArray_[size_t(i)];
-    int q = cart::intOf(field(line, "Qty")) + 1;
+    int q = cart::clampedInt(cart::intOf(field(line, "Qty")) + 1LL);
     const std::string limit = field(line, "OverBookingLimit");
     if (limit != "False" && cart::intOf(limit) < 1) --q;
     item[so.orderNumber] = {{"Barcode", field(line, "Barcode")}, {"Qty", std::to_string(q)}, {"Price", field(line, "Price")}};
@@ -279,7 +279,7 @@ void OrderListViewController::updateDisplayQtyInOrderView() {
     showQty(upcSize ? "0" : "1");
   } else {
     int q = cart::intOf(field(line, "Qty"));
-    showQty(upcSize ? field(line, "Qty") : std::to_string(q + 1));
+    showQty(upcSize ? field(line, "Qty") : std::to_string(cart::clampedInt(q + 1LL)));
     scannedItem_.BeforeTotal = 0;
     if (!orvoDelegate_->settings().realtimeSoFlag && itemText(scannedItem_.OverBookingLimit) != "False")
       scannedItem_.OverBookingLimit = field(line, "OverBookingLimit");

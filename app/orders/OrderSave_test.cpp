@@ -457,5 +457,37 @@ TEST_F(OrderSave, HeaderRowsFollowTheOptionsAndTheWheelsPutCodes) {
   EXPECT_EQ(again->memoView()->text(), "fragile");
 }
 
+TEST_F(OrderSave, TheMemoBackupKeepsTheMemoAsTyped) {
+  auto* header = walkToHeader();
+  ASSERT_NE(header, nullptr) << t.h->dump();
+  const std::string memo = "Ship <fragile> & keep dry";
+  ASSERT_TRUE(t.h->type(header->memoView(), memo));
+  // Back: the memo is kept for this order's next header exactly as typed.
+  ASSERT_TRUE(t.h->tapText("Back")) << t.h->dump();
+  t.settle();
+  EXPECT_EQ(defaults().stringForKey(defaults::backupSOmemo), memo);
+  auto* list = t.top<OrderListViewController>();
+  ASSERT_NE(list, nullptr) << t.h->dump();
+  list->nextBarButtonItem()->trigger();
+  t.settle();
+  ASSERT_TRUE(t.h->tap(list->btn_NextToGoToOrderInfoViewButton()));
+  t.settle();
+  t.h->advance(100ms);
+  t.waitForRequests();
+  header = t.top<OrderInfoViewController>();
+  ASSERT_NE(header, nullptr) << t.h->dump();
+  EXPECT_EQ(header->memoView()->text(), memo);
+  // The save leaves the same backup before the insert goes; the server gets its own form.
+  t.server.setFault("InsertOrder", backoffice::Fault::answerHeld());
+  ASSERT_TRUE(t.h->tap(header->saveButton()));
+  t.settle();
+  t.press("Yes");
+  ASSERT_TRUE(t.app.runUntil([&] { return t.server.heldCount() == 1; }));
+  EXPECT_EQ(defaults().stringForKey(defaults::backupSOmemo), memo);
+  EXPECT_EQ(t.server.received("InsertOrder").at(0).param("memo"), "Ship [fragile] & keep dry");
+  t.server.releaseHeld();
+  t.waitForRequests();
+}
+
 }  // namespace
 }  // namespace orvo

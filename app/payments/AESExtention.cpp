@@ -135,9 +135,11 @@ void setCardRandomSource(std::function<std::optional<int>()> source) {
 std::optional<std::string> cardCipherWord() {
   std::ifstream in(foundation::Paths::configDir() / kCardCipherConfigFile);
   std::string line;
+  bool set = false;
   std::optional<std::string> word;
   while (std::getline(in, line)) {
     if (line.rfind("word=", 0) != 0) continue;
+    set = true;
     std::string w = line.substr(5);
     while (!w.empty() && std::isspace(static_cast<unsigned char>(w.back()))) w.pop_back();
     bool letters = w.size() == kCardCipherWordLength;
@@ -146,6 +148,9 @@ std::optional<std::string> cardCipherWord() {
     wipe(w);
   }
   wipe(line);
+  // No word set: the one the application is built with. A word set but not valid is not
+  // replaced by it, since the server would not read cards sent under another word.
+  if (!set) return std::string(kBuiltInCardCipherWord);
   return word;
 }
 

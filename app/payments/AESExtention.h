@@ -3,9 +3,10 @@
 // a deployment word and a fresh random number, and the two text forms the back office reads
 // (the random-number prefix and the "00XX " form of each cipher byte).
 //
-// The deployment word is read from the configuration file "card-cipher.conf" in the
-// configuration folder (one line "word=<11 ASCII letters>"); it is never logged and never
-// kept beyond the call. Without a valid word no key can be built and nothing is enciphered.
+// The word is the one the application is built with (`kBuiltInCardCipherWord`), unless the
+// configuration file "card-cipher.conf" in the configuration folder sets another (one line
+// "word=<11 ASCII letters>"); it is never logged and never kept beyond the call. A word set
+// there that is not 11 ASCII letters builds no key, and nothing is enciphered.
 //
 // Stateless apart from the random source, which tests may replace. Any thread.
 
@@ -60,11 +61,13 @@ std::optional<int> cardRandomNumber();
 // Tests replace the source of `cardRandomNumber` (nullptr restores it).
 void setCardRandomSource(std::function<std::optional<int>()> source);
 
-// The deployment word from the configuration; nothing when the file is missing or the word
-// is not 11 ASCII letters.
+// The word the keys are built from: the configuration's when it sets one (nothing when
+// that is not 11 ASCII letters), else the built-in one.
 std::optional<std::string> cardCipherWord();
 inline constexpr const char* kCardCipherConfigFile = "card-cipher.conf";
 inline constexpr size_t kCardCipherWordLength = 11;
+// The word a back office of this scheme reads cards with unless it was given another.
+inline constexpr const char* kBuiltInCardCipherWord = "Orvomobiles";
 
 // A fresh key record, or nothing without a word or a random number.
 std::optional<CardKey> aesKeyGenerate();

@@ -71,11 +71,18 @@ TEST(CardCipher, RandomNumbersStayInRangeAndVary) {
   EXPECT_GT(seen.size(), 200u);
 }
 
-TEST(CardCipher, FieldsNeedTheConfiguredWordAndDecipherOnTheServer) {
+TEST(CardCipher, FieldsTakeTheConfiguredOrBuiltInWordAndDecipherOnTheServer) {
   test_support::FreshDefaults fresh;
-  EXPECT_FALSE(encipherCardField("4111111111111111", false)) << "no word configured";
+  // Nothing configured: the built-in word, which the back office reads by default.
+  auto plain = encipherCardField("4111111111111111", false);
+  ASSERT_TRUE(plain) << "no word configured";
+  EXPECT_EQ(backoffice::decipherCardValue(*plain, kBuiltInCardCipherWord, false), "4111111111111111");
   ASSERT_TRUE(backoffice::writeCardCipherConfig(foundation::Paths::configDir(), "Short"));
   EXPECT_FALSE(encipherCardField("4111111111111111", false)) << "a word of the wrong length";
+  ASSERT_TRUE(backoffice::writeCardCipherConfig(foundation::Paths::configDir(), "Otherwordsx"));
+  auto other = encipherCardField("4111111111111111", false);
+  ASSERT_TRUE(other);
+  EXPECT_EQ(backoffice::decipherCardValue(*other, "Otherwordsx", false), "4111111111111111");
   ASSERT_TRUE(backoffice::writeCardCipherConfig(foundation::Paths::configDir()));
 
   int next = 0;

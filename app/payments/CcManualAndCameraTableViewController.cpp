@@ -104,6 +104,8 @@ void CcManualAndCameraTableViewController::viewDidLoad() {
     }
     fields_.push_back(f);
   }
+  // The expiry takes no keystrokes (its wheels write it); the delegate refuses them.
+  tf_expDate().setDelegate(self<ui::TextFieldDelegate>());
   tf_name().setAutocapitalizationType(ui::AutocapitalizationType::AllCharacters);
   tf_name().setAutocorrection(false);
   tf_name().addTarget(this, [f = call(&CcManualAndCameraTableViewController::checkInvalidCharactersForCCname)](
@@ -128,6 +130,14 @@ void CcManualAndCameraTableViewController::viewDidLoad() {
   btnCcManually_->addTarget(this, [f = call(&CcManualAndCameraTableViewController::btn_CcManually)](ui::Control&) { f(); },
                             ui::TouchUpInside);
   cardView_->addSubview(btnCcManually_);
+
+  // The form's Next control, below the fields.
+  auto footer = ui::makeView<ui::View>(ui::Rect{0, 0, ui::Window::kScreenWidth, 60});
+  btnNext_ = ui::Button::make(ui::localizedString("Next"), {20, 10, 280, 40});
+  btnNext_->addTarget(this, [f = call(&CcManualAndCameraTableViewController::btn_next)](ui::Control&) { f(); },
+                      ui::TouchUpInside);
+  footer->addSubview(btnNext_);
+  table_->setTableFooterView(footer);
 
   table_->registerCellFactory("Cell", [] { return std::make_shared<ui::TableViewCell>(ui::CellStyle::Default, "Cell"); });
   table_->setDataSource(self<ui::TableViewDataSource>());
@@ -228,6 +238,9 @@ void CcManualAndCameraTableViewController::alert(const std::string& message,
 }
 
 bool CcManualAndCameraTableViewController::checkCCdata() {
+  // An expiry not in the wheels' form ("MM/YYYY" and a line feed) counts as none: the
+  // field is emptied and takes the focus, so the wheels write it again.
+  if (!tf_expDate().text().empty() && !isExpiryText(tf_expDate().text())) tf_expDate().setText("");
   for (int i = 0; i < (zipOn() ? 5 : 4); ++i)
     if (fields_[size_t(i)]->text().empty()) {
       fields_[size_t(i)]->becomeFirstResponder();
@@ -238,6 +251,14 @@ bool CcManualAndCameraTableViewController::checkCCdata() {
     return false;
   }
   return true;
+}
+
+bool CcManualAndCameraTableViewController::isExpiryText(const std::string& text) {
+  if (text.size() != 8 || text[2] != '/' || text[7] != '\n') return false;
+  for (size_t i : {0, 1, 3, 4, 5, 6})
+    if (text[i] < '0' || text[i] > '9') return false;
+  const int month = (text[0] - '0') * 10 + (text[1] - '0');
+  return month >= 1 && month <= 12;
 }
 
 bool CcManualAndCameraTableViewController::setCCformat(ui::TextField& field, ui::Range range,
@@ -296,7 +317,9 @@ void CcManualAndCameraTableViewController::checkInvalidCharactersForCCname() {
 }
 
 void CcManualAndCameraTableViewController::yesCCname() {
+  // The last character, all of its UTF-8 bytes: never half of one.
   std::string t = tf_name().text();
+  while (!t.empty() && (static_cast<unsigned char>(t.back()) & 0xC0) == 0x80) t.pop_back();
   if (!t.empty()) t.pop_back();
   tf_name().setText(t);
 }
@@ -374,6 +397,7 @@ void CcManualAndCameraTableViewController::didSelectRow(ui::PickerView& picker, 
 bool CcManualAndCameraTableViewController::shouldChangeCharactersInRange(ui::TextField& field, ui::Range range,
                                                                          const std::string& text) {
   if (field.tag() == 100) return setCCformat(field, range, text);
+  if (&field == &tf_expDate()) return false;
   return true;
 }
 

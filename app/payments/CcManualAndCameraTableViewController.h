@@ -3,7 +3,9 @@
 // with the brand's logo), expiry on a month/year picker, cardholder name, CVV and, when the
 // server asks for it, the billing ZIP code. "Next" checks the form and posts "setCCdata"
 // with the card for the card screen, then closes; "Close" closes without posting. In camera
-// mode the camera card reader (CardIO.h) fills the number and expiry first. Made from
+// mode the camera card reader (CardIO.h) fills the number and expiry first. The expiry is
+// written by its wheels (or the camera) only: keystrokes in it are refused, and "Next"
+// takes an expiry not in the wheels' form as none. Made from
 // "CcManualAndCameraTableViewController" and presented in its own navigation controller by
 // the card screen. The form keeps nothing after it closes; its fields are emptied when it
 // goes. Main thread.
@@ -54,6 +56,8 @@ class CcManualAndCameraTableViewController : public ui::ViewController,
   void resetTextFieldText();
   bool checkCCdata();
   static bool isAMEX(const std::string& text);
+  // Whether `text` is an expiry as the wheels write it: "MM/YYYY" and a line feed.
+  static bool isExpiryText(const std::string& text);
   void setCClogo(int digit);
   bool setCCformat(ui::TextField& field, ui::Range range, const std::string& replacement);
   static std::vector<std::string> getCCyearArray(int count);
@@ -111,7 +115,7 @@ class CcManualAndCameraTableViewController : public ui::ViewController,
   std::string headerImage_;
   std::shared_ptr<ui::View> cardView_;
   std::shared_ptr<CardIOView> cardIOView_;
-  std::shared_ptr<ui::Button> btnCcManually_;
+  std::shared_ptr<ui::Button> btnCcManually_, btnNext_;
 };
 
 }  // namespace orvo

@@ -188,5 +188,78 @@ TEST_F(CardEntry, CameraReadFillsNumberAndExpiry) {
   EXPECT_TRUE(posts.empty());
 }
 
+TEST_F(CardEntry, ATypedCardReachesTheSignaturePadWithItsExpiryInTheFieldsForm) {
+  // The card screen's own button opens the form; everything is typed or tapped.
+  auto screen = t.openCardScreen();
+  ASSERT_TRUE(t.h->tapText("Add Credit Card Manually")) << t.h->dump();
+  t.app.drain();
+  CcManualAndCameraTableViewController* form = nullptr;
+  if (auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController()))
+    form = dynamic_cast<CcManualAndCameraTableViewController*>(nav->topViewController());
+  ASSERT_NE(form, nullptr) << t.h->dump();
+  ASSERT_TRUE(t.h->type(&form->tf_ccnum(), "4111111111111111"));
+  // Keystrokes in the expiry are refused: only its wheels write it.
+  ASSERT_TRUE(t.h->type(&form->tf_expDate(), "1/27"));
+  EXPECT_EQ(form->tf_expDate().text(), "");
+  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), 10, 0));
+  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), 2, 1));
+  const std::string expiry = "11/" + std::to_string(thisYear() + 2) + "\n";
+  EXPECT_EQ(form->tf_expDate().text(), expiry);
+  // "Done" above the keyboard moves on to the next field.
+  ASSERT_TRUE(t.h->tapText("Done")) << t.h->dump();
+  ASSERT_TRUE(form->tf_name().isFirstResponder());
+  t.h->typeText("JOHN DOE");
+  ASSERT_TRUE(t.h->tapText("Done"));
+  ASSERT_TRUE(form->tf_cvv().isFirstResponder());
+  t.h->typeText("123");
+  ASSERT_TRUE(t.h->tapText("Done"));
+  ASSERT_TRUE(t.h->tapText("Next")) << t.h->dump();
+  ASSERT_TRUE(closed());
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0]["lastExpDate"], expiry);
+  // The card screen takes it: no "re-swipe", the pad comes.
+  EXPECT_TRUE(t.app.alerts().empty()) << t.app.alerts().at(0).message;
+  EXPECT_EQ(screen->lbl_expirationDate()->text(), expiry);
+  EXPECT_TRUE(t.app.runUntil([&] { return t.pad() != nullptr; }));
+}
+
+TEST_F(CardEntry, AnExpiryNotInTheFieldsFormIsAskedForAgain) {
+  auto reader = std::make_shared<ScriptedReader>();
+  CardIOUtilities::setReader(reader);
+  auto* form = open(true);
+  ASSERT_NE(reader->pending, nullptr);
+  // A reader that gives a two-digit year: the text is not the wheels' form.
+  reader->pending->deliver(CardIOCreditCardInfo{"4111111111111111", 3, 27, nullptr});
+  EXPECT_EQ(form->tf_expDate().text(), "03/27\n");
+  ASSERT_TRUE(t.h->type(&form->tf_name(), "JOHN DOE")) << t.h->dump();
+  ASSERT_TRUE(t.h->tapText("Done"));
+  ASSERT_TRUE(form->tf_cvv().isFirstResponder());
+  t.h->typeText("123");
+  form->dismissKeyboard();
+  // The card's picture above the fields pushes Next down: scrolled to, as a finger would.
+  auto* table = form->tableView();
+  table->setContentOffset({0, std::max(0.0, table->contentSize().height - table->bounds().size.height)});
+  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->tapText("Next")) << t.h->dump();
+  t.app.drain();
+  EXPECT_TRUE(posts.empty());
+  EXPECT_TRUE(t.app.alerts().empty());
+  EXPECT_EQ(form->tf_expDate().text(), "");
+  EXPECT_TRUE(form->tf_expDate().isFirstResponder());
+}
+
+TEST_F(CardEntry, TheNameCheckRemovesAWholeCharacter) {
+  auto* form = open(false);
+  ASSERT_TRUE(t.h->type(&form->tf_name(), "JOS\xC3\x89"));  // "JOSÉ": É is two bytes
+  ASSERT_EQ(t.app.alerts().size(), 1u);
+  EXPECT_EQ(t.app.alerts()[0].message, "The cardholder name contains invalid characters.");
+  ASSERT_TRUE(t.h->pressAlertButton("OK"));
+  t.app.drain();
+  EXPECT_EQ(form->tf_name().text(), "JOS");
+  form->tf_name().setText("A\xE2\x9C\x93");  // a three-byte character, pasted
+  form->yesCCname();
+  EXPECT_EQ(form->tf_name().text(), "A");
+}
+
 }  // namespace
 }  // namespace orvo

@@ -1,11 +1,16 @@
 #include "app/payments/CcSignatureViewController.h"
 
+#include <nlohmann/json.hpp>
+
+#include "app/core/AlertClass.h"
+#include "app/core/AppNames.h"
 #include "app/core/DataAdditions.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/ScreenRequest.h"
 #include "app/payments/PaymentNames.h"
 #include "app/payments/SignatureGeometry.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Values.h"
 #include "platform/ui/Text.h"
 #include "platform/ui/Window.h"
 
@@ -175,6 +180,18 @@ void CcSignatureViewController::InsertSOsignResponseData(const RequestAnswer& a)
   // An answer without a result is no stored signature: the reading alert has been shown
   // and the pad stays for another "Next" or "Cancel".
   if (!a.text) return;
+  // A refusal ("Response" other than "True", or the bare "False") is none either: the
+  // server's reason is shown and the pad stays, so "Next" sends again.
+  const nlohmann::json result = nlohmann::json::parse(*a.text, nullptr, false);
+  const bool refused = *a.text == "False" ||
+                       (result.is_object() && result.contains("Response") &&
+                        foundation::textForKey(result, "Response") != "True");
+  if (refused) {
+    std::string reason = result.is_object() ? foundation::textForKey(result, "Error") : std::string();
+    if (reason.empty() || reason == "(null)") reason = "The signature was not stored. Please try again.";
+    AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle, reason);
+    return;
+  }
   finish(false);
 }
 

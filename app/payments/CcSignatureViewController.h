@@ -8,8 +8,9 @@
 // observes the notification before presenting the pad full screen with the horizontal flip.
 //
 // A changed signature is stored on the server ("InsertSOsign" with the order number and the
-// order's signature) before the pad posts and goes; an answer without a result keeps the
-// pad open and posts nothing, so "Next" may be pressed again. Main thread.
+// order's signature) before the pad posts and goes; an answer without a result, or one that
+// refuses the signature ("Response" other than "True"), keeps the pad open and posts
+// nothing, so "Next" may be pressed again. Main thread.
 
 #include "app/core/SignaturePad.h"
 #include <memory>

@@ -146,5 +146,43 @@ TEST_F(SignaturePad, AnswerWithoutResultKeepsThePadOpen) {
   EXPECT_EQ(t.calls("InsertSOsign"), 2u);
 }
 
+TEST_F(SignaturePad, ARefusedSignatureIsNotReportedAsStored) {
+  struct Case { const char* name; backoffice::Fault fault; const char* message; };
+  const std::vector<Case> cases = {
+      {"refusal with the server's reason",
+       backoffice::Fault::result(R"({"Response":"False","Error":"SO# 10001 is locked."})"), "SO# 10001 is locked."},
+      {"refusal without a reason", backoffice::Fault::responseValue("False"),
+       "The signature was not stored. Please try again."},
+      {"bare False", backoffice::Fault::result("False"), "The signature was not stored. Please try again."},
+  };
+  for (const bool orderMode : {true, false})
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (orderMode ? ", order mode" : ", card mode"));
+      posts.clear();
+      t.server.setFault("InsertSOsign", c.fault);
+      auto* pad = present(orderMode);
+      ASSERT_NE(pad, nullptr);
+      PaymentHarness::stroke(*pad, {{60, 60}, {160, 90}, {200, 60}});
+      const size_t before = t.calls("InsertSOsign");
+      ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
+      ASSERT_TRUE(t.app.runUntil([&] { return !t.app.alerts().empty(); }));
+      t.app.drain();
+      auto alerts = t.app.alerts();
+      ASSERT_EQ(alerts.size(), 1u);
+      EXPECT_EQ(alerts[0].title, "Orvo Mobile");
+      EXPECT_EQ(alerts[0].message, c.message);
+      EXPECT_EQ(t.pad(), pad) << "the pad stays open";
+      EXPECT_TRUE(posts.empty()) << "nothing is told as stored";
+      ASSERT_TRUE(t.h->pressAlertButton("OK"));
+      t.app.drain();
+      // Once the server takes it, "Next" stores it and the pad goes on.
+      t.server.clearFaults();
+      ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
+      ASSERT_TRUE(gone());
+      EXPECT_EQ(posts, (std::vector<std::string>{std::string(orderMode ? kGetSignatureForSo : kGetSignature) + ":false"}));
+      EXPECT_EQ(t.calls("InsertSOsign"), before + 2);
+    }
+}
+
 }  // namespace
 }  // namespace orvo

@@ -5,10 +5,12 @@
 #include "app/core/AlertClass.h"
 #include "app/core/AppNames.h"
 #include "app/core/CoreScreens.h"
+#include "app/core/JsonClass.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/ScreenNavigation.h"
 #include "app/core/ScreenRequest.h"
 #include "app/core/ScreenSupport.h"
+#include "app/core/SoapAnswer.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/core/Util.h"
 #include "app/orders/PriceClass.h"
@@ -437,6 +439,9 @@ void CcViewController::InsertCcFunc(const std::string& ccNumber, const std::stri
               {"zipcode", ccZipcode_}};
   r.requestMethod = "-[CcViewController InsertCcFunc:CCTRACK1:]";
   r.answerMethod = "-[CcViewController insertCcResponseData:]";
+  // The answer method reads the answer itself, so that an unreadable one ends in its one
+  // alert and road rather than in the reading's own alerts as well.
+  r.reading = AnswerReading::Raw;
   storing_ = true;
   auto done = [this](const RequestAnswer& a) {
     storing_ = false;
@@ -453,14 +458,34 @@ void CcViewController::InsertCcFunc(const std::string& ccNumber, const std::stri
 
 void CcViewController::insertCcResponseData(const RequestAnswer& a) {
   std::weak_ptr<CcViewController> weak = self<CcViewController>();
-  const auto& answer = a.requireObject();
-  if (!answer) return;
-  if (answer->is_object() && value(*answer, "Response") == "True") {
+  // An answer that cannot be read (a broken envelope, no result text, a result that is no
+  // JSON object) tells the user once and leaves the screen, as a refusal does: whether the
+  // server kept the card is not known, and storing again needs a new capture.
+  SoapAnswerFailure failure;
+  const auto text = soapResultText(a.data, "InsertCC", &failure);
+  std::optional<json> answer;
+  std::string name = "NSInvalidArgumentException", reason = "data parameter is nil";
+  if (failure.failed) {
+    name = failure.name;
+    reason = failure.reason;
+  } else if (text) {
+    foundation::Error e;
+    answer = JsonClass::readJSON(*text, &e);
+    if (!answer) reason = e.description();
+    else if (!answer->is_object()) answer.reset(), reason = "the answer is not a dictionary";
+  }
+  if (!answer) {
+    AlertClass::AlertView(*this, 0, 1, kAppAlertTitle,
+                          AlertClass::exceptionMessage("-[CcViewController insertCcResponseData:]", name, reason),
+                          [weak] { if (auto s = weak.lock()) s->backFunc(); }, nullptr);
+    return;
+  }
+  if (value(*answer, "Response") == "True") {
     AlertClass::AlertView(*this, 0, 1, "Account ID " + value(*answer, "Id"), "Thank you for your credit card capture.",
                           [weak] { if (auto s = weak.lock()) s->yesPaymentSuccess(); }, nullptr);
     return;
   }
-  AlertClass::AlertView(*this, 0, 1, kAppAlertTitle, answer->is_object() ? value(*answer, "Error") : std::string(),
+  AlertClass::AlertView(*this, 0, 1, kAppAlertTitle, value(*answer, "Error"),
                         [weak] { if (auto s = weak.lock()) s->backFunc(); }, nullptr);
 }
 

@@ -11,7 +11,8 @@
 // wiped once the request is built, when a card is dropped or replaced, and when the screen
 // goes. A card whose number is not 15 or 16 digits, or whose expiry cannot be read, is
 // refused with "Please re-swipe the credit card!"; a card that cannot be enciphered is not
-// sent. Main thread.
+// sent. An answer to "InsertCC" that cannot be read is told in one alert whose OK leaves the
+// screen, as a refusal does. Main thread.
 
 #include <memory>
 #include <nlohmann/json_fwd.hpp>

@@ -35,6 +35,13 @@ class CardScreen : public ::testing::Test {
     t.app.runUntil([&] { return t.pad() == nullptr; });
   }
 
+  // Signs with one stroke and taps "Next" as a finger would; waits for the pad to go.
+  void signAndTapNext(CcSignatureViewController& pad) {
+    PaymentHarness::stroke(pad, {{60, 60}, {90, 80}, {130, 70}, {170, 100}, {220, 60}});
+    ASSERT_TRUE(t.h->tap(pad.nextButton())) << t.h->dump();
+    ASSERT_TRUE(t.app.runUntil([&] { return t.pad() == nullptr; }));
+  }
+
   PaymentHarness t;
 };
 
@@ -229,7 +236,7 @@ TEST_F(CardScreen, ExpiryFormsAndTypedCardsWithoutTrack) {
   EXPECT_EQ(call.param("cvv"), "321");
 }
 
-TEST_F(CardScreen, CancelledSignatureAndMissingCipherWordSendNothing) {
+TEST_F(CardScreen, CancelledSignatureAndInvalidCipherWordSendNothing) {
   auto screen = t.openCardScreen();
   swipe({{"track1", kTrack1}});
   auto* pad = waitForPad();
@@ -238,8 +245,8 @@ TEST_F(CardScreen, CancelledSignatureAndMissingCipherWordSendNothing) {
   ASSERT_TRUE(t.app.runUntil([&] { return t.pad() == nullptr; }));
   EXPECT_EQ(screen->lastCardNumber(), "4111111111111111") << "the card stays for another signature";
 
-  // Without the configured word no key can be made: an alert, no request.
-  std::filesystem::remove(foundation::Paths::configDir() / kCardCipherConfigFile);
+  // A word set in the configuration that is no word makes no key: an alert, no request.
+  ASSERT_TRUE(backoffice::writeCardCipherConfig(foundation::Paths::configDir(), "Short"));
   swipe({{"track1", kTrack1}});
   pad = waitForPad();
   ASSERT_NE(pad, nullptr);
@@ -284,6 +291,64 @@ TEST_F(CardScreen, ReaderStatusAndCardsOnFileDone) {
   t.nav().dismissViewControllerAnimated(false);
   t.app.drain();
   EXPECT_NE(t.nav().topViewController(), screen.get());
+}
+
+TEST_F(CardScreen, AFreshInstallStoresCardsTheBackOfficeReads) {
+  // No configuration written: the application's built-in word, which a back office of
+  // this scheme reads cards with unless told otherwise.
+  std::filesystem::remove(foundation::Paths::configDir() / kCardCipherConfigFile);
+  auto screen = t.openCardScreen();
+  swipe({{"track1", kTrack1}});
+  auto* pad = waitForPad();
+  ASSERT_NE(pad, nullptr);
+  signAndTapNext(*pad);
+  ASSERT_TRUE(t.app.runUntil([&] { return t.calls("InsertCC") == 1 && !t.app.alerts().empty(); }));
+  t.waitForRequests();
+  auto alerts = t.app.alerts();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].title, "Account ID 1");
+  json card;
+  t.server.withState([&](backoffice::State& s) { card = s.payments["cards"].at(0); });
+  EXPECT_EQ(card["Number"], "4111111111111111");
+  EXPECT_EQ(card["Track1"], kTrack1);
+  EXPECT_EQ(std::string(kBuiltInCardCipherWord), backoffice::kSampleCardCipherWord);
+}
+
+TEST_F(CardScreen, AnUnreadableStoreAnswerIsToldOnceAndLeavesTheScreen) {
+  struct Case { const char* name; backoffice::Fault fault; const char* exception; };
+  const std::vector<Case> cases = {
+      {"broken envelope", backoffice::Fault::badXml(), nullptr},
+      {"no result text", backoffice::Fault::result(""), "NSInvalidArgumentException"},
+      {"result is not JSON", backoffice::Fault::badJson(), "NSInvalidArgumentException"},
+      {"result is no dictionary", backoffice::Fault::result("[\"True\"]"), "NSInvalidArgumentException"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    t.server.setFault("InsertCC", c.fault);
+    auto screen = t.openCardScreen();
+    swipe({{"track1", kTrack1}});
+    auto* pad = waitForPad();
+    ASSERT_NE(pad, nullptr);
+    const size_t before = t.calls("InsertCC");
+    signAndTapNext(*pad);
+    ASSERT_TRUE(t.app.runUntil([&] { return t.calls("InsertCC") == before + 1 && !t.app.alerts().empty(); }));
+    t.waitForRequests();
+    t.app.drain();
+    auto alerts = t.app.alerts();
+    std::string shown;
+    for (const auto& a : alerts) shown += a.title + ": " + a.message + "\n";
+    ASSERT_EQ(alerts.size(), 1u) << shown;
+    EXPECT_EQ(alerts[0].title, "Orvo Mobile");
+    EXPECT_EQ(alerts[0].message.rfind("[F]-[CcViewController insertCcResponseData:]\n[N]", 0), 0u) << alerts[0].message;
+    if (c.exception) {
+      EXPECT_NE(alerts[0].message.find(c.exception), std::string::npos) << alerts[0].message;
+    }
+    ASSERT_TRUE(t.h->pressAlertButton("OK"));
+    t.app.drain();
+    EXPECT_NE(t.nav().topViewController(), screen.get()) << "OK leaves the card screen";
+    EXPECT_FALSE(t.app.delegate->settings().authorizeSuccessFlag);
+    t.server.clearFaults();
+  }
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 
 #include <curl/curl.h>
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <thread>
@@ -54,6 +58,23 @@ std::string dateHeader() {
   return b;
 }
 
+// A message id unique to this message: random bytes at the sender's domain.
+std::string messageId(const std::string& from) {
+  unsigned char random[16];
+  if (RAND_bytes(random, sizeof random) != 1) return {};
+  std::string id;
+  char hex[3];
+  for (unsigned char b : random) {
+    std::snprintf(hex, sizeof hex, "%02x", b);
+    id += hex;
+  }
+  std::string domain = from.substr(from.rfind('@') == std::string::npos ? from.size() : from.rfind('@') + 1);
+  std::string clean;
+  for (char c : domain)
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') clean += c;
+  return "<" + id + "@" + (clean.empty() ? std::string("localhost") : clean) + ">";
+}
+
 std::optional<Error> sendNow(const MailAccount& account, const ui::MailMessage& message) {
   std::vector<std::string> recipients;
   for (const auto* list : {&message.toRecipients, &message.ccRecipients, &message.bccRecipients})
@@ -90,6 +111,7 @@ std::optional<Error> sendNow(const MailAccount& account, const ui::MailMessage& 
   if (auto to = addressList(message.toRecipients); !to.empty()) append(headers, "To: " + to);
   if (auto cc = addressList(message.ccRecipients); !cc.empty()) append(headers, "Cc: " + cc);
   append(headers, "Subject: " + headerValue(message.subject));
+  if (auto id = messageId(oneLine(account.from)); !id.empty()) append(headers, "Message-ID: " + id);
   append(headers, "MIME-Version: 1.0");
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
@@ -102,7 +124,11 @@ std::optional<Error> sendNow(const MailAccount& account, const ui::MailMessage& 
     curl_mimepart* part = curl_mime_addpart(mime.get());
     curl_mime_data(part, reinterpret_cast<const char*>(a.data.data()), a.data.size());
     curl_mime_type(part, a.mimeType.empty() ? "application/octet-stream" : oneLine(a.mimeType).c_str());
-    curl_mime_filename(part, oneLine(a.fileName).c_str());
+    // The file name in a Content-Disposition of our own, so a name that is not ASCII goes
+    // out encoded (RFC 2231) and never as raw 8-bit header bytes.
+    List partHeaders;
+    append(partHeaders, "Content-Disposition: " + attachmentDisposition(a.fileName));
+    curl_mime_headers(part, partHeaders.release(), 1);
     curl_mime_encoder(part, "base64");
   }
   curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
@@ -129,6 +155,35 @@ std::string headerValue(const std::string& text) {
   const int n = EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char*>(clean.data()),
                                 static_cast<int>(clean.size()));
   return "=?UTF-8?B?" + std::string(out.begin(), out.begin() + n) + "?=";
+}
+
+std::string attachmentDisposition(const std::string& fileName) {
+  const std::string clean = oneLine(fileName);
+  if (clean.empty()) return "attachment";
+  bool plain = true;
+  for (unsigned char ch : clean) plain = plain && ch >= 0x20 && ch < 0x7f;
+  if (plain) {
+    std::string quoted;
+    for (char c : clean) {
+      if (c == '"' || c == '\\') quoted += '\\';
+      quoted += c;
+    }
+    return "attachment; filename=\"" + quoted + "\"";
+  }
+  // RFC 2231: charset, empty language, then every byte outside the attribute characters
+  // as %XX.
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string encoded;
+  for (unsigned char ch : clean) {
+    if (std::isalnum(ch) || (ch != 0 && std::strchr("!#$&+-.^_`|~", ch))) {
+      encoded += static_cast<char>(ch);
+    } else {
+      encoded += '%';
+      encoded += kHex[ch >> 4];
+      encoded += kHex[ch & 0x0F];
+    }
+  }
+  return "attachment; filename*=UTF-8''" + encoded;
 }
 
 SmtpMailTransport::SmtpMailTransport(AccountSource account) : account_(std::move(account)) {}

@@ -5,8 +5,8 @@
 // user defaults takes effect at once; mail can be sent while an account with a server is
 // set. A message goes out as MIME: "multipart/mixed" with the body (HTML or plain text,
 // UTF-8, quoted-printable) followed by each attachment (base64, with its MIME type and
-// file name), the subject encoded when it is not ASCII. Line breaks are taken out of
-// header values. Sending runs on a thread of its own; `done` runs on the main queue with
+// file name, the name encoded when it is not ASCII), the subject encoded when it is not
+// ASCII, and a Message-ID of its own. Line breaks are taken out of header values. Sending runs on a thread of its own; `done` runs on the main queue with
 // nothing once the server took the message, or the failure (no account, no recipient, the
 // server unreachable or refusing, a login refused). Drafts are not kept: saving one fails.
 
@@ -40,5 +40,10 @@ class SmtpMailTransport : public ui::MailTransport {
 
 // The header value as it is sent: line breaks removed, and encoded (RFC 2047) when not ASCII.
 std::string headerValue(const std::string& text);
+
+// The Content-Disposition value of an attachment named `fileName`: the name quoted when it
+// is printable ASCII, else encoded as RFC 2231 gives ("filename*=UTF-8''..."); line breaks
+// removed.
+std::string attachmentDisposition(const std::string& fileName);
 
 }  // namespace mail

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "platform/foundation/RunLoop.h"
 #include "testing/net/HttpTestServers.h"
@@ -71,6 +72,50 @@ TEST_F(SmtpSending, AMessageArrivesWithItsBodyAndEveryAttachmentByteForByte) {
   EXPECT_EQ(msg["attachments"][1]["fileName"], "SO10001.zip");
   EXPECT_EQ(msg["attachments"][1]["mimeType"], "application/zip");
   EXPECT_EQ(msg["attachments"][1]["data"].get<std::string>(), std::string("PK\x03\x04", 4));
+  // Every byte of the message is 7-bit: the non-ASCII file name and subject went out encoded.
+  EXPECT_TRUE(msg["ascii"].get<bool>());
+}
+
+TEST_F(SmtpSending, EachMessageHasAMessageIdOfItsOwn) {
+  ASSERT_TRUE(smtp.start()) << smtp.error();
+  SmtpMailTransport t([&] { return std::optional<MailAccount>(account(smtp.port())); });
+  ui::MailMessage m;
+  m.toRecipients = {"buyer@example.com"};
+  m.subject = "Order";
+  m.body = "text";
+  m.attachments = {{ui::ImageBytes{'%', 'P', 'D', 'F'}, "application/pdf", "Übersicht \"Q4\"\\Köln ✓.pdf"}};
+  ASSERT_FALSE(send(t, m));
+  ASSERT_FALSE(send(t, m));
+  ASSERT_EQ(smtp.waitForMessages(2), 2u);
+  auto got = smtp.messages();
+  ASSERT_EQ(got.size(), 2u);
+  std::set<std::string> ids;
+  for (const auto& msg : got) {
+    const std::string id = msg["messageId"];
+    EXPECT_EQ(id.front(), '<');
+    EXPECT_EQ(id.back(), '>');
+    EXPECT_NE(id.find("@orvo.test>"), std::string::npos) << id;
+    ids.insert(id);
+    EXPECT_TRUE(msg["ascii"].get<bool>());
+    ASSERT_EQ(msg["attachments"].size(), 1u);
+    EXPECT_EQ(msg["attachments"][0]["fileName"], m.attachments[0].fileName);
+  }
+  EXPECT_EQ(ids.size(), 2u);
+}
+
+TEST(SmtpHeaders, AttachmentNamesAreQuotedOrEncoded) {
+  struct Case { const char* name; const char* fileName; const char* disposition; };
+  const Case cases[] = {
+      {"plain", "SO10001.zip", "attachment; filename=\"SO10001.zip\""},
+      {"quote and backslash", "a\"b\\c.pdf", "attachment; filename=\"a\\\"b\\\\c.pdf\""},
+      {"non-ASCII", "Café Nord.pdf", "attachment; filename*=UTF-8''Caf%C3%A9%20Nord.pdf"},
+      {"line break taken out", "SO\r\n1.pdf", "attachment; filename=\"SO1.pdf\""},
+      {"no name", "", "attachment"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(attachmentDisposition(c.fileName), c.disposition);
+  }
 }
 
 TEST_F(SmtpSending, FailuresComeBackAndNothingIsSentHalfway) {

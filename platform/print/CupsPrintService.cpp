@@ -2,9 +2,12 @@
 
 #include <cups/cups.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 
 namespace print {
@@ -37,10 +40,15 @@ std::pair<std::string, int> hostAndPort(const std::string& server) {
   return {host, port};
 }
 
+// Gives up a request the scheduler has not answered within `kRequestTimeout`.
+int giveUp(http_t*, void*) { return 0; }
+
 Http connect(const std::string& server) {
   auto [host, port] = hostAndPort(server);
-  return Http(httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
-                           static_cast<int>(kConnectTimeout.count()), nullptr));
+  Http http(httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                         static_cast<int>(kConnectTimeout.count()), nullptr));
+  if (http) httpSetTimeout(http.get(), std::chrono::duration<double>(kRequestTimeout).count(), giveUp, nullptr);
+  return http;
 }
 
 std::string lastError() {
@@ -198,14 +206,49 @@ std::vector<std::pair<std::string, std::string>> jobOptions(const ui::PrintJob& 
   return out;
 }
 
+// One look-up of the scheduler's queues, shared by its worker thread and the callers
+// waiting for it.
+struct CupsPrintService::Lookup {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  std::vector<ui::PrintDestination> found;
+  foundation::MonoTime endedAt{};
+  bool reused = false;  // a finished look-up answers one more call at most
+};
+
 CupsPrintService::CupsPrintService(std::string server) : server_(std::move(server)) {}
 
 bool CupsPrintService::isAvailable() { return !destinations().empty(); }
 
 std::vector<ui::PrintDestination> CupsPrintService::destinations() {
-  Http http = connect(server_);
-  if (!http) return {};
-  return listDestinations(http.get());
+  const foundation::Clock& clock = foundation::Clock::current();
+  std::shared_ptr<Lookup> lookup = lookup_;
+  bool usable = false;
+  if (lookup) {
+    std::lock_guard<std::mutex> lock(lookup->mutex);
+    usable = !lookup->done || (!lookup->reused && clock.now() - lookup->endedAt < kLookupReuse);
+    if (lookup->done) lookup->reused = true;
+  }
+  if (!usable) {
+    lookup = std::make_shared<Lookup>();
+    lookup_ = lookup;
+    // The worker holds the look-up, not the service, and ends within its own time-outs.
+    std::thread([lookup, server = server_] {
+      std::vector<ui::PrintDestination> found;
+      if (Http http = connect(server)) found = listDestinations(http.get());
+      {
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->found = std::move(found);
+        lookup->done = true;
+        lookup->endedAt = foundation::Clock::current().now();
+      }
+      lookup->changed.notify_all();
+    }).detach();
+  }
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  if (!clock.waitFor(lock, lookup->changed, kLookupWait, [&] { return lookup->done; })) return {};
+  return lookup->found;
 }
 
 void CupsPrintService::submit(const ui::PrintJob& job, std::function<void(std::optional<foundation::Error>)> done) {

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
+#include "testing/net/HttpTestServers.h"
 #include "testing/services/CupsdFixture.h"
 
 namespace print {
@@ -97,6 +102,28 @@ TEST_F(CupsPrinting, AJobTheSchedulerRefusesOrCannotFinishIsAFailure) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, ui::kPrintingNotAvailableError);
   EXPECT_FALSE(service.isAvailable());
+}
+
+TEST(CupsLookup, ASchedulerThatNeverAnswersHoldsTheCallerOnlyForTheLookupWait) {
+  // Takes the connection, reads the request, never answers.
+  net::testing::RawHttpServer silent("");
+  CupsPrintService service("127.0.0.1:" + std::to_string(silent.port()));
+  foundation::ScopedManualClock clock;
+  std::atomic<int> answered{-1};
+  std::thread caller([&] { answered = service.isAvailable() ? 1 : 0; });
+  ASSERT_TRUE(clock->waitForWaiters(1)) << "the caller should be waiting on the clock, not on the scheduler";
+  clock->advance(kLookupWait);
+  caller.join();
+  EXPECT_EQ(answered, 0);
+  // The look-up still under way answers the next call (the sheet's list of printers),
+  // rather than another connection.
+  std::thread lister([&] { answered = service.destinations().empty() ? 0 : 1; });
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  clock->advance(kLookupWait);
+  lister.join();
+  EXPECT_EQ(answered, 0);
+  EXPECT_TRUE(silent.waitFor([](auto& s) { return s.requestCountLocked() >= 1; }, std::chrono::milliseconds(20000)));
+  EXPECT_EQ(silent.connections(), 1);
 }
 
 TEST(CupsJobOptions, CopiesPagesAndSidesGoWithTheJob) {

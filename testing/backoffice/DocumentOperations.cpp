@@ -15,22 +15,39 @@ std::string upper(std::string s) {
   return s;
 }
 
-// Parameters: orderNumber, lineSheetForm ("default" or "detail").
+// The orders an "orderNumber" names: one number, or several joined by "," (the orders of
+// one multi-order save). Nothing when any of them is not known.
+std::vector<json*> namedOrders(State& s, const std::string& numbers) {
+  std::vector<json*> out;
+  size_t from = 0;
+  while (true) {
+    const size_t comma = numbers.find(',', from);
+    auto order = s.salesOrders.find(numbers.substr(from, comma == std::string::npos ? comma : comma - from));
+    if (order == s.salesOrders.end()) return {};
+    out.push_back(&*order);
+    if (comma == std::string::npos) return out;
+    from = comma + 1;
+  }
+}
+
+// Parameters: orderNumber (one, or a multi-order save's "10001,10002"), lineSheetForm
+// ("default" or "detail"). One line sheet holds the lines of every order named.
 Answer createLineSheetPdf(const Call& c, State& s) {
   const std::string number = c.param("orderNumber");
   const std::string form = c.param("lineSheetForm");
   if (form != "default" && form != "detail") return refusal("Unknown line sheet form \"" + form + "\".");
-  auto order = s.salesOrders.find(number);
-  if (number.empty() || order == s.salesOrders.end()) return refusal("SO# " + number + " is not found.");
+  const auto orders = namedOrders(s, number);
+  if (number.empty() || orders.empty()) return refusal("SO# " + number + " is not found.");
   const std::string name = "LINESHEET-" + upper(form) + number;
   std::vector<std::string> lines = {"Line sheet (" + form + ") SO# " + number};
-  if (order->contains("Items"))
-    for (const auto& line : (*order)["Items"]) {
-      std::string row = foundation::textForKey(line, "Style") + " " + foundation::textForKey(line, "Color");
-      if (form == "detail")
-        row += " " + foundation::textForKey(line, "SizeCode") + " x " + foundation::textForKey(line, "Qty");
-      lines.push_back(row);
-    }
+  for (json* order : orders)
+    if (order->contains("Items"))
+      for (const auto& line : (*order)["Items"]) {
+        std::string row = foundation::textForKey(line, "Style") + " " + foundation::textForKey(line, "Color");
+        if (form == "detail")
+          row += " " + foundation::textForKey(line, "SizeCode") + " x " + foundation::textForKey(line, "Qty");
+        lines.push_back(row);
+      }
   s.documents["pdf/" + name + ".pdf"] = simplePdf(lines);
   return json{{"Response", "True"}, {"PrintFileName", json{{name, name}}.dump()}, {"Error", ""}};
 }
@@ -38,14 +55,14 @@ Answer createLineSheetPdf(const Call& c, State& s) {
 // Parameters: orderNumber, linesheetForm ("DEFAULT" or "DETAIL"), printFileName, toEmails.
 Answer sendLineSheetEmail(const Call& c, State& s) {
   const std::string number = c.param("orderNumber");
-  auto order = s.salesOrders.find(number);
-  if (order == s.salesOrders.end()) return refusal("SO# " + number + " is not found.");
+  const auto orders = namedOrders(s, number);
+  if (orders.empty()) return refusal("SO# " + number + " is not found.");
   if (!s.documents.contains("pdf/" + c.param("printFileName") + ".pdf"))
     return refusal("The line sheet " + c.param("printFileName") + " has not been made.");
   if (c.param("toEmails").empty()) return refusal("No e-mail address was given.");
   json entry = json::object();
   for (const auto& [k, v] : c.params) entry[k] = v;
-  (*order)["LineSheetEmails"].push_back(entry);
+  for (json* order : orders) (*order)["LineSheetEmails"].push_back(entry);
   return json{{"Response", "True"}, {"Error", ""}};
 }
 

@@ -18,9 +18,9 @@
 
 namespace backoffice {
 
-// SAMPLE deployment word for tests and the demo only; a real deployment sets its own in
-// the application's configuration and on its server.
-inline constexpr const char* kSampleCardCipherWord = "Samplewords";
+// The word the server reads cards with unless a test sets another: the application's
+// built-in word (a deployment may set its own on both sides).
+inline constexpr const char* kSampleCardCipherWord = "Orvomobiles";
 
 // Writes the application's card-cipher configuration file with `word` into `configFolder`.
 bool writeCardCipherConfig(const std::filesystem::path& configFolder, const std::string& word = kSampleCardCipherWord);

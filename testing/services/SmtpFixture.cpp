@@ -52,10 +52,12 @@ names = sorted(os.listdir(folder), key=lambda n: (os.stat(os.path.join(folder, n
 out = []
 for name in names:
     with open(os.path.join(folder, name), "rb") as f:
-        m = email.message_from_binary_file(f, policy=email.policy.default)
+        raw = f.read()
+    m = email.message_from_bytes(raw, policy=email.policy.default)
     item = {"envelopeTo": [a.strip() for a in str(m.get("X-RcptTo", "")).split(",") if a.strip()],
             "from": str(m.get("From", "")), "to": str(m.get("To", "")),
-            "subject": str(m.get("Subject", "")), "html": "", "text": "", "attachments": []}
+            "subject": str(m.get("Subject", "")), "messageId": str(m.get("Message-ID", "")),
+            "ascii": all(b < 128 for b in raw), "html": "", "text": "", "attachments": []}
     for part in m.walk():
         if part.is_multipart():
             continue

@@ -30,7 +30,8 @@ class SmtpFixture {
   // Waits until `count` messages have arrived (at most `limit`); how many there are.
   size_t waitForMessages(size_t count, std::chrono::seconds limit = std::chrono::seconds(30));
   // The messages received, oldest first: [{"envelopeTo": [...], "from", "to", "subject",
-  // "html", "text", "attachments": [{"fileName", "mimeType", "data" (the bytes)}]}].
+  // "messageId", "ascii" (whether every byte as stored is 7-bit), "html", "text",
+  // "attachments": [{"fileName", "mimeType", "data" (the bytes)}]}].
   nlohmann::json messages();
 
  private:
