@@ -47,7 +47,7 @@ inline bool walkStyleLookup(orvo::OrvoMobileAppDelegate& app, ui::harness::Harne
   s.settle();
   auto* selector = dynamic_cast<orvo::SoSelectorViewController*>(s.top());
   if (!s.step("order selector opens", selector != nullptr)) return false;
-  selector->btn_styleLookupFunc();
+  if (!s.step("style look-up button reachable with the keyboard up", h.tap(selector->styleLookupButton()))) return false;
   s.settle();
   auto* lookup = dynamic_cast<orvo::StyleLookupViewController*>(s.top());
   if (!s.step("style look-up opens from the selector", lookup != nullptr)) return false;

@@ -41,7 +41,7 @@ class StyleSearch : public ::testing::Test {
     if (!list) return nullptr;
     for (const auto& code : codes) f.scan(code);
     if (upcSizeMode) f.t.app.delegate->settings().isUpcSizeMode = true;
-    list->btn_Manual();
+    if (!f.t.h->tap(f.t.h->findLabel("Manual"))) return nullptr;
     f.t.settle();
     return f.t.top<StyleInfoTableViewController>();
   }
@@ -49,8 +49,8 @@ class StyleSearch : public ::testing::Test {
   void search(const std::string& text) {
     auto* s = f.t.top<StyleInfoTableViewController>();
     ASSERT_NE(s, nullptr);
-    s->searchBarView()->setText("");
-    s->searchBar();
+    ASSERT_TRUE(f.t.h->tapBarItem(s->navigationItem().rightBarButtonItem()));  // the search key
+    f.t.h->deleteBackward(20);
     f.t.h->typeText(text);
     f.t.h->pressReturn();
     f.t.waitForRequests();
@@ -163,7 +163,7 @@ TEST_F(StyleSearch, AnItemListSizeRowOpensTheGridWithTheCartsLinesOfItsColour) {
 TEST_F(StyleSearch, FromTheStyleLookUpEveryRowHandsItsCodeBack) {
   auto* lookup = f.openLookup();
   ASSERT_NE(lookup, nullptr);
-  lookup->btn_Manual();
+  ASSERT_TRUE(f.t.h->tap(f.t.h->findLabel("Manual")));
   f.t.settle();
   auto* s = f.t.top<StyleInfoTableViewController>();
   ASSERT_NE(s, nullptr);
