@@ -84,7 +84,7 @@ inline bool walkStyleLookup(orvo::OrvoMobileAppDelegate& app, ui::harness::Harne
     s.settle();
   }
 
-  lookup->btn_Manual();
+  s.step("hand search button reachable on the look-up", h.tap(h.findLabel("Manual")));
   s.settle();
   auto* search = dynamic_cast<orvo::StyleInfoTableViewController*>(s.top());
   if (s.step("style search by hand opens", search != nullptr)) {
@@ -121,7 +121,7 @@ inline bool walkItemListAids(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
   (void)app;
   auto* list = dynamic_cast<orvo::OrderListViewController*>(s.top());
   if (!s.step("item list for its aids", list != nullptr)) return false;
-  list->btn_ATS();
+  s.step("stock button reachable", h.tap(list->btn_ATSButton()));
   s.waitIdle();
   auto* popup = dynamic_cast<orvo::AtsViewController*>(s.top());
   if (s.step("stock pop-up shows the item's stock by size", popup && !popup->label("lbl_atsTitle")->text().empty())) {
@@ -131,7 +131,7 @@ inline bool walkItemListAids(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
     popup->closeFunc();
     s.settle();
   }
-  list->btn_Manual();
+  s.step("hand search button reachable on the item list", h.tap(h.findLabel("Manual")));
   s.settle();
   auto* search = dynamic_cast<orvo::StyleInfoTableViewController*>(s.top());
   if (s.step("style search by hand opens in order-scan mode", search && search->isOrderScanMode())) {

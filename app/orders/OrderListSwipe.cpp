@@ -26,7 +26,7 @@ void OrderListViewController::willBeginSwipe(ui::TableView&, ui::TableViewCell& 
     cell.leftButtons.clear();
     return;
   }
-  const std::string style = field(*line, "Style"), color = field(*line, "Color");
+  const std::string style = cart::field(*line, "Style"), color = cart::field(*line, "Color");
   std::weak_ptr<OrderListViewController> weak = self<OrderListViewController>();
   auto blank = ui::Image::filled({kIconHeight, kIconHeight}, ui::Color::darkGray());
   auto button = ui::SwipeButton::make("", blank, ui::Color::darkGray(), kPadding, [weak, style, color](ui::TableViewCell&) {

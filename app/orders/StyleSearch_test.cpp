@@ -96,7 +96,7 @@ TEST_F(StyleSearch, SectionsAndTheirRowsFollowOneLiteralRule) {
   ASSERT_NE(s, nullptr);
   const json rows = json::array({
       {{"Response", "True"}, {"Style", "AB"}, {"Code", "1"}, {"Kind", "Prepack"}, {"Bundle", "P1"}},
-      {{"Response", "True"}, {"Style", "ab"}, {"Code", "2"}, {"Kind", "UPC"}},
+      {{"Response", "True"}, {"Style", "ab"}, {"Code", "2"}, {"Kind", "UPC"}, {"Color", "BLK"}},
       {{"Response", "False"}, {"Style", "AB"}, {"Code", "stale"}},
       {{"Response", "True"}, {"Style", "A.B"}, {"Code", "3"}, {"Kind", "UPC"}},
       {{"Response", "True"}, {"Style", "AB"}, {"Code", "4"}, {"Kind", "Prepack"}, {"Bundle", "P2"},
@@ -120,6 +120,7 @@ TEST_F(StyleSearch, SectionsAndTheirRowsFollowOneLiteralRule) {
   EXPECT_EQ(cell->lbl_barcode().text(), "4");
   EXPECT_EQ(cell->lbl_bundle().text(), "P2");
   EXPECT_EQ(cell->lbl_atsStatus().backgroundColor(), ui::Color::blue());
+  EXPECT_EQ(cell->lbl_color().backgroundColor(), ui::Color::clear());  // no colour: no bare dark bar
   cell = std::dynamic_pointer_cast<CustomCellForStyleInfo>(s->cellForRowAtIndexPath(*table, {1, 0}));
   EXPECT_EQ(cell->lbl_bundle().text(), "-");
   EXPECT_EQ(cell->lbl_color().backgroundColor(), ui::Color::gray());

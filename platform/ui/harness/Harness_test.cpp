@@ -246,8 +246,8 @@ TEST_F(HarnessTest, ReachesOnlyWhatShowsAboveTheKeyboardAndInsideItsScrollView) 
     return b;
   };
   auto& v = screen->view();
-  auto below = button("Below", {10, 300, 300, 30}, v);  // window 364..394
-  auto half = button("Half", {10, 260, 300, 40}, v);    // window 324..364: its centre is under the keyboard
+  auto below = button("Below", {10, 320, 300, 30}, v);  // window 384..414
+  auto half = button("Half", {10, 275, 300, 40}, v);    // window 339..379: its centre is under the keyboard
   ASSERT_TRUE(h.type(user.get(), "x"));
   ASSERT_TRUE(window->isKeyboardVisible());
   EXPECT_FALSE(h.isReachable(below.get()));
