@@ -302,7 +302,7 @@ TEST_F(DeviceDocuments, LineSheetsAreMadeOneAfterTheOtherThenPrintedAndMailed) {
   sheets->textFieldShouldReturn(*sheets->txt_ToEmail());
   EXPECT_EQ(sheets->sv_background()->contentOffset(), (ui::Point{0, 0}));
   // Pressed before the file is known: the user is told, nothing is sent.
-  ASSERT_TRUE(t.h->tapText("PRINT DEFAULT FORM"));
+  ASSERT_TRUE(t.h->tapText("PRINT DEFAULT FORM")) << t.h->dump();
   ASSERT_TRUE(t.waitForAlert("The default line sheet of SO# 10001 is not ready. Open the line sheets again to have it made."));
   t.app.dismissAlerts();
   EXPECT_EQ(t.server.heldCount(), 1);

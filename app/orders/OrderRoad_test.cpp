@@ -80,7 +80,11 @@ TEST_F(OrderRoad, FromOrderTypeToTheItemListWithAScannedAndATypedCodePricedSaved
   EXPECT_EQ(field(list->orderListArray()[0], "Qty"), "2");
   EXPECT_EQ(field(list->orderListArray()[0], "extPrice"), "15.74");
 
-  // A prepack found on the style search by hand comes back as a scan.
+  // A prepack found on the style search by hand comes back as a scan. The hand search is
+  // on the bar once the item on display is saved.
+  EXPECT_EQ(t.h->findLabel("Manual"), nullptr);
+  ASSERT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
+  t.settle();
   ASSERT_TRUE(t.h->tap(t.h->findLabel("Manual")));
   t.settle();
   auto* search = t.top<StyleInfoTableViewController>();

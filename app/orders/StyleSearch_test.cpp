@@ -40,6 +40,9 @@ class StyleSearch : public ::testing::Test {
     auto* list = f.t.walkToItemList("harbor o", {0, 0}, 0);
     if (!list) return nullptr;
     for (const auto& code : codes) f.scan(code);
+    // The hand search is on the bar once the item on display is saved.
+    if (!codes.empty() && !f.t.h->tapBarItem(list->nextBarButtonItem())) return nullptr;
+    f.t.settle();
     if (upcSizeMode) f.t.app.delegate->settings().isUpcSizeMode = true;
     if (!f.t.h->tap(f.t.h->findLabel("Manual"))) return nullptr;
     f.t.settle();
