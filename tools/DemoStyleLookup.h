@@ -121,7 +121,7 @@ inline bool walkItemListAids(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
   (void)app;
   auto* list = dynamic_cast<orvo::OrderListViewController*>(s.top());
   if (!s.step("item list for its aids", list != nullptr)) return false;
-  s.step("stock button reachable", h.tap(list->btn_ATSButton()));
+  list->btn_ATS();
   s.waitIdle();
   auto* popup = dynamic_cast<orvo::AtsViewController*>(s.top());
   if (s.step("stock pop-up shows the item's stock by size", popup && !popup->label("lbl_atsTitle")->text().empty())) {
