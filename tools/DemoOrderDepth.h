@@ -69,7 +69,7 @@ inline bool walkOrderDepth(orvo::OrvoMobileAppDelegate& app, ui::harness::Harnes
   s.step("two packs of the second colour entered (" + grid->lbl_totalQty()->text() + " pieces)", cell != nullptr);
   s.shot("multi-color-grid-entered");
   const size_t before = list->orderListArray().size();
-  grid->navigationItem().rightBarButtonItem()->trigger();
+  s.step("NEXT on the grid's bar", h.tapBarItem(grid->navigationItem().rightBarButtonItem()));
   s.settle();
   const bool merged = s.top() == list && list->orderListArray().size() == before + 1;
   s.step("grid rows merged into the cart", merged);

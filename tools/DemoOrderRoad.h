@@ -93,7 +93,7 @@ inline bool walkOrderRoad(orvo::OrvoMobileAppDelegate& app, ui::harness::Harness
   };
   scan("400000000002", "item-scanned");
   scan("500000000000", "item-prepack-scanned");
-  list->nextBarButtonItem()->trigger();
+  s.step("Next on the bar saves the item", h.tapBarItem(list->nextBarButtonItem()));
   s.settle();
   const auto& so = app.globalSO();
   s.step("items saved and totalled (" + so.orderTotalQty + " units, $" + so.orderTotalExtPrice + ")",

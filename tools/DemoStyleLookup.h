@@ -47,7 +47,7 @@ inline bool walkStyleLookup(orvo::OrvoMobileAppDelegate& app, ui::harness::Harne
   s.settle();
   auto* selector = dynamic_cast<orvo::SoSelectorViewController*>(s.top());
   if (!s.step("order selector opens", selector != nullptr)) return false;
-  selector->btn_styleLookupFunc();
+  if (!s.step("style look-up button reachable with the keyboard up", h.tap(selector->styleLookupButton()))) return false;
   s.settle();
   auto* lookup = dynamic_cast<orvo::StyleLookupViewController*>(s.top());
   if (!s.step("style look-up opens from the selector", lookup != nullptr)) return false;
@@ -84,7 +84,7 @@ inline bool walkStyleLookup(orvo::OrvoMobileAppDelegate& app, ui::harness::Harne
     s.settle();
   }
 
-  lookup->btn_Manual();
+  s.step("hand search button reachable on the look-up", h.tap(h.findLabel("Manual")));
   s.settle();
   auto* search = dynamic_cast<orvo::StyleInfoTableViewController*>(s.top());
   if (s.step("style search by hand opens", search != nullptr)) {
@@ -131,7 +131,7 @@ inline bool walkItemListAids(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
     popup->closeFunc();
     s.settle();
   }
-  list->btn_Manual();
+  s.step("hand search button reachable on the item list", h.tap(h.findLabel("Manual")));
   s.settle();
   auto* search = dynamic_cast<orvo::StyleInfoTableViewController*>(s.top());
   if (s.step("style search by hand opens in order-scan mode", search && search->isOrderScanMode())) {

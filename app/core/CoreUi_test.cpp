@@ -24,6 +24,7 @@ class MainMenuTest : public ::testing::Test {
     menuNav = std::make_shared<ui::NavigationController>(menu);
     app.root->presentViewController(menuNav, false);
     menu->view();
+    h = std::make_unique<ui::harness::Harness>(app.delegate->window.get());
   }
   ui::NavigationController* presentedNav() {
     return dynamic_cast<ui::NavigationController*>(menuNav->presentedViewController());
@@ -31,18 +32,19 @@ class MainMenuTest : public ::testing::Test {
   test_support::AppHarness app;
   std::shared_ptr<MainMenuViewController> menu;
   std::shared_ptr<ui::NavigationController> menuNav;
+  std::unique_ptr<ui::harness::Harness> h;
 };
 
 TEST_F(MainMenuTest, SalesOrderAfterPickTurnsScanPackOffAndPresentsOrderTypes) {
   EXPECT_EQ(menu->title(), "Main Menu");
   ASSERT_TRUE(menu->navigationItem().rightBarButtonItem());
-  menu->pickButton()->sendActionsForControlEvents(ui::TouchUpInside);
+  ASSERT_TRUE(h->tap(menu->pickButton()));
   EXPECT_TRUE(app.delegate->settings().isScanPackMode);
   ASSERT_NE(presentedNav(), nullptr);
   EXPECT_EQ(presentedNav()->topViewController()->nibName(), "CustomerView");
   menuNav->dismissViewControllerAnimated(false);
 
-  menu->saleOrderButton()->sendActionsForControlEvents(ui::TouchUpInside);
+  ASSERT_TRUE(h->tap(menu->saleOrderButton()));
   EXPECT_FALSE(app.delegate->settings().isScanPackMode);
   ASSERT_NE(presentedNav(), nullptr);
   EXPECT_EQ(presentedNav()->topViewController()->nibName(), "SoOrderTypeViewController");
@@ -51,26 +53,26 @@ TEST_F(MainMenuTest, SalesOrderAfterPickTurnsScanPackOffAndPresentsOrderTypes) {
 }
 
 TEST_F(MainMenuTest, ScanPackChangesOnlyTheFlag) {
-  menu->scanPackButton()->sendActionsForControlEvents(ui::TouchUpInside);
+  ASSERT_TRUE(h->tap(menu->scanPackButton()));
   EXPECT_TRUE(app.delegate->settings().isScanPackMode);
   EXPECT_EQ(menuNav->presentedViewController(), nullptr);
 }
 
 TEST_F(MainMenuTest, LogoutAsksAndOnlyYesResets) {
   app.delegate->globalSO().customerID = "C1001";
-  menu->logoutButtonClicked();
+  ASSERT_TRUE(h->tapBarItem(menu->navigationItem().rightBarButtonItem()));
   auto* alert = dynamic_cast<ui::AlertController*>(menuNav->presentedViewController());
   ASSERT_NE(alert, nullptr);
   EXPECT_EQ(alert->message(), "Do you wish to logout?");
-  ASSERT_TRUE(alert->pressAction("No"));
+  ASSERT_TRUE(h->pressAlertButton("No"));
   EXPECT_EQ(app.delegate->globalSO().customerID, "C1001");
   EXPECT_FALSE(app.delegate->settings().logoutFlag);
   EXPECT_EQ(app.delegate->navigationController->presentedViewController(), menuNav.get());
 
-  menu->logoutButtonClicked();
+  ASSERT_TRUE(h->tapBarItem(menu->navigationItem().rightBarButtonItem()));
   alert = dynamic_cast<ui::AlertController*>(menuNav->presentedViewController());
   ASSERT_NE(alert, nullptr);
-  ASSERT_TRUE(alert->pressAction("Yes"));
+  ASSERT_TRUE(h->pressAlertButton("Yes"));
   EXPECT_EQ(app.delegate->globalSO().customerID, "");
   EXPECT_TRUE(app.delegate->settings().logoutFlag);
   EXPECT_EQ(app.delegate->navigationController->presentedViewController(), nullptr);  // back at the login screen

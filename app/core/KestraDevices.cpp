@@ -1,5 +1,8 @@
 #include "app/core/KestraDevices.h"
 
+#include "app/core/FirmwareProgressView.h"
+#include "sdk/agent/OKTVexa.h"
+#include "sdk/agent/VexaConfiguration.h"
 #include "sdk/device/OKTKXDevices.h"
 
 namespace orvo {
@@ -55,6 +58,9 @@ KestraDevices::~KestraDevices() { sdk_->removeDelegate(bridge_); }
 std::shared_ptr<KestraDevices> KestraDevices::install() {
   auto devices = std::make_shared<KestraDevices>(kestra::OKTKXDevices::sharedDevice().shared_from_this());
   OKTKXDevices::setShared(devices);
+  // The SDK's agent (the facade starts it too) and the view it shows while it flashes firmware.
+  OKTVexa::setRegistrar([] { kestra::OKTVexa::registerOKTVexa(); });
+  kestra::VexaConfiguration::sharedConfiguration().setProgressView(std::make_shared<FirmwareProgressView>());
   return devices;
 }
 

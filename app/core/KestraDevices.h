@@ -24,7 +24,9 @@ class KestraDevices final : public OKTKXDevices {
  public:
   explicit KestraDevices(std::shared_ptr<kestra::OKTKXDevices> sdk);
   ~KestraDevices() override;
-  // Installs a facade over the SDK's process-wide facade as `OKTKXDevices::sharedDevice()`.
+  // Installs a facade over the SDK's process-wide facade as `OKTKXDevices::sharedDevice()`,
+  // makes `OKTVexa::registerOKTVexa` start the SDK's agent, and gives the agent's job runner
+  // the application's firmware progress view.
   static std::shared_ptr<KestraDevices> install();
 
   void addDelegate(std::weak_ptr<KXDeviceDelegate> delegate) override;

@@ -323,9 +323,9 @@ TEST(LoginScreen, AdministratorLockAcceptsThePasswordInForceAndTheMasterPassword
     auto* alert = dynamic_cast<ui::AlertController*>(t.login->navigationController()->presentedViewController());
     ASSERT_NE(alert, nullptr);
     ASSERT_EQ(alert->textFields().size(), 2u);
-    alert->textFields()[0]->setText(pw1);
-    alert->textFields()[1]->setText(pw2);
-    alert->pressAction("OK");
+    ASSERT_TRUE(t.h->type(alert->textFields()[0].get(), pw1));
+    ASSERT_TRUE(t.h->type(alert->textFields()[1].get(), pw2));
+    ASSERT_TRUE(t.h->pressAlertButton("OK"));
     t.app.drain();
   };
   change("q73", "abc", "abd");
@@ -349,7 +349,7 @@ TEST(LoginScreen, AdministratorLockAcceptsThePasswordInForceAndTheMasterPassword
   enter("abc", "Change");
   auto* prompt = dynamic_cast<ui::AlertController*>(t.login->navigationController()->presentedViewController());
   ASSERT_NE(prompt, nullptr);
-  prompt->pressAction("Cancel");
+  ASSERT_TRUE(t.h->pressAlertButton("Cancel"));
   EXPECT_EQ(t.defaults().stringForKey("adminPw"), "abc");
 }
 

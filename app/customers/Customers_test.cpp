@@ -238,7 +238,7 @@ TEST_F(Customers, ScanPackModeOpensPickTicketsAndLeavesTheOrderAlone) {
   EXPECT_EQ(pick->customerID, "C1003");
   EXPECT_EQ(t.app.delegate->globalSO().customerID, "");
   pick->navigationController()->popViewControllerAnimated(false);
-  c->navigationItem().rightBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(c->navigationItem().rightBarButtonItem()));
   t.settle();
   ASSERT_NE(t.top<RecordingPickTickets>(), nullptr);
   EXPECT_TRUE(t.top<RecordingPickTickets>()->told);

@@ -454,7 +454,7 @@ TEST_F(NewCustomers, TakenCodeIsRefusedWithTheServersTextAndTheInputKept) {
   save(*form);  // the code matches C1002
   auto* matches = t.top<ExistedCustomerViewController>();
   ASSERT_NE(matches, nullptr);
-  matches->btn_CreateNewCustomerFunc();
+  ASSERT_TRUE(t.h->tap(matches->createNewCustomerButton()));
   t.waitForRequests();
   ASSERT_EQ(t.alertMessages(), std::vector<std::string>{"Customer code C1002 already exists."});
   EXPECT_EQ(t.top<ManualViewController>(), form);

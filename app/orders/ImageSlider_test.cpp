@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/orders/ImageViewClass.h"
+#include "app/orders/OrderListViewController.h"
 #include "app/orders/ZMImageSliderViewController.h"
 #include "testing/app/StyleTestSupport.h"
 
@@ -152,6 +153,56 @@ TEST(ImageSlider, AnIndexOutsideTheListIsNeverUsed) {
   EXPECT_EQ(two->currentIndex(), 0);
   auto vc = ZMImageSliderViewController::make(7, {"http://127.0.0.1:1/a.jpg"});
   EXPECT_EQ(vc->displayLabel()->text(), "1" + kSolidus + "1");
+}
+
+TEST(ImageSlider, ASingleTapOnAPictureClosesTheSliderWhileADoubleTapZooms) {
+  using namespace std::chrono_literals;
+  StyleHarness f;
+  f.servePicture("TAP_X_front.jpg", 200, 200);
+  auto* slider = openSlider(f, "TAP", 0);
+  ASSERT_NE(slider, nullptr);
+  auto* page = slider->imageSliderView()->sliderCells()[0].get();
+  ASSERT_TRUE(f.waitFor([&] { return page->imageView()->image() != nullptr; }));
+  ASSERT_TRUE(f.t.h->tap(page));
+  f.t.h->advance(100ms);
+  ASSERT_TRUE(f.t.h->tap(page));
+  f.t.h->advance(1s);
+  EXPECT_EQ(f.t.top<ZMImageSliderViewController>(), slider);
+  EXPECT_GT(page->scrollView()->zoomScale(), 1.0);
+
+  ASSERT_TRUE(f.t.h->tap(page));
+  f.t.h->advance(1s);
+  f.t.settle();
+  EXPECT_EQ(f.t.top<ZMImageSliderViewController>(), nullptr);
+}
+
+TEST(ImageSlider, ALineSwipedToTheRightOffersItsPictureWhoseTapOpensTheSlider) {
+  using namespace std::chrono_literals;
+  StyleHarness f;
+  auto* list = f.t.walkToItemList("harbor o", {0, 0}, 0);
+  ASSERT_NE(list, nullptr);
+  f.scan("400000000026");  // PL300 WHT S: front and back pictures
+  ASSERT_TRUE(f.t.h->tapBarItem(list->nextBarButtonItem()));  // the line is saved
+  f.t.settle();
+  ASSERT_EQ(list->orderListArray().size(), 1u);
+  auto* table = list->orderListTableView();
+  // From right to left: the delete button, not the picture.
+  ASSERT_TRUE(f.t.h->swipeRow(*table, {0, 0}, ui::SwipeLeft));
+  EXPECT_EQ(f.t.h->findLabel("Picture"), nullptr);
+  ASSERT_TRUE(f.t.h->swipeRow(*table, {0, 0}, ui::SwipeLeft));  // closes it again
+  ASSERT_TRUE(f.t.h->swipeRow(*table, {0, 0}, ui::SwipeRight));
+  auto* picture = dynamic_cast<ui::Button*>(f.t.h->findLabel("Picture"));
+  ASSERT_NE(picture, nullptr) << f.t.h->dump();
+  // The icon becomes the style's picture, 75 points high.
+  const auto blank = picture->currentImage();
+  ASSERT_TRUE(f.waitFor([&] { return picture->currentImage() != blank; }));
+  EXPECT_EQ(picture->currentImage()->size().height, 75);
+  ASSERT_TRUE(f.t.h->tap(picture));
+  ASSERT_TRUE(f.waitFor([&] { return f.t.top<ZMImageSliderViewController>() != nullptr; }));
+  auto* slider = f.t.top<ZMImageSliderViewController>();
+  EXPECT_EQ(slider->title(), "PL300");
+  EXPECT_EQ(slider->imageSliderView()->sliderCells().size(), 2u);
+  EXPECT_EQ(table->cellForRowAtIndexPath({0, 0})->swipeState(), 0);  // the line closed
 }
 
 }  // namespace

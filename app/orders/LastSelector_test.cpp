@@ -207,7 +207,7 @@ TEST_F(LastScreen, ADuplicateIsSavedAndTheRoadReturnsToThisScreenWithTheNewOrder
   ASSERT_NE(list, nullptr) << t.h->dump();
   t.app.devices->raiseBarcode("400000000014");
   t.waitForRequests();
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   t.h->tap(list->btn_NextToGoToOrderInfoViewButton());
   t.settle();
@@ -281,7 +281,7 @@ TEST_F(LastScreen, DevicePrintGivesEachOrderAndCopyItsOwnDocumentAndCountsThePri
   }
   EXPECT_EQ(names, (std::vector<std::string>{"SO10001.pdf", "SO10002.pdf", "SO10001.pdf", "SO10002.pdf"}));
   EXPECT_FALSE(t.app.delegate->isActivityViewerShown());
-  ASSERT_TRUE(sheet.sheet()->pressAction("Print"));
+  ASSERT_TRUE(t.h->pressAlertButton("Print"));
   ASSERT_TRUE(t.app.runUntil([&] { return t.calls("setPrintCountInSOH") == 1; }));
   t.waitForRequests();
   ASSERT_EQ(printer->jobs.size(), 1u);
@@ -293,7 +293,7 @@ TEST_F(LastScreen, DevicePrintGivesEachOrderAndCopyItsOwnDocumentAndCountsThePri
   // sheet, says so, and leaves no print-and-e-mail road behind.
   ASSERT_TRUE(t.h->tap(last->button("PRINT SO")));
   ASSERT_TRUE(t.app.runUntil([&] { return sheet.isPresented(); }));
-  ASSERT_TRUE(sheet.sheet()->pressAction("Cancel"));
+  ASSERT_TRUE(t.h->pressAlertButton("Cancel"));
   t.waitForRequests();
   EXPECT_EQ(t.calls("setPrintCountInSOH"), 1);
   t.server.withState([](backoffice::State& s) { s.documents.clear(); });

@@ -331,13 +331,13 @@ std::shared_ptr<ui::TableViewCell> MultiColorTableView::cellForRowAtIndexPath(ui
   if (kind_ == "bundle") {
     cell->lbl_PackOrUpcQty().setBackgroundColor(ui::Color::blue());
     cell->lbl_PackOrUpcQty().setText("Pack Qty");
-    cell->lbl_color().setBackgroundColor(ui::Color::black());
+    cell->lbl_color().setBackgroundColor(field(row, "Color").empty() ? ui::Color::clear() : ui::Color::black());
     cell->lbl_color().setText(field(row, "Color"));
     cell->lbl_bundle_upc().setText(field(row, "Bundle"));
   } else {
     cell->lbl_PackOrUpcQty().setBackgroundColor(kUpcGreen);
     cell->lbl_PackOrUpcQty().setText(ui::localizedString("Single Qty"));
-    cell->lbl_color().setBackgroundColor(ui::Color::gray());
+    cell->lbl_color().setBackgroundColor(field(row, "SizeCode").empty() ? ui::Color::clear() : ui::Color::gray());
     cell->lbl_color().setText(field(row, "SizeCode"));
     cell->lbl_bundle_upc().setText(field(row, "Color"));
   }

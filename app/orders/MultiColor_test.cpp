@@ -8,6 +8,7 @@
 
 #include "app/orders/CustomCellForMultiColor.h"
 #include "app/orders/MultiColorTableView.h"
+#include "app/orders/StyleInfoTableViewController.h"
 #include "app/orders/ZMImageSliderViewController.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Toolbar.h"
@@ -41,7 +42,7 @@ class MultiColor : public ::testing::Test {
     t.app.dismissAlerts();
   }
   void save() {
-    list->nextBarButtonItem()->trigger();
+    EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
     t.settle();
   }
   // The grid on top once its rows have come.
@@ -109,7 +110,7 @@ TEST_F(MultiColor, APrepackIsEnteredInEveryColourOfItsStyleAndMergedIntoTheCart)
   EXPECT_EQ(g->lbl_totalQty()->text(), "18");  // (1 + 2) packs of 6
   EXPECT_EQ(g->lbl_totalExtPrice()->text(), "$153.00");
 
-  g->navigationItem().rightBarButtonItem()->trigger();  // NEXT
+  EXPECT_TRUE(t.h->tapBarItem(g->navigationItem().rightBarButtonItem()));  // NEXT
   t.settle();
   EXPECT_EQ(t.top<OrderListViewController>(), list);
   const json& cart = list->orderListArray();
@@ -130,11 +131,42 @@ TEST_F(MultiColor, APrepackIsEnteredInEveryColourOfItsStyleAndMergedIntoTheCart)
   ASSERT_NE(g, nullptr);
   g->checkOverBookingLimit(1, 0);
   g->checkOverBookingLimit(2, 3);  // NVY, new
-  g->nextFunc();
+  ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().rightBarButtonItem()));  // NEXT
   t.settle();
   std::vector<std::string> codes;
   for (const auto& l : list->orderListArray()) codes.push_back(text(l, "Barcode") + "x" + text(l, "Qty"));
   EXPECT_EQ(codes, (std::vector<std::string>{"500000000000x1", "500000000101x3"}));
+}
+
+TEST_F(MultiColor, SizesEnteredOnTheGridOfATypedSearchReachTheCart) {
+  settings().isUpcSizeMode = true;  // the search offers sizes
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Manual")));
+  t.settle();
+  auto* search = t.top<StyleInfoTableViewController>();
+  ASSERT_NE(search, nullptr) << t.h->dump();
+  ASSERT_TRUE(t.h->type(&search->searchBarView()->searchField(), "TS100"));
+  t.h->pressReturn();
+  t.waitForRequests();
+  ASSERT_EQ(search->indexTitle(), std::vector<std::string>{"TS100"});
+  ASSERT_TRUE(t.h->chooseRow(*search->tableView(), {0, 1}));  // BLK M
+  t.settle();
+  auto* g = grid();
+  ASSERT_NE(g, nullptr) << t.h->dump();
+  auto* small = cell(*g, 0);
+  auto* large = cell(*g, 2);
+  ASSERT_NE(small, nullptr);
+  ASSERT_NE(large, nullptr);
+  ASSERT_TRUE(t.h->type(&small->txt_packQty(), "2"));
+  ASSERT_TRUE(t.h->type(&large->txt_packQty(), "3"));
+  t.settle();
+  ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().rightBarButtonItem()));  // NEXT
+  t.settle();
+  t.waitForRequests();
+  EXPECT_EQ(t.top<OrderListViewController>(), list) << t.h->dump();
+  std::vector<std::string> lines;
+  for (const auto& l : list->orderListArray())
+    lines.push_back(text(l, "Style") + " " + text(l, "Color") + " " + text(l, "SizeCode") + " x" + text(l, "Qty"));
+  EXPECT_EQ(lines, (std::vector<std::string>{"TS100 BLK S x2", "TS100 BLK L x3"}));
 }
 
 TEST_F(MultiColor, BookingLimitsOfTheRowsHoldThroughRedrawsAndBothWaysOfEntry) {
@@ -189,7 +221,7 @@ TEST_F(MultiColor, BookingLimitsOfTheRowsHoldThroughRedrawsAndBothWaysOfEntry) {
     g->multiColorTableView()->reloadData();
     EXPECT_EQ(cell(*g, 1)->cellItemInfo().overbookingLimit, largestM);
     EXPECT_EQ(text(g->listContent()[1], "OverBookingLimit"), std::to_string(largestM - 2));
-    g->backFunc();
+    ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().leftBarButtonItem()));  // Back
     t.settle();
   }
 }
@@ -244,7 +276,7 @@ TEST_F(MultiColor, ThePrepackBarCountsWholePrepacksOfTheCart) {
     const int packs = std::stoi(c.count) + 1;
     EXPECT_EQ(text(g->listContent()[1], "Qty"), std::to_string(2 * packs));
     EXPECT_EQ(text(g->listContent()[3], "Qty"), std::to_string(packs));
-    g->backFunc();
+    ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().leftBarButtonItem()));  // Back
     t.settle();
   }
 }
@@ -271,7 +303,7 @@ TEST_F(MultiColor, ASizeItemInSizeModeChoosesItsColourFirst) {
   ASSERT_NE(g, nullptr) << t.h->dump();
   EXPECT_EQ(t.server.received("GetMultiColorList").back().param("Color"), "NVY");
   g->checkOverBookingLimit(0, 2);  // NVY S
-  g->nextFunc();
+  ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().rightBarButtonItem()));  // NEXT
   t.settle();
   // The item on display, WHT M, keeps its quantity (0, so it is not taken); NVY S is added.
   ASSERT_EQ(list->orderListArray().size(), 1u);
@@ -320,17 +352,17 @@ TEST_F(MultiColor, ChoosingARowOpensThePicturesOfItsStyleAndColour) {
   ASSERT_GE(other, 0);
 
   // TS100 BLK has a front and a back picture on the server.
-  g->didSelectRowAtIndexPath(*table, {0, blk});
+  ASSERT_TRUE(t.h->chooseRow(*table, {0, blk}));
   ASSERT_TRUE(t.app.runUntil([&] { return t.top<ZMImageSliderViewController>() != nullptr; }));
   auto* slider = t.top<ZMImageSliderViewController>();
   EXPECT_EQ(slider->title(), "TS100");
   EXPECT_EQ(slider->imageSliderView()->sliderCells().size(), 2u);
-  slider->closeFunc();
+  ASSERT_TRUE(t.h->tapBarItem(slider->navigationItem().leftBarButtonItem()));  // Close
   t.settle();
   EXPECT_EQ(t.topScreen(), g);
 
   // A colour without pictures: the toast, and the grid stays.
-  g->didSelectRowAtIndexPath(*table, {0, other});
+  ASSERT_TRUE(t.h->chooseRow(*table, {0, other}));
   ASSERT_TRUE(t.app.runUntil([&] { return t.h->findText("There are no style images.") != nullptr; }));
   EXPECT_EQ(t.topScreen(), g);
 }

@@ -157,7 +157,7 @@ TEST(OrderRoadWithSleeve, CodeScannedBySimulatedSleeveIsPricedOnTheItemList) {
   bench.sleeve->sendBarcode("400000000041");
   ASSERT_TRUE(t.app.runUntil([&] { return field(list->orderListArray()[0], "Qty") == "2"; }));
   EXPECT_EQ(t.calls("GetPrice"), 1);
-  list->nextBarButtonItem()->trigger();  // saved: the totals follow
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));  // saved: the totals follow
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().orderTotalExtPrice, "42.50");
 }

@@ -46,7 +46,7 @@ TEST_F(OrderListEditing, ChosenLineIsEditedWithTheScannerOffAndSavedOrRemoved) {
   ASSERT_NE(list, nullptr);
   scan("400000000002");
   scan("400000000041");
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   EXPECT_EQ(list->title(), "Scan your item");
   EXPECT_EQ(list->backBarButtonItem()->title(), "Back");
@@ -65,7 +65,7 @@ TEST_F(OrderListEditing, ChosenLineIsEditedWithTheScannerOffAndSavedOrRemoved) {
   EXPECT_EQ(list->txt_Qty()->text(), "1");
   t.h->deleteBackward();
   t.h->typeText("4");
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   EXPECT_FALSE(list->isRowEditMode());
   EXPECT_EQ(field(list->orderListArray()[1], "Qty"), "4");
@@ -75,7 +75,7 @@ TEST_F(OrderListEditing, ChosenLineIsEditedWithTheScannerOffAndSavedOrRemoved) {
   // Delete on the bar removes the chosen line.
   t.h->chooseRow(*list->orderListTableView(), {0, 0});
   t.settle();
-  list->backBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->backBarButtonItem()));
   t.settle();
   ASSERT_EQ(list->orderListArray().size(), 1u);
   EXPECT_EQ(field(list->orderListArray()[0], "Style"), "HD400");
@@ -83,8 +83,8 @@ TEST_F(OrderListEditing, ChosenLineIsEditedWithTheScannerOffAndSavedOrRemoved) {
   EXPECT_EQ(t.app.devices->scanButtonModes().back(), 1);
 
   // A swipe's delete removes a line too; the last one leaves an empty cart, no next.
-  list->orderListTableView()->userSwipeRow({0, 0}, -1);
-  list->orderListTableView()->userConfirmDelete({0, 0});
+  EXPECT_TRUE(t.h->swipeRow(*list->orderListTableView(), {0, 0}, ui::SwipeLeft));
+  EXPECT_TRUE(t.h->tap(t.h->findLabel("Delete")));
   t.settle();
   EXPECT_TRUE(list->orderListArray().empty());
   EXPECT_TRUE(list->btn_NextToGoToOrderInfoViewButton()->isHidden());
@@ -186,10 +186,10 @@ TEST_F(OrderListEditing, LeavingAsksFirstAndClearsTheBackup) {
   auto* list = open();
   ASSERT_NE(list, nullptr);
   scan("400000000002");
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   ASSERT_FALSE(OrderBackup::standard().values().value("backupOrderListArray", json()).is_null());
-  list->backBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->backBarButtonItem()));
   t.settle();
   EXPECT_EQ(t.alertMessages(),
             std::vector<std::string>{"Are you sure you want to leave this page?\n All items on your cart will be deleted."});
@@ -197,7 +197,7 @@ TEST_F(OrderListEditing, LeavingAsksFirstAndClearsTheBackup) {
   t.press("No");
   EXPECT_EQ(t.topScreen(), list);
   EXPECT_EQ(t.app.devices->scanButtonModes().back(), 1);
-  list->backBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->backBarButtonItem()));
   t.settle();
   t.press("Yes");
   EXPECT_NE(t.topScreen(), list);

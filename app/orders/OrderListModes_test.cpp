@@ -100,7 +100,7 @@ TEST_F(OrderListModes, MultiColourModeGroupsLinesByStyleAndDropsAnEmptiedSection
   scan("400000000041");  // HD400
   scan("400000000002");  // TS100
   scan("400000000045");  // HD400 again, another colour: joins its style
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   EXPECT_EQ(list->indexTitle(), (std::vector<std::string>{"HD400", "TS100"}));
   auto* table = list->orderListTableView();
@@ -109,8 +109,8 @@ TEST_F(OrderListModes, MultiColourModeGroupsLinesByStyleAndDropsAnEmptiedSection
   EXPECT_EQ(table->sectionIndexTitles(), list->indexTitle());
   EXPECT_EQ(field(list->orderListArray()[1], "Barcode"), "400000000045");
 
-  table->userSwipeRow({1, 0}, -1);
-  table->userConfirmDelete({1, 0});
+  EXPECT_TRUE(t.h->swipeRow(*table, {1, 0}, ui::SwipeLeft));
+  EXPECT_TRUE(t.h->tap(t.h->findLabel("Delete")));
   t.settle();
   EXPECT_EQ(table->numberOfSections(), 1);
   EXPECT_EQ(list->indexTitle(), std::vector<std::string>{"HD400"});
@@ -145,7 +145,7 @@ TEST_F(OrderListModes, SubtotalGetsSixValuesPerLineOrTheUserIsToldToCheck) {
   auto* list = open();
   ASSERT_NE(list, nullptr);
   scan("400000000002");
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   list->footerTapped();
   t.settle();
@@ -173,7 +173,7 @@ TEST_F(OrderListModes, ShakeOpensTheCameraInCameraModeButNotWhileALineIsEdited) 
   auto* list = open();
   ASSERT_NE(list, nullptr);
   scan("400000000002");
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   list->motionEnded(ui::MotionType::Shake);
   t.settle();
@@ -184,7 +184,7 @@ TEST_F(OrderListModes, ShakeOpensTheCameraInCameraModeButNotWhileALineIsEdited) 
   list->motionEnded(ui::MotionType::Shake);
   t.settle();
   EXPECT_EQ(t.topScreen(), list);  // editing a line
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   list->motionEnded(ui::MotionType::Shake);
   t.settle();

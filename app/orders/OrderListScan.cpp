@@ -61,6 +61,12 @@ void OrderListViewController::scanedCode(const std::string& code) {
 }
 
 void OrderListViewController::btn_Manual() {
+  // A size grid opened from the search hands its rows back as from the multi-colour button.
+  std::weak_ptr<OrderListViewController> weak = self<OrderListViewController>();
+  foundation::NotificationCenter::defaultCenter().addUniqueObserver(
+      &multiColorToken_, kMultiColorNextBtn, nullptr, [weak](const foundation::Notification& n) {
+        if (auto s = weak.lock()) s->updateMultiColorItems(n);
+      });
   scannedItem_.initScannedItem();
   orvoDelegate_->globalSO().manualBarcode.clear();
   auto search = makeScreen("StyleInfoTableViewController");

@@ -87,6 +87,8 @@ class OrderListViewController : public ui::ViewController,
   void commitEditingStyle(ui::TableView&, ui::EditingStyle style, ui::IndexPath ip) override;
   std::optional<double> heightForRowAtIndexPath(ui::TableView&, ui::IndexPath) override { return 80; }
   void didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath ip) override;
+  // A swipe from left to right on a line offers the style's picture; its tap opens the slider.
+  void willBeginSwipe(ui::TableView&, ui::TableViewCell& cell, ui::IndexPath ip, int direction) override;
   void reloadTableInfo();
 
   // ----- Cart look-ups

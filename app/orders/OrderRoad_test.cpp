@@ -81,8 +81,12 @@ TEST_F(OrderRoad, FromOrderTypeToTheItemListWithAScannedAndATypedCodePricedSaved
   EXPECT_EQ(field(list->orderListArray()[0], "Qty"), "2");
   EXPECT_EQ(field(list->orderListArray()[0], "extPrice"), "15.74");
 
-  // A prepack found on the style search by hand comes back as a scan.
-  list->btn_Manual();
+  // A prepack found on the style search by hand comes back as a scan. The hand search is
+  // on the bar once the item on display is saved.
+  EXPECT_EQ(t.h->findLabel("Manual"), nullptr);
+  ASSERT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
+  t.settle();
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Manual")));
   t.settle();
   auto* search = t.top<StyleInfoTableViewController>();
   ASSERT_NE(search, nullptr);
@@ -107,7 +111,7 @@ TEST_F(OrderRoad, FromOrderTypeToTheItemListWithAScannedAndATypedCodePricedSaved
   EXPECT_TRUE(so.manualBarcode.empty());
 
   // Saved with NEXT of the bar: totals in units and money, and next hands the cart on.
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   EXPECT_FALSE(list->isDetailShowing());
   EXPECT_EQ(so.orderTotalQty, "8");
@@ -146,7 +150,7 @@ TEST_F(OrderRoad, BookingLimitOfAScannedItemFollowsItsQuantity) {
   t.settle();
   EXPECT_EQ(field(list->orderListArray()[0], "Qty"), "3");
   EXPECT_EQ(field(list->orderListArray()[0], "OverBookingLimit"), "2");
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   EXPECT_EQ(field(list->orderListArray()[0], "Qty"), "3");
   EXPECT_EQ(field(list->orderListArray()[0], "OverBookingLimit"), "2");
@@ -170,15 +174,19 @@ TEST_F(OrderRoad, EditedPriceAppliesToEveryLineOfTheStyleAndColourAndNotBelowThe
   ASSERT_TRUE(list->isEditPriceShowing());
   EXPECT_EQ(list->txt_editPrice()->text(), "8.50");
   // One cent below the minimum (6.80) is refused.
-  list->txt_editPrice()->setText("6.79");
-  list->btn_editPriceSave();
+  ASSERT_TRUE(t.h->tap(list->txt_editPrice()));
+  t.h->deleteBackward(8);
+  t.h->typeText("6.79");
+  ASSERT_TRUE(t.h->tap(list->btn_editPriceSaveButton()));
   t.settle();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"The unit price should be $6.80 or more."});
   t.press("OK");
   EXPECT_EQ(list->txt_editPrice()->text(), "8.50");
   EXPECT_TRUE(list->isEditPriceShowing());
 
-  list->txt_editPrice()->setText("6.8");
+  ASSERT_TRUE(t.h->tap(list->txt_editPrice()));
+  t.h->deleteBackward(8);
+  t.h->typeText("6.8");
   ASSERT_TRUE(t.h->tap(list->btn_editPriceSaveButton()));
   t.settle();
   EXPECT_FALSE(list->isEditPriceShowing());
@@ -198,7 +206,7 @@ TEST_F(OrderRoad, BackupIsSavedOnReloadOfferedOnTheNextVisitAndDroppedWhenTooOld
   ASSERT_NE(list, nullptr);
   scan("400000000002");
   scan("400000000040");
-  list->nextBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
   json stored = OrderBackup::standard().values().value("backupOrderListArray", json());
   ASSERT_TRUE(stored.is_array());

@@ -114,8 +114,8 @@ TEST_F(OrderSetup, PrinterChoiceIsStoredAndTheTestPageAnswerIsShown) {
   EXPECT_EQ(printers->tableView()->cellForRowAtIndexPath({0, 2})->detailTextLabel().text(), "Showroom");
 
   // The swipe's button prints the test page and the row stays.
-  printers->tableView()->userSwipeRow({0, 0}, -1);
-  printers->tableView()->userConfirmDelete({0, 0});
+  EXPECT_TRUE(t.h->swipeRow(*printers->tableView(), {0, 0}, ui::SwipeLeft));
+  EXPECT_TRUE(t.h->tap(t.h->findLabel("Delete")));
   t.waitForRequests();
   EXPECT_EQ(t.server.received("PrintTestPage").back().param("printerNo"), "1");
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"The test page was sent to printer 1 (Office laser)."});

@@ -88,7 +88,7 @@ TEST_F(PrevOrder, ASavedOrderOpensWithItsLinesAndHead) {
   EXPECT_EQ(list->lbl_topOrderInfo()->text().rfind("SO# 20001 \tPrice Level : 3", 0), 0u)
       << list->lbl_topOrderInfo()->text();
   // Leaving an order opened for editing never deletes it.
-  list->backBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(list->backBarButtonItem()));
   t.settle();
   EXPECT_EQ(t.alertMessages(),
             std::vector<std::string>{"Are you sure you want to leave this page?\n All items on your cart will be deleted."});

@@ -144,7 +144,11 @@ std::shared_ptr<ui::TextField> CustomKeyboardClass::SetNumberPadWithCameraScan(s
       if (auto t = target.lock()) t->OpenCameraScanView();
     };
   }
-  if (auto clear = ui::Image::named("key-clear-60.png")) pad->clearButton().setImage(clear);
+  if (auto clear = ui::Image::named("key-clear-60.png")) {
+    // The picture replaces the pad's own clear glyph; one key shows one sign.
+    pad->clearButton().setImage(clear);
+    pad->clearButton().setTitle("");
+  }
   field->setInputView(pad);
   return field;
 }

@@ -43,17 +43,19 @@ void SoSelectorViewController::viewDidLoad() {
     view().addSubview(b);
     return b;
   };
-  new_ = make("New", {40, 20, 240, 50}, &SoSelectorViewController::btn_NewFunc);
-  edit_ = make("Edit", {40, 80, 240, 50}, &SoSelectorViewController::btn_EditFunc);
-  txt_beforeOrderNumber_ = ui::makeView<ui::TextField>({10, 150, 230, 40});
+  // Everything sits above the keyboard (or number pad), which is up whenever the SO number
+  // field is focused: the screen's view ends at 288 points above it.
+  new_ = make("New", {40, 10, 240, 44}, &SoSelectorViewController::btn_NewFunc);
+  edit_ = make("Edit", {40, 62, 240, 44}, &SoSelectorViewController::btn_EditFunc);
+  txt_beforeOrderNumber_ = ui::makeView<ui::TextField>({10, 120, 230, 40});
   txt_beforeOrderNumber_->setPlaceholder("SO#");
   txt_beforeOrderNumber_->setAccessibilityLabel("SO#");
   txt_beforeOrderNumber_->setBorderStyle(ui::BorderStyle::RoundedRect);
   view().addSubview(txt_beforeOrderNumber_);
-  lineSheet_ = make("LS", {250, 150, 60, 40}, &SoSelectorViewController::btn_LineSheetFunc);
-  next_ = make("Next", {10, 200, 145, 44}, &SoSelectorViewController::btn_OrderNumberNextFunc);
-  print_ = make("Print", {165, 200, 145, 44}, &SoSelectorViewController::btn_PrintFunc);
-  styleLookup_ = make("Style Lookup", {40, 270, 240, 50}, &SoSelectorViewController::btn_styleLookupFunc);
+  lineSheet_ = make("LS", {250, 120, 60, 40}, &SoSelectorViewController::btn_LineSheetFunc);
+  next_ = make("Next", {10, 170, 145, 44}, &SoSelectorViewController::btn_OrderNumberNextFunc);
+  print_ = make("Print", {165, 170, 145, 44}, &SoSelectorViewController::btn_PrintFunc);
+  styleLookup_ = make("Style Lookup", {40, 228, 240, 44}, &SoSelectorViewController::btn_styleLookupFunc);
   if (settings.isCameraScannerMode) {
     navigationItem().setRightBarButtonItem(barImageButton("camera2-70.png", "Camera", [this] { OpenCameraScanView(); }));
     CustomKeyboardClass::SetNumberPadWithCameraScan(self<CameraScanTarget>(), txt_beforeOrderNumber_);

@@ -65,6 +65,7 @@ class SoSelectorViewController : public ui::ViewController, public CameraScanTar
   ui::Button* nextButton() const { return next_.get(); }
   ui::Button* printButton() const { return print_.get(); }
   ui::Button* lineSheetButton() const { return lineSheet_.get(); }
+  ui::Button* styleLookupButton() const { return styleLookup_.get(); }
   ui::TextField* orderNumberField() const { return txt_beforeOrderNumber_.get(); }
 
  private:

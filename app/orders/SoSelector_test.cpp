@@ -143,7 +143,7 @@ TEST_F(SoSelector, ReprintGoesToTheServerPrinterOrToTheDeviceByTheSetting) {
   ASSERT_EQ(sheet.printingItems.size(), twoCopies ? 2u : 1u);
   EXPECT_EQ(sheet.printingItems[0].name, "SO20001.pdf");
   EXPECT_EQ(selector->orderNumberField()->text(), "20001");
-  ASSERT_TRUE(sheet.sheet()->pressAction("Print"));
+  ASSERT_TRUE(t.h->pressAlertButton("Print"));
   t.settle();
   EXPECT_EQ(printer->jobs.size(), 1u);
   // The finished print is counted under its file name.

@@ -211,7 +211,10 @@ std::shared_ptr<ui::TableViewCell> StyleInfoTableViewController::cellForRowAtInd
   cell->lbl_barcode().setText(text(row, "Code"));
   cell->lbl_style().setText(text(row, "Style"));
   cell->lbl_color().setText(text(row, "Color"));
-  cell->lbl_color().setBackgroundColor(upc ? ui::Color::gray() : ui::Color::black());
+  // An empty colour shows nothing, not a bare dark bar.
+  cell->lbl_color().setBackgroundColor(text(row, "Color").empty() ? ui::Color::clear()
+                                       : upc                      ? ui::Color::gray()
+                                                                  : ui::Color::black());
   cell->lbl_price().setText(text(row, "Price"));
   PriceClass::SetStyledDiscountPrice(cell->lbl_price(), text(row, "Price"), text(row, "OrgPrice"));
   cell->lbl_sizecode().setText(text(row, "SizeCode"));

@@ -67,7 +67,7 @@ TEST(StyleLookup, ThreeColoursArePagedBySwipesWithoutWrapping) {
   EXPECT_EQ(text(lookup, "lbl_content_color"), "NVY");
 
   // The colour picker: swipes do nothing while it is open; Done on another colour shows it.
-  lookup->btn_moreFunc();
+  ASSERT_TRUE(f.t.h->tap(lookup->btn_more()));
   f.t.settle();
   EXPECT_FALSE(lookup->gestureFlag());
   EXPECT_EQ(f.t.app.devices->scanButtonModes().back(), 0);
@@ -75,17 +75,17 @@ TEST(StyleLookup, ThreeColoursArePagedBySwipesWithoutWrapping) {
   EXPECT_EQ(lookup->itemIdx(), 2);
   EXPECT_EQ(lookup->colorPickerView()->titleForRow(0, 0), "WHT");
   f.t.h->choosePickerRow(*lookup->colorPickerView(), 0);
-  lookup->doneTouched();
+  ASSERT_TRUE(f.t.h->tapText("Done"));
   f.t.settle();
   EXPECT_EQ(lookup->lbl_more()->text(), "1/3");
   EXPECT_TRUE(lookup->gestureFlag());
   EXPECT_EQ(f.t.app.devices->scanButtonModes().back(), 1);
   EXPECT_EQ(ui::AnimationLog::shared().records().back().subject, "animateOpacity");
   // Done on the colour already shown only closes the picker.
-  lookup->btn_moreFunc();
+  ASSERT_TRUE(f.t.h->tap(lookup->btn_more()));
   f.t.settle();
   ui::AnimationLog::shared().clear();
-  lookup->doneTouched();
+  ASSERT_TRUE(f.t.h->tapText("Done"));
   f.t.settle();
   EXPECT_EQ(lookup->itemIdx(), 0);
   for (const auto& r : ui::AnimationLog::shared().records()) EXPECT_NE(r.subject, "animateOpacity");
@@ -277,7 +277,7 @@ TEST(StyleLookup, ACodeChosenOnTheStyleSearchIsLookedUpWhenTheScreenReturns) {
   StyleHarness f;
   auto* lookup = f.openLookup();
   ASSERT_NE(lookup, nullptr);
-  lookup->btn_Manual();
+  ASSERT_TRUE(f.t.h->tap(f.t.h->findLabel("Manual")));
   f.t.settle();
   auto* search = f.t.topScreen();
   ASSERT_EQ(search->nibName(), "StyleInfoTableViewController");

@@ -40,8 +40,11 @@ class StyleSearch : public ::testing::Test {
     auto* list = f.t.walkToItemList("harbor o", {0, 0}, 0);
     if (!list) return nullptr;
     for (const auto& code : codes) f.scan(code);
+    // The hand search is on the bar once the item on display is saved.
+    if (!codes.empty() && !f.t.h->tapBarItem(list->nextBarButtonItem())) return nullptr;
+    f.t.settle();
     if (upcSizeMode) f.t.app.delegate->settings().isUpcSizeMode = true;
-    list->btn_Manual();
+    if (!f.t.h->tap(f.t.h->findLabel("Manual"))) return nullptr;
     f.t.settle();
     return f.t.top<StyleInfoTableViewController>();
   }
@@ -49,8 +52,8 @@ class StyleSearch : public ::testing::Test {
   void search(const std::string& text) {
     auto* s = f.t.top<StyleInfoTableViewController>();
     ASSERT_NE(s, nullptr);
-    s->searchBarView()->setText("");
-    s->searchBar();
+    ASSERT_TRUE(f.t.h->tapBarItem(s->navigationItem().rightBarButtonItem()));  // the search key
+    f.t.h->deleteBackward(20);
     f.t.h->typeText(text);
     f.t.h->pressReturn();
     f.t.waitForRequests();
@@ -96,7 +99,7 @@ TEST_F(StyleSearch, SectionsAndTheirRowsFollowOneLiteralRule) {
   ASSERT_NE(s, nullptr);
   const json rows = json::array({
       {{"Response", "True"}, {"Style", "AB"}, {"Code", "1"}, {"Kind", "Prepack"}, {"Bundle", "P1"}},
-      {{"Response", "True"}, {"Style", "ab"}, {"Code", "2"}, {"Kind", "UPC"}},
+      {{"Response", "True"}, {"Style", "ab"}, {"Code", "2"}, {"Kind", "UPC"}, {"Color", "BLK"}},
       {{"Response", "False"}, {"Style", "AB"}, {"Code", "stale"}},
       {{"Response", "True"}, {"Style", "A.B"}, {"Code", "3"}, {"Kind", "UPC"}},
       {{"Response", "True"}, {"Style", "AB"}, {"Code", "4"}, {"Kind", "Prepack"}, {"Bundle", "P2"},
@@ -120,6 +123,7 @@ TEST_F(StyleSearch, SectionsAndTheirRowsFollowOneLiteralRule) {
   EXPECT_EQ(cell->lbl_barcode().text(), "4");
   EXPECT_EQ(cell->lbl_bundle().text(), "P2");
   EXPECT_EQ(cell->lbl_atsStatus().backgroundColor(), ui::Color::blue());
+  EXPECT_EQ(cell->lbl_color().backgroundColor(), ui::Color::clear());  // no colour: no bare dark bar
   cell = std::dynamic_pointer_cast<CustomCellForStyleInfo>(s->cellForRowAtIndexPath(*table, {1, 0}));
   EXPECT_EQ(cell->lbl_bundle().text(), "-");
   EXPECT_EQ(cell->lbl_color().backgroundColor(), ui::Color::gray());
@@ -163,7 +167,7 @@ TEST_F(StyleSearch, AnItemListSizeRowOpensTheGridWithTheCartsLinesOfItsColour) {
 TEST_F(StyleSearch, FromTheStyleLookUpEveryRowHandsItsCodeBack) {
   auto* lookup = f.openLookup();
   ASSERT_NE(lookup, nullptr);
-  lookup->btn_Manual();
+  ASSERT_TRUE(f.t.h->tap(f.t.h->findLabel("Manual")));
   f.t.settle();
   auto* s = f.t.top<StyleInfoTableViewController>();
   ASSERT_NE(s, nullptr);

@@ -89,7 +89,7 @@ TEST(Subtotal, TheFooterOfTheItemListShowsTheCartByDateAndCloses) {
     t.app.devices->raiseBarcode(code);
     t.waitForRequests();
     t.app.dismissAlerts();
-    list->nextBarButtonItem()->trigger();
+    EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
     t.settle();
   }
   ASSERT_EQ(list->orderListArray().size(), 3u);
@@ -104,7 +104,7 @@ TEST(Subtotal, TheFooterOfTheItemListShowsTheCartByDateAndCloses) {
   EXPECT_EQ(rows[1]["EtaForPrint"], "09/01/2026");
   EXPECT_EQ(sub->lbl_totalQty()->text(), t.app.delegate->globalSO().orderTotalQty);
   EXPECT_EQ(sub->lbl_totalExtPrice()->text(), PriceClass::stringToCurrency(t.app.delegate->globalSO().orderTotalExtPrice));
-  sub->navigationItem().leftBarButtonItem()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(sub->navigationItem().leftBarButtonItem()));
   t.settle();
   EXPECT_EQ(t.top<OrderListViewController>(), list);
 }

@@ -26,6 +26,10 @@ void ZMImageSliderCell::initialize() {
   auto doubleTap = std::make_shared<ui::TapGestureRecognizer>([this](ui::GestureRecognizer& g) { imageSliderCellDoubleTap(g); });
   doubleTap->setNumberOfTapsRequired(2);
   scrollView_->addGestureRecognizer(doubleTap);
+  // A single tap is reported once it is clear that no second tap follows.
+  auto singleTap = std::make_shared<ui::TapGestureRecognizer>([this](ui::GestureRecognizer& g) { imageSliderCellSingleTap(g); });
+  singleTap->requireGestureRecognizerToFail(doubleTap);
+  scrollView_->addGestureRecognizer(singleTap);
 }
 
 void ZMImageSliderCell::setFrame(ui::Rect frame) {

@@ -5,7 +5,8 @@
 // fetched or decoded leaves the page empty under the notice "Failed to load the image" for
 // a minute, and the next `loadImage` tries again. The picture fills the page's width and
 // keeps its proportions; it zooms between 1 and 2 by pinching or a double tap, and sits in
-// the middle of the page while it is smaller than the page.
+// the middle of the page while it is smaller than the page. A single tap (one that no
+// second tap follows) goes to the delegate.
 //
 // Made with `make`; lives inside its `ZMImageSliderView`. Main thread.
 

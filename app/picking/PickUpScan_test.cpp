@@ -143,7 +143,7 @@ TEST_F(PickUpScanTest, TypedQuantitiesAreCappedAndSettleWhenTheOverlayCloses) {
   EXPECT_EQ(third->text(), "2");
 
   // Done takes all fifteen fields; the state waits for the overlay to close.
-  s->accessoryToolbar()->items().back()->trigger();
+  EXPECT_TRUE(t.h->tapBarItem(s->accessoryToolbar()->items().back()));
   EXPECT_EQ(s->listContent()[1]["ScannedUnitArray"], units({0, 0, 2}));
   EXPECT_EQ(s->listContent()[1]["IsChecked"], "False");
   EXPECT_EQ(third->textColor(), ui::Color::blue());
@@ -156,7 +156,7 @@ TEST_F(PickUpScanTest, TypedQuantitiesAreCappedAndSettleWhenTheOverlayCloses) {
   EXPECT_EQ(grid.scanned[2]->text(), "2");
   ASSERT_TRUE(t.h->type(grid.scanned[1].get(), "1"));
   ASSERT_TRUE(t.h->type(grid.scanned[3].get(), "1"));
-  s->btn_qtyDone();
+  ASSERT_TRUE(t.h->tapBarItem(s->accessoryToolbar()->items().back()));  // Done
   ASSERT_TRUE(t.h->tap(s->btn_closeButton()));
   EXPECT_EQ(s->listContent()[1]["IsChecked"], "True");
   EXPECT_EQ(s->lbl_pickQty()->text(), "14 - 4 checked");
@@ -174,7 +174,7 @@ TEST_F(PickUpScanTest, TypedQuantitiesAreCappedAndSettleWhenTheOverlayCloses) {
     ASSERT_TRUE(t.h->type(grid.scanned[i].get(), ""));
     t.h->deleteBackward(2);
   }
-  s->btn_qtyDone();
+  ASSERT_TRUE(t.h->tapBarItem(s->accessoryToolbar()->items().back()));  // Done
   ASSERT_TRUE(t.h->tap(s->btn_closeButton()));
   EXPECT_EQ(s->listContent()[1]["IsChecked"], "False");
   EXPECT_EQ(s->listContent()[1]["ScannedUnitArray"], units({}));

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Uuid.h"
 #include "platform/ui/Window.h"
 
@@ -15,14 +16,21 @@ Application& Application::shared() {
   return app;
 }
 
+namespace {
+
+void post(const char* name) { foundation::NotificationCenter::defaultCenter().post(name); }
+
+}  // namespace
+
 bool Application::launch(std::shared_ptr<ApplicationDelegate> delegate) {
   delegate_ = std::move(delegate);
   launched_ = true;
+  terminated_ = false;
   bool ok = true;
-  if (delegate_) {
-    ok = delegate_->didFinishLaunchingWithOptions(*this, nlohmann::json::object());
-    delegate_->applicationDidBecomeActive(*this);
-  }
+  if (delegate_) ok = delegate_->didFinishLaunchingWithOptions(*this, nlohmann::json::object());
+  post(kApplicationDidFinishLaunchingNotification);
+  state_ = ApplicationState::Inactive;
+  becomeActive();
   return ok;
 }
 
@@ -53,20 +61,42 @@ void Application::exit(int status) {
   std::exit(status);
 }
 
+void Application::resignActive() {
+  if (state_ != ApplicationState::Active) return;
+  state_ = ApplicationState::Inactive;
+  if (delegate_) delegate_->applicationWillResignActive(*this);
+  post(kApplicationWillResignActiveNotification);
+}
+
+void Application::becomeActive() {
+  if (state_ == ApplicationState::Active) return;
+  if (state_ == ApplicationState::Background) return enterForeground();
+  state_ = ApplicationState::Active;
+  if (delegate_) delegate_->applicationDidBecomeActive(*this);
+  post(kApplicationDidBecomeActiveNotification);
+}
+
 void Application::enterBackground() {
-  if (!delegate_) return;
-  delegate_->applicationWillResignActive(*this);
-  delegate_->applicationDidEnterBackground(*this);
+  if (state_ == ApplicationState::Background) return;
+  resignActive();
+  state_ = ApplicationState::Background;
+  if (delegate_) delegate_->applicationDidEnterBackground(*this);
+  post(kApplicationDidEnterBackgroundNotification);
 }
 
 void Application::enterForeground() {
-  if (!delegate_) return;
-  delegate_->applicationWillEnterForeground(*this);
-  delegate_->applicationDidBecomeActive(*this);
+  if (state_ != ApplicationState::Background) return;
+  state_ = ApplicationState::Inactive;
+  if (delegate_) delegate_->applicationWillEnterForeground(*this);
+  post(kApplicationWillEnterForegroundNotification);
+  becomeActive();
 }
 
 void Application::terminate() {
+  if (terminated_) return;
+  terminated_ = true;
   if (delegate_) delegate_->applicationWillTerminate(*this);
+  post(kApplicationWillTerminateNotification);
 }
 
 void Application::reset() { *this = Application(); }

@@ -18,6 +18,20 @@ namespace ui {
 class Window;
 class Application;
 
+// What the application object posts on the default notification centre (object nullptr),
+// each right after the delegate's method of the same moment, as the platform does: others
+// than the delegate (the device-management agent) follow the application's life this way.
+inline constexpr const char* kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+
+// Where the application stands: in front and taking input, in front but not taking input
+// (another window has the focus), or in the background (minimised, hidden).
+enum class ApplicationState { Active, Inactive, Background };
+
 enum class StatusBarStyle { Default, LightContent };
 
 class ApplicationDelegate {
@@ -74,7 +88,13 @@ class Application {
   void setExitHook(ExitHook hook) { exitHook_ = std::move(hook); }
   std::optional<int> exitStatus() const { return exitStatus_; }
 
-  // Life-cycle events for the delegate (the host or a test calls them).
+  // Life-cycle events (the host or a test calls them). Each tells the delegate and posts
+  // the notifications of the moment; a call that does not change the state does nothing
+  // (entering the background from it, or becoming active while active). `terminate` posts
+  // once.
+  ApplicationState applicationState() const { return state_; }
+  void resignActive();
+  void becomeActive();
   void enterBackground();
   void enterForeground();
   void terminate();
@@ -85,6 +105,8 @@ class Application {
  private:
   std::shared_ptr<ApplicationDelegate> delegate_;
   bool launched_ = false;
+  ApplicationState state_ = ApplicationState::Inactive;
+  bool terminated_ = false;
   bool idleTimerDisabled_ = false;
   bool shakeToEdit_ = true;
   bool statusBarHidden_ = false;

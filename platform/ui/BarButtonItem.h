@@ -48,6 +48,10 @@ class BarButtonItem {
   void setAction(Action a) { action_ = std::move(a); }
   // What a tap on the item does: its action, when enabled.
   void trigger();
+  // The view a bar shows for the item now (its button or custom view), nullptr before a
+  // bar has laid it out or after that view went. Tests tap it like a finger.
+  View* barView() const { return view_.lock().get(); }
+  void setBarView(const std::shared_ptr<View>& v) { view_ = v; }
   uint64_t revision() const { return revision_; }
 
  private:
@@ -61,6 +65,7 @@ class BarButtonItem {
   double width_ = 0;
   int tag_ = 0;
   Action action_;
+  std::weak_ptr<View> view_;
   uint64_t revision_ = 1;
 };
 

@@ -687,6 +687,7 @@ void TableView::userSwipeRow(IndexPath ip, int direction) {
     return;
   }
   for (auto& [other, c] : visible_) c->hideSwipe();
+  if (auto* d = del()) d->willBeginSwipe(*this, *cell, ip, direction);
   if (direction == SwipeLeft) {
     auto ds = dataSource_.lock();
     auto* d = del();

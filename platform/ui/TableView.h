@@ -82,6 +82,10 @@ class TableViewDelegate : public ScrollViewDelegate {
   virtual void didSelectRowAtIndexPath(TableView&, IndexPath) {}
   virtual void didDeselectRowAtIndexPath(TableView&, IndexPath) {}
   virtual void willDisplayCell(TableView&, TableViewCell&, IndexPath) {}
+  // A user's swipe on the row is about to reveal a side of `cell` (`direction` SwipeRight:
+  // its left buttons; SwipeLeft: its right buttons or the delete button). The delegate may
+  // fill the cell's swipe buttons now, so that rows cost nothing until swiped.
+  virtual void willBeginSwipe(TableView&, TableViewCell&, IndexPath, int direction) { (void)direction; }
   virtual EditingStyle editingStyleForRowAtIndexPath(TableView&, IndexPath) { return EditingStyle::Delete; }
   virtual std::string titleForDeleteConfirmationButtonForRowAtIndexPath(TableView&, IndexPath) { return "Delete"; }
   virtual void accessoryButtonTappedForRowWithIndexPath(TableView&, IndexPath) {}

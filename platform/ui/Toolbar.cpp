@@ -127,6 +127,7 @@ void layoutBarItems(View& bar, const std::vector<std::shared_ptr<BarButtonItem>>
       v = b;
     }
     bar.addSubview(v);
+    item->setBarView(v);
     made.push_back(v);
     x += w + gap;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Gesture.h"
@@ -160,6 +161,53 @@ TEST_F(WindowTest, LaunchCallsTheDelegateAndShakeFallsToIt) {
   EXPECT_EQ(Device::current().systemVersion(), "9.3");
   EXPECT_EQ(Device::current().identifierForVendor(), Device::current().identifierForVendor());
   EXPECT_EQ(Device::current().identifierForVendor().size(), 36u);
+}
+
+TEST_F(WindowTest, TheApplicationPostsItsLifeAfterTellingTheDelegate) {
+  std::vector<std::string> seen;
+  class Delegate : public ApplicationDelegate {
+   public:
+    explicit Delegate(std::vector<std::string>& seen) : seen_(seen) {}
+    bool didFinishLaunchingWithOptions(Application&, const nlohmann::json&) override { return log("launch"); }
+    void applicationWillResignActive(Application&) override { log("resign"); }
+    void applicationDidEnterBackground(Application&) override { log("background"); }
+    void applicationWillEnterForeground(Application&) override { log("foreground"); }
+    void applicationDidBecomeActive(Application&) override { log("active"); }
+    void applicationWillTerminate(Application&) override { log("terminate"); }
+    bool log(const char* what) {
+      seen_.push_back(what);
+      return true;
+    }
+    std::vector<std::string>& seen_;
+  };
+  int token = 0;
+  auto& center = foundation::NotificationCenter::defaultCenter();
+  for (const char* name : {kApplicationDidFinishLaunchingNotification, kApplicationDidBecomeActiveNotification,
+                           kApplicationWillResignActiveNotification, kApplicationDidEnterBackgroundNotification,
+                           kApplicationWillEnterForegroundNotification, kApplicationWillTerminateNotification})
+    center.addObserver(&token, name, nullptr, [&seen](const foundation::Notification& n) { seen.push_back(n.name); });
+  auto& app = Application::shared();
+  app.launch(std::make_shared<Delegate>(seen));
+  EXPECT_EQ(app.applicationState(), ApplicationState::Active);
+  app.becomeActive();    // already active: nothing
+  app.resignActive();    // another window took the focus
+  app.becomeActive();
+  app.enterBackground();  // minimised: resigns first
+  app.enterBackground();
+  app.enterForeground();
+  app.terminate();
+  app.terminate();
+  center.removeObserver(&token);
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "launch", "UIApplicationDidFinishLaunchingNotification",
+                      "active", "UIApplicationDidBecomeActiveNotification",
+                      "resign", "UIApplicationWillResignActiveNotification",
+                      "active", "UIApplicationDidBecomeActiveNotification",
+                      "resign", "UIApplicationWillResignActiveNotification",
+                      "background", "UIApplicationDidEnterBackgroundNotification",
+                      "foreground", "UIApplicationWillEnterForegroundNotification",
+                      "active", "UIApplicationDidBecomeActiveNotification",
+                      "terminate", "UIApplicationWillTerminateNotification"}));
 }
 
 TEST_F(WindowTest, SwipesAndPinchesAreRecognized) {

@@ -163,7 +163,7 @@ class OrderRoadHarness {
       app.devices->raiseBarcode(code);
       waitForRequests();
     }
-    list->nextBarButtonItem()->trigger();
+    if (!h->tapBarItem(list->nextBarButtonItem())) return nullptr;
     settle();
     if (!orderNumber.empty()) app.delegate->globalSO().orderNumber = orderNumber;
     h->tap(list->btn_NextToGoToOrderInfoViewButton());

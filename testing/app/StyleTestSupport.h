@@ -41,7 +41,7 @@ class StyleHarness {
     t.settle();
     auto* selector = t.top<SoSelectorViewController>();
     if (!selector) return nullptr;
-    selector->btn_styleLookupFunc();
+    if (!t.h->tap(selector->styleLookupButton())) return nullptr;
     t.settle();
     return t.top<StyleLookupViewController>();
   }

@@ -1,5 +1,7 @@
 #include "platform/ui/harness/Harness.h"
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "platform/foundation/RunLoop.h"
@@ -16,6 +18,13 @@ namespace ui::harness {
 namespace {
 
 bool shown(const View& v) { return !v.isHidden() && v.alpha() > 0.01; }
+
+Rect intersection(const Rect& a, const Rect& b) {
+  const double x0 = std::max(a.minX(), b.minX()), y0 = std::max(a.minY(), b.minY());
+  const double x1 = std::min(a.maxX(), b.maxX()), y1 = std::min(a.maxY(), b.maxY());
+  if (x1 <= x0 || y1 <= y0) return {};
+  return {x0, y0, x1 - x0, y1 - y0};
+}
 
 // Depth-first, front to back.
 void collect(Window& w, View& v, std::vector<View*>& out) {
@@ -87,16 +96,96 @@ View* Harness::findLabel(const std::string& label) const {
   return nullptr;
 }
 
-bool Harness::tap(View* view) {
-  if (!view) return false;
+bool Harness::reaches(View* view, Point p) const {
+  View* hit = window().hitTest(p);
+  return hit && (hit == view || hit->isDescendantOf(view) || view->isDescendantOf(hit));
+}
+
+std::optional<Point> Harness::touchPoint(View* view) const {
+  if (!view) return std::nullopt;
   Window& w = window();
   w.layoutIfNeeded();
-  if (!view->isVisibleOnScreen() || view->window() != &w) return false;
-  Rect b = view->bounds();
-  Point p = view->convertToWindow({b.midX(), b.midY()});
-  View* hit = w.hitTest(p);
-  if (!hit || !(hit == view || hit->isDescendantOf(view) || view->isDescendantOf(hit))) return false;
-  w.tap(p);
+  if (!view->isVisibleOnScreen() || view->window() != &w) return std::nullopt;
+  // What shows of the view: its bounds inside every ancestor's bounds (a touch outside a
+  // superview never reaches its subviews) and inside the screen.
+  Rect shown = view->convertRectToWindow(view->bounds());
+  for (View* a = view->superview(); a; a = a->superview()) shown = intersection(shown, a->convertRectToWindow(a->bounds()));
+  if (shown.isEmpty()) return std::nullopt;
+  const Point centre = shown.center();
+  if (reaches(view, centre)) return centre;
+  // Partly covered (the keyboard over the lower half of a button): the nearest point of a
+  // grid over the shown part that still reaches it, as a finger would aim for what shows.
+  constexpr int kSteps = 8;
+  std::optional<Point> best;
+  double bestDistance = 0;
+  for (int i = 0; i <= kSteps; ++i)
+    for (int j = 0; j <= kSteps; ++j) {
+      const Point p{shown.minX() + (shown.width() - 1) * i / kSteps + 0.5,
+                    shown.minY() + (shown.height() - 1) * j / kSteps + 0.5};
+      const double d = std::hypot(p.x - centre.x, p.y - centre.y);
+      if ((!best || d < bestDistance) && reaches(view, p)) {
+        best = p;
+        bestDistance = d;
+      }
+    }
+  return best;
+}
+
+bool Harness::tap(View* view) {
+  auto p = touchPoint(view);
+  if (!p) return false;
+  window().tap(*p);
+  return true;
+}
+
+bool Harness::tapBarItem(const BarButtonItem* item) {
+  if (!item) return false;
+  window().layoutIfNeeded();
+  return tap(item->barView());
+}
+
+bool Harness::swipe(View* view, SwipeDirection direction, double distance) {
+  auto from = touchPoint(view);
+  if (!from) return false;
+  Point to = *from;
+  switch (direction) {
+    case SwipeRight: to.x += distance; break;
+    case SwipeLeft: to.x -= distance; break;
+    case SwipeUp: to.y -= distance; break;
+    case SwipeDown: to.y += distance; break;
+  }
+  window().drag(*from, to, 6);
+  return true;
+}
+
+bool Harness::swipeRow(TableView& table, IndexPath ip, SwipeDirection direction) {
+  window().layoutIfNeeded();
+  if (ip.section < 0 || ip.section >= table.numberOfSections() || ip.row < 0 ||
+      ip.row >= table.numberOfRowsInSection(ip.section))
+    return false;
+  table.scrollToRowAtIndexPath(ip, ScrollPosition::None, false);
+  table.layoutIfNeeded();
+  auto* cell = table.cellForRowAtIndexPath(ip);
+  if (!cell) return false;
+  // From the row's middle, so that the finger stays on the screen either way.
+  auto p = touchPoint(cell);
+  if (!p) return false;
+  const double travel = 120;
+  Point from{direction == SwipeRight ? std::max(10.0, p->x - travel / 2) : std::min(window().bounds().width() - 10, p->x + travel / 2), p->y};
+  if (direction != SwipeLeft && direction != SwipeRight) return swipe(cell, direction);
+  if (!reaches(cell, from)) from = *p;
+  Point to{from.x + (direction == SwipeRight ? travel : -travel), from.y};
+  window().drag(from, to, 6);
+  return true;
+}
+
+bool Harness::longPress(View* view, foundation::Duration d) {
+  auto p = touchPoint(view);
+  if (!p) return false;
+  Window& w = window();
+  w.sendTouch(TouchPhase::Began, *p);
+  if (dynamic_cast<foundation::ManualClock*>(&foundation::Clock::current())) advance(d);
+  w.sendTouch(TouchPhase::Ended, *p);
   return true;
 }
 

@@ -1,16 +1,21 @@
 #pragma once
 // A test harness over the screen model, for tests of screens: find views by text, tag or
-// accessibility label among what is visible; tap them through the window's hit testing
-// (so a covered or hidden view cannot be tapped); type into fields through the same path
+// accessibility label among what is visible; tap, swipe and hold them like a finger, at a
+// point of the window where the view shows, through the window's hit testing (so a view
+// covered by the keyboard, the number pad, an alert or an overlay, clipped away by a
+// scroll view or hidden cannot be reached); type into fields through the same path
 // as the renderer's keys (so delegate vetoes apply); choose table rows, picker rows and
 // alert buttons; advance the manual clock and run the main queue; dump the visible screen
 // as indented text; save a screenshot through the Qt renderer. Test code only; main thread.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
 #include "platform/ui/AlertPanel.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/Gesture.h"
 #include "platform/ui/PickerView.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/Window.h"
@@ -37,10 +42,27 @@ class Harness {
     return nullptr;
   }
 
-  // Taps the centre of `view` through the window. False when the view is not visible or
-  // something else would take the touch there.
+  // Where a finger would touch `view`: the centre of the part of it that shows (inside
+  // every ancestor and the window), or, when something covers that centre, the point of
+  // that part nearest to it that still reaches the view. Nothing when no such point exists.
+  std::optional<Point> touchPoint(View* view) const;
+  // Whether a tap could reach `view` now.
+  bool isReachable(View* view) const { return touchPoint(view).has_value(); }
+  // Taps `view` through the window at its touch point. False (and nothing is touched) when
+  // the view is not visible or something else would take the touch wherever it shows.
   bool tap(View* view);
   bool tapText(const std::string& text) { return tap(findText(text)); }
+  // Taps the view a navigation bar or toolbar shows for `item`.
+  bool tapBarItem(const BarButtonItem* item);
+  bool tapBarItem(const std::shared_ptr<BarButtonItem>& item) { return tapBarItem(item.get()); }
+  // Drags a finger across `view` from its touch point, `distance` points in `direction`
+  // (one of SwipeLeft, SwipeRight, SwipeUp, SwipeDown). False when the view cannot be reached.
+  bool swipe(View* view, SwipeDirection direction, double distance = 120);
+  // Swipes the row `ip` (scrolled into view first).
+  bool swipeRow(TableView& table, IndexPath ip, SwipeDirection direction);
+  // Holds a finger on `view` for `d` (the manual clock advances meanwhile, running what
+  // falls due), then lifts it. False when the view cannot be reached.
+  bool longPress(View* view, foundation::Duration d);
   // Focuses `field` by a tap (unless it is first responder) and types `text` one
   // character at a time. False when the field could not be focused.
   bool type(View* field, const std::string& text);
@@ -67,6 +89,9 @@ class Harness {
   bool saveScreenshot(const std::string& path, double scale = 1) const;
 
  private:
+  // Whether a touch at `p` (window points) lands on `view`, a view inside it, or a view
+  // that contains it (a label inside a button).
+  bool reaches(View* view, Point p) const;
   Window* window_;
 };
 

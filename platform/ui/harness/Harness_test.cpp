@@ -7,6 +7,7 @@
 #include "platform/ui/Gesture.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/Switch.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/Toast.h"
@@ -232,6 +233,97 @@ TEST_F(HarnessTest, AdvanceRunsToastsAndDoubleTapsOnTheManualClock) {
   h.advance(std::chrono::milliseconds(400));
   EXPECT_EQ(doubles, 1);
   EXPECT_EQ(singles, 1);
+}
+
+TEST_F(HarnessTest, ReachesOnlyWhatShowsAboveTheKeyboardAndInsideItsScrollView) {
+  // The screen's view starts below the navigation bar (64 points); the keyboard covers
+  // the window from 352 down.
+  int taps = 0;
+  auto button = [&](const char* title, Rect frame, View& parent) {
+    auto b = Button::make(title, frame);
+    b->addTarget(this, [&taps](Control&) { ++taps; }, TouchUpInside);
+    parent.addSubview(b);
+    return b;
+  };
+  auto& v = screen->view();
+  auto below = button("Below", {10, 320, 300, 30}, v);  // window 384..414
+  auto half = button("Half", {10, 275, 300, 40}, v);    // window 339..379: its centre is under the keyboard
+  ASSERT_TRUE(h.type(user.get(), "x"));
+  ASSERT_TRUE(window->isKeyboardVisible());
+  EXPECT_FALSE(h.isReachable(below.get()));
+  EXPECT_FALSE(h.tap(below.get()));
+  EXPECT_EQ(taps, 0);
+  EXPECT_TRUE(h.tap(half.get()));  // at the part above the keyboard
+  EXPECT_EQ(taps, 1);
+  user->resignFirstResponder();
+  EXPECT_TRUE(h.tap(below.get()));
+  EXPECT_EQ(taps, 2);
+
+  // A button scrolled out of its scroll view's window is not reached; scrolled in, it is.
+  auto scroller = makeView<ScrollView>({0, 200, 320, 100});
+  scroller->setContentSize({320, 400});
+  v.addSubview(scroller);
+  auto inside = button("Inside", {10, 250, 300, 40}, *scroller);
+  EXPECT_FALSE(h.tap(inside.get()));
+  scroller->setContentOffset({0, 220});
+  EXPECT_TRUE(h.tap(inside.get()));
+  EXPECT_EQ(taps, 3);
+  // Hidden with its parent: not reached.
+  scroller->setHidden(true);
+  EXPECT_FALSE(h.tap(inside.get()));
+  EXPECT_EQ(taps, 3);
+}
+
+TEST_F(HarnessTest, TapsBarItemsAndSwipesViewsAndRowsLikeAFinger) {
+  int adds = 0;
+  auto add = BarButtonItem::withSystemItem(BarButtonSystemItem::Add, [&](BarButtonItem&) { ++adds; });
+  screen->navigationItem().setRightBarButtonItem(add);
+  EXPECT_TRUE(h.tapBarItem(add));
+  EXPECT_EQ(adds, 1);
+  add->setEnabled(false);
+  h.tapBarItem(add);
+  EXPECT_EQ(adds, 1);
+  add->setEnabled(true);
+  auto cover = std::make_shared<ViewController>("Cover");
+  screen->presentViewController(cover, false);
+  EXPECT_FALSE(h.tapBarItem(add));
+  EXPECT_EQ(adds, 1);
+  cover->dismissViewControllerAnimated(false);
+
+  int rights = 0;
+  auto box = makeView<View>({0, 200, 320, 100});
+  auto right = std::make_shared<SwipeGestureRecognizer>([&](GestureRecognizer&) { ++rights; });
+  right->setDirection(SwipeRight);
+  box->addGestureRecognizer(right);
+  screen->view().addSubview(box);
+  EXPECT_TRUE(h.swipe(box.get(), SwipeLeft));
+  EXPECT_EQ(rights, 0);
+  EXPECT_TRUE(h.swipe(box.get(), SwipeRight));
+  EXPECT_EQ(rights, 1);
+
+  // A row's left buttons show after a swipe to the right, and a tap on one runs it.
+  struct SwipeRows : Rows {
+    std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& t, IndexPath ip) override {
+      auto c = Rows::cellForRowAtIndexPath(t, ip);
+      c->leftButtons = {SwipeButton::make("Look", nullptr, Color::darkGray(), 5, [this](TableViewCell&) {
+        ++looks;
+        return true;
+      })};
+      return c;
+    }
+    int looks = 0;
+  };
+  auto rows = std::make_shared<SwipeRows>();
+  auto table = makeView<TableView>({0, 0, 320, 400});
+  table->setDataSource(rows);
+  table->setDelegate(rows);
+  screen->view().addSubview(table);
+  ASSERT_TRUE(h.swipeRow(*table, {0, 25}, SwipeRight));
+  ASSERT_EQ(table->cellForRowAtIndexPath({0, 25})->swipeState(), 1);
+  EXPECT_TRUE(rows->chosen.empty());
+  EXPECT_TRUE(h.tapText("Look"));
+  EXPECT_EQ(rows->looks, 1);
+  EXPECT_EQ(table->cellForRowAtIndexPath({0, 25})->swipeState(), 0);
 }
 
 TEST_F(HarnessTest, DumpShowsTheVisibleScreenAsIndentedText) {

@@ -59,6 +59,38 @@ class FirstFrameExit : public QObject {
   bool done_ = false;
 };
 
+// Follows the desktop's state of the application: in front with the focus is active; in
+// front without it inactive; minimised or hidden the background.
+void followState(Application& application, Qt::ApplicationState state, bool minimised) {
+  if (minimised || state == Qt::ApplicationHidden || state == Qt::ApplicationSuspended) {
+    application.enterBackground();
+    return;
+  }
+  if (application.applicationState() == ApplicationState::Background) application.enterForeground();
+  if (state == Qt::ApplicationActive)
+    application.becomeActive();
+  else
+    application.resignActive();
+}
+
+// Sees the screen's window minimised and restored (the desktop's application state does
+// not always change with it).
+class MinimiseWatcher : public QObject {
+ public:
+  MinimiseWatcher(QWidget& window, Application& application) : window_(window), application_(application) {
+    window_.installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == &window_ && event->type() == QEvent::WindowStateChange)
+      followState(application_, QGuiApplication::applicationState(), window_.isMinimized());
+    return false;
+  }
+
+ private:
+  QWidget& window_;
+  Application& application_;
+};
+
 }  // namespace
 
 int runApplication(int& argc, char** argv, std::shared_ptr<ApplicationDelegate> delegate, const HostOptions& options) {
@@ -80,6 +112,11 @@ int runApplication(int& argc, char** argv, std::shared_ptr<ApplicationDelegate> 
   application.setIdleTimerHook([&inhibitor](bool disabled) { inhibitor.set(disabled); });
   application.launch(std::move(delegate));
   screen.show();
+  // The application's notifications (became active, entered background) follow the desktop.
+  MinimiseWatcher minimise(screen, application);
+  QObject::connect(&app, &QGuiApplication::applicationStateChanged, &screen, [&application, &screen](Qt::ApplicationState state) {
+    followState(application, state, screen.isMinimized());
+  });
   int status = app.exec();
   application.terminate();
   application.setIdleTimerHook(nullptr);

@@ -4,8 +4,10 @@
 // application's hooks (opening a URL asks the desktop; exiting quits the event loop with
 // the status), launches the delegate and shows the screen until the application exits or
 // the window closes. While the application disables its idle timer the desktop's screen
-// saver is suspended for the window (xdg-screensaver on X11, when installed). No other
-// event loop runs anywhere. Main thread.
+// saver is suspended for the window (xdg-screensaver on X11, when installed). The
+// application's state follows the desktop's (focus: active; no focus: inactive; minimised
+// or hidden: background), so the application object posts its notifications in a real run;
+// closing the window terminates it. No other event loop runs anywhere. Main thread.
 
 #include <memory>
 #include <string>

@@ -82,6 +82,8 @@ void paintImage(QPainter& p, const Image& img, const QRectF& r) {
 // A drawing view's drawings, in order, antialiased.
 void paintDrawings(QPainter& p, DrawingView& dv) {
   p.save();
+  // The drawings are the view's picture: a stroke that left the pad ends at its edge.
+  p.setClipRect(QRectF(0, 0, dv.frame().width(), dv.frame().height()), Qt::IntersectClip);
   p.setRenderHint(QPainter::Antialiasing, true);
   for (const auto& d : dv.drawings()) {
     switch (d.kind) {
@@ -295,6 +297,8 @@ void paintContent(QPainter& p, View& v) {
   if (auto* c = dynamic_cast<TableViewCell*>(&v)) return paintCell(p, *c);
   if (auto* i = dynamic_cast<TableIndexView*>(&v)) return paintIndex(p, *i);
   if (auto* tv = dynamic_cast<TextView*>(&v)) {
+    // A text view scrolls its text: what does not fit stays inside it, as in any scroll view.
+    p.setClipRect(QRectF(0, 0, v.frame().width(), v.frame().height()), Qt::IntersectClip);
     QRectF r(4, 4 - tv->contentOffset().y, v.frame().width() - 8, 10000);
     p.setFont(qtFont(tv->font()));
     p.setPen(qc(tv->textColor()));

@@ -14,6 +14,7 @@
 #include "platform/ui/Switch.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
+#include "platform/ui/TextView.h"
 #include "platform/ui/qt/MainQueueDriver.h"
 #include "platform/ui/qt/Offscreen.h"
 #include "platform/ui/qt/Painter.h"
@@ -230,6 +231,28 @@ TEST_F(RendererTest, DrawingViewsShowTheirStrokes) {
   EXPECT_EQ(at(img, 160, top + 50), (Rgb{255, 0, 0}));      // on the stroke
   EXPECT_EQ(at(img, 160, top + 30), (Rgb{255, 255, 255}));  // above it
   EXPECT_EQ(at(img, 10, top + 90), (Rgb{0, 0, 255}));       // the fill
+}
+
+TEST_F(RendererTest, StrokesAndTextStayInsideTheirViews) {
+  // A stroke that left the pad (the finger went on past its edge) ends at the edge.
+  auto pad = makeView<DrawingView>({20, 400, 200, 60});
+  pad->setBackgroundColor(Color::whiteColor());
+  pad->addStroke({{100, 30}, {100, 120}}, 8, Color::red());
+  screen->view().addSubview(pad);
+  // A text view's text that does not fit is scrolled, not drawn over what follows.
+  auto memo = makeView<TextView>({20, 200, 200, 30});
+  memo->setBackgroundColor(Color::whiteColor());
+  memo->setTextColor(Color::black());
+  std::string lines;
+  for (int i = 0; i < 20; ++i) lines += "memo line " + std::to_string(i) + "\n";
+  memo->setText(lines);
+  screen->view().addSubview(memo);
+  QImage img = renderWindow(*window);
+  EXPECT_EQ(at(img, 120, 64 + 400 + 50), (Rgb{255, 0, 0}));  // inside the pad
+  for (int y = 64 + 460; y < 64 + 500; ++y) EXPECT_FALSE(near(at(img, 120, y), Rgb{255, 0, 0})) << y;
+  // Below the memo, where its later lines would fall: only the screen's own background.
+  for (int y = 64 + 232; y < 64 + 290; ++y)
+    for (int x = 20; x < 220; x += 3) ASSERT_TRUE(near(at(img, x, y), at(img, 310, y))) << x << "," << y;
 }
 
 }  // namespace
