@@ -46,6 +46,29 @@ class FacadePluginDevice final : public VexaPluginDevice {
   std::optional<foundation::Bytes> ppadGetDUKPTKeyKSN(int slot, foundation::Error* error) override {
     return f_.ppadGetDUKPTKeyKSN(slot, error);
   }
+  std::optional<EMSRDeviceInfo> emsrGetDeviceInfo() override { return f_.emsrGetDeviceInfo(); }
+  bool emsrIsTampered(bool* tampered) override { return f_.emsrIsTampered(tampered); }
+  std::optional<EMSRKeysInfo> emsrGetKeysInfo() override { return f_.emsrGetKeysInfo(); }
+  std::optional<std::string> barcodeZebraGetVersion() override { return f_.barcodeZebraGetVersion(); }
+  std::optional<foundation::Bytes> barcodeIntermecQuery(const foundation::Bytes& command) override {
+    return f_.barcodeIntermecQuery(command);
+  }
+  std::optional<foundation::Bytes> barcodeNewlandQuery(const foundation::Bytes& command) override {
+    return f_.barcodeNewlandQuery(command);
+  }
+  std::optional<std::string> barcodeOpticonGetIdent() override { return f_.barcodeOpticonGetIdent(); }
+  // The Code engine's information record in its text form: "{", one "    key = value;" line
+  // per field in key order, "}".
+  std::optional<std::string> barcodeCodeGetInformation() override {
+    const auto record = f_.barcodeCodeGetInformation();
+    if (!record) return std::nullopt;
+    std::string text = "{\n";
+    for (const auto& [key, value] : *record) text += "    " + key + " = " + value + ";\n";
+    return text + "}";
+  }
+  std::optional<std::string> btGetFirmwareVersion(foundation::Error* error) override {
+    return f_.btGetFirmwareVersion(error);
+  }
 
  private:
   OKTKXDevices& f_;

@@ -38,8 +38,8 @@ namespace kestra {
 class OKTKXDevices;
 class VexaLocator;
 
-// The facade's queries that the device plug-ins make. The queries the facade does not serve
-// answer nothing (or false) by default.
+// The facade's queries that the device plug-ins make. `overFacade` forwards every one of
+// them; a device of a test may leave queries out, and those answer nothing (or false).
 class VexaPluginDevice {
  public:
   virtual ~VexaPluginDevice() = default;

@@ -21,6 +21,7 @@
 #include "sdk/sleeve/PellanModulesFixture.h"
 #include "testing/devices/chargingcase/SimulatedChargingCase.h"
 #include "testing/devices/printer/SimulatedPrinter.h"
+#include "testing/devices/sleeve/SleeveSecurity.h"
 
 namespace kestra {
 namespace {
@@ -94,8 +95,32 @@ TEST_F(PluginsOnDevices, TheSleeve) {
                 {"pellanPro_msrSupported", "True"},
                 {"pellanPro_uhfSupported", "False"},
                 {"pellanPro_barcodeSetting", ""},
+                // The simulated Newland engine answers every query with "310".
+                {"pellanPro_barcodeInfo", "NEWLAND - Engine: 310\nVersion: 310\n"},
                 {"battery", "81%"},
                 {"firmware", "2.63.0"}},
+               30u);
+}
+
+TEST_F(PluginsOnDevices, TheSleevesEncryptedHead) {
+  devices::SimulatedSleeve::Options options;
+  options.config.model = "XBCMEV";
+  devices::SleeveTestBench bench(options);
+  devices::SleeveSecurity security(*bench.sleeve);
+  security.head.setVersions(214, 105);
+  security.head.setTampered(true);
+  security.head.setKeys({{2, 7, {}}, {16, 3, foundation::Bytes(10, 0x11)}});
+  auto api = KXDevices::create(makePellanDriverFactory(bench.pellan, bench.manager.get()));
+  auto facade = OKTKXDevices::create(api, std::make_shared<KXChargingCaseStandIn>(),
+                                     std::make_shared<KXDeviceAgentStandIn>());
+  ASSERT_TRUE(bench.connect());
+  ASSERT_TRUE(bench.runUntil([&] { return facade->connstate() == 2; }));
+  // The head's firmware 214, its tamper flag and the versions of its keys 2 and 16.
+  expectValues(details<VexaPellanProDevice>(*facade),
+               {{"pellanPro_tampered", "True"},
+                {"tampered", "True"},
+                {"pellanPro_emsrFirmware", "2.14"},
+                {"pellanPro_keyVersion", "-AES256 KEK ver: 7-TMK ver: 3"}},
                30u);
 }
 
@@ -170,7 +195,8 @@ TEST_F(PluginsOnDevices, ThePinpad) {
                 {"skyrig_barcodeSupported", "True"},
                 {"skyrig_msrSupported", "True"},
                 {"skyrig_rfSupported", "True"},
-                {"skyrig_uhfSupported", "False"}},
+                {"skyrig_uhfSupported", "False"},
+                {"skyrig_bluetoothFirmware", "BT301 1.02"}},  // the pinpad's module, through the facade
                26u);
 }
 

@@ -26,8 +26,9 @@ struct PinpadFixture {
       std::vector<std::string_view>{kxsel::connectionState, kxsel::barcodeData_type, kxsel::deviceButtonPressed});
 
   PinpadFixture() { facade->addDelegate(delegate); }
-  bool connect() {
-    bench.device = &bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
+  bool connect(devices::PinpadPersona persona = devices::PinpadPersona::skyrik5000g()) {
+    bench.device = &bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"),
+                                                                 std::move(persona));
     facade->connect();
     return bench.runUntil(
         [&] { return bench.identified() && api->connstate() == 2 && app->count("app:connectionState:2") == 1; });

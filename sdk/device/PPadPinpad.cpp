@@ -4,6 +4,7 @@
 
 #include "sdk/device/KXDevices.h"
 #include "sdk/pinpad/PPad.h"
+#include "sdk/rf/RFWrapper.h"
 
 namespace kestra {
 
@@ -153,6 +154,27 @@ std::optional<nlohmann::json> PPadPinpad::msGetLastCardMaskedData(Error* error) 
     foundation::secureClear(value);
   }
   return out;
+}
+
+// `params` is the parameters record ("uniqueID", "randomSeed") as JSON text; anything else
+// lets the pinpad choose them.
+int PPadPinpad::msUniversalGetEncryptedCardData(int format, int keyID, const Bytes& params, Bytes* data) {
+  const nlohmann::json record = nlohmann::json::parse(params.begin(), params.end(), nullptr, false);
+  return pad_->msUniversalGetEncryptedCardDataWithAlgorithm(format, keyID, record.is_object() ? &record : nullptr,
+                                                            data);
+}
+
+bool PPadPinpad::rfReaderInit(int readerType, Error* error) {
+  pad_->setRFDataSink([](const Bytes& data) { RFWrapper::dataAvaiable(data); });
+  return pad_->rfReaderInit(readerType, error);
+}
+
+bool PPadPinpad::rfReaderClose(int readerType, Error* error) { return pad_->rfReaderClose(readerType, error); }
+
+// The reader's answer reaches the stack through the sink, so the write itself returns none.
+std::optional<Bytes> PPadPinpad::rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error) {
+  if (!pad_->rfReaderWrite(readerType, data, length, error)) return std::nullopt;
+  return Bytes{};
 }
 
 int PPadPinpad::barStart() { return pad_->barStart(); }

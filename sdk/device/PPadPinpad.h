@@ -47,6 +47,7 @@ class PPadPinpad final : public KXPinpadDriver {
                          const std::optional<std::string>& track3) override;
   int msGetLoyaltyNumber(int id, Bytes* data) override;
   std::optional<nlohmann::json> msGetLastCardMaskedData(Error* error) override;
+  int msUniversalGetEncryptedCardData(int format, int keyID, const Bytes& params, Bytes* data) override;
   int barStart() override;
   int barStop() override;
   int barGetScanMode(int* mode) override;
@@ -55,6 +56,11 @@ class PPadPinpad final : public KXPinpadDriver {
   int sysGetEnabledEvents(uint32_t* mask) override;
   int sysEnableEvents(uint32_t mask) override;
   int sysPlaySound(const int* beepData, int length, int volume) override;
+  // The pinpad's contactless reader: its bytes (write answers and RF data packets) go to
+  // the contactless stack from the first `rfReaderInit` on.
+  bool rfReaderInit(int readerType, Error* error) override;
+  bool rfReaderClose(int readerType, Error* error) override;
+  std::optional<Bytes> rfReaderWrite(int readerType, const uint8_t* data, int length, Error* error) override;
   int displayWidth() override;
   int displayHeight() override;
   bool displayAtBottom() override;

@@ -224,6 +224,10 @@ int PPad::pinGetPINBlockMasterSession(const Bytes& workingKey, int keyID, int pi
 
 int PPad::pinGetPINBlockDUKPT(int keyID, const std::optional<Bytes>& keyVariant, int pinFormat,
                               Bytes* encryptedPIN) {
+  // A request the pinpad would be sent back for is refused before a key serial number is
+  // spent on it: each DUKPT key is made once.
+  if (!validBlockArguments(2, 1, pinFormat, keyVariant ? *keyVariant : Bytes(kKeyVariantSize, 0)))
+    return ppad::kInvalidParameter;
   Bytes ksn;
   int r = dukptGenerateKeyOnline(keyID, &ksn);
   if (r != 0) return r;

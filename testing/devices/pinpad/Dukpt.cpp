@@ -1,5 +1,7 @@
 #include "testing/devices/pinpad/Dukpt.h"
 
+#include <bit>
+
 #include "platform/crypto/Cipher.h"
 
 namespace devices::dukpt {
@@ -63,7 +65,11 @@ Bytes transactionKey(const Bytes& ipek, const Bytes& ksn) {
 
 Bytes nextKsn(const Bytes& ksn) {
   Bytes out = ksn;
-  const uint32_t counter = (counterOf(ksn) + 1) & 0x1FFFFF;
+  uint32_t counter = counterOf(ksn);
+  // A counter never has more than ten one-bits: those values are passed over.
+  do {
+    counter = (counter + 1) & 0x1FFFFF;
+  } while (std::popcount(counter) > 10);
   out[7] = uint8_t((out[7] & 0xE0) | (counter >> 16));
   out[8] = uint8_t(counter >> 8);
   out[9] = uint8_t(counter);

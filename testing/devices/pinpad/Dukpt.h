@@ -13,7 +13,7 @@ using foundation::Bytes;
 Bytes initialKey(const Bytes& bdk, const Bytes& ksn);
 // The transaction key (16 bytes) of `ksn` (10 bytes) from the initial key.
 Bytes transactionKey(const Bytes& ipek, const Bytes& ksn);
-// The key serial number after `ksn`: the 21-bit counter plus one.
+// The key serial number after `ksn`: the next 21-bit counter with at most ten one-bits.
 Bytes nextKsn(const Bytes& ksn);
 // Key variants of a transaction key.
 Bytes pinKey(const Bytes& key);

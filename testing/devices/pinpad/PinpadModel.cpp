@@ -133,6 +133,10 @@ std::optional<PinpadModel::Answer> PinpadModel::handle(uint8_t group, const Byte
     case 0x38:
       return barcode(d);
     case 0x39:
+      if (rfReader) {
+        rfReader(d);
+        return ok();
+      }
       return mifare(d);
     case 0x3A:
       return bluetooth(d);

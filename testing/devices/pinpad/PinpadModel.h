@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -116,6 +117,11 @@ class PinpadModel {
   uint32_t lastAuthSerial = 0;
   int lastAuthBlock = -1;
   uint32_t readerSerial = 0xCAFE0001;
+  // A contactless reader module (nothing: none): RF frames of group 0x39 go to it in place
+  // of the Mifare commands, with an empty reply; what it sends from inside a command waits
+  // in `rfPackets` and goes out as RF data packets (0x0A) after the reply.
+  std::function<void(const Bytes&)> rfReader;
+  std::vector<Bytes> rfPackets;
   // Bluetooth module: a BT301 behind the byte pipe of group 0x3A. [01][flag] powers it,
   // [02][bytes] feeds it, [03] takes the next entry of `btOut`. What the module sends goes
   // to the host unasked as packets 0x09 (queued in `btPackets`, sent before the answer of the
@@ -137,6 +143,10 @@ class PinpadModel {
   int smartCardInits = 0;
   // Masked tracks answered to a masked-data request (34 13).
   Bytes maskedTracks;
+  // The plain tracks of the last card read; the Triple-DES read (34 0A [tracks][key][unique
+  // ID 4]) answers [tracks mask] then them (zero-padded) encrypted CBC with a zero vector
+  // under the key of the key number (255: the data variant of the current DUKPT key).
+  Bytes cardTracks;
   // The encrypted head behind group 0x3B: the block it gives for an encrypted card read.
   Bytes encryptedBlock;
   Bytes hardwareInfo = {0x10, 0x01, 0x20};
@@ -203,9 +213,19 @@ class PinpadModel {
     int digits = 0;
     int minPin = 4, maxPin = 12;
     Bytes start;  // the start command as received
+    std::string typed;  // the digits so far
   };
   PinEntry pin;
   int pinsEntered = 0;
+  // The PIN of the last entry the cardholder confirmed; PIN blocks (35 0A 02) are made of
+  // it: ISO 9564 formats by the pinpad's numbers (4 format 0, 5 format 1, 6 format 2, 13
+  // format 3; 4 and 13 with the PAN sent after the key number), encrypted with Triple-DES
+  // under key type 2 the PIN variant of the current DUKPT transaction key of the key
+  // number, 3 the working key sent in the key-variant field decrypted under the key of the
+  // key number, 4 the key of the key number; the key variant is XORed into the key (types 2
+  // and 4).
+  std::string enteredPin;
+  int pinBlocks = 0;
   int pinChecks = 0;
   struct Menu {
     bool open = false;
@@ -236,6 +256,7 @@ class PinpadModel {
   std::optional<Answer> system(const Bytes& d);
   std::optional<Answer> userInterface(const Bytes& d);
   std::optional<Answer> pinCommand(const Bytes& d);
+  std::optional<Answer> pinBlock(const Bytes& d);
   std::optional<Answer> menuOrPrompt(const Bytes& d);
   std::optional<Answer> printerChannel(const Bytes& d);
   uint8_t pinKey(uint8_t key);

@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "platform/crypto/Cipher.h"
+#include "platform/crypto/Digest.h"
 #include "sdk/pinpad/PPadKeys.h"
 #include "testing/devices/pinpad/Dukpt.h"
+#include "testing/devices/pinpad/PinBlock.h"
 #include "testing/devices/pinpad/PinpadModel.h"
 #include "testing/devices/pinpad/TR31.h"
 
@@ -54,6 +56,53 @@ Bytes keyRecord(const PinpadModel::Key& k) {
 }
 
 }  // namespace
+
+// 35 0A 02 [key type][format][key variant 16][key number][PAN]: the entered PIN's block.
+std::optional<PinpadModel::Answer> PinpadModel::pinBlock(const Bytes& d) {
+  constexpr size_t kHead = 21;
+  if (d.size() < kHead) return status(kInvalidLength);
+  if (enteredPin.empty()) return status(kNoData);
+  const int keyType = d[2];
+  const auto format = pinblock::isoFormatOf(d[3]);
+  if (!format) return status(kInvalidParameter);
+  const Bytes variant(d.begin() + 4, d.begin() + 20);
+  const int keyID = d[20];
+  const std::string pan(d.begin() + long(kHead), d.end());
+  auto xoredKey = [&](Bytes key) {
+    for (size_t i = 0; i < key.size() && i < variant.size(); ++i) key[i] ^= variant[i];
+    return key;
+  };
+  Bytes key;
+  switch (keyType) {
+    case 2: {  // the PIN variant of the DUKPT key made for this request
+      auto it = dukptKeys.find(keyID);
+      if (it == dukptKeys.end() || it->second.current.empty()) return status(kKeyNotFound);
+      key = xoredKey(dukpt::pinKey(it->second.current));
+      break;
+    }
+    case 3: {  // the session key, sent encrypted under the master key
+      auto it = keys.find(keyID);
+      if (it == keys.end()) return status(kKeyNotFound);
+      key = tdes(false, it->second.value, variant, crypto::Mode::ECB);
+      break;
+    }
+    case 4: {
+      auto it = keys.find(keyID);
+      if (it == keys.end()) return status(kKeyNotFound);
+      key = xoredKey(it->second.value);
+      break;
+    }
+    default:
+      return status(kInvalidParameter);
+  }
+  auto clear = pinblock::clearBlock(*format, enteredPin, pan, crypto::randomBytes(16));
+  if (!clear) return status(kInvalidParameter);
+  Bytes block = tdes(true, key, *clear, crypto::Mode::ECB);
+  std::fill(clear->begin(), clear->end(), 0);
+  std::fill(key.begin(), key.end(), 0);
+  ++pinBlocks;
+  return ok(block);
+}
 
 Bytes PinpadModel::keyList() const {
   Bytes out;
@@ -303,6 +352,24 @@ std::optional<PinpadModel::Answer> PinpadModel::magnetic(const Bytes& d) {
       return ok();
     case 0x15:
       return ok(Bytes(loyaltyNumber.begin(), loyaltyNumber.end()));
+    case 0x0A: {
+      if (d.size() != 7) return status(kInvalidLength);
+      if (cardTracks.empty()) return status(kNoData);
+      Bytes key;
+      if (d[2] == 255) {
+        auto k = dukptKeys.find(onlineKey);
+        if (k == dukptKeys.end() || k->second.current.empty()) return status(kKeyNotFound);
+        key = dukpt::dataKey(k->second.current);
+      } else {
+        auto k = keys.find(d[2]);
+        if (k == keys.end()) return status(kKeyNotFound);
+        key = k->second.value;
+      }
+      Bytes out = {uint8_t(d[1] & 0x07)};
+      const Bytes sealed = tdes(true, key, padded(cardTracks), crypto::Mode::CBC, Bytes(8, 0));
+      out.insert(out.end(), sealed.begin(), sealed.end());
+      return ok(out);
+    }
     default:
       return ok();
   }

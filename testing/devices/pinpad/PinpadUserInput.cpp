@@ -73,17 +73,23 @@ std::optional<PinpadModel::Answer> PinpadModel::userInterface(const Bytes& d) {
 // One key of a running PIN entry: the entry's status after it (8 while it goes on).
 uint8_t PinpadModel::pinKey(uint8_t key) {
   if (key <= 9) {
-    if (pin.digits < pin.maxPin) ++pin.digits;
+    if (pin.digits < pin.maxPin) {
+      ++pin.digits;
+      pin.typed.push_back(char('0' + key));
+    }
     return kNoData;
   }
   switch (key) {
     case pinpadkey::kClear:
       pin.digits = 0;
+      pin.typed.clear();
       return kNoData;
     case pinpadkey::kEnter:
       if (pin.digits < pin.minPin) return kNoData;
       pin.active = false;
       ++pinsEntered;
+      enteredPin = pin.typed;
+      pin.typed.clear();
       return kOK;
     case pinpadkey::kCancel:
       pin.active = false;
@@ -100,7 +106,7 @@ std::optional<PinpadModel::Answer> PinpadModel::pinCommand(const Bytes& d) {
   switch (d[0]) {
     case 0x09: {  // the blocking entry: it takes keys until it ends (no keys left: time-out)
       if (d.size() < 5) return status(kInvalidLength);
-      pin = {true, 0, 4, 12, d};
+      pin = {true, 0, 4, 12, d, {}};
       while (!keypad.empty()) {
         const uint8_t key = keypad.front();
         keypad.pop_front();
@@ -114,7 +120,7 @@ std::optional<PinpadModel::Answer> PinpadModel::pinCommand(const Bytes& d) {
       if (!asyncPinCommands) return status(kInvalidCommand);
       const bool limits = d[0] == 0x26;
       if (d.size() < (limits ? 7u : 5u)) return status(kInvalidLength);
-      pin = {true, 0, limits ? d[5] : 4, limits ? d[6] : 12, d};
+      pin = {true, 0, limits ? d[5] : 4, limits ? d[6] : 12, d, {}};
       return ok();
     }
     case 0x21: {
@@ -132,11 +138,7 @@ std::optional<PinpadModel::Answer> PinpadModel::pinCommand(const Bytes& d) {
       if (d.size() < 2) return status(kInvalidLength);
       if (d[1] == 0x00 || d[1] == 0x01) return ok({0x00, 0x90});       // card status 9000
       if (d[1] == 0x64 || d[1] == 0x65) return ok(Bytes(8, 0xE5));      // the encrypted answer
-      if (d[1] == 0x02) {
-        if (d.size() < 21) return status(kInvalidLength);
-        if (pinsEntered == 0) return status(kNoData);
-        return ok(Bytes(8, uint8_t(0xB0 + d[3])));  // a block marked with its format
-      }
+      if (d[1] == 0x02) return pinBlock(d);
       return status(kInvalidCommand);
     }
     default:

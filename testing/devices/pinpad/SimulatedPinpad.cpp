@@ -8,6 +8,9 @@ namespace {
 constexpr uint8_t kMarker = 0x3E;
 constexpr uint8_t kEmv2Event = 0x0B;
 constexpr uint8_t kBluetoothData = 0x09;
+constexpr uint8_t kRfData = 0x0A;
+// Set while this thread answers a host frame (the model's lock held).
+thread_local bool answeringFrame = false;
 }  // namespace
 
 SimulatedPinpad::SimulatedPinpad(accessory::AccessoryIdentity identity, std::filesystem::path folder,
@@ -54,12 +57,15 @@ std::vector<FrameCommandDevice::Reply> answerHostFrame(PinpadModel& model, std::
   }
   const Bytes data(b.begin() + 5, b.end() - 1);
   std::optional<PinpadModel::Answer> a;
-  std::vector<Bytes> events, module;
+  std::vector<Bytes> events, module, rf;
   {
     std::lock_guard<std::mutex> lock(mutex);
+    answeringFrame = true;
     a = model.handle(b[1], data);
+    answeringFrame = false;
     events.swap(model.emv2Events);
     module.swap(model.btPackets);
+    rf.swap(model.rfPackets);
   }
   // The Bluetooth module's answer reaches the host before the pinpad confirms the command.
   std::vector<FrameCommandDevice::Reply> replies;
@@ -67,6 +73,7 @@ std::vector<FrameCommandDevice::Reply> answerHostFrame(PinpadModel& model, std::
   if (!a) return replies;
   replies.push_back({PinpadModel::responsePacket(a->status, a->data), -1});
   for (const auto& e : events) replies.push_back({PinpadModel::packet(kEmv2Event, 0, e), -1});
+  for (const auto& r : rf) replies.push_back({PinpadModel::packet(kRfData, 0, r), -1});
   return replies;
 }
 
@@ -77,6 +84,16 @@ void SimulatedPinpad::sendPacket(uint8_t type, uint8_t status, const Bytes& data
     send(0, p);
   else
     sendInPieces(0, p, boundaries);
+}
+
+std::function<void(const Bytes&)> SimulatedPinpad::attachRfReader(std::function<void(const Bytes&)> reader) {
+  withModel([&](PinpadModel& m) { m.rfReader = std::move(reader); });
+  return [this](const Bytes& bytes) {
+    if (answeringFrame)
+      model_.rfPackets.push_back(bytes);  // this thread holds the model's lock
+    else
+      sendPacket(kRfData, 0, bytes);
+  };
 }
 
 void SimulatedPinpad::withBluetoothModule(const std::function<std::string(SimulatedBT301&)>& f) {

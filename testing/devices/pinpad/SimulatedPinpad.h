@@ -48,6 +48,10 @@ class SimulatedPinpad : public FrameCommandSimulator {
   void sendPacket(uint8_t type, uint8_t status, const Bytes& data, const std::vector<size_t>& boundaries = {});
   void sendEvent(uint8_t type, const Bytes& data) { sendPacket(type, 0, data); }
   int badChecks() const { return badChecks_.load(); }
+  // Puts a contactless reader module in the pinpad: the host's RF frames go to `reader`;
+  // the function returned sends the module's bytes to the host as RF data packets (from
+  // inside `reader`: after the reply of the command being answered).
+  std::function<void(const Bytes&)> attachRfReader(std::function<void(const Bytes&)> reader);
   // Runs `f` on the Bluetooth module inside (a remote device sends, the link drops) and
   // sends the host what the module gives out, as the pinpad does.
   void withBluetoothModule(const std::function<std::string(SimulatedBT301&)>& f);
