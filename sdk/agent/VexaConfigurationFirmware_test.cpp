@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/accessory/AccessoryManager.h"
+#include "platform/crypto/Digest.h"
+#include "platform/foundation/Bytes.h"
 #include "sdk/agent/AgentTestSupport.h"
 #include "sdk/agent/VexaConfiguration.h"
 #include "sdk/device/ChargingCaseFrames.h"
@@ -14,6 +16,7 @@
 #include "sdk/device/OKTCD.h"
 #include "sdk/device/OKTKXDevices.h"
 #include "testing/devices/chargingcase/SimulatedChargingCase.h"
+#include "testing/net/HttpTestServers.h"
 
 namespace kestra::agenttest {
 namespace {
@@ -223,6 +226,46 @@ TEST_F(FirmwareJobs, FailuresAreRecordedWithTheirMessagesAndTheAgentGoesOn) {
     EXPECT_FALSE(agent_->isPause());
   }
   EXPECT_TRUE(sim_->storedImage().empty());
+}
+
+// An image is taken only over https (or from an ftp:// address), and only when it is what the
+// address says: the digest after "#sha256=" and the length the answer declared.
+TEST_F(FirmwareJobs, AnImageIsCheckedBeforeAnythingIsFlashed) {
+  attachCase();
+  net::testing::RawHttpServer clear("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  const std::string image = caseImage(1500);
+  const auto digest = crypto::sha256(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+  const std::string sha = foundation::toHex(digest.data(), digest.size());
+  std::string otherSha = sha;
+  otherSha[0] = otherSha[0] == '0' ? '1' : '0';
+  const std::string files = server_->origin() + "/files/";
+  struct Case {
+    std::string value;
+    std::string message;
+  };
+  const Case cases[] = {
+      {clear.url("/files/case.bin"), std::string("Failed to apply firmware. Error: ") + kVexaInsecureServerRefused},
+      {files + "case.bin#sha256=" + otherSha, "Failed to apply firmware. Error: Firmware checksum does not match!"},
+      {files + "case.bin#sha256=xyz", "Failed to apply firmware. Error: Invalid firmware checksum!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    server_->script("/files/case.bin", {200, image, "application/octet-stream"});
+    const auto config = runJob("toravel_firmware", c.value);
+    EXPECT_EQ(config.value("value", ""), c.message);
+    EXPECT_EQ(config.value("success", ""), "false");
+    EXPECT_FALSE(agent_->isPause());
+  }
+  EXPECT_EQ(clear.connections(), 0);
+  EXPECT_TRUE(sim_->storedImage().empty());
+
+  // The right digest (in either case) lets it through.
+  std::string upper = sha;
+  for (auto& ch : upper) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+  server_->script("/files/case.bin", {200, image, "application/octet-stream"});
+  const auto config = runJob("toravel_firmware", files + "case.bin#sha256=" + upper);
+  EXPECT_EQ(config.value("value", ""), "Firmware successfully applied.");
+  EXPECT_EQ(sim_->storedImage(), Bytes(image.begin(), image.end()));
 }
 
 TEST_F(FirmwareJobs, AnUnreachableServerGivesTheFetchMessage) {

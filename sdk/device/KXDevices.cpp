@@ -149,8 +149,25 @@ bool KXDevices::kindConnected(Kind kind) const {
   return false;
 }
 
+namespace {
+// The calling thread's routing of one device API, set by `KXDevices::ThreadRouting`.
+thread_local const KXDevices* tRoutedDevices = nullptr;
+thread_local int tRoutedType = DEVICE_TYPE_AUTOMATIC;
+}  // namespace
+
+KXDevices::ThreadRouting::ThreadRouting(KXDevices& devices, int type)
+    : previousDevices_(tRoutedDevices), previousType_(tRoutedType) {
+  tRoutedDevices = &devices;
+  tRoutedType = type;
+}
+
+KXDevices::ThreadRouting::~ThreadRouting() {
+  tRoutedDevices = previousDevices_;
+  tRoutedType = previousType_;
+}
+
 std::optional<KXDevices::Kind> KXDevices::route(std::initializer_list<Kind> candidates) const {
-  const int type = activeDeviceType_.load();
+  const int type = tRoutedDevices == this ? tRoutedType : activeDeviceType_.load();
   if (type == DEVICE_TYPE_AUTOMATIC) {
     for (Kind k : candidates)
       if (kindConnected(k)) return k;
