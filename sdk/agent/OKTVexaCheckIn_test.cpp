@@ -106,6 +106,23 @@ TEST_F(AgentTest, TheCheckInMergesCachedAndFreshEntriesBySerial) {
   EXPECT_TRUE(foundation::UserDefaults::standard().objectForKey("OKTVEXA_DEVICES_CHECK_IN_PAYLOAD").is_null());
 }
 
+// An accessory that gives no serial number is still reported, under a stand-in serial.
+TEST_F(AgentTest, AnAccessoryWithoutASerialIsStillReported) {
+  devices_->state = 2;
+  devices_->devices = {{"PellanPro 7", std::nullopt, 0}};
+  ASSERT_TRUE(checkIn().success);
+  const json body = *server_->service("check_in").at(0).json;
+  ASSERT_EQ(body["payload"].size(), 2u) << body.dump(2);
+  bool found = false;
+  for (const auto& e : body["payload"])
+    if (e["deviceSubType"] == "PellanPro 7") {
+      found = true;
+      EXPECT_EQ(e["serial"], "N/A");
+      EXPECT_EQ(e["manufacturer"], "Corvanta");
+    }
+  EXPECT_TRUE(found);
+}
+
 TEST_F(AgentTest, APhoneAloneIsSkippedOnceTwoDevicesWereLastSeenMoreThanAWeekAgo) {
   foundation::UserDefaults::standard().setDate("OKTVEXA_LAST_CHECK_IN_2_DEVICES",
                                                clock_->wallNow() - std::chrono::hours(24 * 8));
@@ -146,6 +163,29 @@ TEST_F(AgentTest, TheConfigurationRequestFollowsThirtySecondsLaterAndHandsNewJob
   EXPECT_TRUE(again.result.success);
   EXPECT_EQ(server_->count(mdm::kConfigurationPath), 2u);
   EXPECT_EQ(handed, 1);
+}
+
+// A configuration request that fails on its way ends the check-in state too, so that a
+// check-in whose answer is still out no longer holds later ones back.
+TEST_F(AgentTest, AConfigurationTransportErrorEndsTheCheckingInState) {
+  mdm::Answer slow{200, R"({"message":"Success"})"};
+  slow.delay = std::chrono::milliseconds(5000);
+  server_->script(mdm::kCheckInPath, slow);
+  agent_->setAllowCheckIn(true);
+  Outcome checkin;
+  agent_->checkInWithCompletionBlock(checkin.completion());
+  ASSERT_TRUE(server_->waitFor(mdm::kCheckInPath, 1));
+  ASSERT_TRUE(agent_->isCheckingIn());
+
+  server_->script(mdm::kConfigurationPath, {200, "[]", "application/json", {}, true});
+  Outcome config;
+  agent_->configCheckinWithCompletion(config.completion());
+  ASSERT_TRUE(runMainUntil([&] { return config.done.load(); }));
+  EXPECT_FALSE(config.result.success);
+  EXPECT_TRUE(config.result.error);
+  EXPECT_FALSE(agent_->isCheckingIn());
+  EXPECT_TRUE(runMainUntil([&] { return recorder_->saw("Unable to check config"); }));
+  ASSERT_TRUE(runMainUntil([&] { return checkin.done.load(); }));
 }
 
 TEST_F(AgentTest, IntervalsAreStoredAsTextWithTheirDefaultsAndMinimum) {

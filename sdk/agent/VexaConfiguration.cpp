@@ -12,7 +12,7 @@
 #include "sdk/agent/UICKeyChainStore.h"
 #include "sdk/agent/VexaLog.h"
 #include "sdk/agent/VexaNetworkAction.h"
-#include "sdk/device/KXDevices.h"
+#include "sdk/device/KXThreadRouting.h"
 #include "sdk/device/OKTKXDevices.h"
 
 namespace kestra {
@@ -59,7 +59,7 @@ class ActiveTypeScope {
   ActiveTypeScope(OKTKXDevices& facade, int type) : route_(facade.devices(), type) {}
 
  private:
-  KXDevices::ThreadRouting route_;
+  KXThreadRouting route_;
 };
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "sdk/device/OKTKXDevices.h"
 #include "testing/devices/chargingcase/SimulatedChargingCase.h"
 #include "testing/net/HttpTestServers.h"
+#include "testing/services/ServiceProcess.h"
 
 namespace kestra::agenttest {
 namespace {
@@ -266,6 +267,47 @@ TEST_F(FirmwareJobs, AnImageIsCheckedBeforeAnythingIsFlashed) {
   const auto config = runJob("toravel_firmware", files + "case.bin#sha256=" + upper);
   EXPECT_EQ(config.value("value", ""), "Firmware successfully applied.");
   EXPECT_EQ(sim_->storedImage(), Bytes(image.begin(), image.end()));
+}
+
+// An FTP server (pyftpdlib) on loopback, serving one read-only folder to anonymous users.
+constexpr const char* kFtpServer = R"PY(
+import signal, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+authorizer = DummyAuthorizer()
+authorizer.add_anonymous(sys.argv[2])
+handler = FTPHandler
+handler.authorizer = authorizer
+server = FTPServer(("127.0.0.1", int(sys.argv[1])), handler)
+signal.signal(signal.SIGTERM, lambda *a: server.close_all())
+server.serve_forever()
+)PY";
+
+TEST_F(FirmwareJobs, AnImageAtAnFtpAddressIsDownloadedCheckedAndFlashed) {
+  services::TempFolder folder("ftp-test");
+  const fs::path files = folder.path() / "files";
+  fs::create_directories(files);
+  services::writeFile(folder.path() / "server.py", kFtpServer);
+  const std::string image = caseImage(1200);
+  services::writeFile(files / "case.bin", image);
+  const int port = services::freeLoopbackPort();
+  services::ServiceProcess ftp;
+  if (!ftp.start({"/usr/bin/python3", (folder.path() / "server.py").string(), std::to_string(port), files.string()},
+                 folder.path() / "server.log", port))
+    GTEST_SKIP() << "no FTP server (python3-pyftpdlib): " << ftp.error();
+  attachCase();
+  const std::string address = "ftp://127.0.0.1:" + std::to_string(port) + "/case.bin";
+
+  const auto refused = runJob("toravel_firmware", address + "#sha256=" + std::string(64, '0'));
+  EXPECT_EQ(refused.value("value", ""), "Failed to apply firmware. Error: Firmware checksum does not match!");
+  EXPECT_TRUE(sim_->storedImage().empty());
+
+  const auto config = runJob("toravel_firmware", address);
+  EXPECT_EQ(config.value("value", ""), "Firmware successfully applied.");
+  EXPECT_EQ(config.value("success", ""), "true");
+  EXPECT_EQ(sim_->storedImage(), Bytes(image.begin(), image.end()));
+  ftp.stop();
 }
 
 TEST_F(FirmwareJobs, AnUnreachableServerGivesTheFetchMessage) {

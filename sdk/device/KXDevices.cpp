@@ -2,6 +2,7 @@
 // features.
 
 #include "sdk/device/KXDevices.h"
+#include "sdk/device/KXThreadRouting.h"
 #include "sdk/device/KXDevicesInternal.h"
 
 #include <algorithm>
@@ -150,24 +151,29 @@ bool KXDevices::kindConnected(Kind kind) const {
 }
 
 namespace {
-// The calling thread's routing of one device API, set by `KXDevices::ThreadRouting`.
+// The calling thread's routing of one device API, set by `KXThreadRouting`.
 thread_local const KXDevices* tRoutedDevices = nullptr;
 thread_local int tRoutedType = DEVICE_TYPE_AUTOMATIC;
 }  // namespace
 
-KXDevices::ThreadRouting::ThreadRouting(KXDevices& devices, int type)
+KXThreadRouting::KXThreadRouting(const KXDevices& devices, int type)
     : previousDevices_(tRoutedDevices), previousType_(tRoutedType) {
   tRoutedDevices = &devices;
   tRoutedType = type;
 }
 
-KXDevices::ThreadRouting::~ThreadRouting() {
+KXThreadRouting::~KXThreadRouting() {
   tRoutedDevices = previousDevices_;
   tRoutedType = previousType_;
 }
 
+std::optional<int> KXThreadRouting::routedType(const KXDevices& devices) {
+  if (tRoutedDevices != &devices) return std::nullopt;
+  return tRoutedType;
+}
+
 std::optional<KXDevices::Kind> KXDevices::route(std::initializer_list<Kind> candidates) const {
-  const int type = tRoutedDevices == this ? tRoutedType : activeDeviceType_.load();
+  const int type = KXThreadRouting::routedType(*this).value_or(activeDeviceType_.load());
   if (type == DEVICE_TYPE_AUTOMATIC) {
     for (Kind k : candidates)
       if (kindConnected(k)) return k;

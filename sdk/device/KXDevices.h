@@ -133,21 +133,6 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   bool setActiveDeviceType(int type, Error* error = nullptr);
   bool setActiveDeviceIndexForType(int type, int index, Error* error = nullptr);
   int activeDeviceType() const { return activeDeviceType_.load(); }
-  // While it lives, the calls its constructing thread makes are routed as if `type` were the
-  // active device type (an unconnected device then answers with its own error); every other
-  // thread, and this one afterwards, keeps the active type as it is, automatic routing
-  // included. For work the SDK does on its own behalf (the management agent's jobs).
-  class ThreadRouting {
-   public:
-    ThreadRouting(KXDevices& devices, int type);
-    ~ThreadRouting();
-    ThreadRouting(const ThreadRouting&) = delete;
-    ThreadRouting& operator=(const ThreadRouting&) = delete;
-
-   private:
-    const KXDevices* previousDevices_;
-    int previousType_;
-  };
   int activePrinterIndex() const { return activePrinterIndex_.load(); }
 
   // ---- Identity -------------------------------------------------------------------------

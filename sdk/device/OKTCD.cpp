@@ -164,7 +164,7 @@ void OKTCD::openSession() {
   }
 }
 
-void OKTCD::connected() { announce(connected_ ? 2 : connState_); }
+void OKTCD::connected() { announce(connected_ ? 2 : connState_.load()); }
 
 void OKTCD::accessoryConnected(const std::shared_ptr<accessory::Accessory>& accessory) {
   if (!isAccessoryToravel(accessory)) return;
