@@ -52,7 +52,7 @@ struct Answer {
   std::chrono::milliseconds delay{0};
   bool drop = false;
   // Sent with the answer (a redirect's "Location", for one).
-  std::vector<std::pair<std::string, std::string>> headers;
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 struct FormPart {
