@@ -120,6 +120,37 @@ std::string originOf(const std::string& url) {
   return origin;
 }
 
+// The scheme of `url` ("scheme://..."), lower-cased; "" when it names none (curl then
+// guesses, within the request's protocols).
+std::string schemeOf(const std::string& url) {
+  const size_t at = url.find("://");
+  if (at == std::string::npos || at == 0) return std::string();
+  for (size_t i = 0; i < at; ++i)
+    if (!std::isalnum(static_cast<unsigned char>(url[i])) && url[i] != '+' && url[i] != '-' && url[i] != '.')
+      return std::string();
+  return lower(std::string_view(url).substr(0, at));
+}
+
+// Whether `scheme` is one of the comma-separated `protocols`.
+bool allows(const std::string& protocols, const std::string& scheme) {
+  size_t start = 0;
+  while (start <= protocols.size()) {
+    size_t comma = protocols.find(',', start);
+    if (comma == std::string::npos) comma = protocols.size();
+    if (lower(trim(std::string_view(protocols).substr(start, comma - start))) == scheme) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
+// The error for a request to `scheme` that `protocols` does not allow: plain http where
+// https is allowed is a refused downgrade, anything else an unsupported scheme.
+Error schemeRefused(const std::string& protocols, const std::string& scheme) {
+  if (scheme == "http" && allows(protocols, "https"))
+    return urlError(kUrlErrorAppTransportSecurityRequiresSecureConnection);
+  return urlError(kUrlErrorUnsupportedURL);
+}
+
 bool isRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -156,6 +187,9 @@ Error urlError(int code) {
       text = "The Internet connection appears to be offline.";
       break;
     case kUrlErrorBadServerResponse: text = "The server returned a bad response."; break;
+    case kUrlErrorAppTransportSecurityRequiresSecureConnection:
+      text = "The request was refused: it must use a secure connection (https).";
+      break;
     case kUrlErrorDataLengthExceedsMaximum: text = "The answer is larger than the size allowed."; break;
     case kUrlErrorSecureConnectionFailed:
       text = "An SSL error has occurred and a secure connection to the server cannot be made.";
@@ -192,6 +226,7 @@ struct HttpClient::Transfer {
   bool sentNoted = false;
   long redirects = 0;
   bool tooLarge = false;
+  bool ftp = false;  // an FTP download: the server's reply lines are not headers
   HttpResponse response;
   char errorText[CURL_ERROR_SIZE] = {};
 
@@ -242,6 +277,7 @@ struct HttpClient::Transfer {
     auto* t = static_cast<Transfer*>(userdata);
     const size_t length = size * count;
     t->touch();
+    if (t->ftp) return length;
     std::string_view line(data, length);
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
     auto& headers = t->response.headers;
@@ -292,11 +328,15 @@ struct HttpClient::Transfer {
       return Error(foundation::kUrlErrorDomain, kUrlErrorUnknown,
                    "The request method \"" + method + "\" is not valid.");
 
+    const std::string scheme = schemeOf(request.url);
+    if (!scheme.empty() && !allows(request.protocols, scheme)) return schemeRefused(request.protocols, scheme);
+    ftp = scheme == "ftp";
+
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, request.protocols.c_str());
     // Redirects are followed by the client itself (see `followRedirect`), so that the
     // caller's headers are adjusted for the new request rather than sent again blindly.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
@@ -542,9 +582,11 @@ void HttpClient::finish(RequestId id, std::optional<HttpResponse> response, Erro
 void HttpClient::followRedirect(Transfer& t, long status, std::string location) {
   if (t.redirects >= kMaxRedirects)
     return finish(t.id, std::nullopt, urlError(kUrlErrorHTTPTooManyRedirects));
-  const std::string scheme = lower(location.substr(0, location.find(':')));
+  const std::string scheme = schemeOf(location);
   if (scheme != "http" && scheme != "https")
     return finish(t.id, std::nullopt, urlError(kUrlErrorUnsupportedURL));
+  if (!allows(t.request.protocols, scheme))
+    return finish(t.id, std::nullopt, schemeRefused(t.request.protocols, scheme));
 
   // As browsers do: 301 and 302 turn a POST into a GET, 303 turns anything but HEAD into a
   // GET; the body and the headers that describe it go. Credentials stay with their origin.
@@ -553,6 +595,11 @@ void HttpClient::followRedirect(Transfer& t, long status, std::string location) 
   const bool toGet = ((status == 301 || status == 302) && method == "POST") ||
                      (status == 303 && method != "GET" && method != "HEAD");
   const bool sameOrigin = originOf(location) == originOf(r.url);
+  // 307 and 308 send the body again; a caller may keep it from going to another server.
+  if (!toGet && !sameOrigin && !r.bodyToOtherOrigin && !r.body.empty() && method != "GET" && method != "HEAD")
+    return finish(t.id, std::nullopt,
+                  Error(foundation::kUrlErrorDomain, kUrlErrorBadServerResponse,
+                        "The server redirected the request's body to another origin; it was not sent there."));
   HttpHeaders kept;
   for (auto& header : r.headers) {
     const std::string name = lower(header.first);
@@ -609,7 +656,8 @@ void HttpClient::workerLoop() {
           followRedirect(*t, status, location);
           continue;
         }
-        t->response.status = static_cast<int>(status);
+        // A whole FTP download is the file, as a 200 answer would be.
+        t->response.status = t->ftp ? 200 : static_cast<int>(status);
         finish(t->id, std::move(t->response), Error());
       } else {
         noteSent(*t);

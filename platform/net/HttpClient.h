@@ -17,7 +17,11 @@
 // own CA file. Redirects are followed (at most 16, to http and https only) as browsers do:
 // 301 and 302 turn a POST into a GET without its body and "Content-" headers, 303 turns
 // any method but HEAD into a GET, and "Authorization" and "Cookie" are not sent to another
-// origin.
+// origin. A request may narrow this: `protocols` names the only schemes it and its
+// redirects may use (a caller that allows only https never sends a byte in clear), and
+// `bodyToOtherOrigin` false keeps a 307 or 308 from carrying the body to another origin.
+// An ftp:// download (when `protocols` allows it) that completes is an answer with status
+// 200 and the file as its body; an FTP failure is an error.
 //
 // `send` and `cancel` may be called from any thread. Completions run on the main queue;
 // a request cancelled on the main thread never calls its completion afterwards. Bad input
@@ -71,6 +75,7 @@ enum UrlErrorCode : int {
   kUrlErrorNotConnectedToInternet = -1009,
   kUrlErrorBadServerResponse = -1011,
   kUrlErrorDataLengthExceedsMaximum = -1103,
+  kUrlErrorAppTransportSecurityRequiresSecureConnection = -1022,
   kUrlErrorSecureConnectionFailed = -1200,
   kUrlErrorServerCertificateUntrusted = -1202,
 };
@@ -97,6 +102,13 @@ struct HttpRequest {
   // A PEM file of the authorities that HTTPS servers' certificates are checked against,
   // instead of the system's. Empty: the system's.
   std::string caFile;
+  // The schemes (curl's names, comma-separated) that the request and every redirect it
+  // follows may use. Another scheme fails with -1002; plain http where only https is
+  // allowed fails with -1022 before anything is sent.
+  std::string protocols = "http,https";
+  // False: a 307 or 308 redirect to another origin (scheme, host and port) that would send
+  // the body again fails with -1011 instead, and the body goes nowhere else.
+  bool bodyToOtherOrigin = true;
   // Optional: runs on the main queue once the whole request (headers and body) has been
   // handed to the connection, before the completion. Lets a caller tell a time-out while
   // waiting for the answer from one while connecting or sending.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <thread>
 
 #include "platform/foundation/MainQueue.h"
@@ -431,6 +432,65 @@ TEST(HttpClient, RedirectIsFollowedToTheFinalAnswer) {
   EXPECT_EQ(outcome.response->header("X-Final"), "yes");
   EXPECT_FALSE(outcome.response->header("Location"));
   EXPECT_EQ(outcome.response->body, "moved here; length header ");
+}
+
+// A caller that allows only https sends nothing in clear, and one that keeps its body with
+// its origin has a 307/308 to another origin refused; 303 (no body) and the same origin go on.
+TEST(HttpClient, NarrowedRequestsNeverGoInClearNorHandTheirBodyToAnotherOrigin) {
+  RawHttpServer clear("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  httplib::Server other;
+  std::atomic<int> otherBodies{0};
+  other.Post("/in", [&](const httplib::Request& req, httplib::Response& res) {
+    if (!req.body.empty()) ++otherBodies;
+    res.set_content("taken", "text/plain");
+  });
+  other.Get("/in", [](const httplib::Request&, httplib::Response& res) { res.set_content("got", "text/plain"); });
+  LocalServer otherServer(other);
+  httplib::Server first;
+  first.Post(R"(/to/(\d+)/(.*))", [&](const httplib::Request& req, httplib::Response& res) {
+    const std::string target = req.matches[2] == "same" ? "/in" : otherServer.url("/in", "localhost");
+    res.set_redirect(target, std::stoi(req.matches[1]));
+  });
+  first.Post("/in", [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.body, "text/plain"); });
+  LocalServer firstServer(first);
+  HttpClient client;
+
+  struct Case {
+    std::string path;
+    std::string url;  // instead of the first server's path
+    std::string protocols;
+    int code;           // 0: an answer
+    std::string body;   // of the answer
+  };
+  const Case cases[] = {
+      {"", clear.url("/"), "https", -1022, ""},
+      {"", "ftp://127.0.0.1:1/file", "https", -1002, ""},
+      {"/to/307/other", "", "http", -1011, ""},
+      {"/to/308/other", "", "http", -1011, ""},
+      {"/to/303/other", "", "http", 0, "got"},
+      {"/to/307/same", "", "http", 0, "secret"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path + c.url);
+    HttpRequest request;
+    request.method = "POST";
+    request.url = c.url.empty() ? firstServer.url(c.path) : c.url;
+    request.body = "secret";
+    request.protocols = c.protocols;
+    request.bodyToOtherOrigin = false;
+    request.timeout = 5s;
+    Outcome outcome;
+    client.send(request, outcome.completion());
+    ASSERT_TRUE(outcome.wait());
+    if (c.code != 0) {
+      EXPECT_EQ(outcome.error.code, c.code);
+    } else {
+      ASSERT_TRUE(outcome.response) << outcome.error.description();
+      EXPECT_EQ(outcome.response->body, c.body);
+    }
+  }
+  EXPECT_EQ(clear.connections(), 0);
+  EXPECT_EQ(otherBodies.load(), 0);
 }
 
 TEST(HttpClient, RedirectLoopFailsWithTooManyRedirects) {

@@ -80,6 +80,12 @@ class FakeDevices final : public VexaDevices {
   };
   int connstate() override { return state; }
   std::vector<std::shared_ptr<KXDeviceInfo>> getConnectedDevicesInfo(Error*) override {
+    std::function<void()> hold;
+    {
+      std::lock_guard lock(mutex);
+      hold = whileQuerying;
+    }
+    if (hold) hold();
     std::lock_guard lock(mutex);
     std::vector<std::shared_ptr<KXDeviceInfo>> out;
     for (const auto& d : devices) {
@@ -116,6 +122,8 @@ class FakeDevices final : public VexaDevices {
   std::mutex mutex;
   std::vector<Device> devices;
   std::vector<int> typeCalls;
+  // Runs (on the querying thread) each time the devices are asked for: a slow device.
+  std::function<void()> whileQuerying;
 };
 
 class StatusRecorder final : public OKTVexaDelegate {

@@ -73,9 +73,7 @@ std::shared_ptr<OKTVexa> OKTVexa::registerOKTVexa() {
     plugins.skyrigDevice = std::make_shared<VexaSkyrigDevice>();
     plugins.printerDevice = std::make_shared<VexaVKPPrinterDevice>();
     a->setDevicePlugins(plugins);
-    a->setPhonePlugins({std::make_shared<VexaMobileDevice>(), std::make_shared<VexaMobileSystem>(),
-                        std::make_shared<VexaMobileApp>(), std::make_shared<VexaMobileNetwork>(),
-                        std::make_shared<VexaMDMConfiguration>(a)});
+    a->setPhonePlugins(standardPhonePlugins(a));
     a->setConfigJobsHandler([](const json& jobs) { VexaConfiguration::sharedConfiguration().addConfigJobs(jobs); });
     return a;
   }());
@@ -102,7 +100,7 @@ OKTVexa::~OKTVexa() {
       if (*t) (*t)->invalidate();
   }
   for (auto* q : {&checkInQueue_, &configCheckinQueue_, &payloadKXDevicesQueue_, &payloadCustomDevicesQueue_,
-                  &payloadMobileQueue_, &networkQueue_})
+                  &payloadMobileQueue_, &networkQueue_, &collectQueue_})
     q->cancelAllOperations();
 }
 
@@ -147,7 +145,7 @@ void OKTVexa::setup() {
                        if (auto self = weak.lock()) self->applicationDidEnterBackground();
                      });
   center.addObserver(this, kOKT_DEVICE_CONNECTED_NOTIFICATION, nullptr, [weak](const foundation::Notification&) {
-    if (auto self = weak.lock()) self->collectDevicesInfo();
+    if (auto self = weak.lock()) self->scheduleCollectDevicesInfo();
   });
   vexaLocator().requestNewLocation();
 }
@@ -193,6 +191,12 @@ std::shared_ptr<VexaKXDevicePlugin> OKTVexa::activeDevice() {
 void OKTVexa::setDevicePlugins(VexaDevicePlugins plugins) {
   std::lock_guard lock(mutex_);
   plugins_ = std::move(plugins);
+}
+
+std::vector<std::shared_ptr<VexaPhonePlugin>> OKTVexa::standardPhonePlugins(const std::shared_ptr<OKTVexa>& agent) {
+  return {std::make_shared<VexaMobileSystem>(), std::make_shared<VexaMobileNetwork>(),
+          std::make_shared<VexaMobileDevice>(), std::make_shared<VexaMobileApp>(),
+          std::make_shared<VexaMDMConfiguration>(agent)};
 }
 
 void OKTVexa::setPhonePlugins(std::vector<std::shared_ptr<VexaPhonePlugin>> plugins) {
@@ -372,6 +376,15 @@ void OKTVexa::connectionState(int state) {
   if (state != CONN_CONNECTED) return;
   std::weak_ptr<OKTVexa> weak = weak_from_this();
   foundation::RunLoop::current().addTimer(foundation::Clock::current().now() + kCollectDelay, [weak] {
+    if (auto self = weak.lock()) self->scheduleCollectDevicesInfo();
+  });
+}
+
+void OKTVexa::scheduleCollectDevicesInfo() {
+  // One refresh waiting is enough: it reads the devices as they are when it runs.
+  if (collectQueue_.operationCount() > 1) return;
+  std::weak_ptr<OKTVexa> weak = weak_from_this();
+  collectQueue_.addOperation([weak] {
     if (auto self = weak.lock()) self->collectDevicesInfo();
   });
 }

@@ -148,6 +148,8 @@ class OKTVexa final : public KXDeviceDelegate,
   nlohmann::json getCheckinPayloadForCustomDeviceJSON(VexaCustomDevicePlugin& device);
   // {"bundle", "serial", "manufacturer"} per entry of `checkin` (of a new one when absent).
   nlohmann::json extractCheckinDeviceSerialsPayloadFrom(const std::optional<nlohmann::json>& checkin);
+  // Refreshes the caches on the calling thread (the device queries and the public-address
+  // lookup may take seconds). The agent's own triggers run it on a worker of its own.
   void collectDevicesInfo();
   void sendPluginHeaders(const nlohmann::json& message);
   nlohmann::json checkInPayload() const;
@@ -171,6 +173,9 @@ class OKTVexa final : public KXDeviceDelegate,
   std::vector<std::shared_ptr<VexaCustomDevicePlugin>> customDevices() const;
   void setDevicePlugins(VexaDevicePlugins plugins);
   void setPhonePlugins(std::vector<std::shared_ptr<VexaPhonePlugin>> plugins);
+  // The phone's plug-ins of the process's agent, in the order the server lists them: system,
+  // network, device, app, then the managed configuration.
+  static std::vector<std::shared_ptr<VexaPhonePlugin>> standardPhonePlugins(const std::shared_ptr<OKTVexa>& agent);
   std::shared_ptr<VexaKXDevicePlugin> activeDevice();
 
   void addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) override;
@@ -213,6 +218,8 @@ class OKTVexa final : public KXDeviceDelegate,
   void processConfigResponse(const Completion& completion, const VexaPostResult& result);
   void uploadCheckInPayload(const nlohmann::json& json, Completion completion);
   void setCheckingIn(bool on);
+  // Runs `collectDevicesInfo` on `collectQueue_`, never on the thread that reported the event.
+  void scheduleCollectDevicesInfo();
   std::shared_ptr<VexaKXDevicePlugin> pluginForName(const std::string& name, bool fallback);
   nlohmann::json phoneDetails();
   nlohmann::json phonePluginList();
@@ -230,6 +237,7 @@ class OKTVexa final : public KXDeviceDelegate,
   std::atomic<bool> testMode_{false};
   mutable std::mutex checkingMutex_;  // the agent's own lock
   bool isCheckingIn_ = false;
+  std::mutex gateMutex_;  // held while the gate tests and queues a check-in
 
   mutable std::mutex mutex_;  // collections below
   std::vector<std::shared_ptr<VexaExtensionPlugin>> arrayExtensions_;
@@ -256,6 +264,7 @@ class OKTVexa final : public KXDeviceDelegate,
   foundation::OperationQueue payloadCustomDevicesQueue_{1};
   foundation::OperationQueue payloadMobileQueue_{100};
   foundation::OperationQueue networkQueue_{100};
+  foundation::OperationQueue collectQueue_{1};
   // The waits of the agent's operations (on the clock). Operations hold this, not the agent,
   // while they wait, so the agent can go away meanwhile; the wait then ends at once.
   struct Sleeper {

@@ -224,6 +224,8 @@ void OKTVexa::checkInWithCompletionBlock(Completion completion) {
       return;
     }
   }
+  // The test and the queueing are one step: two callers at once queue one check-in.
+  std::unique_lock gate(gateMutex_);
   if (!isCheckingIn() && !isPause_ && checkInEnabled() && checkInQueue_.operationCount() == 0 && shouldCheckIn()) {
     std::weak_ptr<OKTVexa> weak = weak_from_this();
     checkInQueue_.addOperation([weak, sleeper = sleeper_, completion = std::move(completion)]() mutable {
@@ -239,6 +241,7 @@ void OKTVexa::checkInWithCompletionBlock(Completion completion) {
     });
     return;
   }
+  gate.unlock();
   refuseCheckIn(completion);
 }
 
@@ -406,6 +409,7 @@ void OKTVexa::processConfigResponse(const Completion& completion, const VexaPost
       completion(failed);
     }
     status("Unable to check config");
+    setCheckingIn(false);
     VexaBackgroundTaskManager::sharedTask().endTaskWithKey(0);
     return;
   }

@@ -106,6 +106,23 @@ TEST_F(AgentTest, TheCheckInMergesCachedAndFreshEntriesBySerial) {
   EXPECT_TRUE(foundation::UserDefaults::standard().objectForKey("OKTVEXA_DEVICES_CHECK_IN_PAYLOAD").is_null());
 }
 
+// An accessory that gives no serial number is still reported, under a stand-in serial.
+TEST_F(AgentTest, AnAccessoryWithoutASerialIsStillReported) {
+  devices_->state = 2;
+  devices_->devices = {{"PellanPro 7", std::nullopt, 0}};
+  ASSERT_TRUE(checkIn().success);
+  const json body = *server_->service("check_in").at(0).json;
+  ASSERT_EQ(body["payload"].size(), 2u) << body.dump(2);
+  bool found = false;
+  for (const auto& e : body["payload"])
+    if (e["deviceSubType"] == "PellanPro 7") {
+      found = true;
+      EXPECT_EQ(e["serial"], "N/A");
+      EXPECT_EQ(e["manufacturer"], "Corvanta");
+    }
+  EXPECT_TRUE(found);
+}
+
 TEST_F(AgentTest, APhoneAloneIsSkippedOnceTwoDevicesWereLastSeenMoreThanAWeekAgo) {
   foundation::UserDefaults::standard().setDate("OKTVEXA_LAST_CHECK_IN_2_DEVICES",
                                                clock_->wallNow() - std::chrono::hours(24 * 8));
@@ -146,6 +163,28 @@ TEST_F(AgentTest, TheConfigurationRequestFollowsThirtySecondsLaterAndHandsNewJob
   EXPECT_TRUE(again.result.success);
   EXPECT_EQ(server_->count(mdm::kConfigurationPath), 2u);
   EXPECT_EQ(handed, 1);
+}
+
+// A configuration request that fails on its way ends the check-in state too, so that a
+// check-in that went astray no longer holds later ones back.
+TEST_F(AgentTest, AConfigurationTransportErrorEndsTheCheckingInState) {
+  // The check-in waits for a location fix (on the clock), checking in all the while.
+  agent_->setLocationEnabled(true);
+  agent_->setAllowCheckIn(true);
+  Outcome checkin;
+  agent_->checkInWithCompletionBlock(checkin.completion());
+  ASSERT_TRUE(runMainUntil([&] { return agent_->sleepingOperations() == 1; }));
+  ASSERT_TRUE(agent_->isCheckingIn());
+
+  server_->script(mdm::kConfigurationPath, {200, "[]", "application/json", {}, true});
+  Outcome config;
+  agent_->configCheckinWithCompletion(config.completion());
+  ASSERT_TRUE(runMainUntil([&] { return config.done.load(); }));
+  EXPECT_FALSE(config.result.success);
+  EXPECT_TRUE(config.result.error);
+  EXPECT_FALSE(agent_->isCheckingIn());
+  EXPECT_TRUE(runMainUntil([&] { return recorder_->saw("Unable to check config"); }));
+  ASSERT_TRUE(advanceUntil([&] { return checkin.done.load(); }, std::chrono::seconds(5)));
 }
 
 TEST_F(AgentTest, IntervalsAreStoredAsTextWithTheirDefaultsAndMinimum) {

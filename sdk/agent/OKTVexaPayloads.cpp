@@ -24,6 +24,7 @@ constexpr const char* kPayloadCacheKey = "OKTVEXA_DEVICES_CHECK_IN_PAYLOAD";
 constexpr const char* kHeaderCacheKey = "OKTVEXA_DEVICES_PLUGIN_HEADER_PAYLOAD";
 constexpr const char* kPluginUploadFlagKey = "OKTVEXA_PLUGIN_UPLOAD_FLAG";
 constexpr int kConnected = 2;  // the facade's connection state "connected"
+constexpr const char* kNoSerial = "N/A";  // the serial of an accessory that gives none
 
 foundation::UserDefaults& defaults() { return foundation::UserDefaults::standard(); }
 
@@ -93,7 +94,11 @@ json OKTVexa::getCheckinJSON() {
         kestra::VexaLog("<OKTVexa> Device entry without serial left out");
         return;
       }
-      bySerial[serial->get<std::string>()] = entry;
+      // Accessories without a serial number share the stand-in: keep them apart by kind.
+      std::string key = serial->get<std::string>();
+      if (key == kNoSerial) key += "|" + foundation::textForKey(entry, "deviceType") + "|" +
+                                  foundation::textForKey(entry, "deviceSubType");
+      bySerial[key] = entry;
     };
     if (auto cache = cached(kPayloadCacheKey); cache && cache->is_object()) {
       auto payload = cache->find("payload");
@@ -245,7 +250,9 @@ json OKTVexa::getCheckinPayloadForOKTDeviceJSON() {
                   {"details", plugin->getKXDeviceDetails()},
                   {"plugins", json::array({{{"plugin", plugin->plugin()}, {"version", plugin->version()},
                                             {"type", "device_plugin"}}})}};
-    if (auto serial = devices.serialNumber()) entry["serial"] = *serial;
+    // An accessory that gives no serial number is still reported, under a stand-in.
+    const auto serial = devices.serialNumber();
+    entry["serial"] = serial && !serial->empty() ? *serial : kNoSerial;
     addPluginData(plugin->getKXDevicePluginData());
     return entry;
   } catch (const std::exception&) {

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "platform/foundation/Json.h"
+#include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "sdk/agent/AgentTestSupport.h"
 #include "sdk/agent/UICKeyChainStore.h"
@@ -192,6 +196,44 @@ TEST_F(AgentTest, AConnectionCollectsTheDevicesFourSecondsLater) {
   const auto cached = foundation::parseJson(*foundation::UserDefaults::standard().stringForKey("OKTVEXA_DEVICES_CHECK_IN_PAYLOAD"));
   ASSERT_TRUE(cached.has_value());
   EXPECT_EQ((*cached)["payload"].size(), 2u);
+}
+
+// The device queries of a collection take their time off the main thread: the main queue
+// goes on meanwhile.
+TEST_F(AgentTest, CollectingTheDevicesNeverHoldsTheMainQueue) {
+  devices_->state = 2;
+  devices_->devices = {{"PellanPro", "P-1", 0}};
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool mainRan = false, queried = false, answeredAfterMain = false;
+  std::unique_lock setUp(devices_->mutex);
+  devices_->whileQuerying = [&] {
+    std::unique_lock lock(mutex);
+    queried = true;
+    cv.notify_all();
+    // A slow device: answers once the main queue has run something meanwhile (or gives up).
+    answeredAfterMain = cv.wait_for(lock, std::chrono::seconds(10), [&] { return mainRan; });
+  };
+  setUp.unlock();
+  foundation::NotificationCenter::defaultCenter().post(kOKT_DEVICE_CONNECTED_NOTIFICATION);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return queried; }));
+  }
+  foundation::MainQueue::post([&] {
+    std::lock_guard lock(mutex);
+    mainRan = true;
+    cv.notify_all();
+  });
+  ASSERT_TRUE(runMainUntil([&] {
+    return !foundation::UserDefaults::standard().objectForKey("OKTVEXA_DEVICES_CHECK_IN_PAYLOAD").is_null();
+  }));
+  {
+    std::lock_guard lock(devices_->mutex);
+    devices_->whileQuerying = nullptr;
+  }
+  std::lock_guard lock(mutex);
+  EXPECT_TRUE(answeredAfterMain);
 }
 
 TEST_F(AgentTest, BecomingActiveChecksInFiveSecondsLaterAndRecordsTheState) {

@@ -214,8 +214,89 @@ std::optional<std::string> SSHardwareInfo::systemVersion() {
 }
 
 std::string SSHardwareInfo::systemDeviceTypeFormatted(bool formatted) {
-  const std::string machine = system_info::phoneFacts().deviceType;
-  return formatted ? formatDeviceType(machine) : machine;
+  const auto facts = system_info::phoneFacts();
+  const std::string& machine = facts.deviceType;
+  if (!formatted) return machine;
+  const std::string name = formatDeviceType(machine);
+  const bool appleIdentifier = machine.starts_with("iPhone") || machine.starts_with("iPod") || machine.starts_with("iPad");
+  if (name != machine || appleIdentifier || facts.model.empty()) return name;
+  return machine.empty() ? facts.model : facts.model + " (" + machine + ")";
+}
+
+std::optional<std::pair<int64_t, int64_t>> parseScreenSize(std::string_view text) {
+  const std::string line = trimmed(text.substr(0, text.find('\n')));
+  const size_t sep = line.find_first_of("x,");
+  if (sep == std::string::npos) return std::nullopt;
+  int64_t width = 0, height = 0;
+  const char* end = line.data() + line.size();
+  auto w = std::from_chars(line.data(), line.data() + sep, width);
+  auto h = std::from_chars(line.data() + sep + 1, end, height);
+  // A mode may carry a suffix ("1920x1080i"); the numbers must be there and positive.
+  if (w.ec != std::errc() || w.ptr != line.data() + sep || h.ec != std::errc() || h.ptr == line.data() + sep + 1)
+    return std::nullopt;
+  if (width < 1 || height < 1) return std::nullopt;
+  return std::pair{width, height};
+}
+
+namespace {
+
+// Entries of a /sys class folder below the root, by name (the kernel's order is not stable).
+std::vector<std::string> classEntries(const char* folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(SSInfoRoot::root() / folder, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::optional<std::pair<int64_t, int64_t>> screenSize() {
+  for (const auto& name : classEntries("sys/class/drm")) {
+    const fs::path connector = fs::path("sys/class/drm") / name;
+    const auto status = readText(connector / "status");
+    if (!status || trimmed(*status) != "connected") continue;
+    if (const auto modes = readText(connector / "modes"))
+      if (auto size = parseScreenSize(*modes)) return size;
+  }
+  for (const auto& name : classEntries("sys/class/graphics")) {
+    if (!name.starts_with("fb")) continue;
+    if (const auto text = readText(fs::path("sys/class/graphics") / name / "virtual_size"))
+      if (auto size = parseScreenSize(*text)) return size;
+  }
+  return std::nullopt;
+}
+
+std::optional<int64_t> readNumber(const fs::path& relative) {
+  const auto text = readText(relative);
+  if (!text) return std::nullopt;
+  const std::string t = trimmed(*text);
+  int64_t value = 0;
+  auto r = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int64_t SSHardwareInfo::screenWidth() {
+  const auto size = screenSize();
+  return size ? size->first : -1;
+}
+
+int64_t SSHardwareInfo::screenHeight() {
+  const auto size = screenSize();
+  return size ? size->second : -1;
+}
+
+float SSHardwareInfo::screenBrightness() {
+  for (const auto& name : classEntries("sys/class/backlight")) {
+    const fs::path light = fs::path("sys/class/backlight") / name;
+    const auto level = readNumber(light / "brightness");
+    const auto max = readNumber(light / "max_brightness");
+    if (!level || !max || *max <= 0 || *level < 0 || *level > *max) continue;
+    return float(double(*level) * 100.0 / double(*max));
+  }
+  return -1.0f;
 }
 
 std::string SSHardwareInfo::formatDeviceType(const std::string& machine) {
@@ -224,7 +305,8 @@ std::string SSHardwareInfo::formatDeviceType(const std::string& machine) {
     const char* name;
   };
   static const Row kRows[] = {  // nothing to destroy at exit: the agent's threads may read it then
-      {{"i386", "x86_64"}, "iPhone Simulator"},
+      // No row for "i386" and "x86_64": here they are a PC's own identifiers, not a
+      // phone simulator's.
       {{"iPhone1,1"}, "iPhone"},
       {{"iPhone1,2"}, "iPhone 3G"},
       {{"iPhone2,1"}, "iPhone 3GS"},

@@ -34,6 +34,9 @@ class SSInfoRoot {
 // without a colon or without a number are skipped.
 std::map<std::string, int64_t> parseKeyNumberLines(std::string_view text);
 
+// "WIDTHxHEIGHT" (drm modes) or "WIDTH,HEIGHT" (frame buffer): both above 0, or nothing.
+std::optional<std::pair<int64_t, int64_t>> parseScreenSize(std::string_view text);
+
 // The first field of /proc/uptime as whole seconds; nothing unless it is a non-negative number.
 std::optional<int64_t> parseUptimeSeconds(std::string_view text);
 // A power-supply "status" text as a battery state (0 unknown, 1 unplugged, 2 charging, 3 full).
@@ -48,9 +51,19 @@ class SSHardwareInfo {
   static std::optional<std::string> deviceName();
   static std::optional<std::string> systemName();
   static std::optional<std::string> systemVersion();
-  // The machine identifier, or (formatted) its model name.
+  // The machine identifier, or (formatted) its model name: the table's name for a phone or
+  // tablet identifier; for a machine the table does not know (a PC: "x86_64"), the machine's
+  // own product name and identifier, "Product (x86_64)", or the identifier alone when the
+  // product is not known.
   static std::string systemDeviceTypeFormatted(bool formatted);
+  // The table's name for `machine`, "iPad" for another tablet identifier, else `machine`.
   static std::string formatDeviceType(const std::string& machine);
+  // The first connected display's mode ("1920x1080" in /sys/class/drm/*/modes), else the
+  // first frame buffer's size (/sys/class/graphics/fb*/virtual_size); −1 without a screen.
+  static int64_t screenWidth();
+  static int64_t screenHeight();
+  // The first backlight's brightness in per cent of its maximum; −1 without one.
+  static float screenBrightness();
   // Whether this process is traced (TracerPid not 0).
   static bool debuggerAttached();
   // Charging or full.

@@ -126,7 +126,7 @@ TEST(SSHardwareInfo, ModelNames) {
     const char* machine;
     const char* name;
   } const kCases[] = {{"iPhone7,2", "iPhone 6"}, {"iPad6,7", "iPad"},      {"iPhone9,1", "iPhone9,1"},
-                      {"iPad3,3", "iPad 3"},     {"x86_64", "iPhone Simulator"}, {"iPod7,1", "iPod 5"}};
+                      {"iPad3,3", "iPad 3"},     {"x86_64", "x86_64"}, {"iPod7,1", "iPod 5"}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.machine);
     EXPECT_EQ(SSHardwareInfo::formatDeviceType(c.machine), c.name);
@@ -134,7 +134,54 @@ TEST(SSHardwareInfo, ModelNames) {
   system_info::setPhoneFactsOverride(system_info::PhoneFacts{"n", "m", "s", "1", "iPhone7,2"});
   EXPECT_EQ(SSHardwareInfo::systemDeviceTypeFormatted(false), "iPhone7,2");
   EXPECT_EQ(SSHardwareInfo::systemDeviceTypeFormatted(true), "iPhone 6");
+  // A PC is named by its own product and machine type, never as a phone simulator.
+  system_info::setPhoneFactsOverride(system_info::PhoneFacts{"n", "ThinkPad T14", "Linux", "6.1", "x86_64"});
+  EXPECT_EQ(SSHardwareInfo::systemDeviceTypeFormatted(false), "x86_64");
+  EXPECT_EQ(SSHardwareInfo::systemDeviceTypeFormatted(true), "ThinkPad T14 (x86_64)");
+  system_info::setPhoneFactsOverride(system_info::PhoneFacts{"n", "", "Linux", "6.1", "aarch64"});
+  EXPECT_EQ(SSHardwareInfo::systemDeviceTypeFormatted(true), "aarch64");
   system_info::setPhoneFactsOverride(std::nullopt);
+}
+
+TEST_F(FakeRoot, ScreenSizeAndBrightnessWhereTheMachineHasThem) {
+  EXPECT_EQ(SSHardwareInfo::screenWidth(), -1);
+  EXPECT_EQ(SSHardwareInfo::screenHeight(), -1);
+  EXPECT_EQ(SSHardwareInfo::screenBrightness(), -1);
+
+  // A frame buffer alone; then a connected display, which wins; a disconnected one is not read.
+  write("sys/class/graphics/fb0/virtual_size", "1024,768\n");
+  EXPECT_EQ(SSHardwareInfo::screenWidth(), 1024);
+  EXPECT_EQ(SSHardwareInfo::screenHeight(), 768);
+  write("sys/class/drm/card0-HDMI-A-1/status", "disconnected\n");
+  write("sys/class/drm/card0-HDMI-A-1/modes", "3840x2160\n");
+  write("sys/class/drm/card0-eDP-1/status", "connected\n");
+  write("sys/class/drm/card0-eDP-1/modes", "1920x1080\n1280x720\n");
+  EXPECT_EQ(SSHardwareInfo::screenWidth(), 1920);
+  EXPECT_EQ(SSHardwareInfo::screenHeight(), 1080);
+
+  write("sys/class/backlight/intel_backlight/max_brightness", "400\n");
+  write("sys/class/backlight/intel_backlight/brightness", "100\n");
+  EXPECT_FLOAT_EQ(SSHardwareInfo::screenBrightness(), 25.0f);
+  write("sys/class/backlight/intel_backlight/brightness", "500\n");  // beyond the maximum
+  EXPECT_EQ(SSHardwareInfo::screenBrightness(), -1);
+}
+
+TEST(SSHardwareInfo, ScreenSizeTexts) {
+  struct Case {
+    const char* text;
+    std::optional<std::pair<int64_t, int64_t>> size;
+  } const kCases[] = {{"1920x1080\n", std::pair<int64_t, int64_t>{1920, 1080}},
+                      {"800,600", std::pair<int64_t, int64_t>{800, 600}},
+                      {"1920x1080i", std::pair<int64_t, int64_t>{1920, 1080}},
+                      {"0x0", std::nullopt},
+                      {"x1080", std::nullopt},
+                      {"1920x", std::nullopt},
+                      {"", std::nullopt},
+                      {"wide", std::nullopt}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parseScreenSize(c.text), c.size);
+  }
 }
 
 TEST(SSDiskInfo, SizeFormats) {

@@ -235,6 +235,8 @@ std::optional<std::string> SSNetworkInfo::externalIPAddress() {
   ::net::HttpRequest request;
   request.url = origin + "/?format=json";
   request.caFile = caFile;
+  // Like every request of the agent: https only, redirects included.
+  request.protocols = "https";
   request.timeout = std::chrono::seconds(10);
   request.resourceTimeout = std::chrono::seconds(10);
   request.maxResponseSize = 64 * 1024;

@@ -6,6 +6,7 @@
 //
 // The lookup service is configuration: `setPublicAddressLookup`, or the environment
 // (KESTRA_PUBLIC_IP_URL, KESTRA_PUBLIC_IP_CA_FILE); without one there is no public address.
+// It is asked over https only; an http lookup address gives no public address.
 // Its answer is outside input: only a JSON object whose "ip" is a dotted IPv4 address counts.
 //
 // Hardware addresses come from /sys/class/net/<interface>/address and the router from the

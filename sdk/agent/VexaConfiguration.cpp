@@ -11,6 +11,8 @@
 #include "sdk/agent/OKTVexa.h"
 #include "sdk/agent/UICKeyChainStore.h"
 #include "sdk/agent/VexaLog.h"
+#include "sdk/agent/VexaNetworkAction.h"
+#include "sdk/device/KXThreadRouting.h"
 #include "sdk/device/OKTKXDevices.h"
 
 namespace kestra {
@@ -50,24 +52,14 @@ bool boolValue(const std::string& text) {
 
 long long integerValue(const std::string& text) { return std::atoll(text.c_str()); }
 
-// Switches the facade to `type` for a job and back to what it was. Automatic routing (-1)
-// is left alone: it already reaches the connected device, and the device API cannot be put
-// back into it once a type was chosen.
+// Routes the job's device calls to `type` on the job's own thread only: the host's choice of
+// device (automatic routing included) stays as it is for every other thread and after the job.
 class ActiveTypeScope {
  public:
-  ActiveTypeScope(OKTKXDevices& facade, int type) : facade_(facade), previous_(facade.devices().activeDeviceType()) {
-    if (previous_ != -1 && previous_ != type) switched_ = facade_.setActiveDeviceType(type);
-  }
-  ~ActiveTypeScope() {
-    if (switched_) facade_.setActiveDeviceType(previous_);
-  }
-  ActiveTypeScope(const ActiveTypeScope&) = delete;
-  ActiveTypeScope& operator=(const ActiveTypeScope&) = delete;
+  ActiveTypeScope(OKTKXDevices& facade, int type) : route_(facade.devices(), type) {}
 
  private:
-  OKTKXDevices& facade_;
-  const int previous_;
-  bool switched_ = false;
+  KXThreadRouting route_;
 };
 
 }  // namespace
@@ -126,6 +118,7 @@ void VexaConfiguration::prepareJobQueue() {
     std::lock_guard lock(mutex_);
     if (!configJobs_.empty() || !incomingJobs_) return;
     *completeJobs_ = nlohmann::json::object();
+    reported_ = false;
     configJobs_ = std::move(*incomingJobs_);
     incomingJobs_.reset();
     jobs = configJobs_;
@@ -221,7 +214,15 @@ void VexaConfiguration::handleMobileApp(const std::string& id, const std::string
              command == "companyCode") {
     defaults.setString(command, job.value);
   } else if (command == "checkInServer") {
-    UICKeyChainStore::sharedStore().setString(job.value, std::string("checkInServer"));
+    // Only an https address is taken; anything else that names a scheme leaves the address
+    // in force as it is.
+    if (job.value.find("://") != std::string::npos && !VexaNetworkAction::isSecureAddress(job.value)) {
+      VexaLog("<OKTVexa> %s (mobileApp_checkInServer)", kVexaInsecureServerRefused);
+      if (auto agent = agent_.lock()) agent->status(kVexaInsecureServerRefused);
+      result = false;
+    } else {
+      UICKeyChainStore::sharedStore().setString(job.value, std::string("checkInServer"));
+    }
   } else if (command == "loggingEnabled") {
     const bool on = boolValue(job.value);
     if (on || VexaInternalLogger::shared().isEnabled()) VexaInternalLogger::shared().uploadLog();
@@ -281,8 +282,11 @@ void VexaConfiguration::sendJobReport() {
   nlohmann::json report;
   std::shared_ptr<VexaConfigDelegate> delegate;
   {
+    // Results recorded at once on two threads both see the list empty: the batch is
+    // reported (and the check-in asked for) by the first only.
     std::lock_guard lock(mutex_);
-    if (!configJobs_.empty()) return;
+    if (!configJobs_.empty() || reported_) return;
+    reported_ = true;
     report = *completeJobs_;
     delegate = delegate_.lock();
   }

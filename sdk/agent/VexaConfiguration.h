@@ -116,6 +116,7 @@ class VexaConfiguration {
   std::vector<Job> configJobs_;
   std::optional<std::vector<Job>> incomingJobs_;
   std::shared_ptr<nlohmann::json> completeJobs_;
+  bool reported_ = true;  // the running batch's report has gone (or no batch runs)
   std::shared_ptr<VexaFirmwareProgressView> view_;
   std::shared_ptr<Life> life_;
   std::atomic<int> firmwareJobs_{0};  // started and not yet recorded

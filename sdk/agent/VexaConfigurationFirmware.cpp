@@ -1,8 +1,12 @@
 // The firmware job of the configuration runner: fetch, flash behind the blocking view,
 // record, with the agent paused throughout.
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "platform/crypto/Digest.h"
+#include "platform/foundation/Bytes.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/HttpClient.h"
@@ -49,6 +53,44 @@ bool isAddress(const std::string& value) {
   for (const char* scheme : {"http://", "https://", "ftp://"})
     if (value.find(scheme) != std::string::npos) return true;
   return false;
+}
+
+bool startsWithNoCase(const std::string& text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+std::string lowerText(std::string text) {
+  for (auto& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// What an image must be before it is flashed: at least its declared length (the answer's
+// Content-Length) and, when the job's address ends in "#sha256=<hex>", that digest.
+struct ImageChecks {
+  std::optional<size_t> length;
+  std::optional<std::string> sha256;  // lower-case hex
+};
+
+std::optional<foundation::Error> checkImage(const std::string& image, const ImageChecks& checks) {
+  if (checks.length && *checks.length != image.size())
+    return vexaError(kVexaErrorFirmware, "Firmware data incomplete: " + std::to_string(image.size()) + " of " +
+                                             std::to_string(*checks.length) + " bytes.");
+  if (checks.sha256) {
+    const auto digest = crypto::sha256(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+    if (lowerText(foundation::toHex(digest.data(), digest.size())) != *checks.sha256)
+      return vexaError(kVexaErrorFirmware, "Firmware checksum does not match!");
+  }
+  return std::nullopt;
+}
+
+// The declared length of an answer's body, when the server gave one.
+std::optional<size_t> declaredLength(const net::HttpResponse& response) {
+  const auto text = response.header("Content-Length");
+  if (!text || text->empty() || text->find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  return size_t(std::strtoull(text->c_str(), nullptr, 10));
 }
 
 }  // namespace
@@ -143,13 +185,36 @@ void VexaConfiguration::flashFirmware(const std::string& image, FirmwareCompleti
   completion(!failure, failure);
 }
 
-void VexaConfiguration::fetchAndUpdateFirmwareDataFromURL(const std::string& url, FirmwareCompletion completion) {
+void VexaConfiguration::fetchAndUpdateFirmwareDataFromURL(const std::string& address, FirmwareCompletion completion) {
+  // Images come over https, or from an ftp:// address; never over plain http.
+  const bool ftp = startsWithNoCase(address, "ftp://");
+  if (!ftp && !VexaNetworkAction::isSecureAddress(address)) {
+    VexaLog("<OKTVexa> Download firmware error: %s", kVexaInsecureServerRefused);
+    if (auto agent = agent_.lock()) agent->status(kVexaInsecureServerRefused);
+    completion(false, vexaError(kVexaErrorFirmware, kVexaInsecureServerRefused));
+    return;
+  }
+  ImageChecks checks;
+  std::string url = address;
+  if (const size_t hash = url.find('#'); hash != std::string::npos) {
+    const std::string fragment = url.substr(hash + 1);
+    url.erase(hash);
+    if (startsWithNoCase(fragment, "sha256=")) {
+      const std::string hex = lowerText(fragment.substr(7));
+      if (hex.size() != 64 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        completion(false, vexaError(kVexaErrorFirmware, "Invalid firmware checksum!"));
+        return;
+      }
+      checks.sha256 = hex;
+    }
+  }
   net::HttpRequest request;
   request.url = url;
   request.caFile = VexaNetworkAction::caFile();
+  request.protocols = ftp ? "ftp" : "https";
   std::weak_ptr<Life> weak = life_;
   net::HttpClient::shared().send(
-      std::move(request), [weak, completion](std::optional<net::HttpResponse> response, foundation::Error error) {
+      std::move(request), [weak, completion, checks](std::optional<net::HttpResponse> response, foundation::Error error) {
         withRunner(weak, [&](VexaConfiguration& runner) {
           if (!response || error.isError()) {
             if (!error.isError()) error = vexaError(kVexaErrorFirmware, "No data");
@@ -159,6 +224,13 @@ void VexaConfiguration::fetchAndUpdateFirmwareDataFromURL(const std::string& url
             completion(false, vexaError(kVexaErrorFirmware, "Failed to fetch firmware data. Status code: " +
                                                                 std::to_string(response->status)));
           } else {
+            ImageChecks all = checks;
+            all.length = declaredLength(*response);
+            if (auto bad = checkImage(response->body, all)) {
+              VexaLog("<OKTVexa> Download firmware error: %s", bad->text.c_str());
+              completion(false, bad);
+              return;
+            }
             runner.firmwareQueue_.addOperation([&runner, body = std::move(response->body), completion] {
               runner.flashFirmware(body, completion);
             });
@@ -210,6 +282,9 @@ void VexaConfiguration::runFirmwareJob(const std::string& id, const Job& job, si
                                  "Failed to fetch firmware data. Status code: " + std::to_string(r.statusCode()));
       } else if (r.response->body.empty()) {
         runner.finishFirmwareJob(id, job, total, false, "No firmware found!");
+      } else if (auto bad = checkImage(r.response->body, ImageChecks{declaredLength(*r.response), std::nullopt})) {
+        runner.finishFirmwareJob(id, job, total, false,
+                                 format("Failed to apply firmware version %@. Error: %@", version, bad->text));
       } else {
         runner.firmwareQueue_.addOperation([&runner, id, job, total, version, image = r.response->body] {
           runner.flashFirmware(image, [&](bool ok, const std::optional<foundation::Error>& error) {

@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/accessory/AccessoryManager.h"
+#include "platform/crypto/Digest.h"
+#include "platform/foundation/Bytes.h"
 #include "sdk/agent/AgentTestSupport.h"
 #include "sdk/agent/VexaConfiguration.h"
 #include "sdk/device/ChargingCaseFrames.h"
@@ -14,6 +16,8 @@
 #include "sdk/device/OKTCD.h"
 #include "sdk/device/OKTKXDevices.h"
 #include "testing/devices/chargingcase/SimulatedChargingCase.h"
+#include "testing/net/HttpTestServers.h"
+#include "testing/services/ServiceProcess.h"
 
 namespace kestra::agenttest {
 namespace {
@@ -223,6 +227,87 @@ TEST_F(FirmwareJobs, FailuresAreRecordedWithTheirMessagesAndTheAgentGoesOn) {
     EXPECT_FALSE(agent_->isPause());
   }
   EXPECT_TRUE(sim_->storedImage().empty());
+}
+
+// An image is taken only over https (or from an ftp:// address), and only when it is what the
+// address says: the digest after "#sha256=" and the length the answer declared.
+TEST_F(FirmwareJobs, AnImageIsCheckedBeforeAnythingIsFlashed) {
+  attachCase();
+  net::testing::RawHttpServer clear("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  const std::string image = caseImage(1500);
+  const auto digest = crypto::sha256(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+  const std::string sha = foundation::toHex(digest.data(), digest.size());
+  std::string otherSha = sha;
+  otherSha[0] = otherSha[0] == '0' ? '1' : '0';
+  const std::string files = server_->origin() + "/files/";
+  struct Case {
+    std::string value;
+    std::string message;
+  };
+  const Case cases[] = {
+      {clear.url("/files/case.bin"), std::string("Failed to apply firmware. Error: ") + kVexaInsecureServerRefused},
+      {files + "case.bin#sha256=" + otherSha, "Failed to apply firmware. Error: Firmware checksum does not match!"},
+      {files + "case.bin#sha256=xyz", "Failed to apply firmware. Error: Invalid firmware checksum!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    server_->script("/files/case.bin", {200, image, "application/octet-stream"});
+    const auto config = runJob("toravel_firmware", c.value);
+    EXPECT_EQ(config.value("value", ""), c.message);
+    EXPECT_EQ(config.value("success", ""), "false");
+    EXPECT_FALSE(agent_->isPause());
+  }
+  EXPECT_EQ(clear.connections(), 0);
+  EXPECT_TRUE(sim_->storedImage().empty());
+
+  // The right digest (in either case) lets it through.
+  std::string upper = sha;
+  for (auto& ch : upper) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+  server_->script("/files/case.bin", {200, image, "application/octet-stream"});
+  const auto config = runJob("toravel_firmware", files + "case.bin#sha256=" + upper);
+  EXPECT_EQ(config.value("value", ""), "Firmware successfully applied.");
+  EXPECT_EQ(sim_->storedImage(), Bytes(image.begin(), image.end()));
+}
+
+// An FTP server (pyftpdlib) on loopback, serving one read-only folder to anonymous users.
+constexpr const char* kFtpServer = R"PY(
+import signal, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+authorizer = DummyAuthorizer()
+authorizer.add_anonymous(sys.argv[2])
+handler = FTPHandler
+handler.authorizer = authorizer
+server = FTPServer(("127.0.0.1", int(sys.argv[1])), handler)
+signal.signal(signal.SIGTERM, lambda *a: server.close_all())
+server.serve_forever()
+)PY";
+
+TEST_F(FirmwareJobs, AnImageAtAnFtpAddressIsDownloadedCheckedAndFlashed) {
+  services::TempFolder folder("ftp-test");
+  const fs::path files = folder.path() / "files";
+  fs::create_directories(files);
+  services::writeFile(folder.path() / "server.py", kFtpServer);
+  const std::string image = caseImage(1200);
+  services::writeFile(files / "case.bin", image);
+  const int port = services::freeLoopbackPort();
+  services::ServiceProcess ftp;
+  if (!ftp.start({"/usr/bin/python3", (folder.path() / "server.py").string(), std::to_string(port), files.string()},
+                 folder.path() / "server.log", port))
+    GTEST_SKIP() << "no FTP server (python3-pyftpdlib): " << ftp.error();
+  attachCase();
+  const std::string address = "ftp://127.0.0.1:" + std::to_string(port) + "/case.bin";
+
+  const auto refused = runJob("toravel_firmware", address + "#sha256=" + std::string(64, '0'));
+  EXPECT_EQ(refused.value("value", ""), "Failed to apply firmware. Error: Firmware checksum does not match!");
+  EXPECT_TRUE(sim_->storedImage().empty());
+
+  const auto config = runJob("toravel_firmware", address);
+  EXPECT_EQ(config.value("value", ""), "Firmware successfully applied.");
+  EXPECT_EQ(config.value("success", ""), "true");
+  EXPECT_EQ(sim_->storedImage(), Bytes(image.begin(), image.end()));
+  ftp.stop();
 }
 
 TEST_F(FirmwareJobs, AnUnreachableServerGivesTheFetchMessage) {

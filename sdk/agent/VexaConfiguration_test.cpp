@@ -160,6 +160,20 @@ TEST_F(ConfigurationJobs, DeviceSettingsGoThroughTheFacadeAndTheActiveTypeIsRest
   EXPECT_EQ(facade_->devices().activeDeviceType(), 2);
 }
 
+// With automatic routing and both a sleeve and a pinpad connected, a pinpad job reaches the
+// pinpad (not the sleeve automatic routing would choose), and routing stays automatic.
+TEST_F(ConfigurationJobs, APinpadJobReachesThePinpadUnderAutomaticRouting) {
+  api_.sleeveState(2);
+  api_.pinpadState(2);
+  ASSERT_EQ(facade_->devices().activeDeviceType(), -1);
+  runner_->addConfigJobs(R"([{"key": "skyrig_scanMode", "value": "1"}])"_json);
+  ASSERT_TRUE(reportsReach(1));
+  EXPECT_EQ(configsOf(delegate_->reports()[0]).at("skyrig_scanMode").second, "true");
+  EXPECT_EQ(api_.drivers.pinpad->log->count("pinpad.barSetScanMode:1"), 1u);
+  EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.barcodeSetScanMode"), 0u);
+  EXPECT_EQ(facade_->devices().activeDeviceType(), -1);
+}
+
 TEST_F(ConfigurationJobs, SleeveSettingsReachTheSimulatedSleeve) {
   devices::SleeveTestBench bench;
   auto api = KXDevices::create(makePellanDriverFactory(bench.pellan, bench.manager.get()));

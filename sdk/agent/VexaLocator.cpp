@@ -118,7 +118,12 @@ void VexaLocator::didUpdateLocations(const LocationFix& fix) {
     lastLocation_ = fix;
   }
   saveLocation(fix, "GPS");
-  if (auto d = delegate_.lock()) d->didUpdateLocation(fix);
+  std::shared_ptr<VexaLocatorDelegate> delegate;
+  {
+    std::lock_guard lock(mutex_);
+    delegate = delegate_.lock();
+  }
+  if (delegate) delegate->didUpdateLocation(fix);
   std::lock_guard lock(mutex_);
   isRequestingLocation_ = false;
 }

@@ -1,6 +1,7 @@
 #include "sdk/agent/VexaNetworkAction.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/Values.h"
 #include "sdk/agent/UICKeyChainStore.h"
+#include "sdk/agent/VexaLog.h"
 
 namespace kestra {
 
@@ -26,12 +28,20 @@ ServerState& serverState() {
   return *s;
 }
 
-bool isHttpUrl(const std::string& s) {
-  for (const char* scheme : {"https://", "http://"}) {
-    const std::string p = scheme;
-    if (s.size() > p.size() && s.compare(0, p.size(), p) == 0 && s[p.size()] != '/') return true;
-  }
-  return false;
+bool hasScheme(const std::string& s, const std::string& scheme) {
+  if (s.size() <= scheme.size() || s[scheme.size()] == '/') return false;
+  for (size_t i = 0; i < scheme.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[i])) != scheme[i]) return false;
+  return true;
+}
+
+bool isHttpUrl(const std::string& s) { return hasScheme(s, "https://") || hasScheme(s, "http://"); }
+
+void logRefused(const std::string& address) {
+  // The address without what follows its host: a path or query may hold more than a server.
+  const size_t host = address.find("://");
+  const size_t end = host == std::string::npos ? std::string::npos : address.find_first_of("/?#", host + 3);
+  VexaLog("<OKTVexa> %s (%s)", kVexaInsecureServerRefused, address.substr(0, end).c_str());
 }
 
 void deliver(const VexaPostCompletion& completion, VexaPostResult result) {
@@ -43,6 +53,9 @@ std::atomic<int> gInFlight{0};
 
 void send(net::HttpRequest request, VexaPostCompletion completion) {
   request.caFile = VexaNetworkAction::caFile();
+  // Nothing in clear, nor a body handed on to a server it was not meant for.
+  request.protocols = "https";
+  request.bodyToOtherOrigin = false;
   ++gInFlight;
   net::HttpClient::shared().send(std::move(request), [completion](std::optional<net::HttpResponse> response, Error error) {
     VexaPostResult r;
@@ -86,22 +99,39 @@ VexaNetworkAction& VexaNetworkAction::sharedNetworkAction() {
   return *action;
 }
 
-void VexaNetworkAction::setServer(std::string origin, std::string caFile) {
+bool VexaNetworkAction::isSecureAddress(const std::string& address) { return hasScheme(address, "https://"); }
+
+bool VexaNetworkAction::setServer(std::string origin, std::string caFile) {
+  while (!origin.empty() && origin.back() == '/') origin.pop_back();
+  if (!isSecureAddress(origin)) {
+    logRefused(origin);
+    return false;
+  }
   auto& s = serverState();
   std::lock_guard lock(s.mutex);
-  while (!origin.empty() && origin.back() == '/') origin.pop_back();
   s.origin = std::move(origin);
   s.caFile = std::move(caFile);
+  return true;
 }
 
 std::string VexaNetworkAction::origin() {
-  auto& s = serverState();
-  std::lock_guard lock(s.mutex);
-  if (!s.origin) {
-    const char* env = std::getenv("KESTRA_MDM_ORIGIN");
-    s.origin = env && *env ? env : "https://mdm.kestra-devices.com";
+  constexpr const char* kBuiltInOrigin = "https://mdm.kestra-devices.com";
+  std::optional<std::string> refused;
+  std::string origin;
+  {
+    auto& s = serverState();
+    std::lock_guard lock(s.mutex);
+    if (!s.origin) {
+      const char* env = std::getenv("KESTRA_MDM_ORIGIN");
+      std::string given = env ? env : "";
+      while (!given.empty() && given.back() == '/') given.pop_back();
+      if (!given.empty() && !isSecureAddress(given)) refused = given;
+      s.origin = !given.empty() && !refused ? given : kBuiltInOrigin;
+    }
+    origin = *s.origin;
   }
-  return *s.origin;
+  if (refused) logRefused(*refused);
+  return origin;
 }
 
 std::string VexaNetworkAction::caFile() {
@@ -116,7 +146,11 @@ std::string VexaNetworkAction::caFile() {
 
 std::string VexaNetworkAction::checkInAddress() {
   auto stored = UICKeyChainStore::sharedStore().stringForKey(std::string("checkInServer"));
-  if (stored && stored->size() >= 11 && isHttpUrl(*stored)) return *stored;
+  if (stored && stored->size() >= 11 && isHttpUrl(*stored)) {
+    if (isSecureAddress(*stored)) return *stored;
+    // Kept from before addresses were checked where they are set: not used.
+    logRefused(*stored);
+  }
   return origin() + kVexaCheckInPath;
 }
 
@@ -137,6 +171,13 @@ void VexaNetworkAction::postJSON(const std::optional<nlohmann::json>& object, co
     VexaPostResult r;
     r.error = KestraSDKError::generateErrorForDomain(kKestraSDKErrorDomain, kVexaErrorDataNil,
                                                      "Data is not a valid JSON object.");
+    deliver(completion, std::move(r));
+    return;
+  }
+  if (address && isHttpUrl(*address) && !isSecureAddress(*address)) {
+    logRefused(*address);
+    VexaPostResult r;
+    r.error = net::urlError(net::kUrlErrorAppTransportSecurityRequiresSecureConnection);
     deliver(completion, std::move(r));
     return;
   }

@@ -11,6 +11,11 @@
 // least 11 characters long, otherwise the origin plus "/api/DepricatedServices"; the fixed
 // endpoints always use the origin.
 //
+// Nothing goes in clear: every post and every redirect it follows is https, and a redirect
+// never carries a body to another origin (the post then fails). A server address that is not
+// https, from any source (the environment, `setServer`, the stored "checkInServer", a
+// caller), is refused with a line in the agent's log, and the address in force before stays.
+//
 // Threads: posts may start on any thread; completions run on the main queue, exactly once
 // per post (also when the object cannot be sent).
 
@@ -40,6 +45,8 @@ inline constexpr const char* kVexaConfigurationPath = "/api/v1/device/configurat
 inline constexpr const char* kVexaFirmwarePath = "/api/v1/device/firmware";
 inline constexpr foundation::Duration kVexaRequestTimeout = std::chrono::seconds(10);
 inline constexpr foundation::Duration kVexaResourceTimeout = std::chrono::seconds(15);
+// What the agent tells its log and its delegates when a server address is not https.
+inline constexpr const char* kVexaInsecureServerRefused = "Server address refused: only https:// addresses are used.";
 
 class KestraSDKError {
  public:
@@ -75,15 +82,19 @@ class VexaNetworkAction {
   static VexaNetworkAction& sharedNetworkAction();
 
   // `origin` like "https://host:port"; `caFile` a PEM file of trusted authorities ("" for
-  // the system's).
-  static void setServer(std::string origin, std::string caFile);
+  // the system's). An origin that is not https is refused (false, logged); the origin and
+  // authorities in force stay.
+  static bool setServer(std::string origin, std::string caFile);
+  // Whether `address` is an https URL with a host, the only kind the agent sends to.
+  static bool isSecureAddress(const std::string& address);
   static std::string origin();
   static std::string caFile();
   // The default check-in address (see above).
   static std::string checkInAddress();
 
   // Posts `object` (which must be a JSON object or array) to `address`, or to the check-in
-  // address when none is given or it is not an http(s) URL.
+  // address when none is given or it is not a URL. An http:// `address` is refused: the
+  // completion gets error -1022 and nothing is sent.
   static void postJSON(const std::optional<nlohmann::json>& object, const std::optional<std::string>& address,
                        VexaPostCompletion completion);
   // Posts a ready body with its content type to origin + `path`, with `timeout`.

@@ -1,5 +1,6 @@
 #include "sdk/agent/VexaPhonePlugins.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -7,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/accessory/AccessoryManager.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/UserDefaults.h"
 #include "sdk/agent/SSInfo.h"
 #include "sdk/agent/SSNetworkInfo.h"
@@ -199,6 +201,23 @@ nlohmann::json VexaMobileSystem::fields() {
   return f;
 }
 
+std::string VexaMobileSystem::uptime() {
+  long seconds = -1;
+  if (const auto stat = foundation::readFile(SSInfoRoot::root() / "proc/stat")) {
+    const size_t at = stat->find("\nbtime ");
+    const long long boot = at == std::string::npos ? 0 : std::atoll(stat->c_str() + at + 7);
+    if (boot > 0) {
+      const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                           foundation::Clock::current().wallNow().time_since_epoch())
+                           .count();
+      seconds = long(int32_t(now - boot));
+    }
+  }
+  const long hours = seconds / 3600, days = hours / 24, hourOfDay = hours - 24 * days,
+             minutes = (seconds - 3600 * hours) / 60;
+  return format("%ldd %ldhr %ldm", days, hourOfDay, minutes);
+}
+
 // ---- mobileApp ------------------------------------------------------------------------------
 
 VexaMobileApp::VexaMobileApp() : VexaPhonePluginBase("mobileApp", "Mobile App", "1.1.6") {
@@ -316,9 +335,8 @@ nlohmann::json VexaMobileDevice::details() {
   } catch (const std::exception&) {
     d[key("phoneNumber")] = "N/A";
   }
-  // No screen on this platform: the sizes are not available.
-  guarded(d, key("screenWidth"), [] { return std::string("-1"); });
-  guarded(d, key("screenHeight"), [] { return std::string("-1"); });
+  guarded(d, key("screenWidth"), [] { return std::to_string(SSHardwareInfo::screenWidth()); });
+  guarded(d, key("screenHeight"), [] { return std::to_string(SSHardwareInfo::screenHeight()); });
   guarded(d, key("debuggerAttached"), [] { return yesNo(SSHardwareInfo::debuggerAttached()); });
   guarded(d, key("pluggedIn"), [] { return yesNo(SSHardwareInfo::pluggedIn()); });
   guarded(d, key("accessoriesAttached"), [] { return yesNo(SSAccessoryInfo::accessoriesAttached()); });

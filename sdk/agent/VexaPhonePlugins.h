@@ -92,6 +92,10 @@ class VexaMobileSystem final : public VexaPhonePluginBase {
   VexaMobileSystem();
   nlohmann::json details() override;
   nlohmann::json fields() override;
+  // The time since the kernel booted (/proc/stat's "btime" below `SSInfoRoot`, against the
+  // clock's wall time) as "<days>d <hours>hr <minutes>m"; "0d 0hr 0m" when the boot time
+  // cannot be read.
+  std::string uptime();
 };
 
 class VexaMobileApp final : public VexaPhonePluginBase {

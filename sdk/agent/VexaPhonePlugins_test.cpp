@@ -81,6 +81,39 @@ TEST_F(PhonePlugins, SystemDetailsFromTheMachine) {
   EXPECT_EQ(header["payload"]["fields"][7]["field"], "mobileSystem_timeZone");
 }
 
+TEST_F(PhonePlugins, UptimeSinceTheKernelBooted) {
+  auto clock = std::make_shared<foundation::ManualClock>();
+  foundation::Clock::setCurrent(clock);
+  const auto now = std::chrono::system_clock::time_point(std::chrono::seconds(1'700'000'000));
+  clock->setWallTime(now);
+  VexaMobileSystem system;
+  struct Case {
+    const char* stat;
+    const char* uptime;
+  } const kCases[] = {
+      {"cpu  1 2 3\nbtime 1699819580\nprocesses 9\n", "2d 2hr 7m"},  // 50 hours and 7 minutes
+      {"cpu  1 2 3\nbtime 1699999990\n", "0d 0hr 0m"},
+      {"cpu  1 2 3\nprocesses 9\n", "0d 0hr 0m"},  // no boot time
+      {"cpu  1 2 3\nbtime 0\n", "0d 0hr 0m"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.stat);
+    write("proc/stat", c.stat);
+    EXPECT_EQ(system.uptime(), c.uptime);
+  }
+  fs::remove(root_ / "proc/stat");
+  EXPECT_EQ(system.uptime(), "0d 0hr 0m");
+  foundation::Clock::setCurrent(nullptr);
+}
+
+// The phone entry lists its plug-ins (and merges their details) in the server's order:
+// system, network, device, app, then the managed configuration.
+TEST_F(PhonePlugins, ThePhonePlugInsComeInTheServersOrder) {
+  std::vector<std::string> order;
+  for (const auto& p : OKTVexa::standardPhonePlugins(nullptr)) order.push_back(p->plugin());
+  EXPECT_EQ(order, (std::vector<std::string>{"mobileSystem", "mobileNetwork", "mobileDevice", "mobileApp", "mobileMDM"}));
+}
+
 TEST_F(PhonePlugins, AppDetailsOnAFreshInstall) {
   VexaMobileApp app;
   auto d = app.details();
@@ -140,7 +173,7 @@ TEST_F(PhonePlugins, DeviceDetailsWithAccessoriesBatteryAndNoFix) {
   EXPECT_EQ(d["mobileDevice_locationLat"], "0.000000");
   EXPECT_EQ(d["mobileDevice_locationTimeStamp"], "N/A");
   EXPECT_EQ(d["mobileDevice_locationMethod"], "Unknown");
-  EXPECT_EQ(device.deviceType(), "iPhone Simulator");
+  EXPECT_EQ(device.deviceType(), "Linux (x86_64)");  // the machine's own model and type
 
   accessories_ = {{"PellanPro 7", "Kestra", "PP123"}, {"", "", ""}};
   state = 2;

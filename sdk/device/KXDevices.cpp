@@ -2,6 +2,7 @@
 // features.
 
 #include "sdk/device/KXDevices.h"
+#include "sdk/device/KXThreadRouting.h"
 #include "sdk/device/KXDevicesInternal.h"
 
 #include <algorithm>
@@ -149,8 +150,30 @@ bool KXDevices::kindConnected(Kind kind) const {
   return false;
 }
 
+namespace {
+// The calling thread's routing of one device API, set by `KXThreadRouting`.
+thread_local const KXDevices* tRoutedDevices = nullptr;
+thread_local int tRoutedType = DEVICE_TYPE_AUTOMATIC;
+}  // namespace
+
+KXThreadRouting::KXThreadRouting(const KXDevices& devices, int type)
+    : previousDevices_(tRoutedDevices), previousType_(tRoutedType) {
+  tRoutedDevices = &devices;
+  tRoutedType = type;
+}
+
+KXThreadRouting::~KXThreadRouting() {
+  tRoutedDevices = previousDevices_;
+  tRoutedType = previousType_;
+}
+
+std::optional<int> KXThreadRouting::routedType(const KXDevices& devices) {
+  if (tRoutedDevices != &devices) return std::nullopt;
+  return tRoutedType;
+}
+
 std::optional<KXDevices::Kind> KXDevices::route(std::initializer_list<Kind> candidates) const {
-  const int type = activeDeviceType_.load();
+  const int type = KXThreadRouting::routedType(*this).value_or(activeDeviceType_.load());
   if (type == DEVICE_TYPE_AUTOMATIC) {
     for (Kind k : candidates)
       if (kindConnected(k)) return k;

@@ -144,11 +144,15 @@ void OKTCD::openSession() {
   };
   if (result == kEADSessionOpened) {
     control_.sendInitialize();
-    deviceInfo_ = nlohmann::json{{"Name", control_.getAccessoryName()},
-                                 {"Model", control_.getAccessoryModel()},
-                                 {"Serial", control_.getAccessorySerialNumber().value_or("")},
-                                 {"FirmwareRev", control_.getAccessoryFirmwareRevision()},
-                                 {"HardwareRev", control_.getAccessoryHardwareRevision()}};
+    nlohmann::json info{{"Name", control_.getAccessoryName()},
+                        {"Model", control_.getAccessoryModel()},
+                        {"Serial", control_.getAccessorySerialNumber().value_or("")},
+                        {"FirmwareRev", control_.getAccessoryFirmwareRevision()},
+                        {"HardwareRev", control_.getAccessoryHardwareRevision()}};
+    {
+      std::lock_guard lock(stateMutex_);
+      deviceInfo_ = std::move(info);
+    }
     updatePowerSource(1);
     connected_ = true;
     if (connState_ != 2) {
@@ -160,7 +164,7 @@ void OKTCD::openSession() {
   }
 }
 
-void OKTCD::connected() { announce(connected_ ? 2 : connState_); }
+void OKTCD::connected() { announce(connected_ ? 2 : connState_.load()); }
 
 void OKTCD::accessoryConnected(const std::shared_ptr<accessory::Accessory>& accessory) {
   if (!isAccessoryToravel(accessory)) return;
@@ -175,8 +179,11 @@ void OKTCD::accessoryDisconnected(const std::shared_ptr<accessory::Accessory>& a
   if (!isAccessoryToravel(accessory)) return;
   connected_ = false;
   connState_ = 0;
-  batteryInfo_ = nlohmann::json::object();
-  deviceInfo_ = nlohmann::json::object();
+  {
+    std::lock_guard lock(stateMutex_);
+    batteryInfo_ = nlohmann::json::object();
+    deviceInfo_ = nlohmann::json::object();
+  }
   control_.closeSession();
   announce(0);
 }
@@ -188,7 +195,25 @@ void OKTCD::willEnterForeground() {
 }
 
 void OKTCD::updatePowerSource(int refresh) {
-  if (refresh != 0) powerSource_ = control_.getStrPowerSource();
+  if (refresh == 0) return;
+  std::string source = control_.getStrPowerSource();
+  std::lock_guard lock(stateMutex_);
+  powerSource_ = std::move(source);
+}
+
+bool OKTCD::isCharging() {
+  std::lock_guard lock(stateMutex_);
+  return powerSource_ == "Charging";
+}
+
+nlohmann::json OKTCD::getDeviceInfo() const {
+  std::lock_guard lock(stateMutex_);
+  return deviceInfo_;
+}
+
+nlohmann::json OKTCD::batteryInfo() const {
+  std::lock_guard lock(stateMutex_);
+  return batteryInfo_;
 }
 
 void OKTCD::switchPositions() {
@@ -219,7 +244,10 @@ nlohmann::json OKTCD::batteryDictionary(bool full) const {
   info["Voltage"] = control_.getStrBatteryVoltage();
   info["Health"] = control_.getStrBatteryHealth();
   info["Cycle"] = control_.getStrBatteryChargeCount();
-  info["Source"] = powerSource_;
+  {
+    std::lock_guard lock(stateMutex_);
+    info["Source"] = powerSource_;
+  }
   if (full) {
     info["Temperature"] = control_.getTemperature();
     info["Firmware Version"] = control_.getStrBatteryFirmwareVer();
@@ -229,14 +257,20 @@ nlohmann::json OKTCD::batteryDictionary(bool full) const {
 
 void OKTCD::batteryChanged() {
   // "Source" is the power source as it stood before this reply.
-  batteryInfo_ = batteryDictionary(false);
+  nlohmann::json info = batteryDictionary(false);
+  {
+    std::lock_guard lock(stateMutex_);
+    batteryInfo_ = std::move(info);
+  }
   updatePowerSource(1);
 }
 
 nlohmann::json OKTCD::getBatteryInfo() {
   if (!connected_) return nullptr;
-  batteryInfo_ = batteryDictionary(true);
-  return batteryInfo_;
+  nlohmann::json info = batteryDictionary(true);
+  std::lock_guard lock(stateMutex_);
+  batteryInfo_ = info;
+  return info;
 }
 
 std::string OKTCD::getAccessoryName() { return control_.getAccessoryName(); }

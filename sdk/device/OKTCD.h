@@ -15,6 +15,7 @@
 
 #include <condition_variable>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,16 +59,16 @@ class OKTCD final : public KXChargingCase,
   void connect() override;
   void disconnect() override;
   void openSession();
-  int connState() override { return connState_; }
-  bool isConnected() const { return connected_; }
+  int connState() override { return connState_.load(); }
+  bool isConnected() const { return connected_.load(); }
 
   // "Name", "Model", "Serial", "FirmwareRev", "HardwareRev": null before a control session
   // ever opened, empty after the case went away.
-  nlohmann::json getDeviceInfo() const { return deviceInfo_; }
+  nlohmann::json getDeviceInfo() const;
   // The battery figures in full; null while the case is not connected.
   nlohmann::json getBatteryInfo() override;
   // The figures as the last battery reply left them (the short form).
-  nlohmann::json batteryInfo() const { return batteryInfo_; }
+  nlohmann::json batteryInfo() const;
 
   std::string getAccessoryName() override;
   std::string getAccessoryModel() override;
@@ -81,7 +82,7 @@ class OKTCD final : public KXChargingCase,
   int getBatteryMaxCapacity() override { return control_.getBatteryMaxCapacity(); }
   float getBatteryVoltage() override { return float(control_.getBatteryVoltage()) / 1000.0f; }
   float getTemperature() const { return control_.getTemperature(); }
-  bool isCharging() override { return powerSource_ == "Charging"; }
+  bool isCharging() override;
   bool isBackupCharge() override;
 
   void turnOffDevice();
@@ -132,8 +133,11 @@ class OKTCD final : public KXChargingCase,
   std::weak_ptr<OKTCDDelegate> delegate_;
   mutable std::mutex mutex_;  // the delegate and the running update's wait
 
-  int connState_ = 0;
-  bool connected_ = false;
+  // The state is written on the main thread and read from any (the facade, the agent's
+  // workers): the two flags are atomic, the texts and dictionaries under `stateMutex_`.
+  std::atomic<int> connState_{0};
+  std::atomic<bool> connected_{false};
+  mutable std::mutex stateMutex_;  // deviceInfo_, batteryInfo_, powerSource_
   bool buttons_[3] = {false, false, false};
   bool firmwareUpdateCompleted_ = false;
   nlohmann::json deviceInfo_;

@@ -174,6 +174,7 @@ void MdmServer::install() {
       Answer a = next(p);
       if (a.delay.count() > 0) std::this_thread::sleep_for(a.delay);
       res.status = a.status;
+      for (const auto& [name, value] : a.headers) res.set_header(name, value);
       if (a.drop) {
         // Headers promise a body that never comes: the client sees the connection go.
         const size_t promised = a.body.size() + 64;
@@ -197,6 +198,7 @@ void MdmServer::install() {
     cv_.notify_all();
     const Answer a = next(req.path);
     res.status = a.status;
+    for (const auto& [name, value] : a.headers) res.set_header(name, value);
     res.set_content(a.body, a.contentType.c_str());
   });
 }

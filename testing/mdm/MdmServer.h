@@ -51,6 +51,8 @@ struct Answer {
   std::string contentType = "application/json";
   std::chrono::milliseconds delay{0};
   bool drop = false;
+  // Sent with the answer (a redirect's "Location", for one).
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 struct FormPart {
