@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "app/core/OrderBackup.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/orders/LastSelectorViewController.h"
 #include "app/orders/OrderInfoViewController.h"
@@ -16,6 +17,7 @@
 #include "app/orders/SoOrderTypeViewController.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DateFormat.h"
+#include "platform/foundation/Paths.h"
 #include "platform/ui/BarButtonItem.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
@@ -91,6 +93,7 @@ class OrderSaveOnce : public ::testing::Test {
     t.settle();
     so = fresh;
     foundation::UserDefaults::resetStandard();
+    OrderBackup::resetStandard();
     t.openOrderType();
     t.h->chooseRow(*t.top<SoOrderTypeViewController>()->tableView(), {0, 1});
     t.settle();
@@ -248,6 +251,10 @@ TEST_F(OrderSaveOnce, ASecondDeviceSavingTheSameBackupEditsTheSameOrder) {
   const fs::path config = t.app.fresh.dir() / "config";
   const fs::path copy = t.app.fresh.dir() / "second-device";
   fs::copy(config, copy, fs::copy_options::recursive);
+  OrderBackup::standard().flush();
+  const fs::path backup = foundation::Paths::dataDir() / "OrderBackup";
+  const fs::path backupCopy = t.app.fresh.dir() / "second-device-backup";
+  fs::copy(backup, backupCopy, fs::copy_options::recursive);
 
   // The first device saves again (an edit), and its user finishes the order.
   header->field(kTagCustomerPo)->setText("FIRST");
@@ -260,6 +267,8 @@ TEST_F(OrderSaveOnce, ASecondDeviceSavingTheSameBackupEditsTheSameOrder) {
   // The second device starts with that backup, adds an item and saves.
   fs::remove_all(config);
   fs::rename(copy, config);
+  fs::remove_all(backup);
+  fs::rename(backupCopy, backup);
   t.app.dismissAlerts();
   auto* list = restartAndLoadBackup();
   ASSERT_NE(list, nullptr) << t.h->dump();

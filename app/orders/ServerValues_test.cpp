@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/core/OrderBackup.h"
 #include "app/core/UserDefaultsKeys.h"
 #include "app/orders/OrderInfoViewController.h"
 #include "app/orders/OrderListViewController.h"
@@ -118,7 +119,7 @@ TEST_F(ServerValuesOnTheRoad, APriceThatIsNoNumberIsRefusedAndTheCartAndTotalsSt
     EXPECT_EQ(list->orderListArray(), cart);
     EXPECT_EQ(so.orderTotalQty, qty);
     EXPECT_EQ(so.orderTotalExtPrice, ext);
-    EXPECT_EQ(t.defaults().objectForKey("backupOrderListArray"), cart);
+    EXPECT_EQ(OrderBackup::standard().values().value("backupOrderListArray", nlohmann::json()), cart);
   }
   // The same answer with a well-formed price makes a line.
   t.server.setFault("GetPrice", backoffice::Fault::result(priceAnswer(nullptr, nullptr).dump()));
