@@ -6,6 +6,8 @@
 #include <cctype>
 #include <set>
 
+#include "platform/bluetooth/BlueZReplies.h"
+
 namespace bluetooth {
 
 namespace {
@@ -15,103 +17,12 @@ constexpr const char* kAdapterIface = "org.bluez.Adapter1";
 constexpr const char* kDeviceIface = "org.bluez.Device1";
 constexpr const char* kServiceIface = "org.bluez.GattService1";
 constexpr const char* kCharIface = "org.bluez.GattCharacteristic1";
-constexpr const char* kPropsIface = "org.freedesktop.DBus.Properties";
 constexpr const char* kObjectManagerIface = "org.freedesktop.DBus.ObjectManager";
 constexpr int kCallTimeoutMs = 25000;
 
-// A property value of the types BlueZ uses here.
-struct Value {
-  int type = DBUS_TYPE_INVALID;
-  bool b = false;
-  std::string text;
-  std::vector<std::string> texts;
-  Bytes bytes;
-};
-using Props = std::map<std::string, Value>;
-using Interfaces = std::map<std::string, Props>;
-
-Value readVariant(DBusMessageIter* variant) {
-  Value v;
-  DBusMessageIter inner;
-  dbus_message_iter_recurse(variant, &inner);
-  v.type = dbus_message_iter_get_arg_type(&inner);
-  switch (v.type) {
-    case DBUS_TYPE_BOOLEAN: {
-      dbus_bool_t b = 0;
-      dbus_message_iter_get_basic(&inner, &b);
-      v.b = b;
-      break;
-    }
-    case DBUS_TYPE_STRING:
-    case DBUS_TYPE_OBJECT_PATH: {
-      const char* s = nullptr;
-      dbus_message_iter_get_basic(&inner, &s);
-      v.text = s ? s : "";
-      break;
-    }
-    case DBUS_TYPE_ARRAY: {
-      DBusMessageIter items;
-      const int element = dbus_message_iter_get_element_type(&inner);
-      dbus_message_iter_recurse(&inner, &items);
-      if (element == DBUS_TYPE_BYTE) {
-        const unsigned char* data = nullptr;
-        int n = 0;
-        dbus_message_iter_get_fixed_array(&items, &data, &n);
-        if (data && n > 0) v.bytes.assign(data, data + n);
-      } else if (element == DBUS_TYPE_STRING || element == DBUS_TYPE_OBJECT_PATH) {
-        while (dbus_message_iter_get_arg_type(&items) == element) {
-          const char* s = nullptr;
-          dbus_message_iter_get_basic(&items, &s);
-          if (s) v.texts.emplace_back(s);
-          dbus_message_iter_next(&items);
-        }
-      }
-      break;
-    }
-    default: break;
-  }
-  return v;
-}
-
-// a{sv}
-Props readProps(DBusMessageIter* dict) {
-  Props props;
-  if (dbus_message_iter_get_arg_type(dict) != DBUS_TYPE_ARRAY) return props;
-  DBusMessageIter entries;
-  dbus_message_iter_recurse(dict, &entries);
-  while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
-    DBusMessageIter entry;
-    dbus_message_iter_recurse(&entries, &entry);
-    const char* key = nullptr;
-    if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_STRING) {
-      dbus_message_iter_get_basic(&entry, &key);
-      dbus_message_iter_next(&entry);
-      if (key && dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_VARIANT) props[key] = readVariant(&entry);
-    }
-    dbus_message_iter_next(&entries);
-  }
-  return props;
-}
-
-// a{sa{sv}}
-Interfaces readInterfaces(DBusMessageIter* dict) {
-  Interfaces out;
-  if (dbus_message_iter_get_arg_type(dict) != DBUS_TYPE_ARRAY) return out;
-  DBusMessageIter entries;
-  dbus_message_iter_recurse(dict, &entries);
-  while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
-    DBusMessageIter entry;
-    dbus_message_iter_recurse(&entries, &entry);
-    const char* name = nullptr;
-    if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_STRING) {
-      dbus_message_iter_get_basic(&entry, &name);
-      dbus_message_iter_next(&entry);
-      if (name) out[name] = readProps(&entry);
-    }
-    dbus_message_iter_next(&entries);
-  }
-  return out;
-}
+using bluez::Interfaces;
+using bluez::Props;
+using bluez::Value;
 
 void appendVariantString(DBusMessageIter* dict, const char* key, const char* value) {
   DBusMessageIter entry, variant;
@@ -207,19 +118,7 @@ struct BlueZRadio::Impl {
     DBusMessage* reply =
         call(dbus_message_new_method_call(kBluez, "/", kObjectManagerIface, "GetManagedObjects"));
     if (!reply) return out;
-    DBusMessageIter top, objects;
-    if (dbus_message_iter_init(reply, &top) && dbus_message_iter_get_arg_type(&top) == DBUS_TYPE_ARRAY) {
-      dbus_message_iter_recurse(&top, &objects);
-      while (dbus_message_iter_get_arg_type(&objects) == DBUS_TYPE_DICT_ENTRY) {
-        DBusMessageIter entry;
-        dbus_message_iter_recurse(&objects, &entry);
-        const char* path = nullptr;
-        dbus_message_iter_get_basic(&entry, &path);
-        dbus_message_iter_next(&entry);
-        if (path) out[path] = readInterfaces(&entry);
-        dbus_message_iter_next(&objects);
-      }
-    }
+    out = bluez::readManagedObjects(reply);
     dbus_message_unref(reply);
     return out;
   }
@@ -340,28 +239,18 @@ struct BlueZRadio::Impl {
 
   // ---- Signals ----
   void handle(DBusMessage* msg) {
-    if (dbus_message_get_type(msg) != DBUS_MESSAGE_TYPE_SIGNAL) return;
-    const char* iface = dbus_message_get_interface(msg);
-    const char* member = dbus_message_get_member(msg);
-    const char* pathC = dbus_message_get_path(msg);
-    if (!iface || !member || !pathC) return;
-    const std::string path = pathC;
-    DBusMessageIter it;
-    if (!dbus_message_iter_init(msg, &it)) return;
-    if (std::string(iface) == kObjectManagerIface && std::string(member) == "InterfacesAdded") {
-      const char* obj = nullptr;
-      dbus_message_iter_get_basic(&it, &obj);
-      dbus_message_iter_next(&it);
-      Interfaces ifaces = readInterfaces(&it);
-      if (!obj) return;
+    auto signal = bluez::readSignal(msg);
+    if (!signal) return;
+    const std::string& path = signal->path;
+    if (signal->kind == bluez::Signal::Kind::InterfacesAdded) {
+      const std::string& obj = signal->object;
+      const Interfaces& ifaces = signal->added;
       if (ifaces.count(kAdapterIface) && adapter.empty()) refresh();
       if (auto d = ifaces.find(kDeviceIface); d != ifaces.end()) maybeReport(updateDevice(obj, d->second));
       return;
     }
-    if (std::string(iface) == kObjectManagerIface && std::string(member) == "InterfacesRemoved") {
-      const char* obj = nullptr;
-      dbus_message_iter_get_basic(&it, &obj);
-      if (!obj) return;
+    if (signal->kind == bluez::Signal::Kind::InterfacesRemoved) {
+      const std::string& obj = signal->object;
       if (adapter == obj) refresh();
       if (auto d = devices.find(obj); d != devices.end()) {
         if (d->second.connected) lost(d->second);
@@ -369,16 +258,12 @@ struct BlueZRadio::Impl {
       }
       return;
     }
-    if (std::string(iface) != kPropsIface || std::string(member) != "PropertiesChanged") return;
-    const char* changedIface = nullptr;
-    dbus_message_iter_get_basic(&it, &changedIface);
-    dbus_message_iter_next(&it);
-    Props changed = readProps(&it);
-    if (!changedIface) return;
-    if (std::string(changedIface) == kAdapterIface && path == adapter) {
+    const std::string& changedIface = signal->changedIface;
+    const Props& changed = signal->changed;
+    if (changedIface == kAdapterIface && path == adapter) {
       if (auto p = changed.find("Powered"); p != changed.end())
         setState(p->second.b ? CentralState::PoweredOn : CentralState::PoweredOff);
-    } else if (std::string(changedIface) == kDeviceIface) {
+    } else if (changedIface == kDeviceIface) {
       const bool wasConnected = devices[path].connected;
       Device& d = updateDevice(path, changed);
       if (changed.count("Connected") && d.connected != wasConnected && !d.address.empty()) {
@@ -392,7 +277,7 @@ struct BlueZRadio::Impl {
       }
       if (d.servicesResolved && d.servicesWanted) reportServices(d);
       maybeReport(d);
-    } else if (std::string(changedIface) == kCharIface) {
+    } else if (changedIface == kCharIface) {
       if (auto v = changed.find("Value"); v != changed.end()) {
         Uuid id, service, ch;
         if (locate(path, &id, &service, &ch))
@@ -644,14 +529,7 @@ void BlueZRadio::readValue(const Uuid& peripheral, const Uuid& service, const Uu
       dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "{sv}", &dict);
       dbus_message_iter_close_container(&args, &dict);
       if (DBusMessage* reply = m.call(msg, &error)) {
-        DBusMessageIter top, items;
-        if (dbus_message_iter_init(reply, &top) && dbus_message_iter_get_arg_type(&top) == DBUS_TYPE_ARRAY) {
-          dbus_message_iter_recurse(&top, &items);
-          const unsigned char* data = nullptr;
-          int n = 0;
-          dbus_message_iter_get_fixed_array(&items, &data, &n);
-          if (data && n > 0) value.assign(data, data + n);
-        }
+        value = bluez::readByteArray(reply);
         dbus_message_unref(reply);
       }
     }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/system/DBusPropertyReply.h"
 #include "platform/system/NetworkInfo.h"
 
 namespace system_info {
@@ -22,14 +23,7 @@ constexpr const char* kActiveIface = "org.freedesktop.NetworkManager.Connection.
 constexpr const char* kApIface = "org.freedesktop.NetworkManager.AccessPoint";
 constexpr uint32_t kDeviceTypeWifi = 2;
 
-// A property value of the types read here.
-struct Value {
-  int type = DBUS_TYPE_INVALID;
-  uint32_t u = 0;
-  std::string text;                // string or object path
-  std::string bytes;               // ay
-  std::vector<std::string> paths;  // ao
-};
+using Value = DBusPropertyValue;
 
 class Session {
  public:
@@ -85,54 +79,12 @@ class Session {
       dbus_error_free(&err);
       return std::nullopt;
     }
-    std::optional<Value> value = read(reply);
+    std::optional<Value> value = readPropertyReply(reply);
     dbus_message_unref(reply);
     return value;
   }
 
  private:
-  static std::optional<Value> read(DBusMessage* reply) {
-    DBusMessageIter top, variant;
-    if (!dbus_message_iter_init(reply, &top) || dbus_message_iter_get_arg_type(&top) != DBUS_TYPE_VARIANT)
-      return std::nullopt;
-    dbus_message_iter_recurse(&top, &variant);
-    Value v;
-    v.type = dbus_message_iter_get_arg_type(&variant);
-    switch (v.type) {
-      case DBUS_TYPE_UINT32: dbus_message_iter_get_basic(&variant, &v.u); return v;
-      case DBUS_TYPE_STRING:
-      case DBUS_TYPE_OBJECT_PATH: {
-        const char* s = nullptr;
-        dbus_message_iter_get_basic(&variant, &s);
-        v.text = s ? s : "";
-        return v;
-      }
-      case DBUS_TYPE_ARRAY: {
-        DBusMessageIter items;
-        const int element = dbus_message_iter_get_element_type(&variant);
-        dbus_message_iter_recurse(&variant, &items);
-        if (element == DBUS_TYPE_BYTE) {
-          const unsigned char* data = nullptr;
-          int n = 0;
-          dbus_message_iter_get_fixed_array(&items, &data, &n);
-          if (data && n > 0) v.bytes.assign(reinterpret_cast<const char*>(data), size_t(n));
-          return v;
-        }
-        if (element == DBUS_TYPE_OBJECT_PATH) {
-          while (dbus_message_iter_get_arg_type(&items) == DBUS_TYPE_OBJECT_PATH) {
-            const char* s = nullptr;
-            dbus_message_iter_get_basic(&items, &s);
-            if (s) v.paths.emplace_back(s);
-            dbus_message_iter_next(&items);
-          }
-          return v;
-        }
-        return std::nullopt;
-      }
-      default: return std::nullopt;
-    }
-  }
-
   void close() {
     if (!conn_) return;
     dbus_connection_close(conn_);
@@ -187,6 +139,49 @@ std::optional<WifiNetwork> queryNetworkManagerWifi(const std::string& bus, std::
     return w;
   }
   return std::nullopt;
+}
+
+std::optional<DBusPropertyValue> readPropertyReply(DBusMessage* reply) {
+  if (!reply || !dbus_message_has_signature(reply, "v")) return std::nullopt;
+  DBusMessageIter top, variant;
+  if (!dbus_message_iter_init(reply, &top) || dbus_message_iter_get_arg_type(&top) != DBUS_TYPE_VARIANT)
+    return std::nullopt;
+  dbus_message_iter_recurse(&top, &variant);
+  DBusPropertyValue v;
+  v.type = dbus_message_iter_get_arg_type(&variant);
+  switch (v.type) {
+    case DBUS_TYPE_UINT32: dbus_message_iter_get_basic(&variant, &v.u); return v;
+    case DBUS_TYPE_STRING:
+    case DBUS_TYPE_OBJECT_PATH: {
+      const char* s = nullptr;
+      dbus_message_iter_get_basic(&variant, &s);
+      v.text = s ? s : "";
+      return v;
+    }
+    case DBUS_TYPE_ARRAY: {
+      DBusMessageIter items;
+      const int element = dbus_message_iter_get_element_type(&variant);
+      dbus_message_iter_recurse(&variant, &items);
+      if (element == DBUS_TYPE_BYTE) {
+        const unsigned char* data = nullptr;
+        int n = 0;
+        dbus_message_iter_get_fixed_array(&items, &data, &n);
+        if (data && n > 0) v.bytes.assign(reinterpret_cast<const char*>(data), size_t(n));
+        return v;
+      }
+      if (element == DBUS_TYPE_OBJECT_PATH) {
+        while (dbus_message_iter_get_arg_type(&items) == DBUS_TYPE_OBJECT_PATH) {
+          const char* s = nullptr;
+          dbus_message_iter_get_basic(&items, &s);
+          if (s) v.paths.emplace_back(s);
+          dbus_message_iter_next(&items);
+        }
+        return v;
+      }
+      return std::nullopt;
+    }
+    default: return std::nullopt;
+  }
 }
 
 }  // namespace system_info
