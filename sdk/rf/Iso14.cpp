@@ -207,13 +207,15 @@ int iso14GetATS(int cardIndex, Bytes* out) {
     const Bytes ats = rfCmdAnswer();
     rfUpdateCard(cardIndex, [&](RFCardEntry& e) {
       e.atsLen = int(std::min(ats.size(), sizeof e.ATS));
-      std::memcpy(e.ATS, ats.data(), size_t(e.atsLen));
+      if (e.atsLen > 0) std::memcpy(e.ATS, ats.data(), size_t(e.atsLen));
       e.atsValid = 1;
     });
     std::lock_guard lock(st().mutex);
     st().blockChain = 0;
   }
+  // The card may have left while it was asked.
   card = rfCard(cardIndex);
+  if (!card) return -9;
   if (out) out->assign(card->ATS, card->ATS + card->atsLen);
   return card->atsLen;
 }
