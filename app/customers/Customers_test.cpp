@@ -46,6 +46,29 @@ class Customers : public ::testing::Test {
     t.h->pressReturn();
     t.waitForRequests();
   }
+  // Replaces the text of `bar` as a user does: a tap on it (unless it has the keyboard),
+  // deletes, then typing.
+  void retype(ui::SearchBar& bar, const std::string& text) {
+    auto& field = bar.searchField();
+    if (!field.isFirstResponder()) {
+      ASSERT_TRUE(t.h->tap(&field)) << t.h->dump();
+    }
+    t.h->deleteBackward(int(field.text().size()));
+    t.h->typeText(text);
+  }
+  // The search key of the keyboard, on the bar's text as it stands.
+  void searchKey(ui::SearchBar& bar) {
+    if (!bar.searchField().isFirstResponder()) {
+      ASSERT_TRUE(t.h->tap(&bar.searchField())) << t.h->dump();
+    }
+    t.h->pressReturn();
+    t.waitForRequests();
+  }
+  // A finger on scope `i` of the bar.
+  void chooseScope(ui::SearchBar& bar, int i) {
+    ASSERT_TRUE(t.h->chooseScope(bar, i)) << t.h->dump();
+    t.settle();
+  }
   std::vector<std::string> names(CustomerViewController& c, int section) {
     std::vector<std::string> out;
     for (auto& row : c.rowsOfSection(section)) out.push_back(row.value("Name", ""));
@@ -70,32 +93,28 @@ TEST_F(Customers, SearchByScopeListsSectionsByFirstLetterInAnswerOrder) {
   EXPECT_EQ(names(*c, 1), names(*c, 0));
 
   // A scope change searches again with the text; with an empty text it sends nothing.
-  c->searchBarView()->setText("c100");
-  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 1);
+  retype(*c->searchBarView(), "c100");
+  chooseScope(*c->searchBarView(), 1);
   t.waitForRequests();
   EXPECT_EQ(t.server.received("GetCustomer").back().param("optionIndex"), "1");
   EXPECT_EQ(c->listContent().size(), 8u);  // codes C1001 to C1008
-  c->searchBarView()->setText("");
-  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 2);
+  retype(*c->searchBarView(), "");
+  chooseScope(*c->searchBarView(), 2);
   t.settle();
   EXPECT_EQ(t.calls("GetCustomer"), 2);
   // The search key sends even an empty text; nothing found lists nothing.
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  searchKey(*c->searchBarView());
   EXPECT_EQ(t.server.received("GetCustomer").back().param("customerName"), "");
-  c->searchBarView()->setText("nobody");
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  retype(*c->searchBarView(), "nobody");
+  searchKey(*c->searchBarView());
   EXPECT_TRUE(c->customerIndexTitle().empty());
   EXPECT_TRUE(t.alertMessages().empty());
 
   // An answer that is no list: the exception alert, and the list shown stays.
-  c->searchBarView()->setText("harbor");
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  retype(*c->searchBarView(), "harbor");
+  searchKey(*c->searchBarView());
   t.server.setFault("GetCustomer", backoffice::Fault::result("{}"));
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  searchKey(*c->searchBarView());
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].title, "Error");
   EXPECT_EQ(c->customerIndexTitle().size(), 2u);
@@ -115,7 +134,7 @@ TEST_F(Customers, CustomerWithoutANameIsListedUnderHashAndTheOthersStayReachable
   EXPECT_EQ(c->rowsOfSection(hash)[0]["Code"], "C1099");
   EXPECT_EQ(c->tableView()->numberOfSections(), hash + 1);
   EXPECT_TRUE(t.alertMessages().empty());
-  c->tableView()->userSelectRow({hash, 0});
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), {hash, 0})) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().customerID, "C1099");
   EXPECT_EQ(t.app.delegate->globalSO().priceLevel, "4");
@@ -139,7 +158,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   EXPECT_EQ(cell->customerStatus().text(), "ACTIVE - Order Discount : 2.50%");
 
   // Not active: the status and memo, nothing chosen.
-  c->tableView()->userSelectRow(row("harbor Supply Co"));
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), row("harbor Supply Co"))) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{
                                    "This is a(n) 'HOLD' customer.\nCustomer Memo is \nCredit hold until the March invoice is paid."});
@@ -148,7 +167,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   EXPECT_EQ(t.topScreen(), c);
 
   // No level of its own under "AUTO": level 1, no rate, straight to the stores.
-  c->tableView()->userSelectRow(row("Pine Needle Outlet"));
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), row("Pine Needle Outlet"))) << t.h->dump();
   t.settle();
   EXPECT_EQ(so.customerID, "C1008");
   EXPECT_EQ(so.priceLevel, "1");
@@ -157,7 +176,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   t.waitForRequests();
   auto* stores = t.top<StoreViewController>();
   ASSERT_NE(stores, nullptr) << t.topScreen()->nibName();
-  stores->tableView()->reloadData();
+  stores->tableView()->reloadData();  // drawn again: said only once
   t.settle();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"You don't have active store list."});
   t.press("OK");
@@ -167,7 +186,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   // only after the notice.
   so.fixedPriceLevel = "3";
   t.app.delegate->settings().showOrderDiscountRateFromServer = 2.5;
-  c->tableView()->userSelectRow(row("Sunset Apparel"));
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), row("Sunset Apparel"))) << t.h->dump();
   t.settle();
   EXPECT_EQ(so.priceLevel, "3");
   EXPECT_DOUBLE_EQ(so.orderDiscountRate, 2.5);
@@ -192,12 +211,10 @@ TEST_F(Customers, StoreSearchFiltersByNameAndTheChoiceIsTheRowShown) {
   ASSERT_EQ(s->copyDocListArray().size(), 1u);
   EXPECT_EQ(s->titleForHeaderInSection(*s->tableView(), 0), "Search Results");
   // Only names are searched.
-  s->searchBarView()->setText("C1002-1");
-  s->textDidChange(*s->searchBarView(), "C1002-1");
+  retype(*s->searchBarView(), "C1002-1");
   EXPECT_TRUE(s->copyDocListArray().empty());
-  s->searchBarView()->setText("#2");
-  s->textDidChange(*s->searchBarView(), "#2");
-  s->tableView()->userSelectRow({0, 0});
+  retype(*s->searchBarView(), "#2");
+  ASSERT_TRUE(t.h->chooseRow(*s->tableView(), {0, 0})) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().storeID, "C1002-2");
   EXPECT_EQ(t.topScreen()->nibName(), "OrderListView");
@@ -210,13 +227,16 @@ TEST_F(Customers, StoreSearchEndsByTheOverlayAndEditModeOpensTheSavedOrders) {
   t.waitForRequests();
   auto* s = t.top<StoreViewController>();
   ASSERT_NE(s, nullptr);
-  s->searchBarTextDidBeginEditing(*s->searchBarView());
+  ASSERT_TRUE(t.h->tap(&s->searchBarView()->searchField())) << t.h->dump();
   EXPECT_TRUE(s->isSearching());
   EXPECT_EQ(s->navigationItem().rightBarButtonItem()->title(), "Done");
-  s->doneSearching_Clicked(nullptr);  // what a touch on the overlay does
+  // A finger on the list, which the overlay covers, ends the search.
+  ui::View* cover = t.h->window().hitTest(s->tableView()->convertToWindow(s->tableView()->bounds().center()));
+  ASSERT_NE(cover, nullptr);
+  ASSERT_TRUE(t.h->tap(cover)) << t.h->dump();
   EXPECT_FALSE(s->isSearching());
   EXPECT_EQ(s->navigationItem().rightBarButtonItem()->title(), "");
-  s->tableView()->userSelectRow({0, 1});
+  ASSERT_TRUE(t.h->chooseRow(*s->tableView(), {0, 1})) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().storeID, "C1003-2");
   EXPECT_EQ(t.topScreen()->nibName(), "LoadOrderListViewController");
@@ -231,7 +251,7 @@ TEST_F(Customers, ScanPackModeOpensPickTicketsAndLeavesTheOrderAlone) {
   EXPECT_EQ(c->navigationItem().rightBarButtonItem()->title(), "All Pick");
   EXPECT_FALSE(c->searchBarView()->showsCancelButton());
   search("sunset");
-  c->tableView()->userSelectRow({0, 0});
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), {0, 0})) << t.h->dump();
   t.settle();
   auto* pick = t.top<RecordingPickTickets>();
   ASSERT_NE(pick, nullptr);
@@ -244,7 +264,7 @@ TEST_F(Customers, ScanPackModeOpensPickTicketsAndLeavesTheOrderAlone) {
   EXPECT_TRUE(t.top<RecordingPickTickets>()->told);
   EXPECT_FALSE(t.top<RecordingPickTickets>()->customerID);
   t.top<RecordingPickTickets>()->navigationController()->popViewControllerAnimated(false);
-  c->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(c->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   EXPECT_EQ(t.topScreen(), t.app.root.get());
 }
@@ -254,7 +274,7 @@ TEST_F(Customers, BackInDuplicateModeRestoresTheOrderNumber) {
   t.app.delegate->globalSO().pDupNum = "SO10042";
   auto* c = open();
   ASSERT_NE(c, nullptr);
-  c->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(c->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   EXPECT_FALSE(t.app.delegate->settings().duplicateSoFlag);
   EXPECT_EQ(t.app.delegate->globalSO().orderNumber, "SO10042");

@@ -260,7 +260,7 @@ TEST(StyleLookup, PicturesAreProbedInOrderAndTheSliderOpensOnTheOnesFound) {
   EXPECT_EQ(slider->title(), "TS200");
   EXPECT_EQ(slider->imageSliderView()->sliderCells().size(), 1u);
   EXPECT_EQ(slider->displayLabel()->text(), "1\xEF\xBC\x8F" "1");
-  slider->closeFunc();
+  ASSERT_TRUE(f.t.h->tapBarItem(slider->navigationItem().leftBarButtonItem()));  // Close
   f.t.settle();
   EXPECT_EQ(f.t.topScreen(), lookup);
 
@@ -294,19 +294,19 @@ TEST(StyleLookup, ACodeChosenOnTheStyleSearchIsLookedUpWhenTheScreenReturns) {
 
   // Without camera mode there is no camera button and a shake does nothing; Back leaves.
   EXPECT_EQ(lookup->navigationItem().rightBarButtonItems().size(), 1u);
-  lookup->motionEnded(ui::MotionType::Shake);
+  f.t.h->shake();
   f.t.settle();
   EXPECT_EQ(f.t.topScreen(), lookup);
   // In camera-scanner mode a shake opens the camera scanner.
   f.t.app.delegate->settings().isCameraScannerMode = true;
-  lookup->motionEnded(ui::MotionType::Shake);
+  f.t.h->shake();
   f.t.settle();
   EXPECT_EQ(f.t.topScreen()->nibName(), "CameraScanViewController");
-  f.t.topScreen()->dismissViewControllerAnimated(false);
+  ASSERT_TRUE(f.t.h->tapBarItem(f.t.topScreen()->navigationItem().leftBarButtonItem()));  // Close
   f.t.settle();
   ASSERT_EQ(f.t.topScreen(), lookup);
   f.t.app.delegate->settings().newCustomerFlag = true;
-  lookup->backFunc();
+  ASSERT_TRUE(f.t.h->tapBarItem(lookup->navigationItem().leftBarButtonItem()));  // Back
   f.t.settle();
   EXPECT_FALSE(f.t.app.delegate->settings().newCustomerFlag);
   EXPECT_NE(f.t.topScreen(), lookup);
