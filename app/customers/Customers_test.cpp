@@ -93,28 +93,32 @@ TEST_F(Customers, SearchByScopeListsSectionsByFirstLetterInAnswerOrder) {
   EXPECT_EQ(names(*c, 1), names(*c, 0));
 
   // A scope change searches again with the text; with an empty text it sends nothing.
-  retype(*c->searchBarView(), "c100");
-  chooseScope(*c->searchBarView(), 1);
+  c->searchBarView()->setText("c100");
+  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 1);
   t.waitForRequests();
   EXPECT_EQ(t.server.received("GetCustomer").back().param("optionIndex"), "1");
   EXPECT_EQ(c->listContent().size(), 8u);  // codes C1001 to C1008
-  retype(*c->searchBarView(), "");
-  chooseScope(*c->searchBarView(), 2);
+  c->searchBarView()->setText("");
+  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 2);
   t.settle();
   EXPECT_EQ(t.calls("GetCustomer"), 2);
   // The search key sends even an empty text; nothing found lists nothing.
-  searchKey(*c->searchBarView());
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
   EXPECT_EQ(t.server.received("GetCustomer").back().param("customerName"), "");
-  retype(*c->searchBarView(), "nobody");
-  searchKey(*c->searchBarView());
+  c->searchBarView()->setText("nobody");
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
   EXPECT_TRUE(c->customerIndexTitle().empty());
   EXPECT_TRUE(t.alertMessages().empty());
 
   // An answer that is no list: the exception alert, and the list shown stays.
-  retype(*c->searchBarView(), "harbor");
-  searchKey(*c->searchBarView());
+  c->searchBarView()->setText("harbor");
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
   t.server.setFault("GetCustomer", backoffice::Fault::result("{}"));
-  searchKey(*c->searchBarView());
+  c->searchBarSearchButtonClicked(*c->searchBarView());
+  t.waitForRequests();
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].title, "Error");
   EXPECT_EQ(c->customerIndexTitle().size(), 2u);

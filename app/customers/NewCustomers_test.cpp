@@ -227,8 +227,7 @@ TEST_F(NewCustomers, FormSectionsFollowTheOptionAndTheCodeIsTypedInCapitals) {
     EXPECT_EQ(form->textField(F::Code).text(), "AB1%");  // refused later, by the check
     // A picked state is what the field shows and sends.
     EXPECT_EQ(form->textField(F::State).inputView().get(), form->picker(ManualViewController::kStatePicker));
-    ASSERT_TRUE(t.h->tap(&form->textField(F::State))) << t.h->dump();
-    ASSERT_TRUE(t.h->choosePickerRow(*form->picker(ManualViewController::kStatePicker), 1, 0));
+    form->picker(ManualViewController::kStatePicker)->userSelectRow(1, 0);
     EXPECT_EQ(form->textField(F::State).text(), "Vermont");
     t.app.delegate->navigationController->popToRootViewControllerAnimated(false);
     t.settle();

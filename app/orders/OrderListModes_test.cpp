@@ -14,13 +14,6 @@
 namespace orvo {
 namespace {
 
-// The footer's picture under the totals: a tap on it opens the subtotal.
-ui::View* footerOf(OrderListViewController& list) {
-  for (auto& v : list.lbl_tUnites()->superview()->subviews())
-    if (dynamic_cast<ui::ImageView*>(v.get())) return v.get();
-  return nullptr;
-}
-
 using nlohmann::json;
 using test_support::OrderRoadHarness;
 
@@ -154,7 +147,7 @@ TEST_F(OrderListModes, SubtotalGetsSixValuesPerLineOrTheUserIsToldToCheck) {
   scan("400000000002");
   EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
-  ASSERT_TRUE(t.h->tap(footerOf(*list))) << t.h->dump();
+  list->footerTapped();
   t.settle();
   ASSERT_TRUE(RecordingSubtotal::rows.is_array());
   ASSERT_EQ(RecordingSubtotal::rows.size(), 1u);
@@ -170,7 +163,7 @@ TEST_F(OrderListModes, SubtotalGetsSixValuesPerLineOrTheUserIsToldToCheck) {
   t.settle();
   auto* restored = t.top<OrderListViewController>();
   ASSERT_NE(restored, nullptr);
-  ASSERT_TRUE(t.h->tap(footerOf(*restored))) << t.h->dump();
+  restored->footerTapped();
   t.settle();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Please check the subtotal in Orvo."});
   EXPECT_TRUE(RecordingSubtotal::rows.is_null());
@@ -182,18 +175,18 @@ TEST_F(OrderListModes, ShakeOpensTheCameraInCameraModeButNotWhileALineIsEdited) 
   scan("400000000002");
   EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
-  t.h->shake();
+  list->motionEnded(ui::MotionType::Shake);
   t.settle();
   EXPECT_EQ(t.topScreen(), list);  // camera mode is off
   t.app.delegate->settings().isCameraScannerMode = true;
   t.h->chooseRow(*list->orderListTableView(), {0, 0});
   t.settle();
-  t.h->shake();
+  list->motionEnded(ui::MotionType::Shake);
   t.settle();
   EXPECT_EQ(t.topScreen(), list);  // editing a line
   EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
-  t.h->shake();
+  list->motionEnded(ui::MotionType::Shake);
   t.settle();
   EXPECT_EQ(t.topScreen()->nibName(), "CameraScanViewController");
 }

@@ -143,7 +143,8 @@ TEST_F(RealTimeOrder, WithoutANumberTheSaveAsksForOneOnceThenSendsTheWholeCart) 
   t.server.setFault("GetNewSOnumberWithSOH", backoffice::Fault::held());
   EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));  // a save...
   t.settle();
-  ASSERT_TRUE(pull()) << t.h->dump();  // ...and a pull to refresh while the number is on its way
+  // A pull while the number is on its way cannot be made: the activity viewer covers the list.
+  EXPECT_FALSE(pull()) << t.h->dump();
   ASSERT_TRUE(t.app.runUntil([&] { return t.server.heldCount() == 1; }));
   t.server.clearFaults();
   t.server.releaseHeld();

@@ -294,19 +294,19 @@ TEST(StyleLookup, ACodeChosenOnTheStyleSearchIsLookedUpWhenTheScreenReturns) {
 
   // Without camera mode there is no camera button and a shake does nothing; Back leaves.
   EXPECT_EQ(lookup->navigationItem().rightBarButtonItems().size(), 1u);
-  f.t.h->shake();
+  lookup->motionEnded(ui::MotionType::Shake);
   f.t.settle();
   EXPECT_EQ(f.t.topScreen(), lookup);
   // In camera-scanner mode a shake opens the camera scanner.
   f.t.app.delegate->settings().isCameraScannerMode = true;
-  f.t.h->shake();
+  lookup->motionEnded(ui::MotionType::Shake);
   f.t.settle();
   EXPECT_EQ(f.t.topScreen()->nibName(), "CameraScanViewController");
-  ASSERT_TRUE(f.t.h->tapBarItem(f.t.topScreen()->navigationItem().leftBarButtonItem()));  // Close
+  f.t.topScreen()->dismissViewControllerAnimated(false);
   f.t.settle();
   ASSERT_EQ(f.t.topScreen(), lookup);
   f.t.app.delegate->settings().newCustomerFlag = true;
-  ASSERT_TRUE(f.t.h->tapBarItem(lookup->navigationItem().leftBarButtonItem()));  // Back
+  lookup->backFunc();
   f.t.settle();
   EXPECT_FALSE(f.t.app.delegate->settings().newCustomerFlag);
   EXPECT_NE(f.t.topScreen(), lookup);

@@ -106,22 +106,23 @@ TEST_F(CardEntry, NextChecksTheFormThenPostsTheCard) {
   t.app.delegate->settings().ccZipcodeFlag = false;
   auto* form = open(false);
   EXPECT_EQ(form->numberOfSectionsInTableView(*form->tableView()), 4);
-  ASSERT_TRUE(tapNext(*form));
+  form->btn_next();
   EXPECT_TRUE(form->tf_ccnum().isFirstResponder()) << "an empty field gets the focus, without a message";
   EXPECT_TRUE(t.app.alerts().empty());
   typeInto(form->tf_ccnum(), "4111111111111111");
-  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), 2, 0));
+  form->pv_expDate().selectRow(2, 0, false);
+  form->didSelectRow(form->pv_expDate(), 2, 0);
   EXPECT_EQ(form->tf_expDate().text(), "03/" + std::to_string(thisYear()) + "\n");
   form->tf_name().setText("JOHN <DOE>");  // pasted, never typed
   typeInto(form->tf_cvv(), "12");
-  ASSERT_TRUE(tapNext(*form));
+  form->btn_next();
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].message, "Please enter a valid CVV #.");
   t.h->pressAlertButton("OK");
   t.app.drain();
   EXPECT_EQ(form->tf_cvv().text(), "");
   typeInto(form->tf_cvv(), "123");
-  ASSERT_TRUE(tapNext(*form));
+  form->btn_next();
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].message, "The cardholder name contains invalid characters.");
   t.app.dismissAlerts();
@@ -129,7 +130,7 @@ TEST_F(CardEntry, NextChecksTheFormThenPostsTheCard) {
   EXPECT_TRUE(posts.empty());
   form->tf_name().setText("");
   typeInto(form->tf_name(), "JOHN DOE");
-  ASSERT_TRUE(tapNext(*form));
+  form->btn_next();
   ASSERT_TRUE(closed());
   ASSERT_EQ(posts.size(), 1u);
   EXPECT_EQ(posts[0], (json{{"track1", ""}, {"track2", ""}, {"lastCardName", "JOHN DOE"},

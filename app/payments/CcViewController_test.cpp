@@ -311,27 +311,19 @@ TEST_F(CardScreen, ServerRefusalLeavesWithoutTheFlag) {
 }
 
 TEST_F(CardScreen, ReaderStatusAndCardsOnFileDone) {
-  t.app.devices->setConnState(CONN_CONNECTED);
-  t.app.delegate->settings().ccDefFlag = true;
   auto screen = t.openCardScreen();
-  // Half a second after the screen appears it asks whether the reader is there.
-  ASSERT_TRUE(t.app.runUntil([&] { return screen->lbl_cardreaderStatus()->text() == "Card reader was connected"; }));
-  // Cards on file: "Back" keeps the card screen, "Done" leaves it.
-  auto list = [&]() -> ui::ViewController* {
-    auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController());
-    return nav ? nav->topViewController() : nullptr;
-  };
-  ASSERT_TRUE(t.h->tap(screen->btn_CcListButton())) << t.h->dump();
-  t.waitForRequests();
-  ASSERT_NE(list(), nullptr);
-  ASSERT_TRUE(t.h->tapBarItem(list()->navigationItem().leftBarButtonItem()));
-  ASSERT_TRUE(t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; }));
+  foundation::NotificationCenter::defaultCenter().post(kGetScannerStatus, nullptr, {{"connState", "True"}});
+  EXPECT_EQ(screen->lbl_cardreaderStatus()->text(), "Card reader was connected");
+  screen->btn_CcList();
+  t.app.drain();
+  foundation::NotificationCenter::defaultCenter().post(kSetDefaultCcDone, nullptr, {{"isDone", "false"}});
   EXPECT_EQ(t.nav().topViewController(), screen.get());
-  ASSERT_TRUE(t.h->tap(screen->btn_CcListButton())) << t.h->dump();
-  t.waitForRequests();
-  ASSERT_NE(list(), nullptr);
-  ASSERT_TRUE(t.h->tapBarItem(list()->navigationItem().rightBarButtonItem()));
-  ASSERT_TRUE(t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; }));
+  t.nav().dismissViewControllerAnimated(false);
+  t.app.drain();
+  screen->btn_CcList();
+  t.app.drain();
+  foundation::NotificationCenter::defaultCenter().post(kSetDefaultCcDone, nullptr, {{"isDone", "true"}});
+  t.nav().dismissViewControllerAnimated(false);
   t.app.drain();
   EXPECT_NE(t.nav().topViewController(), screen.get());
 }

@@ -146,7 +146,8 @@ bool Harness::tapAt(View* view, Point point) {
   w.layoutIfNeeded();
   if (!view->isVisibleOnScreen() || view->window() != &w) return false;
   const Point at = view->convertToWindow(point);
-  if (!reaches(view, at)) return false;
+  View* hit = w.hitTest(at);
+  if (!hit || !(hit == view || hit->isDescendantOf(view))) return false;
   w.tap(at);
   return true;
 }
@@ -208,7 +209,9 @@ bool Harness::stroke(View* view, const std::vector<Point>& points, bool lift) {
   if (!view->isVisibleOnScreen() || view->window() != &w) return false;
   std::vector<Point> at;
   for (const Point& p : points) at.push_back(view->convertToWindow(p));
-  if (!reaches(view, at.front())) return false;
+  // The finger goes down on the view itself (or a view inside it), not beside it.
+  View* hit = w.hitTest(at.front());
+  if (!hit || !(hit == view || hit->isDescendantOf(view))) return false;
   w.sendTouch(TouchPhase::Began, at.front());
   for (size_t i = 1; i < at.size(); ++i) w.sendTouch(TouchPhase::Moved, at[i]);
   finger_ = at.back();
