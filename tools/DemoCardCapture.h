@@ -56,15 +56,11 @@ inline bool walkCardCapture(orvo::OrvoMobileAppDelegate& app, ui::harness::Harne
   if (!s.step("signature pad opens", pad() != nullptr)) return false;
   s.settle();
   // A short signature: two strokes.
-  auto stroke = [&](std::vector<ui::Point> points) {
-    pad()->touchBegan(points.front());
-    for (size_t i = 1; i < points.size(); ++i) pad()->touchMoved(points[i]);
-    pad()->touchEnded();
-  };
+  auto stroke = [&](std::vector<ui::Point> points) { h.stroke(&pad()->view(), points); };
   stroke({{60, 150}, {80, 110}, {100, 160}, {120, 100}, {140, 170}, {170, 120}, {200, 150}});
   stroke({{210, 140}, {240, 110}, {260, 150}, {290, 120}, {320, 160}});
   s.shot("card-signature");
-  pad()->btn_Next();
+  s.step("Next on the pad", h.tap(pad()->nextButton()));
   waitFor([&] { return !s.alertText().empty(); });
   s.waitIdle();
   s.step("card stored: " + s.alertText(), s.alertText() == "Thank you for your credit card capture.");

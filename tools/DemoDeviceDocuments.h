@@ -140,10 +140,10 @@ inline bool walkDeviceDocuments(orvo::OrvoMobileAppDelegate& app, ui::harness::H
     s.waitIdle();
     s.step("default and detail line sheets made", sheets->printFileNameDic().size() == 2);
     h.type(sheets->txt_ToEmail(), "buyer@maple-fashion.example");
-    sheets->textFieldShouldReturn(*sheets->txt_ToEmail());
+    h.pressReturn();
     s.settle();
     s.shot("line-sheets");
-    sheets->btn_PrintLineSheetDetailForm();
+    s.step("PRINT DETAIL FORM reachable", h.tapText("PRINT DETAIL FORM"));
     s.settle();
     waitFor([&] { return sheet.isPresented() || !s.alertText().empty(); });
     if (s.step("line sheet print sheet opens", sheet.isPresented())) {
@@ -153,7 +153,7 @@ inline bool walkDeviceDocuments(orvo::OrvoMobileAppDelegate& app, ui::harness::H
       s.waitIdle();
       s.step("line sheet printed on the demo printer", services.printer->jobs == 2);
     }
-    sheets->btn_EmailLineSheetDefaultForm();
+    s.step("E-MAIL DEFAULT FORM reachable", h.tapText("E-MAIL DEFAULT FORM"));
     s.settle();
     waitFor([&] { return composer() != nullptr || !s.alertText().empty(); });
     if (s.step("line sheet e-mail composed", composer() != nullptr)) {
@@ -163,7 +163,7 @@ inline bool walkDeviceDocuments(orvo::OrvoMobileAppDelegate& app, ui::harness::H
       s.settle();
       s.step("line sheet e-mail sent (demo outbox)", services.outbox->sent == 2);
     }
-    sheets->backFunc();
+    s.step("Back on the line sheets", h.tapBarItem(sheets->navigationItem().leftBarButtonItem()));
     s.settle();
     s.waitIdle();
   }

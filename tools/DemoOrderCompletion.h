@@ -52,14 +52,12 @@ inline bool walkOrderCompletion(orvo::OrvoMobileAppDelegate& app, ui::harness::H
   if (auto* pad = dynamic_cast<orvo::CcSignatureViewController*>(s.top())) {
     // The customer signs for the order: two strokes, then Next.
     auto stroke = [&](std::vector<ui::Point> points) {
-      pad->touchBegan(points.front());
-      for (size_t i = 1; i < points.size(); ++i) pad->touchMoved(points[i]);
-      pad->touchEnded();
+      h.stroke(&pad->view(), points);
     };
     stroke({{60, 150}, {90, 110}, {120, 170}, {150, 105}, {180, 160}});
     stroke({{200, 150}, {230, 115}, {260, 155}, {290, 125}});
     s.shot("order-signature");
-    pad->btn_Next();
+    s.step("Next on the pad", h.tap(pad->nextButton()));
     s.settle();
     waitFor([&] { return dynamic_cast<orvo::LastSelectorViewController*>(s.top()) != nullptr || !s.alertText().empty(); });
     s.waitIdle();

@@ -25,14 +25,17 @@ inline bool walkOrderDepth(orvo::OrvoMobileAppDelegate& app, ui::harness::Harnes
   if (!s.step("item list with its lines", list && !list->orderListArray().empty())) return false;
 
   // The subtotal by cancel date, from the footer.
-  list->footerTapped();
+  ui::View* footer = nullptr;  // the picture under the totals takes the tap
+  for (auto& v : list->lbl_tUnites()->superview()->subviews())
+    if (!footer && dynamic_cast<ui::ImageView*>(v.get())) footer = v.get();
+  s.step("the footer's totals tapped", h.tap(footer));
   s.settle();
   auto* sub = dynamic_cast<orvo::SubtotalViewController*>(s.top());
   if (!s.step("subtotal by cancel date shown (" + std::to_string(sub ? sub->listContent().size() : 0) + " dates)",
               sub && !sub->listContent().empty()))
     return false;
   s.shot("subtotal");
-  sub->backFunc();
+  s.step("Back on the subtotal", h.tapBarItem(sub->navigationItem().leftBarButtonItem()));
   s.settle();
 
   // The multi-colour grid of the prepack line.

@@ -80,7 +80,7 @@ inline bool walkStyleLookup(orvo::OrvoMobileAppDelegate& app, ui::harness::Harne
     waitFor([&] { return !cells.empty() && cells.back()->imageView()->image() != nullptr; });
     s.step("slider counter reads " + slider->displayLabel()->text(), cells.size() == 1);
     s.shot("image-slider");
-    slider->closeFunc();
+    s.step("slider closed", h.tapBarItem(slider->navigationItem().leftBarButtonItem()));
     s.settle();
   }
 
@@ -101,7 +101,7 @@ inline bool walkStyleLookup(orvo::OrvoMobileAppDelegate& app, ui::harness::Harne
     s.step("the chosen style is looked up", lookup->label("lbl_content_style")->text() == "SH900");
     s.shot("style-lookup-from-search");
   }
-  lookup->backFunc();
+  s.step("Back on the style look-up", h.tapBarItem(lookup->navigationItem().leftBarButtonItem()));
   s.settle();
   if (auto* nav = s.top() ? s.top()->navigationController() : nullptr) nav->popViewControllerAnimated(false);
   s.settle();
@@ -121,26 +121,28 @@ inline bool walkItemListAids(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
   (void)app;
   auto* list = dynamic_cast<orvo::OrderListViewController*>(s.top());
   if (!s.step("item list for its aids", list != nullptr)) return false;
-  list->btn_ATS();
+  s.step("stock button reachable on the item list", h.tap(list->btn_ATSButton()));
   s.waitIdle();
   auto* popup = dynamic_cast<orvo::AtsViewController*>(s.top());
   if (s.step("stock pop-up shows the item's stock by size", popup && !popup->label("lbl_atsTitle")->text().empty())) {
     foundation::RunLoop::main().runUntil([&] { return popup->iv_image_front()->image() != nullptr; },
                                          std::chrono::milliseconds(5000));
     s.shot("stock-popup");
-    popup->closeFunc();
+    s.step("stock pop-up closed", h.tapBarItem(popup->navigationItem().leftBarButtonItem()));
     s.settle();
   }
   s.step("hand search button reachable on the item list", h.tap(h.findLabel("Manual")));
   s.settle();
   auto* search = dynamic_cast<orvo::StyleInfoTableViewController*>(s.top());
   if (s.step("style search by hand opens in order-scan mode", search && search->isOrderScanMode())) {
-    search->searchBarView()->setSelectedScopeButtonIndex(1);
+    s.step("UPC scope chosen", h.chooseScope(*search->searchBarView(), 1));
+    s.settle();
+    if (!search->searchBarView()->searchField().isFirstResponder()) h.tap(&search->searchBarView()->searchField());
     h.typeText("ts100");
     h.pressReturn();
     s.waitIdle();
     s.shot("style-search-order");
-    search->backFunc();
+    s.step("Back on the style search", h.tapBarItem(search->navigationItem().leftBarButtonItem()));
     s.settle();
   }
   return s.step("back on the item list", s.top() == list);

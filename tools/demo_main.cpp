@@ -260,7 +260,7 @@ bool Walk::run() {
   // Without a sleeve the login screen says so in a ten-second notice; the person reads it
   // and goes on.
   ui::hideAllToasts(*app_.window);
-  login->settingsButtonClicked();
+  step("settings button reachable", h_.tap(h_.findLabel("Settings")));
   settle();
   h_.typeText("q73");
   shot("administrator-password");
@@ -298,7 +298,7 @@ bool Walk::run() {
   settings->tableView()->setContentOffset({0, 0});
   shot("settings-filled");
 
-  settings->saveSettings();
+  step("Save reachable on the settings", h_.tap(h_.findLabel("Save")));
   settle();
   step("settings saved", alertText() == "Settings have been saved successfully.");
   shot("settings-saved");
@@ -306,10 +306,10 @@ bool Walk::run() {
   settle();
 
   // About, from the login screen's info button.
-  login->infoButtonClicked();
+  step("info button reachable", h_.tap(h_.findLabel("Info")));
   settle();
   shot("about");
-  if (auto* nav = app_.navigationController.get()) nav->dismissViewControllerAnimated(false);
+  step("Back on the about screen", h_.tap(h_.findLabel("Back")));
   settle();
 
   // The camera scanner, shown a printed EAN-13 label.

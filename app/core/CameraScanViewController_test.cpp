@@ -110,7 +110,7 @@ TEST(CameraScanner, OnlyEan13LosesALeadingZeroAndTheFirstHandledObjectWins) {
   ASSERT_TRUE(f.waitForText("0QR"));
   // Close leaves the hand-back channel as it was.
   f.t.app.delegate->globalSO().manualBarcode = "kept";
-  f.scanner->closeFunc();
+  ASSERT_TRUE(f.t.h->tapBarItem(f.scanner->navigationItem().leftBarButtonItem()));  // Close
   f.t.app.drain();
   EXPECT_EQ(f.t.app.delegate->globalSO().manualBarcode, "kept");
 }
@@ -145,20 +145,21 @@ TEST(AboutScreen, ShowsVersionAndDeviceIdAndTogglesTheHistory) {
   LoginScreensHarness t;
   t.storeServer(true);
   t.launch();
-  t.login->infoButtonClicked();
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Info"))) << t.h->dump();
+  t.app.drain();
   auto* about = dynamic_cast<AboutViewController*>(t.topScreen());
   ASSERT_NE(about, nullptr);
   EXPECT_EQ(about->title(), "Information");
   EXPECT_EQ(about->lbl_version()->text(), "Ver 3.5.2");
   const std::string id = ui::Device::current().identifierForVendor();
   EXPECT_EQ(about->textview_verInfo()->text().rfind("iPod ID : [ " + id + " ]\n\n[OrvoMobile Version LOG]\n", 0), 0u);
-  about->btn_verInfo();
+  ASSERT_TRUE(t.h->tapText("Version history")) << t.h->dump();
   EXPECT_TRUE(about->textview_verInfo()->isHidden());
-  about->btn_verInfo();
+  ASSERT_TRUE(t.h->tapText("Version history"));
   EXPECT_FALSE(about->textview_verInfo()->isHidden());
   ASSERT_TRUE(t.h->tapText("E-mail support"));
   EXPECT_EQ(ui::Application::shared().openedURLs().back(), "mailto:support@orvomobile.example");
-  about->backButtonClicked();
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Back"))) << t.h->dump();
   t.app.drain();
   EXPECT_EQ(t.topScreen(), t.login.get());
 }

@@ -286,7 +286,7 @@ TEST(LoginScreen, AdministratorLockAcceptsThePasswordInForceAndTheMasterPassword
   t.storeServer(true);
   t.launch();
   auto enter = [&](const std::string& password, const std::string& action) {
-    t.login->settingsButtonClicked();
+    EXPECT_TRUE(t.h->tap(t.h->findLabel("Settings"))) << t.h->dump();
     auto* alert = dynamic_cast<ui::AlertController*>(t.login->navigationController()->presentedViewController());
     EXPECT_NE(alert, nullptr);
     if (!alert) return;
@@ -298,7 +298,7 @@ TEST(LoginScreen, AdministratorLockAcceptsThePasswordInForceAndTheMasterPassword
   auto closeSettings = [&] {
     auto* settings = dynamic_cast<SettingsViewController*>(t.topScreen());
     ASSERT_NE(settings, nullptr);
-    settings->backFunc();
+    ASSERT_TRUE(t.h->tap(t.h->findLabel("Back"))) << t.h->dump();
     t.app.drain();
   };
   struct Case {

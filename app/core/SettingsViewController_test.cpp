@@ -16,11 +16,25 @@ namespace {
 SettingsViewController* openSettings(LoginScreensHarness& t) {
   t.launch();
   t.app.dismissAlerts();
-  t.login->settingsButtonClicked();
+  if (!t.h->tap(t.h->findLabel("Settings"))) return nullptr;
   t.h->typeText("q73");
   t.h->pressAlertButton("OK");
   t.app.drain();
   return dynamic_cast<SettingsViewController*>(t.topScreen());
+}
+
+// Scrolls the settings list with a finger until `view` can be reached, then taps it.
+bool tapInList(LoginScreensHarness& t, SettingsViewController& s, ui::View* view) {
+  for (int i = 0; i < 12 && !t.h->isReachable(view); ++i) t.h->swipe(s.tableView(), ui::SwipeUp, 150);
+  for (int i = 0; i < 12 && !t.h->isReachable(view); ++i) t.h->swipe(s.tableView(), ui::SwipeDown, 150);
+  return t.h->tap(view);
+}
+
+// The bar's Save.
+bool tapSave(LoginScreensHarness& t) {
+  const bool tapped = t.h->tap(t.h->findLabel("Save"));
+  t.app.drain();
+  return tapped;
 }
 
 }  // namespace
@@ -36,7 +50,7 @@ TEST(SettingsScreen, RequestDivisionWarehouseLogoAndSaveFillTheUserDefaults) {
   // The address typed but not saved is what the request uses, and is stored by it.
   ASSERT_TRUE(t.h->type(settings->serverIPTextField(), "127.0.0.1"));
   ASSERT_TRUE(t.h->type(settings->portTextField(), std::to_string(t.server.port())));
-  settings->dismissKeyboard();
+  ASSERT_TRUE(t.h->tapText("Done")) << t.h->dump();  // above the keyboard
   ASSERT_TRUE(t.h->tapText("Request"));
   ASSERT_TRUE(t.waitForRequests());
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Orvo settings have been saved successfully."});
@@ -95,8 +109,7 @@ TEST(SettingsScreen, RequestDivisionWarehouseLogoAndSaveFillTheUserDefaults) {
   EXPECT_EQ(t.defaults().stringForKey("companyLogo"), "logo-1");
 
   // Save: stored, the network's profile written, the screen closes on OK.
-  settings->saveSettings();
-  t.app.drain();
+  ASSERT_TRUE(tapSave(t)) << t.h->dump();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Settings have been saved successfully."});
   t.h->pressAlertButton("OK");
   t.app.drain();
@@ -112,7 +125,7 @@ TEST(SettingsScreen, ValidationRefusesTheSaveWithTheFirstMissingItem) {
   struct Case {
     const char* name;
     std::function<void(LoginScreensHarness&)> arrange;
-    std::function<void(SettingsViewController&)> act;
+    std::function<void(LoginScreensHarness&, SettingsViewController&)> act;
     std::string message;
   };
   auto complete = [](LoginScreensHarness& t) {
@@ -130,23 +143,24 @@ TEST(SettingsScreen, ValidationRefusesTheSaveWithTheFirstMissingItem) {
        },
        nullptr, "Please select division code."},
       {"warehouse on without code", complete,
-       [](SettingsViewController& s) {
-         s.switchWithTag(SettingsViewController::kWarehouse)->setOn(true);
-         s.switchChanged(*s.switchWithTag(SettingsViewController::kWarehouse));
+       [](LoginScreensHarness& t, SettingsViewController& s) {
+         ASSERT_TRUE(tapInList(t, s, s.switchWithTag(SettingsViewController::kWarehouse))) << t.h->dump();
        },
        "Please select warehouse code."},
       {"time-out of zero minutes", complete,
-       [](SettingsViewController& s) {
-         s.switchWithTag(SettingsViewController::kTimeOutFunc)->setOn(true);
-         s.switchChanged(*s.switchWithTag(SettingsViewController::kTimeOutFunc));
-         s.timeOutTextField()->setText("0.0");
+       [](LoginScreensHarness& t, SettingsViewController& s) {
+         ASSERT_TRUE(tapInList(t, s, s.switchWithTag(SettingsViewController::kTimeOutFunc))) << t.h->dump();
+         ASSERT_TRUE(tapInList(t, s, s.timeOutTextField())) << t.h->dump();
+         t.h->deleteBackward(int(s.timeOutTextField()->text().size()));
+         t.h->typeText("0.0");
        },
        "Please enter valid time for function of time out ."},
       {"time-out that is no number", complete,
-       [](SettingsViewController& s) {
-         s.switchWithTag(SettingsViewController::kTimeOutFunc)->setOn(true);
-         s.switchChanged(*s.switchWithTag(SettingsViewController::kTimeOutFunc));
-         s.timeOutTextField()->setText("abc");
+       [](LoginScreensHarness& t, SettingsViewController& s) {
+         ASSERT_TRUE(tapInList(t, s, s.switchWithTag(SettingsViewController::kTimeOutFunc))) << t.h->dump();
+         ASSERT_TRUE(tapInList(t, s, s.timeOutTextField())) << t.h->dump();
+         t.h->deleteBackward(int(s.timeOutTextField()->text().size()));
+         t.h->typeText("abc");
        },
        "Please enter valid time for function of time out ."},
   };
@@ -161,10 +175,9 @@ TEST(SettingsScreen, ValidationRefusesTheSaveWithTheFirstMissingItem) {
       settings->tableView()->setContentOffset({0, double(y)});
       settings->tableView()->layoutIfNeeded();
     }
-    if (c.act) c.act(*settings);
+    if (c.act) c.act(t, *settings);
     const auto before = t.defaults().dictionaryRepresentation();
-    settings->saveSettings();
-    t.app.drain();
+    ASSERT_TRUE(tapSave(t)) << t.h->dump();
     EXPECT_EQ(t.alertMessages(), std::vector<std::string>{c.message});
     auto after = t.defaults().dictionaryRepresentation();
     EXPECT_EQ(after.value("serverIP", nlohmann::json()), before.value("serverIP", nlohmann::json()));
@@ -196,7 +209,7 @@ TEST(SettingsScreen, AnUnreadableServerSettingsAnswerKeepsTheStoredLists) {
   t.server.setFault("GetMethods", backoffice::Fault::badJson());
   auto* s = openSettings(t);
   ASSERT_NE(s, nullptr);
-  s->GetMethods();
+  ASSERT_TRUE(tapInList(t, *s, t.h->findText("Request"))) << t.h->dump();
   ASSERT_TRUE(t.waitForRequests());
   for (auto& m : t.alertMessages()) EXPECT_NE(m, "Orvo settings have been saved successfully.");
   EXPECT_EQ(t.defaults().stringForKey("terms"), "[]");
@@ -206,7 +219,7 @@ TEST(SettingsScreen, AnUnreadableServerSettingsAnswerKeepsTheStoredLists) {
   t.app.dismissAlerts();
   t.server.clearFaults();
   t.server.setFault("GetMethods", backoffice::Fault::badXml());
-  s->GetMethods();
+  ASSERT_TRUE(tapInList(t, *s, t.h->findText("Request"))) << t.h->dump();
   ASSERT_TRUE(t.waitForRequests());
   EXPECT_EQ(t.defaults().stringForKey("country"), "[\"US\"]");
 }
@@ -382,8 +395,7 @@ TEST(SettingsScreen, APartialServerSettingsAnswerRemovesWhatItLacksAndTheSaveThe
   t.h->pressAlertButton("OK");
   EXPECT_TRUE(t.defaults().objectForKey("state").is_null());
   EXPECT_EQ(t.defaults().stringForKey("country"), "[\"US\",\"CA\"]");
-  s->saveSettings();
-  t.app.drain();
+  ASSERT_TRUE(tapSave(t)) << t.h->dump();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Please request Orvo settings."});
 }
 

@@ -62,7 +62,7 @@ TEST_F(TimeOutTest, NoHidesTheDigitsAndRearmsYesExitsAtOnce) {
   for (int i = 0; i < 3; ++i) advance(1s);
   EXPECT_EQ(app.delegate->timerLabel()->text(), "7");
 
-  ui::AlertView::visibleAlerts().back()->pressButtonAtIndex(1);  // "No"
+  ASSERT_TRUE(ui::harness::Harness(app.delegate->window.get()).pressAlertButton("No"));
   EXPECT_EQ(app.delegate->timerLabel()->superview(), nullptr);
   EXPECT_TRUE(app.delegate->isTimeOutArmed());
   advance(59s);
@@ -73,7 +73,7 @@ TEST_F(TimeOutTest, NoHidesTheDigitsAndRearmsYesExitsAtOnce) {
   advance(1s);
   EXPECT_EQ(app.delegate->timerLabel()->text(), "9");  // a full new countdown
 
-  ui::AlertView::visibleAlerts().back()->pressButtonAtIndex(0);  // "Yes"
+  ASSERT_TRUE(ui::harness::Harness(app.delegate->window.get()).pressAlertButton("Yes"));
   EXPECT_EQ(app.exitStatuses, std::vector<int>{0});
   advance(20s);
   EXPECT_EQ(app.exitStatuses.size(), 1u);

@@ -46,6 +46,29 @@ class Customers : public ::testing::Test {
     t.h->pressReturn();
     t.waitForRequests();
   }
+  // Replaces the text of `bar` as a user does: a tap on it (unless it has the keyboard),
+  // deletes, then typing.
+  void retype(ui::SearchBar& bar, const std::string& text) {
+    auto& field = bar.searchField();
+    if (!field.isFirstResponder()) {
+      ASSERT_TRUE(t.h->tap(&field)) << t.h->dump();
+    }
+    t.h->deleteBackward(int(field.text().size()));
+    t.h->typeText(text);
+  }
+  // The search key of the keyboard, on the bar's text as it stands.
+  void searchKey(ui::SearchBar& bar) {
+    if (!bar.searchField().isFirstResponder()) {
+      ASSERT_TRUE(t.h->tap(&bar.searchField())) << t.h->dump();
+    }
+    t.h->pressReturn();
+    t.waitForRequests();
+  }
+  // A finger on scope `i` of the bar.
+  void chooseScope(ui::SearchBar& bar, int i) {
+    ASSERT_TRUE(t.h->chooseScope(bar, i)) << t.h->dump();
+    t.settle();
+  }
   std::vector<std::string> names(CustomerViewController& c, int section) {
     std::vector<std::string> out;
     for (auto& row : c.rowsOfSection(section)) out.push_back(row.value("Name", ""));
@@ -115,7 +138,7 @@ TEST_F(Customers, CustomerWithoutANameIsListedUnderHashAndTheOthersStayReachable
   EXPECT_EQ(c->rowsOfSection(hash)[0]["Code"], "C1099");
   EXPECT_EQ(c->tableView()->numberOfSections(), hash + 1);
   EXPECT_TRUE(t.alertMessages().empty());
-  c->tableView()->userSelectRow({hash, 0});
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), {hash, 0})) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().customerID, "C1099");
   EXPECT_EQ(t.app.delegate->globalSO().priceLevel, "4");
@@ -139,7 +162,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   EXPECT_EQ(cell->customerStatus().text(), "ACTIVE - Order Discount : 2.50%");
 
   // Not active: the status and memo, nothing chosen.
-  c->tableView()->userSelectRow(row("harbor Supply Co"));
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), row("harbor Supply Co"))) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{
                                    "This is a(n) 'HOLD' customer.\nCustomer Memo is \nCredit hold until the March invoice is paid."});
@@ -148,7 +171,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   EXPECT_EQ(t.topScreen(), c);
 
   // No level of its own under "AUTO": level 1, no rate, straight to the stores.
-  c->tableView()->userSelectRow(row("Pine Needle Outlet"));
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), row("Pine Needle Outlet"))) << t.h->dump();
   t.settle();
   EXPECT_EQ(so.customerID, "C1008");
   EXPECT_EQ(so.priceLevel, "1");
@@ -157,7 +180,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   t.waitForRequests();
   auto* stores = t.top<StoreViewController>();
   ASSERT_NE(stores, nullptr) << t.topScreen()->nibName();
-  stores->tableView()->reloadData();
+  stores->tableView()->reloadData();  // drawn again: said only once
   t.settle();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"You don't have active store list."});
   t.press("OK");
@@ -167,7 +190,7 @@ TEST_F(Customers, ChoiceWritesCodePriceLevelAndRateOrExplainsWhyNot) {
   // only after the notice.
   so.fixedPriceLevel = "3";
   t.app.delegate->settings().showOrderDiscountRateFromServer = 2.5;
-  c->tableView()->userSelectRow(row("Sunset Apparel"));
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), row("Sunset Apparel"))) << t.h->dump();
   t.settle();
   EXPECT_EQ(so.priceLevel, "3");
   EXPECT_DOUBLE_EQ(so.orderDiscountRate, 2.5);
@@ -192,12 +215,10 @@ TEST_F(Customers, StoreSearchFiltersByNameAndTheChoiceIsTheRowShown) {
   ASSERT_EQ(s->copyDocListArray().size(), 1u);
   EXPECT_EQ(s->titleForHeaderInSection(*s->tableView(), 0), "Search Results");
   // Only names are searched.
-  s->searchBarView()->setText("C1002-1");
-  s->textDidChange(*s->searchBarView(), "C1002-1");
+  retype(*s->searchBarView(), "C1002-1");
   EXPECT_TRUE(s->copyDocListArray().empty());
-  s->searchBarView()->setText("#2");
-  s->textDidChange(*s->searchBarView(), "#2");
-  s->tableView()->userSelectRow({0, 0});
+  retype(*s->searchBarView(), "#2");
+  ASSERT_TRUE(t.h->chooseRow(*s->tableView(), {0, 0})) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().storeID, "C1002-2");
   EXPECT_EQ(t.topScreen()->nibName(), "OrderListView");
@@ -210,13 +231,16 @@ TEST_F(Customers, StoreSearchEndsByTheOverlayAndEditModeOpensTheSavedOrders) {
   t.waitForRequests();
   auto* s = t.top<StoreViewController>();
   ASSERT_NE(s, nullptr);
-  s->searchBarTextDidBeginEditing(*s->searchBarView());
+  ASSERT_TRUE(t.h->tap(&s->searchBarView()->searchField())) << t.h->dump();
   EXPECT_TRUE(s->isSearching());
   EXPECT_EQ(s->navigationItem().rightBarButtonItem()->title(), "Done");
-  s->doneSearching_Clicked(nullptr);  // what a touch on the overlay does
+  // A finger on the list, which the overlay covers, ends the search.
+  ui::View* cover = t.h->window().hitTest(s->tableView()->convertToWindow(s->tableView()->bounds().center()));
+  ASSERT_NE(cover, nullptr);
+  ASSERT_TRUE(t.h->tap(cover)) << t.h->dump();
   EXPECT_FALSE(s->isSearching());
   EXPECT_EQ(s->navigationItem().rightBarButtonItem()->title(), "");
-  s->tableView()->userSelectRow({0, 1});
+  ASSERT_TRUE(t.h->chooseRow(*s->tableView(), {0, 1})) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().storeID, "C1003-2");
   EXPECT_EQ(t.topScreen()->nibName(), "LoadOrderListViewController");
@@ -231,7 +255,7 @@ TEST_F(Customers, ScanPackModeOpensPickTicketsAndLeavesTheOrderAlone) {
   EXPECT_EQ(c->navigationItem().rightBarButtonItem()->title(), "All Pick");
   EXPECT_FALSE(c->searchBarView()->showsCancelButton());
   search("sunset");
-  c->tableView()->userSelectRow({0, 0});
+  ASSERT_TRUE(t.h->chooseRow(*c->tableView(), {0, 0})) << t.h->dump();
   t.settle();
   auto* pick = t.top<RecordingPickTickets>();
   ASSERT_NE(pick, nullptr);
@@ -244,7 +268,7 @@ TEST_F(Customers, ScanPackModeOpensPickTicketsAndLeavesTheOrderAlone) {
   EXPECT_TRUE(t.top<RecordingPickTickets>()->told);
   EXPECT_FALSE(t.top<RecordingPickTickets>()->customerID);
   t.top<RecordingPickTickets>()->navigationController()->popViewControllerAnimated(false);
-  c->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(c->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   EXPECT_EQ(t.topScreen(), t.app.root.get());
 }
@@ -254,7 +278,7 @@ TEST_F(Customers, BackInDuplicateModeRestoresTheOrderNumber) {
   t.app.delegate->globalSO().pDupNum = "SO10042";
   auto* c = open();
   ASSERT_NE(c, nullptr);
-  c->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(c->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   EXPECT_FALSE(t.app.delegate->settings().duplicateSoFlag);
   EXPECT_EQ(t.app.delegate->globalSO().orderNumber, "SO10042");

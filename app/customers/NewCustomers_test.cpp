@@ -117,7 +117,7 @@ class NewCustomers : public ::testing::Test {
     t.settle();
     auto* customers = t.top<CustomerViewController>();
     if (!customers) return nullptr;
-    customers->newCustomerFunc();
+    if (!t.h->tap(&customers->searchBarView()->cancelButton())) return nullptr;  // " NEW "
     t.settle();
     return t.top<NewCustomerSelectorViewController>();
   }
@@ -191,7 +191,7 @@ TEST_F(NewCustomers, BadgeScanFillsTheFormAndAShortOneIsRefusedWithTheScannerRes
   EXPECT_TRUE(t.app.delegate->settings().newCustomerFlag);
 
   // Back on the menu the scanner reads again; the built-in sample badge fills a form too.
-  form->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(form->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   EXPECT_EQ(modes().back(), 1);
   t.h->tap(menu->badgeButton());
@@ -200,10 +200,10 @@ TEST_F(NewCustomers, BadgeScanFillsTheFormAndAShortOneIsRefusedWithTheScannerRes
   ASSERT_NE(form, nullptr);
   EXPECT_EQ(form->title(), "2D Barcode");
   EXPECT_EQ(form->textField(F::Name).text(), parseBadge(NewCustomerSelectorViewController::sampleBadge())->name);
-  form->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(form->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   // Back from the menu clears the flag.
-  menu->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(menu->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   EXPECT_FALSE(t.app.delegate->settings().newCustomerFlag);
   EXPECT_EQ(modes().back(), 0);
@@ -381,7 +381,7 @@ TEST_F(NewCustomers, MatchesArePickedOrTheNewCustomerIsCreatedAnyway) {
   EXPECT_EQ(cell->lbl_name().text(), "Harbor Outfitters");
 
   // Back: nothing is sent, the form keeps its input.
-  matches->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(matches->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.waitForRequests();
   EXPECT_EQ(t.top<ManualViewController>(), form);
   EXPECT_EQ(t.calls("InsertNewCustomerForManual"), 0);

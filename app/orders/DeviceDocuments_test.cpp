@@ -87,8 +87,11 @@ class DeviceDocuments : public ::testing::Test {
   void answerPrompt(const std::string& text, int button) {
     auto p = prompt();
     ASSERT_NE(p, nullptr);
-    p->textFieldAtIndex(0)->setText(text);
-    p->pressButtonAtIndex(button);
+    auto field = p->textFieldAtIndex(0);
+    ASSERT_TRUE(t.h->type(field.get(), "")) << t.h->dump();
+    t.h->deleteBackward(int(field->text().size()));
+    t.h->typeText(text);
+    ASSERT_TRUE(t.h->pressAlertButton(p->buttonTitleAtIndex(button))) << t.h->dump();
     t.settle();
   }
   LineSheetViewController* openLineSheets(LastSelectorViewController& last) {
@@ -398,12 +401,13 @@ TEST_F(DeviceDocuments, LineSheetsOpenOnAMultiOrderSave) {
   ASSERT_NE(style1, style2);
   EXPECT_NE(pdf.find(style1), std::string::npos);
   EXPECT_NE(pdf.find(style2), std::string::npos);
-  sheets->btn_PrintLineSheetDetailForm();
+  ASSERT_TRUE(t.h->tapText("PRINT DETAIL FORM")) << t.h->dump();
   ASSERT_TRUE(t.waitForAlert("LINE SHEET SO#10001,10002 has been printed successfully."))
       << ::testing::PrintToString(t.alertMessages());
   t.app.dismissAlerts();
-  sheets->txt_ToEmail()->setText("buyer@example.com");
-  sheets->btn_EmailLineSheetDefaultForm();
+  ASSERT_TRUE(t.h->type(sheets->txt_ToEmail(), "buyer@example.com"));
+  t.h->pressReturn();
+  ASSERT_TRUE(t.h->tapText("E-MAIL DEFAULT FORM")) << t.h->dump();
   ASSERT_TRUE(t.waitForAlert("The line sheet email has been sent successfully."));
 }
 

@@ -79,7 +79,7 @@ TEST(ImageSlider, OpensAtTheIndexAndLoadsOnlyThePageShown) {
   EXPECT_EQ(strip->scrollView()->contentOffset().y, 0);
   EXPECT_EQ(strip->currentIndex(), 1);
 
-  slider->closeFunc();
+  ASSERT_TRUE(f.t.h->tapBarItem(slider->navigationItem().leftBarButtonItem()));  // Close
   f.t.settle();
   EXPECT_EQ(f.t.topScreen(), f.t.app.root.get());
 }

@@ -243,7 +243,7 @@ TEST_F(MultiColor, ALimitNearTheLargestNumberLeavesTheRowBookable) {
   EXPECT_EQ(m->txt_packQty().text(), "15");
   EXPECT_EQ(text(g->listContent()[1], "Qty"), "15");
   EXPECT_TRUE(t.app.alerts().empty()) << t.alertMessages().at(0);
-  g->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().leftBarButtonItem()));  // Back
   t.settle();
 }
 
@@ -290,14 +290,14 @@ TEST_F(MultiColor, ASizeItemInSizeModeChoosesItsColourFirst) {
   EXPECT_EQ(list->txt_Qty()->text(), "0");
   EXPECT_TRUE(list->orderListArray().empty());
   // Cancel with quantity 0: the fresh item is dropped.
-  list->cancelTouched();
+  ASSERT_TRUE(t.h->tapText("Cancel")) << t.h->dump();  // above the colour wheel
   t.settle();
   EXPECT_TRUE(list->orderListArray().empty());
   EXPECT_FALSE(list->isDetailShowing());
 
   scan("400000000006");
-  list->colorPickerView()->userSelectRow(2, 0);  // NVY: another colour than the item's
-  list->doneTouched();
+  ASSERT_TRUE(t.h->choosePickerRow(*list->colorPickerView(), 2, 0));  // NVY: another colour than the item's
+  ASSERT_TRUE(t.h->tapText("Done")) << t.h->dump();
   t.settle();
   auto* g = grid();
   ASSERT_NE(g, nullptr) << t.h->dump();

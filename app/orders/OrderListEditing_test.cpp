@@ -115,7 +115,7 @@ TEST_F(OrderListEditing, BackupTotalsAndRowsFollowEveryChangeOfTheCart) {
   };
   scan("400000000002");
   scan("400000000041");
-  list->nextBarButtonItem()->trigger();
+  ASSERT_TRUE(t.h->tapBarItem(list->nextBarButtonItem())) << t.h->dump();
   t.settle();
   check("two lines scanned");
 
@@ -123,23 +123,23 @@ TEST_F(OrderListEditing, BackupTotalsAndRowsFollowEveryChangeOfTheCart) {
   t.settle();
   t.h->deleteBackward();
   t.h->typeText("7");
-  list->nextBarButtonItem()->trigger();
+  ASSERT_TRUE(t.h->tapBarItem(list->nextBarButtonItem())) << t.h->dump();
   t.settle();
   check("a quantity typed");
 
   scan("400000000002");
   scan("400000000002");
-  list->nextBarButtonItem()->trigger();
+  ASSERT_TRUE(t.h->tapBarItem(list->nextBarButtonItem())) << t.h->dump();
   t.settle();
   check("a line raised by scans");
 
   scan("400000000003");
-  list->backBarButtonItem()->trigger();  // Delete of the item on display
+  ASSERT_TRUE(t.h->tapBarItem(list->backBarButtonItem()));  // Delete of the item on display
   t.settle();
   check("a new line deleted again");
 
-  list->orderListTableView()->userSwipeRow({0, 0}, -1);
-  list->orderListTableView()->userConfirmDelete({0, 0});
+  ASSERT_TRUE(t.h->swipeRow(*list->orderListTableView(), {0, 0}, ui::SwipeLeft));
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Delete"))) << t.h->dump();
   t.settle();
   check("a line swiped away");
 }

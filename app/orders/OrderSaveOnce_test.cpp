@@ -57,13 +57,13 @@ class OrderSaveOnce : public ::testing::Test {
 
   // The header's Back, to the item list the header was opened from.
   OrderListViewController* backToList(OrderInfoViewController* header) {
-    header->navigationItem().leftBarButtonItem()->trigger();
+    EXPECT_TRUE(t.h->tapBarItem(header->navigationItem().leftBarButtonItem())) << t.h->dump();
     t.settle();
     return t.top<OrderListViewController>();
   }
-  // NEXT on the item list, then the header loaded.
+  // NEXT on the bar when an item is on display, then on to the header, loaded.
   OrderInfoViewController* toHeader(OrderListViewController* list) {
-    list->nextBarButtonItem()->trigger();
+    if (t.h->isReachable(list->nextBarButtonItem()->barView())) t.h->tapBarItem(list->nextBarButtonItem());
     t.settle();
     t.h->tap(list->btn_NextToGoToOrderInfoViewButton());
     t.settle();
@@ -161,8 +161,8 @@ TEST_F(OrderSaveOnce, ALineRemovedAfterTheLostAnswerIsEditedOutOfThatOrder) {
   ASSERT_NE(list, nullptr) << t.h->dump();
   ASSERT_EQ(list->orderListArray().size(), 2u);
   const std::string kept = list->orderListArray()[1].value("Barcode", "");
-  list->orderListTableView()->userSwipeRow({0, 0}, -1);
-  list->orderListTableView()->userConfirmDelete({0, 0});
+  ASSERT_TRUE(t.h->swipeRow(*list->orderListTableView(), {0, 0}, ui::SwipeLeft));
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Delete"))) << t.h->dump();
   t.settle();
   ASSERT_EQ(list->orderListArray().size(), 1u);
   header = toHeader(list);
@@ -182,7 +182,8 @@ TEST_F(OrderSaveOnce, MemoAndHeaderChangedAfterTheLostAnswerAreEditedIntoThatOrd
   header->field(kTagCustomerPo)->setText("PO-9");
   header->field(kTagEmail)->setText("orders@maple.example");
   header->field(kTagPhone)->setText("555-0199");
-  header->datePicker(kTagShipDate)->userSetDate(*foundation::parseDate("10/05/2026", "MM/dd/yyyy", true));
+  ASSERT_TRUE(t.h->tap(header->field(kTagShipDate))) << t.h->dump();
+  ASSERT_TRUE(t.h->chooseDate(*header->datePicker(kTagShipDate), *foundation::parseDate("10/05/2026", "MM/dd/yyyy", true)));
   ASSERT_TRUE(t.saveHeader(*header));
   ASSERT_EQ(t.calls("CheckOrderProcessing"), 1);
   EXPECT_EQ(t.server.received("CheckOrderProcessing")[0].param("memo"), "ring first");

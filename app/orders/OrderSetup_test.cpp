@@ -92,11 +92,11 @@ TEST_F(OrderSetup, DivisionNoticeOnEveryAppearanceAndLogoutResetsTheOrder) {
   t.press("OK");
 
   t.app.delegate->globalSO().customerID = "C1001";
-  types->logoutButtonClicked();
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Logout"))) << t.h->dump();
   t.settle();
   t.press("No");
   EXPECT_EQ(t.app.delegate->globalSO().customerID, "C1001");
-  types->logoutButtonClicked();
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Logout"))) << t.h->dump();
   t.settle();
   t.press("Yes");
   EXPECT_EQ(t.app.delegate->globalSO().customerID, "");

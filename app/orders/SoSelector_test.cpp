@@ -166,7 +166,7 @@ TEST_F(SoSelector, WithoutLineSheetsTheFieldTakesTheButtonsRoom) {
   EXPECT_TRUE(selector->lineSheetButton()->isHidden());
   EXPECT_EQ(selector->orderNumberField()->frame().origin.x, 10.0);
   EXPECT_EQ(selector->orderNumberField()->frame().size.width, 260.0);
-  selector->motionEnded(ui::MotionType::Shake);  // camera scanning is off: nothing opens
+  t.h->shake();  // camera scanning is off: nothing opens
   t.settle();
   EXPECT_EQ(t.top<SoSelectorViewController>(), selector);
 }
@@ -191,7 +191,8 @@ TEST_F(SoSelector, SavedOrdersOfACustomerAreListedOpenedAndPrinted) {
             (std::vector<std::string>{"20002", "12/02/2026", "12/03/2026 17:30:00"}));
 
   // A swipe prints on the server printer; the row stays.
-  saved->commitEditingStyle(*saved->tableView(), ui::EditingStyle::Delete, {0, 1});
+  ASSERT_TRUE(t.h->swipeRow(*saved->tableView(), {0, 1}, ui::SwipeLeft));
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Delete"))) << t.h->dump();
   t.waitForRequests();
   EXPECT_EQ(t.server.received("PrintSOdirectly")[0].param("orderNumber"), "20002");
   ASSERT_TRUE(t.waitForAlert("SO#20002 has been printed successfully."));

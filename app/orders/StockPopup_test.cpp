@@ -62,7 +62,7 @@ TEST(StockPopup, RequestCarriesTheSizeTheOrderedQuantityAndTheWarehouseByMode) {
     EXPECT_EQ(popup->label("lbl_ATS_bundle")->text(), c.bundle);
     EXPECT_EQ(popup->label("lbl_ATS_bundle_lbl")->text(), c.caption);
     EXPECT_EQ(popup->label("lbl_wh")->text(), c.warehouse ? "WH1" : "");
-    popup->closeFunc();
+    ASSERT_TRUE(f.t.h->tapBarItem(popup->navigationItem().leftBarButtonItem()));  // Close
     f.t.settle();
     EXPECT_EQ(f.t.topScreen(), f.t.app.root.get());
   }
@@ -84,7 +84,7 @@ TEST(StockPopup, ShowsTheStockOfTheStyleAndColourBySize) {
   ASSERT_TRUE(f.waitFor([&] { return popup->iv_image_front()->image() && popup->iv_image_back()->image(); }));
 
   // A style and colour the server does not know: its text in the "Error" alert.
-  popup->closeFunc();
+  ASSERT_TRUE(f.t.h->tapBarItem(popup->navigationItem().leftBarButtonItem()));  // Close
   f.t.settle();
   popup = openPopup(f, "M", "SizeCode  ", "0", "NOPE", "RED", "0");
   ASSERT_NE(popup, nullptr);
@@ -125,7 +125,7 @@ TEST(StockPopup, TotalsAreBlueAboveZeroAndTheGridFollowsTheSizes) {
       f.t.settle();
       EXPECT_EQ(popup->iv_stock_arrow()->image()->name(), "stock-back-100.png");
     }
-    popup->closeFunc();
+    ASSERT_TRUE(f.t.h->tapBarItem(popup->navigationItem().leftBarButtonItem()));  // Close
     f.t.settle();
   }
 }

@@ -260,7 +260,7 @@ TEST(StyleLookup, PicturesAreProbedInOrderAndTheSliderOpensOnTheOnesFound) {
   EXPECT_EQ(slider->title(), "TS200");
   EXPECT_EQ(slider->imageSliderView()->sliderCells().size(), 1u);
   EXPECT_EQ(slider->displayLabel()->text(), "1\xEF\xBC\x8F" "1");
-  slider->closeFunc();
+  ASSERT_TRUE(f.t.h->tapBarItem(slider->navigationItem().leftBarButtonItem()));  // Close
   f.t.settle();
   EXPECT_EQ(f.t.topScreen(), lookup);
 

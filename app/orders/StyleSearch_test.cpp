@@ -48,6 +48,13 @@ class StyleSearch : public ::testing::Test {
     f.t.settle();
     return f.t.top<StyleInfoTableViewController>();
   }
+  // A finger on scope `i` of the search bar of the screen on top.
+  void chooseScope(int i) {
+    auto* s = f.t.top<StyleInfoTableViewController>();
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(f.t.h->chooseScope(*s->searchBarView(), i)) << f.t.h->dump();
+    f.t.settle();
+  }
   // Types `text` into the search bar of the screen on top and presses the search key.
   void search(const std::string& text) {
     auto* s = f.t.top<StyleInfoTableViewController>();
@@ -71,8 +78,7 @@ TEST_F(StyleSearch, SearchKeyNeedsThreeCharactersAndAScopeChangeSendsAnyText) {
   ASSERT_EQ(f.t.alertMessages(), std::vector<std::string>{StyleInfoTableViewController::kTooShortMessage});
   EXPECT_EQ(f.t.calls("GetStylesInfo"), 0);
   f.t.press("OK");
-  s->searchBarView()->setSelectedScopeButtonIndex(1);
-  s->selectedScopeButtonIndexDidChange(*s->searchBarView(), 1);
+  chooseScope(1);
   f.t.waitForRequests();
   ASSERT_EQ(f.t.calls("GetStylesInfo"), 1);
   EXPECT_EQ(f.t.server.received("GetStylesInfo").back().params,
@@ -88,8 +94,9 @@ TEST_F(StyleSearch, SearchKeyNeedsThreeCharactersAndAScopeChangeSendsAnyText) {
   EXPECT_EQ(s->tableView()->sectionIndexTitles(), s->indexTitle());
 
   // An empty text and a scope change send nothing.
-  s->searchBarView()->setText("");
-  s->selectedScopeButtonIndexDidChange(*s->searchBarView(), 0);
+  ASSERT_TRUE(f.t.h->tapBarItem(s->navigationItem().rightBarButtonItem()));  // the search key
+  f.t.h->deleteBackward(20);
+  chooseScope(0);
   f.t.waitForRequests();
   EXPECT_EQ(f.t.calls("GetStylesInfo"), 1);
 }
@@ -172,7 +179,7 @@ TEST_F(StyleSearch, FromTheStyleLookUpEveryRowHandsItsCodeBack) {
   auto* s = f.t.top<StyleInfoTableViewController>();
   ASSERT_NE(s, nullptr);
   EXPECT_FALSE(s->isOrderScanMode());
-  s->searchBarView()->setSelectedScopeButtonIndex(1);
+  chooseScope(1);
   search("pl300");
   EXPECT_EQ(f.t.server.received("GetStylesInfo").back().param("IsOrderScanMode"), "0");
   ASSERT_TRUE(f.t.h->chooseRow(*s->tableView(), {0, 0}));  // a size: no grid here

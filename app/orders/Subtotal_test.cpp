@@ -13,6 +13,13 @@
 namespace orvo {
 namespace {
 
+// The footer's picture under the totals: a tap on it opens the subtotal.
+ui::View* footerOf(OrderListViewController& list) {
+  for (auto& v : list.lbl_tUnites()->superview()->subviews())
+    if (dynamic_cast<ui::ImageView*>(v.get())) return v.get();
+  return nullptr;
+}
+
 using nlohmann::json;
 using test_support::OrderRoadHarness;
 
@@ -93,7 +100,7 @@ TEST(Subtotal, TheFooterOfTheItemListShowsTheCartByDateAndCloses) {
     t.settle();
   }
   ASSERT_EQ(list->orderListArray().size(), 3u);
-  list->footerTapped();
+  ASSERT_TRUE(t.h->tap(footerOf(*list))) << t.h->dump();
   t.settle();
   auto* sub = t.top<SubtotalViewController>();
   ASSERT_NE(sub, nullptr) << t.h->dump();

@@ -71,11 +71,11 @@ TEST(CardCanary, SwipedCardLeavesNoTraceInFilesOrLogs) {
     ASSERT_TRUE(t.app.runUntil([&] { return t.alertController() != nullptr; }));
     EXPECT_EQ(screen->lbl_cardNumber()->text(), "XXXX-XXXXXX-X0005");
     EXPECT_EQ(screen->lbl_cardholderName()->text(), "CANARY/BIRD");
-    t.alertController()->textFields()[0]->setText(kCvv);
-    t.alertController()->pressAction("OK");
+    ASSERT_TRUE(t.h->type(t.alertController()->textFields()[0].get(), kCvv)) << t.h->dump();
+    ASSERT_TRUE(t.h->pressAlertButton("OK"));
     ASSERT_TRUE(t.app.runUntil([&] { return t.pad() != nullptr && t.pad()->isViewLoaded(); }));
-    PaymentHarness::stroke(*t.pad(), {{60, 60}, {120, 90}, {180, 60}, {240, 100}});
-    t.pad()->btn_Next();
+    ASSERT_TRUE(t.stroke(*t.pad(), {{60, 60}, {120, 90}, {180, 60}, {240, 100}}));
+    ASSERT_TRUE(t.h->tap(t.pad()->nextButton())) << t.h->dump();
     ASSERT_TRUE(t.app.runUntil([&] { return t.calls("InsertCC") == 1 && !t.app.alerts().empty(); }));
     t.waitForRequests();
     t.h->pressAlertButton("OK");

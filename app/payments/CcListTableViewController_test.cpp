@@ -113,24 +113,24 @@ TEST_F(CardsOnFile, AnswersReplaceTheListAndNonListsAddNothing) {
 }
 
 TEST_F(CardsOnFile, DoneAndBackTellTheCardScreen) {
+  t.app.delegate->settings().ccDefFlag = true;  // the screen offers the cards on file
   auto screen = t.openCardScreen();
-  t.app.delegate->settings().ccDefFlag = true;
-  screen->btn_CcList();
+  ASSERT_TRUE(t.h->tap(screen->btn_CcListButton())) << t.h->dump();
   t.waitForRequests();
   auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController());
   ASSERT_NE(nav, nullptr);
   auto* list = dynamic_cast<CcListTableViewController*>(nav->topViewController());
   ASSERT_NE(list, nullptr);
-  list->backFunc();
+  ASSERT_TRUE(t.h->tapBarItem(list->navigationItem().leftBarButtonItem()));  // Back
   t.app.drain();
   EXPECT_EQ(posts, (std::vector<std::string>{"false"}));
   EXPECT_EQ(t.nav().topViewController(), screen.get());
 
-  screen->btn_CcList();
+  ASSERT_TRUE(t.h->tap(screen->btn_CcListButton())) << t.h->dump();
   t.waitForRequests();
   nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController());
   ASSERT_NE(nav, nullptr);
-  dynamic_cast<CcListTableViewController*>(nav->topViewController())->doneFunc();
+  ASSERT_TRUE(t.h->tapBarItem(nav->topViewController()->navigationItem().rightBarButtonItem()));  // Done
   t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; });
   t.app.drain();
   EXPECT_EQ(posts, (std::vector<std::string>{"false", "true"}));

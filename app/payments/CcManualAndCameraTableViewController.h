@@ -99,6 +99,7 @@ class CcManualAndCameraTableViewController : public ui::ViewController,
   CardIOView* cardIOView() const { return cardIOView_.get(); }
   ui::ImageView& cardImageView() { return *cardImageView_; }
   ui::TableView* tableView() const { return table_.get(); }
+  ui::Button* nextButton() const { return btnNext_.get(); }
 
  private:
   bool zipOn() const;

@@ -49,9 +49,21 @@ class CardEntry : public ::testing::Test {
     t.app.drain();
     return form.get();
   }
-  void typeInto(ui::TextField& field, const std::string& text) {
-    field.becomeFirstResponder();
-    t.h->typeText(text);
+  // Taps the field (unless it has the focus) and types.
+  void typeInto(ui::TextField& field, const std::string& text) { ASSERT_TRUE(t.h->type(&field, text)) << t.h->dump(); }
+  // Taps "Next" below the fields as a finger would: "Done" above the keyboard until the
+  // keyboard is down, and the form pushed up while Next is below the screen.
+  bool tapNext(CcManualAndCameraTableViewController& form) {
+    for (int i = 0; i < 6 && t.app.delegate->window->isKeyboardVisible(); ++i)
+      if (!t.h->tapText("Done")) break;
+    for (int i = 0; i < 4 && !t.h->isReachable(form.nextButton()); ++i)
+      t.h->swipe(form.tableView(), ui::SwipeUp, 200);
+    const bool tapped = t.h->tap(form.nextButton());
+    t.app.drain();
+    return tapped;
+  }
+  bool tapClose(CcManualAndCameraTableViewController& form) {
+    return t.h->tapBarItem(form.navigationItem().leftBarButtonItem());
   }
   bool closed() { return t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; }); }
 
@@ -77,16 +89,16 @@ TEST_F(CardEntry, NumberGroupsByBrandAndStopsAtItsLength) {
     EXPECT_EQ(form->tf_ccnum().text(), c.shown);
     EXPECT_EQ(form->headerImageName(), c.logo);
     EXPECT_EQ(form->tf_expDate().isFirstResponder(), c.jumped);
-    form->dismissKeyboard();
   }
   // Pasted digits with blanks are taken; anything with a letter is refused whole.
   form->tf_ccnum().setText("");
-  EXPECT_FALSE(form->setCCformat(form->tf_ccnum(), {0, 0}, "4111 1111"));
+  typeInto(form->tf_ccnum(), "");
+  t.h->paste("4111 1111");
   EXPECT_EQ(form->tf_ccnum().text(), "4111 1111");
-  form->setCCformat(form->tf_ccnum(), {9, 0}, "12a4");
+  t.h->paste("12a4");
   EXPECT_EQ(form->tf_ccnum().text(), "4111 1111");
   // Deleting re-groups.
-  form->setCCformat(form->tf_ccnum(), {5, 4}, "");
+  t.h->deleteBackward(4);
   EXPECT_EQ(form->tf_ccnum().text(), "4111");
 }
 
@@ -133,12 +145,12 @@ TEST_F(CardEntry, ShortNumberAndCloseSendNothing) {
   form->tf_expDate().setText("01/2030\n");
   form->tf_name().setText("A");
   form->tf_cvv().setText("123");
-  form->btn_next();
+  ASSERT_TRUE(tapNext(*form));
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].message, "Please enter a valid credit card #.");
   t.h->pressAlertButton("OK");
   t.app.drain();
-  form->closeFunc();
+  ASSERT_TRUE(tapClose(*form));
   ASSERT_TRUE(closed());
   EXPECT_TRUE(posts.empty());
 }
@@ -146,7 +158,7 @@ TEST_F(CardEntry, ShortNumberAndCloseSendNothing) {
 TEST_F(CardEntry, CameraReadFillsNumberAndExpiry) {
   auto* plain = open(true);
   EXPECT_EQ(plain->navigationItem().rightBarButtonItem(), nullptr) << "no reader: no camera button";
-  plain->closeFunc();
+  ASSERT_TRUE(tapClose(*plain));
   ASSERT_TRUE(closed());
 
   auto reader = std::make_shared<ScriptedReader>();
@@ -177,7 +189,7 @@ TEST_F(CardEntry, CameraReadFillsNumberAndExpiry) {
     } else {
       EXPECT_EQ(form->tf_expDate().text(), "");
     }
-    form->closeFunc();
+    ASSERT_TRUE(tapClose(*form));
     ASSERT_TRUE(closed());
   }
   // Nothing read: the panel closes on an empty form.
@@ -235,13 +247,8 @@ TEST_F(CardEntry, AnExpiryNotInTheFieldsFormIsAskedForAgain) {
   ASSERT_TRUE(t.h->tapText("Done"));
   ASSERT_TRUE(form->tf_cvv().isFirstResponder());
   t.h->typeText("123");
-  form->dismissKeyboard();
   // The card's picture above the fields pushes Next down: scrolled to, as a finger would.
-  auto* table = form->tableView();
-  table->setContentOffset({0, std::max(0.0, table->contentSize().height - table->bounds().size.height)});
-  t.app.delegate->window->layoutIfNeeded();
-  ASSERT_TRUE(t.h->tapText("Next")) << t.h->dump();
-  t.app.drain();
+  ASSERT_TRUE(tapNext(*form)) << t.h->dump();
   EXPECT_TRUE(posts.empty());
   EXPECT_TRUE(t.app.alerts().empty());
   EXPECT_EQ(form->tf_expDate().text(), "");
@@ -256,8 +263,13 @@ TEST_F(CardEntry, TheNameCheckRemovesAWholeCharacter) {
   ASSERT_TRUE(t.h->pressAlertButton("OK"));
   t.app.drain();
   EXPECT_EQ(form->tf_name().text(), "JOS");
-  form->tf_name().setText("A\xE2\x9C\x93");  // a three-byte character, pasted
-  form->yesCCname();
+  // A three-byte character, pasted after a letter: the whole character goes.
+  t.h->deleteBackward(3);
+  t.h->typeText("A");
+  t.h->paste("\xE2\x9C\x93");
+  ASSERT_EQ(t.app.alerts().size(), 1u);
+  ASSERT_TRUE(t.h->pressAlertButton("OK"));
+  t.app.drain();
   EXPECT_EQ(form->tf_name().text(), "A");
 }
 

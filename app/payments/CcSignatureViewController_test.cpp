@@ -50,13 +50,13 @@ TEST_F(SignaturePad, LiveStrokeIsRedThenTheLiftedStrokeIsBlack) {
   auto* pad = present(false);
   ASSERT_NE(pad, nullptr);
   const std::vector<ui::Point> points = {{100, 100}, {140, 120}, {180, 100}, {220, 140}};
-  PaymentHarness::stroke(*pad, points, false);
+  ASSERT_TRUE(t.stroke(*pad, points, false));
   auto live = pad->imageView()->image();
   // Drawn 20 points left of and above the touches.
   EXPECT_TRUE(isRed(live->pixelAt(80, 80)));
   EXPECT_TRUE(isRed(live->pixelAt(200, 120)));
   EXPECT_EQ(count(*live, isDark), 0);
-  pad->touchEnded();
+  t.h->liftFinger();
   auto done = pad->imageView()->image();
   EXPECT_EQ(count(*done, isRed), 0);
   EXPECT_TRUE(isDark(done->pixelAt(80, 80)));
@@ -64,11 +64,9 @@ TEST_F(SignaturePad, LiveStrokeIsRedThenTheLiftedStrokeIsBlack) {
   EXPECT_FALSE(pad->sameSignFlag());
 
   // A cancelled touch is finished like a lifted one: no red stroke stays in the signature.
-  ui::DrawingView& surface = *pad->imageView();
-  surface.touchesBegan({ui::Touch{{100, 160}, ui::TouchPhase::Began}});
-  surface.touchesMoved({ui::Touch{{200, 170}, ui::TouchPhase::Moved}});
-  EXPECT_GT(count(*surface.image(), isRed), 0);
-  surface.touchesCancelled({ui::Touch{{200, 170}, ui::TouchPhase::Cancelled}});
+  ASSERT_TRUE(t.stroke(*pad, {{120, 180}, {220, 190}}, false));
+  EXPECT_GT(count(*pad->imageView()->image(), isRed), 0);
+  t.h->cancelTouch();
   EXPECT_EQ(count(*pad->imageView()->image(), isRed), 0);
 }
 
@@ -77,10 +75,9 @@ TEST_F(SignaturePad, NextClearAndCancelByMode) {
   // Unchanged and empty in card mode: no request, "false", and no earlier signature kept.
   so.signatureBase64String = "from an earlier capture";
   auto* pad = present(false);
-  pad->touchBegan({50, 50});  // a tap draws nothing
-  pad->touchEnded();
+  ASSERT_TRUE(t.stroke(*pad, {{50, 50}}));  // a tap draws nothing
   EXPECT_TRUE(pad->sameSignFlag());
-  pad->btn_Next();
+  ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
   ASSERT_TRUE(gone());
   EXPECT_EQ(so.signatureBase64String, "");
   EXPECT_EQ(posts, (std::vector<std::string>{"getSignature:false"}));
@@ -88,8 +85,8 @@ TEST_F(SignaturePad, NextClearAndCancelByMode) {
   // Cancel posts "true" under the mode's name and stores nothing.
   posts.clear();
   pad = present(true);
-  PaymentHarness::stroke(*pad, {{60, 60}, {160, 90}});
-  pad->btn_Cancel();
+  ASSERT_TRUE(t.stroke(*pad, {{60, 60}, {160, 90}}));
+  ASSERT_TRUE(t.h->tap(pad->cancelButton()));
   ASSERT_TRUE(gone());
   EXPECT_EQ(posts, (std::vector<std::string>{"getSignatureForSo:true"}));
   EXPECT_EQ(so.signatureBase64StringForSo, "");
@@ -97,8 +94,8 @@ TEST_F(SignaturePad, NextClearAndCancelByMode) {
   // Order mode: a new stroke is stored and sent with the order number; the post follows the answer.
   posts.clear();
   pad = present(true);
-  PaymentHarness::stroke(*pad, {{60, 60}, {160, 90}, {200, 60}});
-  pad->btn_Next();
+  ASSERT_TRUE(t.stroke(*pad, {{60, 60}, {160, 90}, {200, 60}}));
+  ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
   ASSERT_TRUE(gone());
   EXPECT_EQ(posts, (std::vector<std::string>{"getSignatureForSo:false"}));
   ASSERT_EQ(t.calls("InsertSOsign"), 1u);
@@ -113,8 +110,8 @@ TEST_F(SignaturePad, NextClearAndCancelByMode) {
   posts.clear();
   pad = present(false);
   EXPECT_FALSE(pad->imageView()->isEmpty());
-  pad->btn_Clear();
-  pad->btn_Next();
+  ASSERT_TRUE(t.h->tap(pad->clearButton()));
+  ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
   ASSERT_TRUE(gone());
   EXPECT_EQ(posts, (std::vector<std::string>{"getSignature:false"}));
   EXPECT_EQ(t.calls("InsertSOsign"), 1u);
@@ -124,7 +121,7 @@ TEST_F(SignaturePad, NextClearAndCancelByMode) {
   t.app.delegate->settings().multiSoFlag = true;
   pad = present(true);
   EXPECT_TRUE(pad->cancelButton()->isHidden());
-  pad->btn_Next();
+  ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
   ASSERT_TRUE(gone());
   EXPECT_EQ(t.calls("InsertSOsign"), 2u);
 }
@@ -132,15 +129,15 @@ TEST_F(SignaturePad, NextClearAndCancelByMode) {
 TEST_F(SignaturePad, AnswerWithoutResultKeepsThePadOpen) {
   t.server.setFault("InsertSOsign", backoffice::Fault::badXml());
   auto* pad = present(true);
-  PaymentHarness::stroke(*pad, {{60, 60}, {160, 90}, {200, 60}});
-  pad->btn_Next();
+  ASSERT_TRUE(t.stroke(*pad, {{60, 60}, {160, 90}, {200, 60}}));
+  ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
   ASSERT_TRUE(t.app.runUntil([&] { return !t.app.alerts().empty(); }));
   t.app.drain();
   EXPECT_NE(t.pad(), nullptr);
   EXPECT_TRUE(posts.empty());
   t.app.dismissAlerts();
   t.server.clearFaults();
-  pad->btn_Next();
+  ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
   ASSERT_TRUE(gone());
   EXPECT_EQ(posts, (std::vector<std::string>{"getSignatureForSo:false"}));
   EXPECT_EQ(t.calls("InsertSOsign"), 2u);
@@ -162,7 +159,7 @@ TEST_F(SignaturePad, ARefusedSignatureIsNotReportedAsStored) {
       t.server.setFault("InsertSOsign", c.fault);
       auto* pad = present(orderMode);
       ASSERT_NE(pad, nullptr);
-      PaymentHarness::stroke(*pad, {{60, 60}, {160, 90}, {200, 60}});
+      ASSERT_TRUE(t.stroke(*pad, {{60, 60}, {160, 90}, {200, 60}}));
       const size_t before = t.calls("InsertSOsign");
       ASSERT_TRUE(t.h->tap(pad->nextButton())) << t.h->dump();
       ASSERT_TRUE(t.app.runUntil([&] { return !t.app.alerts().empty(); }));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/payments/AESExtention.h"
+#include "app/payments/CcManualAndCameraTableViewController.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "testing/app/PaymentTestSupport.h"
 
@@ -19,8 +20,25 @@ class CardScreen : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(t.started); }
 
-  void swipe(json info) {
-    foundation::NotificationCenter::defaultCenter().post(kGetMagneticCardData, nullptr, std::move(info));
+  // A card swiped on the sleeve: its tracks, and what the SDK reads from them (name,
+  // number, expiry month and year) when `info` gives those.
+  void swipe(const json& info) {
+    auto text = [&](const char* key) -> std::optional<std::string> {
+      return info.contains(key) ? std::optional<std::string>(info[key].get<std::string>()) : std::nullopt;
+    };
+    std::optional<json> fields;
+    if (info.contains("lastCardNumber")) {
+      fields = json::object();
+      (*fields)["accountNumber"] = info["lastCardNumber"];
+      if (auto name = text("lastCardName")) (*fields)["cardholderName"] = *name;
+      if (auto expiry = text("lastExpDate")) {
+        const auto slash = expiry->find('/');
+        (*fields)["expirationMonth"] = expiry->substr(0, slash);
+        (*fields)["expirationYear"] = expiry->substr(slash + 1, expiry->find('\n') - slash - 1);
+      }
+    }
+    t.app.devices->setFinancialCard(fields);
+    t.app.devices->raiseCard(text("track1"), text("track2"));
     t.app.drain();
   }
   // Runs until the pad is up (0.5 s after a card was taken).
@@ -30,14 +48,14 @@ class CardScreen : public ::testing::Test {
   }
   // Signs with one stroke and presses "Next"; waits for the pad to go.
   void sign(CcSignatureViewController& pad) {
-    PaymentHarness::stroke(pad, {{60, 60}, {90, 80}, {130, 70}, {170, 100}, {220, 60}});
-    pad.btn_Next();
+    ASSERT_TRUE(t.stroke(pad, {{60, 60}, {90, 80}, {130, 70}, {170, 100}, {220, 60}}));
+    ASSERT_TRUE(t.h->tap(pad.nextButton())) << t.h->dump();
     t.app.runUntil([&] { return t.pad() == nullptr; });
   }
 
   // Signs with one stroke and taps "Next" as a finger would; waits for the pad to go.
   void signAndTapNext(CcSignatureViewController& pad) {
-    PaymentHarness::stroke(pad, {{60, 60}, {90, 80}, {130, 70}, {170, 100}, {220, 60}});
+    ASSERT_TRUE(t.stroke(pad, {{60, 60}, {90, 80}, {130, 70}, {170, 100}, {220, 60}}));
     ASSERT_TRUE(t.h->tap(pad.nextButton())) << t.h->dump();
     ASSERT_TRUE(t.app.runUntil([&] { return t.pad() == nullptr; }));
   }
@@ -103,7 +121,7 @@ TEST_F(CardScreen, BrandsMasksAndRefusals) {
     if (c.mask) {
       auto* pad = waitForPad();
       ASSERT_NE(pad, nullptr);
-      pad->btn_Cancel();
+      ASSERT_TRUE(t.h->tap(pad->cancelButton()));
       t.app.runUntil([&] { return t.pad() == nullptr; });
     }
   }
@@ -139,9 +157,11 @@ TEST_F(CardScreen, CvvAndZipPromptFollowTheOptions) {
                                           : c.again);
       ASSERT_EQ(prompt->textFields().size(), c.zip ? 2u : 1u);
       EXPECT_EQ(prompt->textFields()[0]->text(), "");
-      prompt->textFields()[0]->setText(c.tries[i].first);
-      if (c.zip) prompt->textFields()[1]->setText(c.tries[i].second);
-      prompt->pressAction("OK");
+      ASSERT_TRUE(t.h->type(prompt->textFields()[0].get(), c.tries[i].first)) << t.h->dump();
+      if (c.zip) {
+        ASSERT_TRUE(t.h->type(prompt->textFields()[1].get(), c.tries[i].second)) << t.h->dump();
+      }
+      ASSERT_TRUE(t.h->pressAlertButton("OK")) << t.h->dump();
       t.app.drain();
     }
     auto* pad = waitForPad();
@@ -149,7 +169,7 @@ TEST_F(CardScreen, CvvAndZipPromptFollowTheOptions) {
     EXPECT_EQ(screen->ccCvv(), c.tries.back().first);
     EXPECT_EQ(screen->lbl_cvv()->text(), c.tries.back().first);
     EXPECT_EQ(screen->ccZipcode(), c.tries.back().second);
-    pad->btn_Cancel();
+    ASSERT_TRUE(t.h->tap(pad->cancelButton()));
     t.app.runUntil([&] { return t.pad() == nullptr; });
     t.nav().popViewControllerAnimated(false);
     t.app.drain();
@@ -161,7 +181,7 @@ TEST_F(CardScreen, CancelOnThePromptDropsTheCard) {
   auto screen = t.openCardScreen();
   swipe({{"lastCardName", "DOE/JOHN"}, {"lastCardNumber", "4111111111111111"}, {"lastExpDate", "11/2027\n"}});
   ASSERT_TRUE(t.app.runUntil([&] { return t.alertController() != nullptr; }));
-  t.alertController()->pressAction("Cancel");
+  ASSERT_TRUE(t.h->pressAlertButton("Cancel"));
   t.app.drain();
   EXPECT_EQ(screen->lastCardNumber(), "");
   for (auto* l : {screen->lbl_cardNumber(), screen->lbl_cardholderName(), screen->lbl_expirationDate()})
@@ -216,14 +236,29 @@ TEST_F(CardScreen, ExpiryFormsAndTypedCardsWithoutTrack) {
   EXPECT_EQ(CcViewController::ccExpText("11/2027\n"), "1127");
   EXPECT_EQ(CcViewController::ccExpText("3/2027\n"), "0327");
   auto screen = t.openCardScreen();
-  screen->OpenCcManualAndCameraView(false);  // the typed entry posts its card, then goes
+  // The typed entry: opened by the screen's button, filled in, and "Next" posts the card.
+  ASSERT_TRUE(t.h->tapText("Add Credit Card Manually")) << t.h->dump();
   t.app.drain();
-  foundation::NotificationCenter::defaultCenter().post(
-      kSetCCdata, nullptr,
-      {{"lastCardName", "JANE ROE"}, {"lastCardNumber", "5500000000000004"}, {"lastExpDate", "03/2029\n"},
-       {"cvv", "321"}, {"zipcode", ""}});
-  t.nav().dismissViewControllerAnimated(false);
-  t.app.drain();
+  CcManualAndCameraTableViewController* form = nullptr;
+  if (auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController()))
+    form = dynamic_cast<CcManualAndCameraTableViewController*>(nav->topViewController());
+  ASSERT_NE(form, nullptr) << t.h->dump();
+  ASSERT_TRUE(t.h->type(&form->tf_ccnum(), "5500000000000004"));
+  ASSERT_TRUE(form->tf_expDate().isFirstResponder());
+  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), 2, 0));  // March
+  const int yearRow = CcManualAndCameraTableViewController::getIdxOfCCyear(2029);
+  ASSERT_GE(yearRow, 0);
+  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), yearRow, 1));
+  ASSERT_TRUE(t.h->tapText("Done"));
+  ASSERT_TRUE(form->tf_name().isFirstResponder());
+  t.h->typeText("JANE ROE");
+  ASSERT_TRUE(t.h->tapText("Done"));
+  t.h->typeText("321");
+  for (int i = 0; i < 3 && t.app.delegate->window->isKeyboardVisible(); ++i) {
+    ASSERT_TRUE(t.h->tapText("Done"));
+  }
+  ASSERT_TRUE(t.h->tap(form->nextButton())) << t.h->dump();
+  ASSERT_TRUE(t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; }));
   auto* pad = waitForPad();
   ASSERT_NE(pad, nullptr) << "a typed card goes to the pad without the prompt";
   EXPECT_EQ(screen->lbl_cvv()->text(), "321");
@@ -241,7 +276,7 @@ TEST_F(CardScreen, CancelledSignatureAndInvalidCipherWordSendNothing) {
   swipe({{"track1", kTrack1}});
   auto* pad = waitForPad();
   ASSERT_NE(pad, nullptr);
-  pad->btn_Cancel();
+  ASSERT_TRUE(t.h->tap(pad->cancelButton()));
   ASSERT_TRUE(t.app.runUntil([&] { return t.pad() == nullptr; }));
   EXPECT_EQ(screen->lastCardNumber(), "4111111111111111") << "the card stays for another signature";
 

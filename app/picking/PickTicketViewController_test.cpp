@@ -34,8 +34,11 @@ class PickTicketTest : public ::testing::Test {
   // A finger on segment `i` of the sort control.
   void tapSegment(PickTicketViewController& screen, int i) {
     auto* seg = screen.seg_sortby();
-    t.app.delegate->window->tap(seg->convertToWindow(seg->segmentRect(i).center()));
+    ASSERT_TRUE(t.h->tapAt(seg, seg->segmentRect(i).center())) << t.h->dump();
   }
+  // The other order of the sort control: the list is asked for again.
+  void resort(PickTicketViewController& screen) { tapSegment(screen, screen.seg_sortby()->selectedSegmentIndex() == 0 ? 1 : 0); }
+  void checkAll(PickTicketViewController& screen) { ASSERT_TRUE(t.h->tapBarItem(screen.checkAllItem())); }
   PickingHarness t;
   std::vector<backoffice::Call> calls;
 };
@@ -55,7 +58,7 @@ TEST_F(PickTicketTest, AllPickSendsNoCustomerAndTheSortControlOrdersByCustomer) 
   EXPECT_TRUE(screen->btn_nextButton()->isEnabled());
 
   // Check all, then the sort control: the list is asked for anew and the toggle is reset.
-  screen->checkAllFunc();
+  checkAll(*screen);
   EXPECT_EQ(screen->checkAllItem()->title(), "Uncheck All");
   tapSegment(*screen, 1);
   EXPECT_EQ(screen->checkAllItem()->title(), "Check All");
@@ -87,11 +90,11 @@ TEST_F(PickTicketTest, TapsAndCheckAllDriveTheCounterAndNextHandsOverTheNumbersI
   EXPECT_EQ(cell->lbl_pickTime->backgroundColor(), ui::Color::gray());
 
   // Check All checks every row; Uncheck All unchecks every row.
-  screen->checkAllFunc();
+  checkAll(*screen);
   EXPECT_EQ(screen->lbl_pickQty()->text(), "2 - 2 checked");
   EXPECT_EQ(screen->checkAllItem()->title(), "Uncheck All");
   EXPECT_EQ(screen->checkAllItem()->tintColor(), ui::Color::red());
-  screen->checkAllFunc();
+  checkAll(*screen);
   EXPECT_EQ(screen->lbl_pickQty()->text(), "2");
   EXPECT_EQ(screen->checkAllItem()->title(), "Check All");
 
@@ -148,12 +151,12 @@ TEST_F(PickTicketTest, ServerErrorRowAlertsWithItsTextAndClosesTheScreen) {
 
 TEST_F(PickTicketTest, AnEmptyOrUnreadableAnswerEmptiesTheListAndNextIsOff) {
   auto screen = t.openTickets(std::nullopt);
-  screen->checkAllFunc();
+  checkAll(*screen);
   ASSERT_EQ(screen->lbl_pickQty()->text(), "4 - 4 checked");
 
   // An empty list is shown empty, without an alert.
   t.server.setFault("GetPickList", backoffice::Fault::result("[]"));
-  screen->btn_sortby();
+  resort(*screen);
   ASSERT_TRUE(t.waitForRequests());
   EXPECT_TRUE(t.app.alerts().empty());
   EXPECT_EQ(screen->pickTableView()->numberOfRowsInSection(0), 0);
@@ -162,11 +165,11 @@ TEST_F(PickTicketTest, AnEmptyOrUnreadableAnswerEmptiesTheListAndNextIsOff) {
 
   // A list again, then an answer that is not JSON: the old rows are not kept on screen.
   t.server.clearFaults();
-  screen->btn_sortby();
+  resort(*screen);
   ASSERT_TRUE(t.waitForRequests());
   ASSERT_EQ(screen->pickTableView()->numberOfRowsInSection(0), 4);
   t.server.setFault("GetPickList", backoffice::Fault::badJson());
-  screen->btn_sortby();
+  resort(*screen);
   ASSERT_TRUE(t.waitForRequests());
   EXPECT_EQ(t.alertTitles(), std::vector<std::string>{"JSON Error"});
   EXPECT_EQ(screen->pickTableView()->numberOfRowsInSection(0), 0);
@@ -176,10 +179,10 @@ TEST_F(PickTicketTest, AnEmptyOrUnreadableAnswerEmptiesTheListAndNextIsOff) {
 
   // A failed request leaves the list as it was.
   t.server.clearFaults();
-  screen->btn_sortby();
+  resort(*screen);
   ASSERT_TRUE(t.waitForRequests());
   t.server.setFault("GetPickList", backoffice::Fault::serverError());
-  screen->btn_sortby();
+  resort(*screen);
   ASSERT_TRUE(t.waitForRequests());
   EXPECT_EQ(screen->pickTableView()->numberOfRowsInSection(0), 4);
   ASSERT_EQ(t.app.alerts().size(), 1u);

@@ -182,7 +182,7 @@ TEST_F(PickUpScanTest, TypedQuantitiesAreCappedAndSettleWhenTheOverlayCloses) {
 
 TEST_F(PickUpScanTest, CheckAllSetsAndUncheckAllRemovesTheScannedUnits) {
   auto s = t.openPickUp({"P26101"});
-  s->checkAllFunc();
+  ASSERT_TRUE(t.h->tapBarItem(s->checkAllItem()));
   for (const auto& item : s->listContent()) {
     EXPECT_EQ(item["IsChecked"], "True");
     EXPECT_EQ(item["ScannedUnitArray"], item["UnitArray"]);
@@ -192,7 +192,7 @@ TEST_F(PickUpScanTest, CheckAllSetsAndUncheckAllRemovesTheScannedUnits) {
   EXPECT_EQ(s->lbl_styleQty()->text(), "4 - 4 checked");
   EXPECT_EQ(s->lbl_pickQty()->text(), "14 - 14 checked");
 
-  s->checkAllFunc();
+  ASSERT_TRUE(t.h->tapBarItem(s->checkAllItem()));
   for (const auto& item : s->listContent()) {
     EXPECT_EQ(item["IsChecked"], "False");
     EXPECT_FALSE(item.contains("ScannedUnitArray"));

@@ -75,11 +75,11 @@ TEST_F(PickUpTest, ItemsAreGroupedByBinInAnswerOrderAndBinsAreMatchedAsPlainText
   EXPECT_EQ(cell->lbl_styleColor->textColor(), ui::Color::gray());
 
   // Swipes show and hide the bin index; a tap hides it.
-  s->swipeleft();
+  ASSERT_TRUE(t.h->swipe(s->lbl_styleQty(), ui::SwipeLeft));
   EXPECT_EQ(table->sectionIndexTitles(), s->indexTitle());
-  s->swiperight();
+  ASSERT_TRUE(t.h->swipe(s->lbl_styleQty(), ui::SwipeRight));
   EXPECT_TRUE(table->sectionIndexTitles().empty());
-  s->swipeleft();
+  ASSERT_TRUE(t.h->swipe(s->lbl_styleQty(), ui::SwipeLeft));
   ASSERT_TRUE(t.h->chooseRow(*table, {2, 0}));
   EXPECT_FALSE(s->isShowIdx());
   EXPECT_TRUE(table->sectionIndexTitles().empty());
@@ -121,7 +121,7 @@ TEST_F(PickUpTest, EmptyAnswerGivesAnEmptyTable) {
   auto s = t.openPickUp({"P26101"});
   EXPECT_TRUE(t.app.alerts().empty());
   EXPECT_EQ(s->pickTableView()->numberOfSections(), 0);
-  s->swipeleft();
+  ASSERT_TRUE(t.h->swipe(s->lbl_styleQty(), ui::SwipeLeft));
   EXPECT_TRUE(s->pickTableView()->sectionIndexTitles().empty());
   EXPECT_EQ(s->lbl_styleQty()->text(), "0");
 }

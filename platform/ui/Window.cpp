@@ -12,6 +12,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NumberPad.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
 
@@ -265,7 +266,10 @@ void Window::sendTouch(TouchPhase phase, Point p) {
         auto* sc = dynamic_cast<ScrollView*>(v);
         if (!sc || !sc->isScrollEnabled()) continue;
         Point lo = sc->minimumOffset(), hi = sc->maximumOffset();
-        bool can = horizontal ? hi.x > lo.x : hi.y > lo.y;
+        // A table with a refresh control can be pulled down even when its rows fit.
+        auto* table = dynamic_cast<TableView*>(sc);
+        const bool pullable = table && table->refreshControl() && sc->bounces();
+        bool can = horizontal ? hi.x > lo.x : hi.y > lo.y || pullable;
         if (!can) continue;
         seq_->scrolling = true;
         seq_->scroller = sc->sharedView();

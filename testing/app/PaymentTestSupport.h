@@ -66,11 +66,10 @@ class PaymentHarness {
     return nullptr;
   }
 
-  // Draws a stroke on the pad through the points (screen's view coordinates).
-  static void stroke(CcSignatureViewController& pad, const std::vector<ui::Point>& points, bool lift = true) {
-    pad.touchBegan(points.front());
-    for (size_t i = 1; i < points.size(); ++i) pad.touchMoved(points[i]);
-    if (lift) pad.touchEnded();
+  // Draws a stroke on the pad with a finger through the points (the pad screen's view
+  // coordinates), through the window; `lift` false leaves the finger down.
+  bool stroke(CcSignatureViewController& pad, const std::vector<ui::Point>& points, bool lift = true) {
+    return h->stroke(&pad.view(), points, lift);
   }
 
   bool waitForRequests() {

@@ -10,6 +10,8 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/SearchBar.h"
+#include "platform/ui/SegmentedControl.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/qt/Offscreen.h"
 #include "platform/ui/qt/Painter.h"
@@ -138,6 +140,27 @@ bool Harness::tap(View* view) {
   return true;
 }
 
+bool Harness::tapAt(View* view, Point point) {
+  if (!view) return false;
+  Window& w = window();
+  w.layoutIfNeeded();
+  if (!view->isVisibleOnScreen() || view->window() != &w) return false;
+  const Point at = view->convertToWindow(point);
+  View* hit = w.hitTest(at);
+  if (!hit || !(hit == view || hit->isDescendantOf(view))) return false;
+  w.tap(at);
+  return true;
+}
+
+bool Harness::chooseScope(SearchBar& bar, int index) {
+  for (auto& v : bar.subviews())
+    if (auto* scope = dynamic_cast<SegmentedControl*>(v.get())) {
+      if (index < 0 || index >= scope->numberOfSegments()) return false;
+      return tapAt(scope, scope->segmentRect(index).center());
+    }
+  return false;
+}
+
 bool Harness::tapBarItem(const BarButtonItem* item) {
   if (!item) return false;
   window().layoutIfNeeded();
@@ -179,6 +202,37 @@ bool Harness::swipeRow(TableView& table, IndexPath ip, SwipeDirection direction)
   return true;
 }
 
+bool Harness::stroke(View* view, const std::vector<Point>& points, bool lift) {
+  if (!view || points.empty() || finger_) return false;
+  Window& w = window();
+  w.layoutIfNeeded();
+  if (!view->isVisibleOnScreen() || view->window() != &w) return false;
+  std::vector<Point> at;
+  for (const Point& p : points) at.push_back(view->convertToWindow(p));
+  // The finger goes down on the view itself (or a view inside it), not beside it.
+  View* hit = w.hitTest(at.front());
+  if (!hit || !(hit == view || hit->isDescendantOf(view))) return false;
+  w.sendTouch(TouchPhase::Began, at.front());
+  for (size_t i = 1; i < at.size(); ++i) w.sendTouch(TouchPhase::Moved, at[i]);
+  finger_ = at.back();
+  if (lift) liftFinger();
+  return true;
+}
+
+void Harness::liftFinger() {
+  if (!finger_) return;
+  const Point p = *finger_;
+  finger_.reset();
+  window().sendTouch(TouchPhase::Ended, p);
+}
+
+void Harness::cancelTouch() {
+  if (!finger_) return;
+  const Point p = *finger_;
+  finger_.reset();
+  window().sendTouch(TouchPhase::Cancelled, p);
+}
+
 bool Harness::longPress(View* view, foundation::Duration d) {
   auto p = touchPoint(view);
   if (!p) return false;
@@ -211,11 +265,15 @@ void Harness::typeText(const std::string& text) {
   }
 }
 
+void Harness::paste(const std::string& text) { window().insertText(text); }
+
 void Harness::deleteBackward(int times) {
   for (int i = 0; i < times; ++i) window().deleteBackward();
 }
 
 void Harness::pressReturn() { window().pressReturn(); }
+
+void Harness::shake() { window().shake(); }
 
 bool Harness::chooseRow(TableView& table, IndexPath ip) {
   window().layoutIfNeeded();
@@ -230,6 +288,12 @@ bool Harness::chooseRow(TableView& table, IndexPath ip) {
 bool Harness::choosePickerRow(PickerView& picker, int row, int component) {
   if (!picker.isVisibleOnScreen() || row < 0 || row >= picker.numberOfRowsInComponent(component)) return false;
   picker.userSelectRow(row, component);
+  return true;
+}
+
+bool Harness::chooseDate(DatePicker& picker, std::chrono::system_clock::time_point date) {
+  if (!picker.isVisibleOnScreen()) return false;
+  picker.userSetDate(date);
   return true;
 }
 

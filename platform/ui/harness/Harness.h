@@ -20,6 +20,10 @@
 #include "platform/ui/TableView.h"
 #include "platform/ui/Window.h"
 
+namespace ui {
+class SearchBar;
+}
+
 namespace ui::harness {
 
 class Harness {
@@ -52,6 +56,12 @@ class Harness {
   // the view is not visible or something else would take the touch wherever it shows.
   bool tap(View* view);
   bool tapText(const std::string& text) { return tap(findText(text)); }
+  // Taps `view` at `point` of its own coordinates (a segment of a segmented control, a
+  // scope button of a search bar). False (and nothing is touched) when a touch there would
+  // not reach `view`.
+  bool tapAt(View* view, Point point);
+  // Taps scope `index` of a search bar's scope bar. False when it cannot be reached.
+  bool chooseScope(SearchBar& bar, int index);
   // Taps the view a navigation bar or toolbar shows for `item`.
   bool tapBarItem(const BarButtonItem* item);
   bool tapBarItem(const std::shared_ptr<BarButtonItem>& item) { return tapBarItem(item.get()); }
@@ -60,6 +70,15 @@ class Harness {
   bool swipe(View* view, SwipeDirection direction, double distance = 120);
   // Swipes the row `ip` (scrolled into view first).
   bool swipeRow(TableView& table, IndexPath ip, SwipeDirection direction);
+  // Puts a finger down on `view` at the first of `points` (in `view`'s coordinates), moves
+  // it through the others and lifts it; with `lift` false the finger stays down until
+  // `liftFinger` or `cancelTouch`. Hit-tested like a tap: false, and nothing is touched,
+  // when the first point does not reach `view` (outside it, covered or hidden).
+  bool stroke(View* view, const std::vector<Point>& points, bool lift = true);
+  // Lifts the finger a stroke left down, where it is.
+  void liftFinger();
+  // The system takes the finger a stroke left down (a call coming in): the touch is cancelled.
+  void cancelTouch();
   // Holds a finger on `view` for `d` (the manual clock advances meanwhile, running what
   // falls due), then lifts it. False when the view cannot be reached.
   bool longPress(View* view, foundation::Duration d);
@@ -68,12 +87,19 @@ class Harness {
   bool type(View* field, const std::string& text);
   // Types into whatever is first responder.
   void typeText(const std::string& text);
+  // Pastes `text` into whatever is first responder: one change, through the same delegate
+  // calls as typing.
+  void paste(const std::string& text);
   void deleteBackward(int times = 1);
   void pressReturn();
+  // Shakes the device: the motion goes down the responder chain from the first responder.
+  void shake();
 
   // Scrolls `ip` into view and taps it.
   bool chooseRow(TableView& table, IndexPath ip);
   bool choosePickerRow(PickerView& picker, int row, int component = 0);
+  // Turns the wheels of a date picker on screen to `date`. False when it is not shown.
+  bool chooseDate(DatePicker& picker, std::chrono::system_clock::time_point date);
   // The alert on top (an alert view or an alert controller's box), or nullptr.
   AlertPanel* topAlert() const;
   // Taps the top alert's button titled `title`.
@@ -93,6 +119,7 @@ class Harness {
   // that contains it (a label inside a button).
   bool reaches(View* view, Point p) const;
   Window* window_;
+  std::optional<Point> finger_;  // where a finger left down by `stroke` is
 };
 
 }  // namespace ui::harness

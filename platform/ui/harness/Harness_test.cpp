@@ -4,6 +4,7 @@
 
 #include "platform/ui/AlertController.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/DrawingView.h"
 #include "platform/ui/Gesture.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
@@ -324,6 +325,40 @@ TEST_F(HarnessTest, TapsBarItemsAndSwipesViewsAndRowsLikeAFinger) {
   EXPECT_TRUE(h.tapText("Look"));
   EXPECT_EQ(rows->looks, 1);
   EXPECT_EQ(table->cellForRowAtIndexPath({0, 25})->swipeState(), 0);
+}
+
+// A stroke is one finger put down on the view, moved and lifted (or cancelled), in the
+// view's own coordinates; it does not start where the view cannot be reached.
+TEST_F(HarnessTest, StrokesAFingerAcrossAViewAndOnlyWhereItCanBeReached) {
+  auto pad = makeView<DrawingView>({20, 200, 280, 150});
+  std::vector<std::pair<TouchPhase, Point>> seen;
+  pad->setTouchHandler([&](TouchPhase phase, Point at) { seen.emplace_back(phase, at); });
+  screen->view().addSubview(pad);
+
+  ASSERT_TRUE(h.stroke(pad.get(), {{10, 10}, {60, 30}, {120, 40}}));
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen.front().first, TouchPhase::Began);
+  EXPECT_EQ(seen.front().second, (Point{10, 10}));
+  EXPECT_EQ(seen[2].first, TouchPhase::Moved);
+  EXPECT_EQ(seen[2].second, (Point{120, 40}));
+  EXPECT_EQ(seen.back().first, TouchPhase::Ended);
+
+  // Left down, then taken away by the system.
+  seen.clear();
+  ASSERT_TRUE(h.stroke(pad.get(), {{10, 10}, {40, 40}}, false));
+  EXPECT_EQ(seen.back().first, TouchPhase::Moved);
+  EXPECT_FALSE(h.stroke(pad.get(), {{10, 10}}));  // one finger at a time
+  h.cancelTouch();
+  EXPECT_EQ(seen.back().first, TouchPhase::Cancelled);
+
+  // Outside the view, or under a screen presented over it: nothing is touched.
+  seen.clear();
+  EXPECT_FALSE(h.stroke(pad.get(), {{-5, 10}, {40, 40}}));
+  auto cover = std::make_shared<ViewController>("Cover");
+  screen->presentViewController(cover, false);
+  EXPECT_FALSE(h.stroke(pad.get(), {{10, 10}, {40, 40}}));
+  cover->dismissViewControllerAnimated(false);
+  EXPECT_TRUE(seen.empty());
 }
 
 TEST_F(HarnessTest, DumpShowsTheVisibleScreenAsIndentedText) {
