@@ -31,7 +31,7 @@ CustomCellForOrderList::CustomCellForOrderList() : ui::TableViewCell(ui::CellSty
   prepackQty_ = addLabel(contentView(), {}, 12);
   prepackQty_->setTextAlignment(ui::TextAlignment::Center);
   detail_ = addLabel(contentView(), {}, 11);
-  detail_->setNumberOfLines(2);
+  detail_->setNumberOfLines(3);  // prices and the bundle code whole beside the quantity column
   setAccessoryType(ui::AccessoryType::DisclosureIndicator);
   // The quantity and its pieces are a column at the right edge of the content, left of the
   // chevron (the content narrows for the accessory and the section index); the style and
@@ -46,7 +46,7 @@ void CustomCellForOrderList::layoutLabels(ui::Size content) {
   styleColor_->setFrame({kMargin, 6, std::max(0.0, column - kGap - kMargin), 22});
   qty_->setFrame({column, 8, kQtyWidth, 40});
   prepackQty_->setFrame({column, 50, kQtyWidth, 20});
-  detail_->setFrame({kMargin, 32, std::max(0.0, column - kGap - kMargin), 44});
+  detail_->setFrame({kMargin, 30, std::max(0.0, column - kGap - kMargin), 48});
 }
 
 void CustomCellForOrderList::prepareForReuse() {

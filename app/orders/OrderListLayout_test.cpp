@@ -81,6 +81,9 @@ TEST(OrderListLayout, RowsKeepTheirPartsApartAndTheirTextsInsideTheirLabels) {
                                                      : ui::measureText(text, l.font(), f.width());
         EXPECT_LE(need.width, f.width());
         EXPECT_LE(need.height, f.height());
+        if (l.numberOfLines() > 1) {  // no line beyond the label's last is cut off
+          EXPECT_LE(need.height, ui::measureText("Ag", l.font()).height * l.numberOfLines() + 1);
+        }
       }
     }
   }
