@@ -1,5 +1,6 @@
 #include "app/orders/OrderCells.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "app/orders/OrderCart.h"
@@ -22,16 +23,30 @@ std::shared_ptr<ui::Label> addLabel(ui::View& to, ui::Rect frame, double size, b
 }  // namespace
 
 CustomCellForOrderList::CustomCellForOrderList() : ui::TableViewCell(ui::CellStyle::Default, "customCell") {
-  styleColor_ = addLabel(contentView(), {10, 6, 200, 22}, 17, true);
-  qty_ = addLabel(contentView(), {226, 8, 60, 40}, 24, true);
+  styleColor_ = addLabel(contentView(), {}, 17, true);
+  qty_ = addLabel(contentView(), {}, 24, true);
   qty_->setTextAlignment(ui::TextAlignment::Center);
   qty_->setTextColor(ui::Color::whiteColor());
   qty_->setAdjustsFontSizeToFitWidth(true);
-  prepackQty_ = addLabel(contentView(), {226, 50, 60, 20}, 12);
+  prepackQty_ = addLabel(contentView(), {}, 12);
   prepackQty_->setTextAlignment(ui::TextAlignment::Center);
-  detail_ = addLabel(contentView(), {10, 32, 210, 40}, 11);
-  detail_->setNumberOfLines(2);
+  detail_ = addLabel(contentView(), {}, 11);
+  detail_->setNumberOfLines(3);  // prices and the bundle code whole beside the quantity column
   setAccessoryType(ui::AccessoryType::DisclosureIndicator);
+  // The quantity and its pieces are a column at the right edge of the content, left of the
+  // chevron (the content narrows for the accessory and the section index); the style and
+  // the price detail take what is left of it, so nothing lies over anything else.
+  contentView().setFrameChangeHandler([this](ui::View& content, ui::Rect) { layoutLabels(content.frame().size); });
+  layoutLabels(contentView().frame().size);
+}
+
+void CustomCellForOrderList::layoutLabels(ui::Size content) {
+  constexpr double kMargin = 10, kQtyWidth = 60, kGap = 6;
+  const double column = std::max(kMargin, content.width - kQtyWidth - kGap);
+  styleColor_->setFrame({kMargin, 6, std::max(0.0, column - kGap - kMargin), 22});
+  qty_->setFrame({column, 8, kQtyWidth, 40});
+  prepackQty_->setFrame({column, 50, kQtyWidth, 20});
+  detail_->setFrame({kMargin, 30, std::max(0.0, column - kGap - kMargin), 48});
 }
 
 void CustomCellForOrderList::prepareForReuse() {

@@ -27,6 +27,7 @@ class CustomCellForOrderList : public ui::TableViewCell {
   void fill(const nlohmann::json& line);
 
  private:
+  void layoutLabels(ui::Size content);
   std::shared_ptr<ui::Label> styleColor_, qty_, detail_, prepackQty_;
 };
 

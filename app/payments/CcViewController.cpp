@@ -105,11 +105,13 @@ void CcViewController::viewDidLoad() {
   v.setBackgroundColor(ui::Color::whiteColor());
   double y = 80;
   auto row = [&](const char* caption, std::shared_ptr<ui::Label>* captionOut = nullptr) {
-    auto c = ui::makeView<ui::Label>(ui::Rect{10, y, 100, 24});
+    // Captions as wide as "Card Number" needs; the values shrink to what is left.
+    auto c = ui::makeView<ui::Label>(ui::Rect{10, y, 115, 24});
     c->setText(ui::localizedString(caption));
+    c->setAdjustsFontSizeToFitWidth(true);
     v.addSubview(c);
     if (captionOut) *captionOut = c;
-    auto l = ui::makeView<ui::Label>(ui::Rect{110, y, 200, 24});
+    auto l = ui::makeView<ui::Label>(ui::Rect{130, y, 180, 24});
     l->setAdjustsFontSizeToFitWidth(true);
     l->setText("-");
     v.addSubview(l);

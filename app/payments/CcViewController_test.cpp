@@ -6,6 +6,8 @@
 #include "app/payments/AESExtention.h"
 #include "app/payments/CcManualAndCameraTableViewController.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/Text.h"
+#include "platform/ui/qt/Offscreen.h"
 #include "testing/app/PaymentTestSupport.h"
 
 namespace orvo {
@@ -73,6 +75,23 @@ TEST_F(CardScreen, Track1OnlySwipeShowsNameExpiryBrandAndMask) {
   EXPECT_EQ(screen->lbl_cardNumber()->text(), "XXXX-XXXX-XXXX-1111");
   EXPECT_EQ(screen->lastCardNumber(), "4111111111111111");
   EXPECT_NE(waitForPad(), nullptr) << "no CVV option: straight to the pad";
+}
+
+// With the renderer's font metrics, every caption and value of a swiped card shows whole.
+TEST_F(CardScreen, CaptionsAndValuesShowWhole) {
+  ui::qt::ensureGuiApplication();
+  auto screen = t.openCardScreen();
+  swipe({{"track1", kTrack1}, {"track2", ";4111111111111111=27111010000000000?"}});
+  std::vector<ui::Label*> labels;
+  for (const char* caption : {"Order Total", "Name", "Card Number", "Expiration"})
+    labels.push_back(dynamic_cast<ui::Label*>(t.h->findText(caption)));
+  for (auto* value : {screen->lbl_extTotalPrice(), screen->lbl_cardholderName(), screen->lbl_cardNumber()})
+    labels.push_back(value);
+  for (auto* l : labels) {
+    ASSERT_NE(l, nullptr);
+    SCOPED_TRACE(l->text());
+    EXPECT_LE(ui::measureText(l->text(), l->effectiveFont()).width, l->frame().width());
+  }
 }
 
 TEST_F(CardScreen, BrandsMasksAndRefusals) {

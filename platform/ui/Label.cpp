@@ -22,6 +22,9 @@ Font Label::effectiveFont() const {
   if (w <= frame().width()) return f;
   double minSize = minScale_ > 0 ? font_.size * minScale_ : 1;
   f.size = std::max(minSize, font_.size * frame().width() / w);
+  // Text does not scale exactly with the size (fonts come in whole pixel sizes and hint their
+  // glyphs): a size that still leaves the text too wide steps down until it fits.
+  while (f.size - 1 >= minSize && measureText(text_, f).width > frame().width()) f.size -= 1;
   return f;
 }
 

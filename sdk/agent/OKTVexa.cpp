@@ -16,6 +16,7 @@
 #include "sdk/agent/VexaIdentifier.h"
 #include "sdk/agent/VexaLog.h"
 #include "sdk/agent/VexaPhonePlugins.h"
+#include "sdk/device/KXThreadRouting.h"
 #include "sdk/device/OKTKXDevices.h"
 
 namespace kestra {
@@ -37,6 +38,11 @@ class FacadeDevices final : public VexaDevices {
   }
   int activeDeviceType() override { return facade().devices().activeDeviceType(); }
   bool setActiveDeviceType(int type, Error* error) override { return facade().setActiveDeviceType(type, error); }
+  // The device API's own routing of one thread: the application's active type (most often
+  // automatic, which no call could put back) stays as it is while the agent reads a device.
+  std::shared_ptr<void> routeThisThread(int type) override {
+    return std::make_shared<KXThreadRouting>(facade().devices(), type);
+  }
   std::optional<std::string> deviceName() override { return facade().deviceName(); }
   std::optional<std::string> serialNumber() override { return facade().serialNumber(); }
   void addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) override { facade().addDelegate(delegate); }
@@ -55,6 +61,12 @@ void writeApplicationState(const char* state) {
 }  // namespace
 
 std::shared_ptr<VexaDevices> VexaDevices::facade() { return std::make_shared<FacadeDevices>(); }
+
+std::shared_ptr<void> VexaDevices::routeThisThread(int type) {
+  const int previous = activeDeviceType();
+  setActiveDeviceType(type, nullptr);
+  return std::shared_ptr<void>(nullptr, [this, previous](void*) { setActiveDeviceType(previous, nullptr); });
+}
 
 // The facade's agent.
 std::shared_ptr<KXDeviceAgent> registerDeviceAgent() { return OKTVexa::registerOKTVexa(); }

@@ -74,6 +74,11 @@ class VexaDevices {
   virtual std::vector<std::shared_ptr<KXDeviceInfo>> getConnectedDevicesInfo(Error* error) = 0;
   virtual int activeDeviceType() = 0;
   virtual bool setActiveDeviceType(int type, Error* error) = 0;
+  // Routes the calling thread's device calls to `type` until the returned scope ends, for
+  // work the agent does on its own behalf. The host's choice of device (automatic routing
+  // included) must not change for the host's threads meanwhile, nor afterwards. This default
+  // makes `type` active and puts the previous type back when the scope ends.
+  virtual std::shared_ptr<void> routeThisThread(int type);
   virtual std::optional<std::string> deviceName() = 0;
   virtual std::optional<std::string> serialNumber() = 0;
   virtual void addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) = 0;

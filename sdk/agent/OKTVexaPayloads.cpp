@@ -134,11 +134,11 @@ json OKTVexa::getDevicePayloadJSONs() {
       self->status("Reading devices info");
       Error error;
       const auto infos = devices.getConnectedDevicesInfo(&error);
-      // The host's own choice of device is put back afterwards.
-      const int previousType = devices.activeDeviceType();
+      // Each device is read on this thread alone: the host's choice of device stays as it is.
       for (const auto& info : infos) {
         if (!info) continue;
-        if (auto type = typeForName(info->name)) devices.setActiveDeviceType(*type, nullptr);
+        std::shared_ptr<void> route;
+        if (auto type = typeForName(info->name)) route = devices.routeThisThread(*type);
         append(self->getCheckinPayloadForOKTDeviceJSON());
       }
       json deviceInfo = json::array();
@@ -153,7 +153,6 @@ json OKTVexa::getDevicePayloadJSONs() {
         self->oktDeviceInfo_ = std::make_shared<json>(deviceInfo);
       }
       self->performDelegateSelector(vexasel::oktDevicesInfo, deviceInfo);
-      devices.setActiveDeviceType(previousType, nullptr);
     });
     payloadMobileQueue_.addOperation([weak, append] {
       if (auto self = weak.lock()) append(self->getCheckinPayloadForMobileDeviceJSON());

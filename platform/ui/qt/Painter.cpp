@@ -50,12 +50,70 @@ void drawText(QPainter& p, const QRectF& r, const std::string& text, const Font&
   p.drawText(r, flags, t);
 }
 
+// Runs of a label of several lines: wrapped word by word at the label's width, each word in
+// its run's colour and font, at most `numberOfLines` lines (0: as many as fit), the block
+// centred vertically as a label's text is. A word wider than the label is cut at its edge.
+void paintWrappedRuns(QPainter& p, Label& l, const QRectF& r) {
+  struct Word {
+    QString text;
+    QFont font;
+    QColor color;
+    double width;
+    bool space;
+  };
+  std::vector<std::vector<Word>> lines(1);
+  double x = 0, lineHeight = QFontMetricsF(qtFont(l.font())).lineSpacing();
+  for (auto& run : l.attributedText()) {
+    QFont f = qtFont(run.font.value_or(l.font()));
+    f.setStrikeOut(run.strikethrough);
+    QFontMetricsF m(f);
+    lineHeight = std::max(lineHeight, m.lineSpacing());
+    const QColor color = qc(run.color.value_or(l.textColor()));
+    const QString text = qs(run.text);
+    for (qsizetype i = 0; i < text.size();) {
+      const bool space = text[i] == QChar(' ');
+      qsizetype j = i;
+      while (j < text.size() && (text[j] == QChar(' ')) == space) ++j;
+      Word w{text.mid(i, j - i), f, color, m.horizontalAdvance(text.mid(i, j - i)), space};
+      i = j;
+      if (!w.space && x > 0 && x + w.width > r.width()) {
+        lines.emplace_back();
+        x = 0;
+      }
+      if (w.space && x == 0) continue;  // no line begins with a space
+      x += w.width;
+      lines.back().push_back(std::move(w));
+    }
+  }
+  size_t shown = lines.size();
+  if (l.numberOfLines() > 0) shown = std::min(shown, size_t(l.numberOfLines()));
+  shown = std::max<size_t>(1, std::min(shown, size_t(std::max(1.0, std::floor(r.height() / lineHeight)))));
+  p.save();
+  p.setClipRect(r, Qt::IntersectClip);
+  double y = (r.height() - lineHeight * double(shown)) / 2;
+  for (size_t n = 0; n < shown; ++n, y += lineHeight) {
+    double width = 0;
+    for (auto& w : lines[n]) width += w.width;
+    double left = 0;
+    if (l.textAlignment() == TextAlignment::Center) left = (r.width() - width) / 2;
+    if (l.textAlignment() == TextAlignment::Right) left = r.width() - width;
+    for (auto& w : lines[n]) {
+      p.setFont(w.font);
+      p.setPen(w.color);
+      p.drawText(QRectF(left, y, w.width + 1, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, w.text);
+      left += w.width;
+    }
+  }
+  p.restore();
+}
+
 void paintLabel(QPainter& p, Label& l) {
   QRectF r(0, 0, l.frame().width(), l.frame().height());
   if (!l.hasAttributedText()) {
     drawText(p, r, l.text(), l.effectiveFont(), l.textColor(), l.textAlignment(), l.numberOfLines());
     return;
   }
+  if (l.numberOfLines() != 1) return paintWrappedRuns(p, l, r);
   // Runs on one line, each in its own colour and font.
   double total = 0;
   for (auto& run : l.attributedText()) total += QFontMetricsF(qtFont(run.font.value_or(l.font()))).horizontalAdvance(qs(run.text));

@@ -255,5 +255,28 @@ TEST_F(RendererTest, StrokesAndTextStayInsideTheirViews) {
     for (int x = 20; x < 220; x += 3) ASSERT_TRUE(near(at(img, x, y), at(img, 310, y))) << x << "," << y;
 }
 
+TEST_F(RendererTest, StyledTextOfSeveralLinesWrapsInsideItsLabel) {
+  // Runs of a two-line label (a struck-out price, then the rest) that are wider than the
+  // label go on its second line, never past its right edge.
+  auto detail = makeView<Label>({20, 200, 150, 40});
+  detail->setNumberOfLines(2);
+  detail->setFont(Font::systemFont(11));
+  detail->setTextColor(Color::black());
+  detail->setAttributedText({{"Unit Price:$8.07", std::nullopt, std::nullopt, true},
+                             {" $7.67", Color::red(), std::nullopt, false},
+                             {" | Ext.Price:$46.02 | Bundle:TS100-PP1", std::nullopt, std::nullopt, false}});
+  screen->view().addSubview(detail);
+  QImage img = renderWindow(*window);
+  auto inked = [&](int x0, int x1, int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x)
+        if (!near(at(img, x, y), Rgb{255, 255, 255})) return true;
+    return false;
+  };
+  EXPECT_FALSE(inked(170, 320, 64 + 200, 64 + 240));  // right of the label
+  EXPECT_TRUE(inked(20, 170, 64 + 200, 64 + 219));    // first line
+  EXPECT_TRUE(inked(20, 170, 64 + 221, 64 + 240));    // second line
+}
+
 }  // namespace
 }  // namespace ui::qt
