@@ -43,10 +43,6 @@ class AccessoryTestBench {
   }
 
   ~AccessoryTestBench() {
-    // No search starts any more, and the manager stops hearing this registry, whose address
-    // the next bench's registry may take.
-    manager->disconnect();
-    manager->onUnregister();
     for (const auto& s : manager->devices()) s->disconnect();
     pumpUntil([] { return kestra::GlobalQueue::running() == 0; });
     for (auto& d : devices_) d->detach();
