@@ -295,7 +295,7 @@ void OrderBackup::noteLocked(const Op& op) {
       hasLines_ = !v.is_null();
       token_ = 0;
     } else if (key == defaults::backupDateTime) {
-      savedAt_ = v.is_string() ? foundation::parseIsoDate(v.get<std::string>()) : std::nullopt;
+      savedAt_ = v.is_string() ? foundation::toWallTime(foundation::parseIsoDate(v.get<std::string>())) : std::nullopt;
     }
   }
 }
@@ -312,7 +312,8 @@ void OrderBackup::load() {
   const json* lines = mirror_.contains(defaults::backupOrderListArray) ? &mirror_[defaults::backupOrderListArray] : nullptr;
   hasLines_ = lines != nullptr;
   auto date = mirror_.find(defaults::backupDateTime);
-  if (date != mirror_.end() && date->is_string()) savedAt_ = foundation::parseIsoDate(date->get<std::string>());
+  if (date != mirror_.end() && date->is_string())
+    savedAt_ = foundation::toWallTime(foundation::parseIsoDate(date->get<std::string>()));
   // Journals not yet folded in count towards the next snapshot.
   std::error_code ec;
   for (const auto& [g, path] : j) journalBytes_ += std::size_t(fs::file_size(path, ec));

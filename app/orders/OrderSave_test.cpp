@@ -351,6 +351,31 @@ TEST_F(OrderSave, MultiSoNumbersAreJoinedAndTheLastScreenKeepsThemTogether) {
   EXPECT_EQ(last->navigationItem().leftBarButtonItem(), nullptr);  // no Back in multi-SO mode
 }
 
+// Servers write 12/31/9999 for "no date"; the first day of the calendar comes too. Both show
+// in their fields as loaded and go back to the server unchanged, and their wheels never show
+// a date wrapped round from them.
+TEST_F(OrderSave, DatesAtTheEndsOfTheCalendarShowAsLoadedAndAreSavedUnchanged) {
+  seedOrder("20002",
+            {{"canceldate", "12/31/9999"}, {"shipdate", "01/01/0001"}, {"term", "NET30"}, {"paymentcode", "CHK"},
+             {"shipvia", "UPS"}, {"ordertype", "PRE"}, {"email1", ""}, {"phone1", ""}, {"pono", ""},
+             {"soHold", ""}, {"customerPriority", ""}, {"memo", ""}, {"salesRepCode", ""}},
+            json::array());
+  auto* header = walkToHeader({"400000000002"}, "20002");
+  ASSERT_NE(header, nullptr) << t.h->dump();
+  for (auto [tag, text] : {std::pair{kTagCancelDate, "12/31/9999"}, std::pair{kTagShipDate, "01/01/0001"}}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(header->field(tag)->text(), text);
+    const std::string shown = header->datePicker(tag)->displayText();
+    EXPECT_NE(shown.substr(6), "1816");
+    EXPECT_NE(shown.substr(6), "2128");
+  }
+  save(header);
+  ASSERT_EQ(t.calls("EditOrder"), 1);
+  const json o = serverOrders()["20002"];
+  EXPECT_EQ(o["Header"]["canceldate"], "12/31/9999");
+  EXPECT_EQ(o["Header"]["shipdate"], "01/01/0001");
+}
+
 TEST_F(OrderSave, HeaderRowsFollowTheOptionsAndTheWheelsPutCodes) {
   struct Case {
     bool soStatus, priority, salesRep;

@@ -74,11 +74,13 @@ bool startsWithNoCase(std::string_view text, std::string_view word) {
 }
 }  // namespace
 
-std::string formatDate(WallTime t, std::string_view pattern, bool utc) {
+std::string formatDate(CalendarTime t, std::string_view pattern, bool utc) {
   using namespace std::chrono;
   auto secs = floor<seconds>(t);
   int millis = int(duration_cast<milliseconds>(t - secs).count());
-  std::time_t tt = system_clock::to_time_t(secs);
+  // Seconds since 1970 straight from the count: the system clock's own conversion goes
+  // through nanoseconds, which overflow beyond 2262.
+  const std::time_t tt = std::time_t(secs.time_since_epoch().count());
   std::tm tm{};
   if (utc)
     gmtime_r(&tt, &tm);
@@ -133,7 +135,7 @@ std::string formatDate(WallTime t, std::string_view pattern, bool utc) {
   return out;
 }
 
-std::optional<WallTime> parseDate(std::string_view text, std::string_view pattern, bool utc) {
+std::optional<CalendarTime> parseDate(std::string_view text, std::string_view pattern, bool utc) {
   std::tm tm{};
   tm.tm_mday = 1;
   tm.tm_year = 70;
@@ -269,20 +271,31 @@ std::optional<WallTime> parseDate(std::string_view text, std::string_view patter
   }
   // Reject dates such as February 30 that the calendar functions would roll over.
   if (tm.tm_mday != check.tm_mday || tm.tm_mon != check.tm_mon) return std::nullopt;
-  // Nor does a date that a time point in nanoseconds cannot hold (before 1678 or after 2262;
-  // a day's margin covers the offset) read: converting it would overflow.
-  constexpr std::time_t kLimit =
-      std::chrono::floor<std::chrono::seconds>(WallTime::max()).time_since_epoch().count() - 86400;
-  if (tt > kLimit || tt < -kLimit) return std::nullopt;
   if (hasOffset) tt -= offset;
-  return std::chrono::system_clock::from_time_t(tt) + std::chrono::milliseconds(millis);
+  // Every date of four-digit years reads (12/31/9999 is a server's "no date"). An offset or
+  // the local zone may carry one a few hours past either end; a moment outside the years
+  // 0000 to 9999 in UTC would not format back under a four-digit pattern, so it does not read.
+  using namespace std::chrono;
+  constexpr std::time_t kFirst = sys_seconds(sys_days(year(0) / January / 1)).time_since_epoch().count();
+  constexpr std::time_t kEnd = sys_seconds(sys_days(year(10000) / January / 1)).time_since_epoch().count();
+  if (tt < kFirst || tt >= kEnd) return std::nullopt;
+  return CalendarTime(seconds(tt)) + milliseconds(millis);
 }
 
-std::string isoDate(WallTime t) { return formatDate(t, "yyyy-MM-dd'T'HH:mm:ss.SSS'Z'", true); }
+std::string isoDate(CalendarTime t) { return formatDate(t, "yyyy-MM-dd'T'HH:mm:ss.SSS'Z'", true); }
 
-std::optional<WallTime> parseIsoDate(std::string_view text) {
+std::optional<CalendarTime> parseIsoDate(std::string_view text) {
   if (auto d = parseDate(text, "yyyy-MM-dd'T'HH:mm:ss.SSSZZZZZ", true)) return d;
   return parseDate(text, "yyyy-MM-dd'T'HH:mm:ssZZZZZ", true);
+}
+
+std::optional<WallTime> toWallTime(std::optional<CalendarTime> t) {
+  using namespace std::chrono;
+  if (!t) return std::nullopt;
+  constexpr auto kLast = floor<CalendarTime::duration>(WallTime::max());
+  constexpr auto kFirst = ceil<CalendarTime::duration>(WallTime::min());
+  if (*t > kLast || *t < kFirst) return std::nullopt;
+  return time_point_cast<WallTime::duration>(*t);
 }
 
 }  // namespace foundation

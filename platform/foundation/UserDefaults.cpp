@@ -179,7 +179,8 @@ std::optional<nlohmann::json> UserDefaults::dictionaryForKey(std::string_view ke
 std::optional<WallTime> UserDefaults::dateForKey(std::string_view key) const {
   nlohmann::json v = objectForKey(key);
   if (!v.is_string()) return std::nullopt;
-  return parseIsoDate(v.get<std::string>());
+  // A date the clock cannot hold (a "no date" of 9999) reads as none; the text stays as it is.
+  return toWallTime(parseIsoDate(v.get<std::string>()));
 }
 
 void UserDefaults::setDate(std::string_view key, WallTime value) {

@@ -32,6 +32,7 @@ TEST(UserDefaults, ValuesWrittenByOneInstanceAreReadByANewOne) {
     d.setObject("list", nlohmann::json::array({"a", "b"}));
     d.setObject("dict", {{"k", 1}});
     d.setDate("lastCheckIn", when);
+    d.setObject("expires", "9999-12-31T23:59:59.999Z");  // a server's "no date"
     d.setString("gone", "x");
     d.setObject("gone", nullptr);  // setting nothing removes
   }
@@ -43,6 +44,9 @@ TEST(UserDefaults, ValuesWrittenByOneInstanceAreReadByANewOne) {
   EXPECT_EQ(*d.arrayForKey("list"), nlohmann::json::array({"a", "b"}));
   EXPECT_EQ((*d.dictionaryForKey("dict"))["k"], 1);
   EXPECT_EQ(d.dateForKey("lastCheckIn"), when);
+  // Beyond what the clock holds: no date, and the text is kept as it was.
+  EXPECT_FALSE(d.dateForKey("expires"));
+  EXPECT_EQ(d.stringForKey("expires"), "9999-12-31T23:59:59.999Z");
   EXPECT_FALSE(d.stringForKey("gone"));
   EXPECT_TRUE(d.objectForKey("gone").is_null());
 }

@@ -100,19 +100,49 @@ TEST(DateFormat, FormatsAndParsesPlatformPatterns) {
   EXPECT_FALSE(parseDate("03/05/2026 extra", "MM/dd/yyyy", true));
 }
 
-TEST(DateFormat, ADatePastWhatTheClockHoldsDoesNotRead) {
-  // Servers write 12/31/9999 for "no date": it must not wrap round to some date in 1816.
-  EXPECT_FALSE(parseDate("12/31/9999", "MM/dd/yyyy", true));
-  EXPECT_FALSE(parseIsoDate("9999-12-31T23:59:59.999Z"));
-  EXPECT_FALSE(parseDate("01/01/1000", "MM/dd/yyyy", true));
-  // Dates well inside the range still read, from either side of 1970.
-  for (const char* text : {"12/31/2199", "01/01/1800"}) {
-    SCOPED_TRACE(text);
-    const auto d = parseDate(text, "MM/dd/yyyy", true);
+TEST(DateFormat, EveryDateOfFourDigitYearsReadsAndFormatsBack) {
+  // Days from 1970-01-01 (proleptic Gregorian calendar), counted independently. 12/31/9999 is
+  // a server's "no date"; 2262-04-11 and 1677-09-22 are the last and first whole days a
+  // nanosecond clock holds, the day after and before them the first it does not.
+  struct Case {
+    const char* text;
+    long days;
+  };
+  const Case cases[] = {
+      {"12/31/9999", 2932896}, {"01/01/0001", -719162}, {"04/11/2262", 106751}, {"04/12/2262", 106752},
+      {"09/22/1677", -106751}, {"09/21/1677", -106752}, {"02/29/2000", 11016},  {"02/29/0004", -718008},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto d = parseDate(c.text, "MM/dd/yyyy", true);
     ASSERT_TRUE(d);
-    EXPECT_EQ(formatDate(*d, "MM/dd/yyyy", true), text);
+    EXPECT_EQ(d->time_since_epoch(), std::chrono::hours(24) * c.days);
+    EXPECT_EQ(formatDate(*d, "MM/dd/yyyy", true), c.text);
+    EXPECT_EQ(parseIsoDate(isoDate(*d)), d);
+    // In local time too (the zone moves the moment by hours, never the day shown).
+    const auto local = parseDate(c.text, "MM/dd/yyyy");
+    ASSERT_TRUE(local);
+    EXPECT_EQ(formatDate(*local, "MM/dd/yyyy"), c.text);
   }
-  // 84,005 days from 1970-01-01 to 2199-12-31; 62,091 days back to 1800-01-01.
-  EXPECT_EQ(parseDate("12/31/2199", "MM/dd/yyyy", true)->time_since_epoch(), std::chrono::hours(24) * 84005);
-  EXPECT_EQ(parseDate("01/01/1800", "MM/dd/yyyy", true)->time_since_epoch(), std::chrono::hours(-24) * 62091);
+  EXPECT_EQ(isoDate(*parseDate("12/31/9999", "MM/dd/yyyy", true) + std::chrono::hours(24) - std::chrono::milliseconds(1)),
+            "9999-12-31T23:59:59.999Z");
+  EXPECT_EQ(formatDate(*parseIsoDate("9999-12-31T23:59:59.999Z"), "EEEE", true), "Friday");
+  EXPECT_EQ(formatDate(*parseIsoDate("0001-01-01T00:00:00Z"), "EEEE", true), "Monday");
+  // February 29 only in leap years: every fourth, not a century's unless it divides by 400.
+  for (const char* text : {"02/29/1900", "02/29/2100", "02/29/2023", "02/30/2000", "02/29/9999"}) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(parseDate(text, "MM/dd/yyyy", true));
+  }
+  // The clock's nanosecond time takes only what it holds.
+  EXPECT_FALSE(toWallTime(parseDate("12/31/9999", "MM/dd/yyyy", true)));
+  EXPECT_FALSE(toWallTime(parseDate("04/12/2262", "MM/dd/yyyy", true)));
+  EXPECT_FALSE(toWallTime(parseDate("09/21/1677", "MM/dd/yyyy", true)));
+  EXPECT_EQ(toWallTime(parseDate("04/11/2262", "MM/dd/yyyy", true))->time_since_epoch(), std::chrono::hours(24) * 106751);
+  EXPECT_EQ(toWallTime(parseDate("09/22/1677", "MM/dd/yyyy", true))->time_since_epoch(), std::chrono::hours(-24) * 106751);
+  // An offset that carries a moment out of the years 0000 to 9999 leaves it unread; one that
+  // keeps it inside reads.
+  EXPECT_FALSE(parseIsoDate("9999-12-31T23:00:00-05:00"));
+  EXPECT_FALSE(parseIsoDate("0000-01-01T01:00:00+02:00"));
+  EXPECT_EQ(parseIsoDate("9999-12-31T23:00:00+05:00"), parseIsoDate("9999-12-31T18:00:00Z"));
+  EXPECT_EQ(parseIsoDate("0001-01-01T01:00:00+02:00"), parseIsoDate("0000-12-31T23:00:00Z"));
 }

@@ -16,13 +16,23 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-fs::path tempFile() {
-  char pattern[] = "/tmp/keychain-items-XXXXXX";
-  return fs::path(::mkdtemp(pattern)) / "items.json";
-}
+// A keychain file in a private folder, removed with the folder at the end of the test.
+struct TempKeychain {
+  TempKeychain() {
+    char pattern[] = "/tmp/keychain-items-XXXXXX";
+    folder = ::mkdtemp(pattern);
+    file = folder / "items.json";
+  }
+  ~TempKeychain() {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+  fs::path folder, file;
+};
 
 TEST(KeychainItems, AddFindUpdateRemove) {
-  KeychainItems store(tempFile());
+  TempKeychain temp;
+  KeychainItems store(temp.file);
   const json item = {{"class", "genp"}, {"svce", "s"}, {"acct", "a"}, {"v_Data", "dmFsdWU="}, {"sync", false}};
   EXPECT_EQ(store.copyMatching({{"class", "genp"}}, true, nullptr), kSecItemNotFound);
   EXPECT_EQ(store.add(item), kSecSuccess);
@@ -50,7 +60,8 @@ TEST(KeychainItems, FilesThatAreNotKeychainsAreRefusedAndKept) {
   for (const char* text : bad) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parseKeychainFile(text).has_value());
-    const fs::path file = tempFile();
+    TempKeychain temp;
+    const fs::path& file = temp.file;
     std::ofstream(file) << text;
     KeychainItems store(file);
     EXPECT_EQ(store.add({{"class", "genp"}}), kSecDecode);

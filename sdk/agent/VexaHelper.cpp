@@ -103,7 +103,7 @@ VexaHelper& VexaHelper::sharedHelper() {
 std::string VexaHelper::systemDateString(WallTime t) { return foundation::formatDate(t, kSystemDatePattern); }
 
 std::optional<WallTime> VexaHelper::systemDate(std::string_view text) {
-  return foundation::parseDate(text, kSystemDatePattern);
+  return foundation::toWallTime(foundation::parseDate(text, kSystemDatePattern));
 }
 
 WallTime VexaHelper::systemNow() {
@@ -122,7 +122,7 @@ std::string VexaHelper::ISODateTimeStringFromDate(WallTime t) {
 }
 
 std::optional<WallTime> VexaHelper::ISODateFromDateTimeString(std::string_view text) {
-  return foundation::parseDate(text, "yyyy-MM-dd'T'HH:mm:ssZ");
+  return foundation::toWallTime(foundation::parseDate(text, "yyyy-MM-dd'T'HH:mm:ssZ"));
 }
 
 std::optional<std::filesystem::path> VexaHelper::getImageOfDevice(std::string_view rawName) {

@@ -152,7 +152,7 @@ void VexaInternalLogger::clearOldLogs() {
   const auto now = foundation::Clock::current().wallNow();
   for (fs::recursive_directory_iterator it(docFolderPath(), ec), end; !ec && it != end; it.increment(ec)) {
     if (!it->is_regular_file()) continue;
-    auto date = foundation::parseDate(it->path().filename().string(), "yyyyMMdd");
+    auto date = foundation::toWallTime(foundation::parseDate(it->path().filename().string(), "yyyyMMdd"));
     if (!date) continue;
     if (VexaHelper::daysBetweenOlderDate(*date, now) >= 4) {
       std::error_code rm;

@@ -187,6 +187,9 @@ TEST_F(Extended, TheScreenShowsWhatWasDrawnAsTheGoldenPicture) {
   EXPECT_EQ(got->width, want->width);
   EXPECT_EQ(got->height, want->height);
   EXPECT_TRUE(got->rgb == want->rgb) << "the screen differs from " << golden << "; see " << actual;
+  // The picture stays for a look only when it differs.
+  std::error_code ec;
+  if (!HasFailure()) std::filesystem::remove(actual, ec);
 }
 
 }  // namespace

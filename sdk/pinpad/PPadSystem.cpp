@@ -83,7 +83,7 @@ int PPad::sysGetDate(std::chrono::system_clock::time_point* date) {
   if (r.size() < 6) return ppad::kFailed;
   char text[40];
   std::snprintf(text, sizeof text, "%04d %02d %02d %02d %02d %02d", 2000 + r[0], r[1], r[2], r[3], r[4], r[5]);
-  const auto parsed = foundation::parseDate(text, kDatePattern);
+  const auto parsed = foundation::toWallTime(foundation::parseDate(text, kDatePattern));
   if (!parsed) return ppad::kFailed;  // not a date the pinpad could hold
   if (date) *date = *parsed;
   return 0;

@@ -85,6 +85,15 @@ SleeveTestBench::SleeveTestBench(SimulatedSleeve::Options options) {
 }
 
 SleeveTestBench::~SleeveTestBench() {
+  // The manager stops searching and stops hearing this registry before anything goes: a
+  // search started by a late attach (the power cycle that `unplug` drains) would otherwise
+  // outlive the registry, and the notifications it observes are keyed by the registry's
+  // address, which the next bench's registry may take - an old driver would then claim the
+  // next test's sleeve.
+  if (manager) {
+    manager->disconnect();
+    manager->onUnregister();
+  }
   if (pellan) pellan->disconnect();
   if (sleeve) sleeve->unplug();
   // Let queued main-queue work and the global queue's blocks finish before the objects go.
