@@ -225,7 +225,9 @@ void OKTVexa::setConfigJobsHandler(std::function<void(const json&)> handler) {
 
 void OKTVexa::pause() {
   isPause_ = true;
+  std::lock_guard gate(gateMutex_);
   for (auto* q : {&payloadKXDevicesQueue_, &checkInQueue_, &configCheckinQueue_}) q->cancelAllOperations();
+  checkInQueued_ = false;  // a queued check-in was dropped; one that started cleared it
 }
 
 void OKTVexa::resume() {

@@ -243,6 +243,7 @@ class OKTVexa final : public KXDeviceDelegate,
   mutable std::mutex checkingMutex_;  // the agent's own lock
   bool isCheckingIn_ = false;
   std::mutex gateMutex_;  // held while the gate tests and queues a check-in
+  bool checkInQueued_ = false;  // a check-in waits in `checkInQueue_` (under `gateMutex_`)
 
   mutable std::mutex mutex_;  // collections below
   std::vector<std::shared_ptr<VexaExtensionPlugin>> arrayExtensions_;

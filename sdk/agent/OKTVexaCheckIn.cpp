@@ -224,14 +224,21 @@ void OKTVexa::checkInWithCompletionBlock(Completion completion) {
       return;
     }
   }
-  // The test and the queueing are one step: two callers at once queue one check-in.
+  // The test and the queueing are one step: two callers at once queue one check-in. A
+  // queued check-in hands over to `isCheckingIn` under the same lock as it starts, so one
+  // that has ended (its completion called, its block not yet returned) holds nobody back.
   std::unique_lock gate(gateMutex_);
-  if (!isCheckingIn() && !isPause_ && checkInEnabled() && checkInQueue_.operationCount() == 0 && shouldCheckIn()) {
+  if (!isCheckingIn() && !isPause_ && checkInEnabled() && !checkInQueued_ && shouldCheckIn()) {
+    checkInQueued_ = true;
     std::weak_ptr<OKTVexa> weak = weak_from_this();
     checkInQueue_.addOperation([weak, sleeper = sleeper_, completion = std::move(completion)]() mutable {
       bool waitForLocation = false;
       if (auto self = weak.lock()) {
-        self->setCheckingIn(true);
+        {
+          std::lock_guard started(self->gateMutex_);
+          self->checkInQueued_ = false;
+          self->setCheckingIn(true);
+        }
         waitForLocation = self->locationEnabled();
         // A fresh fix, if one comes in time, is uploaded with this check-in.
         if (waitForLocation) self->requestNewLocation();

@@ -25,6 +25,7 @@
 #include "testing/devices/hub/SimulatedHub.h"
 #include "testing/devices/printer/PrinterTestBench.h"
 #include "testing/devices/rf/SimulatedOmniKey.h"
+#include "testing/devices/rf/SimulatedPn544.h"
 #include "testing/devices/rf/SimulatedRc663.h"
 #include "testing/devices/sleeve/SimulatedSam.h"
 #include "testing/devices/sleeve/SleeveSecurity.h"
@@ -213,12 +214,15 @@ TEST(CanaryLog, SleeveSwipesHeadDataAndTheEmvKernelLeaveNothing) {
                      {"key", key}});
 }
 
-// ---- Contactless: the rc663 module, the omniKey reader, the SAM and FeliCa tags ----------
+// ---- Contactless: the rc663 module, the pn544 controller, the omniKey reader, the SAM and
+// FeliCa tags -----------------------------------------------------------------------------
 
 struct CardSleeve {
-  enum class Reader { Module, OmniKey };
+  enum class Reader { Module, OmniKey, Pn544 };
+  Reader reader;
   devices::SleeveTestBench bench;
   std::shared_ptr<devices::SimulatedRc663> module = std::make_shared<devices::SimulatedRc663>();
+  std::shared_ptr<devices::SimulatedPn544> pn544 = std::make_shared<devices::SimulatedPn544>();
   std::shared_ptr<devices::SimulatedOmniKey> omniKey = std::make_shared<devices::SimulatedOmniKey>();
   std::shared_ptr<devices::SimulatedSam> sam = std::make_shared<devices::SimulatedSam>();
   std::shared_ptr<KXDevices> api;
@@ -228,13 +232,15 @@ struct CardSleeve {
 
   static devices::SimulatedSleeve::Options options(Reader reader) {
     devices::SimulatedSleeve::Options o;
-    o.config.model = reader == Reader::OmniKey ? "XBCMRH" : "XBCMR6";
+    o.config.model = reader == Reader::OmniKey ? "XBCMRH" : reader == Reader::Pn544 ? "XBCMRF" : "XBCMR6";
     return o;
   }
-  explicit CardSleeve(Reader reader) : bench(options(reader)) {
+  explicit CardSleeve(Reader r) : reader(r), bench(options(r)) {
     if (reader == Reader::Module) {
       bench.sleeve->attachRfReader(module);
       bench.sleeve->attachSam(sam);
+    } else if (reader == Reader::Pn544) {
+      bench.sleeve->attachPn544(pn544);
     } else {
       bench.sleeve->attachOmniKey(omniKey);
     }
@@ -260,7 +266,10 @@ struct CardSleeve {
   // Places `card`; its card index once the application has heard of it, else -1.
   int present(const std::shared_ptr<RfCard>& card, const std::string& typeName) {
     const size_t before = log->log().size();
-    module->place(card);
+    if (reader == Reader::Pn544)
+      pn544->place(card);
+    else
+      module->place(card);
     int index = -1;
     bench.runUntil([&] {
       const auto lines = log->log().lines();
@@ -333,6 +342,37 @@ TEST(CanaryLog, ContactlessCardsKeysCredentialsAndTagsLeaveNothing) {
                      {"SAM PIN", samPin},
                      {"credential", Bytes(credential.begin() + 4, credential.end())},
                      {"tag memory", tagMemory}});
+}
+
+TEST(CanaryLog, APn544CardsIdentityKeyAndBlocksLeaveNothing) {
+  const Bytes uid = hex("3C9A61E4");
+  const Bytes key = hex("5B17E2C48D09");
+  const Bytes block = text("4024007193856610");  // a card number kept on a card
+  const Bytes written = text("CANARYPN544WRITE");
+  CanaryLog log;
+  {
+    CardSleeve s(CardSleeve::Reader::Pn544);
+    ASSERT_TRUE(s.open(0x01));
+    auto& f = *s.facade;
+    auto card = RfCard::mifareClassic1K(uid);
+    card->setKeys(1, Bytes(6, 0xFF), key);
+    card->blocks[4] = block;
+    const int index = s.present(card, "Mifare Classic 1K");
+    ASSERT_GE(index, 0);
+    Error error;
+    std::optional<Bytes> read, readBack;
+    int count = 0;
+    ASSERT_TRUE(onWorker(s.bench, [&] {
+      if (!f.mfAuthByKey(index, 'B', 4, key, &error)) return;
+      read = f.mfRead(index, 4, 16, &error);
+      if (f.mfWrite(index, 5, written, &count, &error)) readBack = f.mfRead(index, 5, 16, &error);
+    }));
+    ASSERT_TRUE(read) << error.text;
+    EXPECT_EQ(*read, block);
+    EXPECT_EQ(count, 16) << error.text;
+    EXPECT_EQ(readBack, written);
+  }
+  expectNoLeak(log, {{"uid", uid}, {"key", key}, {"block", block}, {"written", written}});
 }
 
 TEST(CanaryLog, TheOmniKeyReadersFramesLeaveNothing) {

@@ -37,28 +37,28 @@ constexpr size_t kResponseCapacity = PPadTransport::kMaxResponseData + 4;
 using foundation::Clock;
 }  // namespace
 
-// Takes the command lock within 30 s of the clock in force. The lock is a timed mutex; its
-// wait is sliced so that a manual clock that is advanced ends it as the real one would.
+// Takes the command lock within 30 s of the clock in force. The lock is a flag under a plain
+// mutex with a condition variable, so the wait runs on the clock (a manual clock that is
+// advanced ends it as the real one would) and every thread tool sees it as the lock it is.
 class PPadTransport::CommandLock {
  public:
-  explicit CommandLock(std::timed_mutex& m) : m_(m) {
-    Clock& clock = Clock::current();
-    const auto deadline = clock.now() + kCommandLockTimeout;
-    for (;;) {
-      if (m_.try_lock_for(std::chrono::milliseconds(5))) {
-        held_ = true;
-        return;
-      }
-      if (clock.now() >= deadline) return;
-    }
+  explicit CommandLock(PPadTransport& t) : t_(t) {
+    std::unique_lock<std::mutex> lock(t_.cmdLockMutex_);
+    held_ = Clock::current().waitFor(lock, t_.cmdLockCv_, kCommandLockTimeout, [this] { return !t_.cmdBusy_; });
+    if (held_) t_.cmdBusy_ = true;
   }
   ~CommandLock() {
-    if (held_) m_.unlock();
+    if (!held_) return;
+    {
+      std::lock_guard<std::mutex> lock(t_.cmdLockMutex_);
+      t_.cmdBusy_ = false;
+    }
+    t_.cmdLockCv_.notify_one();
   }
   bool held() const { return held_; }
 
  private:
-  std::timed_mutex& m_;
+  PPadTransport& t_;
   bool held_ = false;
 };
 
@@ -107,7 +107,7 @@ int PPadTransport::command(uint8_t group, const foundation::Bytes& data, foundat
   if (out) out->clear();
   // Data the command buffer cannot hold is refused before anything is locked or sent.
   if (data.size() > kCmdBufferSize) return ppad::kInvalidParameter;
-  CommandLock lock(cmdLock_);
+  CommandLock lock(*this);
   if (!lock.held()) {
     KXUNISDKGlobals::LOG("PPad: Timeout aquiring lock, command=%02x", group);
     return ppad::kFailed;

@@ -147,8 +147,11 @@ class PPadTransport {
                bool cached, foundation::Duration timeout);
   void cacheWriteThreadMain();
 
-  // The command lock: held by one command from start to result.
-  std::timed_mutex cmdLock_;
+  // The command lock: held by one command from start to result (`cmdBusy_`, waited for on
+  // `cmdLockCv_` under `cmdLockMutex_`).
+  std::mutex cmdLockMutex_;
+  std::condition_variable cmdLockCv_;
+  bool cmdBusy_ = false;
   std::atomic<bool> commandRunning_{false};
 
   // The response hand-over (`commWaitHandle`).

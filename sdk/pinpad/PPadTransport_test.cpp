@@ -114,6 +114,26 @@ TEST_F(TransportFixture, NoResponseTimesOutWith9AndALostLinkEndsTheWaitAtOnce) {
   EXPECT_EQ(f.get(), 9);
 }
 
+TEST_F(TransportFixture, ASecondCommandWaitsForTheLockAndGivesUpAfterThirtySeconds) {
+  auto first = std::async(std::launch::async, [&] { return transport.command(0x01, {}, nullptr, false, std::chrono::seconds(100)); });
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  auto second = std::async(std::launch::async, [&] { return transport.command(0x02, {}); });
+  ASSERT_TRUE(clock->waitForWaiters(2));
+  clock->advance(PPadTransport::kCommandLockTimeout);
+  EXPECT_EQ(second.get(), 9);
+  EXPECT_EQ(link->allWrites().size(), 1u);  // the second never went out
+  EXPECT_TRUE(transport.commandRunning());
+
+  const Bytes answer = responseBody(0, {});
+  transport.storeResponse(answer.data(), answer.size());
+  EXPECT_EQ(first.get(), 0);
+  // The lock is free again.
+  link->answer = [](const Bytes&) -> std::optional<Bytes> { return responseBody(0, {0x07}); };
+  Bytes out;
+  EXPECT_EQ(transport.command(0x03, {}, &out), 0);
+  EXPECT_EQ(out, Bytes{0x07});
+}
+
 TEST_F(TransportFixture, ResponseLengthLimits) {
   struct Case {
     const char* name;

@@ -61,8 +61,10 @@ inline constexpr int BARCODE_TYPE_ISO15424 = 2;
 class PellanModuleSink {
  public:
   virtual ~PellanModuleSink() = default;
-  // RF reader data (events 0x1F and 0x26: the data after the two status bytes), on a
-  // global-queue thread, in the order the frames arrived for each frame's thread.
+  // RF reader data (events 0x1F and 0x26: the data after the two status bytes), on the
+  // sleeve's own RF delivery thread (a serial queue, one per sleeve), one frame at a time in
+  // the order the sleeve sent them, never on the thread that delivered the sleeve's bytes. A
+  // call that blocks holds up the frames behind it.
   virtual void rfDataAvailable(const Bytes& data) { (void)data; }
   // An iClass answer (event 0x3D whose first data byte is 5: the bytes after it, at most
   // `Pellan::kIClassAnswerMax`), on the thread that delivered the sleeve's bytes. It must not
