@@ -45,11 +45,16 @@ struct KernelOnPinpad {
   PinpadFixture f;
   std::shared_ptr<Emv2Delegate> emv;
 
-  explicit KernelOnPinpad(std::vector<std::string_view> selectors) {
+  // `listless`: a pinpad that cannot show a list of applications to the cardholder.
+  explicit KernelOnPinpad(std::vector<std::string_view> selectors, bool listless = false) {
     f.bench.device =
         &f.bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
-    f.bench.device->withModel([](devices::PinpadModel& m) {
+    f.bench.device->withModel([listless](devices::PinpadModel& m) {
       m.persona.featureString += "PE";
+      if (listless) {
+        m.persona.firmwareName = "FW VANTORIX";
+        m.persona.displayWidth = m.persona.displayHeight = 0;
+      }
       m.emv2Kernel.emplace();
     });
     selectors.push_back(kxsel::magneticCardData);
@@ -86,8 +91,10 @@ TEST(FacadeFallbacks, TheKernelSelectsTheFirstApplicationOnlyWhenTheApplicationD
     SCOPED_TRACE(chooses ? "the application chooses" : "the application does not choose");
     std::vector<std::string_view> selectors{kxsel::emv2OnOnlineProcessing};
     if (chooses) selectors.push_back(kxsel::emv2OnApplicationSelection);
-    KernelOnPinpad k(selectors);
+    KernelOnPinpad k(selectors, true);
     ASSERT_TRUE(k.connected());
+    ASSERT_EQ(k.f.facade->getSupportedFeature(17), 0);  // no list shown on the pinpad itself
+    ASSERT_NE(k.f.facade->getSupportedFeature(10) & 4, 0);
     Error e;
     ASSERT_TRUE(k.f.facade->emv2SetTransactionType(0, 1234, 978, &e)) << e.text;
     ASSERT_TRUE(k.f.facade->emv2StartTransactionOnInterface(3, 0, std::nullopt, 30, &e)) << e.text;

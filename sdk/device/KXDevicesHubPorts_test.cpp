@@ -9,7 +9,6 @@
 #include "sdk/device/KXDevicesTestSupport.h"
 #include "sdk/device/OKTKXDevices.h"
 #include "sdk/device/PellanSleeve.h"
-#include "sdk/pinpad/KXPinpadInfo.h"
 #include "sdk/pinpad/PPad.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/GlobalQueue.h"
@@ -113,8 +112,8 @@ TEST(HubPorts, APrinterAndAPinpadOnHubPortsAreClaimedWorkAndGoWithTheirPorts) {
 
   // A pinpad command through the facade is answered by the pinpad on port 2.
   const size_t before = pinpad.frames->framesOf(devices::kAnyCommand);
-  const auto info = f.facade->ppadGetSystemInfo(&e);
-  ASSERT_TRUE(info) << e.text;
+  const auto keys = f.facade->ppadGetKeysInfo(&e);
+  ASSERT_TRUE(keys) << e.text;
   EXPECT_GT(pinpad.frames->framesOf(devices::kAnyCommand), before);
   EXPECT_EQ(pinpad.state->badChecks.load(), 0);
 
