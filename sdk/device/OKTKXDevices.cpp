@@ -88,8 +88,8 @@ std::shared_ptr<KXDeviceDelegate> OKTKXDevices::delegate() const {
   return delegate_.lock();
 }
 
-bool OKTKXDevices::responds(std::string_view selector) const {
-  if (!KXDeviceDelegate::responds(selector)) return false;
+bool OKTKXDevices::respondsNow(std::string_view selector) const {
+  if (!responds(selector)) return false;
   static const std::string_view relayed[] = {
 #define KX_EVENT(S, N, P, A) S,
 #include "sdk/device/KXDeviceEvents.inc"
@@ -97,7 +97,7 @@ bool OKTKXDevices::responds(std::string_view selector) const {
   };
   if (std::find(std::begin(relayed), std::end(relayed), selector) == std::end(relayed)) return true;
   for (const auto& d : oktdelegates_.live())
-    if (d->responds(selector)) return true;
+    if (d->respondsNow(selector)) return true;
   return false;
 }
 

@@ -184,7 +184,7 @@ class OKTKXDevices final : public KXDeviceDelegate,
   // An event the facade passes on unchanged (KXDeviceEvents.inc) is answered only while one
   // of the application's delegates implements it: the device API then falls back as it does
   // when no delegate answers. The events the facade treats itself are always answered.
-  bool responds(std::string_view selector) const override;
+  bool respondsNow(std::string_view selector) const override;
 
   // The device API and the case behind the facade.
   KXDevices& devices() const { return *api_; }

@@ -7,10 +7,7 @@
 //
 // The set is filled once, while the object is being built, and only read afterwards, so
 // `responds` may be called from any thread. Delegate interfaces derive from this class
-// virtually, so one object that implements several interfaces has one set. A delegate that
-// only relays callbacks to delegates of its own (the facade) overrides `responds` to answer
-// from what those implement at the time of the call, so that a caller that acts when nobody
-// answers (an automatic EMV answer) still acts.
+// virtually, so one object that implements several interfaces has one set.
 
 #include <algorithm>
 #include <initializer_list>
@@ -25,7 +22,7 @@ class KXDelegate {
   virtual ~KXDelegate() = default;
 
   // Whether this delegate implements the optional callback named `selector`.
-  virtual bool responds(std::string_view selector) const {
+  bool responds(std::string_view selector) const {
     return std::find(implemented_.begin(), implemented_.end(), selector) != implemented_.end();
   }
 
