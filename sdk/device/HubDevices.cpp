@@ -119,6 +119,16 @@ class AdapterEvents final : public CarvikControlDelegate {
   void carvikDisconnected() override {
     if (auto a = api.lock()) a->carvikDisconnected();
   }
+  // The radio's discovery and links, passed on as the other modules' are.
+  void bluetoothDeviceDiscovered(const std::string& address, const std::string& name) override {
+    if (auto a = api.lock()) a->bluetoothDeviceDiscovered(address, name);
+  }
+  void bluetoothDiscoverComplete(bool success) override {
+    if (auto a = api.lock()) a->bluetoothDiscoverComplete(success);
+  }
+  void bluetoothDeviceDisconnected() override {
+    if (auto a = api.lock()) a->bluetoothDeviceDisconnected(std::nullopt);
+  }
   void firmwareUpdateProgress(int phase, int percent) override {
     if (auto a = api.lock()) a->firmwareUpdateProgress(phase, percent);
   }

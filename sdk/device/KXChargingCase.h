@@ -54,6 +54,12 @@ class KXChargingCase {
   virtual bool updateFirmwareData(const std::optional<foundation::Bytes>& data, foundation::Error* error = nullptr) {
     return updateFirmwareData(data, true, error);
   }
+  // A case firmware file's information ("firmwareRevision", "deviceName", ...); null for data
+  // that is no case firmware file, and from a case that cannot read such files.
+  virtual nlohmann::json getFirmwareFileInformation(const std::optional<foundation::Bytes>& /*data*/,
+                                                    foundation::Error* /*error*/ = nullptr) {
+    return nullptr;
+  }
   virtual bool updateFirmwareData(const std::optional<foundation::Bytes>& /*data*/, bool /*validate*/,
                                   foundation::Error* error = nullptr) {
     return foundation::fail(error, foundation::Error("KestraSDK", -9, "Firmware update is not supported"));

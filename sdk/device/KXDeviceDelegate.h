@@ -111,6 +111,12 @@ using OptText = std::optional<std::string>;
 
 class KXDeviceDelegate : public KXBarcodeDelegate {
  public:
+  // Whether this delegate answers `selector` at the time of the call. The device API asks
+  // this before each call, and acts on its own where nobody answers (an automatic EMV answer).
+  // A delegate that only relays a callback to delegates of its own (the facade) answers as
+  // they do now; every other delegate as `responds`.
+  virtual bool respondsNow(std::string_view selector) const { return responds(selector); }
+
   // 1. 0 disconnected, 1 connecting, 2 connected.
   virtual void connectionState(int /*state*/) {}
   // 2, 3.

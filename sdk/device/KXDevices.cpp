@@ -125,12 +125,12 @@ std::vector<std::weak_ptr<KXBarcodeDelegate>> KXDevices::barcodeSnapshot() const
 
 size_t KXDevices::fanOut(std::string_view selector,
                          const std::function<void(KXDeviceDelegate&)>& call) const {
-  return delegates_.fanOut(selector, call);
+  return delegates_.forEach(selector, [&](KXDeviceDelegate& d) { return d.respondsNow(selector); }, call);
 }
 
 bool KXDevices::clientsRespondToSelector(std::string_view selector) const {
   for (const auto& d : snapshot())
-    if (d && d->responds(selector)) return true;
+    if (d && d->respondsNow(selector)) return true;
   return false;
 }
 

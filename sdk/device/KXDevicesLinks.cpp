@@ -10,6 +10,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "sdk/device/KXDevices.h"
 #include "sdk/hub/CarvikStream.h"
+#include "sdk/hub/CarvikStreams.h"
 #include "sdk/pinpad/PPad.h"
 #include "sdk/sleeve/Pellan.h"
 #include "sdk/transport/bluetooth/BTModuleStreams.h"
@@ -282,6 +283,26 @@ std::vector<std::string> KXDevices::btConnectedDevices() {
   return {};
 }
 
+std::shared_ptr<accessory::InputStream> KXDevices::btInputStream() {
+  KX_BT_ROUTE(Kind::Sleeve, Kind::Pinpad, Kind::Adapter);
+  if (kind == Kind::Sleeve && sleeve_->linkSleeve()) return btModuleStreams(sleeve_->linkSleeve()->btInputStream()).input;
+  if (kind == Kind::Pinpad && pinpad_->securePad())
+    return btModuleStreams(std::dynamic_pointer_cast<btModule>(pinpad_->securePad()->btInputStream())).input;
+  if (kind == Kind::Adapter && adapter_->linkAdapter())
+    return carvikStreams(adapter_->linkAdapter()->shared_from_this()).input;
+  return nullptr;
+}
+
+std::shared_ptr<accessory::OutputStream> KXDevices::btOutputStream() {
+  KX_BT_ROUTE(Kind::Sleeve, Kind::Pinpad, Kind::Adapter);
+  if (kind == Kind::Sleeve && sleeve_->linkSleeve()) return btModuleStreams(sleeve_->linkSleeve()->btInputStream()).output;
+  if (kind == Kind::Pinpad && pinpad_->securePad())
+    return btModuleStreams(std::dynamic_pointer_cast<btModule>(pinpad_->securePad()->btInputStream())).output;
+  if (kind == Kind::Adapter && adapter_->linkAdapter())
+    return carvikStreams(adapter_->linkAdapter()->shared_from_this()).output;
+  return nullptr;
+}
+
 #undef KX_BT_ROUTE
 
 // ---- Supported devices and TCP printers ------------------------------------------------------------
@@ -289,15 +310,10 @@ std::vector<std::string> KXDevices::btConnectedDevices() {
 bool KXDevices::btConnectSupportedDevice(const std::string& address, const std::string& pin, Error* error) {
   if (!btConnect(address, pin, error)) return false;
   btEnableWriteCaching(false, nullptr);
-  // The module object is its own input and output stream; a pair of stream ends over it
-  // reaches the printer or the pinpad.
-  std::shared_ptr<btModule> module;
-  if (kindConnected(Kind::Sleeve) && sleeve_->linkSleeve())
-    module = sleeve_->linkSleeve()->btInputStream();
-  else if (pinpad_->securePad())
-    module = std::dynamic_pointer_cast<btModule>(pinpad_->securePad()->btInputStream());
-  const auto pair = btModuleStreams(module);
-  const BTModuleStreamPair* streams = pair.input ? &pair : nullptr;
+  // The link that `btConnect` made (the same routing): a pair of stream ends over it reaches
+  // the printer or the pinpad.
+  const BTModuleStreamPair pair{btInputStream(), btOutputStream()};
+  const BTModuleStreamPair* streams = pair.input && pair.output ? &pair : nullptr;
   auto& defaults = foundation::UserDefaults::standard();
   nlohmann::json known = defaults.dictionaryForKey(kDevicesKey).value_or(nlohmann::json::object());
   const std::string kindText = known.contains(address) && known[address].is_string() ? known[address].get<std::string>() : "";

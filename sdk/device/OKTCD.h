@@ -97,7 +97,8 @@ class OKTCD final : public KXChargingCase,
   bool enableBatterySharing(bool enabled) override;
 
   FirmwareLoader& firmwareLoader();
-  nlohmann::json getFirmwareFileInformation(const std::optional<Bytes>& data, foundation::Error* error = nullptr);
+  nlohmann::json getFirmwareFileInformation(const std::optional<Bytes>& data,
+                                            foundation::Error* error = nullptr) override;
   bool updateFirmwareData(const std::optional<Bytes>& data, foundation::Error* error = nullptr) override {
     return updateFirmwareData(data, true, error);
   }

@@ -88,6 +88,19 @@ std::shared_ptr<KXDeviceDelegate> OKTKXDevices::delegate() const {
   return delegate_.lock();
 }
 
+bool OKTKXDevices::respondsNow(std::string_view selector) const {
+  if (!responds(selector)) return false;
+  static const std::string_view relayed[] = {
+#define KX_EVENT(S, N, P, A) S,
+#include "sdk/device/KXDeviceEvents.inc"
+#undef KX_EVENT
+  };
+  if (std::find(std::begin(relayed), std::end(relayed), selector) == std::end(relayed)) return true;
+  for (const auto& d : oktdelegates_.live())
+    if (d->respondsNow(selector)) return true;
+  return false;
+}
+
 size_t OKTKXDevices::passOn(std::string_view selector, const std::function<void(KXDeviceDelegate&)>& call) const {
   return oktdelegates_.fanOut(selector, call, KXFanOutOrder::FirstLast);
 }

@@ -123,14 +123,22 @@ class OKTKXDevices final : public KXDeviceDelegate,
     return updateFirmwareData(data, true, error);
   }
   bool updateFirmwareData(const Bytes& data, bool validate, Error* error = nullptr);
+  // A firmware file's information: the device API's answer (a file of the sleeve, the pinpad
+  // or the hub), else the charging case's (a case file). An exception on either side counts
+  // as no answer from it. Nothing, with the device API's error, when neither knows the file.
+  std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error = nullptr);
 
   // ---- Forwarded unchanged to the device API ------------------------------------------------
 #define KX_API(R, N, P, A) \
   R N P { return api_->N A; }
 #define KX_OWN(R, N, P, A)
+#define KX_FACADE(R, N, P, A)
 #include "sdk/device/KXDevicesAPI.inc"
+#undef KX_FACADE
 #undef KX_OWN
 #undef KX_API
+  std::shared_ptr<accessory::InputStream> btInputStream() { return api_->btInputStream(); }
+  std::shared_ptr<accessory::OutputStream> btOutputStream() { return api_->btOutputStream(); }
 
   // ---- Automatic charging -----------------------------------------------------------------------
   // Keeps the phone's battery between `lower` and `upper` per cent by switching the attached
@@ -173,6 +181,10 @@ class OKTKXDevices final : public KXDeviceDelegate,
 #define KX_EVENT(S, N, P, A) void N P override;
 #include "sdk/device/KXDeviceEvents.inc"
 #undef KX_EVENT
+  // An event the facade passes on unchanged (KXDeviceEvents.inc) is answered only while one
+  // of the application's delegates implements it: the device API then falls back as it does
+  // when no delegate answers. The events the facade treats itself are always answered.
+  bool respondsNow(std::string_view selector) const override;
 
   // The device API and the case behind the facade.
   KXDevices& devices() const { return *api_; }

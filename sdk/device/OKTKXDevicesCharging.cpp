@@ -195,6 +195,22 @@ bool OKTKXDevices::updateFirmwareData(const Bytes& data, bool validate, Error* e
   return api_->updateFirmwareData(data, validate, error);
 }
 
+std::optional<nlohmann::json> OKTKXDevices::getFirmwareFileInformation(const Bytes& data, Error* error) {
+  Error apiError;
+  try {
+    if (auto info = api_->getFirmwareFileInformation(data, &apiError)) return info;
+  } catch (...) {
+  }
+  try {
+    Error caseError;
+    nlohmann::json info = case_->getFirmwareFileInformation(data, &caseError);
+    if (!info.is_null()) return info;
+  } catch (...) {
+  }
+  foundation::fail(error, apiError);
+  return std::nullopt;
+}
+
 bool OKTKXDevices::hidLoadConfig(const std::string& path, Error* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return foundation::fail(error, KXUNISDKGlobals::makeError(-9, "Cannot read " + path));

@@ -197,12 +197,19 @@ class PellanDriverFactory final : public KXDriverFactory {
       : pellan_(std::move(pellan)), manager_(manager), pad_(std::move(pad)), ble_(std::move(ble)) {}
   std::shared_ptr<KXBLEStreamDriver> makeBLEStream() override { return ble_ ? ble_ : makeBTLELink(); }
   std::shared_ptr<KXSleeveDriver> makeSleeve() override { return std::make_shared<PellanSleeve>(pellan_); }
+  // The printers and the pinpad also take devices plugged into the hub's ports: they are the
+  // hub's first port-device drivers, before the HID readers, as the device API makes them.
   std::shared_ptr<KXPinpadDriver> makePinpad() override {
-    return pad_ ? std::make_shared<PPadPinpad>(pad_) : KXDriverFactory::makePinpad();
+    if (!pad_) return KXDriverFactory::makePinpad();
+    auto pinpad = std::make_shared<PPadPinpad>(pad_);
+    if (manager_) hub()->setDelegate(pinpad->accessoryDriver());
+    return pinpad;
   }
   std::shared_ptr<KXPrinterDriver> makePrinter(int index) override {
     if (!manager_) return KXDriverFactory::makePrinter(index);
-    return std::make_shared<PrinterDevice>(Printer::create(index, *manager_));
+    auto printer = std::make_shared<PrinterDevice>(Printer::create(index, *manager_));
+    hub()->setDelegate(printer->accessoryDriver());
+    return printer;
   }
   std::shared_ptr<KXSerialAdapterDriver> makeSerialAdapter() override {
     return manager_ ? makeSerialAdapterDriver(CarvikStream::create()) : KXDriverFactory::makeSerialAdapter();

@@ -230,6 +230,10 @@ void CarvikStream::processBTEvents(const uint8_t* data, int length) {
       if (status == 1 || status == 2) {
         streamStatus_ = 6;
         notify(kStreamEndEncountered);
+        // The radio goes off later, on a worker, and finds the stream closed by then: the
+        // link's end is told here, as switching the radio off tells it.
+        if (status == 2)
+          if (auto c = control()) c->bluetoothDeviceDisconnected();
       }
       break;
     }

@@ -188,6 +188,9 @@ void USBManager::slaveConnected(const std::shared_ptr<USBStream>& stream) {
       std::lock_guard lock(mutex_);
       drivers = delegates_;
     }
+    // The first driver that accepts takes the port, as the accessory manager gives an
+    // accessory to one driver: two printer drivers waiting for a printer would otherwise both
+    // take one port, and only the second would hear its answers.
     for (const auto& driver : drivers) {
       if (!driver->accessoryShouldConnect(config->name, config->channels)) continue;
       handled = true;
@@ -216,6 +219,7 @@ void USBManager::slaveConnected(const std::shared_ptr<USBStream>& stream) {
         }
         driver->accessoryConnected(stream);
       });
+      break;
     }
   }
   if (handled) return;

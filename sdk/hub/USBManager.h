@@ -6,8 +6,9 @@
 // command replies and port events. At connection it scans the ports (up to ten), makes one
 // `USBStream` and one port device per port (HubPort.h), and offers every attached port to
 // the registered port-device drivers through the ordinary accessory contract
-// (`AccessoryManagerDelegate`), with the port's `USBStream` standing in for a session. A
-// port no driver takes is announced to the control delegate as a generic hub device.
+// (`AccessoryManagerDelegate`), with the port's `USBStream` standing in for a session: the
+// first driver, in registration order, that accepts the port takes it. A port no driver takes
+// is announced to the control delegate as a generic hub device.
 //
 // Threads: commands run on the caller's thread and are serialised (the command lock, 30 s
 // of the `Clock`); replies and port events arrive on the common run-loop thread; port

@@ -104,6 +104,19 @@ std::vector<Bytes> SimulatedEmv2Kernel::begin() {
   const int kernelInterface = card_->interface == 1 ? 0 : card_->interface == 2 ? 1 : 2;
   std::vector<Bytes> out;
   out.push_back(Bytes{0x85, 0x00, uint8_t(kernelInterface), 0x01});
+  selectedApplication_ = -1;
+  if (!card_->applications.empty()) {
+    out.push_back(event(0x86, card_->applications));
+    state_ = State::Selecting;
+    return out;
+  }
+  auto online = goOnline();
+  out.insert(out.end(), online.begin(), online.end());
+  return out;
+}
+
+std::vector<Bytes> SimulatedEmv2Kernel::goOnline() {
+  std::vector<Bytes> out;
   Bytes ui;
   put(ui, 0xC1, {0x00, 0x03});
   put(ui, 0xC2, {0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00});
@@ -266,6 +279,13 @@ std::optional<Bytes> SimulatedEmv2Kernel::handle(const Bytes& packet, std::vecto
       break;
     }
     case 0x0A:
+      // An application chosen for the card (FF: the list shown to the cardholder instead).
+      if (state_ == State::Selecting && !data.empty() && data[0] != 0xFF) {
+        selectedApplication_ = data[0];
+        auto more = goOnline();
+        events.insert(events.end(), more.begin(), more.end());
+      }
+      break;
     case 0x71:
     case 0x72:
       break;

@@ -50,6 +50,10 @@ class SimulatedEmv2Kernel {
     Bytes tags;  // TLV the card gives (5A, 5F24, ...)
     std::string track1, track2;
     std::string track1Masked, track2Masked;
+    // The candidate list of a card with several applications, sent with the application
+    // selection event (0x86); the transaction waits for the host's choice (0A with an
+    // index). Empty: one application, nothing to choose.
+    Bytes applications;
   };
   struct Slot {
     Bytes blob;
@@ -74,6 +78,8 @@ class SimulatedEmv2Kernel {
   int startInterface() const { return startInterface_; }
   int startTimeout() const { return startTimeout_; }
   const Bytes& startTags() const { return startTags_; }
+  // The application the host chose for the card (0A), or -1.
+  int selectedApplication() const { return selectedApplication_; }
 
   // Feature 10 of the device: 4 a newer kernel (interface and time-out in the start), 2 older.
   bool newer = true;
@@ -81,8 +87,9 @@ class SimulatedEmv2Kernel {
   static uint32_t crc32(const Bytes& data);
 
  private:
-  enum class State { Idle, WaitingForCard, Online };
+  enum class State { Idle, WaitingForCard, Selecting, Online };
   std::vector<Bytes> begin();
+  std::vector<Bytes> goOnline();
   Bytes finished(uint16_t status);
 
   State state_ = State::Idle;
@@ -96,6 +103,7 @@ class SimulatedEmv2Kernel {
   int startInterface_ = 0;
   int startTimeout_ = 0;
   Bytes startTags_;
+  int selectedApplication_ = -1;
 };
 
 }  // namespace devices

@@ -90,6 +90,20 @@ void SimulatedHub::onCommand(std::function<void(int, int)> hook) {
   commandHook_ = std::move(hook);
 }
 
+void SimulatedHub::hostDevice(int port, PortDevice device) {
+  std::lock_guard lock(mutex_);
+  hosted_[size_t(port)] = std::move(device);
+}
+
+SimulatedHub::PortDevice SimulatedHub::framed(std::shared_ptr<FrameCommandDevice> device) {
+  return [device](const Bytes& written) {
+    Bytes out;
+    for (const auto& o : device->feed(0, written.data(), written.size()))
+      out.insert(out.end(), o.bytes.begin(), o.bytes.end());
+    return out;
+  };
+}
+
 Bytes SimulatedHub::eventFrame(int code, int port, const Bytes& data) {
   Bytes f{0x3E, 0x00, uint8_t(code), uint8_t(data.size() >> 8), uint8_t(data.size()), uint8_t(port)};
   f.insert(f.end(), data.begin(), data.end());
@@ -193,11 +207,17 @@ void SimulatedHub::handle(int command, int port, const Bytes& data) {
   }
   Port& p = ports_[size_t(port)];
   Bytes answer;
+  PortDevice hosted;
+  Bytes forDevice;
   switch (command) {
     case 0x01: {
       const size_t accepted = writeAccept_ ? std::min(data.size(), size_t(*writeAccept_)) : data.size();
       p.written.insert(p.written.end(), data.begin(), data.begin() + long(accepted));
       answer = {uint8_t(accepted >> 8), uint8_t(accepted)};
+      if (p.attached && accepted > 0 && hosted_[size_t(port)]) {
+        hosted = hosted_[size_t(port)];
+        forDevice.assign(data.begin(), data.begin() + long(accepted));
+      }
       break;
     }
     case 0x02: answer = {uint8_t(p.type)}; break;
@@ -238,6 +258,12 @@ void SimulatedHub::handle(int command, int port, const Bytes& data) {
   }
   lock.unlock();
   reply(command, 0, port, answer);
+  if (!hosted) return;
+  // The device's answer, in event frames the host's port buffer takes whole.
+  const Bytes back = hosted(forDevice);
+  constexpr size_t kEventData = 1024;
+  for (size_t at = 0; at < back.size(); at += kEventData)
+    portData(port, Bytes(back.begin() + long(at), back.begin() + long(std::min(back.size(), at + kEventData))));
 }
 
 }  // namespace devices

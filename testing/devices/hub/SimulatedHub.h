@@ -1,8 +1,9 @@
 #pragma once
 // A simulated USB/serial hub: an accessory ("com.sabrel.carvik.communication") that answers
 // the hub's frame commands from plain port data and hosts simulated devices on its ports:
-// a keyboard-mode or serial barcode scanner, a keyboard, a magnetic-stripe reader, or any
-// device whose bytes a test scripts.
+// a keyboard-mode or serial barcode scanner, a keyboard, a magnetic-stripe reader, any
+// device whose bytes a test scripts, or a simulated device of its own (a printer, a pinpad)
+// hosted on a port with `hostDevice`.
 //
 // Each port is a `Port` record (type, attached, configuration text, USB descriptor and
 // strings, charging, what the host wrote to it, serial settings). Ports at or beyond
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/devices/base/FrameCommandDevice.h"
 #include "testing/devices/base/SimulatedAccessory.h"
 
 namespace devices {
@@ -64,6 +66,15 @@ class SimulatedHub : public SimulatedAccessory {
   // plugged in while the host is busy with its port scan).
   void onCommand(std::function<void(int command, int port)> hook);
 
+  // A device behind `port`: the bytes the host writes to the port go to it (on the device
+  // thread), and what it gives back reaches the host as the port's bulk data, after the
+  // write's own answer. Empty: the port only records what is written.
+  using PortDevice = std::function<Bytes(const Bytes& written)>;
+  void hostDevice(int port, PortDevice device);
+  // A framed device's core as a port device: the replies its handlers give, without the
+  // scripted faults (the hub's own knobs apply to everything it sends).
+  static PortDevice framed(std::shared_ptr<FrameCommandDevice> device);
+
   // A device arrives on / leaves a port (attach and remove events).
   void plugIn(int port, const std::string& config);
   void unplug(int port);
@@ -92,6 +103,7 @@ class SimulatedHub : public SimulatedAccessory {
   mutable std::mutex mutex_;
   const int portCount_;
   std::array<Port, kPorts> ports_;
+  std::array<PortDevice, kPorts> hosted_;
   Bytes rx_;
   std::map<int, std::pair<int, int>> forced_;  // command -> status, times left
   std::map<uint32_t, Bytes> firmware_;

@@ -101,6 +101,30 @@ void SimulatedSerialAdapter::setDiscovered(std::vector<std::pair<Bytes, std::str
   discoverTimeout_ = timeout;
 }
 
+void SimulatedSerialAdapter::setRemoteDevice(RemoteDevice device) {
+  std::lock_guard lock(mutex_);
+  remote_ = std::move(device);
+}
+
+void SimulatedSerialAdapter::loseLink() {
+  linked_ = false;
+  btEvent(6);
+}
+
+void SimulatedSerialAdapter::toRemote(const Bytes& written) {
+  RemoteDevice remote;
+  {
+    std::lock_guard lock(mutex_);
+    remote = remote_;
+  }
+  if (!linked_ || !remote || written.empty()) return;
+  const Bytes back = remote(written);
+  // In data events that fit the adapter's 512-byte packets.
+  constexpr size_t kEventData = 400;
+  for (size_t at = 0; at < back.size(); at += kEventData)
+    btEvent(10, Bytes(back.begin() + long(at), back.begin() + long(std::min(back.size(), at + kEventData))));
+}
+
 void SimulatedSerialAdapter::handle(int command, uint8_t id, const Bytes& data) {
   auto taken = [&](size_t n) {
     const size_t t = take_ < 0 ? n : std::min(n, size_t(take_.load()));
@@ -121,6 +145,7 @@ void SimulatedSerialAdapter::handle(int command, uint8_t id, const Bytes& data) 
       serialOut_.insert(serialOut_.end(), data.begin(), data.begin() + long(t));
     }
     sendPacket(5, id, {0, 0, uint8_t(t >> 8), uint8_t(t)});
+    toRemote(Bytes(data.begin(), data.begin() + long(t)));
     return;
   }
   if (command >= 240 && command <= 243) {
@@ -155,7 +180,11 @@ void SimulatedSerialAdapter::handle(int command, uint8_t id, const Bytes& data) 
       sendPacket(29, id, {0, 0});
       btEvent(1);
       return;
-    case 0x02: radioOn_ = false; break;
+    case 0x02:
+      radioOn_ = false;
+      linked_ = false;
+      break;
+    case 0x0C: linked_ = false; break;
     case 0x03: sendPacket(29, id, {0, 0, uint8_t(radioOn_ ? 1 : 0)}); return;
     case 0x04: sendPacket(29, id, {0, 0, 'C', 'a', 'r', 'v', 'i', 'k', 0}); return;
     case 0x07: sendPacket(29, id, {0, 0, '0', '0', 'A', '0', 'B', '1', 'C', '2', 'D', '3', 'E', '4', 0}); return;
@@ -170,6 +199,7 @@ void SimulatedSerialAdapter::handle(int command, uint8_t id, const Bytes& data) 
       return;
     case 0x0B:
       sendPacket(29, id, {0, 0});
+      linked_ = succeeds && !silent;
       if (!silent) btEvent(succeeds ? 3 : 2);
       return;
     case 0x0F: {
@@ -179,6 +209,7 @@ void SimulatedSerialAdapter::handle(int command, uint8_t id, const Bytes& data) 
         btOut_.insert(btOut_.end(), data.begin() + 1, data.begin() + 1 + long(t));
       }
       sendPacket(29, id, {0, 0, uint8_t(t >> 8), uint8_t(t)});
+      toRemote(Bytes(data.begin() + 1, data.begin() + 1 + long(t)));
       return;
     }
     default: break;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -57,11 +58,21 @@ class SimulatedSerialAdapter {
   void setConnectOutcome(bool succeeds, bool silent = false);
   // Devices a discovery reports, then the end of discovery (8), or its time-out (9).
   void setDiscovered(std::vector<std::pair<Bytes, std::string>> devices, bool timeout = false);
+  // A device at the far end of the Bluetooth link (a printer, a pinpad): while a connect has
+  // made the link and no disconnect or radio-off ended it, the data the host writes (command
+  // 5, or 29 with 0F) go to it on the adapter's thread, and what it answers comes back as
+  // data events (30, event 10).
+  using RemoteDevice = std::function<Bytes(const Bytes& written)>;
+  void setRemoteDevice(RemoteDevice device);
+  bool linked() const { return linked_.load(); }
+  // The remote device goes away: the link-lost event (6).
+  void loseLink();
 
  private:
   void run();
   void handle(int command, uint8_t id, const Bytes& data);
   void sendPacket(int command, uint8_t id, const Bytes& data);
+  void toRemote(const Bytes& written);
 
   int master_ = -1;
   int slave_ = -1;
@@ -75,6 +86,8 @@ class SimulatedSerialAdapter {
   std::map<uint32_t, Bytes> firmware_;
   std::vector<int> firmwareCommands_;
   std::atomic<bool> radioOn_{false};
+  std::atomic<bool> linked_{false};
+  RemoteDevice remote_;
   std::atomic<int> take_{-1};
   bool connectSucceeds_ = true, connectSilent_ = false;
   std::vector<std::pair<Bytes, std::string>> discovered_;
