@@ -19,7 +19,16 @@
 # - Test executables are compiled with KESTRA_TEST_OPTIMIZE (-O0), their precompiled header
 #   too (GCC takes one only with the same optimisation); libraries and fixtures they link
 #   keep the build type's.
-# - Unity builds per folder (KESTRA_UNITY, in batches of KESTRA_UNITY_BATCH files).
+# - Unity builds per folder (KESTRA_UNITY, on): a target's sources are compiled in batches of
+#   KESTRA_UNITY_BATCH files (KESTRA_UNITY_TEST_BATCH for test executables), each batch one
+#   translation unit, so headers, the precompiled header and the templates they instantiate
+#   are paid once per batch instead of once per file. Files of one target then share their
+#   internal names: two anonymous-namespace `Recorder`s, or two `static hex()`, no longer
+#   compile together. Rename one of them (best), or leave the file out of the batches with
+#   kestra_unity_skip(<file>...) in the folder's CMakeLists.txt before the target's line; a
+#   folder whose files cannot share a translation unit sets KESTRA_FOLDER_UNITY OFF there.
+#   A collision stops the build with "redefinition of ..." naming both files, never
+#   silently; scripts/deep-check builds without unity, so every file still compiles alone.
 
 set(KESTRA_PCH_COMMON <nlohmann/json.hpp> <string> <vector> <map> <memory> <functional>
   <optional> <mutex> <chrono> <string_view>)
@@ -61,9 +70,27 @@ function(_kestra_speed target kind)
       target_precompile_headers(${target} REUSE_FROM kestra_pch_common)
     endif()
   endif()
-  if(KESTRA_UNITY)
-    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${KESTRA_UNITY_BATCH})
+  if(KESTRA_UNITY AND (NOT DEFINED KESTRA_FOLDER_UNITY OR KESTRA_FOLDER_UNITY))
+    if(kind STREQUAL "test")
+      set(batch ${KESTRA_UNITY_TEST_BATCH})
+    else()
+      set(batch ${KESTRA_UNITY_BATCH})
+    endif()
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${batch})
+    # A class of a .cpp with a member of an anonymous-namespace type is fine in its own
+    # translation unit; GCC warns about it only when the .cpp is included, as here.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
+    endif()
+  else()
+    set_target_properties(${target} PROPERTIES UNITY_BUILD OFF)
   endif()
+endfunction()
+
+# Leaves these files of the current folder out of unity batches: each is compiled on its own.
+# For a file whose internal names repeat another file's of the same target.
+function(kestra_unity_skip)
+  set_source_files_properties(${ARGN} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 endfunction()
 
 function(kestra_add_folder folder)
