@@ -12,6 +12,8 @@
 namespace kestra {
 namespace {
 
+using namespace agenttest;
+
 struct AgentStartup : ::testing::Test {
   void SetUp() override {
     wipeStores();
