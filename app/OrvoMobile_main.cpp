@@ -11,12 +11,16 @@
 #include "app/orders/OrderScreens.h"
 #include "app/payments/PaymentScreens.h"
 #include "app/picking/PickingScreens.h"
+#include "platform/foundation/FirstFrame.h"
 #include "platform/mail/SmtpMailTransport.h"
 #include "platform/media/PhotoLibrary.h"
 #include "platform/print/CupsPrintService.h"
 #include "platform/ui/qt/Host.h"
 
 int main(int argc, char** argv) {
+  // The SDK (and its agent) starts here, before the window: what its start may put off, it
+  // puts off until the host has painted the window's first frame.
+  foundation::FirstFrame::hold();
   orvo::KestraDevices::install();
   ui::ImagePickerController::setImageSource(std::make_shared<media::DevicePhotoSource>());
   ui::PrintInteractionController::setPrintService(std::make_shared<print::CupsPrintService>());

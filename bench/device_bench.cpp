@@ -11,12 +11,10 @@
 //
 // Each benchmark reports its median per-scan time as the counter "median_us".
 
-#include <benchmark/benchmark.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
@@ -37,12 +36,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr const char* kCode = "4006381333931";
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 // What the application delegate does with a barcode: one notification on the delivering
 // thread.
@@ -99,7 +92,7 @@ void BM_SleeveBarcodeToChangeBarcode(benchmark::State& state) {
     state.SetIterationTime(us / 1e6);
   }
   foundation::NotificationCenter::defaultCenter().removeObserver(&token);
-  state.counters["median_us"] = median(samples);
+  state.counters["median_us"] = bench::median(samples);
 }
 BENCHMARK(BM_SleeveBarcodeToChangeBarcode)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
@@ -142,7 +135,7 @@ void BM_PlainSocketRoundTrip(benchmark::State& state) {
   close(fds[0]);
   echo.join();
   close(fds[1]);
-  state.counters["median_us"] = median(samples);
+  state.counters["median_us"] = bench::median(samples);
   state.counters["bytes"] = double(frame.size());
 }
 BENCHMARK(BM_PlainSocketRoundTrip)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
@@ -196,38 +189,26 @@ void BM_SocketThreadMainQueueHop(benchmark::State& state) {
   reader.removeFd(fds[1]);
   close(fds[0]);
   close(fds[1]);
-  state.counters["median_us"] = median(samples);
+  state.counters["median_us"] = bench::median(samples);
 }
 BENCHMARK(BM_SocketThreadMainQueueHop)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
-
-// Prints the scan path against its like-for-like floor: the medians of the runs' medians.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& r : runs) {
-      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-      auto it = r.counters.find("median_us");
-      if (it != r.counters.end()) medians[r.run_name.function_name].push_back(it->second.value);
-    }
-  }
-  void printRatio() {
-    const double scan = median(medians["BM_SleeveBarcodeToChangeBarcode"]);
-    const double floor = median(medians["BM_SocketThreadMainQueueHop"]);
-    std::printf("scan path %.1f us, its floor (socket, reading thread, main queue) %.1f us; ratio %.2fx "
-                "(goal: at most 1.5x)\n",
-                scan, floor, floor > 0 ? scan / floor : 0.0);
-  }
-  std::map<std::string, std::vector<double>> medians;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatio();
-  benchmark::Shutdown();
-  return 0;
+  // Each run's median per-scan time, by benchmark.
+  std::map<std::string, std::vector<double>> medians;
+  return bench::runBenchmarks(
+      argc, argv,
+      [&](const bench::Run& r) {
+        auto it = r.counters.find("median_us");
+        if (it != r.counters.end()) medians[r.run_name.function_name].push_back(it->second.value);
+      },
+      [&] {
+        const double scan = bench::median(medians["BM_SleeveBarcodeToChangeBarcode"]);
+        const double floor = bench::median(medians["BM_SocketThreadMainQueueHop"]);
+        std::printf("scan path %.1f us, its floor (socket, reading thread, main queue) %.1f us; ratio %.2fx "
+                    "(goal: at most 1.5x)\n",
+                    scan, floor, floor > 0 ? scan / floor : 0.0);
+      });
 }

@@ -4,15 +4,11 @@
 // beginning with many letters), the stores of a customer and the pick tickets. Each list
 // is filled at 100, 1,000 and 5,000 rows, interleaved; at the end the program prints the
 // cost per row at 5,000 rows against the cost per row at 100 (linear: about 1x).
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "app/core/ScreenRequest.h"
 #include "app/customers/CustomerViewController.h"
@@ -20,6 +16,7 @@
 #include "app/orders/StyleInfoTableViewController.h"
 #include "app/picking/PickTicketViewController.h"
 #include "app/picking/PickingScreens.h"
+#include "bench/BenchSupport.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace {
@@ -134,31 +131,16 @@ void BM_PickTickets(benchmark::State& state) {
                                             });
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& r : runs) {
-      if (r.error_occurred || r.iterations == 0) continue;
-      const std::string name = r.benchmark_name();
-      const auto slash = name.find('/');
-      times[name.substr(0, slash)][std::stoi(name.substr(slash + 1))].push_back(r.GetAdjustedRealTime());
-    }
+// The cost per row at 5,000 rows against the cost per row at 100, for each list.
+void printRatios(bench::SamplesBySize& times) {
+  for (auto& [kind, bySize] : times) {
+    const double at100 = bench::median(bySize[100]), at1000 = bench::median(bySize[1000]),
+                 at5000 = bench::median(bySize[5000]);
+    std::printf("%s: %.3f ms for 100 rows, %.3f ms for 1,000, %.3f ms for 5,000; cost per row at 5,000 "
+                "against 100 = %.2fx (linear: about 1x)\n",
+                kind.c_str(), at100, at1000, at5000, at100 > 0 ? (at5000 / 5000) / (at100 / 100) : 0.0);
   }
-  void printRatios() {
-    for (auto& [kind, bySize] : times) {
-      auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-      };
-      const double at100 = median(bySize[100]), at1000 = median(bySize[1000]), at5000 = median(bySize[5000]);
-      std::printf("%s: %.3f ms for 100 rows, %.3f ms for 1,000, %.3f ms for 5,000; cost per row at 5,000 "
-                  "against 100 = %.2fx (linear: about 1x)\n",
-                  kind.c_str(), at100, at1000, at5000, at100 > 0 ? (at5000 / 5000) / (at100 / 100) : 0.0);
-    }
-  }
-  std::map<std::string, std::map<int, std::vector<double>>> times;
-};
+}
 
 }  // namespace
 
@@ -174,10 +156,6 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(name, fn)->Arg(n)->Iterations(once ? 1 : iterations)->UseRealTime()->Unit(
             benchmark::kMillisecond);
     }
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatios();
-  benchmark::Shutdown();
-  return 0;
+  bench::SamplesBySize times;
+  return bench::runBenchmarks(argc, argv, bench::timeBySize(times), [&] { printRatios(times); });
 }

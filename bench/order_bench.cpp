@@ -9,16 +9,12 @@
 // Sizes run interleaved (10, 100, 1,000, 5,000, then again), so a machine whose load
 // changes meanwhile weighs on every size alike. At the end the program prints the cost at
 // 5,000 lines against the cost at 10 (the goal: at most 2x, and under 20 ms).
-#include <benchmark/benchmark.h>
-
-#include <algorithm>
 #include <cstdio>
-#include <map>
 #include <string>
-#include <vector>
 
 #include "app/core/OrderBackup.h"
 #include "app/core/UserDefaultsKeys.h"
+#include "bench/BenchSupport.h"
 #include "testing/app/OrderRoadTestSupport.h"
 
 namespace {
@@ -107,35 +103,16 @@ void BM_AddAndRemoveALine(benchmark::State& state) {
   state.counters["lines"] = double(order.list->orderListArray().size());
 }
 
-// Keeps each run's time per iteration, by benchmark and size, and prints the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& r : runs) {
-      if (r.error_occurred || r.iterations == 0) continue;
-      const std::string name = r.benchmark_name();
-      const auto slash = name.find('/');
-      const std::string kind = name.substr(0, slash);
-      const int size = std::stoi(name.substr(slash + 1));
-      times[kind][size].push_back(r.GetAdjustedRealTime());
-    }
+// The cost of a change at 5,000 lines against the cost at 10, for each kind of change.
+void printRatios(bench::SamplesBySize& times) {
+  for (auto& [kind, bySize] : times) {
+    const double at10 = bench::median(bySize[10]), at5000 = bench::median(bySize[5000]);
+    std::printf("%s: per change %.2f ms at 10 lines, %.2f ms at 100, %.2f ms at 1,000, %.2f ms at 5,000; "
+                "ratio 5,000/10 = %.2fx (goal: at most 2x, under 20 ms)\n",
+                kind.c_str(), at10, bench::median(bySize[100]), bench::median(bySize[1000]), at5000,
+                at10 > 0 ? at5000 / at10 : 0.0);
   }
-  void printRatios() {
-    for (auto& [kind, bySize] : times) {
-      auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-      };
-      const double at10 = median(bySize[10]), at5000 = median(bySize[5000]);
-      std::printf("%s: per change %.2f ms at 10 lines, %.2f ms at 100, %.2f ms at 1,000, %.2f ms at 5,000; "
-                  "ratio 5,000/10 = %.2fx (goal: at most 2x, under 20 ms)\n",
-                  kind.c_str(), at10, median(bySize[100]), median(bySize[1000]), at5000,
-                  at10 > 0 ? at5000 / at10 : 0.0);
-    }
-  }
-  std::map<std::string, std::map<int, std::vector<double>>> times;
-};
+}
 
 }  // namespace
 
@@ -148,10 +125,6 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark("addRemove", BM_AddAndRemoveALine)
           ->Arg(n)->Iterations(kIterations)->UseRealTime()->Unit(benchmark::kMillisecond);
     }
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatios();
-  benchmark::Shutdown();
-  return 0;
+  bench::SamplesBySize times;
+  return bench::runBenchmarks(argc, argv, bench::timeBySize(times), [&] { printRatios(times); });
 }

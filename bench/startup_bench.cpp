@@ -4,14 +4,12 @@
 // to its "first-frame" line (KESTRA_FIRST_FRAME_EXIT). The two alternate, so a machine
 // whose load changes meanwhile weighs on both alike; at the end the program prints the
 // ratio of their medians (the goal: at most 1.5x).
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +17,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "bench/BenchSupport.h"
 
 extern char** environ;
 
@@ -106,26 +106,6 @@ void BM_FirstFrame(benchmark::State& state, std::string which) {
   fs::remove_all(home);
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& r : runs)
-      if (!r.error_occurred && r.iterations > 0) times[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-  }
-  void printRatio() {
-    auto median = [](std::vector<double> v) {
-      std::sort(v.begin(), v.end());
-      return v.empty() ? 0.0 : v[v.size() / 2];
-    };
-    const double bare = median(times["firstFrame/bare"]), app = median(times["firstFrame/OrvoMobile"]);
-    std::printf("start-up to the first frame: OrvoMobile %.1f ms, bare Qt window %.1f ms; ratio %.2fx "
-                "(goal: at most 1.5x)\n",
-                app, bare, bare > 0 ? app / bare : 0.0);
-  }
-  std::map<std::string, std::vector<double>> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,10 +115,13 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("firstFrame/OrvoMobile", BM_FirstFrame, std::string("app"))
         ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
   }
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatio();
-  benchmark::Shutdown();
-  return 0;
+  std::map<std::string, std::vector<double>> times;
+  return bench::runBenchmarks(
+      argc, argv, [&](const bench::Run& r) { times[r.run_name.function_name].push_back(r.GetAdjustedRealTime()); },
+      [&] {
+        const double bare = bench::median(times["firstFrame/bare"]), app = bench::median(times["firstFrame/OrvoMobile"]);
+        std::printf("start-up to the first frame: OrvoMobile %.1f ms, bare Qt window %.1f ms; ratio %.2fx "
+                    "(goal: at most 1.5x)\n",
+                    app, bare, bare > 0 ? app / bare : 0.0);
+      });
 }

@@ -122,6 +122,7 @@ void UserDefaults::load() {
     auto parsed = parseJson(*text);
     if (parsed && parsed->is_object()) {
       values_ = std::move(*parsed);
+      written_ = true;
       return;
     }
   }
@@ -131,7 +132,10 @@ void UserDefaults::load() {
   fs::rename(file_, asideName(file_), ec);
 }
 
-bool UserDefaults::save() { return writeFileAtomically(file_, prettyJson(values_), 0600); }
+bool UserDefaults::save() {
+  written_ = writeFileAtomically(file_, prettyJson(values_), 0600);
+  return written_;
+}
 
 nlohmann::json UserDefaults::objectForKey(std::string_view key) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -198,6 +202,18 @@ void UserDefaults::setObject(std::string_view key, nlohmann::json value) {
   save();
 }
 
+void UserDefaults::setObjects(const nlohmann::json& values) {
+  if (!values.is_object() || values.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [key, value] : values.items()) {
+    if (value.is_null())
+      values_.erase(key);
+    else if (nestingDepth(value) < kMaxDepth)
+      values_[key] = value;
+  }
+  save();
+}
+
 nlohmann::json UserDefaults::dictionaryRepresentation() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return values_;
@@ -205,7 +221,9 @@ nlohmann::json UserDefaults::dictionaryRepresentation() const {
 
 bool UserDefaults::synchronize() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return save();
+  // Every change is written through, so only a file not written yet (or a failed write)
+  // needs writing here; another fsync of the same bytes would cost a disk flush for nothing.
+  return written_ || save();
 }
 
 }  // namespace foundation

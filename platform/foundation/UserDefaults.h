@@ -49,9 +49,13 @@ class UserDefaults {
   void setDouble(std::string_view key, double value) { setObject(key, value); }
   void setDate(std::string_view key, WallTime value);
   void removeObjectForKey(std::string_view key) { setObject(key, nullptr); }
+  // Sets every key of `values` (an object; a null value removes its key) with one write.
+  // Values nested too deep are left out, as `setObject` leaves them out.
+  void setObjects(const nlohmann::json& values);
   nlohmann::json dictionaryRepresentation() const;
 
-  // Writes the file now. Returns false when it could not be written.
+  // Makes sure the file holds every change: writes it unless the last write (or the read at
+  // start) already left it so. Returns false when it could not be written.
   bool synchronize();
   const std::filesystem::path& file() const { return file_; }
 
@@ -62,6 +66,7 @@ class UserDefaults {
   std::filesystem::path file_;
   mutable std::mutex mutex_;
   nlohmann::json values_ = nlohmann::json::object();
+  bool written_ = false;  // the file holds `values_`
 };
 
 // Writes `bytes` to `path` atomically: a temporary file beside it, fsync, rename, fsync of

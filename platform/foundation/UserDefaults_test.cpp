@@ -1,6 +1,7 @@
 #include "platform/foundation/UserDefaults.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -121,4 +122,43 @@ TEST(UserDefaults, ASecondUnreadableFileDoesNotReplaceTheFirstSetAside) {
   };
   EXPECT_EQ(read(file.string() + ".corrupt"), "{ first");
   EXPECT_EQ(read(file.string() + ".corrupt-2"), "{ second");
+}
+
+TEST(UserDefaults, SeveralKeysGoInOneWriteAndSynchronizeWritesOnlyWhatTheFileLacks) {
+  TempDir dir;
+  fs::path file = dir.path / "defaults.json";
+  auto inode = [&] {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? st.st_ino : ino_t(0);
+  };
+  {
+    UserDefaults d(file);
+    d.synchronize();  // nothing written yet: the file is made
+    ASSERT_NE(inode(), ino_t(0));
+    d.setString("gone", "x");
+    const auto afterSet = inode();
+    d.setObjects({{"checkInEnabled", true}, {"serverIP", "10.0.0.1"}, {"gone", nullptr}});
+    const auto afterBatch = inode();
+    EXPECT_NE(afterBatch, afterSet);  // every write replaces the file (temporary file, rename)
+    EXPECT_TRUE(d.synchronize());
+    EXPECT_EQ(inode(), afterBatch) << "synchronize rewrote a file that already held every change";
+  }
+  UserDefaults d(file);
+  EXPECT_TRUE(d.boolForKey("checkInEnabled"));
+  EXPECT_EQ(d.stringForKey("serverIP"), "10.0.0.1");
+  EXPECT_TRUE(d.objectForKey("gone").is_null());
+  // A file read at start is not written again by synchronize either.
+  const auto read = inode();
+  EXPECT_TRUE(d.synchronize());
+  EXPECT_EQ(inode(), read);
+}
+
+TEST(UserDefaults, SynchronizeWritesAfterAnUnreadableFileWasSetAside) {
+  TempDir dir;
+  fs::path file = dir.path / "defaults.json";
+  { std::ofstream(file) << "{ broken"; }
+  UserDefaults d(file);
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_TRUE(d.synchronize());
+  EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), nlohmann::json::object());
 }

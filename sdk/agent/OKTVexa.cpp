@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/FirstFrame.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
@@ -142,9 +143,12 @@ void OKTVexa::setup() {
   unknownDevice_ = std::make_shared<VexaKXDevicePlugin>();
   oktDeviceInfo_ = std::make_shared<json>(json::array());
   // The application plug-in's switches start on.
+  // One write for both switches (each write is a disk flush on the way to the first frame).
   auto& defaults = foundation::UserDefaults::standard();
+  json seeds = json::object();
   for (const char* key : {"checkInEnabled", "locationEnabled"})
-    if (defaults.objectForKey(key).is_null()) defaults.setBool(key, true);
+    if (defaults.objectForKey(key).is_null()) seeds[key] = true;
+  defaults.setObjects(seeds);
   defaults.synchronize();
 
   std::weak_ptr<OKTVexa> weak = weak_from_this();
@@ -159,7 +163,11 @@ void OKTVexa::setup() {
   center.addObserver(this, kOKT_DEVICE_CONNECTED_NOTIFICATION, nullptr, [weak](const foundation::Notification&) {
     if (auto self = weak.lock()) self->scheduleCollectDevicesInfo();
   });
-  vexaLocator().requestNewLocation();
+  // The location lookup (on a desktop a GeoClue subprocess) waits for the window's first
+  // frame; without a window it starts here, as before.
+  foundation::FirstFrame::runAfter([weak] {
+    if (auto self = weak.lock()) self->vexaLocator().requestNewLocation();
+  });
 }
 
 VexaDevices& OKTVexa::device() {

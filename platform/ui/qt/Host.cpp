@@ -5,10 +5,12 @@
 #include <QEvent>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/foundation/FirstFrame.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/qt/MainQueueDriver.h"
 #include "platform/ui/qt/Painter.h"
@@ -37,15 +39,26 @@ class ScreenSaverInhibitor {
   bool suspended_ = false;
 };
 
-// Start-up measurement (the start-up benchmark sets KESTRA_FIRST_FRAME_EXIT): once the
-// window's first frame is painted, writes "first-frame" on the standard output and quits.
-class FirstFrameExit : public QObject {
+// Start-up work put off until the window's first frame (foundation::FirstFrame) is let go
+// once that frame is painted, or after kLongestHold when no frame comes (a window that is
+// never shown), so nothing waits for ever. For start-up measurement (the start-up benchmark
+// sets KESTRA_FIRST_FRAME_EXIT) it also writes "first-frame" on the standard output then and
+// quits.
+class FirstFrameWatcher : public QObject {
  public:
+  static constexpr int kLongestHoldMs = 2000;
+  explicit FirstFrameWatcher(bool exitAtFirstFrame) : exit_(exitAtFirstFrame) {
+    foundation::FirstFrame::hold();
+    QTimer::singleShot(kLongestHoldMs, this, [this] { release(); });
+  }
+  ~FirstFrameWatcher() override { release(); }
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Paint && !done_) {
-      done_ = true;
+    if (event->type() == QEvent::Paint && !painted_) {
+      painted_ = true;
       QMetaObject::invokeMethod(
-          this, [] {
+          this, [this] {
+            release();
+            if (!exit_) return;
             std::fputs("first-frame\n", stdout);
             std::fflush(stdout);
             QCoreApplication::exit(0);
@@ -56,7 +69,14 @@ class FirstFrameExit : public QObject {
   }
 
  private:
-  bool done_ = false;
+  void release() {
+    if (released_) return;
+    released_ = true;
+    foundation::FirstFrame::painted();
+  }
+  bool exit_;
+  bool painted_ = false;
+  bool released_ = false;
 };
 
 // Follows the desktop's state of the application: in front with the focus is active; in
@@ -107,8 +127,8 @@ int runApplication(int& argc, char** argv, std::shared_ptr<ApplicationDelegate> 
   screen.setWindowTitle(QString::fromStdString(options.title));
   QObject::connect(&driver, &MainQueueDriver::ran, &screen, [&screen] { screen.update(); });
   ScreenSaverInhibitor inhibitor(screen);
-  FirstFrameExit firstFrame;
-  if (std::getenv("KESTRA_FIRST_FRAME_EXIT")) screen.installEventFilter(&firstFrame);
+  FirstFrameWatcher firstFrame(std::getenv("KESTRA_FIRST_FRAME_EXIT") != nullptr);
+  screen.installEventFilter(&firstFrame);
   application.setIdleTimerHook([&inhibitor](bool disabled) { inhibitor.set(disabled); });
   application.launch(std::move(delegate));
   screen.show();
