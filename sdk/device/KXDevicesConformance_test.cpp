@@ -384,7 +384,7 @@ struct AdapterBench {
     const std::filesystem::path config = dir / "serial-accessories.json";
     const nlohmann::json j = {{"accessories",
                                {{{"name", "Carvik Adapter"},
-                                 {"modelNumber", "CARVIK-BT"},
+                                 {"modelNumber", "B"},
                                  {"serialNumber", "C42"},
                                  {"firmwareRevision", "1.24.0"},
                                  {"protocolStrings", {"com.sabrel.carvik.communication"}},
