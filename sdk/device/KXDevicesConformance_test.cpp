@@ -1,10 +1,13 @@
 // Every call of the facade's lists (KXDevicesAPI.inc, with KXPrinterAPI.inc inside it) walked
-// through the real road: OKTKXDevices -> KXDevices -> PPadPinpad -> PPad -> the simulated
-// pinpad over the accessory layer. For each call, what the pinpad does with it is read off
-// the simulator and compared with the row of the support table (KXDeviceSupport.inc).
-// A call without a row, a row without a call, and a call that ends in a "no device" body
-// (-20 "No device connected", or the pinpad's "not connected" status 16) while the pinpad is
-// connected all fail.
+// through the real road, once for every production adapter: OKTKXDevices -> KXDevices -> the
+// adapter (PPadPinpad, PellanSleeve, PrinterDevice, the hub's and the serial adapter's
+// drivers, BTLELink with the sleeve behind it) -> the driver -> the simulated device over
+// the accessory layer, a pseudo-terminal or the simulated radio; and the facade with the
+// charging case alone. For each call, what the device does with it is read off the
+// simulator and compared with that device's column of the support table
+// (KXDeviceSupport.inc). A call without a row, a row without a call, and a call that ends in
+// a "no device" body (-20 "No device connected", or the pinpad's "not connected" status 16)
+// while its device is connected all fail.
 //
 // Each call gets sample arguments: zero values, empty data, out-places to write into, and an
 // error slot. The table's "Quiet" rows are calls that the SDK answers without a command with
