@@ -155,6 +155,11 @@ class AdapterDriver final : public KXSerialAdapterDriver {
     return stream_->serialSetSettings(baud, parity, dataBits, stopBits, flowControl, error);
   }
   bool serialConnect(Error* error) override { return stream_->serialConnect(error); }
+  std::optional<nlohmann::json> getFirmwareFileInformation(const Bytes& data, Error* error) override {
+    const auto info = stream_->getFirmwareFileInformation(data, error);
+    if (!info) return std::nullopt;
+    return firmwareRecord(info->deviceModel, info->deviceName, info->firmwareRevision, info->firmwareRevisionNumber);
+  }
   // The adapter's update always checks its file.
   bool updateFirmwareData(const Bytes& data, bool /*validate*/, Error* error) override {
     return stream_->updateFirmwareData(data, error);

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "sdk/device/HubDevices.h"
 #include "sdk/device/KXDevices.h"
+#include "sdk/foundation/KXUNISDKGlobals.h"
+#include "sdk/hub/CarvikStream.h"
 #include "testing/devices/base/AccessoryTestBench.h"
 #include "testing/devices/base/EchoAccessory.h"
 #include "testing/devices/base/RecordingDriver.h"
@@ -138,6 +143,34 @@ TEST(KXDriverFactory, ACallIsRoutedToAFakeThatOverridesOnlyThatCall) {
   int type = 0;
   EXPECT_FALSE(factory->printer->scanBarcode(1.0, &type, &e).has_value());
   EXPECT_EQ(e.code, -20);
+}
+
+// The serial adapter's driver reads the adapter's own firmware files, as the hub's does.
+TEST(KXDriverFactory, TheSerialAdapterDriverReadsItsFirmwareFiles) {
+  auto adapter = makeSerialAdapterDriver(CarvikStream::create());
+  // A 640-byte image: model at 272, name at 288, version 2.5 at 306, CRC-16 at the end.
+  Bytes file(640, 0x33);
+  std::fill(file.begin() + 272, file.begin() + 306, 0);
+  file[272] = 'R';
+  const std::string name = "Carvik Adapter";
+  std::copy(name.begin(), name.end(), file.begin() + 288);
+  file[306] = 2;
+  file[307] = 5;
+  std::fill(file.begin() + 384, file.begin() + 512, 0xFF);
+  const uint16_t crc = KXUNISDKGlobals::crc16ccit(file.data(), uint32_t(file.size() - 2), 0);
+  file[638] = uint8_t(crc >> 8);
+  file[639] = uint8_t(crc);
+
+  Error e;
+  const auto info = adapter->getFirmwareFileInformation(file, &e);
+  ASSERT_TRUE(info) << e.text;
+  EXPECT_EQ((*info)["deviceModel"], "R");
+  EXPECT_EQ((*info)["deviceName"], "Carvik Adapter");
+  EXPECT_EQ((*info)["firmwareRevision"], "2.5.0");
+  EXPECT_EQ((*info)["firmwareRevisionNumber"], 205);
+  // Another device's file is refused by the adapter, not as "no device".
+  EXPECT_FALSE(adapter->getFirmwareFileInformation(Bytes(511, 0), &e));
+  EXPECT_EQ(e.text, "Data is nil or invalid");
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
 
 namespace devices {
 
@@ -39,8 +42,13 @@ void SimulatedSerialAdapter::run() {
     pollfd p{master_, POLLIN, 0};
     // A bounded poll so the thread notices `stop_`; not a wait any test depends on.
     if (::poll(&p, 1, 20) <= 0) continue;
+    reading_ = true;
     const ssize_t n = ::read(master_, buf, sizeof buf);
-    if (n <= 0) continue;  // no slave open yet (EIO) or nothing
+    if (n <= 0) {
+      reading_ = false;
+      continue;  // no slave open yet (EIO) or nothing
+    }
+    bytesRead_ += size_t(n);
     std::vector<std::tuple<int, uint8_t, Bytes>> frames;
     {
       std::lock_guard lock(mutex_);
@@ -55,7 +63,22 @@ void SimulatedSerialAdapter::run() {
       }
     }
     for (auto& [cmd, id, data] : frames) handle(cmd, id, data);
+    reading_ = false;
   }
+}
+
+size_t SimulatedSerialAdapter::bytesSeen() const {
+  // Nothing unread on the terminal first, then no read under way: every byte written before
+  // the call has then been read and counted.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    int pending = 0;
+    if (master_ < 0 || ::ioctl(master_, FIONREAD, &pending) != 0) pending = 0;
+    if (pending == 0 && !reading_.load()) break;
+    if (std::chrono::steady_clock::now() > until) break;
+    std::this_thread::yield();
+  }
+  return bytesRead_.load();
 }
 
 void SimulatedSerialAdapter::sendPacket(int command, uint8_t id, const Bytes& data) {

@@ -49,6 +49,9 @@ class SimulatedSerialAdapter {
   Bytes serialSettings() const;
   Bytes serialOut() const;
   Bytes bluetoothOut() const;
+  // Every byte the host has written so far, counted once the adapter has read (and answered)
+  // all of them: waits (real time, bounded) until nothing the host wrote is left unread.
+  size_t bytesSeen() const;
   // Sub-commands of command 29 in order, each with its data.
   std::vector<Bytes> bluetoothCommands() const;
   bool radioOn() const { return radioOn_.load(); }
@@ -78,6 +81,8 @@ class SimulatedSerialAdapter {
   int slave_ = -1;
   std::string slaveName_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> reading_{false};  // set before a read, cleared once its bytes are handled
+  std::atomic<size_t> bytesRead_{0};
   mutable std::mutex mutex_;
   std::mutex writeMutex_;
   Bytes rx_;
