@@ -10,6 +10,7 @@
 #include "sdk/rf/Iso14.h"
 #include "sdk/rf/RFWrapper.h"
 #include "sdk/rf/Rc663.h"
+#include "sdk/transport/GlobalQueue.h"
 
 namespace {
 
@@ -36,11 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RFWrapper::setCommDelegate(nullptr);
   RFWrapper::setReaderType(kRFReaderRc663);
   const size_t split = data[0] % (size - 1) + 1;
-  for (size_t at = 1; at < split; at += 7) rc663DataAvailable(data + at, int(std::min<size_t>(7, split - at)));
-
   rfInstallDriver(fuzzTransceive, fuzzTransmit);
   gAnswers = data + split;
   gLeft = size - split;
+  // Card events are handled on the SDK's workers and may ask the card (the answers) too:
+  // they finish before this thread asks, and before the input they read is gone.
+  for (size_t at = 1; at < split; at += 7) rc663DataAvailable(data + at, int(std::min<size_t>(7, split - at)));
+  GlobalQueue::waitIdle();
+
   rfUpdateCard(0, [](RFCardEntry& e) {
     e = RFCardEntry{};
     e.channel = 1;
@@ -58,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int n = iso14APDU(0, 0x00, 0xB0, 0, 0, {}, &out, 0, &sw);
   if (n >= 0 && size_t(n) != out.size()) std::abort();
   iso14GetATS(0, &out);
+  GlobalQueue::waitIdle();
   rfInstallDriver(nullptr, nullptr);
+  gLeft = 0;
   return 0;
 }
