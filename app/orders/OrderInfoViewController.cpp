@@ -66,6 +66,7 @@ void OrderInfoViewController::viewDidLoad() {
   setTitle(ui::localizedString("Order Information"));
   table_->setDataSource(self<ui::TableViewDataSource>());
   table_->setDelegate(self<ui::TableViewDelegate>());
+  keyboardAvoidance_ = std::make_unique<ui::KeyboardAvoidance>(table_);
   // Save appears only once the header has been loaded: before that the fields it reads
   // do not hold the order's values.
   btn_Save_->setHidden(true);

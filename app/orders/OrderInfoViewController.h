@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/ui/Button.h"
+#include "platform/ui/KeyboardAvoidance.h"
 #include "platform/ui/PickerView.h"
 #include "platform/ui/Switch.h"
 #include "platform/ui/TableView.h"
@@ -157,6 +158,8 @@ class OrderInfoViewController : public ui::ViewController,
 
   OrvoMobileAppDelegate* orvoDelegate_ = nullptr;
   std::shared_ptr<ui::TableView> table_;
+  // Rows under the keyboard can still be scrolled up to, as on a table view controller.
+  std::unique_ptr<ui::KeyboardAvoidance> keyboardAvoidance_;
   std::shared_ptr<ui::Button> btn_Save_;
   std::shared_ptr<ui::Toolbar> mypickerToolbar_;
   std::optional<std::vector<std::string>> orderInfoItems_;

@@ -147,7 +147,7 @@ TEST_F(OrderListModes, SubtotalGetsSixValuesPerLineOrTheUserIsToldToCheck) {
   scan("400000000002");
   EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
-  list->footerTapped();
+  ASSERT_TRUE(t.h->tap(list->footerImageView()));
   t.settle();
   ASSERT_TRUE(RecordingSubtotal::rows.is_array());
   ASSERT_EQ(RecordingSubtotal::rows.size(), 1u);
@@ -156,14 +156,22 @@ TEST_F(OrderListModes, SubtotalGetsSixValuesPerLineOrTheUserIsToldToCheck) {
   t.topScreen()->navigationController()->dismissViewControllerAnimated(false);
   t.settle();
 
-  // A restored line without its dates cannot be subtotalled.
+  // A restored line without its dates cannot be subtotalled: the next start offers the
+  // unfinished order, whose line lacks them, and the footer tells the user to check.
   RecordingSubtotal::rows = nullptr;
-  OrderBackup::standard().update({{"backupOrderListArray", json::array({{{"Barcode", "1"}, {"Qty", "1"}}})}});
-  list->navigationController()->pushViewController(makeScreen("OrderListView"), false);
+  t.app.delegate->initFlag();
+  t.app.root->dismissViewControllerAnimated(false);
   t.settle();
+  OrderBackup::standard().update({{"backupOrderListArray", json::array({{{"Barcode", "1"}, {"Qty", "1"}}})}});
+  t.openOrderType();
+  ASSERT_TRUE(t.h->chooseRow(*t.top<SoOrderTypeViewController>()->tableView(), {0, 0}));
+  t.settle();
+  ASSERT_EQ(t.alertMessages(), std::vector<std::string>{"Do you want to load previous order list?"});
+  t.press("Yes");
   auto* restored = t.top<OrderListViewController>();
   ASSERT_NE(restored, nullptr);
-  restored->footerTapped();
+  ASSERT_EQ(restored->orderListArray().size(), 1u);
+  ASSERT_TRUE(t.h->tap(restored->footerImageView())) << t.h->dump();
   t.settle();
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Please check the subtotal in Orvo."});
   EXPECT_TRUE(RecordingSubtotal::rows.is_null());
@@ -175,18 +183,19 @@ TEST_F(OrderListModes, ShakeOpensTheCameraInCameraModeButNotWhileALineIsEdited) 
   scan("400000000002");
   EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
-  list->motionEnded(ui::MotionType::Shake);
+  ASSERT_EQ(ui::Responder::firstResponder(), nullptr);  // nothing is being typed
+  t.h->shake();
   t.settle();
   EXPECT_EQ(t.topScreen(), list);  // camera mode is off
   t.app.delegate->settings().isCameraScannerMode = true;
-  t.h->chooseRow(*list->orderListTableView(), {0, 0});
+  ASSERT_TRUE(t.h->chooseRow(*list->orderListTableView(), {0, 0}));
   t.settle();
-  list->motionEnded(ui::MotionType::Shake);
+  t.h->shake();  // from the quantity field being edited, up to the screen
   t.settle();
   EXPECT_EQ(t.topScreen(), list);  // editing a line
   EXPECT_TRUE(t.h->tapBarItem(list->nextBarButtonItem()));
   t.settle();
-  list->motionEnded(ui::MotionType::Shake);
+  t.h->shake();
   t.settle();
   EXPECT_EQ(t.topScreen()->nibName(), "CameraScanViewController");
 }

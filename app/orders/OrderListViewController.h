@@ -262,6 +262,7 @@ class OrderListViewController : public ui::ViewController,
   ui::Button* btn_ATSButton() const { return btn_ATS_.get(); }
   ui::Button* btn_editPriceSaveButton() const { return btn_editPriceSave_.get(); }
   ui::Button* btn_multiColorButton() const { return btn_multiColor_.get(); }
+  ui::ImageView* footerImageView() const { return iv_footer_.get(); }
   ui::PickerView* colorPickerView() const { return colorPickerView_.get(); }
   const std::vector<std::string>& multiColorUpcArray() const { return multiColorUpcArray_; }
   std::shared_ptr<ui::BarButtonItem> backBarButtonItem() const { return backBarButtonItem_; }

@@ -70,8 +70,21 @@ TEST_F(OrderSave, NewOrderIsSavedWithItsHeaderAndLinesExactlyAsSentThenTheLastSc
   EXPECT_EQ(header->orderInfoItems().size(), 10u);
 
   ASSERT_TRUE(t.h->type(header->field(kTagCustomerPo), "PO-77 <rush>"));
-  header->memoView()->setText("a<b>c");
-  header->datePicker(kTagShipDate)->userSetDate(*foundation::parseDate("10/02/2026", "MM/dd/yyyy", true));
+  // The keyboard covers the lower rows; the table scrolls them up above it.
+  ASSERT_FALSE(t.h->isReachable(header->field(kTagShipDate)));
+  ASSERT_TRUE(t.h->swipe(header->tableView(), ui::SwipeUp, 200));
+  ASSERT_TRUE(t.h->tap(header->field(kTagShipDate))) << t.h->dump();
+  ASSERT_TRUE(t.h->chooseDate(*header->datePicker(kTagShipDate), *foundation::parseDate("10/02/2026", "MM/dd/yyyy", true)));
+  EXPECT_EQ(header->field(kTagShipDate)->text(), "10/02/2026");
+  // The memo kept from before is emptied key by key (it then shows its placeholder and
+  // lets the keyboard go) and typed anew.
+  if (!t.h->isReachable(header->memoView())) {
+    ASSERT_TRUE(t.h->swipe(header->tableView(), ui::SwipeUp, 200));
+  }
+  ASSERT_TRUE(t.h->tap(header->memoView())) << t.h->dump();
+  t.h->deleteBackward(int(std::string("left from before").size()));
+  EXPECT_EQ(header->memoView()->text(), "Enter Memo");
+  ASSERT_TRUE(t.h->type(header->memoView(), "a<b>c")) << t.h->dump();
   save(header);
 
   EXPECT_TRUE(t.app.delegate->globalSO().orderNumber == "10001");

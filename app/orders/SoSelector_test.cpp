@@ -42,6 +42,13 @@ class SoSelector : public ::testing::Test {
                                 {"Header", json::object()}, {"Items", json::array()}};
     });
   }
+  // Types `text` over what the order-number field holds, as a user does.
+  void retype(ui::TextField* field, const std::string& text) {
+    ASSERT_TRUE(t.h->type(field, "")) << t.h->dump();
+    t.h->deleteBackward(int(field->text().size()));
+    t.h->typeText(text);
+    ASSERT_EQ(field->text(), text);
+  }
   SoSelectorViewController* openSelector() {
     t.openOrderType();
     auto* types = t.top<SoOrderTypeViewController>();
@@ -101,7 +108,7 @@ TEST_F(SoSelector, AnOrderOpensByItsNumberOnceTheServerKnowsIt) {
   EXPECT_EQ(t.app.delegate->globalSO().orderNumber, "kept");
   t.press("OK");
 
-  field->setText("20001");
+  retype(field, "20001");
   ASSERT_TRUE(t.h->tap(selector->nextButton()));
   t.waitForRequests();
   EXPECT_EQ(t.server.received("CheckOrderNumber").back().param("orderNumber"), "20001");
@@ -114,7 +121,7 @@ TEST_F(SoSelector, ReprintGoesToTheServerPrinterOrToTheDeviceByTheSetting) {
   t.defaults().setBool("Print2Copies", true);
   auto* selector = openSelector();
   ASSERT_NE(selector, nullptr) << t.h->dump();
-  selector->orderNumberField()->setText("20001");
+  retype(selector->orderNumberField(), "20001");
   ASSERT_TRUE(t.h->tap(selector->printButton()));
   t.waitForRequests();
   ASSERT_EQ(t.calls("PrintSOdirectly"), 1);
@@ -132,7 +139,7 @@ TEST_F(SoSelector, ReprintGoesToTheServerPrinterOrToTheDeviceByTheSetting) {
   auto printer = std::make_shared<FakePrinter>();
   ui::PrintInteractionController::setPrintService(printer);
   t.app.delegate->settings().printUsingServerFlag = false;
-  selector->orderNumberField()->setText("20001");
+  retype(selector->orderNumberField(), "20001");
   ASSERT_TRUE(t.h->tap(selector->printButton()));
   auto& sheet = ui::PrintInteractionController::shared();
   ASSERT_TRUE(t.app.runUntil([&] { return sheet.isPresented(); }));
@@ -152,7 +159,7 @@ TEST_F(SoSelector, ReprintGoesToTheServerPrinterOrToTheDeviceByTheSetting) {
   EXPECT_EQ(t.server.received("setPrintCountInSOH")[0].param("copyMode"), twoCopies ? "1" : "0");
   EXPECT_EQ(t.calls("PrintSOdirectly"), 1);
   // An order the server does not know: its error, and no sheet.
-  selector->orderNumberField()->setText("77777");
+  retype(selector->orderNumberField(), "77777");
   ASSERT_TRUE(t.h->tap(selector->printButton()));
   t.waitForRequests();
   ASSERT_TRUE(t.waitForAlert("SO# 77777 is not found."));

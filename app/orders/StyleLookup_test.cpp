@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/orders/StyleInfoTableViewController.h"
 #include "app/orders/StyleLookupViewController.h"
 #include "app/orders/ZMImageSliderViewController.h"
 #include "platform/ui/Animation.h"
@@ -282,9 +283,19 @@ TEST(StyleLookup, ACodeChosenOnTheStyleSearchIsLookedUpWhenTheScreenReturns) {
   auto* search = f.t.topScreen();
   ASSERT_EQ(search->nibName(), "StyleInfoTableViewController");
   EXPECT_EQ(f.t.app.devices->scanButtonModes().back(), 0);  // covered
-  f.t.app.delegate->globalSO().manualBarcode = "400000000026";
-  search->dismissViewControllerAnimated(false);
+  // Searched by style; the chosen row's code comes back and the search closes.
+  auto& bar = *static_cast<StyleInfoTableViewController*>(search)->searchBarView();
+  ASSERT_TRUE(f.t.h->chooseScope(bar, 1)) << f.t.h->dump();
   f.t.settle();
+  ASSERT_TRUE(f.t.h->tapBarItem(search->navigationItem().rightBarButtonItem()));  // the search key
+  f.t.h->deleteBackward(20);
+  f.t.h->typeText("pl300");
+  f.t.h->pressReturn();
+  f.t.waitForRequests();
+  ASSERT_TRUE(f.t.h->chooseRow(*static_cast<StyleInfoTableViewController*>(search)->tableView(), {0, 1}));
+  f.t.settle();
+  ASSERT_EQ(f.t.topScreen(), lookup);
+  ASSERT_EQ(f.t.app.delegate->globalSO().manualBarcode, "400000000026");
   EXPECT_EQ(f.t.calls("GetStyleLookup"), 0);
   f.t.h->advance(200ms);
   f.t.waitForRequests();
@@ -294,19 +305,20 @@ TEST(StyleLookup, ACodeChosenOnTheStyleSearchIsLookedUpWhenTheScreenReturns) {
 
   // Without camera mode there is no camera button and a shake does nothing; Back leaves.
   EXPECT_EQ(lookup->navigationItem().rightBarButtonItems().size(), 1u);
-  lookup->motionEnded(ui::MotionType::Shake);
+  f.t.h->shake();
   f.t.settle();
   EXPECT_EQ(f.t.topScreen(), lookup);
-  // In camera-scanner mode a shake opens the camera scanner.
+  // In camera-scanner mode a shake opens the camera scanner (a stand-in here, closed by the
+  // test: it has no controls of its own).
   f.t.app.delegate->settings().isCameraScannerMode = true;
-  lookup->motionEnded(ui::MotionType::Shake);
+  f.t.h->shake();
   f.t.settle();
   EXPECT_EQ(f.t.topScreen()->nibName(), "CameraScanViewController");
   f.t.topScreen()->dismissViewControllerAnimated(false);
   f.t.settle();
   ASSERT_EQ(f.t.topScreen(), lookup);
   f.t.app.delegate->settings().newCustomerFlag = true;
-  lookup->backFunc();
+  ASSERT_TRUE(f.t.h->tapBarItem(lookup->navigationItem().leftBarButtonItem()));  // Back
   f.t.settle();
   EXPECT_FALSE(f.t.app.delegate->settings().newCustomerFlag);
   EXPECT_NE(f.t.topScreen(), lookup);

@@ -6,6 +6,7 @@
 #include "platform/ui/Animation.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TextField.h"
 #include "platform/ui/Window.h"
 
 namespace ui {
@@ -220,21 +221,34 @@ TEST_F(ScreenStackTest, NavigationBarShowsTitleBackButtonAndItems) {
   EXPECT_EQ(saved, 1);
 }
 
-TEST_F(ScreenStackTest, ShakeReachesTheFirstResponderScreen) {
+TEST_F(ScreenStackTest, ShakeGoesToTheFirstResponderElseToTheScreenOnTop) {
   class Shaken : public ViewController {
    public:
     int shakes = 0;
     void motionEnded(MotionType m) override { shakes += m == MotionType::Shake; }
   };
-  auto s = std::make_shared<Shaken>();
-  show(s);
+  auto below = std::make_shared<Shaken>();
+  auto top = std::make_shared<Shaken>();
+  auto nav = std::make_shared<NavigationController>(below);
+  show(nav);
+  nav->pushViewController(top, false);
+  // No first responder: the screen the user sees takes it, not the one below it.
   window->shake();
-  EXPECT_EQ(s->shakes, 0);  // not first responder
-  s->setCanBecomeFirstResponder(true);
-  ASSERT_TRUE(s->becomeFirstResponder());
+  EXPECT_EQ(top->shakes, 1);
+  EXPECT_EQ(below->shakes, 0);
+  // A field of the screen as first responder: the motion climbs from it to its screen.
+  auto field = std::make_shared<TextField>();
+  top->view().addSubview(field);
+  ASSERT_TRUE(field->becomeFirstResponder());
   window->shake();
-  EXPECT_EQ(s->shakes, 1);
-  s->resignFirstResponder();
+  EXPECT_EQ(top->shakes, 2);
+  field->resignFirstResponder();
+  // A screen that is first responder itself.
+  top->setCanBecomeFirstResponder(true);
+  ASSERT_TRUE(top->becomeFirstResponder());
+  window->shake();
+  EXPECT_EQ(top->shakes, 3);
+  top->resignFirstResponder();
 }
 
 }  // namespace

@@ -351,7 +351,10 @@ void Window::pressReturn() {
 }
 
 void Window::shake() {
+  // As the platform routes motion: to the first responder; with none, to the screen the
+  // user sees, whose chain leads through its containers to the window and the delegate.
   Responder* r = Responder::firstResponder();
+  if (!r) r = topViewController();
   if (!r) r = this;
   r->motionBegan(MotionType::Shake);
   r->motionEnded(MotionType::Shake);

@@ -8,7 +8,8 @@
 // Input enters the model here: `sendTouch` (one finger, in window points) hit-tests,
 // feeds gesture recognizers and hands a drag that starts inside a scroll view to it;
 // `insertText`/`deleteBackward`/`pressReturn` go to the first responder; `shake` sends a
-// motion event down the responder chain. The renderer and the harness use only these.
+// motion event down the responder chain from the first responder, or, when there is none,
+// from the screen on top. The renderer and the harness use only these.
 // Main thread.
 
 #include <memory>
