@@ -93,32 +93,28 @@ TEST_F(Customers, SearchByScopeListsSectionsByFirstLetterInAnswerOrder) {
   EXPECT_EQ(names(*c, 1), names(*c, 0));
 
   // A scope change searches again with the text; with an empty text it sends nothing.
-  c->searchBarView()->setText("c100");
-  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 1);
+  auto& bar = *c->searchBarView();
+  retype(bar, "c100");
+  chooseScope(bar, 1);
   t.waitForRequests();
   EXPECT_EQ(t.server.received("GetCustomer").back().param("optionIndex"), "1");
   EXPECT_EQ(c->listContent().size(), 8u);  // codes C1001 to C1008
-  c->searchBarView()->setText("");
-  c->selectedScopeButtonIndexDidChange(*c->searchBarView(), 2);
-  t.settle();
+  retype(bar, "");
+  chooseScope(bar, 2);
   EXPECT_EQ(t.calls("GetCustomer"), 2);
   // The search key sends even an empty text; nothing found lists nothing.
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  searchKey(bar);
   EXPECT_EQ(t.server.received("GetCustomer").back().param("customerName"), "");
-  c->searchBarView()->setText("nobody");
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  retype(bar, "nobody");
+  searchKey(bar);
   EXPECT_TRUE(c->customerIndexTitle().empty());
   EXPECT_TRUE(t.alertMessages().empty());
 
   // An answer that is no list: the exception alert, and the list shown stays.
-  c->searchBarView()->setText("harbor");
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  retype(bar, "harbor");
+  searchKey(bar);
   t.server.setFault("GetCustomer", backoffice::Fault::result("{}"));
-  c->searchBarSearchButtonClicked(*c->searchBarView());
-  t.waitForRequests();
+  searchKey(bar);
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].title, "Error");
   EXPECT_EQ(c->customerIndexTitle().size(), 2u);

@@ -227,7 +227,8 @@ TEST_F(NewCustomers, FormSectionsFollowTheOptionAndTheCodeIsTypedInCapitals) {
     EXPECT_EQ(form->textField(F::Code).text(), "AB1%");  // refused later, by the check
     // A picked state is what the field shows and sends.
     EXPECT_EQ(form->textField(F::State).inputView().get(), form->picker(ManualViewController::kStatePicker));
-    form->picker(ManualViewController::kStatePicker)->userSelectRow(1, 0);
+    ASSERT_TRUE(t.h->tap(&form->textField(F::State))) << t.h->dump();
+    ASSERT_TRUE(t.h->choosePickerRow(*form->picker(ManualViewController::kStatePicker), 1)) << t.h->dump();
     EXPECT_EQ(form->textField(F::State).text(), "Vermont");
     t.app.delegate->navigationController->popToRootViewControllerAnimated(false);
     t.settle();

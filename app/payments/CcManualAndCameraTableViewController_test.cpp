@@ -49,8 +49,13 @@ class CardEntry : public ::testing::Test {
     t.app.drain();
     return form.get();
   }
-  // Taps the field (unless it has the focus) and types.
-  void typeInto(ui::TextField& field, const std::string& text) { ASSERT_TRUE(t.h->type(&field, text)) << t.h->dump(); }
+  // Taps the field (unless it has the focus) and types. A field under the keyboard or a
+  // wheel is reached as a user reaches it: "Done" above the keyboard first.
+  void typeInto(ui::TextField& field, const std::string& text) {
+    for (int i = 0; i < 6 && !field.isFirstResponder() && !t.h->isReachable(&field); ++i)
+      if (!t.h->tapText("Done")) break;
+    ASSERT_TRUE(t.h->type(&field, text)) << t.h->dump();
+  }
   // Taps "Next" below the fields as a finger would: "Done" above the keyboard until the
   // keyboard is down, and the form pushed up while Next is below the screen.
   bool tapNext(CcManualAndCameraTableViewController& form) {
@@ -106,31 +111,50 @@ TEST_F(CardEntry, NextChecksTheFormThenPostsTheCard) {
   t.app.delegate->settings().ccZipcodeFlag = false;
   auto* form = open(false);
   EXPECT_EQ(form->numberOfSectionsInTableView(*form->tableView()), 4);
-  form->btn_next();
+  ASSERT_TRUE(tapNext(*form));
   EXPECT_TRUE(form->tf_ccnum().isFirstResponder()) << "an empty field gets the focus, without a message";
   EXPECT_TRUE(t.app.alerts().empty());
   typeInto(form->tf_ccnum(), "4111111111111111");
-  form->pv_expDate().selectRow(2, 0, false);
-  form->didSelectRow(form->pv_expDate(), 2, 0);
+  // The expiry comes from its wheels.
+  if (!form->tf_expDate().isFirstResponder()) {
+    ASSERT_TRUE(t.h->tap(&form->tf_expDate())) << t.h->dump();
+  }
+  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), 2, 0)) << t.h->dump();
   EXPECT_EQ(form->tf_expDate().text(), "03/" + std::to_string(thisYear()) + "\n");
-  form->tf_name().setText("JOHN <DOE>");  // pasted, never typed
+  // A pasted name is checked as it comes in: OK takes its last character off, and what is
+  // left is checked again by Next.
+  typeInto(form->tf_name(), "");
+  t.h->paste("JOHN <DOE>");
+  ASSERT_EQ(t.app.alerts().size(), 1u);
+  EXPECT_EQ(t.app.alerts()[0].message, "The cardholder name contains invalid characters.");
+  t.h->pressAlertButton("OK");
+  t.app.drain();
+  EXPECT_EQ(form->tf_name().text(), "JOHN <DOE");
   typeInto(form->tf_cvv(), "12");
-  form->btn_next();
+  ASSERT_TRUE(tapNext(*form)) << t.h->dump();
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].message, "Please enter a valid CVV #.");
   t.h->pressAlertButton("OK");
   t.app.drain();
   EXPECT_EQ(form->tf_cvv().text(), "");
   typeInto(form->tf_cvv(), "123");
-  form->btn_next();
+  ASSERT_TRUE(tapNext(*form));
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].message, "The cardholder name contains invalid characters.");
-  t.app.dismissAlerts();
+  t.h->pressAlertButton("OK");
   t.app.drain();
   EXPECT_TRUE(posts.empty());
-  form->tf_name().setText("");
+  // Deleted key by key: each change is checked while the "<" is there, and each OK takes
+  // one more character off.
+  typeInto(form->tf_name(), "");
+  for (int i = 0; i < 20 && !form->tf_name().text().empty(); ++i) {
+    t.h->deleteBackward();
+    if (t.h->topAlert()) t.h->pressAlertButton("OK");
+    t.app.drain();
+  }
+  ASSERT_EQ(form->tf_name().text(), "");
   typeInto(form->tf_name(), "JOHN DOE");
-  form->btn_next();
+  ASSERT_TRUE(tapNext(*form));
   ASSERT_TRUE(closed());
   ASSERT_EQ(posts.size(), 1u);
   EXPECT_EQ(posts[0], (json{{"track1", ""}, {"track2", ""}, {"lastCardName", "JOHN DOE"},

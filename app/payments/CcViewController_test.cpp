@@ -6,6 +6,7 @@
 #include "app/payments/AESExtention.h"
 #include "app/payments/CcManualAndCameraTableViewController.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/Text.h"
 #include "platform/ui/qt/Offscreen.h"
 #include "testing/app/PaymentTestSupport.h"
@@ -330,19 +331,32 @@ TEST_F(CardScreen, ServerRefusalLeavesWithoutTheFlag) {
 }
 
 TEST_F(CardScreen, ReaderStatusAndCardsOnFileDone) {
+  // A connected sleeve: the screen starts the card reader and shows what it reports.
+  t.app.devices->setConnState(CONN_CONNECTED);
+  t.app.delegate->settings().ccDefFlag = true;  // the screen offers the cards on file
   auto screen = t.openCardScreen();
-  foundation::NotificationCenter::defaultCenter().post(kGetScannerStatus, nullptr, {{"connState", "True"}});
-  EXPECT_EQ(screen->lbl_cardreaderStatus()->text(), "Card reader was connected");
-  screen->btn_CcList();
+  ASSERT_TRUE(t.app.runUntil([&] { return screen->lbl_cardreaderStatus()->text() == "Card reader was connected"; }));
+  // Cards on file, left by Back: the card screen stays.
+  ASSERT_TRUE(t.h->tap(screen->btn_CcListButton())) << t.h->dump();
+  t.waitForRequests();
+  auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController());
+  ASSERT_NE(nav, nullptr);
+  // This customer has no cards on file: the server refuses the list, and the user is told.
+  ASSERT_TRUE(t.h->pressAlertButton("OK")) << t.h->dump();
   t.app.drain();
-  foundation::NotificationCenter::defaultCenter().post(kSetDefaultCcDone, nullptr, {{"isDone", "false"}});
+  ASSERT_TRUE(t.h->tapBarItem(nav->topViewController()->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
+  ASSERT_TRUE(t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; }));
+  t.app.drain();
   EXPECT_EQ(t.nav().topViewController(), screen.get());
-  t.nav().dismissViewControllerAnimated(false);
+  // Left by Done: the card screen goes too.
+  ASSERT_TRUE(t.h->tap(screen->btn_CcListButton())) << t.h->dump();
+  t.waitForRequests();
+  nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController());
+  ASSERT_NE(nav, nullptr);
+  ASSERT_TRUE(t.h->pressAlertButton("OK")) << t.h->dump();
   t.app.drain();
-  screen->btn_CcList();
-  t.app.drain();
-  foundation::NotificationCenter::defaultCenter().post(kSetDefaultCcDone, nullptr, {{"isDone", "true"}});
-  t.nav().dismissViewControllerAnimated(false);
+  ASSERT_TRUE(t.h->tapBarItem(nav->topViewController()->navigationItem().rightBarButtonItem()));  // Done
+  ASSERT_TRUE(t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; }));
   t.app.drain();
   EXPECT_NE(t.nav().topViewController(), screen.get());
 }
