@@ -100,8 +100,7 @@ TEST(SettingsScreen, RequestDivisionWarehouseLogoAndSaveFillTheUserDefaults) {
   EXPECT_EQ(t.server.received("GetWarehouse").size(), 1u);
 
   // The company logo.
-  settings->tableView()->setContentOffset({0, 0});
-  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->scrollToEdge(*settings->tableView(), false));
   ASSERT_TRUE(t.h->tapText("Logo"));
   ASSERT_TRUE(t.waitForRequests());
   EXPECT_EQ(t.alertMessages(), std::vector<std::string>{"Company Logo has been saved successfully."});
@@ -171,10 +170,7 @@ TEST(SettingsScreen, ValidationRefusesTheSaveWithTheFirstMissingItem) {
     auto* settings = openSettings(t);
     ASSERT_NE(settings, nullptr);
     // Show every row once so that every control exists.
-    for (int y = 0; y < 1200; y += 200) {
-      settings->tableView()->setContentOffset({0, double(y)});
-      settings->tableView()->layoutIfNeeded();
-    }
+    ASSERT_TRUE(t.h->scrollToEdge(*settings->tableView(), true));
     if (c.act) c.act(t, *settings);
     const auto before = t.defaults().dictionaryRepresentation();
     ASSERT_TRUE(tapSave(t)) << t.h->dump();
@@ -254,10 +250,7 @@ TEST(SettingsScreen, FirstOpenShowsDefaultsAndDependentRowsFollowTheirSwitches) 
   auto& table = *s->tableView();
   EXPECT_EQ(s->serverIPTextField()->text(), "");
   // Every control exists once its row has been shown.
-  for (int y = 0; y < 1400; y += 200) {
-    table.setContentOffset({0, double(y)});
-    table.layoutIfNeeded();
-  }
+  ASSERT_TRUE(t.h->scrollToEdge(table, true));
   EXPECT_EQ(s->priceLevelTextField()->text(), "AUTO");
   EXPECT_TRUE(t.defaults().objectForKey("priceLevel").is_null());  // shown, not stored
   using Tag = SettingsViewController::Tag;
@@ -284,8 +277,6 @@ TEST(SettingsScreen, FirstOpenShowsDefaultsAndDependentRowsFollowTheirSwitches) 
     EXPECT_EQ(cell->detailTextLabel().text(), r.value);
     EXPECT_EQ(cell->textLabel().textColor() == ui::Color::black(), r.enabled);
   }
-  table.setContentOffset({0, 700});
-  table.layoutIfNeeded();
   ASSERT_TRUE(t.h->chooseRow(table, {4, 2}));  // "Printer" while "Using Server" is off
   EXPECT_EQ(t.topScreen(), s);
   EXPECT_FALSE(s->timeOutTextField()->isEnabled());
@@ -317,8 +308,7 @@ TEST(SettingsScreen, ASleeveThatRefusesAnOptionPutsItsSwitchBack) {
     LoginScreensHarness t;
     auto* s = openSettings(t);
     ASSERT_NE(s, nullptr);
-    s->tableView()->setContentOffset({0, 1000});
-    s->tableView()->layoutIfNeeded();
+    ASSERT_TRUE(t.h->scrollToEdge(*s->tableView(), true));
     auto* sw = s->switchWithTag(c.tag);
     ASSERT_NE(sw, nullptr);
     // Accepted: the switch stays on and its key holds it.
@@ -426,8 +416,7 @@ TEST(SettingsScreen, AnswersWithoutAResultTextAreToldAndStoreNothing) {
   EXPECT_EQ(t.defaults().stringForKey("country"), "[\"US\"]");
 
   t.server.setFault("InsertLogo", backoffice::Fault::result(""));
-  settings->tableView()->setContentOffset({0, 0});
-  t.app.delegate->window->layoutIfNeeded();
+  ASSERT_TRUE(t.h->scrollToEdge(*settings->tableView(), false));
   ASSERT_TRUE(t.h->tapText("Logo"));
   expectTold("InsertLogo", "-[SettingsViewController InsertLogoResponseData:]");
   EXPECT_EQ(t.defaults().stringForKey("companyLogo"), "old-logo");

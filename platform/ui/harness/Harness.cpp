@@ -10,6 +10,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/TextField.h"
@@ -178,6 +179,40 @@ bool Harness::swipe(View* view, SwipeDirection direction, double distance) {
     case SwipeDown: to.y += distance; break;
   }
   window().drag(*from, to, 6);
+  return true;
+}
+
+bool Harness::scrollIntoReach(ScrollView& scroller, View* view) {
+  if (!view) return false;
+  Window& w = window();
+  bool down = true;  // towards the end of the content
+  int turns = 0;
+  for (int i = 0; i < 64 && !isReachable(view); ++i) {
+    w.layoutIfNeeded();
+    if (view->window() == &w && view->isDescendantOf(&scroller)) {
+      const double middle = scroller.convertToWindow({0, scroller.contentOffset().y + scroller.frame().height() / 2}).y;
+      down = view->convertToWindow({0, view->bounds().height() / 2}).y > middle;
+    }
+    const double before = scroller.contentOffset().y;
+    if (!swipe(&scroller, down ? SwipeUp : SwipeDown, 150)) return false;
+    runPending();
+    if (scroller.contentOffset().y == before) {
+      if (++turns > 1) break;  // both ends seen
+      down = !down;
+    }
+  }
+  w.layoutIfNeeded();
+  return isReachable(view);
+}
+
+bool Harness::scrollToEdge(ScrollView& scroller, bool toEnd) {
+  for (int i = 0; i < 64; ++i) {
+    const double before = scroller.contentOffset().y;
+    if (!swipe(&scroller, toEnd ? SwipeUp : SwipeDown, 150)) return false;
+    runPending();
+    if (scroller.contentOffset().y == before) break;
+  }
+  window().layoutIfNeeded();
   return true;
 }
 

@@ -68,6 +68,13 @@ class Harness {
   // Drags a finger across `view` from its touch point, `distance` points in `direction`
   // (one of SwipeLeft, SwipeRight, SwipeUp, SwipeDown). False when the view cannot be reached.
   bool swipe(View* view, SwipeDirection direction, double distance = 120);
+  // Drags `scroller` with a finger, up or down, until `view` (inside it) can be reached; a
+  // view not laid out yet is looked for further down first. False when no drag brings it
+  // (the keyboard or something else covers it wherever it can be scrolled to).
+  bool scrollIntoReach(ScrollView& scroller, View* view);
+  // Drags `scroller` with a finger to its top (`toEnd` false) or its end, so that what it
+  // holds has been laid out on the way. False when it cannot be dragged.
+  bool scrollToEdge(ScrollView& scroller, bool toEnd);
   // Swipes the row `ip` (scrolled into view first).
   bool swipeRow(TableView& table, IndexPath ip, SwipeDirection direction);
   // Puts a finger down on `view` at the first of `points` (in `view`'s coordinates), moves
