@@ -307,7 +307,8 @@ TEST_F(OrderSaveOnce, AFaultOrAnErrorPageAfterTheServerTookTheInsertShowsItsText
     auto* header = t.top<OrderInfoViewController>();
     if (!header) header = t.walkToHeader({"400000000002"});
     ASSERT_NE(header, nullptr) << t.h->dump();
-    header->viewWillAppear(false);
+    header = t.reopenHeader(*header);  // the flags are read each time the header shows
+    ASSERT_NE(header, nullptr) << t.h->dump();
     t.server.setFault("InsertOrder", c.fault);
     ASSERT_TRUE(t.saveHeader(*header));
     EXPECT_EQ(t.alertMessages(), std::vector<std::string>{c.shown});

@@ -199,7 +199,8 @@ TEST_F(OrderSave, TheProcessingCheckAnswersDecideWhatFollows) {
     t.app.delegate->globalSO().orderNumber.clear();
     defaults().setBool(defaults::OrderProcessingFlag, true);
     t.h->advance(1ms);
-    header->viewWillAppear(false);  // the flag is read each time the screen is shown
+    header = t.reopenHeader(*header);  // the flags are read each time the header shows
+    ASSERT_NE(header, nullptr) << t.h->dump();
     t.server.setFault("CheckOrderProcessing", backoffice::Fault::result(c.answer));
     const int inserts = t.calls("InsertOrder"), edits = t.calls("EditOrder");
     save(header);
@@ -238,9 +239,11 @@ TEST_F(OrderSave, SavedTotalsAreComparedWithTheServersAndMarked) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer.dump());
     t.server.setFault(c.operation, backoffice::Fault::result(c.answer.dump()));
-    so.orderNumber = std::string(c.operation) == "EditOrder" ? "40002" : "";
+    so.orderNumber.clear();
     defaults().setBool(defaults::OrderProcessingFlag, false);
-    header->viewWillAppear(false);
+    header = t.reopenHeader(*header);  // the flags are read each time the header shows
+    ASSERT_NE(header, nullptr) << t.h->dump();
+    so.orderNumber = std::string(c.operation) == "EditOrder" ? "40002" : "";
     so.orderTotalQty = "2";
     so.orderTotalExtPrice = "15.74";
     save(header);

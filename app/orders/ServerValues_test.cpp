@@ -156,7 +156,8 @@ TEST_F(ServerValuesOnTheRoad, SaveAnswersWithTotalsThatAreNoNumbersKeepTheApplic
     t.server.setFault("InsertOrder", backoffice::Fault::result(answer.dump()));
     so.orderNumber.clear();
     t.defaults().setBool(defaults::OrderProcessingFlag, false);
-    header->viewWillAppear(false);
+    header = t.reopenHeader(*header);  // the flags are read each time the header shows
+    ASSERT_NE(header, nullptr) << t.h->dump();
     ASSERT_TRUE(t.saveHeader(*header));
     auto alert = t.alertTitled("SO# " + number);
     ASSERT_TRUE(alert) << ::testing::PrintToString(t.alertMessages());
@@ -177,7 +178,8 @@ TEST_F(ServerValuesOnTheRoad, AnOrderNumberThatIsAListOrAnObjectIsNoSaveAndTheCh
     t.server.withState([](backoffice::State& s) { s.salesOrders = json::object(); });
     so.orderNumber.clear();
     t.defaults().setBool(defaults::OrderProcessingFlag, false);
-    header->viewWillAppear(false);
+    header = t.reopenHeader(*header);  // the flags are read each time the header shows
+    ASSERT_NE(header, nullptr) << t.h->dump();
     // The server makes the order; its answer names it in a form that is no order number.
     t.server.setFault("InsertOrder", backoffice::Fault::result(
                                          json{{"Error", nullptr}, {"OrderNumber", bad}, {"Id", "1"},
@@ -203,7 +205,8 @@ TEST_F(ServerValuesOnTheRoad, AnOrderNumberThatIsAListOrAnObjectIsNoSaveAndTheCh
   // The processing check's own answer with an entry of the wrong form is not read either:
   // nothing is edited or inserted, and the user may save again.
   so.orderNumber.clear();
-  header->viewWillAppear(false);
+  header = t.reopenHeader(*header);  // the flags are read each time the header shows
+  ASSERT_NE(header, nullptr) << t.h->dump();
   const int edits = t.calls("EditOrder"), inserts = t.calls("InsertOrder");
   t.server.setFault("CheckOrderProcessing", backoffice::Fault::result(R"([["10004"]])"));
   ASSERT_TRUE(t.saveHeader(*header));

@@ -174,6 +174,21 @@ class OrderRoadHarness {
     waitForRequests();
     return header;
   }
+  // The header shown again as a user brings it back: its Back to the item list, then the
+  // list's NEXT, which shows a header that reads the stored flags as it appears. nullptr
+  // when a step does not lead there.
+  OrderInfoViewController* reopenHeader(OrderInfoViewController& header) {
+    if (!h->tapBarItem(header.navigationItem().leftBarButtonItem())) return nullptr;  // Back
+    settle();
+    auto* list = top<OrderListViewController>();
+    if (!list || !h->tap(list->btn_NextToGoToOrderInfoViewButton())) return nullptr;
+    settle();
+    auto* again = top<OrderInfoViewController>();
+    if (!again) return nullptr;
+    h->advance(std::chrono::milliseconds(100));
+    waitForRequests();
+    return again->saveButton()->isHidden() ? nullptr : again;
+  }
   // Save → "Yes" → the answer (and a request that the answer starts). False when the
   // question did not come.
   bool saveHeader(OrderInfoViewController& header) {
