@@ -26,6 +26,7 @@
 #include "testing/app/AppTestSupport.h"
 #include "testing/devices/chargingcase/SimulatedChargingCase.h"
 #include "testing/mdm/MdmServer.h"
+#include "testing/services/ServiceProcess.h"
 
 namespace orvo {
 namespace {
@@ -37,17 +38,16 @@ using namespace std::chrono_literals;
 // the SDK's process-wide objects read them.
 class Folders {
  public:
-  Folders() {
-    std::string pattern = (fs::temp_directory_path() / "orvo-firmware-XXXXXX").string();
-    if (char* made = ::mkdtemp(pattern.data())) path = made;
+  Folders() : folder_("orvo-firmware"), path(folder_.path()) {
     ::setenv("XDG_RUNTIME_DIR", (path / "runtime").c_str(), 1);
     ::setenv("KESTRA_KEYCHAIN_FILE", (path / "keychain.json").c_str(), 1);
   }
-  ~Folders() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-  fs::path path;
+
+ private:
+  services::TempFolder folder_;
+
+ public:
+  const fs::path path;
 };
 
 // An image the simulated case takes (its name where the case looks for it).

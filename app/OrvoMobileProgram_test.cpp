@@ -19,6 +19,7 @@
 
 #include "sdk/agent/VexaNetworkAction.h"
 #include "testing/mdm/MdmServer.h"
+#include "testing/services/ServiceProcess.h"
 
 extern char** environ;
 
@@ -26,20 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A folder of the test's own below the temporary folder, removed with it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvo-program-XXXXXX").string();
-    if (char* made = mkdtemp(pattern.data())) path = made;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-  fs::path path;
-};
 
 // The program, started with `env` added to the test's environment; stopped (SIGTERM, then
 // waited for) when it goes.
@@ -81,16 +68,17 @@ class Program {
 };
 
 TEST(OrvoMobileProgram, ChecksInWithTheManagementServerOnceItBecomesActive) {
-  TempFolder home;
-  ASSERT_FALSE(home.path.empty());
-  mdm::MdmServer server(home.path / "mdm");
+  services::TempFolder folder("orvo-program");  // the test's own, removed with it
+  const fs::path& home = folder.path();
+  ASSERT_FALSE(home.empty());
+  mdm::MdmServer server(home / "mdm");
   ASSERT_TRUE(server.ready());
   ASSERT_TRUE(server.start());
-  const fs::path output = home.path / "program.log";
-  Program program({"HOME=" + home.path.string(), "XDG_CONFIG_HOME=" + (home.path / "config").string(),
-                   "XDG_DATA_HOME=" + (home.path / "data").string(), "XDG_CACHE_HOME=" + (home.path / "cache").string(),
-                   "XDG_RUNTIME_DIR=" + (home.path / "runtime").string(),
-                   "KESTRA_KEYCHAIN_FILE=" + (home.path / "keychain.json").string(), "QT_QPA_PLATFORM=offscreen",
+  const fs::path output = home / "program.log";
+  Program program({"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
+                   "XDG_DATA_HOME=" + (home / "data").string(), "XDG_CACHE_HOME=" + (home / "cache").string(),
+                   "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
+                   "KESTRA_KEYCHAIN_FILE=" + (home / "keychain.json").string(), "QT_QPA_PLATFORM=offscreen",
                    "KESTRA_MDM_ORIGIN=" + server.origin(), "KESTRA_MDM_CA_FILE=" + server.certificates().caCert.string()},
                   output);
   ASSERT_TRUE(program.started());

@@ -163,8 +163,9 @@ TEST_F(LastScreen, CardCapturesAreCountedOncePerStoredCardAndTheDocumentsAreMade
     t.settle();
     ASSERT_EQ(t.topScreen()->nibName(), "CcViewController");
     if (storesACard) settings.authorizeSuccessFlag = true;
-    t.topScreen()->navigationController()->popViewControllerAnimated(false);
+    ASSERT_TRUE(t.h->tapBarItem(t.topScreen()->navigationItem().leftBarButtonItem()));  // Back
     t.settle();
+    ASSERT_EQ(t.topScreen(), last);
   };
   visit(true);
   EXPECT_EQ(last->btn_ccCapture()->titleForState(ui::ControlState::Normal), "CREDIT CARD CAPTURE (1)");
@@ -174,7 +175,7 @@ TEST_F(LastScreen, CardCapturesAreCountedOncePerStoredCardAndTheDocumentsAreMade
   visit(false);  // a visit that stores nothing is no capture, and the card stays on file
   EXPECT_EQ(last->btn_ccCapture()->titleForState(ui::ControlState::Normal), "CREDIT CARD CAPTURE (1)");
   EXPECT_TRUE(settings.authorizeSuccessFlag);
-  last->viewWillAppear(false);  // coming back from elsewhere (line sheets) counts nothing
+  visit(false);  // coming back again, with the flag still up from the stored card, counts nothing
   EXPECT_EQ(last->btn_ccCapture()->titleForState(ui::ControlState::Normal), "CREDIT CARD CAPTURE (1)");
   visit(true);
   EXPECT_EQ(last->btn_ccCapture()->titleForState(ui::ControlState::Normal), "CREDIT CARD CAPTURE (2)");

@@ -227,11 +227,7 @@ TEST_F(CardEntry, CameraReadFillsNumberAndExpiry) {
 TEST_F(CardEntry, ATypedCardReachesTheSignaturePadWithItsExpiryInTheFieldsForm) {
   // The card screen's own button opens the form; everything is typed or tapped.
   auto screen = t.openCardScreen();
-  ASSERT_TRUE(t.h->tapText("Add Credit Card Manually")) << t.h->dump();
-  t.app.drain();
-  CcManualAndCameraTableViewController* form = nullptr;
-  if (auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController()))
-    form = dynamic_cast<CcManualAndCameraTableViewController*>(nav->topViewController());
+  auto* form = t.openTypedEntry();
   ASSERT_NE(form, nullptr) << t.h->dump();
   ASSERT_TRUE(t.h->type(&form->tf_ccnum(), "4111111111111111"));
   // Keystrokes in the expiry are refused: only its wheels write it.

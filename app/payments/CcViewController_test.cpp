@@ -257,11 +257,7 @@ TEST_F(CardScreen, ExpiryFormsAndTypedCardsWithoutTrack) {
   EXPECT_EQ(CcViewController::ccExpText("3/2027\n"), "0327");
   auto screen = t.openCardScreen();
   // The typed entry: opened by the screen's button, filled in, and "Next" posts the card.
-  ASSERT_TRUE(t.h->tapText("Add Credit Card Manually")) << t.h->dump();
-  t.app.drain();
-  CcManualAndCameraTableViewController* form = nullptr;
-  if (auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController()))
-    form = dynamic_cast<CcManualAndCameraTableViewController*>(nav->topViewController());
+  auto* form = t.openTypedEntry();
   ASSERT_NE(form, nullptr) << t.h->dump();
   ASSERT_TRUE(t.h->type(&form->tf_ccnum(), "5500000000000004"));
   ASSERT_TRUE(form->tf_expDate().isFirstResponder());

@@ -9,6 +9,7 @@
 
 #include "app/core/AppNames.h"
 #include "app/core/OrvoMobileAppDelegate.h"
+#include "app/payments/CcManualAndCameraTableViewController.h"
 #include "app/payments/CcSignatureViewController.h"
 #include "app/payments/CcViewController.h"
 #include "app/payments/PaymentNames.h"
@@ -52,6 +53,15 @@ class PaymentHarness {
     nav().pushViewController(screen, false);
     app.drain();
     return screen;
+  }
+
+  // The typed card entry, opened by the card screen's own button; nullptr when it does not
+  // open.
+  CcManualAndCameraTableViewController* openTypedEntry() {
+    if (!h->tapText("Add Credit Card Manually")) return nullptr;
+    app.drain();
+    auto* presented = dynamic_cast<ui::NavigationController*>(nav().presentedViewController());
+    return presented ? dynamic_cast<CcManualAndCameraTableViewController*>(presented->topViewController()) : nullptr;
   }
 
   // The signature pad presented now, if any.
