@@ -163,7 +163,8 @@ TEST_F(LastScreen, CardCapturesAreCountedOncePerStoredCardAndTheDocumentsAreMade
     t.settle();
     ASSERT_EQ(t.topScreen()->nibName(), "CcViewController");
     if (storesACard) settings.authorizeSuccessFlag = true;
-    ASSERT_TRUE(t.h->tapBarItem(t.topScreen()->navigationItem().leftBarButtonItem()));  // Back
+    // The card screen is a stand-in here, without controls of its own: the test goes back.
+    t.topScreen()->navigationController()->popViewControllerAnimated(false);
     t.settle();
     ASSERT_EQ(t.topScreen(), last);
   };
