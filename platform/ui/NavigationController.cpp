@@ -97,7 +97,18 @@ void NavigationBar::layoutSubviews() {
     title->setFont(titleFont_);
     title->setTextColor(titleColor_);
     title->setTextAlignment(TextAlignment::Center);
-    title->setFrame({side, 0, std::max(0.0, w - 2 * side), h});
+    // Centred on the bar when it fits there; otherwise moved off the centre only as far as
+    // it must to fit between the sides, and cut only when the whole space between them is
+    // too narrow.
+    const double centred = std::max(0.0, w - 2 * side);
+    const double needed = measureText(item.title(), titleFont_).width;
+    if (needed <= centred) {
+      title->setFrame({side, 0, centred, h});
+    } else {
+      const double width = std::min(needed, std::max(0.0, right - left));
+      const double x = std::max(left, std::min((w - width) / 2, right - width));
+      title->setFrame({x, 0, width, h});
+    }
     addSubview(title);
   }
 }
