@@ -112,6 +112,9 @@ void MailComposeViewController::loadView() {
     auto l = makeView<Label>(Rect{15, y, Window::kScreenWidth - 30, 32});
     l->setTag(tag);
     l->setFont(Font::systemFont(15));
+    // A long subject or list of addresses shrinks a little before it is cut.
+    l->setAdjustsFontSizeToFitWidth(true);
+    l->setMinimumScaleFactor(0.75);
     v->addSubview(l);
     y += 32;
   }

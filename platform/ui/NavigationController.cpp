@@ -9,6 +9,9 @@
 namespace ui {
 namespace {
 
+// How far a navigation title may shrink to fit between the bar items.
+constexpr double kTitleMinimumScale = 0.75;
+
 class BarTitleLabel : public Label {
  public:
   const char* kind() const override { return "NavigationTitle"; }
@@ -98,8 +101,10 @@ void NavigationBar::layoutSubviews() {
     title->setTextColor(titleColor_);
     title->setTextAlignment(TextAlignment::Center);
     // Centred on the bar when it fits there; otherwise moved off the centre only as far as
-    // it must to fit between the sides, and cut only when the whole space between them is
-    // too narrow.
+    // it must to fit between the sides. When the whole space between them is too narrow it
+    // shrinks a little (fonts here run wider than the phone's), and only then is cut.
+    title->setAdjustsFontSizeToFitWidth(true);
+    title->setMinimumScaleFactor(kTitleMinimumScale);
     const double centred = std::max(0.0, w - 2 * side);
     const double needed = measureText(item.title(), titleFont_).width;
     if (needed <= centred) {

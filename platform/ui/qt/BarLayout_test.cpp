@@ -1,7 +1,7 @@
 // Bar titles measured with the renderer's font metrics: a navigation title is centred on its
 // bar when it fits there, moves off the centre when the bar items leave it too little room
-// on one side, and is cut only when the whole space between the items is too narrow; the
-// mail sheet's title shows whole.
+// on one side, shrinks a little when the whole space between the items is too narrow, and
+// is cut only past that; the mail sheet's title and subject show whole.
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -42,6 +42,8 @@ TEST_F(BarLayout, TitlesMoveOffTheCentreBeforeTheyAreCut) {
        false, true},
       {"a long title beside one item", "Add a Style Manually",
        {BarButtonItem::withSystemItem(BarButtonSystemItem::Search)}, false, true},
+      {"a card screen's title between Back and two items", "Swipe Credit Card",
+       {BarButtonItem::withSystemItem(BarButtonSystemItem::Camera), titled("Reset")}, false, true},
       {"longer than the space between the items", "A title far too long for the space of any bar",
        {BarButtonItem::withSystemItem(BarButtonSystemItem::Camera), titled("Reset")}, false, false},
   };
@@ -72,20 +74,23 @@ TEST_F(BarLayout, TitlesMoveOffTheCentreBeforeTheyAreCut) {
     if (c.centred) {
       EXPECT_NEAR(f.x() + f.width() / 2, bar.frame().width() / 2, 0.5);
     }
-    const bool fits = measureText(c.title, title->font()).width <= f.width() + 0.5;
+    const bool fits = measureText(c.title, title->effectiveFont()).width <= f.width() + 0.5;
+    if (c.centred) {
+      EXPECT_EQ(title->effectiveFont().size, title->font().size);  // shrinks only where it must
+    }
     EXPECT_EQ(fits, c.whole) << f.x() << " " << f.width();
     harness::Harness h(window.get());
     EXPECT_EQ(harness::cutTexts(h).empty(), c.whole) << ::testing::PrintToString(harness::cutTexts(h));
   }
 }
 
-TEST_F(BarLayout, MailSheetTitleShowsWhole) {
+TEST_F(BarLayout, MailSheetTitleAndSubjectShowWhole) {
   auto window = std::make_shared<Window>();
   auto root = std::make_shared<ViewController>();
   window->setRootViewController(root);
   window->makeKeyAndVisible();
   auto mail = std::make_shared<MailComposeViewController>();
-  mail->setSubject("SO# 10001");
+  mail->setSubject("SO# 10001 from Orvo Apparel Inc.");
   root->presentViewController(mail, false, nullptr);
   window->layoutIfNeeded();
   harness::Harness h(window.get());
