@@ -72,7 +72,7 @@ void CustomCellForStyleInfo::layoutSubviews() {
     l.setFrame({x, f.y(), std::max(0.0, maxX - x), f.height()});
   };
   at(*atsStatus_, right - 12, right);
-  at(*ats_, right - 14 - 30, right - 14);  // a stock count; shrinks past three digits
+  at(*ats_, right - 14 - 26, right - 14);  // a stock count; shrinks past three digits
   at(*eta_, 130, std::min(220.0, ats_->frame().x() - 2));
   at(*price_, 160, right);
 }
