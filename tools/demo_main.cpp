@@ -58,6 +58,7 @@
 #include "platform/ui/Image.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Toast.h"
+#include "platform/ui/harness/TextFit.h"
 #include "platform/ui/harness/Harness.h"
 #include "platform/ui/qt/Host.h"
 #include "platform/ui/qt/Offscreen.h"
@@ -199,6 +200,10 @@ class Walk {
     fs::path file = folder_ / (number + name + ".png");
     bool ok = h_.saveScreenshot(file.string(), 2);
     std::printf("  screenshot %s%s\n", file.c_str(), ok ? "" : " (could not be saved)");
+    // Every title and label on it shows whole.
+    const std::vector<std::string> cut = ui::harness::cutTexts(h_);
+    step("texts show whole on " + name, cut.empty());
+    for (const auto& c : cut) std::printf("    cut: %s\n", c.c_str());
   }
   ui::ViewController* top() {
     ui::ViewController* vc = app_.window->rootViewController().get();

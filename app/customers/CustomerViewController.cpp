@@ -78,6 +78,24 @@ CustomCellForCustomer::CustomCellForCustomer() : ui::TableViewCell(ui::CellStyle
   setAccessoryType(ui::AccessoryType::DisclosureIndicator);
 }
 
+// The texts keep to the content view, which the chevron and the section index narrow, and the
+// memo takes the rest of the row below the priority: a long memo wraps inside it and
+// scrolls there, never reaching the chevron or the next row.
+void CustomCellForCustomer::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double right = contentView().frame().width() - 4, rowHeight = contentView().frame().height();
+  auto place = [](ui::View& v, double x, double y, double maxX, double height) {
+    v.setFrame({x, y, std::max(0.0, maxX - x), std::max(0.0, height)});
+  };
+  place(*name_, 10, 4, right, 24);
+  place(*details_, 10, 28, right, 18);
+  place(*contact_, 10, 46, std::min(160.0, right), 18);
+  place(*phone_, 160, 46, right, 18);
+  place(*status_, 10, 66, right, 20);
+  place(*priority_, 10, 88, right, 16);
+  place(*memo_, 10, 104, right, rowHeight - 104 - 2);
+}
+
 // ----- Screen
 
 void CustomerViewController::loadView() {

@@ -32,6 +32,7 @@ struct RequestAnswer;
 class CustomCellForCustomer : public ui::TableViewCell {
  public:
   CustomCellForCustomer();
+  void layoutSubviews() override;
   ui::Label& customerName() { return *name_; }
   ui::Label& customerDetails() { return *details_; }
   ui::Label& lbl_contact1() { return *contact_; }

@@ -265,9 +265,10 @@ std::shared_ptr<ui::DatePicker> OrderInfoViewController::makeDatePicker(int tag,
   p->setDatePickerMode(ui::DatePickerMode::Date);
   p->setTag(tag);
   p->addTarget(this, [this](ui::Control& c) { dateHasChanged(static_cast<ui::DatePicker&>(c)); }, ui::ValueChanged);
-  // A text that does not read as a date, or a date the wheel cannot hold (a server's "no date"
-  // of 12/31/9999), leaves the wheel where it is; the field keeps the text.
-  if (auto when = foundation::toWallTime(foundation::parseDate(date, kDateFormat, true))) p->setDate(*when, true);
+  // The wheel holds every date of a four-digit year, a server's "no date" of 12/31/9999
+  // included. A text that does not read as a date leaves the wheel where it is; the field
+  // keeps the text.
+  if (auto when = foundation::parseDate(date, kDateFormat, true)) p->setDate(*when, true);
   return p;
 }
 

@@ -23,6 +23,7 @@ StockGrid::StockGrid(ui::View& parent, ui::Point origin) {
     const double y = origin.y + kRowHeight * i;
     auto caption = ui::makeView<ui::Label>(ui::Rect{origin.x, y, kCaptionWidth, kRowHeight}, kCaptions[i]);
     caption->setFont(ui::Font::boldSystemFont(11));
+    caption->setAdjustsFontSizeToFitWidth(true);  // "Order" in a wide font
     parent.addSubview(caption);
     rows_[size_t(i)] = ui::makeView<ui::Label>(ui::Rect{0, kRowHeight * i, kVisibleWidth, kRowHeight});
     rows_[size_t(i)]->setFont(ui::Font::named("Courier", 16));

@@ -62,6 +62,21 @@ CustomCellForStyleInfo::CustomCellForStyleInfo()
   setAccessoryType(ui::AccessoryType::DisclosureIndicator);
 }
 
+// The price, the stock and its mark keep to the right edge of the content view, which the
+// chevron and the section index (as wide as its longest style) narrow.
+void CustomCellForStyleInfo::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double right = contentView().frame().width() - 2;
+  auto at = [](ui::Label& l, double x, double maxX) {
+    const ui::Rect f = l.frame();
+    l.setFrame({x, f.y(), std::max(0.0, maxX - x), f.height()});
+  };
+  at(*atsStatus_, right - 12, right);
+  at(*ats_, right - 14 - 26, right - 14);  // a stock count; shrinks past three digits
+  at(*eta_, 130, std::min(220.0, ats_->frame().x() - 2));
+  at(*price_, 160, right);
+}
+
 // ----- Screen
 
 void StyleInfoTableViewController::loadView() {

@@ -32,6 +32,7 @@ class CustomCellForStyleInfo : public ui::TableViewCell {
  public:
   static constexpr const char* kReuseIdentifier = "StyleInfoCell";
   CustomCellForStyleInfo();
+  void layoutSubviews() override;
   ui::Label& lbl_barcode() { return *barcode_; }
   ui::Label& lbl_style() { return *style_; }
   ui::Label& lbl_color() { return *color_; }

@@ -1,7 +1,10 @@
 #include "platform/ui/MailComposeViewController.h"
 
+#include <cmath>
+
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/Text.h"
 #include "platform/ui/TextView.h"
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
@@ -91,7 +94,7 @@ void MailComposeViewController::loadView() {
   auto title = std::make_shared<Label>();
   title->setText("New Message");
   title->setFont(Font::boldSystemFont(17));
-  title->setFrame({0, 0, 120, Toolbar::kHeight});
+  title->setFrame({0, 0, std::ceil(measureText(title->text(), title->font()).width), Toolbar::kHeight});
   title->setTextAlignment(TextAlignment::Center);
   bar->setItems({BarButtonItem::withSystemItem(BarButtonSystemItem::Cancel,
                                                [weak](BarButtonItem&) {
@@ -109,6 +112,9 @@ void MailComposeViewController::loadView() {
     auto l = makeView<Label>(Rect{15, y, Window::kScreenWidth - 30, 32});
     l->setTag(tag);
     l->setFont(Font::systemFont(15));
+    // A long subject or list of addresses shrinks a little before it is cut.
+    l->setAdjustsFontSizeToFitWidth(true);
+    l->setMinimumScaleFactor(0.75);
     v->addSubview(l);
     y += 32;
   }

@@ -9,6 +9,9 @@
 namespace ui {
 namespace {
 
+// How far a navigation title may shrink to fit between the bar items.
+constexpr double kTitleMinimumScale = 0.75;
+
 class BarTitleLabel : public Label {
  public:
   const char* kind() const override { return "NavigationTitle"; }
@@ -97,7 +100,20 @@ void NavigationBar::layoutSubviews() {
     title->setFont(titleFont_);
     title->setTextColor(titleColor_);
     title->setTextAlignment(TextAlignment::Center);
-    title->setFrame({side, 0, std::max(0.0, w - 2 * side), h});
+    // Centred on the bar when it fits there; otherwise moved off the centre only as far as
+    // it must to fit between the sides. When the whole space between them is too narrow it
+    // shrinks a little (fonts here run wider than the phone's), and only then is cut.
+    title->setAdjustsFontSizeToFitWidth(true);
+    title->setMinimumScaleFactor(kTitleMinimumScale);
+    const double centred = std::max(0.0, w - 2 * side);
+    const double needed = measureText(item.title(), titleFont_).width;
+    if (needed <= centred) {
+      title->setFrame({side, 0, centred, h});
+    } else {
+      const double width = std::min(needed, std::max(0.0, right - left));
+      const double x = std::max(left, std::min((w - width) / 2, right - width));
+      title->setFrame({x, 0, width, h});
+    }
     addSubview(title);
   }
 }

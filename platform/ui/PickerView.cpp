@@ -85,30 +85,58 @@ std::vector<std::string> PickerView::texts() const {
   return out;
 }
 
-void DatePicker::userSetDate(std::chrono::system_clock::time_point d) {
-  date_ = d;
+namespace {
+
+DatePicker::Date withinPickerYears(DatePicker::Date d) {
+  return std::clamp(d, DatePicker::minimumDate(), DatePicker::maximumDate());
+}
+
+}  // namespace
+
+DatePicker::Date DatePicker::minimumDate() {
+  using namespace std::chrono;
+  return Date(sys_days(year(1) / January / 1).time_since_epoch());
+}
+
+DatePicker::Date DatePicker::maximumDate() {
+  using namespace std::chrono;
+  return Date(sys_days(year(10000) / January / 1).time_since_epoch() - microseconds(1));
+}
+
+void DatePicker::setDate(Date d, bool animated) {
+  (void)animated;
+  date_ = withinPickerYears(d);
+}
+
+void DatePicker::setDate(std::chrono::system_clock::time_point d, bool animated) {
+  setDate(std::chrono::floor<Date::duration>(d), animated);
+}
+
+void DatePicker::userSetDate(Date d) {
+  date_ = withinPickerYears(d);
   sendActionsForControlEvents(ValueChanged);
 }
 
+void DatePicker::userSetDate(std::chrono::system_clock::time_point d) {
+  userSetDate(std::chrono::floor<Date::duration>(d));
+}
+
 std::string DatePicker::displayText() const {
-  std::time_t t = std::chrono::system_clock::to_time_t(date_);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[64];
   switch (mode_) {
-    case DatePickerMode::Time: std::strftime(buf, sizeof buf, "%H:%M", &tm); break;
-    case DatePickerMode::DateAndTime: std::strftime(buf, sizeof buf, "%m/%d/%Y %H:%M", &tm); break;
-    default: std::strftime(buf, sizeof buf, "%m/%d/%Y", &tm); break;
+    case DatePickerMode::Time: return foundation::formatDate(date_, "HH:mm", true);
+    case DatePickerMode::DateAndTime: return foundation::formatDate(date_, "MM/dd/yyyy HH:mm", true);
+    default: return foundation::formatDate(date_, "MM/dd/yyyy", true);
   }
-  return buf;
 }
 
 void DatePicker::touchesEnded(const Touches& t) {
   if (t.empty() || !isEnabled()) return;
   // Above the middle goes a day back, below a day on.
   Point p = t.front().locationIn(this);
-  auto day = std::chrono::hours(24);
-  userSetDate(p.y < frame().height() / 2 ? date_ - day : date_ + day);
+  const Date::duration day = std::chrono::hours(24);
+  // At either end of the years shown the wheel stops at that end.
+  userSetDate(p.y < frame().height() / 2 ? (date_ - minimumDate() < day ? minimumDate() : date_ - day)
+                                         : (maximumDate() - date_ < day ? maximumDate() : date_ + day));
 }
 
 }  // namespace ui

@@ -3,12 +3,17 @@
 // `selectRow` from code tells nobody; a user's choice (`userSelectRow`, or a tap on a row
 // shown above or below the selection) also calls the delegate's `didSelectRow`. The data
 // source and delegate are held weakly. Also the date picker. Main thread.
+//
+// The date picker holds any moment of the years 0001 to 9999 (a server writes 12/31/9999 for
+// "no date") as a microsecond calendar time, not as the clock's nanosecond time, which ends
+// in 2262; a date set outside those years is brought to the nearest end of them.
 
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/DateFormat.h"
 #include "platform/ui/Control.h"
 
 namespace ui {
@@ -66,13 +71,20 @@ enum class DatePickerMode { Time, Date, DateAndTime, CountDownTimer };
 
 class DatePicker : public Control {
  public:
+  using Date = foundation::CalendarTime;
+  // The first and the last moment a picker shows: 01/01/0001 00:00 and 12/31/9999 23:59:59.999999 UTC.
+  static Date minimumDate();
+  static Date maximumDate();
+
   DatePicker() { setFrame({0, 0, 320, PickerView::kHeight}); }
   const char* kind() const override { return "DatePicker"; }
-  std::chrono::system_clock::time_point date() const { return date_; }
-  void setDate(std::chrono::system_clock::time_point d, bool animated = false) { (void)animated; date_ = d; }
+  Date date() const { return date_; }
+  void setDate(Date d, bool animated = false);
+  void setDate(std::chrono::system_clock::time_point d, bool animated = false);
   DatePickerMode datePickerMode() const { return mode_; }
   void setDatePickerMode(DatePickerMode m) { mode_ = m; }
   // A user's choice: sets the date and sends ValueChanged.
+  void userSetDate(Date d);
   void userSetDate(std::chrono::system_clock::time_point d);
   // The date as shown ("MM/dd/yyyy", with " HH:mm" when time is shown), in UTC.
   std::string displayText() const;
@@ -81,7 +93,7 @@ class DatePicker : public Control {
   void touchesEnded(const Touches& t) override;
 
  private:
-  std::chrono::system_clock::time_point date_ = std::chrono::system_clock::now();
+  Date date_ = std::chrono::floor<Date::duration>(std::chrono::system_clock::now());
   DatePickerMode mode_ = DatePickerMode::Date;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/ui/TableView.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "platform/ui/Animation.h"
@@ -12,6 +13,8 @@ namespace {
 
 constexpr double kAccessoryWidth = 30;
 constexpr double kIndexWidth = 16;
+// Space beside the widest index title.
+constexpr double kIndexPadding = 4;
 constexpr double kGroupedSectionGap = 10;
 constexpr size_t kMaxPooledPerIdentifier = 32;
 // A horizontal move this long on a row is a swipe.
@@ -340,9 +343,17 @@ std::shared_ptr<TableViewCell> TableView::makeCell(IndexPath ip) {
   return cell;
 }
 
+double TableView::indexWidth() const {
+  if (indexTitles_.empty()) return 0;
+  // As wide as its widest title, so a title longer than a letter shows whole.
+  double widest = 0;
+  for (const auto& t : indexTitles_) widest = std::max(widest, measureText(t, TableIndexView::titleFont()).width);
+  return std::max(kIndexWidth, std::ceil(widest) + kIndexPadding);
+}
+
 void TableView::layoutVisible(bool requery) {
   const double top = contentOffset().y, bottom = top + frame().height();
-  const double w = frame().width() - (indexTitles_.empty() ? 0 : kIndexWidth);
+  const double w = frame().width() - indexWidth();
   std::map<IndexPath, std::shared_ptr<TableViewCell>> keep;
   if (requery) {
     for (auto& [ip, cell] : visible_) recycle(cell);
@@ -418,7 +429,7 @@ void TableView::layoutVisible(bool requery) {
       };
     }
     indexView_->titles = indexTitles_;
-    indexView_->setFrame({frame().width() - kIndexWidth, top, kIndexWidth, frame().height()});
+    indexView_->setFrame({frame().width() - indexWidth(), top, indexWidth(), frame().height()});
     addSubview(indexView_);
   } else if (indexView_) {
     indexView_->removeFromSuperview();

@@ -173,6 +173,8 @@ class TableHeaderLabel : public Label {
 class TableIndexView : public View {
  public:
   const char* kind() const override { return "SectionIndex"; }
+  // The font the titles are drawn in.
+  static Font titleFont() { return Font::boldSystemFont(11); }
   std::vector<std::string> titles;
   std::vector<std::string> texts() const override { return titles; }
   void touchesEnded(const Touches& t) override;
@@ -230,6 +232,8 @@ class TableView : public ScrollView {
   Rect rectForSection(int section) const;
   std::optional<IndexPath> indexPathForRowAtPoint(Point contentPoint) const;
   const std::vector<std::string>& sectionIndexTitles() const { return indexTitles_; }
+  // The width of the section index along the right edge (0 without one); rows get the rest.
+  double indexWidth() const;
 
   // Batch updates.
   void beginUpdates();

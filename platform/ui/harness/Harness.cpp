@@ -327,6 +327,10 @@ bool Harness::choosePickerRow(PickerView& picker, int row, int component) {
 }
 
 bool Harness::chooseDate(DatePicker& picker, std::chrono::system_clock::time_point date) {
+  return chooseDate(picker, std::chrono::floor<DatePicker::Date::duration>(date));
+}
+
+bool Harness::chooseDate(DatePicker& picker, DatePicker::Date date) {
   if (!picker.isVisibleOnScreen()) return false;
   picker.userSetDate(date);
   return true;

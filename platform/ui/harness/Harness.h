@@ -107,6 +107,7 @@ class Harness {
   bool choosePickerRow(PickerView& picker, int row, int component = 0);
   // Turns the wheels of a date picker on screen to `date`. False when it is not shown.
   bool chooseDate(DatePicker& picker, std::chrono::system_clock::time_point date);
+  bool chooseDate(DatePicker& picker, DatePicker::Date date);
   // The alert on top (an alert view or an alert controller's box), or nullptr.
   AlertPanel* topAlert() const;
   // Taps the top alert's button titled `title`.

@@ -328,7 +328,7 @@ void paintIndex(QPainter& p, TableIndexView& idx) {
   if (idx.titles.empty()) return;
   double h = idx.frame().height() / idx.titles.size();
   for (size_t i = 0; i < idx.titles.size(); ++i)
-    drawText(p, QRectF(0, i * h, idx.frame().width(), h), idx.titles[i], Font::boldSystemFont(11),
+    drawText(p, QRectF(0, i * h, idx.frame().width(), h), idx.titles[i], TableIndexView::titleFont(),
              Color::systemBlue(), TextAlignment::Center, 1);
 }
 
