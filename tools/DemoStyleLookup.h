@@ -121,7 +121,10 @@ inline bool walkItemListAids(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
   (void)app;
   auto* list = dynamic_cast<orvo::OrderListViewController*>(s.top());
   if (!s.step("item list for its aids", list != nullptr)) return false;
-  s.step("stock button reachable on the item list", h.tap(list->btn_ATSButton()));
+  // The stock button sits on the line's panel: a tap on the first line opens it.
+  h.chooseRow(*list->orderListTableView(), {0, 0});
+  s.settle();
+  s.step("stock button reachable on the item's panel", h.tap(list->btn_ATSButton()));
   s.waitIdle();
   auto* popup = dynamic_cast<orvo::AtsViewController*>(s.top());
   if (s.step("stock pop-up shows the item's stock by size", popup && !popup->label("lbl_atsTitle")->text().empty())) {
@@ -131,6 +134,8 @@ inline bool walkItemListAids(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
     s.step("stock pop-up closed", h.tapBarItem(popup->navigationItem().leftBarButtonItem()));
     s.settle();
   }
+  s.step("Next on the bar leaves the line as it was", h.tapBarItem(list->nextBarButtonItem()));
+  s.settle();
   s.step("hand search button reachable on the item list", h.tap(h.findLabel("Manual")));
   s.settle();
   auto* search = dynamic_cast<orvo::StyleInfoTableViewController*>(s.top());

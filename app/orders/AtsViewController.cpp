@@ -60,7 +60,7 @@ void AtsViewController::viewDidLoad() {
   add("lbl_ATS_style", {80, 10, 230, 20}, 16, true);
   add("", {10, 32, 70, 20})->setText("Color");
   add("lbl_ATS_color", {80, 32, 230, 20}, 16, true);
-  add("lbl_ATS_bundle_lbl", {10, 54, 70, 20});
+  add("lbl_ATS_bundle_lbl", {10, 54, 70, 20})->setAdjustsFontSizeToFitWidth(true);  // "SizeCode  "
   add("lbl_ATS_bundle", {80, 54, 150, 20}, 16, true);
   add("", {230, 54, 30, 20})->setText("WH");
   add("lbl_wh", {260, 54, 55, 20}, 14, true);
