@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,13 @@ class Program {
   bool started() const { return pid_ > 0; }
   // Whether it is still running.
   bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+  // Waits for it to end by itself; its exit status, or -1.
+  int wait() {
+    int status = 0;
+    if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
 
  private:
   pid_t pid_ = -1;
@@ -88,6 +97,33 @@ TEST(OrvoMobileProgram, ChecksInWithTheManagementServerOnceItBecomesActive) {
   const auto checkIn = server.requests(kestra::kVexaCheckInPath).front();
   EXPECT_EQ(checkIn.method, "POST");
   EXPECT_TRUE(program.running());
+}
+
+// The network and printing libraries (libcurl, libcups and the TLS, Kerberos, LDAP and Avahi
+// libraries they bring) are opened when first used, never on the way to the first frame.
+TEST(OrvoMobileProgram, OpensNoNetworkOrPrintingLibraryBeforeItsFirstFrame) {
+  TempFolder home;
+  ASSERT_FALSE(home.path.empty());
+  const fs::path output = home.path / "program.log";
+  Program program({"HOME=" + home.path.string(), "XDG_CONFIG_HOME=" + (home.path / "config").string(),
+                   "XDG_DATA_HOME=" + (home.path / "data").string(), "XDG_CACHE_HOME=" + (home.path / "cache").string(),
+                   "XDG_RUNTIME_DIR=" + (home.path / "runtime").string(),
+                   "KESTRA_KEYCHAIN_FILE=" + (home.path / "keychain.json").string(), "QT_QPA_PLATFORM=offscreen",
+                   "KESTRA_FIRST_FRAME_EXIT=1", "LD_DEBUG=files"},
+                  output);
+  ASSERT_TRUE(program.started());
+  EXPECT_EQ(program.wait(), 0);
+  std::ifstream in(output);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string log = text.str();
+  const auto frame = log.find("first-frame\n");
+  ASSERT_NE(frame, std::string::npos) << log.substr(0, 4000);
+  const std::string before = log.substr(0, frame);
+  // The loader names each object it maps ("file=libcurl.so.4 [0];  needed by ...").
+  ASSERT_NE(before.find("file=libQt6Core"), std::string::npos) << "the loader's trace is missing";
+  for (const char* library : {"file=libcurl", "file=libcups", "file=libgnutls", "file=libldap", "file=libkrb5"})
+    EXPECT_EQ(before.find(library), std::string::npos) << library << " is loaded before the first frame";
 }
 
 }  // namespace

@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "platform/foundation/DateFormat.h"
+#include "platform/foundation/FirstFrame.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/MainQueue.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Values.h"
 
@@ -70,11 +73,31 @@ UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)) { load(); }
 namespace {
 std::mutex gStandardMutex;
 UserDefaults* gStandard = nullptr;
+
+// The standard instance, for `save` (which runs under the instance's lock, never under
+// gStandardMutex).
+std::atomic<UserDefaults*> gStandardHeld{nullptr};
+// A write of the standard file put off until the window's first frame is on its way.
+std::atomic<bool> gHeldWritePending{false};
+// Set on the thread that writes the put-off changes, so that write is not put off again.
+thread_local bool tWritingHeld = false;
+
+void writeHeld() {
+  if (!gHeldWritePending.exchange(false)) return;
+  if (UserDefaults* standard = gStandardHeld.load()) {
+    tWritingHeld = true;
+    standard->synchronize();
+    tWritingHeld = false;
+  }
+}
 }  // namespace
 
 UserDefaults& UserDefaults::standard() {
   std::lock_guard<std::mutex> lock(gStandardMutex);
-  if (!gStandard) gStandard = new UserDefaults(Paths::configDir() / "defaults.json");
+  if (!gStandard) {
+    gStandard = new UserDefaults(Paths::configDir() / "defaults.json");
+    gStandardHeld = gStandard;
+  }
   return *gStandard;
 }
 
@@ -84,7 +107,9 @@ void UserDefaults::resetStandard() {
   // it reachable until the process ends.
   static auto* retired = new std::vector<std::unique_ptr<UserDefaults>>();
   if (gStandard) retired->emplace_back(gStandard);
+  writeHeld();
   gStandard = new UserDefaults(Paths::configDir() / "defaults.json");
+  gStandardHeld = gStandard;
 }
 
 namespace {
@@ -133,6 +158,22 @@ void UserDefaults::load() {
 }
 
 bool UserDefaults::save() {
+  // On the way to a window's first frame (foundation::FirstFrame held) the standard file's
+  // changes stay in memory and go to the file in one write once the frame is painted, or as
+  // the process exits if it ends first: each write is a disk flush, and a launch sets
+  // several keys one after the other (the agent's switches, the login screen's settings,
+  // the application's state). What a launch sets there it sets again at the next launch.
+  if (this == gStandardHeld.load() && !tWritingHeld && FirstFrame::held()) {
+    written_ = false;
+    if (!gHeldWritePending.exchange(true)) {
+      static std::once_flag atExit;
+      std::call_once(atExit, [] { std::atexit(writeHeld); });
+      // Posted even when the frame came meanwhile (the block then runs here, under this
+      // instance's lock).
+      FirstFrame::runAfter([] { MainQueue::post(writeHeld); });
+    }
+    return true;
+  }
   written_ = writeFileAtomically(file_, prettyJson(values_), 0600);
   return written_;
 }

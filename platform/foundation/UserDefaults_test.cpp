@@ -4,7 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
+
+#include "platform/foundation/FirstFrame.h"
+#include "platform/foundation/RunLoop.h"
 
 using namespace foundation;
 namespace fs = std::filesystem;
@@ -161,4 +166,41 @@ TEST(UserDefaults, SynchronizeWritesAfterAnUnreadableFileWasSetAside) {
   EXPECT_FALSE(fs::exists(file));
   EXPECT_TRUE(d.synchronize());
   EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), nlohmann::json::object());
+}
+
+// A launch sets several keys before its window's first frame: they go to the file in one
+// write once the frame is painted, and nothing set meanwhile is lost.
+TEST(UserDefaults, TheStandardFilesChangesBeforeTheFirstFrameGoInOneWriteAfterIt) {
+  TempDir dir;
+  const char* before = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = before ? before : "";
+  ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+  UserDefaults::resetStandard();
+  auto& defaults = UserDefaults::standard();
+  const fs::path file = defaults.file();
+  RunLoop::main();
+
+  FirstFrame::hold();
+  defaults.setObjects({{"checkInEnabled", true}, {"locationEnabled", true}});
+  defaults.setString("serverIP", "10.0.0.1");
+  EXPECT_TRUE(defaults.synchronize());
+  defaults.setObject("locationEnabled", false);
+  EXPECT_FALSE(fs::exists(file)) << "written on the way to the first frame";
+  EXPECT_EQ(defaults.stringForKey("serverIP"), "10.0.0.1") << "the instance reads its own changes at once";
+
+  FirstFrame::painted();
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return fs::exists(file); }, std::chrono::seconds(30)));
+  UserDefaults reread(file);
+  EXPECT_TRUE(reread.boolForKey("checkInEnabled"));
+  EXPECT_FALSE(reread.boolForKey("locationEnabled"));
+  EXPECT_EQ(reread.stringForKey("serverIP"), "10.0.0.1");
+  // After the frame every change is written through again.
+  defaults.setString("serverIP", "10.0.0.2");
+  EXPECT_EQ(UserDefaults(file).stringForKey("serverIP"), "10.0.0.2");
+
+  if (before)
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
+  UserDefaults::resetStandard();
 }

@@ -1,6 +1,5 @@
 #include "platform/mail/SmtpMailTransport.h"
 
-#include <curl/curl.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -13,24 +12,28 @@
 #include <vector>
 
 #include "platform/foundation/MainQueue.h"
+#include "platform/net/CurlLibrary.h"
 
 namespace mail {
 namespace {
 
 using foundation::Error;
 
+// libcurl's entry points; `sendNow` checks that the library opened before it uses any.
+const net::CurlLibrary& lib() { return *net::CurlLibrary::get(); }
+
 struct CurlDeleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(CURL* c) const { lib().easy_cleanup(c); }
 };
 struct MimeDeleter {
-  void operator()(curl_mime* m) const { curl_mime_free(m); }
+  void operator()(curl_mime* m) const { lib().mime_free(m); }
 };
 struct ListDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+  void operator()(curl_slist* l) const { lib().slist_free_all(l); }
 };
 using List = std::unique_ptr<curl_slist, ListDeleter>;
 
-void append(List& list, const std::string& text) { list.reset(curl_slist_append(list.release(), text.c_str())); }
+void append(List& list, const std::string& text) { list.reset(lib().slist_append(list.release(), text.c_str())); }
 
 std::string oneLine(const std::string& text) {
   std::string out;
@@ -83,27 +86,30 @@ std::optional<Error> sendNow(const MailAccount& account, const ui::MailMessage& 
   if (recipients.empty()) return Error(kSmtpErrorDomain, 1, "The message has no recipient");
   if (account.from.empty()) return Error(kSmtpErrorDomain, 2, "The mail account has no sender address");
 
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  std::string unavailable;
+  if (!net::CurlLibrary::get(&unavailable))
+    return Error(kSmtpErrorDomain, 3, "Mail cannot be sent now: " + unavailable);
+  std::unique_ptr<CURL, CurlDeleter> curl(lib().easy_init());
   if (!curl) return Error(kSmtpErrorDomain, 3, "Mail cannot be sent now");
   CURL* c = curl.get();
   const std::string url = account.url();
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(kSmtpConnectTimeout.count()));
-  curl_easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(kSmtpSendTimeout.count()));
-  curl_easy_setopt(c, CURLOPT_USE_SSL,
+  lib().easy_setopt(c, CURLOPT_URL, url.c_str());
+  lib().easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  lib().easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(kSmtpConnectTimeout.count()));
+  lib().easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(kSmtpSendTimeout.count()));
+  lib().easy_setopt(c, CURLOPT_USE_SSL,
                    account.security == MailSecurity::None ? static_cast<long>(CURLUSESSL_NONE)
                                                           : static_cast<long>(CURLUSESSL_ALL));
-  if (!account.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, account.caFile.c_str());
+  if (!account.caFile.empty()) lib().easy_setopt(c, CURLOPT_CAINFO, account.caFile.c_str());
   if (!account.user.empty()) {
-    curl_easy_setopt(c, CURLOPT_USERNAME, account.user.c_str());
-    curl_easy_setopt(c, CURLOPT_PASSWORD, account.password.c_str());
+    lib().easy_setopt(c, CURLOPT_USERNAME, account.user.c_str());
+    lib().easy_setopt(c, CURLOPT_PASSWORD, account.password.c_str());
   }
   const std::string from = "<" + oneLine(account.from) + ">";
-  curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str());
+  lib().easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str());
   List rcpt;
   for (const auto& r : recipients) append(rcpt, "<" + r + ">");
-  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt.get());
+  lib().easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt.get());
 
   List headers;
   append(headers, "Date: " + dateHeader());
@@ -113,33 +119,33 @@ std::optional<Error> sendNow(const MailAccount& account, const ui::MailMessage& 
   append(headers, "Subject: " + headerValue(message.subject));
   if (auto id = messageId(oneLine(account.from)); !id.empty()) append(headers, "Message-ID: " + id);
   append(headers, "MIME-Version: 1.0");
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  lib().easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
-  std::unique_ptr<curl_mime, MimeDeleter> mime(curl_mime_init(c));
-  curl_mimepart* body = curl_mime_addpart(mime.get());
-  curl_mime_data(body, message.body.data(), message.body.size());
-  curl_mime_type(body, message.bodyIsHTML ? "text/html; charset=utf-8" : "text/plain; charset=utf-8");
-  curl_mime_encoder(body, "quoted-printable");
+  std::unique_ptr<curl_mime, MimeDeleter> mime(lib().mime_init(c));
+  curl_mimepart* body = lib().mime_addpart(mime.get());
+  lib().mime_data(body, message.body.data(), message.body.size());
+  lib().mime_type(body, message.bodyIsHTML ? "text/html; charset=utf-8" : "text/plain; charset=utf-8");
+  lib().mime_encoder(body, "quoted-printable");
   for (const auto& a : message.attachments) {
-    curl_mimepart* part = curl_mime_addpart(mime.get());
-    curl_mime_data(part, reinterpret_cast<const char*>(a.data.data()), a.data.size());
-    curl_mime_type(part, a.mimeType.empty() ? "application/octet-stream" : oneLine(a.mimeType).c_str());
+    curl_mimepart* part = lib().mime_addpart(mime.get());
+    lib().mime_data(part, reinterpret_cast<const char*>(a.data.data()), a.data.size());
+    lib().mime_type(part, a.mimeType.empty() ? "application/octet-stream" : oneLine(a.mimeType).c_str());
     // The file name in a Content-Disposition of our own, so a name that is not ASCII goes
     // out encoded (RFC 2231) and never as raw 8-bit header bytes.
     List partHeaders;
     append(partHeaders, "Content-Disposition: " + attachmentDisposition(a.fileName));
-    curl_mime_headers(part, partHeaders.release(), 1);
-    curl_mime_encoder(part, "base64");
+    lib().mime_headers(part, partHeaders.release(), 1);
+    lib().mime_encoder(part, "base64");
   }
-  curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
+  lib().easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
 
   char detail[CURL_ERROR_SIZE] = {0};
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
-  const CURLcode rc = curl_easy_perform(c);
+  lib().easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
+  const CURLcode rc = lib().easy_perform(c);
   if (rc == CURLE_OK) return std::nullopt;
-  std::string text = detail[0] ? detail : curl_easy_strerror(rc);
+  std::string text = detail[0] ? detail : lib().easy_strerror(rc);
   long code = 0;
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+  lib().easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
   if (code) text += " (server answered " + std::to_string(code) + ")";
   return Error(kSmtpErrorDomain, static_cast<int>(rc), text);
 }

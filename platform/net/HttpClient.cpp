@@ -1,6 +1,5 @@
 #include "platform/net/HttpClient.h"
 
-#include <curl/curl.h>
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <string_view>
 
 #include "platform/foundation/MainQueue.h"
+#include "platform/net/CurlLibrary.h"
 
 namespace net {
 
@@ -18,6 +18,10 @@ using foundation::Clock;
 using foundation::MonoTime;
 
 namespace {
+
+// libcurl's entry points; opened by the client's constructor, which starts no transfer
+// without them.
+const CurlLibrary& lib() { return *CurlLibrary::get(); }
 
 std::string lower(std::string_view s) {
   std::string out(s);
@@ -94,7 +98,7 @@ Error errorForCurl(CURLcode rc, long osErrno, const char* detail) {
     case CURLE_ABORTED_BY_CALLBACK:
       return urlError(kUrlErrorCancelled);
     default: {
-      std::string text = detail && *detail ? detail : curl_easy_strerror(rc);
+      std::string text = detail && *detail ? detail : lib().easy_strerror(rc);
       return Error(foundation::kUrlErrorDomain, kUrlErrorUnknown, text);
     }
   }
@@ -102,21 +106,21 @@ Error errorForCurl(CURLcode rc, long osErrno, const char* detail) {
 
 // "scheme://host:port" of `url`, or empty when it cannot be parsed.
 std::string originOf(const std::string& url) {
-  CURLU* u = curl_url();
+  CURLU* u = lib().url();
   std::string origin;
-  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+  if (lib().url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
     char* scheme = nullptr;
     char* host = nullptr;
     char* port = nullptr;
-    curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
-    curl_url_get(u, CURLUPART_HOST, &host, 0);
-    curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+    lib().url_get(u, CURLUPART_SCHEME, &scheme, 0);
+    lib().url_get(u, CURLUPART_HOST, &host, 0);
+    lib().url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
     if (scheme && host) origin = lower(scheme) + "://" + lower(host) + ":" + (port ? port : "");
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(port);
+    lib().free(scheme);
+    lib().free(host);
+    lib().free(port);
   }
-  curl_url_cleanup(u);
+  lib().url_cleanup(u);
   return origin;
 }
 
@@ -162,11 +166,6 @@ bool isRedirect(long status) {
 [[maybe_unused]] const bool kOpenSslWithoutExitHandler = [] {
   return OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 }();
-
-void initCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 }  // namespace
 
@@ -241,8 +240,8 @@ struct HttpClient::Transfer {
   ~Transfer() { release(); }
 
   void release() {
-    if (easy) curl_easy_cleanup(easy);
-    if (headerList) curl_slist_free_all(headerList);
+    if (easy) lib().easy_cleanup(easy);
+    if (headerList) lib().slist_free_all(headerList);
     easy = nullptr;
     headerList = nullptr;
   }
@@ -267,8 +266,8 @@ struct HttpClient::Transfer {
   bool requestSent() const {
     long requestSize = 0;
     curl_off_t uploaded = 0;
-    curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &requestSize);
-    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    lib().easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &requestSize);
+    lib().easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     if (requestSize <= 0) return false;
     return !sendsBody || uploaded >= static_cast<curl_off_t>(request.body.size());
   }
@@ -321,7 +320,7 @@ struct HttpClient::Transfer {
 
   // Configures the easy handle. Returns an error for input that cannot be sent.
   Error setUp() {
-    easy = curl_easy_init();
+    easy = lib().easy_init();
     if (!easy) return urlError(kUrlErrorUnknown);
     const std::string method = request.method.empty() ? "GET" : request.method;
     if (!isToken(method))
@@ -332,38 +331,38 @@ struct HttpClient::Transfer {
     if (!scheme.empty() && !allows(request.protocols, scheme)) return schemeRefused(request.protocols, scheme);
     ftp = scheme == "ftp";
 
-    curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, request.protocols.c_str());
+    lib().easy_setopt(easy, CURLOPT_PRIVATE, this);
+    lib().easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+    lib().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    lib().easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    lib().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, request.protocols.c_str());
     // Redirects are followed by the client itself (see `followRedirect`), so that the
     // caller's headers are adjusted for the new request rather than sent again blindly.
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    lib().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     // Loopback never goes through a proxy from the environment.
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!request.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile.c_str());
+    lib().easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    lib().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!request.caFile.empty()) lib().easy_setopt(easy, CURLOPT_CAINFO, request.caFile.c_str());
 
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    lib().easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    lib().easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    lib().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    lib().easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    lib().easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    lib().easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    lib().easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
 
     if (method == "GET") {
-      curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+      lib().easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else if (method == "HEAD") {
-      curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+      lib().easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
       sendsBody = true;
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+      lib().easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                        static_cast<curl_off_t>(request.body.size()));
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data());
-      if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+      lib().easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data());
+      if (method != "POST") lib().easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
 
     bool callerExpect = false;
@@ -379,17 +378,17 @@ struct HttpClient::Transfer {
         // "Name;" is how curl sends a header with an empty value.
         line = value.empty() ? name + ";" : name + ": " + value;
       }
-      curl_slist* grown = curl_slist_append(headerList, line.c_str());
+      curl_slist* grown = lib().slist_append(headerList, line.c_str());
       if (!grown) return urlError(kUrlErrorUnknown);
       headerList = grown;
     }
     // An empty "Expect:" keeps curl from sending "Expect: 100-continue" for larger bodies.
     if (!callerExpect) {
-      curl_slist* grown = curl_slist_append(headerList, "Expect:");
+      curl_slist* grown = lib().slist_append(headerList, "Expect:");
       if (!grown) return urlError(kUrlErrorUnknown);
       headerList = grown;
     }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+    lib().easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
     return Error();
   }
 };
@@ -400,22 +399,28 @@ HttpClient& HttpClient::shared() {
 }
 
 HttpClient::HttpClient() : registry_(std::make_shared<Registry>()) {
-  initCurlOnce();
-  multi_ = curl_multi_init();
+  // libcurl is opened with the first client (the first request), not with the program.
+  if (!CurlLibrary::get(&unavailable_)) return;
+  multi_ = lib().multi_init();
+  if (!multi_) {
+    unavailable_ = "libcurl could not make a transfer queue";
+    return;
+  }
   worker_ = std::thread([this] { workerLoop(); });
 }
 
 HttpClient::~HttpClient() {
+  if (!multi_) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  lib().multi_wakeup(static_cast<CURLM*>(multi_));
   worker_.join();
-  for (auto& [id, t] : active_) curl_multi_remove_handle(static_cast<CURLM*>(multi_), t->easy);
+  for (auto& [id, t] : active_) lib().multi_remove_handle(static_cast<CURLM*>(multi_), t->easy);
   active_.clear();
   pending_.clear();
-  curl_multi_cleanup(static_cast<CURLM*>(multi_));
+  lib().multi_cleanup(static_cast<CURLM*>(multi_));
 }
 
 HttpClient::RequestId HttpClient::send(HttpRequest request, Completion completion) {
@@ -430,6 +435,7 @@ HttpClient::RequestId HttpClient::start(HttpRequest request, Completion completi
   t->delivery = delivery;
   t->cancelled = std::make_shared<std::atomic<bool>>(false);
   t->followClock();
+  if (!multi_) return failUnavailable(std::move(t));
   RequestId id;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -440,7 +446,38 @@ HttpClient::RequestId HttpClient::start(HttpRequest request, Completion completi
     }
     pending_.push_back(std::move(t));
   }
-  curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  lib().multi_wakeup(static_cast<CURLM*>(multi_));
+  return id;
+}
+
+HttpClient::RequestId HttpClient::failUnavailable(std::unique_ptr<Transfer> t) {
+  RequestId id;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    id = t->id = nextId_++;
+  }
+  {
+    std::lock_guard<std::mutex> reg(registry_->mutex);
+    registry_->flags[id] = t->cancelled;
+  }
+  Error error(foundation::kUrlErrorDomain, kUrlErrorUnknown,
+              "The request could not be sent: " + unavailable_ + ".");
+  if (t->delivery == Delivery::Worker) {
+    {
+      std::lock_guard<std::mutex> reg(registry_->mutex);
+      registry_->flags.erase(id);
+    }
+    t->completion(std::nullopt, std::move(error));
+    return id;
+  }
+  foundation::MainQueue::post([registry = registry_, id, flag = t->cancelled, completion = std::move(t->completion),
+                               error = std::move(error)]() mutable {
+    {
+      std::lock_guard<std::mutex> reg(registry->mutex);
+      registry->flags.erase(id);
+    }
+    if (!*flag) completion(std::nullopt, std::move(error));
+  });
   return id;
 }
 
@@ -464,7 +501,7 @@ void HttpClient::cancel(RequestId id) {
       cancelled_.push_back(id);
     }
   }
-  curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  if (multi_) lib().multi_wakeup(static_cast<CURLM*>(multi_));
 }
 
 std::optional<HttpResponse> HttpClient::sendSync(HttpRequest request, Error* error) {
@@ -518,7 +555,7 @@ void HttpClient::addPending() {
       finish(id, std::nullopt, std::move(error));
       continue;
     }
-    curl_multi_add_handle(static_cast<CURLM*>(multi_), active_[id]->easy);
+    lib().multi_add_handle(static_cast<CURLM*>(multi_), active_[id]->easy);
   }
 }
 
@@ -531,7 +568,7 @@ void HttpClient::removeCancelled() {
   for (RequestId id : ids) {
     auto it = active_.find(id);
     if (it == active_.end()) continue;
-    curl_multi_remove_handle(static_cast<CURLM*>(multi_), it->second->easy);
+    lib().multi_remove_handle(static_cast<CURLM*>(multi_), it->second->easy);
     active_.erase(it);
   }
 }
@@ -558,7 +595,7 @@ void HttpClient::finish(RequestId id, std::optional<HttpResponse> response, Erro
         if (!*flag) sent();
       });
   }
-  curl_multi_remove_handle(static_cast<CURLM*>(multi_), t->easy);
+  lib().multi_remove_handle(static_cast<CURLM*>(multi_), t->easy);
 
   if (t->delivery == Delivery::Worker) {
     {
@@ -615,7 +652,7 @@ void HttpClient::followRedirect(Transfer& t, long status, std::string location) 
   r.headers = std::move(kept);
   r.url = std::move(location);
 
-  curl_multi_remove_handle(static_cast<CURLM*>(multi_), t.easy);
+  lib().multi_remove_handle(static_cast<CURLM*>(multi_), t.easy);
   t.release();
   t.response = HttpResponse();
   t.sendsBody = false;
@@ -624,7 +661,7 @@ void HttpClient::followRedirect(Transfer& t, long status, std::string location) 
   t.touch();
   Error error = t.setUp();
   if (error.isError()) return finish(t.id, std::nullopt, std::move(error));
-  curl_multi_add_handle(static_cast<CURLM*>(multi_), t.easy);
+  lib().multi_add_handle(static_cast<CURLM*>(multi_), t.easy);
 }
 
 void HttpClient::workerLoop() {
@@ -638,20 +675,20 @@ void HttpClient::workerLoop() {
     removeCancelled();
 
     int running = 0;
-    curl_multi_perform(multi, &running);
+    lib().multi_perform(multi, &running);
 
     int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+    while (CURLMsg* msg = lib().multi_info_read(multi, &left)) {
       if (msg->msg != CURLMSG_DONE) continue;
       Transfer* t = nullptr;
-      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
+      lib().easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
       if (!t) continue;
       const CURLcode rc = msg->data.result;
       if (rc == CURLE_OK) {
         long status = 0;
         char* location = nullptr;
-        curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
-        curl_easy_getinfo(t->easy, CURLINFO_REDIRECT_URL, &location);
+        lib().easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+        lib().easy_getinfo(t->easy, CURLINFO_REDIRECT_URL, &location);
         if (isRedirect(status) && location && *location) {
           followRedirect(*t, status, location);
           continue;
@@ -662,7 +699,7 @@ void HttpClient::workerLoop() {
       } else {
         noteSent(*t);
         long osErrno = 0;
-        curl_easy_getinfo(t->easy, CURLINFO_OS_ERRNO, &osErrno);
+        lib().easy_getinfo(t->easy, CURLINFO_OS_ERRNO, &osErrno);
         finish(t->id, std::nullopt,
                t->tooLarge ? urlError(kUrlErrorDataLengthExceedsMaximum) : errorForCurl(rc, osErrno, t->errorText));
       }
@@ -692,7 +729,7 @@ void HttpClient::workerLoop() {
     }
 
     long curlWait = -1;
-    curl_multi_timeout(multi, &curlWait);
+    lib().multi_timeout(multi, &curlWait);
     long waitMs = active_.empty() ? 60'000 : (curlWait < 0 ? 1000 : curlWait);
     if (manual) waitMs = std::min(waitMs, 5L);
     if (next) {
@@ -700,7 +737,7 @@ void HttpClient::workerLoop() {
           std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::current().now()).count();
       waitMs = std::min<long>(waitMs, std::max<long>(0, untilDeadline));
     }
-    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min(waitMs, 60'000L)), nullptr);
+    lib().multi_poll(multi, nullptr, 0, static_cast<int>(std::min(waitMs, 60'000L)), nullptr);
   }
 }
 

@@ -165,8 +165,11 @@ class HttpClient {
   void finish(RequestId id, std::optional<HttpResponse> response, Error error);
   void noteSent(Transfer& t);
   void followRedirect(Transfer& t, long status, std::string location);
+  // Without libcurl: fails the request with `unavailable_` as a transfer's end would.
+  RequestId failUnavailable(std::unique_ptr<Transfer> t);
 
-  void* multi_ = nullptr;  // CURLM*
+  void* multi_ = nullptr;  // CURLM*; null when libcurl is unavailable
+  std::string unavailable_;  // why libcurl is unavailable
   std::thread worker_;
   std::mutex mutex_;
   bool stopping_ = false;

@@ -3,12 +3,23 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/RunLoop.h"
 #include "testing/net/HttpTestServers.h"
+
+extern char** environ;
 
 using foundation::MainQueue::isMainThread;
 using foundation::RunLoop;
@@ -651,3 +662,47 @@ TEST(HttpClient, AnswersAreBoundedInSizeAndInTotalTime) {
   EXPECT_EQ(HttpRequest().maxResponseSize, net::kDefaultMaxResponseSize);
   EXPECT_GT(HttpRequest().resourceTimeout, foundation::Duration::zero());
 }
+
+// libcurl is opened when the first client is made. A process that cannot open it (here a
+// file in its place that is no library, found first through LD_LIBRARY_PATH) fails each
+// request at once with the reason, on the main queue as any failure, and sends nothing.
+// The library is opened once per process, so the check runs in a child of its own.
+TEST(HttpClient, WithoutLibcurlEveryRequestFailsWithTheReason) {
+  if (std::getenv("KESTRA_NET_TEST_WITHOUT_CURL")) {
+    RawHttpServer server("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    HttpRequest request;
+    request.url = server.url("/");
+    for (int i = 0; i < 2; ++i) {
+      Outcome outcome;
+      HttpClient::shared().send(request, outcome.completion());
+      ASSERT_TRUE(outcome.wait());
+      EXPECT_TRUE(outcome.onMainThread);
+      EXPECT_FALSE(outcome.response);
+      EXPECT_EQ(outcome.error.code, net::kUrlErrorUnknown);
+      EXPECT_NE(outcome.error.text.find("libcurl.so.4 could not be loaded"), std::string::npos) << outcome.error.text;
+    }
+    EXPECT_EQ(server.connections(), 0);
+    return;
+  }
+  namespace fs = std::filesystem;
+  char folder[] = "/tmp/orvo-nocurl-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  std::ofstream(fs::path(folder) / "libcurl.so.4") << "not a library";
+  std::vector<std::string> env = {"KESTRA_NET_TEST_WITHOUT_CURL=1", std::string("LD_LIBRARY_PATH=") + folder};
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("LD_LIBRARY_PATH=", 0) != 0) env.push_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string self = fs::canonical("/proc/self/exe").string();
+  std::string filter = "--gtest_filter=HttpClient.WithoutLibcurlEveryRequestFailsWithTheReason";
+  char* argv[] = {self.data(), filter.data(), nullptr};
+  pid_t pid = 0;
+  const int rc = ::posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data());
+  int status = -1;
+  if (rc == 0) ::waitpid(pid, &status, 0);
+  fs::remove_all(folder);
+  ASSERT_EQ(rc, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's checks failed (status " << status << ")";
+}
+

@@ -1,7 +1,5 @@
 #include "platform/print/CupsPrintService.h"
 
-#include <cups/cups.h>
-
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -9,29 +7,34 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/print/CupsLibrary.h"
 
 namespace print {
 namespace {
 
 using foundation::Error;
 
+// libcups's entry points; every call to the scheduler starts with `connect`, which checks
+// that the library opened.
+const CupsLibrary& cups() { return *CupsLibrary::get(); }
+
 // How often a sent job's state is asked for.
 constexpr std::chrono::milliseconds kJobPollInterval{200};
 
 struct HttpCloser {
-  void operator()(http_t* h) const { httpClose(h); }
+  void operator()(http_t* h) const { cups().httpClose(h); }
 };
 using Http = std::unique_ptr<http_t, HttpCloser>;
 
 struct IppDeleter {
-  void operator()(ipp_t* i) const { ippDelete(i); }
+  void operator()(ipp_t* i) const { cups().ippDelete(i); }
 };
 using Ipp = std::unique_ptr<ipp_t, IppDeleter>;
 
 // Host and port of `server` ("host:port", "host", "/socket/path"; empty: the system's).
 std::pair<std::string, int> hostAndPort(const std::string& server) {
-  std::string host = server.empty() ? cupsServer() : server;
-  int port = ippPort();
+  std::string host = server.empty() ? cups().cupsServer() : server;
+  int port = cups().ippPort();
   if (!host.empty() && host[0] != '/')
     if (auto colon = host.rfind(':'); colon != std::string::npos && host.find(']', colon) == std::string::npos) {
       port = std::atoi(host.c_str() + colon + 1);
@@ -44,30 +47,31 @@ std::pair<std::string, int> hostAndPort(const std::string& server) {
 int giveUp(http_t*, void*) { return 0; }
 
 Http connect(const std::string& server) {
+  if (!CupsLibrary::get()) return nullptr;
   auto [host, port] = hostAndPort(server);
-  Http http(httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+  Http http(cups().httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
                          static_cast<int>(kConnectTimeout.count()), nullptr));
-  if (http) httpSetTimeout(http.get(), std::chrono::duration<double>(kRequestTimeout).count(), giveUp, nullptr);
+  if (http) cups().httpSetTimeout(http.get(), std::chrono::duration<double>(kRequestTimeout).count(), giveUp, nullptr);
   return http;
 }
 
 std::string lastError() {
-  const char* text = cupsLastErrorString();
+  const char* text = cups().cupsLastErrorString();
   return text && *text ? text : "The print scheduler did not answer";
 }
 
 std::vector<ui::PrintDestination> listDestinations(http_t* http) {
   std::string fallback;
   {
-    Ipp answer(cupsDoRequest(http, ippNewRequest(IPP_OP_CUPS_GET_DEFAULT), "/"));
+    Ipp answer(cups().cupsDoRequest(http, cups().ippNewRequest(IPP_OP_CUPS_GET_DEFAULT), "/"));
     if (answer)
-      if (ipp_attribute_t* a = ippFindAttribute(answer.get(), "printer-name", IPP_TAG_NAME))
-        fallback = ippGetString(a, 0, nullptr);
+      if (ipp_attribute_t* a = cups().ippFindAttribute(answer.get(), "printer-name", IPP_TAG_NAME))
+        fallback = cups().ippGetString(a, 0, nullptr);
   }
   static const char* const wanted[] = {"printer-name", "printer-info"};
-  ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
-  Ipp answer(cupsDoRequest(http, request, "/"));
+  ipp_t* request = cups().ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+  cups().ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+  Ipp answer(cups().cupsDoRequest(http, request, "/"));
   std::vector<ui::PrintDestination> out;
   if (!answer) return out;
   ui::PrintDestination d;
@@ -78,14 +82,14 @@ std::vector<ui::PrintDestination> listDestinations(http_t* http) {
     }
     d = {};
   };
-  for (ipp_attribute_t* a = ippFirstAttribute(answer.get()); a; a = ippNextAttribute(answer.get())) {
-    if (!ippGetName(a)) {  // the separator between two printers' groups
+  for (ipp_attribute_t* a = cups().ippFirstAttribute(answer.get()); a; a = cups().ippNextAttribute(answer.get())) {
+    if (!cups().ippGetName(a)) {  // the separator between two printers' groups
       flush();
       continue;
     }
-    const std::string name = ippGetName(a);
-    if (name == "printer-name") d.name = ippGetString(a, 0, nullptr);
-    if (name == "printer-info") d.info = ippGetString(a, 0, nullptr);
+    const std::string name = cups().ippGetName(a);
+    if (name == "printer-name") d.name = cups().ippGetString(a, 0, nullptr);
+    if (name == "printer-info") d.info = cups().ippGetString(a, 0, nullptr);
   }
   flush();
   return out;
@@ -98,28 +102,33 @@ struct JobState {
 
 std::optional<JobState> jobState(http_t* http, int jobId) {
   static const char* const wanted[] = {"job-state", "job-printer-state-message", "job-state-reasons"};
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
+  ipp_t* request = cups().ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
                ("ipp://localhost/jobs/" + std::to_string(jobId)).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
-  Ipp answer(cupsDoRequest(http, request, "/"));
-  if (!answer || cupsLastError() > IPP_STATUS_OK_CONFLICTING) return std::nullopt;
+  cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cups().cupsUser());
+  cups().ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+  Ipp answer(cups().cupsDoRequest(http, request, "/"));
+  if (!answer || cups().cupsLastError() > IPP_STATUS_OK_CONFLICTING) return std::nullopt;
   JobState s;
-  if (ipp_attribute_t* a = ippFindAttribute(answer.get(), "job-state", IPP_TAG_ENUM))
-    s.state = static_cast<ipp_jstate_t>(ippGetInteger(a, 0));
-  if (ipp_attribute_t* a = ippFindAttribute(answer.get(), "job-printer-state-message", IPP_TAG_TEXT))
-    s.message = ippGetString(a, 0, nullptr);
+  if (ipp_attribute_t* a = cups().ippFindAttribute(answer.get(), "job-state", IPP_TAG_ENUM))
+    s.state = static_cast<ipp_jstate_t>(cups().ippGetInteger(a, 0));
+  if (ipp_attribute_t* a = cups().ippFindAttribute(answer.get(), "job-printer-state-message", IPP_TAG_TEXT))
+    s.message = cups().ippGetString(a, 0, nullptr);
   if (s.message.empty())
-    if (ipp_attribute_t* a = ippFindAttribute(answer.get(), "job-state-reasons", IPP_TAG_KEYWORD))
-      s.message = ippGetString(a, 0, nullptr);
+    if (ipp_attribute_t* a = cups().ippFindAttribute(answer.get(), "job-state-reasons", IPP_TAG_KEYWORD))
+      s.message = cups().ippGetString(a, 0, nullptr);
   return s;
 }
 
 // Sends `job` and waits for it to end; nullopt when it completed.
 std::optional<Error> run(const std::string& server, const ui::PrintJob& job) {
   Http http = connect(server);
-  if (!http) return Error(ui::kPrintErrorDomain, ui::kPrintingNotAvailableError, "The print scheduler cannot be reached");
+  if (!http) {
+    std::string unavailable;
+    if (!CupsLibrary::get(&unavailable))
+      return Error(ui::kPrintErrorDomain, ui::kPrintingNotAvailableError, "Printing is not available: " + unavailable);
+    return Error(ui::kPrintErrorDomain, ui::kPrintingNotAvailableError, "The print scheduler cannot be reached");
+  }
   std::string printer = job.printer;
   if (printer.empty())
     for (const auto& d : listDestinations(http.get()))
@@ -128,38 +137,40 @@ std::optional<Error> run(const std::string& server, const ui::PrintJob& job) {
 
   cups_option_t* options = nullptr;
   int count = 0;
-  for (const auto& [name, value] : jobOptions(job)) count = cupsAddOption(name.c_str(), value.c_str(), count, &options);
+  for (const auto& [name, value] : jobOptions(job))
+    count = cups().cupsAddOption(name.c_str(), value.c_str(), count, &options);
   const std::string title = job.info.jobName.empty() ? "Print" : job.info.jobName;
   const std::string resource = "/printers/" + printer;
   char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
-                   printer.c_str());
-  ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
-  cupsEncodeOptions2(request, count, options, IPP_TAG_OPERATION);
-  cupsEncodeOptions2(request, count, options, IPP_TAG_JOB);
-  cupsFreeOptions(count, options);
+  cups().httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", cups().ippPort(),
+                          "/printers/%s", printer.c_str());
+  ipp_t* request = cups().ippNewRequest(IPP_OP_CREATE_JOB);
+  cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cups().cupsUser());
+  cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+  cups().cupsEncodeOptions2(request, count, options, IPP_TAG_OPERATION);
+  cups().cupsEncodeOptions2(request, count, options, IPP_TAG_JOB);
+  cups().cupsFreeOptions(count, options);
   int jobId = 0;
   {
-    Ipp answer(cupsDoRequest(http.get(), request, resource.c_str()));
-    if (answer && cupsLastError() <= IPP_STATUS_OK_CONFLICTING)
-      if (ipp_attribute_t* a = ippFindAttribute(answer.get(), "job-id", IPP_TAG_INTEGER)) jobId = ippGetInteger(a, 0);
+    Ipp answer(cups().cupsDoRequest(http.get(), request, resource.c_str()));
+    if (answer && cups().cupsLastError() <= IPP_STATUS_OK_CONFLICTING)
+      if (ipp_attribute_t* a = cups().ippFindAttribute(answer.get(), "job-id", IPP_TAG_INTEGER))
+        jobId = cups().ippGetInteger(a, 0);
   }
-  if (jobId <= 0) return Error(kCupsErrorDomain, static_cast<int>(cupsLastError()), lastError());
+  if (jobId <= 0) return Error(kCupsErrorDomain, static_cast<int>(cups().cupsLastError()), lastError());
 
   for (size_t i = 0; i < job.items.size(); ++i) {
     const ui::PrintItem& item = job.items[i];
     const std::string name = item.name.empty() ? title : item.name;
     const bool last = i + 1 == job.items.size();
-    if (cupsStartDocument(http.get(), printer.c_str(), jobId, name.c_str(), item.mimeType.c_str(), last) !=
+    if (cups().cupsStartDocument(http.get(), printer.c_str(), jobId, name.c_str(), item.mimeType.c_str(), last) !=
             HTTP_STATUS_CONTINUE ||
-        cupsWriteRequestData(http.get(), reinterpret_cast<const char*>(item.data.data()), item.data.size()) !=
+        cups().cupsWriteRequestData(http.get(), reinterpret_cast<const char*>(item.data.data()), item.data.size()) !=
             HTTP_STATUS_CONTINUE ||
-        cupsFinishDocument(http.get(), printer.c_str()) != IPP_STATUS_OK) {
-      Error e(kCupsErrorDomain, static_cast<int>(cupsLastError()), lastError());
-      cupsCancelJob2(http.get(), printer.c_str(), jobId, 0);
+        cups().cupsFinishDocument(http.get(), printer.c_str()) != IPP_STATUS_OK) {
+      Error e(kCupsErrorDomain, static_cast<int>(cups().cupsLastError()), lastError());
+      cups().cupsCancelJob2(http.get(), printer.c_str(), jobId, 0);
       return e;
     }
   }
