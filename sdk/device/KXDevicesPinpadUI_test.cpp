@@ -186,6 +186,10 @@ class PollStepper {
   // Call before the poll starts, with the pinpad connected and idle.
   PollStepper(foundation::ManualClock& clock, PPad& pad, std::function<size_t()> checks)
       : clock_(clock), pad_(pad), checks_(std::move(checks)) {
+    // In caching mode the queue's writer thread waits on the clock too; it is counted once it
+    // is back in its wait.
+    const size_t writer = pad_.transport().caching() ? 1 : 0;
+    foundation::RunLoop::main().runUntil([&] { return clock_.waiters() >= writer; }, std::chrono::seconds(20));
     clock_.waitUntilWaitersSawNow();
     others_ = clock_.waiters();
   }
@@ -226,12 +230,21 @@ struct HostLimit {
     f.bench.device = &f.bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
     f.facade->connect();
   }
-  // Identification opens with a pause on the clock (the only thread waiting on it then): one
-  // step once that pause waits, and the rest runs on the pinpad's answers.
+  // Identification opens with a pause on the clock. The clock steps only while identification
+  // runs (before it, the accessory's session waits on the clock for its stream to open, which
+  // a step must not cut short), a thread waits on the clock, and no pinpad command waits for
+  // its answer; each step once every waiter has seen the last.
   bool connected() {
-    if (!f.bench.runUntil([&] { return clock->waiters() > 0; })) return false;
-    clock->advance(PPad::kIdentifyPause);
-    return f.bench.runUntil([&] { return f.bench.identified() && f.api->connstate() == 2; });
+    auto ready = [&] { return f.bench.identified() && f.api->connstate() == 2; };
+    auto& transport = f.bench.pad->transport();
+    auto pausing = [&] { return transport.fakeConnected && clock->waiters() > 0 && !transport.commandRunning(); };
+    for (int step = 0; step < 600; ++step) {
+      if (!f.bench.runUntil([&] { return ready() || pausing(); })) return false;
+      if (ready()) return true;
+      clock->advance(PPad::kIdentifyPause);
+      clock->waitUntilWaitersSawNow();
+    }
+    return false;
   }
   size_t sent(const Bytes& prefix) { return sentWith(*f.bench.device, 0x35, prefix).size(); }
   foundation::ScopedManualClock clock;
