@@ -178,13 +178,6 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
 #undef KX_OWN
 #undef KX_API
 
-  // ---- The Bluetooth link's data path ---------------------------------------------------------
-  // The link of the module the Bluetooth calls route to (the sleeve's, the pinpad's, the
-  // serial adapter's) as the two sides of a stream pair, for a driver that talks over one; each
-  // call makes a new side over the same link. nullptr when no candidate fits.
-  std::shared_ptr<accessory::InputStream> btInputStream();
-  std::shared_ptr<accessory::OutputStream> btOutputStream();
-
   // ---- Features -------------------------------------------------------------------------
   // On the main queue: announces every feature whose value changed, or that is marked dirty.
   void notifySupportedFeatures();

@@ -173,72 +173,159 @@ TEST(PinpadUIRouting, SleeveAndPrinterFirst) {
   EXPECT_EQ(e.code, -7);
 }
 
-TEST(PinpadUIHostLimit, AMenuThePinpadNeverClosesEndsAtTheHostsLimit) {
+// The host polls an open menu or prompt every 0.1 s on the clock. `PollStepper` moves the
+// manual clock through that poll one pause at a time, and only while the polling thread rests
+// in its pause: none of the pinpad's commands is running, a check has gone out since the last
+// step, and one thread more than before the poll waits on the clock. So a step never lands in
+// a command's wait for its reply (where a loaded machine would see it time out) nor before the
+// pause has fixed its deadline (which would swallow the step), and the steps count the pauses.
+class PollStepper {
+ public:
+  static constexpr foundation::Duration kStep = std::chrono::milliseconds(100);
+
+  // Call before the poll starts, with the pinpad connected and idle.
+  PollStepper(foundation::ManualClock& clock, PPad& pad, std::function<size_t()> checks)
+      : clock_(clock), pad_(pad), checks_(std::move(checks)) {
+    // In caching mode the queue's writer thread waits on the clock too; it is counted once it
+    // is back in its wait.
+    const size_t writer = pad_.transport().caching() ? 1 : 0;
+    foundation::RunLoop::main().runUntil([&] { return clock_.waiters() >= writer; }, std::chrono::seconds(20));
+    clock_.waitUntilWaitersSawNow();
+    others_ = clock_.waiters();
+  }
+
+  // Steps until `ended` holds: the steps taken, or nothing when the poll neither rested nor
+  // ended within the real-time safety net.
+  std::optional<int> stepUntil(const std::function<bool()>& ended) {
+    for (int steps = 0;; ++steps) {
+      if (!foundation::RunLoop::main().runUntil([&] { return ended() || rests(); }, std::chrono::seconds(20)))
+        return std::nullopt;
+      if (ended()) return steps;
+      stepped_ = checks_();
+      clock_.advance(kStep);
+    }
+  }
+
+  // The polling thread rests in its pause.
+  bool rests() const {
+    const size_t checks = checks_();
+    if (checks <= stepped_ || pad_.transport().commandRunning()) return false;
+    const size_t waiting = clock_.waiters();
+    // No check went out while the waiters were counted: the extra waiter is the pause.
+    return waiting > others_ && !pad_.transport().commandRunning() && checks_() == checks;
+  }
+
+ private:
+
+  foundation::ManualClock& clock_;
+  PPad& pad_;
+  std::function<size_t()> checks_;
+  size_t others_ = 0;
+  size_t stepped_ = 0;
+};
+
+// The pinpad connected with the manual clock in force.
+struct HostLimit {
+  HostLimit() {
+    f.bench.device = &f.bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
+    f.facade->connect();
+  }
+  // Identification opens with a pause on the clock. The clock steps only while identification
+  // runs (before it, the accessory's session waits on the clock for its stream to open, which
+  // a step must not cut short), a thread waits on the clock, and no pinpad command waits for
+  // its answer; each step once every waiter has seen the last.
+  bool connected() {
+    auto ready = [&] { return f.bench.identified() && f.api->connstate() == 2; };
+    auto& transport = f.bench.pad->transport();
+    auto pausing = [&] { return transport.fakeConnected && clock->waiters() > 0 && !transport.commandRunning(); };
+    for (int step = 0; step < 600; ++step) {
+      if (!f.bench.runUntil([&] { return ready() || pausing(); })) return false;
+      if (ready()) return true;
+      clock->advance(PPad::kIdentifyPause);
+      clock->waitUntilWaitersSawNow();
+    }
+    return false;
+  }
+  size_t sent(const Bytes& prefix) { return sentWith(*f.bench.device, 0x35, prefix).size(); }
   foundation::ScopedManualClock clock;
   PinpadFixture f;
-  f.bench.device = &f.bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
-  f.facade->connect();
-  ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return f.bench.identified() && f.api->connstate() == 2; }));
+};
 
+const Bytes kMenuCheck{0x37, 0x03}, kMenuCancel{0x37, 0x02}, kPromptCheck{0x37, 0x13};
+
+TEST(PinpadUIHostLimit, AMenuThePinpadNeverClosesEndsAtTheHostsLimit) {
+  HostLimit h;
+  ASSERT_TRUE(h.connected());
+
+  // A 2 s menu that no key ever answers: the host asks every 0.1 s for its 2 s and 5 s more,
+  // and gives up at the first check past that, taking the menu off the pinpad.
   std::atomic<bool> done{false};
   int choice = 0;
   Error e;
   {
-    devices::JoiningThread t([&] {
-      choice = f.facade->uiDisplayMenu("T", {"A", "B"}, 1, 2.0, &e);  // no key is ever pressed
-      done = true;
-    });
-    ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return done.load(); }));
+    PollStepper stepper(*h.clock, *h.f.bench.pad, [&] { return h.sent(kMenuCheck); });
+    devices::JoiningThread t(
+        [&] {
+          choice = h.f.facade->uiDisplayMenu("T", {"A", "B"}, 1, 2.0, &e);
+          done = true;
+        },
+        [&] { h.clock->advance(std::chrono::minutes(1)); });
+    EXPECT_EQ(stepper.stepUntil([&] { return done.load(); }), 70);
   }
   EXPECT_EQ(choice, -1);
   EXPECT_EQ(e.code, -16509);
-  EXPECT_EQ(sentWith(*f.bench.device, 0x35, {0x37, 0x02}).size(), 1u);  // taken off the pinpad
-  f.bench.device->withModel([](PinpadModel& m) {
-    EXPECT_FALSE(m.menu.open);
-    EXPECT_GE(m.menuChecks, 60);  // 0.1 s apart for the 2 s and the 5 s after them
-  });
+  EXPECT_EQ(h.sent(kMenuCheck), 71u);
+  EXPECT_EQ(h.sent(kMenuCancel), 1u);
+  h.f.bench.device->withModel([](PinpadModel& m) { EXPECT_FALSE(m.menu.open); });
 
-  // A data prompt likewise.
+  // A 1 s data prompt likewise, at 1 s and 5 s more.
   done = false;
   std::optional<std::string> typed = "";
   {
-    devices::JoiningThread t([&] {
-      typed = f.facade->uiDisplayDataPromptWithID(1, 0, 4, "", 1, 1.0, &e);
-      done = true;
-    });
-    ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return done.load(); }));
+    PollStepper stepper(*h.clock, *h.f.bench.pad, [&] { return h.sent(kPromptCheck); });
+    devices::JoiningThread t(
+        [&] {
+          typed = h.f.facade->uiDisplayDataPromptWithID(1, 0, 4, "", 1, 1.0, &e);
+          done = true;
+        },
+        [&] { h.clock->advance(std::chrono::minutes(1)); });
+    EXPECT_EQ(stepper.stepUntil([&] { return done.load(); }), 60);
   }
   EXPECT_FALSE(typed);
   EXPECT_EQ(e.code, -16509);
-  f.bench.device->withModel([](PinpadModel& m) { EXPECT_EQ(m.promptCancels, 1); });
+  EXPECT_EQ(h.sent(kPromptCheck), 61u);
+  h.f.bench.device->withModel([](PinpadModel& m) { EXPECT_EQ(m.promptCancels, 1); });
 }
 
 // A time-out of 0 gives the menu and the prompt no limit: the host keeps asking until the
 // cardholder answers, long after the margin it allows a timed one.
 TEST(PinpadUIHostLimit, WithoutATimeOutTheHostWaitsForTheAnswer) {
-  foundation::ScopedManualClock clock;
-  PinpadFixture f;
-  f.bench.device = &f.bench.bench.attach<devices::SimulatedPinpad>(devices::SimulatedPinpad::identityFor("SKYRIK5000G"));
-  f.facade->connect();
-  ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return f.bench.identified() && f.api->connstate() == 2; }));
-  auto checks = [&] { return f.bench.device->withModel([](PinpadModel& m) { return m.menuChecks; }); };
+  HostLimit h;
+  ASSERT_TRUE(h.connected());
 
   std::atomic<bool> done{false};
   int choice = 0;
   Error e;
   {
-    devices::JoiningThread t([&] {
-      choice = f.facade->uiDisplayMenu("T", {"A", "B"}, 1, 0, &e);
-      done = true;
-    });
-    // Well past 5 s of polling (0.1 s apart) the menu is still open and asked about.
-    ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return done.load() || checks() >= 100; }));
+    PollStepper stepper(*h.clock, *h.f.bench.pad, [&] { return h.sent(kMenuCheck); });
+    devices::JoiningThread t(
+        [&] {
+          choice = h.f.facade->uiDisplayMenu("T", {"A", "B"}, 1, 0, &e);
+          done = true;
+        },
+        [&] {
+          h.f.bench.device->withModel([](PinpadModel& m) { m.keypad.push_back(2); });
+          h.clock->advance(std::chrono::minutes(1));
+        });
+    // 10 s of polling, well past the 5 s a timed menu is given after its own time: still
+    // open and asked about.
+    ASSERT_EQ(stepper.stepUntil([&] { return done.load() || (h.sent(kMenuCheck) > 100 && stepper.rests()); }), 100);
     EXPECT_FALSE(done.load());
-    f.bench.device->withModel([](PinpadModel& m) { m.keypad.push_back(2); });
-    ASSERT_TRUE(devices::AccessoryTestBench::advanceUntil(*clock, [&] { return done.load(); }));
+    h.f.bench.device->withModel([](PinpadModel& m) { m.keypad.push_back(2); });
+    EXPECT_EQ(stepper.stepUntil([&] { return done.load(); }), 1);
   }
   EXPECT_EQ(choice, 2) << e.text;
-  EXPECT_TRUE(sentWith(*f.bench.device, 0x35, {0x37, 0x02}).empty());  // never cancelled
+  EXPECT_EQ(h.sent(kMenuCancel), 0u);  // never cancelled
 }
 
 }  // namespace

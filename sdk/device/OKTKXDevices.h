@@ -137,8 +137,6 @@ class OKTKXDevices final : public KXDeviceDelegate,
 #undef KX_FACADE
 #undef KX_OWN
 #undef KX_API
-  std::shared_ptr<accessory::InputStream> btInputStream() { return api_->btInputStream(); }
-  std::shared_ptr<accessory::OutputStream> btOutputStream() { return api_->btOutputStream(); }
 
   // ---- Automatic charging -----------------------------------------------------------------------
   // Keeps the phone's battery between `lower` and `upper` per cent by switching the attached
