@@ -126,8 +126,13 @@ bool CarvikStream::btUniDiscoverDevices(int maxDevices, double maxTimeSeconds, i
   const Bytes data{uint8_t(maxDevices), uint8_t(int(maxTimeSeconds)), uint8_t(codTypes >> 8), uint8_t(codTypes)};
   module_->setBtInquiryResult(-1);
   module_->clearFoundDevices();
-  if (!btCommand(kInquiry, data, error)) return false;
+  // In progress before the command goes: the inquiry's end may be read (and the flag
+  // cleared on a worker) before the command's own reply returns here.
   btDiscoverInProgress_ = true;
+  if (!btCommand(kInquiry, data, error)) {
+    btDiscoverInProgress_ = false;
+    return false;
+  }
   return true;
 }
 
