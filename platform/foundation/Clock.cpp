@@ -70,9 +70,9 @@ void ManualClock::advance(Duration d) {
   RunLoop::wakeAll();
 }
 
-void ManualClock::beginWait(const void* id, std::condition_variable* cv, MonoTime deadline) const {
+void ManualClock::beginWait(const void* id, std::condition_variable* cv) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  waiting_.push_back({id, cv, MonoTime::min(), deadline});
+  waiting_.push_back({id, cv, MonoTime::min()});
   waitersChanged_.notify_all();
 }
 
@@ -94,14 +94,6 @@ bool ManualClock::waitUntilWaitersSawNow(std::chrono::milliseconds realTimeout) 
   std::unique_lock<std::mutex> lock(mutex_);
   return waitersChanged_.wait_for(lock, realTimeout, [&] {
     return std::all_of(waiting_.begin(), waiting_.end(), [&](const Waiter& w) { return w.seen >= mono_; });
-  });
-}
-
-bool ManualClock::waitForWaiterDueWithin(Duration within, std::chrono::milliseconds realTimeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return waitersChanged_.wait_for(lock, realTimeout, [&] {
-    return std::any_of(waiting_.begin(), waiting_.end(),
-                       [&](const Waiter& w) { return w.deadline > mono_ && w.deadline - mono_ <= within; });
   });
 }
 

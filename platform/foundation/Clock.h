@@ -47,7 +47,7 @@ class Clock {
       const Clock& clock;
       ~End() { clock.endWait(this); }
     } end{*this};
-    beginWait(&end, &cv, deadline);
+    beginWait(&end, &cv);
     while (!pred()) {
       const MonoTime t = now();
       if (t >= deadline) return pred();
@@ -66,10 +66,9 @@ class Clock {
   static void setCurrent(std::shared_ptr<Clock> clock);
 
  protected:
-  // A wait (`id`, on `cv`, ending at `deadline` at the latest) on this clock with its deadline
-  // fixed begins or ends (manual clocks only).
-  virtual void beginWait(const void* /*id*/, std::condition_variable* /*cv*/,
-                         MonoTime /*deadline*/) const {}
+  // A wait (`id`, on `cv`) on this clock with its deadline fixed begins or ends (manual
+  // clocks only).
+  virtual void beginWait(const void* /*id*/, std::condition_variable* /*cv*/) const {}
   virtual void endWait(const void* /*id*/) const {}
   // The wait saw the clock at `seen`, short of its deadline, and goes on.
   virtual void waitGoesOn(const void* /*id*/, MonoTime /*seen*/) const {}
@@ -102,15 +101,9 @@ class ManualClock final : public Clock {
   // gone on waiting (short of its deadline), at most `realTimeout` of real time. After an
   // advance, a test uses it to see that the advance ended no wait it should not have.
   bool waitUntilWaitersSawNow(std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000)) const;
-  // Blocks until a thread waits on this clock with a deadline still ahead and at most `within`
-  // from now, at most `realTimeout` of real time; true when one does. A test that means to end
-  // one particular wait (a short pause, not a longer wait for a reply that is on its way) tells
-  // the two apart by their deadlines.
-  bool waitForWaiterDueWithin(Duration within,
-                              std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000)) const;
 
  protected:
-  void beginWait(const void* id, std::condition_variable* cv, MonoTime deadline) const override;
+  void beginWait(const void* id, std::condition_variable* cv) const override;
   void endWait(const void* id) const override;
   void waitGoesOn(const void* id, MonoTime seen) const override;
 
@@ -119,7 +112,6 @@ class ManualClock final : public Clock {
     const void* id;
     std::condition_variable* cv;
     MonoTime seen;
-    MonoTime deadline;
   };
   mutable std::mutex mutex_;
   mutable std::condition_variable waitersChanged_;
