@@ -145,6 +145,13 @@ function(kestra_library name)
   _kestra_speed(${name} lib)
 endfunction()
 
+# Tests run with $XDG_RUNTIME_DIR in the build tree (mode 0700, as the XDG rules ask): what
+# they and Qt put there (the shared accessory folder) neither lands in /tmp nor meets another
+# build's tests, nor the user's own session.
+set(KESTRA_TEST_RUNTIME_DIR ${CMAKE_BINARY_DIR}/test-runtime)
+file(MAKE_DIRECTORY ${KESTRA_TEST_RUNTIME_DIR})
+file(CHMOD ${KESTRA_TEST_RUNTIME_DIR} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+
 function(kestra_tests name)
   cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
@@ -157,7 +164,9 @@ function(kestra_tests name)
   # Each test carries its folder as a label: `ctest -L app/core` runs that area's tests.
   file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   gtest_discover_tests(${name}_test DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "KESTRA_TEST=1" TIMEOUT 120 LABELS "${folder}")
+    PROPERTIES ENVIRONMENT "KESTRA_TEST=1"
+      ENVIRONMENT_MODIFICATION "XDG_RUNTIME_DIR=set:${KESTRA_TEST_RUNTIME_DIR}"
+      TIMEOUT 120 LABELS "${folder}")
 endfunction()
 
 # A program of the folder from <file>_main.cpp.
@@ -203,7 +212,8 @@ function(kestra_fuzz name file)
   target_link_libraries(${name}_replay PRIVATE KestraSDK ${K_DEPS})
   _kestra_speed(${name}_replay program)
   add_test(NAME fuzz.${name}.replay COMMAND ${name}_replay ${dir}/corpus/${name} ${dir}/crashes/${name})
-  set_tests_properties(fuzz.${name}.replay PROPERTIES ENVIRONMENT "KESTRA_TEST=1" TIMEOUT 300 LABELS fuzz)
+  set_tests_properties(fuzz.${name}.replay PROPERTIES ENVIRONMENT "KESTRA_TEST=1"
+    ENVIRONMENT_MODIFICATION "XDG_RUNTIME_DIR=set:${KESTRA_TEST_RUNTIME_DIR}" TIMEOUT 300 LABELS fuzz)
   set_property(GLOBAL APPEND PROPERTY KESTRA_FUZZ_TARGETS ${name})
   if(KESTRA_FUZZ)
     add_executable(${name} ${file})

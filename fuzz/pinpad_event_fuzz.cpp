@@ -4,6 +4,8 @@
 // system-information and firmware-file records. The pinpad is not connected, so the card,
 // barcode and smart-card reads that events start fail at once. Nothing may read past a
 // buffer or throw.
+#include <stdlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -22,20 +24,26 @@ namespace {
 using namespace kestra;
 
 struct World {
-  std::filesystem::path folder = std::filesystem::temp_directory_path() / "kestra-pinpad-event-fuzz";
+  std::filesystem::path folder;
   std::unique_ptr<accessory::AccessoryManager> registry;
   std::unique_ptr<KXUNISDKCommRunLoop> comm;
   std::shared_ptr<EAManager> manager;
   std::shared_ptr<PPad> pad;
   std::shared_ptr<devices::RecordingPPadDelegate> delegate;
   World() {
-    std::filesystem::create_directories(folder);
+    // A folder of this process's own, removed at exit: runs side by side do not share it.
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kestra-pinpad-event-fuzz-XXXXXX").string();
+    if (char* made = mkdtemp(tmpl.data())) folder = made;
     registry = std::make_unique<accessory::AccessoryManager>(folder);
     comm = std::make_unique<KXUNISDKCommRunLoop>();
     manager = EAManager::create(*registry, *comm);
     pad = PPad::create(*manager);
     delegate = std::make_shared<devices::RecordingPPadDelegate>();
     pad->addDelegate(delegate);
+  }
+  ~World() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
   }
 };
 

@@ -202,6 +202,19 @@ TEST(LoginScreen, EachAppearanceEmptiesThePictureCache) {
   LoginScreensHarness t;
   t.storeServer(true);
   const fs::path folder = ui::WebImageLoader::shared().diskFolder();
+  // The shared loader keeps the folder of the first test that used it in this process (an
+  // earlier test's, since removed, when the tests run in one process): what is made for it
+  // here goes when the test ends.
+  fs::path made = folder;
+  while (!made.parent_path().empty() && !fs::exists(made.parent_path())) made = made.parent_path();
+  struct Remove {
+    fs::path path;
+    bool existed;
+    ~Remove() {
+      std::error_code ec;
+      if (!existed) fs::remove_all(path, ec);
+    }
+  } remove{made, fs::exists(made)};
   fs::create_directories(folder);
   const auto cachePicture = [&] { std::ofstream(folder / "style-front.jpg") << "cached picture"; };
   cachePicture();

@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,19 @@ using net::testing::RawHttpServer;
 using namespace std::chrono_literals;
 
 namespace {
+
+// A private folder under the test's temporary folder, removed when the test ends.
+struct ScratchFolder {
+  std::filesystem::path path;
+  explicit ScratchFolder(const std::string& prefix) {
+    std::string tmpl = (std::filesystem::path(::testing::TempDir()) / (prefix + "-XXXXXX")).string();
+    if (char* made = ::mkdtemp(tmpl.data())) path = made;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
 
 // What a completion saw.
 struct Outcome {
@@ -561,7 +575,8 @@ TEST(HttpClient, GetSyncTimesOutOnTheClockWithinItsLimit) {
 }
 
 TEST(HttpClient, HttpsTrustsOnlyVerifiedCertificates) {
-  const std::string dir = ::testing::TempDir();
+  const ScratchFolder scratch("net-test");
+  const std::string dir = scratch.path.string() + "/";
   const std::string cert = dir + "net_test_cert.pem", key = dir + "net_test_key.pem";
   ASSERT_TRUE(net::testing::makeSelfSignedCertificate(cert, key));
   httplib::SSLServer https(cert.c_str(), key.c_str());

@@ -86,6 +86,10 @@ struct AdapterBench {
     api->addDelegate(apiDelegate);
   }
   ~AdapterBench() {
+    // No search starts any more, and the manager stops hearing this registry, whose address
+    // the next bench's registry may take.
+    manager->disconnect();
+    manager->onUnregister();
     for (const auto& s : manager->devices()) s->disconnect();
     pump([&] { return GlobalQueue::running() == 0 && comm->requestCounter() == 0; });
     // The drivers' streams close on the run-loop thread's loop: they go before it does.

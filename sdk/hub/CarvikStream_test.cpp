@@ -7,10 +7,17 @@
 #include "platform/foundation/IdleTimer.h"
 #include <stdlib.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "platform/accessory/AccessoryManager.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
 #include "sdk/foundation/KXUNISDKGlobals.h"
 #include "sdk/transport/GlobalQueue.h"
 #include "sdk/transport/KXUNISDKCommRunLoop.h"
@@ -65,6 +72,10 @@ struct AdapterFixture {
     EXPECT_TRUE(control->log->waitForLine("connected"));
   }
   ~AdapterFixture() {
+    // No search starts any more, and the manager stops hearing this registry, whose address
+    // the next fixture's registry may take.
+    manager->disconnect();
+    manager->onUnregister();
     for (const auto& s : manager->devices()) s->disconnect();
     pump([&] { return GlobalQueue::running() == 0 && comm->requestCounter() == 0; });
     // The adapter's streams are scheduled on the run-loop thread's loop: they close their
@@ -205,42 +216,99 @@ TEST(CarvikStream, BluetoothConnectWriteAndEvents) {
   EXPECT_TRUE(AdapterFixture::pump([&] { return !f.sim.radioOn(); }));
 }
 
+// A manual clock that tells the adapter's command waits (for the command lock and for a
+// reply, which share one condition: the first the write waits on) from the write's pause after
+// a "0 taken" reply (which waits on a condition of its own). A test then moves the clock only
+// in the pauses, never while a reply is on its way: a loaded machine that is slow to hand the
+// reply over must not make it look lost.
+class PauseClock final : public foundation::Clock {
+ public:
+  foundation::MonoTime now() const override {
+    std::lock_guard lock(mutex_);
+    return mono_;
+  }
+  foundation::WallTime wallNow() const override { return std::chrono::system_clock::now(); }
+  bool isManual() const override { return true; }
+
+  void advance(foundation::Duration d) {
+    {
+      std::lock_guard lock(mutex_);
+      mono_ += d;
+      for (auto& w : waits_) {
+        w.moved = true;
+        w.cv->notify_all();
+      }
+    }
+    foundation::RunLoop::wakeAll();
+  }
+  // Blocks until a pause waits that the clock has not yet moved for (real time, a safety
+  // net); true when one does.
+  bool waitForPause(std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000)) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, realTimeout, [&] {
+      return std::any_of(waits_.begin(), waits_.end(),
+                         [&](const Wait& w) { return w.cv != commandCv_ && !w.moved; });
+    });
+  }
+
+ protected:
+  void beginWait(const void* id, std::condition_variable* cv) const override {
+    std::lock_guard lock(mutex_);
+    if (!commandCv_) commandCv_ = cv;
+    waits_.push_back({id, cv, false});
+    changed_.notify_all();
+  }
+  void endWait(const void* id) const override {
+    std::lock_guard lock(mutex_);
+    std::erase_if(waits_, [&](const Wait& w) { return w.id == id; });
+    changed_.notify_all();
+  }
+
+ private:
+  struct Wait {
+    const void* id;
+    std::condition_variable* cv;
+    bool moved;  // the clock moved since the wait began
+  };
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  mutable std::vector<Wait> waits_;
+  mutable std::condition_variable* commandCv_ = nullptr;
+  foundation::MonoTime mono_{std::chrono::hours(1000)};
+};
+
 // An adapter that keeps answering "0 taken" fails the write once its time is up, with no
 // byte sent twice or lost silently.
 TEST(CarvikStream, AWriteTheAdapterNeverTakesEndsAtItsDeadline) {
   AdapterFixture f("R");
   f.sim.setTake(0);
-  foundation::ScopedManualClock clock;
+  auto clock = std::make_shared<PauseClock>();
+  foundation::Clock::setCurrent(clock);
   const auto start = clock->now();
-  std::atomic<bool> done{false};
-  bool ok = true;
   Error e;
-  std::thread t([&] {
+  auto write = std::async(std::launch::async, [&] {
     const Bytes out(200, 0x42);
-    ok = f.adapter->btWrite(out.data(), int(out.size()), &e);
-    done = true;
+    return f.adapter->btWrite(out.data(), int(out.size()), &e);
   });
-  // Small steps: a step taken while a reply is awaited only shortens that wait a little.
-  while (!done && clock->now() - start < std::chrono::seconds(60)) {
-    if (clock->waiters() == 0) {
-      std::this_thread::yield();
-      continue;
-    }
-    clock->advance(std::chrono::milliseconds(10));
-    clock->waitUntilWaitersSawNow();
+  while (clock->now() - start < CarvikStream::kSerialWriteTimeout) {
+    if (!clock->waitForPause()) break;
+    clock->advance(CarvikStream::kFullPause);
   }
-  const bool endedInTime = done.load();
+  // Past its deadline the write ends without another command (real time: a safety net).
+  const bool endedInTime = write.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
   f.sim.setTake(-1);  // lets a write that did not give up finish
-  while (!done) {
+  while (write.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
     clock->advance(std::chrono::milliseconds(10));
     std::this_thread::yield();
   }
-  t.join();
+  const bool ok = write.get();
+  const auto took = clock->now() - start;
+  foundation::Clock::setCurrent(nullptr);
   ASSERT_TRUE(endedInTime);
   EXPECT_FALSE(ok);
   EXPECT_EQ(e.code, -6);
   EXPECT_EQ(e.text, "Timeout writing data");
-  EXPECT_GE(clock->now() - start, CarvikStream::kSerialWriteTimeout);
+  EXPECT_GE(took, CarvikStream::kSerialWriteTimeout);
   EXPECT_TRUE(f.sim.serialOut().empty());
 }
 

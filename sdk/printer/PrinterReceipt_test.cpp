@@ -71,6 +71,9 @@ TEST(PrinterReceipt, SampleReceiptMatchesTheGoldenPicture) {
   EXPECT_EQ(got->width, want->width);
   EXPECT_EQ(got->height, want->height);
   EXPECT_TRUE(got->pixels == want->pixels) << "the receipt differs from " << golden << "; see " << actual;
+  // Kept only when something failed, for a person to look at.
+  std::error_code ec;
+  if (!HasFailure()) std::filesystem::remove(actual, ec);
 }
 
 TEST(PrinterReceipt, ImagesGoOutAsCompressedBandsOrRasterBands) {

@@ -2,12 +2,19 @@
 // Test fixture: a sleeve driver connected to a simulated sleeve (SleeveTestBench.h), after
 // which a manual clock is installed and moved on in the background, so the driver's
 // pauses, polls and time-outs (50 ms to 35 s) pass in a fraction of real time. The clock
-// holds still while bytes are on their way between driver and sleeve, so that no reply wait
-// ends and no count of retries comes short because the machine is slow. Tests reach the
-// simulated modules behind the pass-through through `modules`.
+// holds still while bytes are on their way between driver and sleeve, and while another
+// thread has work in hand (the common run-loop thread handing on bytes it has read), so that
+// no reply wait ends and no count of retries comes short because the machine is slow. Tests
+// reach the simulated modules behind the pass-through through `modules`.
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "platform/foundation/Clock.h"
@@ -37,6 +44,23 @@ class ClockPump {
   std::thread thread_;
 };
 
+// Whether a thread of this process other than the caller is running or ready to run (state
+// "R" in /proc/self/task/*/stat): the common run-loop thread handing bytes it has read to a
+// driver, say, or a read thread with a reply in hand, which a loaded machine has not run yet.
+// Linux.
+inline bool anotherThreadRunnable() {
+  const std::string self = std::to_string(::syscall(SYS_gettid));
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+    if (task.path().filename() == self) continue;
+    std::string stat;
+    std::getline(std::ifstream(task.path() / "stat"), stat);
+    const auto end = stat.rfind(')');  // the state follows the thread's name in parentheses
+    if (end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'R') return true;
+  }
+  return false;
+}
+
 inline devices::SimulatedSleeve::Options sleeveWith(std::optional<devices::SimulatedEngine::Family> engine,
                                                    std::string model, std::string firmware = "2.64",
                                                    int channels = 2) {
@@ -52,7 +76,9 @@ struct PumpedSleeve {
   explicit PumpedSleeve(devices::SimulatedSleeve::Options options) : bench(std::move(options)) {
     connected = bench.connect();
     clock = std::make_unique<foundation::ScopedManualClock>();
-    pump = std::make_unique<ClockPump>(**clock, [this] { return bench.sleeve->busy(); });
+    pump = std::make_unique<ClockPump>(**clock, [this] {
+      return bench.sleeve->busy() || anotherThreadRunnable();
+    });
   }
   ~PumpedSleeve() {
     pump.reset();

@@ -2,11 +2,27 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 #include "sdk/agent/VexaLog.h"
 
 namespace mdm {
 namespace {
+
+// A private folder under the test's temporary folder, removed when the test ends.
+struct ScratchFolder {
+  std::filesystem::path path;
+  explicit ScratchFolder(const std::string& prefix) {
+    std::string tmpl = (std::filesystem::path(::testing::TempDir()) / (prefix + "-XXXXXX")).string();
+    if (char* made = ::mkdtemp(tmpl.data())) path = made;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
 
 TEST(MdmForms, TheAgentsLogFormReadsBackPartByPart) {
   const std::string boundary = "--Vexa-Boundary-0F1E2D3C";
@@ -41,7 +57,8 @@ TEST(MdmForms, MalformedFormsAreRefused) {
 }
 
 TEST(MdmServer, AnswersFromItsScriptThenItsDefaultAndRecordsJson) {
-  MdmServer server(::testing::TempDir() + "mdm-server-test");
+  const ScratchFolder scratch("mdm-server-test");
+  MdmServer server(scratch.path);
   ASSERT_TRUE(server.ready() && server.start());
   server.script(kCheckInPath, {500, R"({"message":"Error: busy"})"});
   httplib::SSLClient client("127.0.0.1", server.port());

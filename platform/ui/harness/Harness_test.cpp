@@ -1,6 +1,9 @@
 #include "platform/ui/harness/Harness.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/ui/AlertController.h"
 #include "platform/ui/AlertView.h"
@@ -380,9 +383,18 @@ TEST_F(HarnessTest, DumpShowsTheVisibleScreenAsIndentedText) {
 }
 
 TEST_F(HarnessTest, SavesAScreenshotThroughTheRenderer) {
-  auto path = std::string(::testing::TempDir()) + "harness-shot.png";
-  ASSERT_TRUE(h.saveScreenshot(path));
-  auto img = Image::fromFile(path);
+  // A name of this process's own, removed when the test ends.
+  const std::filesystem::path path =
+      std::filesystem::path(::testing::TempDir()) / ("harness-shot-" + std::to_string(::getpid()) + ".png");
+  struct Remove {
+    std::filesystem::path p;
+    ~Remove() {
+      std::error_code ec;
+      std::filesystem::remove(p, ec);
+    }
+  } remove{path};
+  ASSERT_TRUE(h.saveScreenshot(path.string()));
+  auto img = Image::fromFile(path.string());
   ASSERT_NE(img, nullptr);
   EXPECT_EQ(img->pixelHeight(), 568);
 }

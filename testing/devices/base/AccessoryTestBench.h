@@ -43,6 +43,11 @@ class AccessoryTestBench {
   }
 
   ~AccessoryTestBench() {
+    // No search starts any more, and the manager stops hearing this registry, whose address
+    // the next bench's registry may take (a search started by a late attach would otherwise
+    // outlive the registry, and the old manager could claim the next test's device).
+    manager->disconnect();
+    manager->onUnregister();
     for (const auto& s : manager->devices()) s->disconnect();
     pumpUntil([] { return kestra::GlobalQueue::running() == 0; });
     for (auto& d : devices_) d->detach();

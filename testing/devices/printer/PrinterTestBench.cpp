@@ -59,16 +59,25 @@ PrinterTestBench::~PrinterTestBench() {
   runUntil([&] { return kestra::GlobalQueue::running() == 0; });
 }
 
+// Connected, and the delegate has heard so (the call comes through the main queue after the
+// state changes): a test that clears the delegate's log next must not see it arrive later.
+bool PrinterTestBench::connectedAndHeard() const {
+  if (printer->connstate() != 2) return false;
+  for (const auto& c : delegate->calls())
+    if (c == "prnConnectionState:2") return true;
+  return false;
+}
+
 bool PrinterTestBench::connect(std::chrono::milliseconds timeout) {
   if (!sim) sim = &bench.attach<SimulatedPrinter>(SimulatedPrinter::identityFor(persona_), persona_);
   printer->connect();
-  return runUntil([&] { return printer->connstate() == 2; }, timeout);
+  return runUntil([&] { return connectedAndHeard(); }, timeout);
 }
 
 bool PrinterTestBench::connect(foundation::ManualClock& clock) {
   if (!sim) sim = &bench.attach<SimulatedPrinter>(SimulatedPrinter::identityFor(persona_), persona_);
   printer->connect();
-  return AccessoryTestBench::advanceUntil(clock, [&] { return printer->connstate() == 2; },
+  return AccessoryTestBench::advanceUntil(clock, [&] { return connectedAndHeard(); },
                                           std::chrono::milliseconds(50), std::chrono::seconds(60));
 }
 

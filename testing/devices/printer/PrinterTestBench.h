@@ -41,7 +41,7 @@ class PrinterTestBench {
   ~PrinterTestBench();
 
   // Attaches the simulated printer, asks the driver to connect and pumps the main queue until
-  // it is connected (state 2). False on time-out (real time).
+  // it is connected (state 2) and the delegate has heard so. False on time-out (real time).
   bool connect(std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   // The same under a manual clock: pumps and advances `clock` until connected.
   bool connect(foundation::ManualClock& clock);
@@ -54,6 +54,7 @@ class PrinterTestBench {
   std::shared_ptr<RecordingPrinterDelegate> delegate;
 
  private:
+  bool connectedAndHeard() const;
   PrinterPersona persona_;
 };
 
