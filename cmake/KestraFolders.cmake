@@ -16,9 +16,12 @@
 #   macros that its headers read, so executables are compiled with -fPIC too (Qt's targets
 #   ask for it anyway) and GoogleTest's macros stay with the tests. A library that links Qt
 #   gets a header set of its own with Qt's.
-# - Test executables are compiled with KESTRA_TEST_OPTIMIZE (-O0), their precompiled header
-#   too (GCC takes one only with the same optimisation); libraries and fixtures they link
-#   keep the build type's.
+# - Test code is compiled with KESTRA_TEST_OPTIMIZE (-O0), its precompiled headers too (GCC
+#   takes one only with the same optimisation): test executables, fuzz replay programs, and
+#   the fixtures under testing/ (simulators, servers; not in a libFuzzer build, whose
+#   targets run the simulators millions of times). The library and the application keep
+#   the build type's flags. Fixtures and replays have a precompiled header of their own
+#   (the common one at these flags): GoogleTest's would need its macros in each of them.
 # - Unity builds per folder (KESTRA_UNITY, on): a target's sources are compiled in batches of
 #   KESTRA_UNITY_BATCH files (KESTRA_UNITY_TEST_BATCH for test executables), each batch one
 #   translation unit, so headers, the precompiled header and the templates they instantiate
@@ -34,7 +37,7 @@ set(KESTRA_PCH_COMMON <nlohmann/json.hpp> <string> <vector> <map> <memory> <func
   <optional> <mutex> <chrono> <string_view>)
 set(KESTRA_PCH_QT <QApplication> <QWidget> <QPainter> <QImage> <QTimer> <QKeyEvent> <QMouseEvent>)
 
-# The two shared precompiled headers, each built by a small object library.
+# The shared precompiled headers, each built by a small object library.
 function(_kestra_pch_hosts)
   if(TARGET kestra_pch_common)
     return()
@@ -48,15 +51,24 @@ function(_kestra_pch_hosts)
   target_link_libraries(kestra_pch_test PRIVATE nlohmann_json::nlohmann_json Threads::Threads GTest::gtest)
   target_precompile_headers(kestra_pch_test PRIVATE <gtest/gtest.h> ${KESTRA_PCH_COMMON})
   target_compile_options(kestra_pch_test PRIVATE ${KESTRA_TEST_OPTIMIZE})
-  set_target_properties(kestra_pch_common kestra_pch_test PROPERTIES UNITY_BUILD OFF)
+  add_library(kestra_pch_light OBJECT ${stub})
+  target_link_libraries(kestra_pch_light PRIVATE nlohmann_json::nlohmann_json Threads::Threads)
+  target_precompile_headers(kestra_pch_light PRIVATE ${KESTRA_PCH_COMMON})
+  target_compile_options(kestra_pch_light PRIVATE ${KESTRA_TEST_OPTIMIZE})
+  set_target_properties(kestra_pch_common kestra_pch_test kestra_pch_light PROPERTIES UNITY_BUILD OFF)
 endfunction()
 
-# Applies the build-time measures to a target of `kind` (lib, program or test).
+# Applies the build-time measures to a target of `kind`: lib, program, test, or light (test
+# code that is not a GoogleTest executable: fuzz replays, and the fixtures under testing/).
 function(_kestra_speed target kind)
+  if(CMAKE_CURRENT_SOURCE_DIR MATCHES "^${CMAKE_SOURCE_DIR}/testing/" AND NOT KESTRA_FUZZ
+     AND (kind STREQUAL "lib" OR kind STREQUAL "program"))
+    set(kind light)
+  endif()
   if(NOT kind STREQUAL "lib")
     target_compile_options(${target} PRIVATE -fPIC)
   endif()
-  if(kind STREQUAL "test")
+  if(kind STREQUAL "test" OR kind STREQUAL "light")
     target_compile_options(${target} PRIVATE ${KESTRA_TEST_OPTIMIZE})
   endif()
   if(KESTRA_PCH)
@@ -66,6 +78,8 @@ function(_kestra_speed target kind)
       target_precompile_headers(${target} PRIVATE ${KESTRA_PCH_COMMON} ${KESTRA_PCH_QT})
     elseif(kind STREQUAL "test")
       target_precompile_headers(${target} REUSE_FROM kestra_pch_test)
+    elseif(kind STREQUAL "light")
+      target_precompile_headers(${target} REUSE_FROM kestra_pch_light)
     else()
       target_precompile_headers(${target} REUSE_FROM kestra_pch_common)
     endif()
@@ -210,7 +224,7 @@ function(kestra_fuzz name file)
   endif()
   add_executable(${name}_replay ${file} $<TARGET_OBJECTS:kestra_fuzz_replay_main>)
   target_link_libraries(${name}_replay PRIVATE KestraSDK ${K_DEPS})
-  _kestra_speed(${name}_replay program)
+  _kestra_speed(${name}_replay light)
   add_test(NAME fuzz.${name}.replay COMMAND ${name}_replay ${dir}/corpus/${name} ${dir}/crashes/${name})
   set_tests_properties(fuzz.${name}.replay PROPERTIES ENVIRONMENT "KESTRA_TEST=1"
     ENVIRONMENT_MODIFICATION "XDG_RUNTIME_DIR=set:${KESTRA_TEST_RUNTIME_DIR}" TIMEOUT 300 LABELS fuzz)
