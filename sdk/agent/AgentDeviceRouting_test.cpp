@@ -77,7 +77,17 @@ TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) 
   ASSERT_TRUE(bench.sleeve->attach());
   ASSERT_TRUE(printer.attach());
   api->connect();
-  ASSERT_TRUE(bench.runUntil([&] { return facade->getConnectedDevicesInfo().size() == 2; }));
+  // Device commands a simulator leaves unanswered end on the manual clock: it moves on while
+  // no post is on its way (whose own time-out it would otherwise cut short).
+  const auto advanceUntil = [&](const std::function<bool()>& condition) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition() && std::chrono::steady_clock::now() < limit) {
+      if (VexaNetworkAction::postsInFlight() == 0) clock_->advance(std::chrono::milliseconds(100));
+      foundation::RunLoop::main().runOnce(std::chrono::milliseconds(5));
+    }
+    return condition();
+  };
+  ASSERT_TRUE(advanceUntil([&] { return facade->getConnectedDevicesInfo().size() == 2; }));
   // The host chose the printer.
   ASSERT_TRUE(facade->setActiveDeviceType(kPrinterType));
   ASSERT_EQ(facade->serialNumber(), "PRN-004711");
@@ -102,7 +112,7 @@ TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) 
   EXPECT_EQ(facade->devices().activeDeviceType(), kPrinterType);
   EXPECT_EQ(facade->serialNumber(), "PRN-004711");
   held->release();
-  ASSERT_TRUE(runMainUntil([&] { return outcome.done.load(); }));
+  ASSERT_TRUE(advanceUntil([&] { return outcome.done.load(); }));
   EXPECT_TRUE(outcome.result.success);
 
   // The sleeve was reported as itself, and the host's choice outlasts the check-in.
