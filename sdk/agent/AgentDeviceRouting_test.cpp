@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "sdk/agent/AgentTestSupport.h"
@@ -61,7 +63,6 @@ class HeldPlugin final : public VexaKXDevicePlugin {
   bool released_ = false;
 };
 
-constexpr int kSleeveType = 0;
 constexpr int kPrinterType = 1;
 
 TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) {
@@ -79,7 +80,7 @@ TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) 
   api->connect();
   // Device commands a simulator leaves unanswered end on the manual clock: it moves on while
   // no post is on its way (whose own time-out it would otherwise cut short).
-  const auto advanceUntil = [&](const std::function<bool()>& condition) {
+  const auto advanceClockUntil = [&](const std::function<bool()>& condition) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!condition() && std::chrono::steady_clock::now() < limit) {
       if (VexaNetworkAction::postsInFlight() == 0) clock_->advance(std::chrono::milliseconds(100));
@@ -87,7 +88,7 @@ TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) 
     }
     return condition();
   };
-  ASSERT_TRUE(advanceUntil([&] { return facade->getConnectedDevicesInfo().size() == 2; }));
+  ASSERT_TRUE(advanceClockUntil([&] { return facade->getConnectedDevicesInfo().size() == 2; }));
   // The host chose the printer.
   ASSERT_TRUE(facade->setActiveDeviceType(kPrinterType));
   ASSERT_EQ(facade->serialNumber(), "PRN-004711");
@@ -112,7 +113,7 @@ TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) 
   EXPECT_EQ(facade->devices().activeDeviceType(), kPrinterType);
   EXPECT_EQ(facade->serialNumber(), "PRN-004711");
   held->release();
-  ASSERT_TRUE(advanceUntil([&] { return outcome.done.load(); }));
+  ASSERT_TRUE(advanceClockUntil([&] { return outcome.done.load(); }));
   EXPECT_TRUE(outcome.result.success);
 
   // The sleeve was reported as itself, and the host's choice outlasts the check-in.
