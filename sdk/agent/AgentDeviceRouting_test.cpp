@@ -66,6 +66,10 @@ class HeldPlugin final : public VexaKXDevicePlugin {
 constexpr int kPrinterType = 1;
 
 TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) {
+  // The devices' own waits (a query a simulator leaves unanswered, the printer's probe) run
+  // on the system clock here, as in the plug-ins' tests over the same simulators; this check-in
+  // waits for nothing on the clock.
+  foundation::Clock::setCurrent(nullptr);
   devices::SimulatedSleeve::Options options;
   options.config.serialNumber = "PN7731";
   devices::SleeveTestBench bench(options);
@@ -78,17 +82,7 @@ TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) 
   ASSERT_TRUE(bench.sleeve->attach());
   ASSERT_TRUE(printer.attach());
   api->connect();
-  // Device commands a simulator leaves unanswered end on the manual clock: it moves on while
-  // no post is on its way (whose own time-out it would otherwise cut short).
-  const auto advanceClockUntil = [&](const std::function<bool()>& condition) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition() && std::chrono::steady_clock::now() < limit) {
-      if (VexaNetworkAction::postsInFlight() == 0) clock_->advance(std::chrono::milliseconds(100));
-      foundation::RunLoop::main().runOnce(std::chrono::milliseconds(5));
-    }
-    return condition();
-  };
-  ASSERT_TRUE(advanceClockUntil([&] { return facade->getConnectedDevicesInfo().size() == 2; }));
+  ASSERT_TRUE(bench.runUntil([&] { return facade->getConnectedDevicesInfo().size() == 2; }));
   // The host chose the printer.
   ASSERT_TRUE(facade->setActiveDeviceType(kPrinterType));
   ASSERT_EQ(facade->serialNumber(), "PRN-004711");
@@ -113,7 +107,7 @@ TEST_F(AgentTest, ACheckInReadsTheSleeveOnItsWorkerWhileTheHostKeepsThePrinter) 
   EXPECT_EQ(facade->devices().activeDeviceType(), kPrinterType);
   EXPECT_EQ(facade->serialNumber(), "PRN-004711");
   held->release();
-  ASSERT_TRUE(advanceClockUntil([&] { return outcome.done.load(); }));
+  ASSERT_TRUE(runMainUntil([&] { return outcome.done.load(); }));
   EXPECT_TRUE(outcome.result.success);
 
   // The sleeve was reported as itself, and the host's choice outlasts the check-in.
