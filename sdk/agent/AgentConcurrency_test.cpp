@@ -7,94 +7,24 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "platform/accessory/AccessoryManager.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "sdk/agent/AgentTestSupport.h"
+#include "sdk/agent/AgentCaseTestSupport.h"
 #include "sdk/agent/VexaConfiguration.h"
-#include "sdk/device/KXDevicesTestSupport.h"
-#include "sdk/device/OKTCD.h"
-#include "sdk/device/OKTKXDevices.h"
-#include "testing/devices/chargingcase/SimulatedChargingCase.h"
 
 namespace kestra::agenttest {
 namespace {
 
-// The test's facade as the agent uses it.
-class FacadeDevices final : public VexaDevices {
- public:
-  explicit FacadeDevices(std::shared_ptr<OKTKXDevices> facade) : facade_(std::move(facade)) {}
-  int connstate() override { return facade_->connstate(); }
-  std::vector<std::shared_ptr<KXDeviceInfo>> getConnectedDevicesInfo(Error* error) override {
-    return facade_->getConnectedDevicesInfo(error);
-  }
-  int activeDeviceType() override { return facade_->devices().activeDeviceType(); }
-  bool setActiveDeviceType(int type, Error* error) override { return facade_->setActiveDeviceType(type, error); }
-  std::optional<std::string> deviceName() override { return facade_->deviceName(); }
-  std::optional<std::string> serialNumber() override { return facade_->serialNumber(); }
-  void addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) override { facade_->addDelegate(delegate); }
-
- private:
-  std::shared_ptr<OKTKXDevices> facade_;
-};
-
-class CountingReports final : public VexaConfigDelegate {
- public:
-  void didFinishAllConfigJobsWithReport(const nlohmann::json& report) override {
-    {
-      std::lock_guard lock(mutex_);
-      for (const auto& [id, batch] : report.items()) ++byBatch_[id];
-    }
-    cv_.notify_all();
-  }
-  bool waitForBatches(size_t n) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return byBatch_.size() >= n; });
-  }
-  size_t batches() const {
-    std::lock_guard lock(mutex_);
-    return byBatch_.size();
-  }
-  size_t reports() const {
-    std::lock_guard lock(mutex_);
-    size_t n = 0;
-    for (const auto& [id, count] : byBatch_) n += count;
-    return n;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  std::map<std::string, int> byBatch_;
-};
-
-class NoPhoneBattery final : public KXPhoneBattery {
- public:
-  int batteryState() override { return kUnplugged; }
-  float batteryLevel() override { return 0.5f; }
-};
-
-class AgentUnderLoad : public AgentTest {
+class AgentUnderLoad : public AgentCaseTest {
  protected:
   void SetUp() override {
-    AgentTest::SetUp();
-    std::string pattern = (testHome() / "accessories-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    registry_ = std::make_unique<accessory::AccessoryManager>(folder_);
-    case_ = OKTCD::create(OKTEADSessionController::create(*registry_), std::make_shared<NoPhoneBattery>());
-    facade_ = OKTKXDevices::create(api_.api, case_, std::make_shared<KXDeviceAgentStandIn>());
-    sim_ = std::make_unique<devices::SimulatedChargingCase>(devices::SimulatedChargingCase::defaultIdentity(), folder_);
-    ASSERT_TRUE(sim_->attach());
-    ASSERT_TRUE(runMainUntil([&] { return facade_->connstate() == 2 && case_->batteryInfo().contains("Voltage"); }));
+    AgentCaseTest::SetUp();
+    attachCase();
 
     // An agent of its own over the facade (the fixture's one has a stand-in).
-    facadeDevices_ = std::make_shared<FacadeDevices>(facade_);
-    agent_->setTestMode(true);
+    facadeDevices_ = VexaDevices::overFacade(facade_);
     loaded_ = OKTVexa::create(facadeDevices_, locator_.get());
     loaded_->setTestMode(true);
     loaded_->setLocationEnabled(false);
@@ -103,30 +33,16 @@ class AgentUnderLoad : public AgentTest {
   }
   void TearDown() override {
     runner_.reset();
-    std::weak_ptr<FacadeDevices> devices = facadeDevices_;
+    std::weak_ptr<VexaDevices> devices = facadeDevices_;
     facadeDevices_.reset();
     loaded_.reset();
     EXPECT_TRUE(runMainUntil([&] { return devices.expired() && VexaNetworkAction::postsInFlight() == 0; }));
-    sim_->detach();
-    runMainUntil([&] { return registry_->connectedAccessories().empty(); });
-    facade_.reset();
-    case_.reset();
-    sim_.reset();
-    registry_.reset();
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-    AgentTest::TearDown();
+    AgentCaseTest::TearDown();
   }
 
-  fs::path folder_;
-  std::unique_ptr<accessory::AccessoryManager> registry_;
-  std::shared_ptr<OKTCD> case_;
-  testing::ApiFixture api_;
-  std::shared_ptr<OKTKXDevices> facade_;
-  std::unique_ptr<devices::SimulatedChargingCase> sim_;
-  std::shared_ptr<FacadeDevices> facadeDevices_;
+  std::shared_ptr<VexaDevices> facadeDevices_;
   std::shared_ptr<OKTVexa> loaded_;
-  std::shared_ptr<CountingReports> reports_ = std::make_shared<CountingReports>();
+  std::shared_ptr<RecordedReports> reports_ = std::make_shared<RecordedReports>();
   std::unique_ptr<VexaConfiguration> runner_;
 };
 
@@ -185,7 +101,7 @@ TEST_F(AgentUnderLoad, CheckInsJobsAndDeviceEventsAtOnce) {
   // Every check-in that was let through reached the server (the batches' own come on top).
   EXPECT_GE(server_->service("check_in").size(), size_t(accepted.load()));
   // Each batch was reported exactly once.
-  EXPECT_EQ(reports_->reports(), reports_->batches());
+  EXPECT_EQ(reports_->batchReports(), reports_->batches());
   EXPECT_EQ(reports_->batches(), size_t(kRounds));
 }
 

@@ -2,15 +2,18 @@
 // What the agent's tests share (test code only): a private home for the stores (user
 // defaults, the secret store, the log folder), the manual clock, a management server over
 // HTTPS on loopback that the agent trusts, a simulated location provider, a facade stand-in
-// with scriptable devices, and a delegate that records the agent's status texts.
+// with scriptable devices, a delegate that records the agent's status texts and one that
+// records the job runner's reports.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "platform/security/KeychainItems.h"
 #include "platform/system/PhoneFacts.h"
 #include "sdk/agent/OKTVexa.h"
+#include "sdk/agent/VexaConfiguration.h"
 #include "sdk/agent/VexaLog.h"
 #include "testing/mdm/MdmServer.h"
 
@@ -178,6 +182,50 @@ struct Outcome {
       done = true;
     };
   }
+};
+
+// The job runner's reports, in the order they came, from any thread.
+class RecordedReports final : public VexaConfigDelegate {
+ public:
+  void didFinishAllConfigJobsWithReport(const nlohmann::json& report) override {
+    {
+      std::lock_guard lock(mutex_);
+      reports_.push_back(report);
+    }
+    cv_.notify_all();
+  }
+  std::vector<nlohmann::json> all() const {
+    std::lock_guard lock(mutex_);
+    return reports_;
+  }
+  // How many different batches have been reported.
+  size_t batches() const {
+    std::lock_guard lock(mutex_);
+    return batchIds().size();
+  }
+  // How many batch reports came in all (a batch reported twice counts twice).
+  size_t batchReports() const {
+    std::lock_guard lock(mutex_);
+    size_t n = 0;
+    for (const auto& r : reports_) n += r.size();
+    return n;
+  }
+  // Waits (from a thread other than the runner's) until `n` different batches are reported.
+  bool waitForBatches(size_t n) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return batchIds().size() >= n; });
+  }
+
+ private:
+  std::set<std::string> batchIds() const {
+    std::set<std::string> ids;
+    for (const auto& r : reports_)
+      for (const auto& [id, batch] : r.items()) ids.insert(id);
+    return ids;
+  }
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<nlohmann::json> reports_;
 };
 
 class AgentTest : public ::testing::Test {

@@ -107,25 +107,12 @@ TEST_F(TransportSecurity, AReceiptRedirectedToHttpIsNeverSentInClear) {
 TEST_F(TransportSecurity, AnHttpCheckInAddressFromAJobIsRefusedAndTheOldOneStays) {
   const std::string kept = server_->origin() + mdm::kCheckInPath;
   UICKeyChainStore::sharedStore().setString(kept, std::string("checkInServer"));
-  struct Reports final : VexaConfigDelegate {
-    void didFinishAllConfigJobsWithReport(const nlohmann::json& r) override {
-      std::lock_guard lock(mutex);
-      reports.push_back(r);
-    }
-    std::mutex mutex;
-    std::vector<nlohmann::json> reports;
-  };
-  auto reports = std::make_shared<Reports>();
+  auto reports = std::make_shared<RecordedReports>();
   auto runner = std::make_unique<VexaConfiguration>(agent_, [] { return nullptr; });
   runner->setDelegate(reports);
   runner->addConfigJobs(nlohmann::json::array({{{"key", "mobileApp_checkInServer"}, {"value", clearAddress()}}}));
-  ASSERT_TRUE(advanceUntil(
-      [&] {
-        std::lock_guard lock(reports->mutex);
-        return !reports->reports.empty();
-      },
-      std::chrono::seconds(1)));
-  const auto config = reports->reports[0].begin().value()["configs"][0];
+  ASSERT_TRUE(advanceUntil([&] { return !reports->all().empty(); }, std::chrono::seconds(1)));
+  const auto config = reports->all()[0].begin().value()["configs"][0];
   EXPECT_EQ(config["success"], "false");
   EXPECT_EQ(UICKeyChainStore::sharedStore().stringForKey(std::string("checkInServer")), kept);
   EXPECT_TRUE(runMainUntil([&] { return recorder_->saw(kVexaInsecureServerRefused); }));

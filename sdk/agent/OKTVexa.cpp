@@ -30,9 +30,11 @@ constexpr const char* kApplicationStateKey = "OKTVEXA_APPLICATION_STATE";
 constexpr foundation::Duration kActiveCheckInDelay = std::chrono::seconds(5);
 constexpr foundation::Duration kCollectDelay = std::chrono::milliseconds(4000);
 
-// The facade of the process, as the agent uses it.
+// A facade as the agent uses it: the one given, or the process's own (asked for at each call,
+// as the process's facade makes its agent while it is itself being made).
 class FacadeDevices final : public VexaDevices {
  public:
+  explicit FacadeDevices(std::shared_ptr<OKTKXDevices> facade = nullptr) : facade_(std::move(facade)) {}
   int connstate() override { return facade().connstate(); }
   std::vector<std::shared_ptr<KXDeviceInfo>> getConnectedDevicesInfo(Error* error) override {
     return facade().getConnectedDevicesInfo(error);
@@ -49,7 +51,8 @@ class FacadeDevices final : public VexaDevices {
   void addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) override { facade().addDelegate(delegate); }
 
  private:
-  static OKTKXDevices& facade() { return OKTKXDevices::sharedDevice(); }
+  OKTKXDevices& facade() const { return facade_ ? *facade_ : OKTKXDevices::sharedDevice(); }
+  const std::shared_ptr<OKTKXDevices> facade_;
 };
 
 void writeApplicationState(const char* state) {
@@ -62,6 +65,10 @@ void writeApplicationState(const char* state) {
 }  // namespace
 
 std::shared_ptr<VexaDevices> VexaDevices::facade() { return std::make_shared<FacadeDevices>(); }
+
+std::shared_ptr<VexaDevices> VexaDevices::overFacade(std::shared_ptr<OKTKXDevices> facade) {
+  return std::make_shared<FacadeDevices>(std::move(facade));
+}
 
 std::shared_ptr<void> VexaDevices::routeThisThread(int type) {
   const int previous = activeDeviceType();

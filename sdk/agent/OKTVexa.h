@@ -84,6 +84,9 @@ class VexaDevices {
   virtual void addDelegate(const std::shared_ptr<KXDeviceDelegate>& delegate) = 0;
   // The facade of the process.
   static std::shared_ptr<VexaDevices> facade();
+  // `facade` (a facade of its own, as an embedding host or a test makes one), held for the
+  // life of the result; its device reads are routed as the process's facade routes them.
+  static std::shared_ptr<VexaDevices> overFacade(std::shared_ptr<OKTKXDevices> facade);
 };
 
 // The accessory plug-ins by family; an empty slot means the family has no plug-in.

@@ -1,17 +1,27 @@
 // The check-in cycle against the management server over HTTPS on loopback.
 
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <fstream>
 
 #include "platform/foundation/Json.h"
 #include "sdk/agent/AgentTestSupport.h"
 #include "sdk/agent/UICKeyChainStore.h"
 #include "sdk/agent/VexaHelper.h"
 #include "sdk/agent/VexaIdentifier.h"
+#include "sdk/agent/VexaPhonePlugins.h"
 
 namespace kestra::agenttest {
 namespace {
 
 using nlohmann::json;
+
+std::string lowerCased(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return s;
+}
 
 TEST_F(AgentTest, ASecondCheckInWithinTheIntervalIsRefusedAndAForcedOneIsSent) {
   auto first = checkIn(false);
@@ -215,6 +225,27 @@ TEST_F(AgentTest, NoCheckInOnASimulatorUnlessInTestMode) {
   EXPECT_FALSE(r.success);
   EXPECT_EQ(server_->count(), 0u);
   ASSERT_TRUE(runMainUntil([&] { return recorder_->saw("Looks like we are running on simulator. We don't check in."); }));
+}
+
+// On this machine, as it is: the check-in goes out (the machine is no simulator) and the
+// phone's entry names the machine by its own product name and uname's machine type.
+TEST_F(AgentTest, ThisMachineChecksInUnderItsOwnName) {
+  system_info::setPhoneFactsOverride(std::nullopt);
+  agent_->setTestMode(false);
+  agent_->setPhonePlugins({std::make_shared<VexaMobileDevice>([] { return 0; }, locator_.get())});
+  struct utsname u {};
+  ASSERT_EQ(::uname(&u), 0);
+  std::string product;
+  std::getline(std::ifstream("/sys/class/dmi/id/product_name"), product);
+  const std::string expected = product.empty() ? std::string("Linux (") + u.machine + ")"
+                                               : product + " (" + u.machine + ")";
+
+  EXPECT_TRUE(checkIn().success);
+  ASSERT_EQ(server_->service("check_in").size(), 1u);
+  const json body = *server_->service("check_in")[0].json;
+  ASSERT_FALSE(body["payload"].empty());
+  EXPECT_EQ(body["payload"][0]["deviceSubType"], expected);
+  EXPECT_EQ(lowerCased(body.dump()).find("simulator"), std::string::npos);
 }
 
 TEST_F(AgentTest, APausedAgentRefusesCheckIns) {

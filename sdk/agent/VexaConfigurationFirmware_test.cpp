@@ -6,16 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/accessory/AccessoryManager.h"
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Bytes.h"
-#include "sdk/agent/AgentTestSupport.h"
+#include "sdk/agent/AgentCaseTestSupport.h"
 #include "sdk/agent/VexaConfiguration.h"
 #include "sdk/device/ChargingCaseFrames.h"
-#include "sdk/device/KXDevicesTestSupport.h"
-#include "sdk/device/OKTCD.h"
-#include "sdk/device/OKTKXDevices.h"
-#include "testing/devices/chargingcase/SimulatedChargingCase.h"
 #include "testing/net/HttpTestServers.h"
 #include "testing/services/ServiceProcess.h"
 
@@ -58,22 +53,6 @@ class RecordingView final : public VexaFirmwareProgressView {
   float lastFraction_ = 0;
 };
 
-class Reports final : public VexaConfigDelegate {
- public:
-  void didFinishAllConfigJobsWithReport(const nlohmann::json& report) override {
-    std::lock_guard lock(mutex_);
-    reports_.push_back(report);
-  }
-  std::vector<nlohmann::json> all() const {
-    std::lock_guard lock(mutex_);
-    return reports_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<nlohmann::json> reports_;
-};
-
 // An image the simulated case accepts (its name where the case looks for it).
 std::string caseImage(size_t size) {
   std::string image(size, '\0');
@@ -83,16 +62,10 @@ std::string caseImage(size_t size) {
   return image;
 }
 
-class FirmwareJobs : public AgentTest {
+class FirmwareJobs : public AgentCaseTest {
  protected:
   void SetUp() override {
-    AgentTest::SetUp();
-    std::string pattern = (testHome() / "accessories-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    registry_ = std::make_unique<accessory::AccessoryManager>(folder_);
-    case_ = OKTCD::create(OKTEADSessionController::create(*registry_), std::make_shared<NoPhoneBattery>());
-    facade_ = OKTKXDevices::create(api_.api, case_, std::make_shared<KXDeviceAgentStandIn>());
+    AgentCaseTest::SetUp();
     runner_ = std::make_unique<VexaConfiguration>(agent_, [this] { return facade_.get(); });
     runner_->setDelegate(reports_);
     view_ = std::make_shared<RecordingView>(agent_);
@@ -104,20 +77,7 @@ class FirmwareJobs : public AgentTest {
                  std::chrono::seconds(1));
     runner_.reset();
     settlePosts();
-    if (sim_) sim_->detach();
-    runMainUntil([&] { return registry_->connectedAccessories().empty(); });
-    facade_.reset();
-    case_.reset();
-    sim_.reset();
-    registry_.reset();
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-    AgentTest::TearDown();
-  }
-  void attachCase() {
-    sim_ = std::make_unique<devices::SimulatedChargingCase>(devices::SimulatedChargingCase::defaultIdentity(), folder_);
-    ASSERT_TRUE(sim_->attach());
-    ASSERT_TRUE(runMainUntil([&] { return facade_->connstate() == 2 && case_->batteryInfo().contains("Voltage"); }));
+    AgentCaseTest::TearDown();
   }
   // The one config of the next report.
   nlohmann::json runJob(const std::string& key, const std::string& value) {
@@ -136,19 +96,7 @@ class FirmwareJobs : public AgentTest {
     return batch["configs"][0];
   }
 
-  class NoPhoneBattery final : public KXPhoneBattery {
-   public:
-    int batteryState() override { return kUnplugged; }
-    float batteryLevel() override { return 0.5f; }
-  };
-
-  fs::path folder_;
-  std::unique_ptr<accessory::AccessoryManager> registry_;
-  std::shared_ptr<OKTCD> case_;
-  testing::ApiFixture api_;
-  std::shared_ptr<OKTKXDevices> facade_;
-  std::unique_ptr<devices::SimulatedChargingCase> sim_;
-  std::shared_ptr<Reports> reports_ = std::make_shared<Reports>();
+  std::shared_ptr<RecordedReports> reports_ = std::make_shared<RecordedReports>();
   std::shared_ptr<RecordingView> view_;
   std::unique_ptr<VexaConfiguration> runner_;
 };

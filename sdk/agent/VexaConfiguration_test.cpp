@@ -19,22 +19,6 @@
 namespace kestra::agenttest {
 namespace {
 
-class RecordingConfigDelegate final : public VexaConfigDelegate {
- public:
-  void didFinishAllConfigJobsWithReport(const nlohmann::json& report) override {
-    std::lock_guard lock(mutex_);
-    reports_.push_back(report);
-  }
-  std::vector<nlohmann::json> reports() const {
-    std::lock_guard lock(mutex_);
-    return reports_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<nlohmann::json> reports_;
-};
-
 // The configs of the only batch of a report, by key.
 std::map<std::string, std::pair<std::string, std::string>> configsOf(const nlohmann::json& report) {
   EXPECT_EQ(report.size(), 1u);
@@ -63,13 +47,13 @@ class ConfigurationJobs : public AgentTest {
     AgentTest::TearDown();
   }
   bool reportsReach(size_t n) {
-    return advanceUntil([&] { return delegate_->reports().size() >= n; }, std::chrono::seconds(1));
+    return advanceUntil([&] { return delegate_->all().size() >= n; }, std::chrono::seconds(1));
   }
 
   testing::ApiFixture api_;
   std::shared_ptr<testing::FakeCase> case_ = std::make_shared<testing::FakeCase>();
   std::shared_ptr<OKTKXDevices> facade_;
-  std::shared_ptr<RecordingConfigDelegate> delegate_ = std::make_shared<RecordingConfigDelegate>();
+  std::shared_ptr<RecordedReports> delegate_ = std::make_shared<RecordedReports>();
   std::unique_ptr<VexaConfiguration> runner_;
 };
 
@@ -95,7 +79,7 @@ TEST_F(ConfigurationJobs, JobsAreRoutedReportedAndFollowedByACheckIn) {
   ASSERT_TRUE(reportsReach(1));
   foundation::NotificationCenter::defaultCenter().removeToken(observer);
 
-  const auto report = delegate_->reports()[0];
+  const auto report = delegate_->all()[0];
   EXPECT_EQ(report.begin().value()["total"], 8);
   EXPECT_EQ(report.begin().value()["serial"], "0");
   const auto configs = configsOf(report);
@@ -128,7 +112,7 @@ TEST_F(ConfigurationJobs, AListWaitsWhileOneRunsAndANewerOneReplacesIt) {
   EXPECT_EQ(runner_->pendingJobs(), 1u);
   runner_->resumeConfig();
   ASSERT_TRUE(reportsReach(2));
-  const auto reports = delegate_->reports();
+  const auto reports = delegate_->all();
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(configsOf(reports[0]).at("mobileApp_companyCode").first, "FIRST");
   EXPECT_EQ(configsOf(reports[1]).at("mobileApp_companyCode").first, "THIRD");
@@ -143,7 +127,7 @@ TEST_F(ConfigurationJobs, DeviceSettingsGoThroughTheFacadeAndTheActiveTypeIsRest
                         {"key": "pellanPro_kioskMode", "value": "true"}])"_json;
   runner_->addConfigJobs(jobs);
   ASSERT_TRUE(reportsReach(1));
-  const auto configs = configsOf(delegate_->reports()[0]);
+  const auto configs = configsOf(delegate_->all()[0]);
   EXPECT_EQ(configs.at("pellanPro_scanMode").second, "true");
   EXPECT_EQ(configs.at("pellanPro_backupCharge").second, "true");
   EXPECT_EQ(configs.at("pellanPro_kioskMode").second, "false");  // this fake sleeve refuses it
@@ -168,7 +152,7 @@ TEST_F(ConfigurationJobs, APinpadJobReachesThePinpadUnderAutomaticRouting) {
   ASSERT_EQ(facade_->devices().activeDeviceType(), -1);
   runner_->addConfigJobs(R"([{"key": "skyrig_scanMode", "value": "1"}])"_json);
   ASSERT_TRUE(reportsReach(1));
-  EXPECT_EQ(configsOf(delegate_->reports()[0]).at("skyrig_scanMode").second, "true");
+  EXPECT_EQ(configsOf(delegate_->all()[0]).at("skyrig_scanMode").second, "true");
   EXPECT_EQ(api_.drivers.pinpad->log->count("pinpad.barSetScanMode:1"), 1u);
   EXPECT_EQ(api_.drivers.sleeve->log->count("sleeve.barcodeSetScanMode"), 0u);
   EXPECT_EQ(facade_->devices().activeDeviceType(), -1);
@@ -192,7 +176,7 @@ TEST_F(ConfigurationJobs, SleeveSettingsReachTheSimulatedSleeve) {
                              {"key": "pellanPro_autoSpeakerControl", "value": "true"},
                              {"key": "pellanPro_passThruSync", "value": "true"}])"_json);
   ASSERT_TRUE(reportsReach(1));
-  const auto configs = configsOf(delegate_->reports()[0]);
+  const auto configs = configsOf(delegate_->all()[0]);
   for (const char* key : {"pellanPro_autoTimeOff", "pellanPro_kioskMode", "pellanPro_speaker",
                           "pellanPro_speakerButton", "pellanPro_autoSpeakerControl"})
     EXPECT_EQ(configs.at(key).second, "true") << key;
