@@ -102,13 +102,14 @@ TEST(OrvoMobileProgram, ChecksInWithTheManagementServerOnceItBecomesActive) {
 // The network and printing libraries (libcurl, libcups and the TLS, Kerberos, LDAP and Avahi
 // libraries they bring) are opened when first used, never on the way to the first frame.
 TEST(OrvoMobileProgram, OpensNoNetworkOrPrintingLibraryBeforeItsFirstFrame) {
-  TempFolder home;
-  ASSERT_FALSE(home.path.empty());
-  const fs::path output = home.path / "program.log";
-  Program program({"HOME=" + home.path.string(), "XDG_CONFIG_HOME=" + (home.path / "config").string(),
-                   "XDG_DATA_HOME=" + (home.path / "data").string(), "XDG_CACHE_HOME=" + (home.path / "cache").string(),
-                   "XDG_RUNTIME_DIR=" + (home.path / "runtime").string(),
-                   "KESTRA_KEYCHAIN_FILE=" + (home.path / "keychain.json").string(), "QT_QPA_PLATFORM=offscreen",
+  services::TempFolder folder("orvo-program");  // the test's own, removed with it
+  const fs::path& home = folder.path();
+  ASSERT_FALSE(home.empty());
+  const fs::path output = home / "program.log";
+  Program program({"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
+                   "XDG_DATA_HOME=" + (home / "data").string(), "XDG_CACHE_HOME=" + (home / "cache").string(),
+                   "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
+                   "KESTRA_KEYCHAIN_FILE=" + (home / "keychain.json").string(), "QT_QPA_PLATFORM=offscreen",
                    "KESTRA_FIRST_FRAME_EXIT=1", "LD_DEBUG=files"},
                   output);
   ASSERT_TRUE(program.started());
