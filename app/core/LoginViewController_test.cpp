@@ -221,9 +221,15 @@ TEST(LoginScreen, EachAppearanceEmptiesThePictureCache) {
   t.launch();
   ASSERT_TRUE(t.app.runUntil([&] { return fs::is_empty(folder); }));
 
-  // Back from the next screen: emptied again.
+  // Back from the next screen (the settings, behind the administrator password): emptied again.
   cachePicture();
-  t.login->viewWillAppear(false);
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Settings"))) << t.h->dump();
+  t.h->typeText("q73");
+  ASSERT_TRUE(t.h->pressAlertButton("OK")) << t.h->dump();
+  t.app.drain();
+  ASSERT_NE(dynamic_cast<SettingsViewController*>(t.topScreen()), nullptr) << t.h->dump();
+  ASSERT_FALSE(fs::is_empty(folder)) << "the picture is still there while the settings show";
+  ASSERT_TRUE(t.h->tap(t.h->findLabel("Back"))) << t.h->dump();
   EXPECT_TRUE(t.app.runUntil([&] { return fs::is_empty(folder); }));
 }
 

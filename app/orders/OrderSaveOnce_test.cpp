@@ -37,6 +37,24 @@ class OrderSaveOnce : public ::testing::Test {
 
   // Save → Yes with the insert taken by the server and its answer lost: the request times
   // out on the device, the user closes the alert.
+  // Types `text` over what a header field or the memo holds, as a user does: scrolled into
+  // reach, tapped, emptied key by key (an emptied memo shows its placeholder and lets the
+  // keyboard go) and typed anew.
+  void retype(OrderInfoViewController* header, ui::View* field, const std::string& text) {
+    if (!t.h->isReachable(field) && !header->memoView()->isFirstResponder()) t.h->pressReturn();  // the keyboard goes
+    if (!t.h->isReachable(field)) {
+      ASSERT_TRUE(t.h->scrollIntoReach(*header->tableView(), field)) << t.h->dump();
+    }
+    ASSERT_TRUE(t.h->tap(field)) << t.h->dump();
+    const bool memo = field == header->memoView();
+    const std::string before = memo ? header->memoView()->text() : header->field(field->tag())->text();
+    if (!(memo && before == "Enter Memo")) t.h->deleteBackward(int(before.size()));
+    if (memo && !t.h->isReachable(field)) {
+      ASSERT_TRUE(t.h->scrollIntoReach(*header->tableView(), field)) << t.h->dump();
+    }
+    ASSERT_TRUE(t.h->type(field, text)) << t.h->dump();
+    EXPECT_EQ(memo ? header->memoView()->text() : header->field(field->tag())->text(), text);
+  }
   void saveWithAnswerLost(OrderInfoViewController* header) {
     const int inserts = t.calls("InsertOrder");
     t.server.setFault("InsertOrder", backoffice::Fault::answerHeld());
@@ -176,12 +194,16 @@ TEST_F(OrderSaveOnce, ALineRemovedAfterTheLostAnswerIsEditedOutOfThatOrder) {
 TEST_F(OrderSaveOnce, MemoAndHeaderChangedAfterTheLostAnswerAreEditedIntoThatOrder) {
   auto* header = t.walkToHeader({"400000000002"});
   ASSERT_NE(header, nullptr) << t.h->dump();
-  header->memoView()->setText("ring first");
+  retype(header, header->memoView(), "ring first");
   saveWithAnswerLost(header);
-  header->memoView()->setText("leave at the back door");
-  header->field(kTagCustomerPo)->setText("PO-9");
-  header->field(kTagEmail)->setText("orders@maple.example");
-  header->field(kTagPhone)->setText("555-0199");
+  retype(header, header->memoView(), "leave at the back door");
+  retype(header, header->field(kTagCustomerPo), "PO-9");
+  retype(header, header->field(kTagEmail), "orders@maple.example");
+  retype(header, header->field(kTagPhone), "555-0199");
+  t.h->pressReturn();
+  if (!t.h->isReachable(header->field(kTagShipDate))) {
+    ASSERT_TRUE(t.h->scrollIntoReach(*header->tableView(), header->field(kTagShipDate))) << t.h->dump();
+  }
   ASSERT_TRUE(t.h->tap(header->field(kTagShipDate))) << t.h->dump();
   ASSERT_TRUE(t.h->chooseDate(*header->datePicker(kTagShipDate), *foundation::parseDate("10/05/2026", "MM/dd/yyyy", true)));
   ASSERT_TRUE(t.saveHeader(*header));
@@ -209,12 +231,12 @@ TEST_F(OrderSaveOnce, ARefusedInsertThenALostOneIsCheckedByWhatTheLastInsertSent
   t.server.withState([](backoffice::State& s) { s.salesOrders = json::object(); });
   // The user changes the memo; the check finds nothing and the order is inserted, with the
   // new memo, and that answer is lost.
-  header->memoView()->setText("second try");
+  retype(header, header->memoView(), "second try");
   t.server.setFault("CheckOrderProcessing", backoffice::Fault::result("FALSE"));
   saveWithAnswerLost(header);
   EXPECT_EQ(t.calls("CheckOrderProcessing"), 1);
   // One more change, one more Save: the check asks about the second insert.
-  header->field(kTagCustomerPo)->setText("PO-3");
+  retype(header, header->field(kTagCustomerPo), "PO-3");
   ASSERT_TRUE(t.saveHeader(*header));
   ASSERT_EQ(t.calls("CheckOrderProcessing"), 2);
   EXPECT_EQ(t.server.received("CheckOrderProcessing")[1].param("memo"), "second try");
@@ -226,7 +248,7 @@ TEST_F(OrderSaveOnce, ARefusedInsertThenALostOneIsCheckedByWhatTheLastInsertSent
 TEST_F(OrderSaveOnce, ARestartAfterTheLostAnswerStillEditsThatOrder) {
   auto* header = t.walkToHeader({"400000000002", "400000000002"});
   ASSERT_NE(header, nullptr) << t.h->dump();
-  header->memoView()->setText("fragile");
+  retype(header, header->memoView(), "fragile");
   saveWithAnswerLost(header);
   auto* list = restartAndLoadBackup();
   ASSERT_NE(list, nullptr) << t.h->dump();
@@ -258,7 +280,7 @@ TEST_F(OrderSaveOnce, ASecondDeviceSavingTheSameBackupEditsTheSameOrder) {
   fs::copy(backup, backupCopy, fs::copy_options::recursive);
 
   // The first device saves again (an edit), and its user finishes the order.
-  header->field(kTagCustomerPo)->setText("FIRST");
+  retype(header, header->field(kTagCustomerPo), "FIRST");
   ASSERT_TRUE(t.saveHeader(*header));
   t.press("OK");
   t.waitForRequests();
@@ -276,7 +298,7 @@ TEST_F(OrderSaveOnce, ASecondDeviceSavingTheSameBackupEditsTheSameOrder) {
   scan("400000000014");
   header = toHeader(list);
   ASSERT_NE(header, nullptr) << t.h->dump();
-  header->field(kTagCustomerPo)->setText("SECOND");
+  retype(header, header->field(kTagCustomerPo), "SECOND");
   ASSERT_TRUE(t.saveHeader(*header));
   EXPECT_EQ(t.calls("InsertOrder"), 1);
   EXPECT_EQ(t.calls("CheckOrderProcessing"), 2);

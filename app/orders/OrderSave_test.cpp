@@ -31,6 +31,23 @@ class OrderSave : public ::testing::Test {
                                         const std::string& orderNumber = "") {
     return t.walkToHeader(codes, orderNumber);
   }
+  // Types `text` over what a header field or the memo holds, as a user does: scrolled into
+  // reach, tapped, emptied key by key (an emptied memo shows its placeholder and lets the
+  // keyboard go) and typed anew.
+  void retype(OrderInfoViewController* header, ui::View* field, const std::string& text) {
+    if (!t.h->isReachable(field)) {
+      ASSERT_TRUE(t.h->scrollIntoReach(*header->tableView(), field)) << t.h->dump();
+    }
+    ASSERT_TRUE(t.h->tap(field)) << t.h->dump();
+    const bool memo = field == header->memoView();
+    const std::string before = memo ? header->memoView()->text() : header->field(field->tag())->text();
+    if (!(memo && before == "Enter Memo")) t.h->deleteBackward(int(before.size()));
+    if (memo && !t.h->isReachable(field)) {
+      ASSERT_TRUE(t.h->scrollIntoReach(*header->tableView(), field)) << t.h->dump();
+    }
+    ASSERT_TRUE(t.h->type(field, text)) << t.h->dump();
+    EXPECT_EQ(memo ? header->memoView()->text() : header->field(field->tag())->text(), text);
+  }
   void save(OrderInfoViewController* header) {
     ASSERT_TRUE(t.saveHeader(*header)) << ::testing::PrintToString(t.alertMessages()) << t.h->dump();
   }
@@ -141,7 +158,7 @@ TEST_F(OrderSave, NewOrderIsSavedWithItsHeaderAndLinesExactlyAsSentThenTheLastSc
 TEST_F(OrderSave, AnInsertWhoseAnswerIsLostIsFoundByTheProcessingCheckAndMakesOneOrder) {
   auto* header = walkToHeader();
   ASSERT_NE(header, nullptr) << t.h->dump();
-  header->memoView()->setText("call first");
+  retype(header, header->memoView(), "call first");
   // The server takes the insert, but its answer never comes back.
   t.server.setFault("InsertOrder", backoffice::Fault::answerHeld());
   ASSERT_TRUE(t.h->tap(header->saveButton()));
@@ -303,7 +320,7 @@ TEST_F(OrderSave, AnExistingOrderIsLoadedEditedAndSavedWithEditOrder) {
   EXPECT_EQ(header->memoView()->text(), "Enter Memo");      // a null memo shows the placeholder
   EXPECT_EQ(t.app.delegate->globalSO().signatureBase64StringForSo, "c2lnbg==");
 
-  header->field(kTagCustomerPo)->setText("PO-2");
+  retype(header, header->field(kTagCustomerPo), "PO-2");
   save(header);
   EXPECT_EQ(t.calls("InsertOrder"), 0);
   ASSERT_EQ(t.calls("EditOrder"), 1);
@@ -333,7 +350,7 @@ TEST_F(OrderSave, RealTimeEditSavesTheHeaderOnlyAndAnUnreadableAnswerIsNotASave)
   EXPECT_FALSE(alertTitled("SO# "));
   t.app.dismissAlerts();
   t.server.clearFaults();
-  header->field(kTagCustomerPo)->setText("RT-PO");
+  retype(header, header->field(kTagCustomerPo), "RT-PO");
   save(header);
   EXPECT_EQ(t.calls("EditOrder"), 0);
   ASSERT_EQ(t.calls("EditOrderInfo"), 2);
@@ -467,7 +484,7 @@ TEST_F(OrderSave, HeaderRowsFollowTheOptionsAndTheWheelsPutCodes) {
   EXPECT_EQ(header->field(kTagCancelDate)->text(), "01/15/2027");
 
   // An e-mail address that does not read as one blocks the save; OK puts the cursor there.
-  header->field(kTagEmail)->setText("not an address");
+  retype(header.get(), header->field(kTagEmail), "not an address");
   ASSERT_TRUE(t.h->tap(header->saveButton()));
   t.settle();
   ASSERT_TRUE(t.waitForAlert("Your email address is invalid.\nPlease enter a valid address."));
@@ -487,7 +504,7 @@ TEST_F(OrderSave, HeaderRowsFollowTheOptionsAndTheWheelsPutCodes) {
   t.waitForRequests();
 
   // Back keeps the memo for the next header of this new order.
-  header->memoView()->setText("fragile");
+  retype(header.get(), header->memoView(), "fragile");
   ASSERT_TRUE(t.h->tapBarItem(header->navigationItem().leftBarButtonItem())) << t.h->dump();
   t.settle();
   EXPECT_EQ(defaults().stringForKey(defaults::backupSOmemo), "fragile");

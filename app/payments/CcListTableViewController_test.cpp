@@ -87,25 +87,45 @@ TEST_F(CardsOnFile, RowsShowBrandAndDefaultAndYesMovesTheMark) {
   EXPECT_EQ(list->getIdxByDefaultCC(), 0);
 }
 
-TEST_F(CardsOnFile, AnswersReplaceTheListAndNonListsAddNothing) {
-  auto* list = open();
-  ASSERT_EQ(list->listContent().size(), 2u);
-  list->viewWillAppear(false);  // appearing again asks again
-  t.waitForRequests();
+TEST_F(CardsOnFile, EachOpeningAsksAgainAndNonListsAddNothing) {
+  // The way a user comes back to the list: Back to the card screen, then its button again.
+  t.app.delegate->settings().ccDefFlag = true;
+  auto screen = t.openCardScreen();
+  const auto openFromScreen = [&]() -> CcListTableViewController* {
+    if (!t.h->tap(screen->btn_CcListButton())) return nullptr;
+    t.waitForRequests();
+    auto* nav = dynamic_cast<ui::NavigationController*>(t.nav().presentedViewController());
+    return nav ? dynamic_cast<CcListTableViewController*>(nav->topViewController()) : nullptr;
+  };
+  const auto back = [&](CcListTableViewController& list) {
+    ASSERT_TRUE(t.h->tapBarItem(list.navigationItem().leftBarButtonItem()));
+    t.app.runUntil([&] { return t.nav().presentedViewController() == nullptr; });
+    t.app.drain();
+  };
+  auto* list = openFromScreen();
+  ASSERT_NE(list, nullptr) << t.h->dump();
   EXPECT_EQ(list->listContent().size(), 2u);
+  back(*list);
+
+  list = openFromScreen();  // appearing again asks again
+  ASSERT_NE(list, nullptr) << t.h->dump();
+  EXPECT_EQ(t.calls("GetCClist"), 2u);
+  EXPECT_EQ(list->listContent().size(), 2u);
+  back(*list);
 
   t.server.setFault("GetCClist", backoffice::Fault::result("{\"Response\":\"True\"}"));
-  list->viewWillAppear(false);
-  t.waitForRequests();
-  EXPECT_EQ(list->listContent().size(), 2u);
+  list = openFromScreen();
+  ASSERT_NE(list, nullptr) << t.h->dump();
+  EXPECT_TRUE(list->listContent().empty()) << "an answer that is no list adds nothing";
   ASSERT_FALSE(t.app.alerts().empty());
   EXPECT_EQ(t.app.alerts()[0].title, "Error");
   t.app.dismissAlerts();
+  back(*list);
 
   t.app.delegate->globalSO().customerID = "C999";
   t.server.clearFaults();
-  list->viewWillAppear(false);
-  t.waitForRequests();
+  list = openFromScreen();
+  ASSERT_NE(list, nullptr) << t.h->dump();
   ASSERT_EQ(list->listContent().size(), 1u);
   auto alerts = t.app.alerts();
   ASSERT_EQ(alerts.size(), 1u) << "one alert per answer, not per drawing";

@@ -56,6 +56,12 @@ class CardEntry : public ::testing::Test {
       if (!t.h->tapText("Done")) break;
     ASSERT_TRUE(t.h->type(&field, text)) << t.h->dump();
   }
+  // Empties `field` key by key, as a user does.
+  void clear(ui::TextField& field) {
+    typeInto(field, "");
+    t.h->deleteBackward(int(field.text().size()));
+    EXPECT_EQ(field.text(), "");
+  }
   // Taps "Next" below the fields as a finger would: "Done" above the keyboard until the
   // keyboard is down, and the form pushed up while Next is below the screen.
   bool tapNext(CcManualAndCameraTableViewController& form) {
@@ -89,15 +95,14 @@ TEST_F(CardEntry, NumberGroupsByBrandAndStopsAtItsLength) {
   auto* form = open(false);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    form->tf_ccnum().setText("");
+    clear(form->tf_ccnum());
     typeInto(form->tf_ccnum(), c.typed);
     EXPECT_EQ(form->tf_ccnum().text(), c.shown);
     EXPECT_EQ(form->headerImageName(), c.logo);
     EXPECT_EQ(form->tf_expDate().isFirstResponder(), c.jumped);
   }
   // Pasted digits with blanks are taken; anything with a letter is refused whole.
-  form->tf_ccnum().setText("");
-  typeInto(form->tf_ccnum(), "");
+  clear(form->tf_ccnum());
   t.h->paste("4111 1111");
   EXPECT_EQ(form->tf_ccnum().text(), "4111 1111");
   t.h->paste("12a4");
@@ -166,9 +171,11 @@ TEST_F(CardEntry, NextChecksTheFormThenPostsTheCard) {
 TEST_F(CardEntry, ShortNumberAndCloseSendNothing) {
   auto* form = open(false);
   typeInto(form->tf_ccnum(), "411111111111");
-  form->tf_expDate().setText("01/2030\n");
-  form->tf_name().setText("A");
-  form->tf_cvv().setText("123");
+  ASSERT_TRUE(t.h->tap(&form->tf_expDate())) << t.h->dump();
+  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), 0, 0)) << t.h->dump();
+  ASSERT_TRUE(t.h->choosePickerRow(form->pv_expDate(), 3, 1)) << t.h->dump();
+  typeInto(form->tf_name(), "A");
+  typeInto(form->tf_cvv(), "123");
   ASSERT_TRUE(tapNext(*form));
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_EQ(t.app.alerts()[0].message, "Please enter a valid credit card #.");
