@@ -31,22 +31,8 @@ class OrderSave : public ::testing::Test {
                                         const std::string& orderNumber = "") {
     return t.walkToHeader(codes, orderNumber);
   }
-  // Types `text` over what a header field or the memo holds, as a user does: scrolled into
-  // reach, tapped, emptied key by key (an emptied memo shows its placeholder and lets the
-  // keyboard go) and typed anew.
   void retype(OrderInfoViewController* header, ui::View* field, const std::string& text) {
-    if (!t.h->isReachable(field)) {
-      ASSERT_TRUE(t.h->scrollIntoReach(*header->tableView(), field)) << t.h->dump();
-    }
-    ASSERT_TRUE(t.h->tap(field)) << t.h->dump();
-    const bool memo = field == header->memoView();
-    const std::string before = memo ? header->memoView()->text() : header->field(field->tag())->text();
-    if (!(memo && before == "Enter Memo")) t.h->deleteBackward(int(before.size()));
-    if (memo && !t.h->isReachable(field)) {
-      ASSERT_TRUE(t.h->scrollIntoReach(*header->tableView(), field)) << t.h->dump();
-    }
-    ASSERT_TRUE(t.h->type(field, text)) << t.h->dump();
-    EXPECT_EQ(memo ? header->memoView()->text() : header->field(field->tag())->text(), text);
+    ASSERT_TRUE(t.retypeHeaderField(*header, field, text)) << t.h->dump();
   }
   void save(OrderInfoViewController* header) {
     ASSERT_TRUE(t.saveHeader(*header)) << ::testing::PrintToString(t.alertMessages()) << t.h->dump();

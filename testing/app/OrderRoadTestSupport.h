@@ -189,6 +189,21 @@ class OrderRoadHarness {
     waitForRequests();
     return again->saveButton()->isHidden() ? nullptr : again;
   }
+  // Types `text` over what a header field or the memo holds, as a user does: the keyboard put
+  // away when it covers the field, the field scrolled into reach, tapped, emptied key by key
+  // (an emptied memo shows its placeholder) and typed anew. False when a step is out of reach
+  // or the field does not end holding `text`.
+  bool retypeHeaderField(OrderInfoViewController& header, ui::View* field, const std::string& text) {
+    const bool memo = field == header.memoView();
+    const auto shown = [&] { return memo ? header.memoView()->text() : header.field(field->tag())->text(); };
+    if (!h->isReachable(field) && !header.memoView()->isFirstResponder()) h->pressReturn();
+    if (!h->isReachable(field) && !h->scrollIntoReach(*header.tableView(), field)) return false;
+    if (!h->tap(field)) return false;
+    const std::string before = shown();
+    if (!(memo && before == "Enter Memo")) h->deleteBackward(int(before.size()));
+    if (!h->isReachable(field) && !h->scrollIntoReach(*header.tableView(), field)) return false;
+    return h->type(field, text) && shown() == text;
+  }
   // Save → "Yes" → the answer (and a request that the answer starts). False when the
   // question did not come.
   bool saveHeader(OrderInfoViewController& header) {
