@@ -133,8 +133,7 @@ TEST_F(LastScreen, AnEmailThatTimesOutAfterReachingTheServerIsReportedScheduled)
   t.settle();
   EXPECT_EQ(t.app.delegate->globalSO().currSoapFuncName, "SendSOEmail");
   ASSERT_TRUE(t.app.runUntil([&] { return t.server.heldCount() == 1; }));
-  clock->advance(5s);
-  t.waitForRequests();
+  ASSERT_TRUE(t.outwaitHeld(5s));
   ASSERT_TRUE(t.waitForAlert("The email job has been scheduled in the server."));
   EXPECT_EQ(t.app.delegate->globalSO().currSoapFuncName, "");
   EXPECT_FALSE(last->setEmailFlag());
@@ -145,8 +144,7 @@ TEST_F(LastScreen, AnEmailThatTimesOutAfterReachingTheServerIsReportedScheduled)
   t.server.setFault("PrintSObyServer", backoffice::Fault::held());
   ASSERT_TRUE(t.h->tap(last->button("PRINT SO")));
   ASSERT_TRUE(t.app.runUntil([&] { return t.server.heldCount() == 1; }));
-  clock->advance(10s);
-  t.waitForRequests();
+  ASSERT_TRUE(t.outwaitHeld(10s));
   ASSERT_FALSE(t.app.alerts().empty());
   EXPECT_NE(t.app.alerts()[0].message.find("Please try it again."), std::string::npos);
   t.server.releaseHeld();

@@ -48,8 +48,7 @@ class OrderSaveOnce : public ::testing::Test {
     ASSERT_TRUE(t.waitForAlert("Are you sure you want to save?"));
     t.press("Yes");
     ASSERT_TRUE(t.app.runUntil([&] { return t.server.heldCount() == 1; }));
-    clock->advance(61s);
-    t.waitForRequests();
+    ASSERT_TRUE(t.outwaitHeld(61s));
     ASSERT_FALSE(t.app.alerts().empty());
     t.app.dismissAlerts();
     t.server.clearFaults();

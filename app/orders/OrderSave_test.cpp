@@ -154,8 +154,7 @@ TEST_F(OrderSave, AnInsertWhoseAnswerIsLostIsFoundByTheProcessingCheckAndMakesOn
   // The flag is written before the request leaves, so it survives even a crash here.
   EXPECT_TRUE(defaults().boolForKey(defaults::OrderProcessingFlag));
   EXPECT_EQ(defaults().stringForKey(defaults::backupSOmemo), "call first");
-  clock->advance(61s);
-  t.waitForRequests();
+  ASSERT_TRUE(t.outwaitHeld(61s));
   ASSERT_FALSE(t.app.alerts().empty());
   t.app.dismissAlerts();
   t.server.clearFaults();

@@ -13,6 +13,7 @@
 #include "testing/app/LoginTestSupport.h"
 #include "app/core/OrvoMobileAppDelegate.h"
 #include "app/core/OverlayViewController.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Reachability.h"
 #include "platform/ui/AlertController.h"
@@ -60,6 +61,21 @@ class AppHarness {
   template <class F>
   bool runUntil(F done) {
     return foundation::RunLoop::main().runUntil(done, std::chrono::milliseconds(20000));
+  }
+  // Moves the test's manual clock past the time-out of a request the server holds, until
+  // `done()`. The client's idle timer starts again at the request's last bytes, and on a
+  // loaded machine the client may note them only after the server holds the request and the
+  // clock has moved: so while the request is still waited for, the clock moves on by another
+  // `period` (at most five). An extra period ends the request the same way, timed out.
+  template <class F>
+  bool outwaitHeldRequest(foundation::Duration period, F done) {
+    auto& clock = dynamic_cast<foundation::ManualClock&>(foundation::Clock::current());
+    for (int step = 0; step < 5; ++step) {
+      clock.advance(period);
+      const auto poll = std::chrono::milliseconds(step < 4 ? 1000 : 20000);
+      if (foundation::RunLoop::main().runUntil(done, poll)) return true;
+    }
+    return false;
   }
   // Runs what is ready on the main queue now.
   void drain() {

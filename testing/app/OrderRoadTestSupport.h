@@ -85,6 +85,14 @@ class OrderRoadHarness {
     settle();
     return ok;
   }
+  // Times out the request the server holds: the clock moves by `period` until the request
+  // has ended (see `AppHarness::outwaitHeldRequest`).
+  bool outwaitHeld(foundation::Duration period) {
+    settle();
+    bool ok = app.outwaitHeldRequest(period, [&] { return !app.delegate->isActivityViewerShown(); });
+    settle();
+    return ok;
+  }
   bool waitForAlert(const std::string& message) {
     return app.runUntil([&] {
       for (auto& a : app.alerts())
