@@ -188,16 +188,18 @@ class UnacceptedListener {
   int port_ = 0;
 };
 
-// A port on loopback that nothing listens on.
+// A port on loopback that nothing listens on. The socket stays bound, never listening, for
+// the rest of the process: a connection to the port is refused, and no other socket (a
+// server of a test running beside, or a client's own ephemeral port) can take it meanwhile,
+// as it could once a closed port went back to the pool.
 inline int closedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
   return ntohs(addr.sin_port);
 }
 
