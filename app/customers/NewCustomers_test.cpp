@@ -184,7 +184,7 @@ class NewCustomers : public ::testing::Test {
     t.waitForRequests();
   }
   void scan(const std::string& text) {
-    foundation::NotificationCenter::defaultCenter().post(kChangeBarcode, nullptr, json{{kLastBarcode, text}});
+    t.app.devices->raiseBarcode(text);
     t.settle();
   }
   const std::vector<int> modes() { return t.app.devices->scanButtonModes(); }
