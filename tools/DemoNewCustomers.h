@@ -52,14 +52,17 @@ inline bool walkNewCustomers(orvo::OrvoMobileAppDelegate& app, ui::harness::Harn
   s.settle();
   auto* form = dynamic_cast<orvo::ManualViewController*>(s.top());
   if (!s.step("manual form opens", form != nullptr)) return false;
-  h.type(&form->textField(F::Code), "qt100");
-  form->textField(F::Name).setText("Harbor Outfitters");
-  form->textField(F::Address1).setText("12 Quay Street");
-  form->textField(F::City).setText("Astoria");
-  form->textField(F::State).setText("OR");
-  form->textField(F::Zip).setText("97103");
-  form->textField(F::Phone1).setText("503-555-0190");
-  form->dismissKeyboard();
+  // Each field dragged into reach and typed; "Done" above the phone pad ends the last.
+  const std::pair<F, const char*> typed[] = {{F::Code, "qt100"},        {F::Name, "Harbor Outfitters"},
+                                             {F::Address1, "12 Quay Street"}, {F::City, "Astoria"},
+                                             {F::Zip, "97103"},         {F::Phone1, "5035550190"}};
+  for (const auto& [field, text] : typed) {
+    h.scrollIntoReach(*form->tableView(), &form->textField(field));
+    h.type(&form->textField(field), text);
+  }
+  h.tapText("Done");
+  s.settle();
+  h.scrollIntoReach(*form->tableView(), form->saveButton());
   s.shot("manual-form-filled");
   h.tap(form->saveButton());
   s.waitIdle();

@@ -65,8 +65,10 @@ inline bool walkOrderDepth(orvo::OrvoMobileAppDelegate& app, ui::harness::Harnes
   s.shot("multi-color-grid");
   auto* cell = dynamic_cast<orvo::CustomCellForMultiColor*>(grid->multiColorTableView()->cellForRowAtIndexPath({0, 1}));
   if (cell) {
-    cell->stepper_qty().press(true);
-    cell->stepper_qty().press(true);
+    auto& stepper = cell->stepper_qty();
+    const ui::Point plus{stepper.bounds().width() * 0.75, stepper.bounds().height() / 2};
+    h.tapAt(&stepper, plus);
+    h.tapAt(&stepper, plus);
   }
   s.settle();
   s.step("two packs of the second colour entered (" + grid->lbl_totalQty()->text() + " pieces)", cell != nullptr);

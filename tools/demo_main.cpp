@@ -408,8 +408,11 @@ bool Walk::picking() {
   settle();
   auto* login = dynamic_cast<orvo::LoginViewController*>(app_.navigationController->topViewController());
   if (!step("back on the login screen", login != nullptr)) return false;
-  login->usernameTextField()->setText("");
-  login->passwordTextField()->setText("");
+  // The fields keep the last user's texts: emptied as a user does, then typed.
+  for (auto* field : {login->usernameTextField(), login->passwordTextField()}) {
+    h_.type(field, "");
+    h_.deleteBackward(int(field->text().size()));
+  }
   h_.type(login->usernameTextField(), "picker");
   h_.pressReturn();
   h_.typeText("p&<ck>");

@@ -411,7 +411,8 @@ TEST(LoginScreen, ScannerStatusLineAndAutomaticChargeFollowTheBattery) {
   LoginScreensHarness t;
   t.storeServer(true);
   t.launch();
-  foundation::NotificationCenter::defaultCenter().post("btnPressed");
+  t.app.devices->raiseButtonPressed(0);
+  t.app.drain();
   EXPECT_EQ(t.login->scannerStatusLabel()->text(), "Updating scanner status..");
   EXPECT_EQ(t.login->scannerStatusLabel()->textColor(), ui::Color::yellow());
   t.h->advance(std::chrono::milliseconds(1000));

@@ -36,11 +36,13 @@ std::optional<std::string> answerText(const nlohmann::json& answer, const char* 
 void BusinessCardViewController::loadView() {
   auto root = ui::makeView<ui::View>({0, 0, ui::Window::kScreenWidth, ui::Window::kScreenHeight});
   root->setBackgroundColor(ui::Color::whiteColor());
-  code_ = ui::makeView<ui::TextField>({10, 14, 200, 32});
+  // Code, Check and Next share the top row, so Next stays above the keyboard while the code
+  // is typed.
+  code_ = ui::makeView<ui::TextField>({10, 14, 136, 32});
   code_->setPlaceholder(ui::localizedString("Customer Code"));
   code_->setAutocapitalizationType(ui::AutocapitalizationType::AllCharacters);
   root->addSubview(code_);
-  check_ = ui::Button::make(ui::localizedString("Check"), {220, 14, 90, 32});
+  check_ = ui::Button::make(ui::localizedString("Check"), {152, 14, 76, 32});
   root->addSubview(check_);
   auto side = [&](const char* title, double y, std::shared_ptr<ui::ImageView>& image, std::shared_ptr<ui::Button>& take,
                   std::shared_ptr<ui::Button>& roll, int tag) {
@@ -60,7 +62,7 @@ void BusinessCardViewController::loadView() {
   };
   side("Front", 56, frontImage_, frontTake_, frontRoll_, 0);
   side("Back", 206, backImage_, backTake_, backRoll_, 1);
-  next_ = ui::Button::make(ui::localizedString("Next"), {40, 370, 240, 44});
+  next_ = ui::Button::make(ui::localizedString("Next"), {234, 14, 76, 32});
   root->addSubview(next_);
   setView(root);
 }

@@ -272,18 +272,18 @@ TEST_F(BusinessCard, CodeEditedAfterTheCheckIsCheckedAgainBeforeItIsSent) {
   check("NEWBC4");
   t.press("OK");
   photo(card->btn_FrontRoll(), false);
-  // Edited to a taken code: the server is asked again and nothing is sent.
-  // The keyboard covers Next; Return, the one way to put it down, checks the code.
+  // Edited to a taken code: Next, tapped with the keyboard still up, asks the server again
+  // and sends nothing.
   retypeCode("C1002");
-  EXPECT_FALSE(t.h->isReachable(card->btn_Next()));
-  t.h->pressReturn();
+  ASSERT_TRUE(card->txt_customerCode()->isFirstResponder());
+  ASSERT_TRUE(t.h->tap(card->btn_Next())) << t.h->dump();
   t.waitForRequests();
   EXPECT_EQ(t.calls("CheckCustomerCode"), 2);
   EXPECT_EQ(t.calls("InsertNewCustomerForBusinessCard"), 0);
   ASSERT_EQ(t.alertMessages(), std::vector<std::string>{"This customer code is existed.\n Please enter another code."});
   t.press("OK");
   EXPECT_FALSE(card->btn_Next()->isEnabled());
-  // Edited to a code with a period: refused here.
+  // Edited to a code with a period: Return refuses it here.
   check("NEWBC5");
   t.press("OK");
   retypeCode("NEW.BC5");

@@ -107,7 +107,7 @@ class NewCustomers : public ::testing::Test {
     auto& so = t.app.delegate->globalSO();
     so.fixedPriceLevel = "AUTO";
     so.divisionCode = "01";
-    so.stateArray = json::array({"Oregon", "Vermont"});
+    so.stateArray = json::array({"Oregon", "Vermont", "OR", "ORE", "ABCD"});
     so.countryArray = json::array({"USA", "Canada"});
     so.salesRepArray = json::array({"R1", "R2"});
   }
@@ -128,33 +128,55 @@ class NewCustomers : public ::testing::Test {
     t.settle();
     return t.top<ManualViewController>();
   }
-  // Brings `view` of the form where a finger reaches it, as a user does: "Done" above the
-  // keyboard, then the form dragged up or down.
+  // Brings `view` of the form where a finger reaches it, as a user does: the form dragged up
+  // or down, and where the keyboard covers it, "Done" above the keyboard first.
   bool reach(ManualViewController& form, ui::View& view) {
     auto* table = form.tableView();
-    bool up = true;  // a row not laid out yet is first looked for further down
-    for (int i = 0; i < 16 && !t.h->isReachable(&view); ++i) {
-      if (t.app.delegate->window->isKeyboardVisible() && t.h->tapText("Done")) continue;
-      if (view.window()) {
-        const double middle = table->convertToWindow({0, table->contentOffset().y + table->frame().height() / 2}).y;
-        up = view.convertToWindow({0, 0}).y > middle;
-      }
-      const double before = table->contentOffset().y;
-      if (!t.h->swipe(table, up ? ui::SwipeUp : ui::SwipeDown, 150)) return false;
-      t.settle();
-      if (table->contentOffset().y == before) up = !up;  // at the end: the other way
-    }
-    return t.h->isReachable(&view);
+    if (t.h->scrollIntoReach(*table, &view)) return true;
+    if (!t.app.delegate->window->isKeyboardVisible() || !t.h->tapText("Done")) return false;
+    t.settle();
+    return t.h->scrollIntoReach(*table, &view);
+  }
+  // Replaces what field `f` holds with `text`, as a user does: the field brought into reach,
+  // tapped, emptied and typed (or pasted, where the field's keyboard lacks the characters).
+  void retype(ManualViewController& form, F f, const std::string& text, bool paste = false) {
+    ui::TextField& field = form.textField(f);
+    ASSERT_TRUE(reach(form, field)) << t.h->dump();
+    ASSERT_TRUE(t.h->type(&field, "")) << t.h->dump();
+    t.h->deleteBackward(int(field.text().size()));
+    if (paste)
+      t.h->paste(text);
+    else
+      t.h->typeText(text);
+    EXPECT_EQ(field.text(), text);
+  }
+  // Chooses `entry` on the wheel of a picker field.
+  void pick(ManualViewController& form, F f, const std::string& entry) {
+    const auto& so = t.app.delegate->globalSO();
+    const int tag = f == F::State     ? ManualViewController::kStatePicker
+                    : f == F::Country ? ManualViewController::kCountryPicker
+                                      : ManualViewController::kSalesRepPicker;
+    const json& list = tag == ManualViewController::kStatePicker     ? so.stateArray
+                       : tag == ManualViewController::kCountryPicker ? so.countryArray
+                                                                     : so.salesRepArray;
+    int row = -1;
+    for (size_t i = 0; i < list.size(); ++i)
+      if (list[i] == entry) row = int(i);
+    ASSERT_GE(row, 0) << entry;
+    ASSERT_TRUE(reach(form, form.textField(f))) << t.h->dump();
+    ASSERT_TRUE(t.h->tap(&form.textField(f))) << t.h->dump();
+    ASSERT_TRUE(t.h->choosePickerRow(*form.picker(tag), row)) << t.h->dump();
+    EXPECT_EQ(form.textField(f).text(), entry);
   }
   // A form with every required field filled in.
   void fill(ManualViewController& form, const std::string& code, const std::string& name) {
-    form.textField(F::Code).setText(code);
-    form.textField(F::Name).setText(name);
-    form.textField(F::Address1).setText("9 " + code + " Street");
-    form.textField(F::City).setText("Astoria");
-    form.textField(F::State).setText("OR");
-    form.textField(F::Zip).setText("97103");
-    form.textField(F::Phone1).setText("503-" + code);
+    retype(form, F::Code, code);
+    retype(form, F::Name, name);
+    retype(form, F::Address1, "9 " + code + " Street");
+    retype(form, F::City, "Astoria");
+    pick(form, F::State, "OR");
+    retype(form, F::Zip, "97103");
+    retype(form, F::Phone1, "503-" + code, true);
   }
   void save(ManualViewController& form) {
     ASSERT_TRUE(reach(form, *form.saveButton())) << t.h->dump();
@@ -162,7 +184,7 @@ class NewCustomers : public ::testing::Test {
     t.waitForRequests();
   }
   void scan(const std::string& text) {
-    foundation::NotificationCenter::defaultCenter().post(kChangeBarcode, nullptr, json{{kLastBarcode, text}});
+    t.app.devices->raiseBarcode(text);
     t.settle();
   }
   const std::vector<int> modes() { return t.app.devices->scanButtonModes(); }
@@ -265,43 +287,48 @@ TEST_F(NewCustomers, SaveStopsAtTheFirstFailingCheckAndItsOkFocusesTheField) {
     double offset;
   };
   const Case cases[] = {
-      {"everything empty", [](ManualViewController& f) { for (int i = 0; i < kCustomerFieldCount; ++i) f.textField(F(i)).setText(""); },
+      {"everything empty",
+       [&](ManualViewController& f) {
+         for (int i = 0; i < kCustomerFieldCount; ++i)
+           if (F(i) != F::State && F(i) != F::Country && F(i) != F::SalesRep1) retype(f, F(i), "");
+       },
        "Valid data is required on Customer Code.", F::Code, 0},
-      {"name of blanks only", [](ManualViewController& f) { f.textField(F::Name).setText("   "); },
+      {"name of blanks only", [&](ManualViewController& f) { retype(f, F::Name, "   "); },
        "Valid data is required on Name.", F::Name, 0},
-      {"no address", [](ManualViewController& f) { f.textField(F::Address1).setText(""); },
+      {"no address", [&](ManualViewController& f) { retype(f, F::Address1, ""); },
        "Valid data is required on Address 1.", F::Address1, 0},
-      {"address of 51", [](ManualViewController& f) { f.textField(F::Address1).setText(std::string(51, 'a')); },
+      {"address of 51", [&](ManualViewController& f) { retype(f, F::Address1, std::string(51, 'a')); },
        "Address1 must be less than 50 characters.", F::Address1, 0},
-      {"state of four", [](ManualViewController& f) { f.textField(F::State).setText("ABCD"); },
+      {"state of four", [&](ManualViewController& f) { pick(f, F::State, "ABCD"); },
        "State is limited to 3 words.", F::State, 550},
-      {"phone of a tab", [](ManualViewController& f) { f.textField(F::Phone1).setText("\t"); },
+      {"phone of a tab", [&](ManualViewController& f) { retype(f, F::Phone1, "\t", true); },
        "Valid data is required on Phone 1.", F::Phone1, 550},
-      {"code with a period", [](ManualViewController& f) { f.textField(F::Code).setText("NEW.1"); },
+      {"code with a period", [&](ManualViewController& f) { retype(f, F::Code, "NEW.1"); },
        kCustomerCodeInvalid, F::Code, 0},
-      {"code of 21", [](ManualViewController& f) { f.textField(F::Code).setText(std::string(21, 'N')); },
+      {"code of 21", [&](ManualViewController& f) { retype(f, F::Code, std::string(21, 'N')); },
        kCustomerCodeTooLong, F::Code, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fill(*form, "NEW100", "Quay Traders");
     c.change(*form);
+    // The user ends in another field, so the focus that OK gives back can be seen coming.
+    retype(*form, F::City, "Astoria");
     save(*form);
-    form->tableView()->setContentOffset({0, 200});
+    form->tableView()->setContentOffset({0, 200});  // under the alert: an offset OK must change
     ASSERT_EQ(t.alertMessages(), std::vector<std::string>{c.message});
     t.press("OK");
     EXPECT_EQ(form->tableView()->contentOffset().y, c.offset);
     EXPECT_FALSE(form->textField(c.focus).isFirstResponder());
     t.h->advance(std::chrono::milliseconds(500));
     EXPECT_TRUE(form->textField(c.focus).isFirstResponder());
-    form->textField(c.focus).resignFirstResponder();
   }
   EXPECT_EQ(t.calls("GetExistCustomerInfo"), 0);
   // Limits are inclusive: an address of 50 and a state of 3 pass, and blanks are trimmed.
   fill(*form, "NEW100", "Quay Traders  ");
-  form->textField(F::Code).setText(" NEW100\t");
-  form->textField(F::Address1).setText(std::string(50, 'a'));
-  form->textField(F::State).setText("ORE");
+  retype(*form, F::Code, " NEW100\t", true);
+  retype(*form, F::Address1, std::string(50, 'a'));
+  pick(*form, F::State, "ORE");
   save(*form);
   ASSERT_EQ(t.calls("GetExistCustomerInfo"), 1);
   auto call = t.server.received("GetExistCustomerInfo")[0];
@@ -318,8 +345,9 @@ TEST_F(NewCustomers, SaveWithoutMatchesCreatesTheCustomerAndOpensTheItemList) {
   ASSERT_NE(form, nullptr);
   t.app.delegate->globalSO().orderDiscountRate = 7;
   fill(*form, "NEW200", "Quay Traders");
-  form->textField(F::SalesRep1).setText("R2");  // not sent without the option
-  form->textField(F::Memo).setText("Met at the show");
+  // Without the option the form has no sales-rep row to reach.
+  EXPECT_FALSE(t.h->scrollIntoReach(*form->tableView(), &form->textField(F::SalesRep1)));
+  retype(*form, F::Memo, "Met at the show");
   save(*form);
   EXPECT_TRUE(t.alertMessages().empty()) << (t.alertMessages().empty() ? "" : t.alertMessages()[0]);
   ASSERT_EQ(t.calls("InsertNewCustomerForManual"), 1);
@@ -487,14 +515,64 @@ TEST_F(NewCustomers, TakenCodeIsRefusedWithTheServersTextAndTheInputKept) {
 
   // A transport failure: the application's message, the input kept.
   t.server.setFault("GetExistCustomerInfo", backoffice::Fault::serverError());
-  form->textField(F::Code).setText("NEW600");
+  retype(*form, F::Code, "NEW600");
   save(*form);
   ASSERT_EQ(t.app.alerts().size(), 1u);
   EXPECT_NE(t.app.alerts()[0].message.find("Webservice Server Error"), std::string::npos);
   EXPECT_EQ(form->textField(F::Code).text(), "NEW600");
 }
 
+TEST_F(NewCustomers, TheCodeKeyboardGivesWayToSaveAndTheOtherFields) {
+  auto* form = openForm();
+  ASSERT_NE(form, nullptr);
+  ui::TextField& code = form->textField(F::Code);
+  // Return ends the code: the keyboard goes, Save and Phone 1 are in reach.
+  ASSERT_TRUE(t.h->type(&code, "new700"));
+  ASSERT_TRUE(t.app.delegate->window->isKeyboardVisible());
+  t.h->pressReturn();
+  t.settle();
+  EXPECT_FALSE(code.isFirstResponder());
+  EXPECT_FALSE(t.app.delegate->window->isKeyboardVisible());
+  EXPECT_TRUE(t.alertMessages().empty());
+  EXPECT_TRUE(t.h->isReachable(form->saveButton()));
+  ASSERT_TRUE(t.h->scrollIntoReach(*form->tableView(), &form->textField(F::Phone1))) << t.h->dump();
+  ASSERT_TRUE(t.h->type(&form->textField(F::Phone1), "5035550100"));
+  // "Done" above the code's keyboard puts it away too.
+  ASSERT_TRUE(t.h->scrollIntoReach(*form->tableView(), &code)) << t.h->dump();
+  ASSERT_TRUE(t.h->type(&code, "1"));
+  ASSERT_TRUE(t.h->tapText("Done")) << t.h->dump();
+  EXPECT_FALSE(code.isFirstResponder());
+  EXPECT_FALSE(t.app.delegate->window->isKeyboardVisible());
+  EXPECT_EQ(code.text(), "NEW7001");
+  // With the keyboard still up, Save is reached as well.
+  ASSERT_TRUE(t.h->type(&code, "2"));
+  EXPECT_TRUE(t.h->scrollIntoReach(*form->tableView(), form->saveButton())) << t.h->dump();
+  EXPECT_TRUE(code.isFirstResponder());
+  // Return on a code the check refuses: its alert, and OK brings the code back into focus.
+  t.h->typeText(".");
+  t.h->pressReturn();
+  t.settle();
+  ASSERT_EQ(t.alertMessages(), std::vector<std::string>{kCustomerCodeInvalid});
+  t.press("OK");
+  t.h->advance(std::chrono::milliseconds(500));
+  EXPECT_TRUE(code.isFirstResponder());
+}
+
+TEST_F(NewCustomers, TheSalesRepRowShowsWithItsOptionAndItsChoiceIsSent) {
+  t.app.delegate->settings().isNewCustomerSalesRepOption = true;
+  itemListStandsIn();
+  auto* form = openForm();
+  ASSERT_NE(form, nullptr);
+  fill(*form, "NEW210", "Quay Traders");
+  pick(*form, F::SalesRep1, "R2");
+  save(*form);
+  ASSERT_EQ(t.calls("InsertNewCustomerForManual"), 1);
+  EXPECT_EQ(t.server.received("InsertNewCustomerForManual")[0].param("salesRep1Code"), "R2");
+  EXPECT_TRUE(itemListOpen());
+}
+
 TEST_F(NewCustomers, StatePickerKeepsTheChoiceApartFromTheFieldAndReopensOnIt) {
+  t.app.delegate->globalSO().stateArray = json::array({"Oregon", "Vermont"});
   auto field = ui::makeView<StatePickerKeyboard>({0, 0, 200, 30});
   field->setText("typed");
   auto first = field->inputView();

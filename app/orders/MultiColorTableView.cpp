@@ -88,6 +88,8 @@ void MultiColorTableView::viewDidLoad() {
     return cell;
   });
   root.addSubview(table_);
+  // Rows under the number pad can still be dragged above it, and the row being edited shows.
+  keyboardAvoidance_ = std::make_unique<ui::KeyboardAvoidance>(table_);
 
   footerView_ = ui::makeView<ui::View>({0, height - kFooterHeight, ui::Window::kScreenWidth, kFooterHeight});
   footerView_->setBackgroundColor(ui::Color::white(0.15));

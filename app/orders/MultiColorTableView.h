@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/orders/OrderScreens.h"
+#include "platform/ui/KeyboardAvoidance.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Stepper.h"
 #include "platform/ui/TableView.h"
@@ -94,6 +95,7 @@ class MultiColorTableView : public ui::ViewController,
   bool hasUPCprepackInfo_ = false;
   std::string bundleOrSizecode_ = "SizeCode";
   std::shared_ptr<ui::TableView> table_;
+  std::unique_ptr<ui::KeyboardAvoidance> keyboardAvoidance_;
   std::shared_ptr<ui::View> prepackView_, footerView_;
   std::shared_ptr<ui::Label> prepackRatio_, totalQty_, totalExtPrice_;
   std::shared_ptr<ui::TextField> prepackQty_;

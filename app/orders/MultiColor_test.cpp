@@ -56,6 +56,23 @@ class MultiColor : public ::testing::Test {
     t.settle();
     return dynamic_cast<CustomCellForMultiColor*>(g.multiColorTableView()->cellForRowAtIndexPath({0, row}));
   }
+  // A tap on the plus (or minus) half of a stepper of the grid, dragged into reach.
+  bool step(ui::Stepper& stepper, bool plus = true) {
+    auto* g = t.top<MultiColorTableView>();
+    if (g && !t.h->isReachable(&stepper)) t.h->scrollIntoReach(*g->multiColorTableView(), &stepper);
+    return t.h->tapAt(&stepper, {stepper.bounds().width() * (plus ? 0.75 : 0.25), stepper.bounds().height() / 2});
+  }
+  // Types `qty` over the quantity of `row`, as a user does.
+  bool retypeQty(MultiColorTableView& g, int row, const std::string& qty) {
+    auto* c = cell(g, row);
+    if (!c) return false;
+    t.h->scrollIntoReach(*g.multiColorTableView(), &c->txt_packQty());
+    if (!t.h->type(&c->txt_packQty(), "")) return false;
+    t.h->deleteBackward(int(c->txt_packQty().text().size()));
+    t.h->typeText(qty);
+    t.settle();
+    return true;
+  }
   // The grid opened by hand over the item list with these cart lines.
   MultiColorTableView* openGrid(const std::string& kind, const std::string& color, const json& lines) {
     auto screen = makeScreen("MultiColorTableView");
@@ -129,8 +146,8 @@ TEST_F(MultiColor, APrepackIsEnteredInEveryColourOfItsStyleAndMergedIntoTheCart)
   t.settle();
   g = grid();
   ASSERT_NE(g, nullptr);
-  g->checkOverBookingLimit(1, 0);
-  g->checkOverBookingLimit(2, 3);  // NVY, new
+  ASSERT_TRUE(retypeQty(*g, 1, "0")) << t.h->dump();
+  ASSERT_TRUE(retypeQty(*g, 2, "3")) << t.h->dump();  // NVY, new
   ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().rightBarButtonItem()));  // NEXT
   t.settle();
   std::vector<std::string> codes;
@@ -197,12 +214,12 @@ TEST_F(MultiColor, BookingLimitsOfTheRowsHoldThroughRedrawsAndBothWaysOfEntry) {
     }
     // Stepping M up to its largest, then once more: refused with the warning.
     auto* m = cell(*g, 1);
-    for (int i = 1; i < largestM; ++i) m->stepper_qty().press(true);
+    for (int i = 1; i < largestM; ++i) ASSERT_TRUE(step(m->stepper_qty())) << t.h->dump();
     EXPECT_EQ(m->txt_packQty().text(), std::to_string(largestM));
     EXPECT_EQ(text(g->listContent()[1], "Qty"), std::to_string(largestM));
     EXPECT_EQ(text(g->listContent()[1], "OverBookingLimit"), "0");
     EXPECT_TRUE(t.app.alerts().empty());
-    m->stepper_qty().press(true);
+    ASSERT_TRUE(step(m->stepper_qty()));
     t.settle();
     EXPECT_EQ(m->txt_packQty().text(), std::to_string(largestM));
     ASSERT_EQ(t.alertMessages(), std::vector<std::string>{"All ATS has been booked.\n You can't order this item more."});
@@ -213,11 +230,11 @@ TEST_F(MultiColor, BookingLimitsOfTheRowsHoldThroughRedrawsAndBothWaysOfEntry) {
     t.settle();
     EXPECT_EQ(l->txt_packQty().text(), "2");
     t.app.dismissAlerts();
-    g->checkOverBookingLimit(3, 1);
+    ASSERT_TRUE(retypeQty(*g, 3, "1")) << t.h->dump();
     EXPECT_EQ(text(g->listContent()[3], "Qty"), "0");
     t.app.dismissAlerts();
     // Lowering gives the quantity back, and redraws change nothing.
-    g->checkOverBookingLimit(1, 2);
+    ASSERT_TRUE(retypeQty(*g, 1, "2")) << t.h->dump();
     g->multiColorTableView()->reloadData();
     EXPECT_EQ(cell(*g, 1)->cellItemInfo().overbookingLimit, largestM);
     EXPECT_EQ(text(g->listContent()[1], "OverBookingLimit"), std::to_string(largestM - 2));
@@ -271,7 +288,7 @@ TEST_F(MultiColor, ThePrepackBarCountsWholePrepacksOfTheCart) {
     EXPECT_EQ(g->txt_prepackQty()->text(), c.count);
     EXPECT_EQ(g->txt_prepackQty()->textColor() == ui::Color::red(), c.red);
     // The prepack stepper sets every size by its ratio.
-    g->stepper_prepackQty()->press(true);
+    ASSERT_TRUE(step(*g->stepper_prepackQty())) << t.h->dump();
     t.settle();
     const int packs = std::stoi(c.count) + 1;
     EXPECT_EQ(text(g->listContent()[1], "Qty"), std::to_string(2 * packs));
@@ -302,7 +319,7 @@ TEST_F(MultiColor, ASizeItemInSizeModeChoosesItsColourFirst) {
   auto* g = grid();
   ASSERT_NE(g, nullptr) << t.h->dump();
   EXPECT_EQ(t.server.received("GetMultiColorList").back().param("Color"), "NVY");
-  g->checkOverBookingLimit(0, 2);  // NVY S
+  ASSERT_TRUE(retypeQty(*g, 0, "2")) << t.h->dump();  // NVY S
   ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().rightBarButtonItem()));  // NEXT
   t.settle();
   // The item on display, WHT M, keeps its quantity (0, so it is not taken); NVY S is added.
@@ -373,59 +390,68 @@ TEST_F(MultiColor, ChoosingARowOpensThePicturesOfItsStyleAndColour) {
 namespace orvo {
 namespace {
 
-TEST(MultiColorCell, StepsStopAtTheLimitAndTheTextsFollowTheQuantity) {
+TEST_F(MultiColor, RowStepsStopAtTheLimitAndTheTextsFollowTheQuantity) {
+  // TS100 WHT: S no limit, M 5, XL fully booked.
   struct Case {
     const char* name;
-    bool limited;
-    int limit;
+    int row;
     const char* start;
     int ups;
     const char* shown;
     int warnings;
-  } cases[] = {{"limit 5 from 4", true, 5, "4", 2, "5", 1},
-               {"limit 0", true, 0, "0", 3, "0", 3},
-               {"no limit", false, 0, "4", 3, "7", 0}};
+  } cases[] = {{"limit 5 from 4", 1, "4", 2, "5", 1}, {"limit 0", 3, "0", 3, "0", 3}, {"no limit", 0, "4", 3, "7", 0}};
+  auto* g = openGrid("upc", "WHT", json::array());
+  ASSERT_NE(g, nullptr) << t.h->dump();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     int warnings = 0;
     int token = 0;
     foundation::NotificationCenter::defaultCenter().addObserver(&token, kShowOverbookedWarning, nullptr,
                                                                 [&](const foundation::Notification&) { ++warnings; });
-    CustomCellForMultiColor cell;
-    MultiColorCellInfo info;
-    info.overbookingLimitFlag = c.limited;
-    info.overbookingLimit = c.limit;
-    cell.setCellItemInfo(info);
-    cell.txt_packQty().setText(c.start);
-    cell.layoutSubviews();
-    for (int i = 0; i < c.ups; ++i) cell.stepper_qty().press(true);
+    ASSERT_TRUE(retypeQty(*g, c.row, c.start)) << t.h->dump();
+    auto* row = cell(*g, c.row);
+    ASSERT_NE(row, nullptr);
+    for (int i = 0; i < c.ups; ++i) {
+      ASSERT_TRUE(step(row->stepper_qty())) << t.h->dump();
+      t.settle();
+      if (!t.app.alerts().empty()) t.press("OK");
+    }
     foundation::NotificationCenter::defaultCenter().removeObserver(&token);
-    EXPECT_EQ(cell.txt_packQty().text(), c.shown);
+    EXPECT_EQ(row->txt_packQty().text(), c.shown);
     EXPECT_EQ(warnings, c.warnings);
   }
 }
 
-TEST(MultiColorCell, PiecesExtendedPriceAndStockColours) {
-  CustomCellForMultiColor cell;
-  MultiColorCellInfo info;
-  info.unitSum = 6;
-  info.price = "2.5";
-  info.ats_status = false;
-  info.ots_status = true;
-  cell.setCellItemInfo(info);
-  cell.txt_packQty().setText("007");
-  cell.updateItemInfo();
-  EXPECT_EQ(cell.txt_packQty().text(), "7");
-  EXPECT_EQ(cell.lbl_unitQty().text(), "42");
-  EXPECT_EQ(cell.lbl_extPrice().text(), "$105.00");
-  EXPECT_EQ(cell.lbl_ats_status().textColor(), ui::Color::red());
-  EXPECT_EQ(cell.lbl_ots_status().textColor(), ui::Color::blue());
-  info.unitSum = 1;
-  cell.setCellItemInfo(info);
-  cell.txt_packQty().setText("");
-  cell.updateItemInfo();
-  EXPECT_EQ(cell.txt_packQty().text(), "0");
-  EXPECT_EQ(cell.lbl_unitQty().text(), "");  // pieces equal to the quantity are not repeated
+TEST_F(MultiColor, RowPiecesExtendedPriceAndStockColours) {
+  // Packs of 6 at 8.50: the quantity without its leading zeros, the pieces and their price.
+  auto* g = openGrid("bundle", "", json::array());
+  ASSERT_NE(g, nullptr) << t.h->dump();
+  ASSERT_TRUE(retypeQty(*g, 1, "007")) << t.h->dump();
+  auto* pack = cell(*g, 1);
+  ASSERT_NE(pack, nullptr);
+  EXPECT_EQ(pack->txt_packQty().text(), "7");
+  EXPECT_EQ(pack->lbl_unitQty().text(), "42");
+  EXPECT_EQ(pack->lbl_extPrice().text(), "$357.00");
+  ASSERT_TRUE(t.h->tapBarItem(g->navigationItem().leftBarButtonItem()));  // Back
+  t.settle();
+
+  // Single pieces: an emptied quantity is 0 after "Done", and pieces equal to the quantity
+  // are not repeated. TS100 BLK S is out of stock and open to sell.
+  g = openGrid("upc", "BLK", json::array());
+  ASSERT_NE(g, nullptr) << t.h->dump();
+  ASSERT_EQ(text(g->listContent()[0], "AtsStatus"), "False");
+  ASSERT_EQ(text(g->listContent()[0], "OtsStatus"), "True");
+  ASSERT_TRUE(retypeQty(*g, 0, "3")) << t.h->dump();
+  auto* small = cell(*g, 0);
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(small->lbl_unitQty().text(), "");
+  t.h->deleteBackward();
+  EXPECT_EQ(small->txt_packQty().text(), "");
+  ASSERT_TRUE(t.h->tapText("Done")) << t.h->dump();  // above the number pad
+  EXPECT_EQ(small->txt_packQty().text(), "0");
+  EXPECT_EQ(small->lbl_unitQty().text(), "");
+  EXPECT_EQ(small->lbl_ats_status().textColor(), ui::Color::red());
+  EXPECT_EQ(small->lbl_ots_status().textColor(), ui::Color::blue());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "app/orders/SoOrderTypeViewController.h"
 #include "app/orders/SoSelectorViewController.h"
 #include "app/orders/StyleInfoTableViewController.h"
+#include "app/orders/StyleLookupViewController.h"
 #include "platform/foundation/Clock.h"
 #include "app/core/OrderBackup.h"
 #include "testing/app/OrderRoadTestSupport.h"
@@ -237,8 +238,12 @@ TEST_F(OrderRoad, BackupIsSavedOnReloadOfferedOnTheNextVisitAndDroppedWhenTooOld
   t.h->advance(20min);
   auto* selector = t.top<SoSelectorViewController>();
   ASSERT_NE(selector, nullptr);
-  selector->navigationController()->pushViewController(makeScreen("StyleLookupViewController"), false);
-  selector->navigationController()->popViewControllerAnimated(false);
+  // The style look-up and Back bring the selector up again.
+  ASSERT_TRUE(t.h->tap(selector->styleLookupButton())) << t.h->dump();
+  t.settle();
+  auto* lookup = t.top<StyleLookupViewController>();
+  ASSERT_NE(lookup, nullptr) << t.h->dump();
+  ASSERT_TRUE(t.h->tapBarItem(lookup->navigationItem().leftBarButtonItem())) << t.h->dump();  // Back
   t.settle();
   EXPECT_TRUE(t.alertMessages().empty());
   EXPECT_TRUE(OrderBackup::standard().values().value("backupOrderListArray", json()).is_null());
