@@ -26,7 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kRounds = 7;
+constexpr int kRounds = 11;
 
 fs::path buildDir() { return fs::canonical("/proc/self/exe").parent_path().parent_path(); }
 
