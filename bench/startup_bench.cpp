@@ -3,13 +3,15 @@
 // platform with fresh configuration and data folders, timed from the start of the process
 // to its "first-frame" line (KESTRA_FIRST_FRAME_EXIT). The two alternate, so a machine
 // whose load changes meanwhile weighs on both alike; at the end the program prints the
-// ratio of their medians (the goal: at most 1.5x).
+// ratio of their medians (the goal: at most 1.5x), and beside it the ratio of their fastest
+// starts.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kRounds = 7;
+constexpr int kRounds = 11;
 
 fs::path buildDir() { return fs::canonical("/proc/self/exe").parent_path().parent_path(); }
 
@@ -123,5 +125,12 @@ int main(int argc, char** argv) {
         std::printf("start-up to the first frame: OrvoMobile %.1f ms, bare Qt window %.1f ms; ratio %.2fx "
                     "(goal: at most 1.5x)\n",
                     app, bare, bare > 0 ? app / bare : 0.0);
+        // The fastest start of each, which the machine's other work disturbs least.
+        const auto fastest = [](const std::vector<double>& v) {
+          return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+        };
+        const double bareBest = fastest(times["firstFrame/bare"]), appBest = fastest(times["firstFrame/OrvoMobile"]);
+        std::printf("fastest starts: OrvoMobile %.1f ms, bare Qt window %.1f ms; ratio %.2fx\n", appBest, bareBest,
+                    bareBest > 0 ? appBest / bareBest : 0.0);
       });
 }

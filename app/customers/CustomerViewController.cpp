@@ -109,7 +109,7 @@ void CustomerViewController::loadView() {
 void CustomerViewController::viewDidLoad() {
   setTitle(ui::localizedString("Customers"));
   orvoDelegate_ = OrvoMobileAppDelegate::shared();
-  listContent_ = json::array();
+  listContent_.clear();
   customerIndexTitle_.clear();
   sectionRows_.clear();
   const Settings& settings = orvoDelegate_->settings();
@@ -195,7 +195,23 @@ void CustomerViewController::getCustomerResponseData(const RequestAnswer& a) {
   const auto& rows = a.requireObject();
   if (!rows) return;
   if (!rows->is_array()) throw AppException("NSInvalidArgumentException", "GetCustomer answer is not a list");
-  listContent_ = *rows;
+  listContent_.clear();
+  listContent_.reserve(rows->size());
+  for (const json& row : *rows) {
+    Row& r = listContent_.emplace_back();
+    r.isData = text(row, "Response") == "True";
+    r.code = text(row, "Code");
+    r.name = text(row, "Name");
+    r.contact1 = text(row, "Contact1");
+    r.phone1 = text(row, "Phone1");
+    r.address1 = text(row, "Address1");
+    r.priority = text(row, "Priority");
+    r.memo = text(row, "Memo");
+    r.status = text(row, "Status");
+    r.orderDiscountRate = text(row, "OrderDiscountRate");
+    r.priceLevel = text(row, "PriceLevel");
+    r.discountRate = foundation::doubleValue(foundation::valueForKey(row, "OrderDiscountRate"));
+  }
   makeSections();
   delOv();
   table_->reloadData();
@@ -209,8 +225,8 @@ void CustomerViewController::makeSections() {
   sectionRows_.clear();
   std::unordered_set<std::string> seen;
   for (const auto& row : listContent_) {
-    if (text(row, "Response") != "True") continue;
-    const std::string name = text(row, "Name");
+    if (!row.isData) continue;
+    const std::string& name = row.name;
     std::string title = name.empty() ? std::string(kNoNameTitle) : firstCharacter(name);
     if (seen.insert(title).second) customerIndexTitle_.push_back(std::move(title));
   }
@@ -228,10 +244,10 @@ void CustomerViewController::makeSections() {
       sectionsOf[lower(customerIndexTitle_[s])].push_back(s);
   }
   for (std::size_t i = 0; i < listContent_.size(); ++i) {
-    const json& row = listContent_[i];
-    const std::string name = text(row, "Name");
+    const Row& row = listContent_[i];
+    const std::string& name = row.name;
     if (name.empty()) {
-      if (noName && text(row, "Response") == "True") sectionRows_[*noName].push_back(i);
+      if (noName && row.isData) sectionRows_[*noName].push_back(i);
       continue;
     }
     // Sections in title order, as a walk over the sections would list the row.
@@ -247,11 +263,17 @@ void CustomerViewController::makeSections() {
 std::vector<json> CustomerViewController::rowsOfSection(int section) const {
   std::vector<json> out;
   if (section < 0 || section >= int(sectionRows_.size())) return out;
-  for (std::size_t i : sectionRows_[size_t(section)]) out.push_back(listContent_[i]);
+  for (std::size_t i : sectionRows_[size_t(section)]) out.push_back(listContent_[i].toJson());
   return out;
 }
 
-const json* CustomerViewController::rowAt(ui::IndexPath ip) const {
+json CustomerViewController::Row::toJson() const {
+  return {{"Response", isData ? "True" : "False"}, {"Code", code}, {"Name", name}, {"Contact1", contact1},
+          {"Phone1", phone1}, {"Address1", address1}, {"Priority", priority}, {"Memo", memo},
+          {"Status", status}, {"OrderDiscountRate", orderDiscountRate}, {"PriceLevel", priceLevel}};
+}
+
+const CustomerViewController::Row* CustomerViewController::rowAt(ui::IndexPath ip) const {
   if (ip.section < 0 || ip.section >= int(sectionRows_.size())) return nullptr;
   const auto& rows = sectionRows_[size_t(ip.section)];
   if (ip.row < 0 || ip.row >= int(rows.size())) return nullptr;
@@ -266,21 +288,21 @@ std::optional<std::string> CustomerViewController::titleForHeaderInSection(ui::T
 std::shared_ptr<ui::TableViewCell> CustomerViewController::cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
   auto cell = std::dynamic_pointer_cast<CustomCellForCustomer>(table.dequeueReusableCellWithIdentifier("CustomerCell"));
   if (!cell) cell = std::make_shared<CustomCellForCustomer>();
-  const json* found = rowAt(ip);
+  const Row* found = rowAt(ip);
   if (!found) return cell;
-  const json& row = *found;
-  cell->customerName().setText(trimmed(text(row, "Name")));
-  cell->lbl_contact1().setText(text(row, "Contact1"));
-  cell->customerPhone1().setText(text(row, "Phone1"));
-  cell->customerDetails().setText(text(row, "Address1"));
-  cell->customerPriority().setText(text(row, "Priority"));
-  cell->customerMemo().setText(text(row, "Memo"));
+  const Row& row = *found;
+  cell->customerName().setText(trimmed(row.name));
+  cell->lbl_contact1().setText(row.contact1);
+  cell->customerPhone1().setText(row.phone1);
+  cell->customerDetails().setText(row.address1);
+  cell->customerPriority().setText(row.priority);
+  cell->customerMemo().setText(row.memo);
 
   ui::Label& status = cell->customerStatus();
-  const std::string st = text(row, "Status");
+  const std::string& st = row.status;
   status.setText(st);
   status.setBackgroundColor(st == "ACTIVE" ? ui::Color::blue() : ui::Color::red());
-  const std::string rate = text(row, "OrderDiscountRate");
+  const std::string& rate = row.orderDiscountRate;
   if (rate == "0.00") {
     status.setTextColor(ui::Color::whiteColor());
   } else {
@@ -296,30 +318,29 @@ std::shared_ptr<ui::TableViewCell> CustomerViewController::cellForRowAtIndexPath
 }
 
 void CustomerViewController::didSelectRowAtIndexPath(ui::TableView& table, ui::IndexPath ip) {
-  const json* found = rowAt(ip);
+  const Row* found = rowAt(ip);
   if (!found) return;
-  const json row = *found;
-  const std::string status = text(row, "Status");
+  const Row row = *found;
+  const std::string& status = row.status;
   if (status != "ACTIVE") {
     AlertClass::displayAlert(self<ui::ViewController>(), 0, 1, kAppAlertTitle,
-                             "This is a(n) '" + status + "' customer.\nCustomer Memo is \n" + text(row, "Memo"));
+                             "This is a(n) '" + status + "' customer.\nCustomer Memo is \n" + row.memo);
     table.deselectRowAtIndexPath(ip, true);
     return;
   }
   const Settings& settings = orvoDelegate_->settings();
   if (settings.isScanPackMode) {
-    gotoPickView(text(row, "Code"));
+    gotoPickView(row.code);
     return;
   }
   GlobalSO& so = orvoDelegate_->globalSO();
-  so.customerID = text(row, "Code");
+  so.customerID = row.code;
   if (so.fixedPriceLevel == "AUTO") {
-    const std::string level = text(row, "PriceLevel");
-    so.priceLevel = level.empty() ? std::string("1") : level;
+    so.priceLevel = row.priceLevel.empty() ? std::string("1") : row.priceLevel;
   } else {
     so.priceLevel = so.fixedPriceLevel;
   }
-  so.orderDiscountRate = foundation::doubleValue(foundation::valueForKey(row, "OrderDiscountRate"));
+  so.orderDiscountRate = row.discountRate;
   if (settings.showOrderDiscountRateFromServer > 0) so.orderDiscountRate = settings.showOrderDiscountRateFromServer;
   if (so.orderDiscountRate > 0) {
     std::weak_ptr<CustomerViewController> weak = self<CustomerViewController>();

@@ -95,7 +95,15 @@ class CustomerViewController : public ui::ViewController,
   // ignoring case ("#": the rows without a name).
   std::vector<nlohmann::json> rowsOfSection(int section) const;
 
-  const nlohmann::json& listContent() const { return listContent_; }
+  // The texts of an answer's row that the list shows and a choice takes, read once when the
+  // answer comes (a copy of the answer's rows costs more per row the longer the list is).
+  struct Row {
+    bool isData = false;  // "Response" "True"
+    std::string code, name, contact1, phone1, address1, priority, memo, status, orderDiscountRate, priceLevel;
+    double discountRate = 0;  // "OrderDiscountRate" as a number
+    nlohmann::json toJson() const;
+  };
+  const std::vector<Row>& listContent() const { return listContent_; }
   const std::vector<std::string>& customerIndexTitle() const { return customerIndexTitle_; }
   ui::TableView* tableView() const { return table_.get(); }
   ui::SearchBar* searchBarView() const { return searchBar_.get(); }
@@ -106,13 +114,13 @@ class CustomerViewController : public ui::ViewController,
   std::shared_ptr<ui::TableView> table_;
   std::shared_ptr<ui::SearchBar> searchBar_;
   std::shared_ptr<OverlayViewController> ovController_;
-  nlohmann::json listContent_ = nlohmann::json::array();
+  std::vector<Row> listContent_;
   std::vector<std::string> customerIndexTitle_;
   // The positions in `listContent_` of each section's rows, made once per answer, so the
   // list fills in time linear in its rows.
   std::vector<std::vector<std::size_t>> sectionRows_;
   void makeSections();
-  const nlohmann::json* rowAt(ui::IndexPath ip) const;
+  const Row* rowAt(ui::IndexPath ip) const;
 };
 
 }  // namespace orvo

@@ -91,7 +91,7 @@ void StyleInfoTableViewController::loadView() {
 void StyleInfoTableViewController::viewDidLoad() {
   orvoDelegate_ = OrvoMobileAppDelegate::shared();
   setTitle(ui::localizedString("Add a Style Manually"));
-  listContent_ = json::array();
+  listContent_.clear();
   indexTitle_.clear();
   navigationItem().setRightBarButtonItem(
       ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Search, [this](ui::BarButtonItem&) { searchBar(); }));
@@ -168,7 +168,7 @@ void StyleInfoTableViewController::getStylesInfo(const std::string& searchText, 
 }
 
 void StyleInfoTableViewController::getStylesInfoResponseData(const RequestAnswer& a) {
-  listContent_ = json::array();
+  listContent_.clear();
   indexTitle_.clear();
   sectionRows_.clear();
   // Text that is not JSON (its alert shown by the reading) empties the list; an answer
@@ -178,12 +178,30 @@ void StyleInfoTableViewController::getStylesInfoResponseData(const RequestAnswer
     table_->reloadData();
     throw AppException("NSInvalidArgumentException", "GetStylesInfo answer is not a list");
   }
-  if (rows) listContent_ = *rows;
+  if (rows) {
+    listContent_.reserve(rows->size());
+    for (const json& row : *rows) {
+      Row& r = listContent_.emplace_back();
+      r.isData = isDataRow(row);
+      if (!row.is_object()) continue;
+      r.code = text(row, "Code");
+      r.style = text(row, "Style");
+      r.color = text(row, "Color");
+      r.price = text(row, "Price");
+      r.orgPrice = text(row, "OrgPrice");
+      r.sizeCode = text(row, "SizeCode");
+      r.eta = text(row, "Eta");
+      r.ats = text(row, "Ats");
+      r.bundle = text(row, "Bundle");
+      r.kind = text(row, "Kind");
+      r.atsStatus = text(row, "AtsStatus");
+    }
+  }
   std::unordered_map<std::string, std::size_t> sectionOf;
   for (std::size_t i = 0; i < listContent_.size(); ++i) {
-    const json& row = listContent_[i];
-    if (!isDataRow(row)) continue;
-    std::string style = text(row, "Style");
+    const Row& row = listContent_[i];
+    if (!row.isData) continue;
+    std::string style = row.style;
     auto [it, added] = sectionOf.emplace(style, indexTitle_.size());
     if (added) {
       indexTitle_.push_back(std::move(style));
@@ -198,11 +216,17 @@ void StyleInfoTableViewController::getStylesInfoResponseData(const RequestAnswer
 std::vector<json> StyleInfoTableViewController::rowsOfSection(int section) const {
   std::vector<json> out;
   if (section < 0 || section >= int(sectionRows_.size())) return out;
-  for (std::size_t i : sectionRows_[size_t(section)]) out.push_back(listContent_[i]);
+  for (std::size_t i : sectionRows_[size_t(section)]) out.push_back(listContent_[i].toJson());
   return out;
 }
 
-const json* StyleInfoTableViewController::rowAt(ui::IndexPath ip) const {
+json StyleInfoTableViewController::Row::toJson() const {
+  return {{"Response", isData ? "True" : "False"}, {"Code", code}, {"Style", style}, {"Color", color},
+          {"Price", price}, {"OrgPrice", orgPrice}, {"SizeCode", sizeCode}, {"Eta", eta},
+          {"Ats", ats}, {"Bundle", bundle}, {"Kind", kind}, {"AtsStatus", atsStatus}};
+}
+
+const StyleInfoTableViewController::Row* StyleInfoTableViewController::rowAt(ui::IndexPath ip) const {
   if (ip.section < 0 || ip.section >= int(sectionRows_.size())) return nullptr;
   const auto& rows = sectionRows_[size_t(ip.section)];
   if (ip.row < 0 || ip.row >= int(rows.size())) return nullptr;
@@ -219,45 +243,45 @@ std::shared_ptr<ui::TableViewCell> StyleInfoTableViewController::cellForRowAtInd
   auto cell = std::dynamic_pointer_cast<CustomCellForStyleInfo>(
       table.dequeueReusableCellWithIdentifier(CustomCellForStyleInfo::kReuseIdentifier));
   if (!cell) cell = std::make_shared<CustomCellForStyleInfo>();
-  const json* found = rowAt(ip);
+  const Row* found = rowAt(ip);
   if (!found) return cell;
-  const json& row = *found;
-  const bool upc = text(row, "Kind") == "UPC";
-  cell->lbl_barcode().setText(text(row, "Code"));
-  cell->lbl_style().setText(text(row, "Style"));
-  cell->lbl_color().setText(text(row, "Color"));
+  const Row& row = *found;
+  const bool upc = row.kind == "UPC";
+  cell->lbl_barcode().setText(row.code);
+  cell->lbl_style().setText(row.style);
+  cell->lbl_color().setText(row.color);
   // An empty colour shows nothing, not a bare dark bar.
-  cell->lbl_color().setBackgroundColor(text(row, "Color").empty() ? ui::Color::clear()
-                                       : upc                      ? ui::Color::gray()
-                                                                  : ui::Color::black());
-  cell->lbl_price().setText(text(row, "Price"));
-  PriceClass::SetStyledDiscountPrice(cell->lbl_price(), text(row, "Price"), text(row, "OrgPrice"));
-  cell->lbl_sizecode().setText(text(row, "SizeCode"));
-  cell->lbl_eta().setText(text(row, "Eta"));
-  cell->lbl_ats().setText(text(row, "Ats"));
-  cell->lbl_bundle().setText(upc ? "-" : text(row, "Bundle"));
+  cell->lbl_color().setBackgroundColor(row.color.empty() ? ui::Color::clear()
+                                       : upc             ? ui::Color::gray()
+                                                         : ui::Color::black());
+  cell->lbl_price().setText(row.price);
+  PriceClass::SetStyledDiscountPrice(cell->lbl_price(), row.price, row.orgPrice);
+  cell->lbl_sizecode().setText(row.sizeCode);
+  cell->lbl_eta().setText(row.eta);
+  cell->lbl_ats().setText(row.ats);
+  cell->lbl_bundle().setText(upc ? "-" : row.bundle);
   cell->lbl_atsStatus().setText("");
-  cell->lbl_atsStatus().setBackgroundColor(text(row, "AtsStatus") == "True" ? ui::Color::blue() : ui::Color::red());
+  cell->lbl_atsStatus().setBackgroundColor(row.atsStatus == "True" ? ui::Color::blue() : ui::Color::red());
   return cell;
 }
 
 void StyleInfoTableViewController::didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath ip) {
-  const json* found = rowAt(ip);
+  const Row* found = rowAt(ip);
   if (!found) return;
-  const json row = *found;
-  if (isOrderScanMode_ && text(row, "Kind") == "UPC") {
+  const Row row = *found;
+  if (isOrderScanMode_ && row.kind == "UPC") {
     showUpcSizeView(row);
     return;
   }
-  orvoDelegate_->globalSO().manualBarcode = text(row, "Code");
+  orvoDelegate_->globalSO().manualBarcode = row.code;
   backFunc();
 }
 
-void StyleInfoTableViewController::showUpcSizeView(const json& row) {
+void StyleInfoTableViewController::showUpcSizeView(const Row& row) {
   json lines = json::array();
   if (orderListArray_.is_array())
     for (const auto& line : orderListArray_)
-      if (text(line, "Style") == text(row, "Style") && text(line, "Color") == text(row, "Color"))
+      if (text(line, "Style") == row.style && text(line, "Color") == row.color)
         lines.push_back({{"Barcode", text(line, "Barcode")},
                          {"Color", text(line, "Color")},
                          {"SizeCode", text(line, "SizeCode")},
@@ -266,12 +290,12 @@ void StyleInfoTableViewController::showUpcSizeView(const json& row) {
   showUpcSizeView(row, lines);
 }
 
-void StyleInfoTableViewController::showUpcSizeView(const json& row, const json& colorInfo) {
+void StyleInfoTableViewController::showUpcSizeView(const Row& row, const json& colorInfo) {
   auto grid = makeScreen("MultiColorTableView");
   if (auto* receiver = dynamic_cast<MultiColorReceiver*>(grid.get())) {
-    receiver->setKind(text(row, "Kind"));
-    receiver->setColor(text(row, "Color"));
-    receiver->setStyle(text(row, "Style"));
+    receiver->setKind(row.kind);
+    receiver->setColor(row.color);
+    receiver->setStyle(row.style);
     receiver->setOrderListArray(colorInfo);
     receiver->setIsFromStyleInfoView(true);
   }

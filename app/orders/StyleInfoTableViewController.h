@@ -87,18 +87,26 @@ class StyleInfoTableViewController : public ui::ViewController,
 
   void searchBar();
   void selectedScopeButton(int index);
+  // The texts of an answer's row that the list shows and a choice takes, read once when the
+  // answer comes (a copy of the answer's rows costs more per row the longer the list is).
+  struct Row {
+    bool isData = false;  // an object with "Response" "True"
+    std::string code, style, color, price, orgPrice, sizeCode, eta, ats, bundle, kind, atsStatus;
+    nlohmann::json toJson() const;
+  };
+
   void getStylesInfo(const std::string& text, int option);
   void getStylesInfoResponseData(const RequestAnswer& answer);
   void setOV();
   void delOv() override;
-  void showUpcSizeView(const nlohmann::json& row);
-  void showUpcSizeView(const nlohmann::json& row, const nlohmann::json& colorInfo);
+  void showUpcSizeView(const Row& row);
+  void showUpcSizeView(const Row& row, const nlohmann::json& colorInfo);
   void backFunc();
 
   // The data rows of a section: "Response" "True" and a style equal to the section's.
   std::vector<nlohmann::json> rowsOfSection(int section) const;
 
-  const nlohmann::json& listContent() const { return listContent_; }
+  const std::vector<Row>& listContent() const { return listContent_; }
   const std::vector<std::string>& indexTitle() const { return indexTitle_; }
   bool isOrderScanMode() const { return isOrderScanMode_; }
   ui::TableView* tableView() const { return table_.get(); }
@@ -109,13 +117,13 @@ class StyleInfoTableViewController : public ui::ViewController,
   std::shared_ptr<ui::TableView> table_;
   std::shared_ptr<ui::SearchBar> searchBar_;
   std::shared_ptr<OverlayViewController> ovController_;
-  nlohmann::json listContent_ = nlohmann::json::array();
+  std::vector<Row> listContent_;
   std::vector<std::string> indexTitle_;
   // The positions in `listContent_` of each section's rows, made once per answer, so the
   // list fills in time linear in its rows.
   std::vector<std::vector<std::size_t>> sectionRows_;
   // The row at `ip` (nullptr when there is none).
-  const nlohmann::json* rowAt(ui::IndexPath ip) const;
+  const Row* rowAt(ui::IndexPath ip) const;
   nlohmann::json orderListArray_ = nlohmann::json::array();
   bool isOrderScanMode_ = false;
 };
