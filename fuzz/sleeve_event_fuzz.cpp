@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 
 #include "platform/foundation/RunLoop.h"
 #include "sdk/sleeve/Pellan.h"
@@ -13,7 +15,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   // A driver over a private accessory folder, never connected: events are parsed all the same.
-  static auto* bench = new devices::SleeveTestBench();
+  // It lives as long as the process; its folder goes when the process ends.
+  static auto* bench = [] {
+    auto* made = new devices::SleeveTestBench();
+    static const std::filesystem::path folder = made->folder;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(folder, ec);
+    });
+    return made;
+  }();
   foundation::Bytes record(data + 1, data + size);
   if (data[0] & 1) {
     bench->pellan->processBTEvents(record);

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 
 #include "platform/foundation/RunLoop.h"
 #include "sdk/foundation/DemoCardData.h"
@@ -41,7 +43,16 @@ struct Rig {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static auto* rig = new Rig();
+  // The rig lives as long as the process; its bench's folder goes when the process ends.
+  static auto* rig = [] {
+    auto* made = new Rig();
+    static const std::filesystem::path folder = made->bench.folder;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(folder, ec);
+    });
+    return made;
+  }();
   auto& pellan = *rig->bench.pellan;
   const foundation::Bytes body(data + 1, data + size);
   switch (data[0] % 6) {

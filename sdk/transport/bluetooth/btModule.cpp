@@ -266,6 +266,10 @@ void btModule::idleTick() {
 bool btModule::btSetEnabled(bool on, Error* error) {
   if (on) {
     if (enabled_) return true;
+    // A disconnect under way (one the owning driver reported while it set up, say) clears
+    // and closes the stream on a worker: it is over before the module is switched on, so
+    // its clearing cannot drop the module's first answers.
+    waitDisconnectDone();
     setNotificationsEnabled(false);
     clear();
     run();
