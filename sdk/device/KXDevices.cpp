@@ -304,16 +304,12 @@ bool KXDevices::setActiveDeviceIndexForType(int type, int index, Error* error) {
   return true;
 }
 
-std::string KXDevices::buildConnState() const {
-  int printersUp = 0;
-  for (const auto& p : printers_)
-    if (p->connstate() == CONN_CONNECTED) ++printersUp;
+std::string KXDevices::buildConnState(int sleeveState, int printersUp, int pinpadState, bool hub, bool adapter,
+                                      bool barcodeHID, bool magtek, bool keyboardHID) {
   std::string key;
-  key += sleeve_->connstate() == CONN_CONNECTED ? '1' : '0';
+  key += sleeveState == CONN_CONNECTED ? '1' : '0';
   key += std::to_string(printersUp);
-  for (bool on : {pinpad_->connstate() == CONN_CONNECTED, hub_->connected(), adapter_->connected(),
-                  barcodeHID_->connected(), magtek_->connected(), keyboardHID_->connected()})
-    key += on ? '1' : '0';
+  for (bool on : {pinpadState == CONN_CONNECTED, hub, adapter, barcodeHID, magtek, keyboardHID}) key += on ? '1' : '0';
   return key;
 }
 
@@ -332,13 +328,23 @@ void KXDevices::setConnState() {
   {
     // The driver states, the merged state and the key are read in one step, so that two
     // callbacks racing each other never store one call's state under the other's key.
+    // Each driver is asked once: the merged state and the key come from the same answers, so
+    // a device connecting between two reads cannot leave a key that says connected beside a
+    // state that says disconnected (the next call would see an unchanged key and keep it).
     std::lock_guard lock(connStateMutex_);
     const int sleeveState = sleeve_->connstate();
-    const int printerState = std::max(printers_[0]->connstate(), printers_[1]->connstate());
+    const int printer0 = printers_[0]->connstate();
+    const int printer1 = printers_[1]->connstate();
+    const int printerState = std::max(printer0, printer1);
+    const int printersUp = (printer0 == CONN_CONNECTED ? 1 : 0) + (printer1 == CONN_CONNECTED ? 1 : 0);
     pinpadState = pinpad_->connstate();
-    if (sleeveState == CONN_CONNECTED || printerState == CONN_CONNECTED || pinpadState == CONN_CONNECTED ||
-        hub_->connected() || adapter_->connected() || barcodeHID_->connected() ||
-        keyboardHID_->connected() || magtek_->connected())
+    const bool hub = hub_->connected();
+    const bool adapter = adapter_->connected();
+    const bool barcodeHID = barcodeHID_->connected();
+    const bool magtek = magtek_->connected();
+    const bool keyboardHID = keyboardHID_->connected();
+    if (sleeveState == CONN_CONNECTED || printerState == CONN_CONNECTED || pinpadState == CONN_CONNECTED || hub ||
+        adapter || barcodeHID || keyboardHID || magtek)
       state = CONN_CONNECTED;
     else if (sleeveState == CONN_CONNECTING || printerState == CONN_CONNECTING ||
              pinpadState == CONN_CONNECTING)
@@ -353,15 +359,16 @@ void KXDevices::setConnState() {
         case DEVICE_TYPE_SLEEVE: return sleeveState != CONN_CONNECTED;
         case DEVICE_TYPE_PRINTER: return printerState != CONN_CONNECTED;
         case DEVICE_TYPE_PINPAD: return pinpadState != CONN_CONNECTED;
-        case DEVICE_TYPE_HUB: return !hub_->connected();
-        case DEVICE_TYPE_SERIAL_ADAPTER: return !adapter_->connected();
+        case DEVICE_TYPE_HUB: return !hub;
+        case DEVICE_TYPE_SERIAL_ADAPTER: return !adapter;
         default: return false;
       }
     };
     while (gone(active) && !activeDeviceType_.compare_exchange_weak(active, DEVICE_TYPE_AUTOMATIC)) {
     }
 
-    const std::string key = buildConnState();
+    const std::string key =
+        buildConnState(sleeveState, printersUp, pinpadState, hub, adapter, barcodeHID, magtek, keyboardHID);
     if (key != currentConnState_) {
       currentConnState_ = key;
       connstate_ = state;

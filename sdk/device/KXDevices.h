@@ -362,7 +362,9 @@ class KXDevices : public std::enable_shared_from_this<KXDevices> {
   bool canActivate(int type) const;
   void updateActivePrinter();
   void setConnState();
-  std::string buildConnState() const;
+  // The connection key: one character per driver, the printers as a count.
+  static std::string buildConnState(int sleeveState, int printersUp, int pinpadState, bool hub, bool adapter,
+                                    bool barcodeHID, bool magtek, bool keyboardHID);
   int computeSupportedFeature(int feature);
   void observeApplication();
 

@@ -286,7 +286,10 @@ TEST(KXDevicesHubCalls, PortsChargingAndSerialOfTheSimulatedHub) {
   EXPECT_EQ(hub.hubSerial(), "HUB42");
   EXPECT_TRUE(config);
   EXPECT_EQ(hub.port(0).config, "Scanner|USB|hid.barcode");
-  // With only the hub there, the sleeve's calls are not supported.
+  // With only the hub there, the sleeve's calls are not supported. The device API counts the
+  // hub as connected once the hub has announced itself, after its port scan; the calls above
+  // may have finished before that announcement ran on the main queue.
+  ASSERT_TRUE(bench.runUntil([&] { return api->connstate() == CONN_CONNECTED; }));
   EXPECT_FALSE(api->sysMute(&e));
   EXPECT_EQ(e.code, -7);
   hub.detach();

@@ -288,8 +288,14 @@ class FakeStream final : public KXSerialAdapterDriver {
   std::atomic<bool> up{false};
   std::atomic<bool> present{false};
   std::map<int, int> features;
+  // Runs after each answer to `connected()`: a device that connects while it is being read.
+  std::function<void()> afterConnectedRead;
   void attach(std::weak_ptr<KXDevices>) override {}
-  bool connected() override { return up.load(); }
+  bool connected() override {
+    const bool answer = up.load();
+    if (afterConnectedRead) afterConnectedRead();
+    return answer;
+  }
   bool isPresent() override { return present.load(); }
   std::string deviceName() override { return name_; }
   int getSupportedFeature(int feature, Error*) override {

@@ -249,6 +249,22 @@ TEST(KXDevicesConnection, MergedStateIsAnnouncedOnlyWhenTheConnectionKeyChanges)
   EXPECT_EQ(f.api->connstate(), 1);
 }
 
+TEST(KXDevicesConnection, ADeviceConnectingWhileTheStateIsReadIsCountedAtTheNextChange) {
+  ApiFixture f;
+  // The hub comes up just after its first reading, as its run-loop thread can make it.
+  f.drivers.hub->afterConnectedRead = [&] { f.drivers.hub->up = true; };
+  f.api->connectionState(0);
+  f.drivers.hub->afterConnectedRead = nullptr;
+  EXPECT_EQ(f.api->connstate(), 0);
+  // Its own announcement then makes the merged state connected, and a call the hub lacks is
+  // "not supported" rather than "no device".
+  f.api->connectionState(0);
+  EXPECT_EQ(f.api->connstate(), 2);
+  Error e;
+  EXPECT_FALSE(f.api->sysMute(&e));
+  EXPECT_EQ(e.code, -7);
+}
+
 TEST(KXDevicesConnection, ConnectStartsEveryDriverThenTheAccessorySearch) {
   ApiFixture f;
   f.api->connect();
