@@ -21,13 +21,13 @@ namespace system_info {
 namespace {
 
 // Never destroyed: threads still at work while the process exits may read it.
-struct SharedState {
+struct NetworkState {
   std::mutex mutex;
   std::shared_ptr<NetworkInfo> shared;
 };
 
-SharedState& sharedState() {
-  static auto* s = new SharedState();
+NetworkState& networkState() {
+  static auto* s = new NetworkState();
   return *s;
 }
 
@@ -42,14 +42,14 @@ std::filesystem::path defaultConfigDir() {
 }  // namespace
 
 std::shared_ptr<NetworkInfo> NetworkInfo::shared() {
-  auto& state = sharedState();
+  auto& state = networkState();
   std::lock_guard<std::mutex> lock(state.mutex);
   if (!state.shared) state.shared = std::make_shared<LinuxNetworkInfo>(defaultConfigDir());
   return state.shared;
 }
 
 void NetworkInfo::setShared(std::shared_ptr<NetworkInfo> info) {
-  auto& state = sharedState();
+  auto& state = networkState();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.shared = std::move(info);
 }

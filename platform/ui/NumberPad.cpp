@@ -22,7 +22,7 @@ std::shared_ptr<Button> makeKey(const std::string& title) {
   return k;
 }
 
-TextInput* currentInput() { return dynamic_cast<TextInput*>(Responder::firstResponder()); }
+TextInput* numberPadInput() { return dynamic_cast<TextInput*>(Responder::firstResponder()); }
 
 }  // namespace
 
@@ -33,7 +33,7 @@ NumberPad::NumberPad(bool decimalPoint) : decimal_(decimalPoint) {
     auto k = makeKey(d);
     std::string text = d;
     k->addTarget(this, [text](Control&) {
-      if (auto* in = currentInput()) in->insertText(text);
+      if (auto* in = numberPadInput()) in->insertText(text);
     }, TouchUpInside);
     keys_.push_back(k);
     addSubview(k);
@@ -41,7 +41,7 @@ NumberPad::NumberPad(bool decimalPoint) : decimal_(decimalPoint) {
   if (decimal_) {
     auto k = makeKey(".");
     k->addTarget(this, [](Control&) {
-      if (auto* in = currentInput()) in->insertText(".");
+      if (auto* in = numberPadInput()) in->insertText(".");
     }, TouchUpInside);
     keys_.push_back(k);
     addSubview(k);
@@ -50,14 +50,14 @@ NumberPad::NumberPad(bool decimalPoint) : decimal_(decimalPoint) {
   clear_->setAccessibilityLabel("Clear");
   clear_->setBackgroundColor(Color::white(0.75));
   clear_->addTarget(this, [](Control&) {
-    if (auto* in = currentInput()) in->deleteBackward();
+    if (auto* in = numberPadInput()) in->deleteBackward();
   }, TouchUpInside);
   addSubview(clear_);
   function_ = makeKey("");
   function_->setAccessibilityLabel("Function");
   function_->setBackgroundColor(Color::white(0.75));
   function_->addTarget(this, [this](Control&) {
-    if (onFunctionKey) onFunctionKey(*this, currentInput());
+    if (onFunctionKey) onFunctionKey(*this, numberPadInput());
   }, TouchUpInside);
   addSubview(function_);
 }

@@ -11,6 +11,7 @@
 
 namespace ui {
 namespace {
+namespace view_controller_test {
 
 using Log = std::vector<std::string>;
 
@@ -251,5 +252,6 @@ TEST_F(ScreenStackTest, ShakeGoesToTheFirstResponderElseToTheScreenOnTop) {
   top->resignFirstResponder();
 }
 
+}  // namespace view_controller_test
 }  // namespace
 }  // namespace ui

@@ -33,6 +33,7 @@
 
 namespace kestra::testing {
 namespace {
+namespace canary_log_test {
 
 using devices::RfCard;
 
@@ -487,5 +488,6 @@ TEST(CanaryLog, ABluetoothPairingPinLeavesNothing) {
   expectNoLeak(log, {{"pin", text(pin)}});
 }
 
+}  // namespace canary_log_test
 }  // namespace
 }  // namespace kestra::testing

@@ -11,8 +11,8 @@ namespace kestra {
 
 namespace {
 
-constexpr int kFeatureEmv2 = 10;
-constexpr int kNewerKernel = 4;
+constexpr int kConfigFeatureEmv2 = 10;
+constexpr int kConfigNewerKernel = 4;
 constexpr uint32_t kNoVersion = 0xFFFFFFFF;
 
 constexpr uint8_t kCmdLoadConfiguration = 0x01;
@@ -257,7 +257,7 @@ bool KXDevices::emv2LoadContactlessConfiguration(const Bytes& configuration, Err
 
 bool KXDevices::emv2LoadContactlessConfiguration(const Bytes& configuration, int index, Error* error) {
   KXUNISDKGlobals::LOG("* emv2LoadContactlessConfiguration");
-  if (computeSupportedFeature(kFeatureEmv2) & kNewerKernel) {
+  if (computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel) {
     const auto slot = configurationSlot(index, true);
     if (!slot) return emv2Failure(error, -9, "Invalid argument: configurationIndex");
     return loadVersioned(*this, Blob::Contactless, configuration, index, *slot, error);
@@ -274,7 +274,7 @@ bool KXDevices::emv2LoadContactConfiguration(const Bytes& configuration, Error* 
 
 bool KXDevices::emv2LoadContactConfiguration(const Bytes& configuration, int index, Error* error) {
   KXUNISDKGlobals::LOG("* emv2LoadContactConfiguration");
-  if (!(computeSupportedFeature(kFeatureEmv2) & kNewerKernel))
+  if (!(computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel))
     return emv2Failure(error, -7, "Connected device has no contact configuration option");
   const auto slot = configurationSlot(index, false);
   if (!slot) return emv2Failure(error, -9, "Invalid argument: configurationIndex");
@@ -283,27 +283,27 @@ bool KXDevices::emv2LoadContactConfiguration(const Bytes& configuration, int ind
 
 bool KXDevices::emv2LoadContactlessCAPK(const Bytes& capk, Error* error) {
   KXUNISDKGlobals::LOG("* emv2LoadContactlessCAPK");
-  if (!(computeSupportedFeature(kFeatureEmv2) & kNewerKernel))
+  if (!(computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel))
     return emv2LoadData(capk, Bytes{kCmdBeginDownload, 0x00}, error);
   return loadVersioned(*this, Blob::ContactlessCAPK, capk, 0, kSlotContactlessCAPK, error);
 }
 
 bool KXDevices::emv2LoadContactCAPK(const Bytes& capk, Error* error) {
   KXUNISDKGlobals::LOG("* emv2LoadContactCAPK");
-  if (!(computeSupportedFeature(kFeatureEmv2) & kNewerKernel))
+  if (!(computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel))
     return emv2Failure(error, -7, "Connected device has no contact configuration option");
   return loadVersioned(*this, Blob::ContactCAPK, capk, 0, kSlotContactCAPK, error);
 }
 
 bool KXDevices::emv2LoadGenericConfiguration(const Bytes& configuration, Error* error) {
   KXUNISDKGlobals::LOG("* emv2LoadGenericConfiguration");
-  if (!(computeSupportedFeature(kFeatureEmv2) & kNewerKernel))
+  if (!(computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel))
     return emv2Failure(error, -7, "Connected device has no contact configuration option");
   return loadVersioned(*this, Blob::Generic, configuration, 0, kSlotGeneric, error);
 }
 
 std::optional<Bytes> KXDevices::emv2CreatePANConfiguration(const Bytes& configuration, Error* error) {
-  if (!(computeSupportedFeature(kFeatureEmv2) & kNewerKernel)) {
+  if (!(computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel)) {
     emv2Failure(error, -7, "Connected device has no short contact configuration option");
     return std::nullopt;
   }
@@ -312,7 +312,7 @@ std::optional<Bytes> KXDevices::emv2CreatePANConfiguration(const Bytes& configur
 
 bool KXDevices::emv2ClearConfigurations(Error* error) {
   KXUNISDKGlobals::LOG("* emv2ClearConfigurations");
-  if (!(computeSupportedFeature(kFeatureEmv2) & kNewerKernel)) return true;
+  if (!(computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel)) return true;
   const Bytes c = {kCmdClear, 0x00};
   return emv2Command(c.data(), int(c.size()), error).has_value();
 }
@@ -323,7 +323,7 @@ std::shared_ptr<KXEMV2Info> KXDevices::emv2GetInfo(Error* error) {
   auto reply = emv2Command(c.data(), int(c.size()), error);
   if (!reply) return nullptr;
   const auto tags = KXTLV::decodeTags(*reply).value_or(std::vector<KXTLV>());
-  const bool newer = computeSupportedFeature(kFeatureEmv2) & kNewerKernel;
+  const bool newer = computeSupportedFeature(kConfigFeatureEmv2) & kConfigNewerKernel;
   auto info = std::make_shared<KXEMV2Info>();
   info->configurationVersion = int(emv2GetVersion(tags, 0xC1));
   info->contactlessConfigurationVersion = int(emv2GetVersion(tags, 0xC1));

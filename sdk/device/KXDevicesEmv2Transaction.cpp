@@ -13,10 +13,10 @@ namespace kestra {
 
 namespace {
 
-constexpr int kFeatureEmv2 = 10;
+constexpr int kTransactionFeatureEmv2 = 10;
 constexpr int kFeatureAutoSelect = 17;
-constexpr int kNewerKernel = 4;
-constexpr int kPassReaderOnly = 8;
+constexpr int kTransactionNewerKernel = 4;
+constexpr int kTransactionPassReaderOnly = 8;
 constexpr int kPassStartUICode = 21;
 
 constexpr uint8_t kCmdStart = 0x03;
@@ -120,9 +120,9 @@ bool KXDevices::emv2StartTransactionOnInterface(int interface, int /*flags*/, co
     emv2State().tags.clear();
     emv2State().finishedEarly = false;
   }
-  const int feature = computeSupportedFeature(kFeatureEmv2);
+  const int feature = computeSupportedFeature(kTransactionFeatureEmv2);
 
-  if (feature == kPassReaderOnly && emv2SleeveRoute()) {
+  if (feature == kTransactionPassReaderOnly && emv2SleeveRoute()) {
     if (!sleeve_->vasInitWIthData(initData.value_or(Bytes()), error)) return false;
     std::weak_ptr<KXDevices> self = weak_from_this();
     foundation::MainQueue::post([self] {
@@ -142,7 +142,7 @@ bool KXDevices::emv2StartTransactionOnInterface(int interface, int /*flags*/, co
     given = std::move(*decoded);
   }
   auto has = [&](uint32_t tag) { return KXTLV::findLastTag(tag, given).has_value(); };
-  const bool newer = (feature & kNewerKernel) != 0;
+  const bool newer = (feature & kTransactionNewerKernel) != 0;
 
   std::vector<KXTLV> items;
   {
@@ -398,7 +398,7 @@ void KXDevices::kxdev_emv2Event(const Bytes& event) {
       KXUNISDKGlobals::LOG("processData: emv_event_app_selection (%zu bytes)", payload.size());
       const size_t answered = emv2FanOut(kxsel::emv2OnApplicationSelection,
                                          [&](KXDeviceDelegate& d) { d.emv2OnApplicationSelection(payload); });
-      if (answered == 0 && (computeSupportedFeature(kFeatureEmv2) & kNewerKernel) &&
+      if (answered == 0 && (computeSupportedFeature(kTransactionFeatureEmv2) & kTransactionNewerKernel) &&
           computeSupportedFeature(kFeatureAutoSelect) == 0) {
         KXUNISDKGlobals::LOG("application does not respond to emv2OnApplicationSelection, auto selecting app 0");
         emv2SelectApplication(0, nullptr);

@@ -15,6 +15,7 @@
 
 namespace kestra::testing {
 namespace {
+namespace logging_test {
 
 using devices::SimulatedSleeve;
 
@@ -174,5 +175,6 @@ TEST(KXDevicesLogging, EncryptedEmulatedAndPlainCardsNeverReachTheLog) {
   EXPECT_FALSE(log.linesWith("emv_event_transaction_finished").empty());
 }
 
+}  // namespace logging_test
 }  // namespace
 }  // namespace kestra::testing

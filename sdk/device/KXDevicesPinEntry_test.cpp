@@ -13,6 +13,7 @@
 
 namespace kestra::testing {
 namespace {
+namespace pin_entry_test {
 
 using devices::PinpadModel;
 using foundation::Bytes;
@@ -289,5 +290,6 @@ TEST(PinEntryRouting, RefusedWithoutThePinpad) {
   EXPECT_FALSE(a.api->ppadStartPINEntry(0, 0, 30, '*', std::nullopt, nullptr));  // no error slot: fine
 }
 
+}  // namespace pin_entry_test
 }  // namespace
 }  // namespace kestra::testing

@@ -20,6 +20,7 @@
 
 namespace kestra::testing {
 namespace {
+namespace rf_cards_test {
 
 using devices::RfCard;
 using foundation::fromHex;
@@ -524,5 +525,6 @@ TEST(KXDevicesRFCards, IClassCredentialIsReadThroughTheSleevesSam) {
   EXPECT_TRUE(config->empty());
 }
 
+}  // namespace rf_cards_test
 }  // namespace
 }  // namespace kestra::testing

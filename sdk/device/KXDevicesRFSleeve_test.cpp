@@ -15,6 +15,7 @@
 
 namespace kestra::testing {
 namespace {
+namespace rf_sleeve_test {
 
 class CardLog final : public devices::RecordingDelegate<KXDeviceDelegate> {
  public:
@@ -79,11 +80,13 @@ TEST(KXDevicesRFSleeve, CardsInTheSleevesFieldReachTheDelegatesAndAnswerCommands
   RFWrapper::setCommDelegate(nullptr);
 }
 
+}  // namespace rf_sleeve_test
 }  // namespace
 }  // namespace kestra::testing
 
 namespace kestra::testing {
 namespace {
+namespace rf_sleeve_test {
 
 // Which sleeve command carries a reader's frames depends on the sleeve's firmware.
 TEST(KXDevicesRFSleeve, ReaderCommandsFollowTheSleevesFirmware) {
@@ -125,5 +128,6 @@ TEST(KXDevicesRFSleeve, ReaderCommandsFollowTheSleevesFirmware) {
   }
 }
 
+}  // namespace rf_sleeve_test
 }  // namespace
 }  // namespace kestra::testing

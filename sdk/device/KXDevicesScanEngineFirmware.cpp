@@ -37,11 +37,11 @@ constexpr double kIntermecDrainTimeout = 0.1;
 constexpr size_t kZebraPacketBuffer = 1024;
 constexpr double kZebraEndTimeout = 180.0;
 
-foundation::MonoTime now() { return foundation::Clock::current().now(); }
-foundation::Duration seconds(double s) {
+foundation::MonoTime firmwareNow() { return foundation::Clock::current().now(); }
+foundation::Duration firmwareSeconds(double s) {
   return std::chrono::duration_cast<foundation::Duration>(std::chrono::duration<double>(s));
 }
-void pause(double s) { pellanPause(seconds(s)); }
+void pause(double s) { pellanPause(firmwareSeconds(s)); }
 
 bool fwFail(Error* error, int code, const std::string& text) {
   const Error e = KXUNISDKGlobals::makeError(code, text);
@@ -216,8 +216,8 @@ bool KXDevices::_motoFWSendPacket(const uint8_t* body, int length, Error* error)
 }
 
 std::optional<Bytes> KXDevices::_motoFWReadPacketWithTimeout(double timeoutSeconds, Error* error) {
-  const auto deadline = now() + seconds(timeoutSeconds);
-  auto left = [&] { return std::max(0.0, std::chrono::duration<double>(deadline - now()).count()); };
+  const auto deadline = firmwareNow() + firmwareSeconds(timeoutSeconds);
+  auto left = [&] { return std::max(0.0, std::chrono::duration<double>(deadline - firmwareNow()).count()); };
   // Bytes in front of the packet's start are skipped.
   for (;;) {
     const int b = barReadByteTimeout(left(), error);
@@ -304,9 +304,9 @@ bool KXDevices::_barcodeZebraUpdateFirmware(const Bytes& file, Error* error) {
   }
 
   updateNotify(4, 100);
-  const auto deadline = now() + seconds(kZebraEndTimeout);
+  const auto deadline = firmwareNow() + firmwareSeconds(kZebraEndTimeout);
   for (;;) {
-    const double left = std::max(0.0, std::chrono::duration<double>(deadline - now()).count());
+    const double left = std::max(0.0, std::chrono::duration<double>(deadline - firmwareNow()).count());
     const int b = barReadByteTimeout(left, error);
     if (b == 0x04) break;
     if (b < 0) return false;

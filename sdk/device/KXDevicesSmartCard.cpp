@@ -27,9 +27,9 @@ constexpr int kPinpadCardVoltage = 5;
 constexpr int kPinpadCardProtocol = 0;
 constexpr int kTrackIdentifiers = 0x80;
 constexpr int kHeadDUKPTKey = 32;
-constexpr int kFeatureHeadBit = 4;  // feature 0: the device carries an encrypted head
+constexpr int kSmartCardHeadBit = 4;  // feature 0: the device carries an encrypted head
 
-bool headResult(int r, Error* error) {
+bool smartCardHeadResult(int r, Error* error) {
   if (r >= 0) return true;
   return foundation::fail(error, emsrError(r));
 }
@@ -153,19 +153,19 @@ std::optional<Bytes> KXDevices::scEncryptedCAPDU(int slot, int encryption, int k
 
 bool KXDevices::emsrIsTampered(bool* tampered, Error* error) {
   bool value = false;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrIsTampered(owner, &value); }), error))
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrIsTampered(owner, &value); }), error))
     return false;
   if (tampered) *tampered = value;
   return true;
 }
 
 bool KXDevices::emsrEnterTamperMode(Error* error) {
-  return headResult(emsrCall(this, [](void* owner) { return ::kestra::emsrEnterTamperMode(owner); }), error);
+  return smartCardHeadResult(emsrCall(this, [](void* owner) { return ::kestra::emsrEnterTamperMode(owner); }), error);
 }
 
 bool KXDevices::emsrGetKeyVersion(int keyID, int* keyVersion, Error* error) {
   uint32_t version = 0;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetKeyVersion(owner, keyID, &version); }),
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetKeyVersion(owner, keyID, &version); }),
                   error))
     return false;
   if (keyVersion) *keyVersion = int(version);
@@ -173,14 +173,14 @@ bool KXDevices::emsrGetKeyVersion(int keyID, int* keyVersion, Error* error) {
 }
 
 bool KXDevices::emsrLoadInitialKey(const Bytes& keyData, Error* error) {
-  return headResult(emsrCall(this, [&](void* owner) {
+  return smartCardHeadResult(emsrCall(this, [&](void* owner) {
                       return ::kestra::emsrLoadInitialKey(owner, keyData.data(), int(keyData.size()));
                     }),
                     error);
 }
 
 bool KXDevices::emsrLoadKey(const Bytes& keyData, Error* error) {
-  return headResult(emsrCall(this, [&](void* owner) {
+  return smartCardHeadResult(emsrCall(this, [&](void* owner) {
                       return ::kestra::emsrLoadKey(owner, keyData.data(), int(keyData.size()));
                     }),
                     error);
@@ -190,7 +190,7 @@ std::optional<Bytes> KXDevices::emsrGetDUKPTSerial(Error* error) { return emsrGe
 
 std::optional<Bytes> KXDevices::emsrGetDUKPTSerialForKeyID(int keyID, Error* error) {
   Bytes ksn;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetDUKPTSerial(owner, keyID, &ksn); }),
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetDUKPTSerial(owner, keyID, &ksn); }),
                   error))
     return std::nullopt;
   return ksn;
@@ -198,14 +198,14 @@ std::optional<Bytes> KXDevices::emsrGetDUKPTSerialForKeyID(int keyID, Error* err
 
 std::optional<std::string> KXDevices::emsrGetDeviceModel(Error* error) {
   char model[17] = {};
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetDeviceModel(owner, model); }), error))
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetDeviceModel(owner, model); }), error))
     return std::nullopt;
   return std::string(model);
 }
 
 bool KXDevices::emsrGetFirmwareVersion(int* version, Error* error) {
   int value = 0;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetFirmwareVersion(owner, &value); }),
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetFirmwareVersion(owner, &value); }),
                   error))
     return false;
   if (version) *version = value;
@@ -214,7 +214,7 @@ bool KXDevices::emsrGetFirmwareVersion(int* version, Error* error) {
 
 bool KXDevices::emsrGetSecurityVersion(int* version, Error* error) {
   int value = 0;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetSecurityVersion(owner, &value); }),
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetSecurityVersion(owner, &value); }),
                   error))
     return false;
   if (version) *version = value;
@@ -223,7 +223,7 @@ bool KXDevices::emsrGetSecurityVersion(int* version, Error* error) {
 
 std::optional<Bytes> KXDevices::emsrGetSerialNumber(Error* error) {
   Bytes serial;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetSerialNumber(owner, &serial); }), error))
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetSerialNumber(owner, &serial); }), error))
     return std::nullopt;
   return serial;
 }
@@ -231,7 +231,7 @@ std::optional<Bytes> KXDevices::emsrGetSerialNumber(Error* error) {
 std::optional<nlohmann::json> KXDevices::emsrGetFirmwareInformation(const Bytes& file, Error* error) {
   char name[17] = {};
   int version = 0;
-  if (!headResult(emsrCall(this,
+  if (!smartCardHeadResult(emsrCall(this,
                            [&](void* owner) {
                              return ::kestra::emsrGetFirmwareInformation(owner, file.data(), int(file.size()), name,
                                                                          &version);
@@ -245,14 +245,14 @@ std::optional<nlohmann::json> KXDevices::emsrGetFirmwareInformation(const Bytes&
 }
 
 bool KXDevices::emsrUpdateFirmware(const Bytes& file, Error* error) {
-  return headResult(
+  return smartCardHeadResult(
       emsrCall(this, [&](void* owner) { return ::kestra::emsrUpdateFirmware(owner, file.data(), int(file.size())); }),
       error);
 }
 
 std::optional<std::vector<int>> KXDevices::emsrGetSupportedEncryptions(Error* error) {
   Bytes list;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetSupportedEncryptions(owner, &list); }),
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetSupportedEncryptions(owner, &list); }),
                   error))
     return std::nullopt;
   return std::vector<int>(list.begin(), list.end());
@@ -260,20 +260,20 @@ std::optional<std::vector<int>> KXDevices::emsrGetSupportedEncryptions(Error* er
 
 std::optional<Bytes> KXDevices::emsrGenerateRandom(Error* error) {
   Bytes random;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGenerateRandom(owner, &random); }), error))
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGenerateRandom(owner, &random); }), error))
     return std::nullopt;
   return random;
 }
 
 bool KXDevices::emsrSetKeyOld(int keyID, const Bytes& data, int version, Error* error) {
-  return headResult(
+  return smartCardHeadResult(
       emsrCall(this, [&](void* owner) { return ::kestra::emsrSetKeyOld(owner, keyID, data, uint32_t(version)); }),
       error);
 }
 
 std::optional<Bytes> KXDevices::emsrAuthenticate(const Bytes& data, Error* error) {
   Bytes answer;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrAuthenticate(owner, data, &answer); }),
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrAuthenticate(owner, data, &answer); }),
                   error))
     return std::nullopt;
   return answer;
@@ -281,7 +281,7 @@ std::optional<Bytes> KXDevices::emsrAuthenticate(const Bytes& data, Error* error
 
 std::optional<EMSRDeviceInfo> KXDevices::emsrGetDeviceInfo(Error* error) {
   EMSRInfo info;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetInfo(owner, &info); }), error))
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetInfo(owner, &info); }), error))
     return std::nullopt;
   // A head that does not tell its firmware version is the sleeve's own: the sleeve's counts.
   const int fakeVersion = emv2SleeveRoute() ? sleeve_->getFirmwareVersion() : 0;
@@ -290,7 +290,7 @@ std::optional<EMSRDeviceInfo> KXDevices::emsrGetDeviceInfo(Error* error) {
 
 std::optional<EMSRKeysInfo> KXDevices::emsrGetKeysInfo(Error* error) {
   EMSRKeyInfo info;
-  if (!headResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetKeyInfo(owner, &info); }), error))
+  if (!smartCardHeadResult(emsrCall(this, [&](void* owner) { return ::kestra::emsrGetKeyInfo(owner, &info); }), error))
     return std::nullopt;
   return EMSRKeysInfo::initWithInfo(info);
 }
@@ -362,7 +362,7 @@ bool KXDevices::emsrSetEncryption(int algorithm, int keyID, const std::optional<
   }
 
   if (algorithm == 8) return inForce(8);
-  if (!(computeSupportedFeature(kFeatureMagneticReader) & kFeatureHeadBit)) return inForce(algorithm);
+  if (!(computeSupportedFeature(kFeatureMagneticReader) & kSmartCardHeadBit)) return inForce(algorithm);
   // The head has no algorithm 13 of its own: it encrypts with 2 under key 1 instead.
   const int sendAlgorithm = algorithm == 13 ? 2 : algorithm;
   const int sendKey = algorithm == 13 ? 1 : keyID;
@@ -370,7 +370,7 @@ bool KXDevices::emsrSetEncryption(int algorithm, int keyID, const std::optional<
     return ::kestra::emsrSetEncryption(owner, sendAlgorithm, sendKey, nullptr, 0);
   });
   inForce(sendAlgorithm);
-  if (r < 0 && !emv2PinpadRoute()) return headResult(r, error);
+  if (r < 0 && !emv2PinpadRoute()) return smartCardHeadResult(r, error);
   return true;
 }
 
@@ -414,7 +414,7 @@ bool KXDevices::emsrConfigMaskedDataShowExpiration(bool showExpiration, bool sho
     return ::kestra::emsrConfigMaskedData(owner, showExpiration, showServiceCode, showTrack3, unmaskedDigitsAtStart,
                                           unmaskedDigitsAtEnd);
   });
-  if (r < 0 && !emv2PinpadRoute()) return headResult(r, error);
+  if (r < 0 && !emv2PinpadRoute()) return smartCardHeadResult(r, error);
   return true;
 }
 

@@ -14,7 +14,7 @@ namespace kestra {
 
 namespace {
 
-std::string lower(std::string s) {
+std::string lowerCase(std::string s) {
   for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
@@ -95,8 +95,8 @@ void OKTCD::start() {
 
 bool OKTCD::isAccessoryToravel(const std::shared_ptr<accessory::Accessory>& accessory) {
   if (!accessory) return false;
-  const std::string manufacturer = lower(accessory->manufacturer());
-  const std::string name = lower(accessory->name());
+  const std::string manufacturer = lowerCase(accessory->manufacturer());
+  const std::string name = lowerCase(accessory->name());
   return manufacturer.find("corvanta") != std::string::npos &&
          (name.find("kestra charge") != std::string::npos || name.find("toravel") != std::string::npos);
 }

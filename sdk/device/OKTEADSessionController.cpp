@@ -7,7 +7,7 @@
 namespace kestra {
 
 namespace {
-constexpr const char* kNotConnected = "not connected";
+constexpr const char* kSessionNotConnected = "not connected";
 // One read takes at most this many bytes; the loop reads again while bytes remain.
 constexpr size_t kReadChunk = 128;
 }  // namespace
@@ -84,7 +84,7 @@ std::optional<Bytes> OKTEADSessionController::peekData(size_t count) const {
 }
 
 std::string OKTEADSessionController::identity(std::string accessory::AccessoryIdentity::*field) const {
-  if (!session_) return kNotConnected;
+  if (!session_) return kSessionNotConnected;
   return session_->accessory()->identity().*field;
 }
 

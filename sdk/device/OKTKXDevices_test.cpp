@@ -9,6 +9,7 @@
 
 namespace kestra::testing {
 namespace {
+namespace case_facade_test {
 
 struct FacadeFixture : ApiFixture {
   std::shared_ptr<FakeCase> chargingCase = std::make_shared<FakeCase>();
@@ -299,5 +300,6 @@ TEST(OKTKXDevicesPacs, ReadsFailWithTheRoutingErrorWithoutAReader) {
   EXPECT_EQ(e.code, -20);
 }
 
+}  // namespace case_facade_test
 }  // namespace
 }  // namespace kestra::testing

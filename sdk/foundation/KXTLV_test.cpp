@@ -6,6 +6,7 @@
 
 namespace kestra {
 namespace {
+namespace tlv_test {
 
 using foundation::Bytes;
 
@@ -146,5 +147,6 @@ TEST(KXTLVTest, FactoriesAndAccessors) {
   EXPECT_FALSE(KXTLV::findLastTag(0x9F02, list));
 }
 
+}  // namespace tlv_test
 }  // namespace
 }  // namespace kestra

@@ -10,7 +10,7 @@ namespace kestra {
 
 namespace {
 
-constexpr int kInvalid = ppad::kInvalidParameter;
+constexpr int kCryptoInvalid = ppad::kInvalidParameter;
 constexpr int kInvalidCommand = 2;
 constexpr size_t kRandomLength = 16;
 constexpr size_t kMasterKeyBlock = 512;
@@ -36,7 +36,7 @@ int PPad::loadTerminalMasterKey(int number, const Bytes& key, const std::string&
                                 const Bytes& randomData, Bytes* keyCheck) {
   if (!keyNumber(number) || key.size() != kMasterKeyBlock || cpuSerial.size() != 16 ||
       randomData.size() != kRandomLength)
-    return kInvalid;
+    return kCryptoInvalid;
   Bytes serial = getTextBytes(cpuSerial);
   serial.resize(16);
   Bytes request = joined(joined(key, serial), randomData);
@@ -56,12 +56,12 @@ int PPad::AIKGetVersion(uint32_t* version) {
 }
 
 int PPad::management(int mode) {
-  if (mode < 1 || mode > 3) return kInvalid;
+  if (mode < 1 || mode > 3) return kCryptoInvalid;
   return d_->command(ppad::kGroupManagement, {});
 }
 
 int PPad::crypto3DESECB(int operation, int keyID, const Bytes& inData, Bytes* outData) {
-  if (!keyNumber(keyID) || inData.empty()) return kInvalid;
+  if (!keyNumber(keyID) || inData.empty()) return kCryptoInvalid;
   return commandInto(*d_, ppad::kGroupCrypto, cryptoRequest({0x01, uint8_t(operation), uint8_t(keyID)}, inData),
                      outData);
 }
@@ -69,7 +69,7 @@ int PPad::crypto3DESECB(int operation, int keyID, const Bytes& inData, Bytes* ou
 int PPad::crypto3DESCBC(int operation, int keyID, const std::optional<Bytes>& initVector, const Bytes& inData,
                         Bytes* outData) {
   if (!keyNumber(keyID) || inData.empty() || (initVector && initVector->size() != kVectorLength))
-    return kInvalid;
+    return kCryptoInvalid;
   Bytes request = {0x02, uint8_t(operation), uint8_t(keyID)};
   request.insert(request.end(), kVectorLength, 0);
   if (initVector) std::copy(initVector->begin(), initVector->end(), request.end() - long(kVectorLength));
@@ -77,7 +77,7 @@ int PPad::crypto3DESCBC(int operation, int keyID, const std::optional<Bytes>& in
 }
 
 int PPad::cryptoHash(int type, const Bytes& inData, Bytes* digest) {
-  if (type < 1 || type > 5 || inData.empty()) return kInvalid;
+  if (type < 1 || type > 5 || inData.empty()) return kCryptoInvalid;
   return commandInto(*d_, ppad::kGroupCrypto, cryptoRequest({0x03, uint8_t(type)}, inData), digest);
 }
 
@@ -87,24 +87,24 @@ int PPad::crypto3DES(int mode, int keyID, const Bytes& initVector, const Bytes& 
                      Bytes* outData) {
   if (mode < 0 || mode > 3 || !keyNumber(keyID) || initVector.size() != kVectorLength ||
       keyVariant.size() != kVariantLength || inData.empty())
-    return kInvalid;
+    return kCryptoInvalid;
   const Bytes head = joined(joined({0x06, uint8_t(mode), uint8_t(keyID)}, initVector), keyVariant);
   return commandInto(*d_, ppad::kGroupCrypto, joined(head, inData), outData);
 }
 
 int PPad::crypto3DESCBCMAK(int operation, int keyID, const Bytes& inData, Bytes* mac) {
-  if (!keyNumber(keyID) || inData.empty()) return kInvalid;
+  if (!keyNumber(keyID) || inData.empty()) return kCryptoInvalid;
   return commandInto(*d_, ppad::kGroupCrypto, cryptoRequest({0x07, uint8_t(operation), uint8_t(keyID)}, inData),
                      mac);
 }
 
 int PPad::cryptoCopyKey(int targetKeyID, int sourceKeyID) {
-  if (targetKeyID < 1 || targetKeyID > 49 || sourceKeyID < 1 || sourceKeyID > 49) return kInvalid;
+  if (targetKeyID < 1 || targetKeyID > 49 || sourceKeyID < 1 || sourceKeyID > 49) return kCryptoInvalid;
   return d_->command(ppad::kGroupCrypto, {0x08, uint8_t(targetKeyID), uint8_t(sourceKeyID)});
 }
 
 int PPad::cryptoDeleteKey(int keyID) {
-  if (!keyNumber(keyID)) return kInvalid;
+  if (!keyNumber(keyID)) return kCryptoInvalid;
   return d_->command(ppad::kGroupCrypto, {0x09, uint8_t(keyID)});
 }
 
@@ -120,14 +120,14 @@ int PPad::crypto3DESCBCMACExtended(int operation, int keyID, const Bytes& initVe
                                    const Bytes& inData, Bytes* mac) {
   if (!keyNumber(keyID) || initVector.size() != kVectorLength || keyVariant.size() != kVariantLength ||
       inData.empty())
-    return kInvalid;
+    return kCryptoInvalid;
   const Bytes head = joined(joined({0x0C, uint8_t(operation), uint8_t(keyID)}, initVector), keyVariant);
   return commandInto(*d_, ppad::kGroupCrypto, joined(head, inData), mac);
 }
 
 int PPad::cryptoExchangeKey(int kekID, int keyID, int usage, int version, const Bytes& inData, bool cbc,
                             Bytes* checkValue) {
-  if (inData.empty()) return kInvalid;
+  if (inData.empty()) return kCryptoInvalid;
   Bytes request = cryptoRequest(
       {0x0D, uint8_t(keyID), uint8_t(kekID), uint8_t(usage), uint8_t(version), uint8_t(cbc ? 1 : 0)}, inData);
   const int r = commandInto(*d_, ppad::kGroupCrypto, request, checkValue);

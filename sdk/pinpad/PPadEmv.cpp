@@ -9,7 +9,7 @@ namespace kestra {
 
 namespace {
 
-constexpr int kInvalid = ppad::kInvalidParameter;
+constexpr int kEmvInvalid = ppad::kInvalidParameter;
 constexpr size_t kStatusBytes = 2;
 
 Bytes tagged(uint8_t sub, int tag) { return {sub, uint8_t(tag), uint8_t(tag >> 8)}; }
@@ -54,17 +54,17 @@ int PPad::emvGetInfo(int16_t* status, std::array<uint8_t, 16>* info) {
 }
 
 int PPad::emvATRValidation(int16_t* status, bool warmReset, const Bytes& atr) {
-  if (atr.empty()) return kInvalid;
+  if (atr.empty()) return kEmvInvalid;
   return emvStep(status, withArgs({0x04, uint8_t(warmReset ? 1 : 0)}, atr));
 }
 
 int PPad::emvLoadAppList(int16_t* status, int selectionMethod, bool includeBlockedAIDs,
                          const PPadEMVApplication* apps, int count) {
-  if (selectionMethod < 0 || selectionMethod > 1 || count > 255 || (count > 0 && !apps)) return kInvalid;
+  if (selectionMethod < 0 || selectionMethod > 1 || count > 255 || (count > 0 && !apps)) return kEmvInvalid;
   Bytes request = {0x05, uint8_t(selectionMethod), uint8_t(includeBlockedAIDs ? 1 : 0), uint8_t(std::max(count, 0))};
   for (int i = 0; i < count; ++i) {
     const auto& a = apps[i];
-    if (a.aidLength < 0 || a.aidLength > int(a.aid.size())) return kInvalid;
+    if (a.aidLength < 0 || a.aidLength > int(a.aid.size())) return kEmvInvalid;
     request.push_back(uint8_t(a.aidLength));
     request.insert(request.end(), a.aid.begin(), a.aid.begin() + a.aidLength);
     request.push_back(uint8_t(a.matchCriteria));
@@ -76,7 +76,7 @@ int PPad::emvLoadAppList(int16_t* status, int selectionMethod, bool includeBlock
 }
 
 int PPad::emvGetCommonAppList(int16_t* status, bool* confirmationRequired, PPadEMVApplication* apps, int* count) {
-  if (!count) return kInvalid;
+  if (!count) return kEmvInvalid;
   Bytes reply;
   int16_t word = 0;
   const int r = emvStep(&word, {0x06}, &reply);
@@ -120,7 +120,7 @@ int PPad::emvGetCommonAppList(int16_t* status, bool* confirmationRequired, PPadE
 }
 
 int PPad::emvInitialAppProcessing(int16_t* status, const Bytes& aid) {
-  if (aid.empty()) return kInvalid;
+  if (aid.empty()) return kEmvInvalid;
   return emvStep(status, withArgs({0x07}, aid));
 }
 
@@ -140,14 +140,14 @@ int PPad::emvTerminalRisk(int16_t* status, bool forceProcessing) {
 int PPad::emvGetAuthenticationMethod(int16_t* status) { return emvStep(status, {0x0C}); }
 
 int PPad::emvSetAuthenticationResult(int16_t* status, int result) {
-  if (result < 1 || result > 5) return kInvalid;
+  if (result < 1 || result > 5) return kEmvInvalid;
   return emvStep(status, {0x0D, uint8_t(result)});
 }
 
 int PPad::emvVerifyPinOffline(int16_t* status) { return emvStep(status, {0x0E}); }
 
 int PPad::emvGenerateCertificate(int16_t* status, int type, int risk) {
-  if (type < 0 || type > 2 || risk < 1 || risk > 2) return kInvalid;
+  if (type < 0 || type > 2 || risk < 1 || risk > 2) return kEmvInvalid;
   return emvStep(status, {0x0F, uint8_t(type), uint8_t(risk)});
 }
 
@@ -156,27 +156,27 @@ int PPad::emvMakeDefaultDecision(int16_t* status) { return emvStep(status, {0x11
 int PPad::emvAuthenticateIssuer(int16_t* status) { return emvStep(status, {0x12}); }
 
 int PPad::emvScriptProcessing(int16_t* status, int type) {
-  if (type != 0x71 && type != 0x72) return kInvalid;
+  if (type != 0x71 && type != 0x72) return kEmvInvalid;
   return emvStep(status, {0x13, uint8_t(type)});
 }
 
 int PPad::emvUpdateTVR(int16_t* status, int byte, int bit, int value) {
-  if (!bitInRange(byte, 5, bit) || value < 0 || value > 1) return kInvalid;
+  if (!bitInRange(byte, 5, bit) || value < 0 || value > 1) return kEmvInvalid;
   return emvStep(status, {0x14, uint8_t(byte), uint8_t(bit), uint8_t(value)});
 }
 
 int PPad::emvUpdateTSI(int16_t* status, int byte, int bit, int value) {
-  if (!bitInRange(byte, 2, bit) || value < 0 || value > 1) return kInvalid;
+  if (!bitInRange(byte, 2, bit) || value < 0 || value > 1) return kEmvInvalid;
   return emvStep(status, {0x15, uint8_t(byte), uint8_t(bit), uint8_t(value)});
 }
 
 int PPad::emvCheckTVR(int16_t* status, int byte, int bit) {
-  if (!bitInRange(byte, 5, bit)) return kInvalid;
+  if (!bitInRange(byte, 5, bit)) return kEmvInvalid;
   return emvStep(status, {0x16, uint8_t(byte), uint8_t(bit)});
 }
 
 int PPad::emvCheckTSI(int16_t* status, int byte, int bit) {
-  if (!bitInRange(byte, 2, bit)) return kInvalid;
+  if (!bitInRange(byte, 2, bit)) return kEmvInvalid;
   return emvStep(status, {0x17, uint8_t(byte), uint8_t(bit)});
 }
 
@@ -184,7 +184,7 @@ int PPad::emvLoadClearPublicKey(int16_t* status, const Bytes& RID, int caIndex, 
                                 const Bytes& modulus, const Bytes& exponent, const Bytes& hashData) {
   if (RID.size() != 5 || modulus.empty() || exponent.empty() || hashData.size() != 20 || modulus.size() > 255 ||
       exponent.size() > 255)
-    return kInvalid;
+    return kEmvInvalid;
   Bytes request = joined({0x18}, RID);
   request.push_back(uint8_t(caIndex));
   request.push_back(uint8_t(hashMethod));
@@ -196,7 +196,7 @@ int PPad::emvLoadClearPublicKey(int16_t* status, const Bytes& RID, int caIndex, 
 }
 
 int PPad::emvRemovePublicKey(int16_t* status, const Bytes& RID, int caIndex) {
-  if (RID.size() != 5) return kInvalid;
+  if (RID.size() != 5) return kEmvInvalid;
   Bytes request = joined({0x19}, RID);
   request.push_back(uint8_t(caIndex));
   return emvStep(status, request);

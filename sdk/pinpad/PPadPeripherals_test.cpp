@@ -9,6 +9,7 @@
 
 namespace kestra {
 namespace {
+namespace peripherals_test {
 
 using devices::PinpadTestBench;
 using foundation::Bytes;
@@ -364,5 +365,6 @@ TEST(PPadBluetoothAbsent, ModulePacketsWithoutAModuleGoToEventParsing) {
   EXPECT_EQ(b.pad->btWrite({1}), 9);
 }
 
+}  // namespace peripherals_test
 }  // namespace
 }  // namespace kestra

@@ -9,6 +9,7 @@
 
 namespace kestra {
 namespace {
+namespace system_test {
 
 using devices::PinpadTestBench;
 using foundation::Bytes;
@@ -161,5 +162,6 @@ TEST_F(PPadSystem, InformationRecordsAndFiles) {
   EXPECT_EQ(b.pad->commTest(0, 3000), 0);
 }
 
+}  // namespace system_test
 }  // namespace
 }  // namespace kestra

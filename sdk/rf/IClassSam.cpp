@@ -28,14 +28,14 @@ struct SamState {
   std::recursive_mutex commandLock;  // one SAM command at a time
 };
 
-SamState& st() {
+SamState& samState() {
   static SamState* s = new SamState;
   return *s;
 }
 
 std::shared_ptr<IClassTransport> transport() {
-  std::lock_guard lock(st().mutex);
-  return st().transport;
+  std::lock_guard lock(samState().mutex);
+  return samState().transport;
 }
 
 void logMessage(const Bytes& message) {
@@ -62,7 +62,7 @@ bool parseLength(const uint8_t* p, size_t avail, size_t* length, size_t* used) {
 int cmdSend(const Bytes& message, Bytes* out, bool wait);
 
 int dispatcher(Bytes* out) {
-  auto& s = st();
+  auto& s = samState();
   for (;;) {
     Bytes msg;
     {
@@ -145,9 +145,9 @@ int cmdSend(const Bytes& message, Bytes* out, bool wait) {
   if (!frame) return -9;
   logMessage(message);
   {
-    std::lock_guard lock(st().mutex);
-    st().rx.clear();
-    st().overflow = false;
+    std::lock_guard lock(samState().mutex);
+    samState().rx.clear();
+    samState().overflow = false;
   }
   auto t = transport();
   if (!t) return -7;
@@ -160,7 +160,7 @@ int cmdSend(const Bytes& message, Bytes* out, bool wait) {
 // Builds and sends one command whose tree `build` fills.
 template <class Build>
 int samCommand(Bytes* out, Build build) {
-  std::lock_guard guard(st().commandLock);
+  std::lock_guard guard(samState().commandLock);
   TlvStore store;
   build(store);
   if (store.failed()) return -9;
@@ -178,22 +178,22 @@ int expectAnswerA5With82(int r, const Bytes& answer) {
 }  // namespace
 
 void iClassSetTransport(std::shared_ptr<IClassTransport> t) {
-  std::lock_guard lock(st().mutex);
-  st().transport = std::move(t);
+  std::lock_guard lock(samState().mutex);
+  samState().transport = std::move(t);
 }
 
 void iClassDataAvailable(const uint8_t* data, int length) {
   if (!data || length <= 0) return;
   {
-    std::lock_guard lock(st().mutex);
-    if (st().rx.size() + size_t(length) > size_t(kSamRxBufSize)) {
+    std::lock_guard lock(samState().mutex);
+    if (samState().rx.size() + size_t(length) > size_t(kSamRxBufSize)) {
       KXUNISDKGlobals::LOG("SAM: %d bytes beyond the receive buffer dropped", length);
-      st().overflow = true;
+      samState().overflow = true;
     } else {
-      st().rx.insert(st().rx.end(), data, data + length);
+      samState().rx.insert(samState().rx.end(), data, data + length);
     }
   }
-  st().received.notify_all();
+  samState().received.notify_all();
 }
 
 // ---- TLV ------------------------------------------------------------------------------------------

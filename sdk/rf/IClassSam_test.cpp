@@ -14,6 +14,7 @@
 
 namespace kestra {
 namespace {
+namespace iclass_sam_test {
 
 using foundation::Bytes;
 using foundation::fromHex;
@@ -199,5 +200,6 @@ TEST_F(SamFixture, SilenceEndsTheWaitAfterTwoSeconds) {
   EXPECT_EQ(result.get(), -1);
 }
 
+}  // namespace iclass_sam_test
 }  // namespace
 }  // namespace kestra

@@ -11,6 +11,7 @@
 
 namespace kestra {
 namespace {
+namespace memory_cards_test {
 
 using devices::RfCard;
 using foundation::fromHex;
@@ -285,5 +286,6 @@ TEST(FelicaSmartTag, ImagesLayoutsAndMemory) {
   EXPECT_EQ(back, Bytes(memory.begin() + 5, memory.begin() + 8));
 }
 
+}  // namespace memory_cards_test
 }  // namespace
 }  // namespace kestra

@@ -29,15 +29,15 @@ struct OmniKeyState {
   uint8_t ccidSequence = 0;
 };
 
-OmniKeyState& st() {
+OmniKeyState& omniKeyState() {
   static OmniKeyState* s = new OmniKeyState;
   return *s;
 }
 
 int slotOfChannel(int channel) {
   if (channel < 0 || channel > 255) return 0;
-  std::lock_guard lock(st().mutex);
-  return st().cardSlotByChannel[size_t(channel)];
+  std::lock_guard lock(omniKeyState().mutex);
+  return omniKeyState().cardSlotByChannel[size_t(channel)];
 }
 
 // An APDU that must be answered 90 00; its data to the answer buffer when `keepData`.
@@ -189,8 +189,8 @@ int iClassAPDU(int slot, const uint8_t* apdu, int length, uint16_t* sw, Bytes* o
   if (length < 0 || length > kOmniKeyMaxApdu || (length > 0 && !apdu)) return -9;
   uint8_t sequence;
   {
-    std::lock_guard lock(st().mutex);
-    sequence = st().ccidSequence++;
+    std::lock_guard lock(omniKeyState().mutex);
+    sequence = omniKeyState().ccidSequence++;
   }
   Bytes message{kCcidXfrBlock, uint8_t(length), uint8_t(length >> 8), 0, 0, uint8_t(slot), sequence, 0, 0, 0};
   message.insert(message.end(), apdu, apdu + length);
@@ -207,10 +207,10 @@ int iClassAPDU(int slot, const uint8_t* apdu, int length, uint16_t* sw, Bytes* o
 
 int omniKeyInit(int /*full*/, int supportedCards) {
   {
-    std::lock_guard lock(st().mutex);
-    st().initComplete = false;
-    st().cardPresent.fill(false);
-    st().cardSlotByChannel.fill(0);
+    std::lock_guard lock(omniKeyState().mutex);
+    omniKeyState().initComplete = false;
+    omniKeyState().cardPresent.fill(false);
+    omniKeyState().cardSlotByChannel.fill(0);
   }
   {
     RFCmdGuard guard;
@@ -227,21 +227,21 @@ int omniKeyInit(int /*full*/, int supportedCards) {
                      0x03, 0x01, p[0], p[1], 0x00, p[2], 0x01, p[3], 0x00};
     iClassAPDU(0, apdu.data(), int(apdu.size()), nullptr, nullptr);  // answers are not needed
   }
-  std::lock_guard lock(st().mutex);
-  st().initComplete = true;
+  std::lock_guard lock(omniKeyState().mutex);
+  omniKeyState().initComplete = true;
   return 0;
 }
 
 int omniKeyClose() {
-  std::lock_guard lock(st().mutex);
-  st().initComplete = false;
+  std::lock_guard lock(omniKeyState().mutex);
+  omniKeyState().initComplete = false;
   return 0;
 }
 
 int omniKeyResumeLoop(int cardIndex) {
   if (cardIndex < 0 || cardIndex >= kRFMaxCards) return -9;
-  std::lock_guard lock(st().mutex);
-  return st().cardPresent[size_t(cardIndex)] ? -20 : 0;
+  std::lock_guard lock(omniKeyState().mutex);
+  return omniKeyState().cardPresent[size_t(cardIndex)] ? -20 : 0;
 }
 
 int omniKeyInitCard(int) { return 0; }
@@ -251,8 +251,8 @@ void omniKeyDataAvailable(const uint8_t* data, int length) {
   // Each delivery is looked at on its own: a notification is one short message.
   if (!data || length <= 0 || length > kOmniKeyReadBufSize) return;
   {
-    std::lock_guard lock(st().mutex);
-    if (!st().initComplete) return;
+    std::lock_guard lock(omniKeyState().mutex);
+    if (!omniKeyState().initComplete) return;
   }
   if ((length != 2 && length != 3) || data[0] != kCcidNotifySlotChange) return;
   KXUNISDKGlobals::LOG("HID: RDR_to_PC_NotifySlotChange");
@@ -265,8 +265,8 @@ void omniKeyDataAvailable(const uint8_t* data, int length) {
       continue;
     }
     if (!present) {
-      std::lock_guard lock(st().mutex);
-      st().cardPresent[size_t(slot)] = false;
+      std::lock_guard lock(omniKeyState().mutex);
+      omniKeyState().cardPresent[size_t(slot)] = false;
       continue;
     }
     KXUNISDKGlobals::LOG("HID: Card connected on slot: %d", slot);
@@ -276,9 +276,9 @@ void omniKeyDataAvailable(const uint8_t* data, int length) {
       e.channel = kOmniKeyCardChannel;
     });
     {
-      std::lock_guard lock(st().mutex);
-      st().cardSlotByChannel[kOmniKeyCardChannel] = uint8_t(slot);
-      st().cardPresent[size_t(slot)] = true;
+      std::lock_guard lock(omniKeyState().mutex);
+      omniKeyState().cardSlotByChannel[kOmniKeyCardChannel] = uint8_t(slot);
+      omniKeyState().cardPresent[size_t(slot)] = true;
     }
     rfCardDetected(slot);
   }

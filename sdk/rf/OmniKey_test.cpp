@@ -14,6 +14,7 @@
 
 namespace kestra {
 namespace {
+namespace omnikey_test {
 
 using devices::RfCard;
 using devices::SimulatedOmniKey;
@@ -237,5 +238,6 @@ TEST(OmniKey, Iso15693FramesBecomeStorageCardApdus) {
   EXPECT_EQ(iso15LockBlock(0, 4), -20);  // no APDU for it
 }
 
+}  // namespace omnikey_test
 }  // namespace
 }  // namespace kestra

@@ -54,7 +54,7 @@ struct Pn544State {
   Pn544Pipes pipes;
 };
 
-Pn544State& st() {
+Pn544State& pn544State() {
   static Pn544State* s = new Pn544State;
   return *s;
 }
@@ -95,7 +95,7 @@ int channelForPipe(int pipe) {
 // code) goes to `answer`, else the link acknowledgement is awaited for `timeoutMs`.
 int sendCommandTimeout(int pipe, const Bytes& message, bool waitAnswer, int timeoutMs, Bytes* answer = nullptr) {
   RFCmdGuard guard;
-  auto& s = st();
+  auto& s = pn544State();
   {
     std::lock_guard lock(s.mutex);
     s.packetReady = false;
@@ -179,7 +179,7 @@ void sendAck(uint8_t receivedHeader) {
 
 // One whole, checked frame.
 void takeFrame(const Bytes& frame) {
-  auto& s = st();
+  auto& s = pn544State();
   const uint8_t header = frame[1];
   if ((header & 0xE0) == 0xE0) {
     KXUNISDKGlobals::LOG("FRAME_U");
@@ -254,13 +254,13 @@ Bytes pn544Frame(uint8_t header, const Bytes& payload) {
 }
 
 Pn544Pipes pn544GetPipes() {
-  std::lock_guard lock(st().mutex);
-  return st().pipes;
+  std::lock_guard lock(pn544State().mutex);
+  return pn544State().pipes;
 }
 
 void pn544DataAvailable(const uint8_t* data, int length) {
   if (!data || length <= 0) return;
-  auto& s = st();
+  auto& s = pn544State();
   std::vector<Bytes> frames;
   {
     std::lock_guard lock(s.mutex);
@@ -296,13 +296,13 @@ int pn544Init(int full, int supportedCards, int sleepTimeout) {
   int requestCode, systemCode;
   {
     RFCmdGuard guard;
-    std::lock_guard lock(st().mutex);
-    st().frameCounterI = 0;
-    st().supported = supportedCards;
-    st().readBuf.clear();
-    st().pipes = Pn544Pipes{};
-    requestCode = st().felicaRequestCode;
-    systemCode = st().felicaSystemCode;
+    std::lock_guard lock(pn544State().mutex);
+    pn544State().frameCounterI = 0;
+    pn544State().supported = supportedCards;
+    pn544State().readBuf.clear();
+    pn544State().pipes = Pn544Pipes{};
+    requestCode = pn544State().felicaRequestCode;
+    systemCode = pn544State().felicaSystemCode;
   }
   rfInit();
   rfInstallDriver(pn544CardTransceive, pn544CardTransmit);
@@ -318,8 +318,8 @@ int pn544Init(int full, int supportedCards, int sleepTimeout) {
   const int sys = createPipe(kHostGate, 0x90);
   if (sys < 0) return sys;
   {
-    std::lock_guard lock(st().mutex);
-    st().pipes.sysmgmt = sys;
+    std::lock_guard lock(pn544State().mutex);
+    pn544State().pipes.sysmgmt = sys;
   }
   if ((r = pn544SetRegister(0x009C31, 0)) < 0) return r;
   if ((r = pn544SetRegister(0x009C32, 0)) < 0) return r;
@@ -353,8 +353,8 @@ int pn544Init(int full, int supportedCards, int sleepTimeout) {
   p.PLMng = createPipe(kHostGate, 0x94);
   if (p.PLMng < 0) return p.PLMng;
   {
-    std::lock_guard lock(st().mutex);
-    st().pipes = p;
+    std::lock_guard lock(pn544State().mutex);
+    pn544State().pipes = p;
   }
   const int ticks = sleepTimeout * 1000 / 48;
   if ((r = setParam(p.PLMng, 0x08, {uint8_t(ticks >> 8), uint8_t(ticks)})) < 0) return r;
@@ -380,9 +380,9 @@ int pn544Init(int full, int supportedCards, int sleepTimeout) {
 int pn544Close() { return 0; }
 
 int pn544FelicaSetPollingParams(int requestCode, int systemCode) {
-  std::lock_guard lock(st().mutex);
-  st().felicaRequestCode = requestCode;
-  st().felicaSystemCode = systemCode;
+  std::lock_guard lock(pn544State().mutex);
+  pn544State().felicaRequestCode = requestCode;
+  pn544State().felicaSystemCode = systemCode;
   return 0;
 }
 

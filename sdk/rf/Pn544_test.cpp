@@ -15,6 +15,7 @@
 
 namespace kestra {
 namespace {
+namespace pn544_test {
 
 using devices::RfCard;
 using devices::SimulatedPn544;
@@ -282,5 +283,6 @@ TEST(Pn544, BadLinkInputIsDroppedAndTheReaderResynchronises) {
   EXPECT_EQ(pn544SetRegister(0x9F00, 1), 0);
 }
 
+}  // namespace pn544_test
 }  // namespace
 }  // namespace kestra

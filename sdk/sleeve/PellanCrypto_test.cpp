@@ -11,6 +11,7 @@
 
 namespace kestra {
 namespace {
+namespace crypto_test {
 
 using devices::SimulatedSleeve;
 using devices::SleeveProtocol;
@@ -202,5 +203,6 @@ TEST(PellanCryptoKeys, DeviceAndHostAuthenticateWithTheRightKeyOnly) {
   EXPECT_EQ(error.text, "Invalid data length received");
 }
 
+}  // namespace crypto_test
 }  // namespace
 }  // namespace kestra

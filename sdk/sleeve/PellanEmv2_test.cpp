@@ -11,6 +11,7 @@
 
 namespace kestra {
 namespace {
+namespace emv2_test {
 
 using devices::SimulatedSleeve;
 using devices::SleeveProtocol;
@@ -178,11 +179,13 @@ TEST_F(PellanEmv2GV, PassReadersWithGVUseCommand72ButKeysAreAlwaysMadeOn70) {
   EXPECT_EQ(sent, (std::vector<std::string>{"4602", "4801E006DFC90C020101", "4800"}));
 }
 
+}  // namespace emv2_test
 }  // namespace
 }  // namespace kestra
 
 namespace kestra {
 namespace {
+namespace emv2_test {
 
 // A kernel that sends online requests without end does not grow the transaction's tags
 // without end; the finish still reaches the delegates with what was kept.
@@ -205,5 +208,6 @@ TEST_F(PellanEmv2, TheTransactionsTagsStayBounded) {
   EXPECT_EQ((bench.pellan->emvTags().size() - start - finish.size()) % 1006, 0u);  // whole events only
 }
 
+}  // namespace emv2_test
 }  // namespace
 }  // namespace kestra

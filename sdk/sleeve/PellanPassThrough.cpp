@@ -12,7 +12,7 @@ namespace {
 constexpr uint8_t kCmdEngineRead = 22;
 constexpr uint8_t kCmdEngineWrite = 23;
 constexpr uint8_t kCmdEnginePower = 24;
-constexpr uint8_t kCmdEngineInitData = 35;
+constexpr uint8_t kPassThroughCmdEngineInitData = 35;
 constexpr uint8_t kCmdEngineDownload = 36;
 constexpr uint8_t kCmdSerialPort = 48;
 constexpr uint8_t kCmdSerialWrite = 49;
@@ -53,7 +53,7 @@ bool Pellan::barcodeEnginePowerControl(bool on, int maxTimeMinutes, Error* error
 }
 
 std::optional<Bytes> Pellan::_barcodeEngineGetInitData(Error* error) {
-  auto answer = d_->command(0, kCmdEngineInitData, {}, error);
+  auto answer = d_->command(0, kPassThroughCmdEngineInitData, {}, error);
   if (!answer) return std::nullopt;
   // The first byte is the sleeve's own; an answer without it is malformed.
   if (answer->empty()) {
@@ -64,7 +64,7 @@ std::optional<Bytes> Pellan::_barcodeEngineGetInitData(Error* error) {
 }
 
 bool Pellan::_barcodeEngineSetInitData(const Bytes& data, Error* error) {
-  return d_->command(0, kCmdEngineInitData, data, error).has_value();
+  return d_->command(0, kPassThroughCmdEngineInitData, data, error).has_value();
 }
 
 bool Pellan::_barcodeEngineDownloadModeEnable(bool on, Error* error) {

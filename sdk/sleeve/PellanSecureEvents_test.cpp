@@ -10,6 +10,7 @@
 
 namespace kestra {
 namespace {
+namespace secure_events_test {
 
 using devices::RecordingSecureDelegate;
 using devices::SimulatedSleeve;
@@ -357,5 +358,6 @@ TEST_F(SecureEvents, EmulationDropsATransactionThatWasNotApproved) {
   for (const auto& p : security.kernelPackets()) EXPECT_NE(p[0], 0x06);
 }
 
+}  // namespace secure_events_test
 }  // namespace
 }  // namespace kestra

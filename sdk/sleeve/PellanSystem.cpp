@@ -16,11 +16,11 @@ namespace {
 
 constexpr uint8_t kCmdSystem = 1;
 constexpr uint8_t kCmdSound = 15;
-constexpr uint8_t kCmdCharging = 16;
+constexpr uint8_t kSystemCmdCharging = 16;
 constexpr uint8_t kCmdSyncButton = 17;
 constexpr uint8_t kCmdLeds = 52;
 constexpr uint8_t kCmdVibration = 53;
-constexpr uint8_t kCmdSettings = 58;
+constexpr uint8_t kSystemCmdSettings = 58;
 constexpr uint8_t kCmdVoltage = 59;
 constexpr uint8_t kCmdEngineReady = 63;
 constexpr uint8_t kCmdTransArmor = 65;
@@ -51,12 +51,12 @@ constexpr uint8_t kMsCardDataMode = 4;
 constexpr int kMsModeTranslationFirmware = 2043;
 
 bool setFlag(Pellan::Impl& d, uint8_t id, bool on, Error* error) {
-  return d.command(0, kCmdSettings, {0x00, id, uint8_t(on ? 1 : 0)}, error).has_value();
+  return d.command(0, kSystemCmdSettings, {0x00, id, uint8_t(on ? 1 : 0)}, error).has_value();
 }
 
 bool getFlag(Pellan::Impl& d, uint8_t id, bool* on, Error* error) {
   uint8_t b;
-  if (!pellanFirstByte(d.command(0, kCmdSettings, {0x01, id}, error), &b, error)) return false;
+  if (!pellanFirstByte(d.command(0, kSystemCmdSettings, {0x01, id}, error), &b, error)) return false;
   if (on) *on = b != 0;
   return true;
 }
@@ -163,7 +163,7 @@ bool Pellan::playSound(int volume, const int* beepData, int length, Error* error
 bool Pellan::getCharging(bool* charging, Error* error) {
   if (chargingBySettings(d_->name())) return getFlag(*d_, kSettingCharging, charging, error);
   uint8_t b;
-  if (!pellanFirstByte(d_->command(0, kCmdCharging, {0x01}, error), &b, error)) return false;
+  if (!pellanFirstByte(d_->command(0, kSystemCmdCharging, {0x01}, error), &b, error)) return false;
   if (charging) *charging = b == 1;
   return true;
 }
@@ -172,7 +172,7 @@ bool Pellan::setCharging(bool enabled, Error* error) {
   if (chargingBySettings(d_->name())) return setFlag(*d_, kSettingCharging, enabled, error);
   const uint8_t value = enabled ? 1 : 0;
   uint8_t echo;
-  if (!pellanFirstByte(d_->command(0, kCmdCharging, {0x00, value}, error), &echo, error))
+  if (!pellanFirstByte(d_->command(0, kSystemCmdCharging, {0x00, value}, error), &echo, error))
     return false;
   if (echo != value) return pellanFail(error, -20, "Failed changing charging");
   return true;
@@ -223,11 +223,11 @@ bool Pellan::uiEnableVibrationForTime(float seconds, Error* error) {
 bool Pellan::setUSBChargeCurrent(int current, Error* error) {
   Bytes payload = {0x00, kSettingUsbCurrent};
   foundation::appendBE16(payload, uint16_t(current));
-  return d_->command(0, kCmdSettings, payload, error).has_value();
+  return d_->command(0, kSystemCmdSettings, payload, error).has_value();
 }
 
 bool Pellan::getUSBChargeCurrent(int* current, Error* error) {
-  const auto a = d_->command(0, kCmdSettings, {0x01, kSettingUsbCurrent}, error);
+  const auto a = d_->command(0, kSystemCmdSettings, {0x01, kSettingUsbCurrent}, error);
   if (!a) return false;
   if (a->size() < 2) return pellanFail(error, -6, "Invalid data length received");
   if (current) *current = foundation::readBE16(a->data());
@@ -260,16 +260,16 @@ bool Pellan::setAutoOffWhenIdle(double idleSeconds, double disconnectedSeconds, 
   Bytes idle = {0x00, kSettingOffWhenIdle};
   const Bytes is = seconds4(idleSeconds);
   idle.insert(idle.end(), is.begin(), is.end());
-  if (!d_->command(0, kCmdSettings, idle, error)) return false;
+  if (!d_->command(0, kSystemCmdSettings, idle, error)) return false;
   Bytes disc = {0x00, kSettingOffWhenDisconnected};
   const Bytes ds = seconds4(disconnectedSeconds);
   disc.insert(disc.end(), ds.begin(), ds.end());
-  d_->command(0, kCmdSettings, disc, nullptr);
+  d_->command(0, kSystemCmdSettings, disc, nullptr);
   return true;
 }
 
 bool Pellan::getAutoOffWhenIdle(double* idleSeconds, Error* error) {
-  const auto a = d_->command(0, kCmdSettings, {0x01, kSettingOffWhenIdle}, error);
+  const auto a = d_->command(0, kSystemCmdSettings, {0x01, kSettingOffWhenIdle}, error);
   if (!a) return false;
   if (a->size() < 4) return pellanFail(error, -6, "Invalid data length received");
   if (idleSeconds) *idleSeconds = int32_t(foundation::readBE32(a->data()));
@@ -281,7 +281,7 @@ bool Pellan::getAutoOffWhenIdle(double* idleSeconds, double* disconnectedSeconds
   if (idleSeconds) *idleSeconds = 0;
   if (disconnectedSeconds) *disconnectedSeconds = kDefaultOffWhenDisconnected;
   if (!getAutoOffWhenIdle(idleSeconds, error)) return false;
-  const auto a = d_->command(0, kCmdSettings, {0x01, kSettingOffWhenDisconnected}, error);
+  const auto a = d_->command(0, kSystemCmdSettings, {0x01, kSettingOffWhenDisconnected}, error);
   if (!a) return false;
   if (a->size() >= 4 && disconnectedSeconds)
     *disconnectedSeconds = int32_t(foundation::readBE32(a->data()));

@@ -17,6 +17,7 @@
 
 namespace kestra {
 namespace {
+namespace bt_module_test {
 
 using foundation::Bytes;
 using foundation::Error;
@@ -605,5 +606,6 @@ TEST(BTUniversal, EventParserTable) {
   }
 }
 
+}  // namespace bt_module_test
 }  // namespace
 }  // namespace kestra

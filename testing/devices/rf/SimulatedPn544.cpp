@@ -8,7 +8,7 @@ namespace devices {
 
 namespace {
 
-constexpr uint8_t kOk = 0x80;         // response ANY_OK
+constexpr uint8_t kPn544Ok = 0x80;    // response ANY_OK
 constexpr uint8_t kNok = 0x83;        // response ANY_E_NOK
 constexpr uint8_t kTimeout = 0x89;    // response ANY_E_TIMEOUT
 constexpr uint8_t kDiscovered = 0x50;  // event: target discovered
@@ -24,7 +24,7 @@ int gateOfChannel(int channel) {
   }
 }
 
-Bytes cat(Bytes a, const Bytes& b) {
+Bytes pn544Cat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
@@ -72,7 +72,7 @@ void SimulatedPn544::frameLocked(const Bytes& frame, std::vector<Bytes>& out) {
   if (!(payload[0] & 0x80)) return;
   const Bytes message = pending;
   assembling_.erase(pipe);
-  messages_.push_back(cat({uint8_t(pipe)}, message));
+  messages_.push_back(pn544Cat({uint8_t(pipe)}, message));
   if (!message.empty()) messageLocked(pipe, message, out);
 }
 
@@ -131,48 +131,48 @@ void SimulatedPn544::messageLocked(int pipe, const Bytes& m, std::vector<Bytes>&
       code = uint8_t(failNext_);
       failNext_ = -1;
     }
-    sendLocked(pipe, cat({code}, data), out);
+    sendLocked(pipe, pn544Cat({code}, data), out);
   };
   const Bytes p(m.begin() + 1, m.end());
   if (pipe == 1) {
     switch (m[0]) {
-      case 0x03: return respond(kOk);
+      case 0x03: return respond(kPn544Ok);
       case 0x14:
         pipeGate_.clear();
-        return respond(kOk);
+        return respond(kPn544Ok);
       case 0x10: {
         if (p.size() < 3) return respond(kNok);
         const int id = nextPipe_++;
         pipeGate_[id] = p[2];
-        return respond(kOk, {0x00, p[0], 0x00, p[2], uint8_t(id)});
+        return respond(kPn544Ok, {0x00, p[0], 0x00, p[2], uint8_t(id)});
       }
       default: return respond(kNok);
     }
   }
-  if (pipe == 0) return respond(kOk);
+  if (pipe == 0) return respond(kPn544Ok);
   const int gate = gateOfPipe(pipe);
   if (gate < 0) return respond(0x86);  // pipe not opened
   switch (m[0]) {
-    case 0x03: return respond(kOk);
+    case 0x03: return respond(kPn544Ok);
     case 0x01:
       if (p.empty()) return respond(kNok);
       params_[{gate, p[0]}] = Bytes(p.begin() + 1, p.end());
       if (gate == kGatePoll && p[0] == 0x06)
         for (const auto& c : field_) announceLocked(c, out);
-      return respond(kOk);
+      return respond(kPn544Ok);
     case 0x02: {
       if (p.empty()) return respond(kNok);
       auto card = cardOnGateLocked(gate);
       if (!card) return respond(0x81);  // not connected
       const uint8_t reg = p[0];
-      if (gate == kGateA && reg == 0x02) return respond(kOk, card->uid);
-      if (gate == kGateA && reg == 0x03) return respond(kOk, {card->sak});
-      if (gate == kGateA && reg == 0x04) return respond(kOk, {uint8_t(card->atqa >> 8), uint8_t(card->atqa)});
-      if (gate == kGateB && reg == 0x02) return respond(kOk, Bytes(card->uid.begin(), card->uid.begin() + 4));
-      if (gate == kGateB && (reg == 0x03 || reg == 0x04)) return respond(kOk, {0x00, 0x00});
-      if (gate == kGate15 && reg == 0x01) return respond(kOk, cat({0x00, card->dsfid}, card->uid));
-      if (gate == kGateF && reg == 0x04) return respond(kOk, card->uid);
-      if (gate == kGateF && reg == 0x05) return respond(kOk, card->pmm);
+      if (gate == kGateA && reg == 0x02) return respond(kPn544Ok, card->uid);
+      if (gate == kGateA && reg == 0x03) return respond(kPn544Ok, {card->sak});
+      if (gate == kGateA && reg == 0x04) return respond(kPn544Ok, {uint8_t(card->atqa >> 8), uint8_t(card->atqa)});
+      if (gate == kGateB && reg == 0x02) return respond(kPn544Ok, Bytes(card->uid.begin(), card->uid.begin() + 4));
+      if (gate == kGateB && (reg == 0x03 || reg == 0x04)) return respond(kPn544Ok, {0x00, 0x00});
+      if (gate == kGate15 && reg == 0x01) return respond(kPn544Ok, pn544Cat({0x00, card->dsfid}, card->uid));
+      if (gate == kGateF && reg == 0x04) return respond(kPn544Ok, card->uid);
+      if (gate == kGateF && reg == 0x05) return respond(kPn544Ok, card->pmm);
       return respond(0x85);  // unknown register
     }
     case 0x3E:
@@ -182,9 +182,9 @@ void SimulatedPn544::messageLocked(int pipe, const Bytes& m, std::vector<Bytes>&
       if (m[0] == 0x3F) {
         if (p.size() < 4) return respond(kNok);
         registers_[address] = p[3];
-        return respond(kOk);
+        return respond(kPn544Ok);
       }
-      return respond(kOk, {registers_[address]});
+      return respond(kPn544Ok, {registers_[address]});
     }
     default: break;
   }
@@ -197,7 +197,7 @@ void SimulatedPn544::messageLocked(int pipe, const Bytes& m, std::vector<Bytes>&
       const uint16_t crc = kestra::pn544Crc(raw.data(), raw.size(), 0x6363, false);
       if (p[p.size() - 2] != uint8_t(crc) || p.back() != uint8_t(crc >> 8)) return respond(kNok);
       answer = card->answer(raw);
-      if (answer) answer = cat({0x00}, *answer);
+      if (answer) answer = pn544Cat({0x00}, *answer);
     } else if (m[0] == 0x21) {
       answer = card->answer(p);
     } else if (m[0] == 0x32) {
@@ -217,10 +217,10 @@ void SimulatedPn544::messageLocked(int pipe, const Bytes& m, std::vector<Bytes>&
     answer = card->answer(p);
   } else if (gate == kGateF && m[0] == 0x20 && p.size() >= 2) {
     answer = card->answer(Bytes(p.begin() + 2, p.end()));
-    if (answer) answer = cat({0x00}, *answer);  // status, then the frame with its length
+    if (answer) answer = pn544Cat({0x00}, *answer);  // status, then the frame with its length
   }
   if (!answer) return respond(kTimeout);
-  respond(kOk, *answer);
+  respond(kPn544Ok, *answer);
 }
 
 void SimulatedPn544::place(const std::shared_ptr<RfCard>& card) {

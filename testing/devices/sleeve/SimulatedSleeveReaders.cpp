@@ -5,7 +5,7 @@
 namespace devices {
 
 namespace {
-constexpr uint8_t kRfEvent = 0x1F;
+constexpr uint8_t kReaderRfEvent = 0x1F;
 constexpr uint8_t kIClassEvent = 0x3D;
 constexpr uint8_t kIClassAnswer = 0x05;
 
@@ -17,7 +17,7 @@ Bytes rfEventData(const Bytes& bytes) {
 }  // namespace
 
 void SimulatedSleeve::attachPn544(std::shared_ptr<SimulatedPn544> controller) {
-  controller->onOutput = [this](const Bytes& bytes) { moduleEvent(kRfEvent, rfEventData(bytes)); };
+  controller->onOutput = [this](const Bytes& bytes) { moduleEvent(kReaderRfEvent, rfEventData(bytes)); };
   std::lock_guard<std::mutex> lock(mutex_);
   protocol_.rfReader = [controller](uint8_t code, const Bytes& data) -> std::optional<Bytes> {
     if (code != 32 || data.empty()) return std::nullopt;
@@ -31,7 +31,7 @@ void SimulatedSleeve::attachPn544(std::shared_ptr<SimulatedPn544> controller) {
 }
 
 void SimulatedSleeve::attachOmniKey(std::shared_ptr<SimulatedOmniKey> reader) {
-  reader->onNotify = [this](const Bytes& bytes) { moduleEvent(kRfEvent, rfEventData(bytes)); };
+  reader->onNotify = [this](const Bytes& bytes) { moduleEvent(kReaderRfEvent, rfEventData(bytes)); };
   std::lock_guard<std::mutex> lock(mutex_);
   protocol_.rfReader = [reader](uint8_t code, const Bytes& data) -> std::optional<Bytes> {
     if (code != 34 && code != 57) return std::nullopt;
