@@ -203,6 +203,20 @@ inline int closedPort() {
   return ntohs(addr.sin_port);
 }
 
+// A port on loopback that was free a moment ago, for a program a test starts to listen on.
+// Unlike `closedPort`, nothing keeps it: another socket may take it before the program does.
+inline int freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
 // Writes a self-signed certificate for "localhost" and 127.0.0.1 and its key as PEM files.
 inline bool makeSelfSignedCertificate(const std::string& certPath, const std::string& keyPath) {
   EVP_PKEY* key = EVP_RSA_gen(2048);
