@@ -188,33 +188,35 @@ class UnacceptedListener {
   int port_ = 0;
 };
 
+// A TCP socket bound to a loopback port the system chose, not listening; its port in `port`.
+inline int bindLoopback(int& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
 // A port on loopback that nothing listens on. The socket stays bound, never listening, for
 // the rest of the process: a connection to the port is refused, and no other socket (a
 // server of a test running beside, or a client's own ephemeral port) can take it meanwhile,
 // as it could once a closed port went back to the pool.
 inline int closedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  return ntohs(addr.sin_port);
+  int port = 0;
+  bindLoopback(port);
+  return port;
 }
 
 // A port on loopback that was free a moment ago, for a program a test starts to listen on.
 // Unlike `closedPort`, nothing keeps it: another socket may take it before the program does.
 inline int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+  int port = 0;
+  ::close(bindLoopback(port));
+  return port;
 }
 
 // Writes a self-signed certificate for "localhost" and 127.0.0.1 and its key as PEM files.
